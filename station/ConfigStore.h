@@ -1,0 +1,64 @@
+#pragma once
+
+// The configuration store: cfg.ini in the program folder, section [Geral], Windows-1252 text.
+
+#include <QByteArray>
+#include <QString>
+#include <filesystem>
+
+// Key of ScramblePassword. With 32 the transform maps the printable range 0x20..0xFF onto itself
+// (reversed), so a scrambled password never holds a control byte (NUL, tab, CR, LF) that a line of the
+// file cannot carry; the few bytes that scramble to a blank or a quote are protected by the file's
+// quoting when they stand at an end.
+inline constexpr unsigned char PasswordKey = 32;
+
+// Byte-wise (K - c - 1) mod 256: its own inverse, so it both hides and recovers the password.
+QByteArray ScramblePassword(const QByteArray& text);
+
+// Base domain of the station network's servers, written as the default Servidor.
+inline constexpr const char* DefaultServidor = "varekradio.net.br";
+
+// The configuration values as the controller holds them (Senha in plain text).
+struct TSettings {
+    QString Controle;
+    QString Usuario;
+    QString Senha;
+    QString Placa;
+    QString Radio;
+    QString Kbps;
+    QString Servidor;
+    QString ServerDefault;
+    int iIdioma = -1;
+};
+
+// What the settings dialog saves; -1 where nothing is selected.
+struct TDialogSettings {
+    int Placa = -1;
+    int Controle = -1;
+    QString Usuario;
+    QString Senha; // plain; stored scrambled
+    QString Radio;
+    QString Kbps; // the controller's current Kbps
+    int iIdioma = -1;
+};
+
+class TConfigStore {
+public:
+    explicit TConfigStore(std::filesystem::path programFolder);
+
+    std::filesystem::path Path() const { return path_; }
+
+    // Writes the nine defaults. Raises EProfileWriteError ("Unable to write to <path>").
+    void WriteDefaultSettings();
+    // Creates the file with the defaults when it is missing, then reads every key: missing keys read
+    // empty, iIdioma -1 when missing or not a number.
+    TSettings LoadSettings();
+    // The dialog's save: Placa, Controle, Usuario, Senha (scrambled), Radio, Kbps, iIdioma in one
+    // replace of the file. Servidor and ServerDefault are never written here.
+    void WriteDialogSettings(const TDialogSettings& values);
+    // The bitrate limit of the account page.
+    void WriteKbps(const QString& kbps);
+
+private:
+    std::filesystem::path path_;
+};

@@ -1,0 +1,8 @@
+#pragma once
+
+// Built-in Portuguese captions of the hidden message labels the station core uses; the windows create
+// their labels with them, and translation replaces them.
+
+#include <QString>
+
+QString BuiltInCaption(const QString& labelName);

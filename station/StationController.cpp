@@ -1,0 +1,319 @@
+#include "station/StationController.h"
+
+#include "platform/EncoderFolder.h"
+#include "platform/SoundServer.h"
+#include "station/EncodingFile.h"
+
+#include <QFileInfo>
+#include <cxxabi.h>
+#include <typeinfo>
+
+namespace {
+
+constexpr TRgb kYellow { 255, 255, 0 };
+constexpr TRgb kLime { 0, 255, 0 };
+constexpr TRgb kRed { 255, 0, 0 };
+
+// The type name of an error that does not name itself.
+QString TypeName(const std::exception& error)
+{
+    int status = 0;
+    char* name = abi::__cxa_demangle(typeid(error).name(), nullptr, nullptr, &status);
+    QString text = QString::fromUtf8(status == 0 && name ? name : typeid(error).name());
+    std::free(name);
+    return text;
+}
+
+bool FileExists(const QString& path)
+{
+    return QFileInfo(path).isFile();
+}
+
+} // namespace
+
+TStationController::TStationController(std::filesystem::path programFolder, zv::IClock& clock,
+    CoEncoderApp& coEncoderApp, IMessageBoxes& boxes, IStationWindow& window)
+    : programFolder_(std::move(programFolder))
+    , clock_(clock)
+    , coEncoderApp_(coEncoderApp)
+    , boxes_(boxes)
+    , window_(window)
+    , config_(programFolder_)
+    , log_(programFolder_)
+{
+    TimerInicio = MakeTimer(100, true, &TStationController::OnTimerInicio);
+    TimerStatus = MakeTimer(1000, false, &TStationController::OnTimerStatus);
+    TimerVerifica = MakeTimer(10000, true, &TStationController::OnTimerVerifica);
+    TimerVerificaServidor = MakeTimer(60000, true, &TStationController::OnTimerVerificaServidor);
+    TimerIcone = MakeTimer(500, false, nullptr);
+    TimerPopup = MakeTimer(200, false, nullptr);
+}
+
+TStationController::~TStationController() = default;
+
+std::unique_ptr<zv::ITimer> TStationController::MakeTimer(
+    int interval, bool enabled, void (TStationController::*handler)())
+{
+    auto timer = clock_.CreateTimer();
+    timer->SetInterval(interval);
+    if (handler) {
+        SetTimerHandler(*timer, [this, handler] { (this->*handler)(); });
+    }
+    timer->SetEnabled(enabled);
+    return timer;
+}
+
+void TStationController::SetTimerHandler(zv::ITimer& timer, std::function<void()> handler)
+{
+    timer.SetOnTimer([this, handler = std::move(handler)] { Guard(handler); });
+}
+
+void TStationController::Create()
+{
+    Guard([this] { LoadSettings(); });
+}
+
+// --- configuration
+
+void TStationController::LoadSettings()
+{
+    Settings = config_.LoadSettings();
+    CurrentServer = Settings.ServerDefault + QLatin1Char('.') + Settings.Servidor;
+}
+
+void TStationController::WriteDefaultSettings()
+{
+    config_.WriteDefaultSettings();
+}
+
+void TStationController::SaveSettings(const TDialogSettings& values)
+{
+    config_.WriteDialogSettings(values);
+    LoadSettings();
+}
+
+// --- encoding file
+
+QString TStationController::UserEncodingFile() const
+{
+    // The user name becomes a file name in the program folder; a separator would lead elsewhere.
+    if (Settings.Usuario.contains(QLatin1Char('/')) || Settings.Usuario.contains(QChar(0))) {
+        throw EEncodingFileError(
+            QStringLiteral("The user name \"%1\" cannot name a file").arg(Settings.Usuario));
+    }
+    return QString::fromStdString((programFolder_ / "").string()) + Settings.Usuario + QStringLiteral(".xml");
+}
+
+QString TStationController::TemplateFile() const
+{
+    return QString::fromStdString((programFolder_ / "padrao.xml").string());
+}
+
+void TStationController::RebuildEncodingFile()
+{
+    const QString target = UserEncodingFile();
+    QString source = target;
+    if (!FileExists(target)) {
+        if (!FileExists(TemplateFile())) {
+            boxes_.ShowMessage(window_.Caption(QStringLiteral("lblArquivosConfiguracaoPadraoNaoExistente")));
+            RequestTermination();
+            throw EAbandonStep("template missing");
+        }
+        source = TemplateFile();
+    }
+    if (!fields_) {
+        throw EEncodingFileError(QStringLiteral("The settings window is not there yet"));
+    }
+    const TEncodingValues values { fields_->RadioName(), fields_->SelectedSoundCard(), CurrentServer,
+        fields_->UserName() };
+    RebuildEncodingFileFrom(source, target, values, Settings.Kbps);
+}
+
+void TStationController::RequestTermination()
+{
+    terminationRequested_ = true;
+    for (auto* timer : { TimerInicio.get(), TimerStatus.get(), TimerVerifica.get(),
+             TimerVerificaServidor.get(), TimerIcone.get(), TimerPopup.get() }) {
+        timer->SetEnabled(false);
+    }
+    window_.RequestTermination();
+}
+
+// --- encoder
+
+std::shared_ptr<IEncoder> TStationController::Encoder(IEncoderApp& app)
+{
+    std::shared_ptr<IEncoder> encoder;
+    CheckResult(app.GetEncoder(encoder), "GetEncoder");
+    if (!encoder) {
+        CheckResult(E_POINTER, "GetEncoder");
+    }
+    return encoder;
+}
+
+void TStationController::StartEncoder()
+{
+    const QString path = UserEncodingFile();
+    std::shared_ptr<IEncoderApp> app;
+    CheckResult(coEncoderApp_.Create(app), "CoEncoderApp");
+    if (!app) {
+        CheckResult(E_POINTER, "CoEncoderApp");
+    }
+    // The previous object is released, not stopped.
+    EncoderApp = app;
+    CheckResult(Encoder(*app)->Load(path), "Load");
+    CheckResult(Encoder(*app)->Start(), "Start");
+    std::int32_t state = 0;
+    CheckResult(Encoder(*app)->GetRunState(state), "GetRunState");
+    RunState = static_cast<std::uint8_t>(state & 0xFF);
+    TimerStatus->SetEnabled(true);
+}
+
+void TStationController::StopEncoder()
+{
+    // A local reference: the object stays alive for the call even if a nested handler replaces it.
+    const std::shared_ptr<IEncoderApp> app = EncoderApp;
+    if (app) {
+        CheckResult(Encoder(*app)->Stop(), "Stop");
+    }
+}
+
+// --- timer handlers
+
+void TStationController::OnTimerInicio()
+{
+    TimerInicio->SetEnabled(false);
+    if (FileExists(UserEncodingFile())) {
+        RebuildEncodingFile();
+    }
+    if (FileExists(UserEncodingFile())) {
+        if (zv::EncoderExecutableExists(programFolder_)) {
+            StartEncoder();
+            WriteLog(window_.Caption(QStringLiteral("lblFoiExecutadoEncoder")),
+                QStringLiteral("Processo normal"), QStringLiteral("VerificaEncoder"));
+        } else {
+            boxes_.ShowMessage(window_.Caption(QStringLiteral("lblCodificadorNaoEncontrado")));
+            WriteLog(window_.Caption(QStringLiteral("lblNaoFoiEncontradoCodificador")),
+                QStringLiteral("Erro"), QStringLiteral("FormCreate"));
+        }
+    } else {
+        boxes_.ShowMessage(window_.Caption(QStringLiteral("lblArquivoCodificacaoNaoEncontrado")));
+        WriteLog(window_.Caption(QStringLiteral("lblNaoFoiEncontradoArquivoCodificacao")),
+            QStringLiteral("Erro"), QStringLiteral("FormCreate"));
+        window_.ShowSettingsModal();
+    }
+}
+
+void TStationController::OnTimerStatus()
+{
+    const std::shared_ptr<IEncoderApp> app = EncoderApp;
+    if (!app) {
+        return;
+    }
+    std::int32_t state = 0;
+    CheckResult(Encoder(*app)->GetRunState(state), "GetRunState");
+    RunState = static_cast<std::uint8_t>(state & 0xFF);
+    if (RunState == EncoderRunState::Stopped) {
+        CheckResult(Encoder(*app)->AcknowledgeStopped(), "AcknowledgeStopped");
+        TimerStatus->SetEnabled(false);
+    }
+    switch (RunState) {
+    case EncoderRunState::Starting:
+        window_.SetStatus(window_.Caption(QStringLiteral("lblConectando")), kYellow);
+        Connected = false;
+        // Only when off: a running fail-over period must not restart with every poll.
+        if (!TimerVerificaServidor->Enabled()) {
+            TimerVerificaServidor->SetEnabled(true);
+        }
+        break;
+    case EncoderRunState::Running:
+        window_.SetStatus(window_.Caption(QStringLiteral("lblConectado")), kLime);
+        Connected = true;
+        TimerVerificaServidor->SetEnabled(false);
+        break;
+    case EncoderRunState::Stopping:
+        window_.SetStatus(window_.Caption(QStringLiteral("lblDesconectando")), kYellow);
+        Connected = false;
+        break;
+    case EncoderRunState::Stopped:
+        window_.SetStatus(window_.Caption(QStringLiteral("lblDesconectado")), kRed);
+        Connected = false;
+        if (!TimerVerificaServidor->Enabled()) {
+            TimerVerificaServidor->SetEnabled(true);
+        }
+        break;
+    default:
+        break;
+    }
+    window_.ProcessPendingEvents();
+}
+
+void TStationController::OnTimerVerifica()
+{
+    if (RunState == EncoderRunState::Stopped) {
+        StartEncoder();
+    }
+}
+
+void TStationController::OnTimerVerificaServidor()
+{
+    if (RunState == EncoderRunState::Running) {
+        return;
+    }
+    const QString ns1 = QStringLiteral("ns1.") + Settings.Servidor;
+    CurrentServer = (CurrentServer == ns1) ? QStringLiteral("ns2.") + Settings.Servidor : ns1;
+    RebuildEncodingFile();
+    StartEncoder();
+}
+
+// --- log and errors
+
+int TStationController::WriteLog(const QString& description, const QString& action, const QString& process)
+{
+    return log_.WriteLog(description, action, process);
+}
+
+void TStationController::AppException(const std::exception& error) noexcept
+{
+    try {
+        if (dynamic_cast<const EAbandonStep*>(&error)) {
+            return;
+        }
+        const auto* own = dynamic_cast<const Exception*>(&error);
+        const QString message = own ? own->Message() : QString::fromUtf8(error.what());
+        const QString type = own ? QString::fromUtf8(own->ClassName()) : TypeName(error);
+        try {
+            boxes_.ShowError(message);
+        } catch (...) {
+            // The box failing must not cost the log entry.
+        }
+        WriteLog(message, type, QString());
+    } catch (...) {
+    }
+}
+
+void TStationController::Guard(const std::function<void()>& step) noexcept
+{
+    try {
+        step();
+    } catch (const std::exception& error) {
+        AppException(error);
+    } catch (...) {
+        AppException(Exception("Unknown error"));
+    }
+}
+
+bool TStationController::CloseStep()
+{
+    bool stopped = false;
+    Guard([&] {
+        StopEncoder();
+        stopped = true;
+    });
+    return stopped;
+}
+
+bool TStationController::IsNewerWindows()
+{
+    return zv::SoundServerOwnsDevices();
+}

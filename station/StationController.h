@@ -1,0 +1,121 @@
+#pragma once
+
+// The station controller: the state kept for the whole run, the configuration, the encoding file, the
+// encoder's start, supervision and fail-over between mirrors, the event log and the application-wide
+// error handler. It needs no window: the main window owns one and supplies the small interfaces of
+// station/StationInterfaces.h; tests drive it on a virtual clock.
+//
+// Threads: everything here runs on the user-interface thread (timers, handlers, encoder calls).
+
+#include "platform/Clock.h"
+#include "station/ConfigStore.h"
+#include "station/EncoderContract.h"
+#include "station/EventLog.h"
+#include "station/StationInterfaces.h"
+
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+// Ends a step on purpose after the user was told why: the error handler lets it pass without a box or
+// a log entry.
+ZV_DECLARE_EXCEPTION(EAbandonStep, Exception);
+
+class TStationController {
+public:
+    // programFolder holds cfg.ini, padrao.xml, the user's encoding file and the log. The controller keeps
+    // references to the other arguments; they must outlive it.
+    TStationController(std::filesystem::path programFolder, zv::IClock& clock, CoEncoderApp& coEncoderApp,
+        IMessageBoxes& boxes, IStationWindow& window);
+    ~TStationController();
+    TStationController(const TStationController&) = delete;
+    TStationController& operator=(const TStationController&) = delete;
+
+    // Creation steps of the core: LoadSettings, under the error handler. The timers are created in the
+    // constructor and TimerInicio, TimerVerifica and TimerVerificaServidor run from then on.
+    void Create();
+
+    // The settings window's fields; set once that window exists (the encoding file needs them).
+    void SetSettingsFields(ISettingsFields* fields) { fields_ = fields; }
+
+    // --- configuration (cfg.ini)
+    void LoadSettings();
+    void WriteDefaultSettings();
+    // The settings dialog's save of the values, then LoadSettings: ends any fail-over switch.
+    void SaveSettings(const TDialogSettings& values);
+    TConfigStore& Config() { return config_; }
+
+    // --- encoding file
+    // Rebuilds the user's encoding file from itself or from the template. Without either, shows the
+    // message, asks for termination and abandons the calling step silently.
+    void RebuildEncodingFile();
+    QString UserEncodingFile() const;
+    QString TemplateFile() const;
+
+    // --- encoder
+    void StartEncoder();
+    // Get encoder and stop; raises on failure. No call at all when no encoder was created.
+    void StopEncoder();
+
+    // --- timer handlers (public for the windows and tests; the timers call them guarded)
+    void OnTimerInicio(); // first start
+    void OnTimerStatus(); // status poll
+    void OnTimerVerifica(); // restart
+    void OnTimerVerificaServidor(); // fail-over
+
+    // --- log and errors
+    int WriteLog(const QString& description, const QString& action, const QString& process);
+    // The application-wide error handler: one error box with the message, then one log entry with the
+    // error's type name as action. Never raises.
+    void AppException(const std::exception& error) noexcept;
+    // Runs a step of an event or timer handler: an error ends the step and goes to AppException.
+    void Guard(const std::function<void()>& step) noexcept;
+    // Wires a timer to a handler through Guard, for the windows' own timers.
+    void SetTimerHandler(zv::ITimer& timer, std::function<void()> handler);
+
+    // Close step: stops the encoder when one exists. True when the application may end; false when the
+    // stop failed (the error went to AppException and the window stays open).
+    bool CloseStep();
+
+    // A sound server owns the sound devices: capture uses the default device, no mixer panel.
+    static bool IsNewerWindows();
+
+    // --- state (user-interface thread only)
+    TSettings Settings;
+    QString CurrentServer;
+    std::shared_ptr<IEncoderApp> EncoderApp; // replaced whole on every start
+    std::uint8_t RunState = 0;
+    bool Connected = false;
+    std::array<std::int32_t, 20> ControlTypes {};
+    std::int32_t DisplayIndex = 0;
+    std::uint8_t IconFrame = 0;
+
+    std::unique_ptr<zv::ITimer> TimerInicio; // 100 ms, one shot
+    std::unique_ptr<zv::ITimer> TimerStatus; // 1000 ms, from the first start
+    std::unique_ptr<zv::ITimer> TimerVerifica; // 10000 ms
+    std::unique_ptr<zv::ITimer> TimerVerificaServidor; // 60000 ms
+    std::unique_ptr<zv::ITimer> TimerIcone; // 500 ms, tray animation (the window's handler)
+    std::unique_ptr<zv::ITimer> TimerPopup; // 200 ms, delayed tray menu (the window's handler)
+
+    // True once a step asked the application to end; the timers are stopped then.
+    bool TerminationRequested() const { return terminationRequested_; }
+
+private:
+    std::shared_ptr<IEncoder> Encoder(IEncoderApp& app);
+    std::unique_ptr<zv::ITimer> MakeTimer(int interval, bool enabled, void (TStationController::*handler)());
+    void RequestTermination();
+
+    std::filesystem::path programFolder_;
+    zv::IClock& clock_;
+    CoEncoderApp& coEncoderApp_;
+    IMessageBoxes& boxes_;
+    IStationWindow& window_;
+    ISettingsFields* fields_ = nullptr;
+    TConfigStore config_;
+    TEventLog log_;
+    bool terminationRequested_ = false;
+};

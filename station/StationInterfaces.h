@@ -1,0 +1,48 @@
+#pragma once
+
+// What the windows supply to the station controller. The controller itself needs no window; the main
+// and settings windows implement these, tests answer them.
+
+#include <QString>
+#include <optional>
+
+// Colour of the status text.
+struct TRgb {
+    int red = 0;
+    int green = 0;
+    int blue = 0;
+    friend bool operator==(const TRgb&, const TRgb&) = default;
+};
+
+class IMessageBoxes {
+public:
+    virtual ~IMessageBoxes() = default;
+    // A plain message box with an OK button, titled with the application title.
+    virtual void ShowMessage(const QString& text) = 0;
+    // The standard error box: the error's message, titled with the application title.
+    virtual void ShowError(const QString& text) = 0;
+};
+
+class IStationWindow {
+public:
+    virtual ~IStationWindow() = default;
+    // Caption of the hidden message label of that name; follows the chosen language.
+    virtual QString Caption(const QString& labelName) const = 0;
+    // The status label LStatus.
+    virtual void SetStatus(const QString& text, TRgb colour) = 0;
+    // Makes the settings window's settings panel visible and shows the window modally.
+    virtual void ShowSettingsModal() = 0;
+    // Asks the application to end once the current step is over.
+    virtual void RequestTermination() = 0;
+    // Lets pending user-interface events run (other handlers may run nested in the caller).
+    virtual void ProcessPendingEvents() = 0;
+};
+
+// Fields of the settings window that go into the encoding file.
+class ISettingsFields {
+public:
+    virtual ~ISettingsFields() = default;
+    virtual QString RadioName() const = 0; // EdRadio
+    virtual std::optional<QString> SelectedSoundCard() const = 0; // CBPlacas: selected entry's text
+    virtual QString UserName() const = 0; // EdUsuario
+};

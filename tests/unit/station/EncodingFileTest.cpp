@@ -1,0 +1,189 @@
+#include "station/EncodingFile.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+// The profile as the template carries it, at each row's values.
+const QString kProfiles[] = {
+    QStringLiteral(
+        R"(<audio bitrate="32000" nSamplesPerSec="32000" nAvgBytesPerSec="4000" nBlockAlign="1536" )"
+        R"(lsamplesize="1536" codecdata="008800001700001E0000"/>)"),
+    QStringLiteral(
+        R"(<audio bitrate="64008" nSamplesPerSec="48000" nAvgBytesPerSec="8001" nBlockAlign="2731" )"
+        R"(lsamplesize="2731" codecdata="008800000F00AD2A0000"/>)"),
+    QStringLiteral(
+        R"(<audio bitrate="96000" nSamplesPerSec="48000" nAvgBytesPerSec="12000" nBlockAlign="4096" )"
+        R"(lsamplesize="4096" codecdata="008800000F0000400000"/>)"),
+    QStringLiteral(
+        R"(<audio bitrate="128016" nSamplesPerSec="48000" nAvgBytesPerSec="16002" nBlockAlign="5462" )"
+        R"(lsamplesize="5462" codecdata="008800000F0059550000"/>)"),
+};
+const char* const kRows[] = { "32000", "64008", "96000", "128016" };
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+const TEncodingValues kValues { QStringLiteral("R\u00e1dio Teste"), QStringLiteral("Placa USB"),
+    QStringLiteral("ns2.varekradio.net.br"), QStringLiteral("maria") };
+
+QDomElement Element(const QDomDocument& document, const QString& path)
+{
+    QDomElement element = document.documentElement();
+    for (const QString& step : path.split(QLatin1Char('/'))) {
+        element = element.firstChildElement(step);
+    }
+    return element;
+}
+
+} // namespace
+
+TEST(RewriteProfile, EveryRowFromEveryRowAndAtTargetUntouched)
+{
+    for (int from = 0; from < 4; ++from) {
+        for (int to = 0; to < 4; ++to) {
+            const TBitrateRow* target = BitrateRowFor(QString::fromLatin1(kRows[to]));
+            ASSERT_NE(target, nullptr);
+            // Wrapped in other text: only the profile's own attributes may change.
+            const QString text
+                = QStringLiteral("<profile name=\"x\">") + kProfiles[from] + QStringLiteral("</profile>");
+            EXPECT_EQ(RewriteProfile(text, *target),
+                QStringLiteral("<profile name=\"x\">") + kProfiles[to] + QStringLiteral("</profile>"))
+                << kRows[from] << " -> " << kRows[to];
+        }
+    }
+}
+
+TEST(RewriteProfile, OddProfiles)
+{
+    const TBitrateRow& r96000 = *BitrateRowFor(u"96000");
+    const TBitrateRow& r64008 = *BitrateRowFor(u"64008");
+    const struct {
+        const char* name;
+        QString text;
+        const TBitrateRow& target;
+        QString expected;
+    } cases[] = {
+        // A sample rate equal to the bitrate, standing before it, is not taken for the bitrate.
+        { "rate first", QStringLiteral(R"(nSamplesPerSec="32000" bitrate="32000")"), r96000,
+            QStringLiteral(R"(nSamplesPerSec="48000" bitrate="96000")") },
+        { "names in other case",
+            QStringLiteral(R"(bitrate="32000" NSAMPLESPERSEC="32000" CODECDATA="008800001700001e0000")"),
+            r64008,
+            QStringLiteral(R"(bitrate="64008" nSamplesPerSec="48000" codecdata="008800000F00AD2A0000")") },
+        { "every 128016", QStringLiteral(R"(bitrate="128016" peak="128016")"), r64008,
+            QStringLiteral(R"(bitrate="64008" peak="64008")") },
+        { "unknown bitrate", QStringLiteral(R"(bitrate="44100" nSamplesPerSec="32000")"), r64008,
+            QStringLiteral(R"(bitrate="44100" nSamplesPerSec="32000")") },
+        { "no bitrate at all", QStringLiteral(R"(123456789032000 nSamplesPerSec="32000")"), r64008,
+            QStringLiteral(R"(123456789032000 nSamplesPerSec="32000")") },
+        { "bitrate at the very end", QStringLiteral("x bitrate"), r64008, QStringLiteral("x bitrate") },
+        { "empty", QString(), r64008, QString() },
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(RewriteProfile(c.text, c.target), c.expected) << c.name;
+    }
+}
+
+struct EncodingFileTest : ::testing::Test {
+    QTemporaryDir dir;
+    QString user = dir.filePath(QStringLiteral("maria.xml"));
+    QString templ = QStringLiteral(ZOVEVA_TEMPLATE);
+};
+
+TEST_F(EncodingFileTest, TemplatePatchedAndRebuiltAgainUnchanged)
+{
+    RebuildEncodingFileFrom(templ, user, kValues, u"64008");
+    const QByteArray first = ReadAll(user);
+    const QDomDocument document = LoadEncodingFile(user);
+    EXPECT_EQ(Element(document, "Description").attribute("Title"), QStringLiteral("R\u00e1dio Teste"));
+    EXPECT_EQ(Element(document, "SourceGroups/SourceGroup/Source").attribute("InputSource"), "Placa USB");
+    const QDomElement broadcast = Element(document, "Broadcast");
+    EXPECT_EQ(broadcast.attribute("PublishServer"), "ns2.varekradio.net.br");
+    EXPECT_EQ(broadcast.attribute("PublishingPoint"), "maria");
+    EXPECT_EQ(broadcast.attribute("PublishPort"), "8000");
+    const QDomNode profile = Element(document, "Profile").firstChild();
+    EXPECT_TRUE(profile.isCDATASection());
+    EXPECT_TRUE(profile.nodeValue().contains(kProfiles[1])) << profile.nodeValue().toStdString();
+
+    RebuildEncodingFileFrom(user, user, kValues, u"64008");
+    EXPECT_EQ(ReadAll(user), first);
+}
+
+TEST_F(EncodingFileTest, OnlyTextLikeGrandchildrenOfTheRootAreRewritten)
+{
+    const QString deep = dir.filePath(QStringLiteral("deep.xml"));
+    WriteAll(deep,
+        R"(<E>bitrate="32000"<Description/><SourceGroups><SourceGroup><Source/>)"
+        R"(<![CDATA[bitrate="32000"]]></SourceGroup></SourceGroups><Broadcast/>)"
+        R"(<P><!--bitrate="32000"--><X a='bitrate="32000"'/></P><Q><![CDATA[bitrate="32000"]]></Q></E>)");
+    RebuildEncodingFileFrom(deep, user, kValues, u"96000");
+    const QString saved = QString::fromUtf8(ReadAll(user));
+    EXPECT_EQ(saved.count(QStringLiteral("bitrate=\"96000\"")), 2)
+        << saved.toStdString(); // comment and Q's CDATA
+    EXPECT_EQ(saved.count(QStringLiteral("bitrate=\"32000\"")), 2)
+        << saved.toStdString(); // root text, depth 3
+    EXPECT_TRUE(saved.contains(QStringLiteral("<!--bitrate=\"96000\"-->")));
+
+    RebuildEncodingFileFrom(deep, user, kValues, u"12345"); // no row: attributes only
+    EXPECT_EQ(QString::fromUtf8(ReadAll(user)).count(QStringLiteral("bitrate=\"96000\"")), 0);
+}
+
+TEST_F(EncodingFileTest, BrokenOrIncompleteFilesRaiseAndTheUserFileStays)
+{
+    const QByteArray good = ReadAll(templ);
+    const QByteArray userBytes = "<user file as it was/>";
+    const QString source = dir.filePath(QStringLiteral("source.xml"));
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } cases[] = {
+        { "empty", "" },
+        { "not xml", "\x00\xff garbage" },
+        { "cut short", good.left(good.size() / 2) },
+        { "no Description", QByteArray(good).replace("<Description", "<Descricao") },
+        { "no SourceGroups",
+            QByteArray(good).replace("<SourceGroups>", "<Grupos>").replace("</SourceGroups>", "</Grupos>") },
+        { "no SourceGroup",
+            QByteArray(good).replace("<SourceGroup ", "<Grupo ").replace("</SourceGroup>", "</Grupo>") },
+        { "no Source", QByteArray(good).replace("<Source ", "<Fonte ") },
+        { "no Broadcast", QByteArray(good).replace("<Broadcast ", "<Transmissao ") },
+    };
+    for (const auto& c : cases) {
+        WriteAll(source, c.bytes);
+        WriteAll(user, userBytes);
+        EXPECT_THROW(RebuildEncodingFileFrom(source, user, kValues, u"32000"), EEncodingFileError) << c.name;
+        EXPECT_EQ(ReadAll(user), userBytes) << c.name;
+    }
+
+    TEncodingValues noCard = kValues;
+    noCard.InputSource.reset();
+    EXPECT_THROW(RebuildEncodingFileFrom(templ, user, noCard, u"32000"), EEncodingFileError);
+    EXPECT_THROW(
+        RebuildEncodingFileFrom(dir.filePath("absent.xml"), user, kValues, u"32000"), EEncodingFileError);
+    EXPECT_EQ(ReadAll(user), userBytes);
+}
+
+TEST_F(EncodingFileTest, FileInAnotherEncodingIsSavedAsUtf8AndKeepsItsText)
+{
+    const QString latin = dir.filePath(QStringLiteral("latin.xml"));
+    WriteAll(latin,
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<E><Description Author=\"Fl\xe1vio\"/>"
+        "<SourceGroups><SourceGroup><Source/></SourceGroup></SourceGroups><Broadcast/></E>");
+    RebuildEncodingFileFrom(latin, user, kValues, u"32000");
+    const QDomDocument document = LoadEncodingFile(user);
+    EXPECT_EQ(Element(document, "Description").attribute("Author"), QStringLiteral("Fl\u00e1vio"));
+    EXPECT_EQ(Element(document, "Description").attribute("Title"), QStringLiteral("R\u00e1dio Teste"));
+}

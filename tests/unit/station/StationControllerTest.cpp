@@ -1,0 +1,471 @@
+#include "station/StationController.h"
+
+#include "station/EncodingFile.h"
+#include "station/Messages.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <deque>
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Scripted encoders: run states in order (the last one repeats), failures per call, a trace of calls.
+struct EncoderScript {
+    std::vector<std::string> calls;
+    std::deque<std::int32_t> states;
+    std::int32_t lastState = EncoderRunState::Stopped;
+    std::map<std::string, HRESULT> failures;
+    int created = 0;
+
+    HRESULT Call(const std::string& name)
+    {
+        calls.push_back(name);
+        const auto failure = failures.find(name);
+        return failure == failures.end() ? S_OK : failure->second;
+    }
+    int Count(const std::string& name) const
+    {
+        return static_cast<int>(std::count(calls.begin(), calls.end(), name));
+    }
+};
+
+class FakeEncoder final : public IEncoder {
+public:
+    explicit FakeEncoder(EncoderScript& script)
+        : script_(script)
+    {
+    }
+    HRESULT Load(const QString& path) override
+    {
+        loaded = path;
+        return script_.Call("Load");
+    }
+    HRESULT Start() override { return script_.Call("Start"); }
+    HRESULT Stop() override { return script_.Call("Stop"); }
+    HRESULT AcknowledgeStopped() override { return script_.Call("AcknowledgeStopped"); }
+    HRESULT GetRunState(std::int32_t& state) override
+    {
+        const HRESULT hr = script_.Call("GetRunState");
+        if (Succeeded(hr)) {
+            if (!script_.states.empty()) {
+                script_.lastState = script_.states.front();
+                script_.states.pop_front();
+            }
+            state = script_.lastState;
+        }
+        return hr;
+    }
+    QString loaded;
+
+private:
+    EncoderScript& script_;
+};
+
+class FakeApp final : public IEncoderApp {
+public:
+    explicit FakeApp(EncoderScript& script)
+        : script_(script)
+        , encoder_(std::make_shared<FakeEncoder>(script))
+    {
+    }
+    HRESULT GetEncoder(std::shared_ptr<IEncoder>& encoder) override
+    {
+        encoder = encoder_;
+        return script_.Call("GetEncoder");
+    }
+
+private:
+    EncoderScript& script_;
+    std::shared_ptr<FakeEncoder> encoder_;
+};
+
+class FakeFactory final : public CoEncoderApp {
+public:
+    explicit FakeFactory(EncoderScript& script)
+        : script_(script)
+    {
+    }
+    HRESULT Create(std::shared_ptr<IEncoderApp>& app) override
+    {
+        const HRESULT hr = script_.Call("Create");
+        if (Succeeded(hr)) {
+            ++script_.created;
+            app = std::make_shared<FakeApp>(script_);
+        }
+        return hr;
+    }
+
+private:
+    EncoderScript& script_;
+};
+
+struct FakeBoxes final : IMessageBoxes {
+    std::vector<QString> messages;
+    std::vector<QString> errors;
+    void ShowMessage(const QString& text) override { messages.push_back(text); }
+    void ShowError(const QString& text) override { errors.push_back(text); }
+};
+
+struct FakeWindow final : IStationWindow {
+    QString status;
+    TRgb colour;
+    int statusSets = 0;
+    int settingsShown = 0;
+    int terminations = 0;
+    QString Caption(const QString& labelName) const override { return BuiltInCaption(labelName); }
+    void SetStatus(const QString& text, TRgb c) override
+    {
+        status = text;
+        colour = c;
+        ++statusSets;
+    }
+    void ShowSettingsModal() override { ++settingsShown; }
+    void RequestTermination() override { ++terminations; }
+    void ProcessPendingEvents() override { }
+};
+
+struct FakeFields final : ISettingsFields {
+    QString RadioName() const override { return QStringLiteral("R\u00e1dio Teste"); }
+    std::optional<QString> SelectedSoundCard() const override { return QStringLiteral("Placa 1"); }
+    QString UserName() const override { return QStringLiteral("maria"); }
+};
+
+constexpr TRgb kYellow { 255, 255, 0 };
+constexpr TRgb kLime { 0, 255, 0 };
+constexpr TRgb kRed { 255, 0, 0 };
+
+class StationControllerTest : public ::testing::Test {
+protected:
+    StationControllerTest()
+    {
+        ::unsetenv("ZOVEVA_ENCODER_DIR");
+        QFile::copy(QStringLiteral(ZOVEVA_TEMPLATE), Path("padrao.xml"));
+        Write("zoveva-encoder", "");
+    }
+
+    QString Path(const QString& name) const { return dir.filePath(name); }
+    void Write(const QString& name, const QByteArray& bytes)
+    {
+        QFile file(Path(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    QByteArray Read(const QString& name) const
+    {
+        QFile file(Path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    // A station whose user "maria" already has an encoding file.
+    void Configure(const QByteArray& extra = {})
+    {
+        Write("cfg.ini",
+            "[Geral]\r\nUsuario=maria\r\nKbps=32000\r\nServidor=varekradio.net.br\r\nServerDefault=ns1\r\n"
+                + extra);
+        QFile::copy(Path("padrao.xml"), Path("maria.xml"));
+    }
+    // Creates the controller as the main window does.
+    TStationController& Start()
+    {
+        station
+            = std::make_unique<TStationController>(dir.path().toStdString(), clock, factory, boxes, window);
+        station->SetSettingsFields(&fields);
+        station->Create();
+        return *station;
+    }
+    int LogEntries() const { return static_cast<int>(Read("ZoVeva.log").count("Data/Hora")); }
+    QString PublishServer() const
+    {
+        return LoadEncodingFile(Path("maria.xml"))
+            .documentElement()
+            .firstChildElement("Broadcast")
+            .attribute("PublishServer");
+    }
+
+    QTemporaryDir dir;
+    EncoderScript script;
+    FakeFactory factory { script };
+    FakeBoxes boxes;
+    FakeWindow window;
+    FakeFields fields;
+    zv::VirtualClock clock;
+    std::unique_ptr<TStationController> station;
+};
+
+} // namespace
+
+TEST_F(StationControllerTest, FirstRunWithoutConfigurationGetsTheDefaultsAndAsksForSettings)
+{
+    TStationController& s = Start();
+    EXPECT_EQ(s.Settings.Controle, "0");
+    EXPECT_EQ(s.Settings.Usuario, "");
+    EXPECT_EQ(s.Settings.Senha, "");
+    EXPECT_EQ(s.Settings.Placa, "0");
+    EXPECT_EQ(s.Settings.Radio, "");
+    EXPECT_EQ(s.Settings.Kbps, "32000");
+    EXPECT_EQ(s.Settings.Servidor, "varekradio.net.br");
+    EXPECT_EQ(s.Settings.ServerDefault, "ns1");
+    EXPECT_EQ(s.Settings.iIdioma, -1);
+    EXPECT_EQ(s.CurrentServer, "ns1.varekradio.net.br");
+
+    clock.Advance(100);
+    EXPECT_EQ(boxes.messages,
+        std::vector<QString> { QStringLiteral("Arquivo de codifica\u00e7\u00e3o n\u00e3o encontrado!") });
+    EXPECT_EQ(window.settingsShown, 1);
+    EXPECT_TRUE(script.calls.empty());
+    EXPECT_TRUE(boxes.errors.empty());
+    EXPECT_TRUE(
+        Read("ZoVeva.log")
+            .contains("Descri\xe7\xe3o............: N\xe3o foi encontrado o arquivo de codifica\xe7\xe3o\r\n"
+                      "Processo.............: FormCreate\r\n"));
+    EXPECT_FALSE(s.TimerInicio->Enabled());
+}
+
+TEST_F(StationControllerTest, FirstStartRebuildsTheFileStartsTheEncoderAndLogsIt)
+{
+    Configure();
+    script.states = { EncoderRunState::Starting };
+    TStationController& s = Start();
+    clock.Advance(99);
+    EXPECT_TRUE(script.calls.empty());
+    clock.Advance(1);
+    EXPECT_EQ(script.calls,
+        (std::vector<std::string> {
+            "Create", "GetEncoder", "Load", "GetEncoder", "Start", "GetEncoder", "GetRunState" }));
+    EXPECT_EQ(s.RunState, EncoderRunState::Starting);
+    EXPECT_TRUE(s.TimerStatus->Enabled());
+    EXPECT_EQ(PublishServer(), "ns1.varekradio.net.br");
+    const QByteArray log = Read("ZoVeva.log");
+    EXPECT_TRUE(log.contains(
+        "A\xe7\xe3o.................: Processo normal\r\nDescri\xe7\xe3o............: Foi executado o "
+        "Encoder\r\nProcesso.............: VerificaEncoder\r\n"));
+    EXPECT_EQ(LogEntries(), 1);
+}
+
+TEST_F(StationControllerTest, StatusTableForEachRunState)
+{
+    Configure();
+    script.states = { EncoderRunState::Starting, 2, 3, 4, 6, 1, 5 };
+    TStationController& s = Start();
+    clock.Advance(100);
+    const struct {
+        int state;
+        QString status;
+        TRgb colour;
+        bool connected;
+        bool failOverOn;
+        bool pollOn;
+        int statusSets;
+    } steps[] = {
+        { 2, QStringLiteral("Conectado"), kLime, true, false, true, 1 },
+        { 3, QStringLiteral("Conectado"), kLime, true, false, true, 1 },
+        { 4, QStringLiteral("Desconectando..."), kYellow, false, false, true, 2 },
+        { 6, QStringLiteral("Desconectando..."), kYellow, false, false, true, 2 },
+        { 1, QStringLiteral("Conectando..."), kYellow, false, true, true, 3 },
+        { 5, QStringLiteral("Desconectado"), kRed, false, true, false, 4 },
+    };
+    for (const auto& step : steps) {
+        clock.Advance(1000);
+        EXPECT_EQ(s.RunState, step.state);
+        EXPECT_EQ(window.status, step.status) << step.state;
+        EXPECT_EQ(window.colour, step.colour) << step.state;
+        EXPECT_EQ(s.Connected, step.connected) << step.state;
+        EXPECT_EQ(s.TimerVerificaServidor->Enabled(), step.failOverOn) << step.state;
+        EXPECT_EQ(s.TimerStatus->Enabled(), step.pollOn) << step.state;
+        EXPECT_EQ(window.statusSets, step.statusSets) << step.state;
+    }
+    EXPECT_EQ(script.Count("AcknowledgeStopped"), 1);
+}
+
+TEST_F(StationControllerTest, StoppedEncoderRestartsWithinTenSecondsAndFailOverKeepsItsPeriod)
+{
+    Configure();
+    script.states = { 1, 1, 5 };
+    TStationController& s = Start();
+    clock.Advance(2100); // start at 100 reads 1, polls at 1100 (1) and 2100 (5)
+    EXPECT_FALSE(s.TimerStatus->Enabled());
+    EXPECT_EQ(script.Count("AcknowledgeStopped"), 1);
+    const auto first = s.EncoderApp;
+
+    script.states = { 1 };
+    clock.Advance(7899);
+    EXPECT_EQ(script.created, 1);
+    clock.Advance(1); // 10000: the restart timer
+    EXPECT_EQ(script.created, 2);
+    EXPECT_NE(s.EncoderApp, first);
+    EXPECT_EQ(script.Count("Stop"), 0) << "the old encoder is released, not stopped";
+    EXPECT_TRUE(s.TimerStatus->Enabled());
+    EXPECT_EQ(s.CurrentServer, "ns1.varekradio.net.br");
+
+    // The fail-over period started at creation; state 1 and 5 did not restart it.
+    clock.Advance(49999);
+    EXPECT_EQ(s.CurrentServer, "ns1.varekradio.net.br");
+    clock.Advance(1);
+    EXPECT_EQ(s.CurrentServer, "ns2.varekradio.net.br");
+    EXPECT_EQ(script.created, 3);
+}
+
+TEST_F(StationControllerTest, FailOverAlternatesMirrorsWhileNotConnected)
+{
+    const struct {
+        const char* serverDefault;
+        std::vector<QString> servers;
+    } cases[] = {
+        { "ns1", { "ns2.varekradio.net.br", "ns1.varekradio.net.br", "ns2.varekradio.net.br" } },
+        { "ns3", { "ns1.varekradio.net.br", "ns2.varekradio.net.br", "ns1.varekradio.net.br" } },
+    };
+    for (const auto& c : cases) {
+        Write("cfg.ini",
+            QByteArray(
+                "[Geral]\r\nUsuario=maria\r\nKbps=32000\r\nServidor=varekradio.net.br\r\nServerDefault=")
+                + c.serverDefault + "\r\n");
+        QFile::remove(Path("maria.xml"));
+        script = {};
+        script.lastState = EncoderRunState::Starting;
+        TStationController& s = Start();
+        EXPECT_EQ(s.CurrentServer, QString::fromLatin1(c.serverDefault) + ".varekradio.net.br");
+        for (size_t i = 0; i < c.servers.size(); ++i) {
+            clock.Advance(60000);
+            EXPECT_EQ(s.CurrentServer, c.servers[i]) << c.serverDefault << " #" << i;
+            EXPECT_EQ(PublishServer(), c.servers[i]) << c.serverDefault << " #" << i;
+            EXPECT_EQ(script.created, static_cast<int>(i) + 1);
+        }
+        EXPECT_TRUE(boxes.errors.empty());
+    }
+}
+
+TEST_F(StationControllerTest, WhilePublishingNeitherRestartNorFailOverActs)
+{
+    Configure();
+    script.lastState = EncoderRunState::Running;
+    TStationController& s = Start();
+    clock.Advance(5 * 60000);
+    EXPECT_TRUE(s.Connected);
+    EXPECT_EQ(script.created, 1);
+    EXPECT_EQ(s.CurrentServer, "ns1.varekradio.net.br");
+    EXPECT_FALSE(s.TimerVerificaServidor->Enabled());
+}
+
+TEST_F(StationControllerTest, SaveAfterFailOverReturnsToTheDefaultServer)
+{
+    Configure();
+    script.lastState = EncoderRunState::Starting;
+    TStationController& s = Start();
+    clock.Advance(60000);
+    ASSERT_EQ(s.CurrentServer, "ns2.varekradio.net.br");
+    TDialogSettings values;
+    values.Usuario = QStringLiteral("maria");
+    values.Senha = QStringLiteral("segredo");
+    values.Kbps = s.Settings.Kbps;
+    values.iIdioma = 0;
+    s.SaveSettings(values);
+    EXPECT_EQ(s.CurrentServer, "ns1.varekradio.net.br");
+    EXPECT_EQ(s.Settings.Senha, "segredo");
+}
+
+TEST_F(StationControllerTest, MissingEncoderExecutableIsReportedAndFailOverStartsItLater)
+{
+    Configure();
+    QFile::remove(Path("zoveva-encoder"));
+    script.lastState = EncoderRunState::Starting;
+    Start();
+    clock.Advance(100);
+    EXPECT_EQ(boxes.messages, std::vector<QString> { QStringLiteral("Codificador n\u00e3o encontrado!") });
+    EXPECT_TRUE(Read("ZoVeva.log")
+                    .contains("A\xe7\xe3o.................: Erro\r\nDescri\xe7\xe3o............: N\xe3o foi "
+                              "encontrado o codificador\r\nProcesso.............: FormCreate\r\n"));
+    EXPECT_EQ(script.created, 0);
+    clock.Advance(59900);
+    EXPECT_EQ(script.created, 1);
+}
+
+TEST_F(StationControllerTest, MissingTemplateEndsTheRunWithItsMessageAndNoErrorBox)
+{
+    Write("cfg.ini",
+        "[Geral]\r\nUsuario=maria\r\nKbps=32000\r\nServidor=varekradio.net.br\r\nServerDefault=ns1\r\n");
+    QFile::remove(Path("padrao.xml"));
+    TStationController& s = Start();
+    clock.Advance(100); // no user file yet: the first start asks for the settings
+    ASSERT_EQ(LogEntries(), 1);
+    clock.Advance(59900); // fail-over: rebuild without template
+    EXPECT_EQ(boxes.messages.back(),
+        QStringLiteral("Arquivos de configura\u00e7\u00e3o Padr\u00e3o n\u00e3o existente!"));
+    EXPECT_EQ(window.terminations, 1);
+    EXPECT_TRUE(s.TerminationRequested());
+    EXPECT_TRUE(boxes.errors.empty());
+    EXPECT_EQ(LogEntries(), 1);
+    EXPECT_EQ(script.created, 0);
+    EXPECT_FALSE(QFile::exists(Path("maria.xml")));
+    clock.Advance(10 * 60000);
+    EXPECT_EQ(boxes.messages.size(), 2u) << "the run is over: no timer acts any more";
+}
+
+TEST_F(StationControllerTest, ErrorInATimerHandlerGivesOneBoxAndOneEntryEachTimeAndTheTimerGoesOn)
+{
+    Configure();
+    script.lastState = EncoderRunState::Starting;
+    TStationController& s = Start();
+    clock.Advance(100);
+    script.failures["GetRunState"] = E_ENCODER_GONE;
+    clock.Advance(3000);
+    EXPECT_EQ(boxes.errors.size(), 3u);
+    EXPECT_EQ(LogEntries(), 1 + 3);
+    EXPECT_TRUE(boxes.errors.front().startsWith("GetRunState: "));
+    EXPECT_TRUE(Read("ZoVeva.log")
+                    .endsWith("A\xe7\xe3o.................: EEncoderError\r\nDescri\xe7\xe3o............: "
+                        + boxes.errors.back().toLatin1() + "\r\nProcesso.............: \r\n\r\n"));
+    EXPECT_TRUE(s.TimerStatus->Enabled());
+
+    script.failures.clear();
+    script.states = { EncoderRunState::Running };
+    clock.Advance(1000);
+    EXPECT_EQ(boxes.errors.size(), 3u);
+    EXPECT_TRUE(s.Connected);
+}
+
+TEST_F(StationControllerTest, FailedCreationLeavesThePreviousEncoderAndState)
+{
+    Configure();
+    script.states = { 1, 5 };
+    TStationController& s = Start();
+    clock.Advance(1100);
+    ASSERT_EQ(s.RunState, EncoderRunState::Stopped);
+    const auto previous = s.EncoderApp;
+    script.failures["Create"] = E_ENCODER_NOT_STARTED;
+    clock.Advance(8900); // restart at 10000 fails
+    EXPECT_EQ(boxes.errors.size(), 1u);
+    EXPECT_EQ(s.EncoderApp, previous);
+    EXPECT_EQ(s.RunState, EncoderRunState::Stopped);
+    EXPECT_FALSE(s.TimerStatus->Enabled());
+    clock.Advance(10000); // and tries again
+    EXPECT_EQ(boxes.errors.size(), 2u);
+}
+
+TEST_F(StationControllerTest, CloseStopsAnExistingEncoderOnly)
+{
+    Configure();
+    TStationController& s = Start();
+    EXPECT_TRUE(s.CloseStep());
+    EXPECT_TRUE(script.calls.empty()) << "no encoder yet: no call";
+
+    clock.Advance(100);
+    script.failures["Stop"] = E_FAIL;
+    EXPECT_FALSE(s.CloseStep());
+    EXPECT_EQ(boxes.errors.size(), 1u);
+    script.failures.clear();
+    EXPECT_TRUE(s.CloseStep());
+    EXPECT_EQ(script.Count("Stop"), 2);
+}
+
+TEST_F(StationControllerTest, UserNameThatLeavesTheFolderIsAnError)
+{
+    Write("cfg.ini", "[Geral]\r\nUsuario=../fora\r\n");
+    Start();
+    clock.Advance(60000);
+    EXPECT_EQ(boxes.errors.size(), 2u); // first start and fail-over
+    EXPECT_FALSE(QFile::exists(dir.filePath("../fora.xml")));
+    EXPECT_EQ(script.created, 0);
+}
