@@ -1,5 +1,7 @@
 #include "station/EncoderContract.h"
 
+#include <utility>
+
 QString ResultText(HRESULT hr)
 {
     switch (hr) {
@@ -28,11 +30,21 @@ QString ResultText(HRESULT hr)
     }
 }
 
+namespace {
+thread_local QString errorInfo; // written and read on the calling thread only
+}
+
+void SetEncoderErrorInfo(const QString& message)
+{
+    errorInfo = message;
+}
+
 void CheckResult(HRESULT hr, const char* operation)
 {
+    const QString info = std::exchange(errorInfo, QString());
     if (Failed(hr)) {
         throw EEncoderError(QStringLiteral("%1: %2 (0x%3)")
-                                .arg(QString::fromUtf8(operation), ResultText(hr))
+                                .arg(QString::fromUtf8(operation), info.isEmpty() ? ResultText(hr) : info)
                                 .arg(static_cast<std::uint32_t>(hr), 8, 16, QLatin1Char('0')),
             hr);
     }

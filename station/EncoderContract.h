@@ -73,7 +73,12 @@ private:
 // Short text for a result code, used in error messages.
 QString ResultText(HRESULT hr);
 
-// Raises EEncoderError when hr is a failure; operation names the call in the message.
+// An implementation may describe its failure just before returning it; the next CheckResult on this
+// thread takes the text (and clears it, on success too), so the error names the cause.
+void SetEncoderErrorInfo(const QString& message);
+
+// Raises EEncoderError when hr is a failure; operation names the call in the message, followed by the
+// implementation's description when it gave one, else by a short text for the code.
 void CheckResult(HRESULT hr, const char* operation);
 
 class IEncoder {

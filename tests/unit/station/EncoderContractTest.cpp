@@ -16,3 +16,21 @@ TEST(EncoderContract, FailingResultRaisesWithItsCodeAndSuccessDoesNot)
         EXPECT_TRUE(e.Message().contains(QStringLiteral("80010108"))) << e.what();
     }
 }
+
+TEST(EncoderContract, ImplementationsDescriptionNamesTheCauseOnce)
+{
+    SetEncoderErrorInfo(QStringLiteral("stale text of a call that succeeded"));
+    EXPECT_NO_THROW(CheckResult(S_OK, "Load"));
+    SetEncoderErrorInfo(QStringLiteral("cannot reach ns1.varekradio.net.br:8000"));
+    try {
+        CheckResult(E_FAIL, "Start");
+        FAIL() << "no error raised";
+    } catch (const EEncoderError& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Start: cannot reach ns1.varekradio.net.br:8000 (0x80004005)"));
+    }
+    try {
+        CheckResult(E_FAIL, "Stop");
+    } catch (const EEncoderError& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Stop: unspecified error (0x80004005)"));
+    }
+}
