@@ -46,9 +46,16 @@ function(zoveva_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
+  list(LENGTH ARG_LABELS label_count)
+  if(label_count GREATER 1)
+    message(FATAL_ERROR "zoveva_test(${name}): give one label; discovered tests cannot carry a list")
+  endif()
+  # gtest_discover_tests (CMake 3.25) splits list-valued properties such as ENVIRONMENT, so the
+  # environment is given through env(1) as the test launcher, for discovery and for every run.
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "env;${env}")
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${env}")
+    PROPERTIES LABELS ${ARG_LABELS} TIMEOUT ${ARG_TIMEOUT})
 endfunction()
 
 # zoveva_fuzz_target(NAME SOURCES ... LIBS ...)
