@@ -47,7 +47,8 @@ int SkFaceEntryFor(
     case bsPressed:
     case bsMenuOpen:
     case bsDisabledLatched:
-        return bsPressed;
+        // Without a pressed face the up face shows: a held button must not vanish.
+        return hasImage(table[bsPressed]) ? bsPressed : bsUp;
     default:
         return -1;
     }

@@ -36,7 +36,9 @@ inline constexpr std::uint8_t bsDisabledLatched = 7;
 inline constexpr std::uint8_t bsUnused8 = 8;
 
 // The face table entry a state draws: its own when it has an image, else hot, disabled and 5 fall back
-// to the up face, latched, menu open and disabled latched to the pressed face; -1: nothing is drawn.
+// to the up face, latched, pressed, menu open and disabled latched to the pressed face, or the up face
+// when that is missing too; -1 (up and 8 without a face): nothing is drawn. The entry returned may
+// itself lack an image: then no face is drawn but the button's background and caption are.
 int SkFaceEntryFor(
     int state, const TSkFaceTable& table, const std::function<bool(const FaceEntry&)>& hasImage);
 

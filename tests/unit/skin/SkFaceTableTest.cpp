@@ -124,7 +124,7 @@ TEST(SkFaceEntryFor, MissingFacesFallBackToUpOrPressed)
     for (int s = 0; s < 9; ++s)
         table[std::size_t(s)].ListIndex = s;
     // Entries with an image: by list index.
-    auto with = [&](std::initializer_list<int> present) {
+    auto with = [&](std::vector<int> present) {
         return [present](const FaceEntry& e) {
             return std::find(present.begin(), present.end(), e.ListIndex) != present.end();
         };
@@ -135,5 +135,8 @@ TEST(SkFaceEntryFor, MissingFacesFallBackToUpOrPressed)
         EXPECT_EQ(zv::SkFaceEntryFor(s, table, both), expect[s]) << "state " << s;
     EXPECT_EQ(zv::SkFaceEntryFor(2, table, with({ 0, 2 })), 2) << "a state's own face comes first";
     EXPECT_EQ(zv::SkFaceEntryFor(0, table, with({ 4 })), -1) << "no up face: nothing drawn";
+    EXPECT_EQ(zv::SkFaceEntryFor(1, table, with({ 4 })), 0) << "disabled without faces: the background only";
+    for (int s : { 3, 4, 6, 7 })
+        EXPECT_EQ(zv::SkFaceEntryFor(s, table, with({ 0 })), 0) << "no pressed face: the up face, state " << s;
     EXPECT_EQ(zv::SkFaceEntryFor(9, table, both), -1);
 }
