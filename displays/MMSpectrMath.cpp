@@ -53,6 +53,7 @@ SpectrumCore::SpectrumCore()
     m_spectrum16.assign(kSpectrumMaxFFT, 0);
     m_windowTable.assign(kSpectrumMaxFFT, 0);
     m_work.assign(kSpectrumMaxFFT, 0.0f);
+    m_frames.assign(kSpectrumMaxFFT, 0);
     m_logOffset.assign(kSpectrumMaxFFT / 2, 0);
     m_decayState.assign(kSpectrumMaxFFT / 2, 0.0f);
     m_uniformSum.assign(kSpectrumMaxFFT / 2, 0);
@@ -661,6 +662,41 @@ void SpectrumCore::ClearBars()
     m_peakInfo = {};
 }
 
+namespace {
+
+// The value of each frame: one channel, or the two averaged (toward zero for 16 bits, shifted for
+// 8 bits). Samples are read byte-wise, so the block needs no alignment.
+template <bool Bits16, bool Stereo, bool Both>
+void TakeFrames(const std::uint8_t* p, int pick, int n, int* out)
+{
+    for (int i = 0; i < n; ++i) {
+        if constexpr (Bits16) {
+            const std::uint8_t* f = p + std::size_t(i) * (Stereo ? 4 : 2);
+            const auto l = std::int16_t(f[0] | f[1] << 8);
+            if constexpr (Stereo) {
+                const auto r = std::int16_t(f[2] | f[3] << 8);
+                out[i] = Both ? (l + r) / 2 : (pick ? r : l);
+            } else {
+                out[i] = l;
+            }
+        } else {
+            const std::uint8_t* f = p + std::size_t(i) * (Stereo ? 2 : 1);
+            if constexpr (Stereo)
+                out[i] = Both ? (f[0] + f[1]) >> 1 : f[pick];
+            else
+                out[i] = f[0];
+        }
+    }
+}
+
+// Truncating division by 2^shift (toward zero, as an integer division would).
+inline std::int64_t DivPow2(std::int64_t v, int shift)
+{
+    return (v + ((v >> 63) & ((std::int64_t(1) << shift) - 1))) >> shift;
+}
+
+} // namespace
+
 void SpectrumCore::Analyse(const void* data)
 {
     if (!data || !m_plan)
@@ -672,35 +708,40 @@ void SpectrumCore::Analyse(const void* data)
     const int tilt = int(m_gain) / 2;
     const bool bits16 = m_bits == b16Bit;
     const int clip = bits16 ? (both && m_gain != sg12db ? 32766 : 32767) : 255;
-    const std::int64_t scale = bits16 ? 32768 : 128;
+    const int shift = bits16 ? 15 : 7; // MulDiv by 32768 or 128
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     float* buffer = m_work.data();
+    int* x = m_frames.data();
 
-    int prev = 0, prev2 = 0;
-    for (int i = 0; i < N; ++i) {
-        int x;
-        if (bits16) {
-            std::int16_t s[2] = { 0, 0 };
-            std::memcpy(s, bytes + std::size_t(i) * (stereo ? 4 : 2), stereo ? 4 : 2);
-            x = both ? (s[0] + s[1]) / 2 : s[pick];
-        } else {
-            const std::uint8_t* s = bytes + std::size_t(i) * (stereo ? 2 : 1);
-            x = both ? (s[0] + s[1]) >> 1 : s[pick];
+    if (bits16)
+        stereo ? (both ? TakeFrames<true, true, true>(bytes, pick, N, x)
+                       : TakeFrames<true, true, false>(bytes, pick, N, x))
+               : TakeFrames<true, false, false>(bytes, pick, N, x);
+    else
+        stereo ? (both ? TakeFrames<false, true, true>(bytes, pick, N, x)
+                       : TakeFrames<false, true, false>(bytes, pick, N, x))
+               : TakeFrames<false, false, false>(bytes, pick, N, x);
+
+    if (PcmOverflow) {
+        for (int i = 0; i < N; ++i)
+            if (x[i] >= clip)
+                PcmOverflow();
+    }
+
+    const std::int32_t* window = m_windowTable.data();
+    if (tilt == 0) {
+        const int offset = bits16 ? 0 : 128;
+        for (int i = 0; i < N; ++i)
+            buffer[i] = float(DivPow2(std::int64_t(x[i] - offset) * window[i], shift));
+    } else {
+        int prev = x[0], prev2 = x[0];
+        for (int i = 0; i < N; ++i) {
+            const std::int64_t y
+                = tilt == 1 ? std::int64_t(x[i]) - prev : std::int64_t(x[i]) + prev2 - 2 * std::int64_t(prev);
+            prev2 = prev;
+            prev = x[i];
+            buffer[i] = float(DivPow2(y * window[i], shift));
         }
-        if (x >= clip && PcmOverflow)
-            PcmOverflow();
-        if (i == 0)
-            prev = prev2 = x;
-        std::int64_t y;
-        if (tilt == 0)
-            y = bits16 ? x : x - 128;
-        else if (tilt == 1)
-            y = x - prev;
-        else
-            y = std::int64_t(x) + prev2 - 2 * std::int64_t(prev);
-        prev2 = prev;
-        prev = x;
-        buffer[i] = float(y * m_windowTable[std::size_t(i)] / scale);
     }
 
     RealFFT(m_plan, buffer, 1);
@@ -980,7 +1021,8 @@ void SpectrumCore::DrawLineStyle(TMMDIBCanvas& dib, bool peakLine)
     const std::uint32_t pixels[4] = { dib.ColorToPixel(m_colors[Bar1]), dib.ColorToPixel(m_colors[Bar2]),
         dib.ColorToPixel(m_colors[Bar3]), dib.ColorToPixel(m_colors[Inactive1]) };
     const auto rowOf = [&](int value) {
-        return peakLine ? std::clamp(m_h - value - 1, 0, m_h - 1) : std::clamp(m_h - value - base, 0, m_h - 1);
+        return peakLine ? std::clamp(m_h - value - 1, 0, m_h - 1)
+                        : std::clamp(m_h - value - base, 0, m_h - 1);
     };
     const auto pixelAt = [&](int x, int y) {
         if (!m_enabled) {

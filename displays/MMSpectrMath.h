@@ -56,7 +56,18 @@ struct SpectrumPeakInfo {
 class SpectrumCore {
 public:
     // Colour indexes of SetColor.
-    enum ColorIndex { Bar1, Bar2, Bar3, Inactive1, Inactive2, Inactive3, ScaleText, ScaleLine, Grid, ColorCount };
+    enum ColorIndex {
+        Bar1,
+        Bar2,
+        Bar3,
+        Inactive1,
+        Inactive2,
+        Inactive3,
+        ScaleText,
+        ScaleLine,
+        Grid,
+        ColorCount
+    };
 
     // Subscribes to the display timer (running unless disabled or without peaks).
     SpectrumCore();
@@ -247,8 +258,8 @@ private:
     int m_decay = 1;
     int m_point1 = 50;
     int m_point2 = 85;
-    std::array<TColor, ColorCount> m_colors { clAqua, clAqua, clRed, clTeal, clTeal, clMaroon, clBlack, clBlack,
-        clGray };
+    std::array<TColor, ColorCount> m_colors { clAqua, clAqua, clRed, clTeal, clTeal, clMaroon, clBlack,
+        clBlack, clGray };
     TColor m_backColor = clBlack;
     bool m_inactiveDoted = false;
     bool m_activeDoted = false;
@@ -289,6 +300,7 @@ private:
     std::vector<std::int16_t> m_spectrum16;
     std::vector<std::int32_t> m_windowTable;
     std::vector<float> m_work;
+    std::vector<int> m_frames;
     std::vector<std::vector<int>> m_rings;
     std::vector<int> m_logOffset;
     std::vector<float> m_decayState;

@@ -3,10 +3,9 @@
 #include <QImage>
 #include <cmath>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <set>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -104,8 +103,8 @@ TEST(Spectrum, MainWindowLayoutAndTables)
     EXPECT_EQ(c.ScaleShift(), 21);
 
     s.Frame(nullptr, true);
-    const std::vector<int> starts { 0, 6, 11, 16, 22, 27, 32, 38, 43, 48, 54, 59, 64, 70, 75, 80, 85, 91, 96, 101,
-        107, 112, 117, 123, 128, 133, 139, 144, 149, 155, 160, 165 };
+    const std::vector<int> starts { 0, 6, 11, 16, 22, 27, 32, 38, 43, 48, 54, 59, 64, 70, 75, 80, 85, 91, 96,
+        101, 107, 112, 117, 123, 128, 133, 139, 144, 149, 155, 160, 165 };
     EXPECT_EQ(s.BarStarts(), starts);
     int lastFactor = 0;
     for (std::size_t j = 0; j < starts.size(); ++j) {
@@ -192,7 +191,10 @@ TEST(Spectrum, PeakHeldFor41TicksThenGoneAtOnce)
     EXPECT_EQ(s.core.Bars()[5].Peak, peak);
     s.Frame(quiet.data());
     const QImage held = s.dib.ToImage();
-    EXPECT_EQ(held.pixel(s.core.Bars()[5].X1, 57 - 2 * peak), Rgb(peak > 21 ? clRed : peak > 14 ? clYellow : clLime));
+    EXPECT_EQ(held.pixel(s.core.Bars()[5].X1, 57 - 2 * peak),
+        Rgb(peak > 21       ? clRed
+                : peak > 14 ? clYellow
+                            : clLime));
     Tick(1);
     EXPECT_EQ(s.core.Bars()[5].Peak, 0);
 
@@ -514,7 +516,8 @@ TEST(SpectrumStyles, EveryStyleOnTinyAndOddAreas)
     ManualTimer timer;
     const auto loud = Tones(4096, 44100, { { 0, 32767 }, { 5000, 32767 } });
     for (const auto kind : { skDots, skLines, skVLines, skBars, skPeaks, skScroll }) {
-        for (const auto& [w, h] : { std::pair { 1, 1 }, std::pair { 4, 4 }, std::pair { 5, 13 }, std::pair { 300, 7 } }) {
+        for (const auto& [w, h] :
+            { std::pair { 1, 1 }, std::pair { 4, 4 }, std::pair { 5, 13 }, std::pair { 300, 7 } }) {
             SpectrumCore c;
             c.SetKind(kind);
             c.SetArea(w, h);

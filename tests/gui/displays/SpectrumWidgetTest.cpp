@@ -1,0 +1,181 @@
+#include "displays/MMSpectr.h"
+#include "displays/MMTimer.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QScreen>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+std::vector<std::int16_t> Tone(double hz, double amplitude, int frames = 64)
+{
+    std::vector<std::int16_t> data(std::size_t(frames) * 2);
+    for (int i = 0; i < frames; ++i)
+        data[std::size_t(2 * i)] = data[std::size_t(2 * i + 1)]
+            = std::int16_t(std::lround(amplitude * std::sin(2 * M_PI * hz * i / 44100.0)));
+    return data;
+}
+
+// The spectrum in the main window's 170 x 56 panel, set up as the main window does.
+struct Panel {
+    QWidget window;
+    TMMSpectrum* spectrum;
+
+    Panel()
+    {
+        zv::DisplayTimerService::Instance().SetManual(true);
+        window.resize(170, 56);
+        spectrum = new TMMSpectrum(&window);
+        spectrum->Bevel().SetBevelOuter(bvNone);
+        spectrum->setGeometry(0, 0, 170, 56);
+        TWaveFormatEx format {};
+        MakePCMFormat(format, 16, 2, 44100);
+        spectrum->SetPCMFormat(&format);
+        spectrum->SetFFTLength(64);
+        spectrum->SetGain(sg3db);
+        spectrum->SetDecayMode(dmStepUp);
+        spectrum->SetDecay(8);
+        spectrum->SetVerticalScale(20);
+        spectrum->SetPoint2(75);
+        spectrum->SetBar1Color(clLime);
+        spectrum->SetBar2Color(clYellow);
+        spectrum->SetBar3Color(clRed);
+        spectrum->SetInactive1Color(clBlack);
+        spectrum->SetInactive2Color(clBlack);
+        spectrum->SetInactive3Color(clBlack);
+        spectrum->SetInactiveDoted(true);
+        spectrum->SetShowInfo(false);
+        window.show();
+        QApplication::processEvents();
+    }
+
+    QImage Shot() { return window.grab().toImage(); }
+};
+
+void Mouse(QWidget* w, QEvent::Type type, QPoint p, Qt::MouseButton button = Qt::LeftButton)
+{
+    const Qt::MouseButtons held
+        = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+    QMouseEvent event(type, QPointF(p), w->mapToGlobal(QPointF(p)), button, held, Qt::NoModifier);
+    QApplication::sendEvent(w, &event);
+}
+
+TEST(SpectrumWidget, DataReachesTheWindowAtOnce)
+{
+    Panel panel;
+    EXPECT_EQ(panel.spectrum->DrawRect(), QRect(0, 0, 170, 56));
+    EXPECT_EQ(panel.spectrum->BytesNeeded(), 256);
+    const auto tone = Tone(689.0625 * 4, 20000);
+    panel.spectrum->ProcessData(tone.data());
+    const QImage shot = panel.Shot();
+    EXPECT_EQ(shot.pixel(22 + 1, 55), qRgb(0, 255, 0)) << "bar 4 lit";
+    EXPECT_EQ(shot.pixel(160, 55), qRgb(0, 0, 0)) << "bar 30 dark";
+}
+
+TEST(SpectrumWidget, WithoutShowInfoAPressChangesNothing)
+{
+    Panel panel;
+    const auto tone = Tone(2000, 20000);
+    Mouse(panel.spectrum, QEvent::MouseButtonPress, QPoint(50, 20));
+    EXPECT_FALSE(panel.spectrum->InfoMode());
+    panel.spectrum->ProcessData(tone.data());
+    EXPECT_GT(panel.spectrum->Core().PeakInfo().Value, 0) << "data still taken";
+    Mouse(panel.spectrum, QEvent::MouseButtonRelease, QPoint(50, 20));
+}
+
+TEST(SpectrumWidget, InfoModeFreezesShowsTheBoxAndRestoresThePicture)
+{
+    Panel panel;
+    panel.spectrum->SetShowInfo(true);
+    const auto tone = Tone(689.0625 * 4, 20000);
+    const auto other = Tone(689.0625 * 20, 20000);
+    panel.spectrum->ProcessData(tone.data());
+    const QImage before = panel.Shot();
+
+    Mouse(panel.spectrum, QEvent::MouseButtonPress, QPoint(40, 10));
+    ASSERT_TRUE(panel.spectrum->InfoMode());
+    panel.spectrum->ProcessData(other.data());
+    zv::DisplayTimerService::Instance().Tick();
+    const QImage frozen = panel.Shot();
+    int white = 0;
+    for (int y = 0; y < 56; ++y)
+        for (int x = 0; x < 170; ++x)
+            white += frozen.pixel(x, y) == qRgb(255, 255, 255);
+    EXPECT_GT(white, 100) << "the info box";
+    EXPECT_EQ(frozen.pixel(22 + 1, 55), before.pixel(22 + 1, 55)) << "new data is ignored";
+
+    Mouse(panel.spectrum, QEvent::MouseButtonRelease, QPoint(40, 10));
+    EXPECT_FALSE(panel.spectrum->InfoMode());
+    EXPECT_EQ(panel.Shot(), before) << "the box is gone, the picture as it was";
+}
+
+TEST(SpectrumWidget, InfoTexts)
+{
+    Panel panel;
+    TMMSpectrum& s = *panel.spectrum;
+    EXPECT_EQ(s.InfoText(QPoint(0, 0)), QStringLiteral("0.000 KHz 0.20 V"));
+    EXPECT_EQ(s.InfoText(QPoint(169, 55)), QStringLiteral("22.050 KHz 0.00 V"));
+    EXPECT_EQ(s.InfoText(QPoint(170, 10)), QString()) << "outside the drawing area";
+    s.SetVerticalScale(5);
+    EXPECT_EQ(s.InfoText(QPoint(0, 0)), QStringLiteral("0.000 KHz 0.050 V"));
+    s.SetLogAmp(true);
+    EXPECT_EQ(s.InfoText(QPoint(0, 55)), QStringLiteral("0.000 KHz -60.0 dB"));
+    s.SetKind(skScroll);
+    EXPECT_EQ(s.InfoText(QPoint(0, 55)), QStringLiteral("0.000 KHz"));
+}
+
+TEST(SpectrumWidget, PeakFrequencyText)
+{
+    Panel panel;
+    TMMSpectrum& s = *panel.spectrum;
+    s.SetDisplayPeak(true);
+    EXPECT_EQ(s.PeakText(), QString()) << "nothing while the peak is 5 or less";
+    const auto tone = Tone(689.0625 * 6, 25000);
+    s.ProcessData(tone.data());
+    EXPECT_EQ(s.Core().PeakInfo().Bin, 6);
+    EXPECT_EQ(s.PeakText(), QStringLiteral("4478.9 Hz")) << "(bin + 0.5) x SR / N";
+}
+
+TEST(SpectrumWidget, SmallestSizeLeavesRoomForTheScales)
+{
+    QWidget window;
+    auto* s = new TMMSpectrum(&window);
+    EXPECT_EQ(s->width(), 194);
+    EXPECT_EQ(s->height(), 89);
+    const int e = s->Bevel().BevelExtent();
+    s->SetBounds(0, 0, 2, 2);
+    EXPECT_EQ(s->width(), 2 * e + 5);
+    EXPECT_EQ(s->height(), 2 * e + 5);
+    s->SetDrawAmpScale(true);
+    s->SetDrawFreqScale(true);
+    s->SetBounds(0, 0, 2, 2);
+    EXPECT_EQ(s->width(), 2 * e + 69);
+    EXPECT_EQ(s->height(), 2 * e + 45);
+    EXPECT_EQ(s->DrawRect(), QRect(32 + e, e, 5, 5));
+    EXPECT_EQ(s->Core().W(), 5);
+}
+
+TEST(SpectrumWidget, DisablingClearsAndFreezesTheTimer)
+{
+    Panel panel;
+    int needData = 0;
+    panel.spectrum->OnNeedData = [&](QObject* sender) {
+        EXPECT_EQ(sender, panel.spectrum);
+        ++needData;
+    };
+    const auto tone = Tone(3000, 20000);
+    panel.spectrum->ProcessData(tone.data());
+    panel.spectrum->SetEnabled(false);
+    EXPECT_FALSE(panel.spectrum->Core().TimerRunning());
+    EXPECT_EQ(needData, 0) << "no data is asked for while disabled";
+    panel.spectrum->ProcessData(tone.data());
+    EXPECT_EQ(panel.spectrum->Core().PeakInfo().Value, 0);
+    panel.spectrum->SetEnabled(true);
+    EXPECT_TRUE(panel.spectrum->Core().TimerRunning());
+    EXPECT_EQ(needData, 1);
+}
+
+} // namespace
