@@ -2,7 +2,8 @@
 
 # Warnings for code we write; third-party and generated code is left alone.
 function(zoveva_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow=local -Wno-missing-field-initializers)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wno-missing-field-initializers
+    $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local>)
   if(ZOVEVA_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()

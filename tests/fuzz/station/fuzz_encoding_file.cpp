@@ -1,0 +1,36 @@
+// Encoding file on arbitrary bytes: the profile rewrite on the text, and the patch of the parsed
+// document. No crash, and whatever would be saved loads again.
+#include "station/EncodingFile.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size == 0) {
+        return 0;
+    }
+    const TBitrateRow& target = BitrateRows[data[0] % BitrateRows.size()];
+    const QByteArray bytes(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
+
+    RewriteProfile(QString::fromUtf8(bytes), target);
+    RewriteProfile(QString::fromLatin1(bytes), target);
+
+    QDomDocument document;
+    if (!document.setContent(bytes, false)) {
+        return 0;
+    }
+    const TEncodingValues values { QStringLiteral("R\u00e1dio <&\">"), QStringLiteral("Placa ]]>"),
+        QStringLiteral("ns1.example"), QStringLiteral("user") };
+    try {
+        PatchEncodingFile(document, values, QString::fromLatin1(target.Kbps));
+    } catch (const EEncodingFileError&) {
+        return 0;
+    }
+    QDomDocument reloaded;
+    if (!reloaded.setContent(document.toByteArray(2), false)) {
+        std::abort();
+    }
+    return 0;
+}
