@@ -1,0 +1,90 @@
+#pragma once
+
+// The wave input service as a table of operations, with two bindings: ALSA capture, and a
+// synthetic back end (tone, silence, WAV files in a loop) paced in real time for tests, demos and
+// machines without a sound card. The environment variable ZOVEVA_WAVEIN chooses the binding that
+// DefaultWaveIn() returns (see README).
+//
+// A device returns every queued buffer through the callback given at open, from a thread of the
+// binding; the callback also reports open and close (synchronously, from the opening or closing
+// call) and a device that failed while capturing.
+
+#include "platform/WaveTypes.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zv {
+
+using WaveInHandle = std::uintptr_t; // 0: none
+
+enum class WaveInNotification {
+    OpenDone, // Param1, Param2: 0
+    CloseDone, // Param1, Param2: 0
+    Data, // Param1: the returned TWaveHdr*, marked done
+    Failed, // Param1: the error code (as intptr_t); the device stopped and stays stopped
+};
+
+// Called on the binding's thread for Data and Failed; must not block and must not call back
+// into the device.
+using WaveInCallback = void (*)(WaveInHandle Handle, WaveInNotification Message, void* Instance,
+    std::uintptr_t Param1, std::uintptr_t Param2);
+
+class WaveInOps {
+public:
+    virtual ~WaveInOps() = default;
+
+    enum OpenFlags : unsigned { FormatQuery = 0x1 }; // only ask whether the format can be recorded
+
+    virtual const char* Name() const = 0;
+    // Every operation below returns 0 or an error code (wave::ErrorCode, or the back end's own).
+    virtual int GetNumDevs() = 0; // the count itself
+    virtual int GetDevCaps(int DeviceId, TWaveInCaps& Caps) = 0; // -1: the default device
+    // 0 and the text, or non-zero when the code has no text.
+    virtual int GetErrorText(int Code, char* Text, std::size_t Size) = 0;
+    virtual int Open(WaveInHandle* Handle, int DeviceId, const TWaveFormatEx& Format, WaveInCallback Callback,
+        void* Instance, unsigned Flags)
+        = 0;
+    virtual int Close(WaveInHandle Handle) = 0; // fails while buffers are queued
+    virtual int PrepareHeader(WaveInHandle Handle, TWaveHdr* Header) = 0;
+    virtual int UnprepareHeader(WaveInHandle Handle, TWaveHdr* Header) = 0;
+    virtual int AddBuffer(WaveInHandle Handle, TWaveHdr* Header) = 0; // refuses a header already queued
+    virtual int Start(WaveInHandle Handle) = 0;
+    // Stops recording; a partly filled buffer is returned, empty ones stay queued.
+    virtual int Stop(WaveInHandle Handle) = 0;
+    // Stops and returns every queued buffer; the position starts again at 0.
+    virtual int Reset(WaveInHandle Handle) = 0;
+    virtual int GetPosition(WaveInHandle Handle, TMMTime& Time) = 0;
+    virtual int GetID(WaveInHandle Handle, int* DeviceId) = 0;
+};
+
+// ---- ALSA ------------------------------------------------------------------------------------
+// Capture-capable PCMs from the device hints; the description's first line is the product name.
+// The mapper id -1 opens "default".
+WaveInOps& AlsaWaveIn();
+
+// ---- synthetic -------------------------------------------------------------------------------
+struct SyntheticDevice {
+    enum Kind { Tone, Silence, WavFile };
+    Kind kind = Tone;
+    std::string name; // product name, at most 31 characters are kept
+    std::string path; // WavFile: the file, played in a loop
+    std::int64_t failAfterFrames = -1; // >= 0: fails as an unplugged card does after these frames
+    bool paced = true; // false: buffers return as fast as they are queued
+};
+
+// Tone: 1000 Hz sine, left channel at half scale, right channel at quarter scale (mono: left).
+inline constexpr double SyntheticToneHz = 1000.0;
+
+// The devices of ZOVEVA_WAVEIN=synthetic: "Synthetic tone 1 kHz", "Synthetic silence", then one
+// "WAV <file name>" per path in ZOVEVA_WAVEIN_WAV (paths separated by ':').
+std::vector<SyntheticDevice> SyntheticDevicesFromEnvironment();
+std::unique_ptr<WaveInOps> MakeSyntheticWaveIn(std::vector<SyntheticDevice> Devices);
+
+// ZOVEVA_WAVEIN unset, empty or "alsa": ALSA; "synthetic": the synthetic devices above.
+WaveInOps& DefaultWaveIn();
+
+} // namespace zv

@@ -1,0 +1,339 @@
+// Synthetic wave input: a tone, silence, or WAV files in a loop, delivered in real time by the
+// shared capture engine.
+
+#include "platform/WaveFile.h"
+#include "platform/WaveIn.h"
+#include "platform/WaveInDevice.h"
+#include "platform/WaveInErrors.h"
+
+#include <QtGlobal>
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <numbers>
+
+namespace zv {
+
+namespace {
+
+constexpr int kSineTableBits = 12;
+constexpr std::size_t kSineTableSize = std::size_t(1) << kSineTableBits;
+
+const float* SineTable()
+{
+    static float table[kSineTableSize];
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (std::size_t i = 0; i < kSineTableSize; ++i)
+            table[i] = float(std::sin(2.0 * std::numbers::pi * double(i) / double(kSineTableSize)));
+    });
+    return table;
+}
+
+bool RecordableFormat(const TWaveFormatEx& f)
+{
+    return f.wFormatTag == WAVE_FORMAT_PCM && (f.wBitsPerSample == 8 || f.wBitsPerSample == 16)
+        && (f.nChannels == 1 || f.nChannels == 2) && f.nSamplesPerSec >= 1000 && f.nSamplesPerSec <= 200000
+        && f.nBlockAlign == f.nChannels * f.wBitsPerSample / 8;
+}
+
+void CopyName(const std::string& name, char (&out)[32])
+{
+    std::snprintf(out, sizeof out, "%s", name.c_str());
+}
+
+class SyntheticCapture final : public detail::CaptureDevice {
+public:
+    SyntheticCapture(
+        const SyntheticDevice& device, const TWaveFormatEx& format, WaveInCallback callback, void* instance)
+        : CaptureDevice(format, callback, instance)
+        , FDevice(device)
+    {
+    }
+    ~SyntheticCapture() override { JoinReader(); }
+
+protected:
+    int OpenSource() override
+    {
+        if (FDevice.kind == SyntheticDevice::WavFile) {
+            std::string error;
+            if (!ReadWaveFile(FDevice.path, FFile, &error))
+                return wave::BadFile;
+            FFileFrames = FFile.data.size() / FFile.format.nBlockAlign;
+        }
+        // The tone starts at phase 0 and moves by freq/rate of a turn per frame (32-bit fraction).
+        FPhaseStep = std::uint32_t(std::llround(SyntheticToneHz / FFormat.nSamplesPerSec * 4294967296.0));
+        return wave::NoError;
+    }
+    void CloseSource() override { }
+    int StartSource() override { return wave::NoError; }
+    void StopSource() override { }
+    bool Paced() const override { return FDevice.paced; }
+
+    long ReadSource(char* data, long frames, int /*timeoutMs*/) override
+    {
+        if (FDevice.failAfterFrames >= 0
+            && FGenerated + std::uint64_t(frames) > std::uint64_t(FDevice.failAfterFrames))
+            return -ENODEV;
+        switch (FDevice.kind) {
+        case SyntheticDevice::Tone:
+            Tone(data, frames);
+            break;
+        case SyntheticDevice::Silence:
+            std::memset(
+                data, FFormat.wBitsPerSample == 8 ? 128 : 0, std::size_t(frames) * FFormat.nBlockAlign);
+            break;
+        case SyntheticDevice::WavFile:
+            Loop(data, frames);
+            break;
+        }
+        FGenerated += std::uint64_t(frames);
+        return frames;
+    }
+
+private:
+    static void Put(char*& out, int sample16, bool bits16)
+    {
+        if (bits16) {
+            const auto s = std::int16_t(sample16);
+            std::memcpy(out, &s, 2);
+            out += 2;
+        } else {
+            *out++ = char(std::uint8_t((sample16 >> 8) + 128));
+        }
+    }
+
+    void Tone(char* out, long frames)
+    {
+        const float* table = SineTable();
+        const bool bits16 = FFormat.wBitsPerSample == 16;
+        const bool stereo = FFormat.nChannels == 2;
+        for (long i = 0; i < frames; ++i) {
+            const float v = table[FPhase >> (32 - kSineTableBits)];
+            FPhase += FPhaseStep;
+            Put(out, int(std::lround(v * 16383.0f)), bits16);
+            if (stereo)
+                Put(out, int(std::lround(v * 8191.0f)), bits16);
+        }
+    }
+
+    // One sample of the file as 16-bit, channel 0 or 1 (a mono file answers both).
+    int FileSample(std::uint64_t frame, int channel) const
+    {
+        const TWaveFormatEx& f = FFile.format;
+        if (f.nChannels == 1)
+            channel = 0;
+        const char* p = FFile.data.data() + frame * f.nBlockAlign;
+        if (f.wBitsPerSample == 16) {
+            std::int16_t s;
+            std::memcpy(&s, p + channel * 2, 2);
+            return s;
+        }
+        return (int(std::uint8_t(p[channel])) - 128) * 256;
+    }
+
+    void Loop(char* out, long frames)
+    {
+        const TWaveFormatEx& f = FFile.format;
+        const bool same = f.nSamplesPerSec == FFormat.nSamplesPerSec && f.nChannels == FFormat.nChannels
+            && f.wBitsPerSample == FFormat.wBitsPerSample;
+        if (same) {
+            // The file as it stands, wrapping at its end.
+            long done = 0;
+            while (done < frames) {
+                const std::uint64_t at = FGenerated + std::uint64_t(done);
+                const std::uint64_t start = at % FFileFrames;
+                const long run
+                    = long(std::min<std::uint64_t>(FFileFrames - start, std::uint64_t(frames - done)));
+                std::memcpy(out + std::size_t(done) * f.nBlockAlign,
+                    FFile.data.data() + start * f.nBlockAlign, std::size_t(run) * f.nBlockAlign);
+                done += run;
+            }
+            return;
+        }
+        // Another format: nearest earlier source frame, channels and bits converted.
+        const bool bits16 = FFormat.wBitsPerSample == 16;
+        for (long i = 0; i < frames; ++i) {
+            const std::uint64_t n = FGenerated + std::uint64_t(i);
+            const std::uint64_t source = (n * f.nSamplesPerSec / FFormat.nSamplesPerSec) % FFileFrames;
+            if (FFormat.nChannels == 2) {
+                Put(out, FileSample(source, 0), bits16);
+                Put(out, FileSample(source, 1), bits16);
+            } else {
+                Put(out, (FileSample(source, 0) + FileSample(source, 1)) / 2, bits16);
+            }
+        }
+    }
+
+    const SyntheticDevice FDevice;
+    WaveFileData FFile;
+    std::uint64_t FFileFrames = 0;
+    std::uint64_t FGenerated = 0; // frames made since open; reader thread only
+    std::uint32_t FPhase = 0;
+    std::uint32_t FPhaseStep = 0;
+};
+
+class SyntheticOps final : public WaveInOps {
+public:
+    explicit SyntheticOps(std::vector<SyntheticDevice> devices)
+        : FDevices(std::move(devices))
+    {
+    }
+
+    const char* Name() const override { return "synthetic"; }
+    int GetNumDevs() override { return int(FDevices.size()); }
+
+    int GetDevCaps(int id, TWaveInCaps& caps) override
+    {
+        const SyntheticDevice* d = Device(id);
+        if (!d)
+            return wave::BadDeviceId;
+        caps = {};
+        caps.vDriverVersion = 0x0100;
+        CopyName(d->name, caps.szPname);
+        // Every standard format: a file is converted to what is asked, and checked when opened.
+        caps.dwFormats = 0x0FFF;
+        caps.wChannels = 2;
+        return wave::NoError;
+    }
+
+    int GetErrorText(int code, char* text, std::size_t size) override
+    {
+        if (code < 0) {
+            std::snprintf(text, size, "%s", std::strerror(-code));
+            return wave::NoError;
+        }
+        return detail::StandardWaveErrorText(code, text, size);
+    }
+
+    int Open(WaveInHandle* handle, int id, const TWaveFormatEx& format, WaveInCallback callback,
+        void* instance, unsigned flags) override
+    {
+        const SyntheticDevice* d = Device(id);
+        if (!d)
+            return wave::BadDeviceId;
+        if (!RecordableFormat(format))
+            return wave::BadFormat;
+        if (flags & FormatQuery)
+            return wave::NoError;
+        if (!handle)
+            return wave::InvalidParam;
+        auto device = std::make_unique<SyntheticCapture>(*d, format, callback, instance);
+        if (const int e = device->Begin(id))
+            return e;
+        *handle = device.release()->Handle();
+        return wave::NoError;
+    }
+
+    int Close(WaveInHandle h) override
+    {
+        auto* d = detail::CaptureDevice::FromHandle(h);
+        if (!d)
+            return wave::InvalidHandle;
+        if (const int e = d->End())
+            return e;
+        delete d;
+        return wave::NoError;
+    }
+
+    int PrepareHeader(WaveInHandle h, TWaveHdr* hdr) override
+    {
+        return With(h, [&](auto* d) { return d->Prepare(hdr); });
+    }
+    int UnprepareHeader(WaveInHandle h, TWaveHdr* hdr) override
+    {
+        return With(h, [&](auto* d) { return d->Unprepare(hdr); });
+    }
+    int AddBuffer(WaveInHandle h, TWaveHdr* hdr) override
+    {
+        return With(h, [&](auto* d) { return d->Add(hdr); });
+    }
+    int Start(WaveInHandle h) override
+    {
+        return With(h, [](auto* d) { return d->Start(); });
+    }
+    int Stop(WaveInHandle h) override
+    {
+        return With(h, [](auto* d) { return d->Stop(); });
+    }
+    int Reset(WaveInHandle h) override
+    {
+        return With(h, [](auto* d) { return d->Reset(); });
+    }
+    int GetPosition(WaveInHandle h, TMMTime& t) override
+    {
+        return With(h, [&](auto* d) { return d->Position(t); });
+    }
+    int GetID(WaveInHandle h, int* id) override
+    {
+        return With(h, [&](auto* d) {
+            *id = d->DeviceId();
+            return int(wave::NoError);
+        });
+    }
+
+private:
+    const SyntheticDevice* Device(int id) const
+    {
+        if (id == -1 && !FDevices.empty())
+            return &FDevices.front();
+        if (id < 0 || id >= int(FDevices.size()))
+            return nullptr;
+        return &FDevices[std::size_t(id)];
+    }
+
+    template <typename F> static int With(WaveInHandle h, F f)
+    {
+        auto* d = detail::CaptureDevice::FromHandle(h);
+        return d ? f(d) : int(wave::InvalidHandle);
+    }
+
+    const std::vector<SyntheticDevice> FDevices;
+};
+
+} // namespace
+
+std::vector<SyntheticDevice> SyntheticDevicesFromEnvironment()
+{
+    std::vector<SyntheticDevice> devices;
+    devices.push_back({ SyntheticDevice::Tone, "Synthetic tone 1 kHz", {}, -1, true });
+    devices.push_back({ SyntheticDevice::Silence, "Synthetic silence", {}, -1, true });
+    if (const char* list = std::getenv("ZOVEVA_WAVEIN_WAV")) {
+        std::string paths(list);
+        std::size_t start = 0;
+        while (start <= paths.size()) {
+            const std::size_t end = std::min(paths.find(':', start), paths.size());
+            const std::string path = paths.substr(start, end - start);
+            if (!path.empty())
+                devices.push_back({ SyntheticDevice::WavFile,
+                    "WAV " + std::filesystem::path(path).filename().string(), path, -1, true });
+            start = end + 1;
+        }
+    }
+    return devices;
+}
+
+std::unique_ptr<WaveInOps> MakeSyntheticWaveIn(std::vector<SyntheticDevice> Devices)
+{
+    return std::make_unique<SyntheticOps>(std::move(Devices));
+}
+
+WaveInOps& DefaultWaveIn()
+{
+    static WaveInOps* chosen = [] {
+        const char* which = std::getenv("ZOVEVA_WAVEIN");
+        if (which && std::strcmp(which, "synthetic") == 0)
+            return MakeSyntheticWaveIn(SyntheticDevicesFromEnvironment()).release();
+        if (which && *which && std::strcmp(which, "alsa") != 0)
+            qWarning("ZOVEVA_WAVEIN=%s is neither \"alsa\" nor \"synthetic\"; using ALSA", which);
+        return &AlsaWaveIn();
+    }();
+    return *chosen;
+}
+
+} // namespace zv
