@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/Exception.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace zv {
+
+ZV_DECLARE_EXCEPTION(EEncodingFileError, Exception);
+
+// What the encoder takes from an encoding file: where the sound comes from, how it is encoded and
+// where it is published.
+struct EncoderSettings {
+    QString title;       // stream name shown to listeners
+    QString inputSource; // capture device, matched by name
+    QString host;
+    quint16 port = 8000;
+    QString mount; // always begins with "/"
+    QString sourceUser = QStringLiteral("source");
+    QString sourcePassword;
+    int bitrateCode = 0; // the profile's value, e.g. 64008
+    int kbps = 0;        // the constant MP3 bitrate derived from it
+    int sampleRate = 0;  // capture and output sample rate
+    int channels = 2;
+};
+
+// The four profile bitrates the client writes and the MP3 rate each one stands for; 0 for others.
+int KbpsForBitrateCode(int bitrateCode);
+
+// Reads and validates an encoding file. Every defect raises EEncodingFileError with a message that
+// names the file and what is wrong with it.
+EncoderSettings ReadEncodingFile(const QString& path);
+
+// The same on bytes already read; `origin` names them in messages.
+EncoderSettings ParseEncodingFile(const QByteArray& content, const QString& origin);
+
+} // namespace zv

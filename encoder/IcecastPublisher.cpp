@@ -1,0 +1,233 @@
+#include "encoder/IcecastPublisher.h"
+
+#include <shout/shout.h>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <cstdlib>
+#include <mutex>
+
+namespace zv {
+
+namespace {
+
+void InitLibraryOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { shout_init(); });
+}
+
+std::uint16_t PeerPort(int fd)
+{
+    sockaddr_storage address {};
+    socklen_t length = sizeof address;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return 0;
+    }
+    if (address.ss_family == AF_INET) {
+        return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+    }
+    if (address.ss_family == AF_INET6) {
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+    }
+    return 0;
+}
+
+// libshout does not hand out its socket, yet only the socket tells whether bytes really reach the
+// server. This process holds one TCP connection to the server's port, so look it up by its peer.
+int FindConnectionSocket(std::uint16_t port)
+{
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr) {
+        return -1;
+    }
+    int found = -1;
+    int matches = 0;
+    while (const dirent* entry = readdir(dir)) {
+        char* end = nullptr;
+        const long fd = std::strtol(entry->d_name, &end, 10);
+        if (end == entry->d_name || *end != '\0' || fd == dirfd(dir)) {
+            continue;
+        }
+        int type = 0;
+        socklen_t size = sizeof type;
+        if (getsockopt(static_cast<int>(fd), SOL_SOCKET, SO_TYPE, &type, &size) != 0 || type != SOCK_STREAM) {
+            continue;
+        }
+        if (PeerPort(static_cast<int>(fd)) == port) {
+            found = static_cast<int>(fd);
+            ++matches;
+        }
+    }
+    closedir(dir);
+    return matches == 1 ? found : -1;
+}
+
+QByteArray Utf8(const QString& text)
+{
+    return text.toUtf8();
+}
+
+} // namespace
+
+IcecastPublisher::IcecastPublisher(PublishTarget target)
+    : IcecastPublisher(std::move(target), Limits {})
+{
+}
+
+IcecastPublisher::IcecastPublisher(PublishTarget target, Limits limits)
+    : target_(std::move(target))
+    , limits_(limits)
+{
+    InitLibraryOnce();
+    shout_ = shout_new();
+    if (shout_ == nullptr) {
+        throw EPublishError("Icecast publisher: out of memory");
+    }
+}
+
+IcecastPublisher::~IcecastPublisher()
+{
+    Close();
+    shout_free(shout_);
+}
+
+QString IcecastPublisher::Where() const
+{
+    return QStringLiteral("server %1:%2, publishing point %3").arg(target_.host).arg(target_.port).arg(target_.mount);
+}
+
+void IcecastPublisher::Raise(const QString& what)
+{
+    throw EPublishError(QStringLiteral("%1 (%2)").arg(what, Where()));
+}
+
+void IcecastPublisher::ApplySettings()
+{
+    bool ok = shout_set_host(shout_, Utf8(target_.host).constData()) == SHOUTERR_SUCCESS;
+    ok = ok && shout_set_port(shout_, target_.port) == SHOUTERR_SUCCESS;
+    ok = ok && shout_set_user(shout_, Utf8(target_.user).constData()) == SHOUTERR_SUCCESS;
+    ok = ok && shout_set_password(shout_, Utf8(target_.password).constData()) == SHOUTERR_SUCCESS;
+    ok = ok && shout_set_mount(shout_, Utf8(target_.mount).constData()) == SHOUTERR_SUCCESS;
+    ok = ok && shout_set_protocol(shout_, SHOUT_PROTOCOL_HTTP) == SHOUTERR_SUCCESS;
+    ok = ok && shout_set_content_format(shout_, SHOUT_FORMAT_MP3, SHOUT_USAGE_AUDIO, nullptr) == SHOUTERR_SUCCESS;
+    ok = ok && shout_set_nonblocking(shout_, SHOUT_BLOCKING_NONE) == SHOUTERR_SUCCESS;
+    ok = ok && shout_set_agent(shout_, "zoveva-encoder") == SHOUTERR_SUCCESS;
+    if (!target_.name.isEmpty()) {
+        ok = ok && shout_set_meta(shout_, SHOUT_META_NAME, Utf8(target_.name).constData()) == SHOUTERR_SUCCESS;
+    }
+    ok = ok
+        && shout_set_audio_info(shout_, SHOUT_AI_BITRATE, QByteArray::number(target_.kbps).constData())
+            == SHOUTERR_SUCCESS;
+    ok = ok
+        && shout_set_audio_info(shout_, SHOUT_AI_SAMPLERATE, QByteArray::number(target_.sampleRate).constData())
+            == SHOUTERR_SUCCESS;
+    ok = ok
+        && shout_set_audio_info(shout_, SHOUT_AI_CHANNELS, QByteArray::number(target_.channels).constData())
+            == SHOUTERR_SUCCESS;
+    if (!ok) {
+        Raise(QStringLiteral("Icecast publisher: the connection settings were refused (%1)")
+                  .arg(QString::fromUtf8(shout_get_error(shout_))));
+    }
+}
+
+void IcecastPublisher::BeginConnect()
+{
+    ApplySettings();
+    const int result = shout_open(shout_);
+    if (result == SHOUTERR_SUCCESS || result == SHOUTERR_BUSY || result == SHOUTERR_CONNECTED) {
+        return;
+    }
+    if (result == SHOUTERR_NOLOGIN) {
+        Raise(QStringLiteral("The server refused the source: wrong source password, or the publishing point is "
+                             "already in use"));
+    }
+    Raise(QStringLiteral("Cannot connect to the server: nothing answers there or the connection was refused"));
+}
+
+bool IcecastPublisher::PollConnect(Clock::time_point now)
+{
+    const int result = shout_get_connected(shout_);
+    if (result == SHOUTERR_BUSY) {
+        return false;
+    }
+    if (result == SHOUTERR_CONNECTED) {
+        socket_ = FindConnectionSocket(target_.port);
+        if (socket_ >= 0) {
+            // Keep the kernel's share of unsent data small, so a stalled server shows up in our
+            // own counters within seconds instead of after megabytes of buffering.
+            const int size = 16 * 1024;
+            setsockopt(socket_, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+        }
+        lastProgress_ = now;
+        return true;
+    }
+    if (result == SHOUTERR_NOLOGIN) {
+        Raise(QStringLiteral("The server refused the source: wrong source password, or the publishing point is "
+                             "already in use"));
+    }
+    if (result == SHOUTERR_NOCONNECT || result == SHOUTERR_SOCKET || result == SHOUTERR_UNCONNECTED) {
+        Raise(QStringLiteral("Cannot connect to the server: nothing answers there or the connection was refused"));
+    }
+    Raise(QStringLiteral("The server did not accept the source (%1)").arg(QString::fromUtf8(shout_get_error(shout_))));
+}
+
+std::size_t IcecastPublisher::KernelQueue() const
+{
+    int queued = 0;
+    if (socket_ < 0 || ioctl(socket_, TIOCOUTQ, &queued) != 0 || queued < 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(queued);
+}
+
+std::size_t IcecastPublisher::Pending()
+{
+    const ssize_t ours = shout_queuelen(shout_);
+    return (ours > 0 ? static_cast<std::size_t>(ours) : 0) + KernelQueue();
+}
+
+void IcecastPublisher::WatchProgress(Clock::time_point now)
+{
+    const ssize_t ours = shout_queuelen(shout_);
+    const std::size_t queued = ours > 0 ? static_cast<std::size_t>(ours) : 0;
+    const std::size_t pending = queued + KernelQueue();
+    const std::uint64_t delivered = pending < submitted_ ? submitted_ - pending : 0;
+    if (delivered > delivered_ || pending == 0) {
+        lastProgress_ = now;
+    }
+    delivered_ = std::max(delivered_, delivered);
+    if (now - lastProgress_ > limits_.stall) {
+        Raise(QStringLiteral("The server stopped taking the stream: nothing reached it for %1 s")
+                  .arg(std::chrono::duration_cast<std::chrono::seconds>(limits_.stall).count()));
+    }
+    if (queued > limits_.maxBacklog) {
+        Raise(QStringLiteral("The server stopped taking the stream: %1 bytes are waiting to be sent").arg(queued));
+    }
+}
+
+void IcecastPublisher::Send(std::span<const std::uint8_t> bytes, Clock::time_point now)
+{
+    // An empty send still pushes what is queued.
+    const int result = shout_send(shout_, bytes.data(), bytes.size());
+    if (result != SHOUTERR_SUCCESS && result != SHOUTERR_BUSY) {
+        Raise(QStringLiteral("Lost the connection to the server (%1)").arg(QString::fromUtf8(shout_get_error(shout_))));
+    }
+    submitted_ += bytes.size();
+    WatchProgress(now);
+}
+
+void IcecastPublisher::Close()
+{
+    // Also abandons a connection still being set up; on an idle handle it only reports an error.
+    if (shout_ != nullptr) {
+        shout_close(shout_);
+    }
+    socket_ = -1;
+}
+
+} // namespace zv

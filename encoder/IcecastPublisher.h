@@ -1,0 +1,76 @@
+#pragma once
+
+#include "platform/Exception.h"
+
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+
+struct shout;
+
+namespace zv {
+
+ZV_DECLARE_EXCEPTION(EPublishError, Exception);
+
+struct PublishTarget {
+    QString host;
+    quint16 port = 8000;
+    QString user;
+    QString password;
+    QString mount;
+    QString name;
+    int kbps = 0;
+    int sampleRate = 0;
+    int channels = 2;
+};
+
+// Publishes an MP3 stream to an Icecast 2 mount as a source client. Nothing here blocks: connecting
+// and sending advance on each call, so the caller keeps its own deadlines. One thread uses it.
+class IcecastPublisher {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    struct Limits {
+        // No byte reached the server for this long while some were waiting: the server is gone.
+        std::chrono::milliseconds stall {10000};
+        // Bytes waiting in our own queue beyond this also mean it stopped taking the stream.
+        std::size_t maxBacklog = 512 * 1024;
+    };
+
+    explicit IcecastPublisher(PublishTarget target);
+    IcecastPublisher(PublishTarget target, Limits limits);
+    ~IcecastPublisher();
+    IcecastPublisher(const IcecastPublisher&) = delete;
+    IcecastPublisher& operator=(const IcecastPublisher&) = delete;
+
+    // Starts connecting. Throws EPublishError when it cannot even begin.
+    void BeginConnect();
+    // Advances connecting; true once the server has accepted the source. Throws EPublishError on refusal.
+    bool PollConnect(Clock::time_point now);
+    // Queues the bytes and pushes what the connection takes. Throws EPublishError when the connection
+    // is lost or the server stopped taking data.
+    void Send(std::span<const std::uint8_t> bytes, Clock::time_point now);
+    // Bytes accepted by Send that the server has not acknowledged yet (best knowledge).
+    std::size_t Pending();
+    void Close();
+
+    QString Where() const;
+
+private:
+    void ApplySettings();
+    void WatchProgress(Clock::time_point now);
+    std::size_t KernelQueue() const;
+    [[noreturn]] void Raise(const QString& what);
+
+    PublishTarget target_;
+    Limits limits_;
+    shout* shout_ = nullptr;
+    int socket_ = -1; // the connection's socket, when we could find it; only inspected
+    std::uint64_t submitted_ = 0;
+    std::uint64_t delivered_ = 0;
+    Clock::time_point lastProgress_ {};
+};
+
+} // namespace zv

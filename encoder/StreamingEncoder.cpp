@@ -1,0 +1,245 @@
+#include "encoder/StreamingEncoder.h"
+
+#include "encoder/Mp3Encoder.h"
+#include "encoder/PcmRing.h"
+
+#include <vector>
+
+namespace zv {
+
+ZV_DECLARE_EXCEPTION(EStreamingError, Exception);
+
+namespace {
+
+// A stream whose DNS lookup or connection hangs beyond the connect bound reads as stopped anyway.
+constexpr std::chrono::milliseconds kStartingGrace {3000};
+constexpr int kBlockFrames = 4096;
+
+PublishTarget TargetOf(const EncoderSettings& settings)
+{
+    PublishTarget target;
+    target.host = settings.host;
+    target.port = settings.port;
+    target.user = settings.sourceUser;
+    target.password = settings.sourcePassword;
+    target.mount = settings.mount;
+    target.name = settings.title;
+    target.kbps = settings.kbps;
+    target.sampleRate = settings.sampleRate;
+    target.channels = settings.channels;
+    return target;
+}
+
+} // namespace
+
+const char* RunStateName(int state)
+{
+    switch (state) {
+    case kStateStarting:
+        return "starting";
+    case kStateRunning:
+        return "running";
+    case kStateStopping:
+        return "stopping";
+    case kStateStopped:
+        return "stopped";
+    default:
+        return "unknown";
+    }
+}
+
+StreamingEncoder::StreamingEncoder(EncoderSettings settings, std::unique_ptr<IPcmCapture> capture)
+    : StreamingEncoder(std::move(settings), std::move(capture), Options {})
+{
+}
+
+StreamingEncoder::StreamingEncoder(EncoderSettings settings, std::unique_ptr<IPcmCapture> capture, Options options)
+    : settings_(std::move(settings))
+    , capture_(std::move(capture))
+    , options_(options)
+{
+}
+
+StreamingEncoder::~StreamingEncoder()
+{
+    RequestStop();
+    // The streaming thread ends within its own bounds (connect deadline, stall watchdog, drain).
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    if (captureOpen_) {
+        capture_->Stop();
+        captureOpen_ = false;
+    }
+}
+
+void StreamingEncoder::SetState(int state, const QString& reason)
+{
+    state_ = state;
+    if (listener_) {
+        listener_(state, reason);
+    }
+}
+
+void StreamingEncoder::Start()
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (!streamEnded_) {
+            throw EStreamingError("The encoder is already running; stop it first");
+        }
+    }
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    if (captureOpen_) {
+        capture_->Stop();
+        captureOpen_ = false;
+    }
+    auto mp3 = std::make_unique<Mp3Encoder>(settings_.sampleRate, settings_.channels, settings_.kbps, options_.quality);
+    auto publisher = std::make_unique<IcecastPublisher>(TargetOf(settings_), options_.publishLimits);
+    // Two seconds of sound: room for the streaming thread to be late, never a growing backlog.
+    ring_ = std::make_unique<PcmRing>(settings_.channels, settings_.sampleRate * 2);
+    stopRequested_ = false;
+    PcmRing* ring = ring_.get();
+    capture_->Start(settings_.sampleRate, settings_.channels,
+        [ring](const std::int16_t* interleaved, int frames) { ring->Write(interleaved, frames); });
+    captureOpen_ = true;
+    {
+        std::lock_guard lock(mutex_);
+        lastError_.clear();
+        streamEnded_ = false;
+    }
+    connectDeadline_ = Clock::now() + options_.connectTimeout;
+    SetState(kStateStarting);
+    thread_ = std::thread(&StreamingEncoder::Stream, this, std::move(publisher), std::move(mp3));
+}
+
+void StreamingEncoder::RequestStop()
+{
+    stopRequested_ = true;
+    for (int state = state_; state == kStateStarting || state == kStateRunning; state = state_) {
+        if (state_.compare_exchange_weak(state, kStateStopping)) {
+            if (listener_) {
+                listener_(kStateStopping, {});
+            }
+            break;
+        }
+    }
+    if (ring_) {
+        ring_->Wake();
+    }
+}
+
+bool StreamingEncoder::Finish(std::chrono::milliseconds timeout)
+{
+    {
+        std::unique_lock lock(mutex_);
+        if (!endedCondition_.wait_for(lock, timeout, [this] { return streamEnded_; })) {
+            return false;
+        }
+    }
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    if (captureOpen_) {
+        capture_->Stop();
+        captureOpen_ = false;
+    }
+    return true;
+}
+
+int StreamingEncoder::RunState() const
+{
+    const int state = state_;
+    if (state == kStateStarting && Clock::now() > connectDeadline_ + kStartingGrace) {
+        return kStateStopped;
+    }
+    return state;
+}
+
+QString StreamingEncoder::LastError() const
+{
+    std::lock_guard lock(mutex_);
+    return lastError_;
+}
+
+void StreamingEncoder::EndStream(const QString& reason)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (!reason.isEmpty()) {
+            lastError_ = reason;
+        }
+        streamEnded_ = true;
+    }
+    SetState(kStateStopped, reason);
+    endedCondition_.notify_all();
+    if (ended_) {
+        ended_();
+    }
+}
+
+void StreamingEncoder::Stream(std::unique_ptr<IcecastPublisher> publisher, std::unique_ptr<Mp3Encoder> mp3)
+{
+    using namespace std::chrono_literals;
+    try {
+        publisher->BeginConnect();
+        for (;;) {
+            if (stopRequested_) {
+                publisher->Close();
+                EndStream({});
+                return;
+            }
+            const auto now = Clock::now();
+            if (publisher->PollConnect(now)) {
+                break;
+            }
+            if (now > connectDeadline_) {
+                throw EStreamingError(QStringLiteral("The server did not accept the source within %1 s (%2)")
+                                          .arg(options_.connectTimeout.count() / 1000.0)
+                                          .arg(publisher->Where()));
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        int expected = kStateStarting;
+        if (state_.compare_exchange_strong(expected, kStateRunning) && listener_) {
+            listener_(kStateRunning, {});
+        }
+        // Sound captured while connecting is stale; listeners get it live from here on.
+        ring_->Clear();
+        std::vector<std::int16_t> block(static_cast<std::size_t>(kBlockFrames) * settings_.channels);
+        auto lastSound = Clock::now();
+        while (!stopRequested_) {
+            const int frames = ring_->Read(block.data(), kBlockFrames, 100ms);
+            const auto now = Clock::now();
+            std::span<const std::uint8_t> bytes;
+            if (frames > 0) {
+                bytes = mp3->Encode(block.data(), frames);
+                lastSound = now;
+            } else if (now - lastSound > options_.captureSilence) {
+                throw EStreamingError(QStringLiteral("The input device \"%1\" delivered no sound for %2 s")
+                                          .arg(settings_.inputSource)
+                                          .arg(options_.captureSilence.count() / 1000.0));
+            }
+            publisher->Send(bytes, now);
+        }
+        // Stopping: the encoder's tail, then a bounded wait for the bytes to leave.
+        const auto drainEnd = Clock::now() + options_.stopDrain;
+        publisher->Send(mp3->Flush(), Clock::now());
+        while (publisher->Pending() > 0 && Clock::now() < drainEnd) {
+            std::this_thread::sleep_for(20ms);
+            publisher->Send({}, Clock::now());
+        }
+        publisher->Close();
+        EndStream({});
+    } catch (const Exception& error) {
+        publisher->Close();
+        EndStream(stopRequested_ ? QString() : error.Message());
+    } catch (const std::exception& error) {
+        publisher->Close();
+        EndStream(QString::fromUtf8(error.what()));
+    }
+}
+
+} // namespace zv

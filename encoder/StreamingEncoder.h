@@ -1,0 +1,98 @@
+#pragma once
+
+#include "encoder/EncoderSettings.h"
+#include "encoder/IcecastPublisher.h"
+#include "encoder/PcmCapture.h"
+
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace zv {
+
+class PcmRing;
+
+// Run states as the client reads them.
+enum EncoderRunState : int {
+    kStateStarting = 1, // from start until the server accepts the source
+    kStateRunning = 2,  // publishing
+    kStateStopping = 4,
+    kStateStopped = 5, // also after a failed connection or a lost one; never reconnects by itself
+};
+
+const char* RunStateName(int state);
+
+// Capture, MP3 encoding and publishing of one stream. Start, RequestStop and Finish belong to one
+// owner thread; the streaming thread connects, encodes and sends. The capture thread only copies
+// into a ring, so a slow or stuck server never holds the capture up.
+class StreamingEncoder {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    struct Options {
+        std::chrono::milliseconds connectTimeout {10000};
+        // No captured sound for this long while publishing ends the stream: listeners would hear nothing.
+        std::chrono::milliseconds captureSilence {5000};
+        // Time granted to the last bytes when stopping.
+        std::chrono::milliseconds stopDrain {2000};
+        IcecastPublisher::Limits publishLimits {};
+        int quality = 2;
+    };
+
+    // Called on any thread with the new state and, for state 5 after a failure, the reason.
+    using StateListener = std::function<void(int state, const QString& reason)>;
+
+    StreamingEncoder(EncoderSettings settings, std::unique_ptr<IPcmCapture> capture);
+    StreamingEncoder(EncoderSettings settings, std::unique_ptr<IPcmCapture> capture, Options options);
+    ~StreamingEncoder();
+    StreamingEncoder(const StreamingEncoder&) = delete;
+    StreamingEncoder& operator=(const StreamingEncoder&) = delete;
+
+    void SetStateListener(StateListener listener) { listener_ = std::move(listener); }
+    // Called on the streaming thread once it has ended; the owner then calls Finish on its own thread.
+    void SetEndedCallback(std::function<void()> ended) { ended_ = std::move(ended); }
+
+    // Opens the capture and begins connecting: state 1. Raises when the capture or encoder cannot start
+    // or a stream is still running.
+    void Start();
+    // Begins stopping: state 4, then 5 once the stream is closed. Returns at once.
+    void RequestStop();
+    // Waits up to `timeout` for the streaming thread to end, then closes the capture. False if it
+    // did not end in time.
+    bool Finish(std::chrono::milliseconds timeout);
+
+    int RunState() const;
+    QString LastError() const;
+    const EncoderSettings& Settings() const { return settings_; }
+
+private:
+    void Stream(std::unique_ptr<IcecastPublisher> publisher, std::unique_ptr<class Mp3Encoder> mp3);
+    void SetState(int state, const QString& reason = {});
+    void EndStream(const QString& reason);
+
+    EncoderSettings settings_;
+    std::unique_ptr<IPcmCapture> capture_;
+    Options options_;
+    StateListener listener_;
+    std::function<void()> ended_;
+    std::unique_ptr<PcmRing> ring_;
+
+    std::thread thread_;
+    std::atomic<int> state_ {kStateStopped}; // written by owner and streaming thread, read by both
+    std::atomic<bool> stopRequested_ {false};
+    std::atomic<bool> captureOpen_ {false}; // owner thread only
+    Clock::time_point connectDeadline_ {};  // owner thread writes before the thread starts
+
+    mutable std::mutex mutex_; // guards lastError_ and streamEnded_
+    std::condition_variable endedCondition_;
+    QString lastError_;
+    bool streamEnded_ = true;
+};
+
+} // namespace zv
