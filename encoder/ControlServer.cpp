@@ -2,6 +2,7 @@
 
 #include "encoder/EncoderLog.h"
 #include "encoder/EncoderService.h"
+#include "encoder/EncoderSettings.h"
 
 #include <QSocketNotifier>
 
@@ -92,6 +93,9 @@ protocol::Reply ControlServer::Handle(const protocol::Request& request)
         case Op::Stopped:
             return {};
         }
+    } catch (const EEncodingFileError& error) {
+        EncoderLog(QStringLiteral("%1 failed: %2").arg(QString::fromUtf8(name), error.Message()));
+        return {protocol::kEncodingFile, 0, error.what()};
     } catch (const Exception& error) {
         EncoderLog(QStringLiteral("%1 failed: %2").arg(QString::fromUtf8(name), error.Message()));
         return {protocol::kFail, 0, error.what()};

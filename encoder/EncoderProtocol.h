@@ -23,6 +23,7 @@ constexpr std::int32_t kOk = 0;
 constexpr std::int32_t kFail = static_cast<std::int32_t>(0x80004005u);
 constexpr std::int32_t kInvalidArg = static_cast<std::int32_t>(0x80070057u);
 constexpr std::int32_t kUnexpected = static_cast<std::int32_t>(0x8000FFFFu);
+constexpr std::int32_t kEncodingFile = static_cast<std::int32_t>(0x80040200u); // file unusable
 
 constexpr std::uint32_t kMaxFrame = 64 * 1024;
 

@@ -1,14 +1,34 @@
 #include "encoder/EncoderService.h"
 
 #include "encoder/EncoderLog.h"
+#include "encoder/ServerProbe.h"
 
 namespace zv {
 
-EncoderService::EncoderService(CaptureFactory factory, StreamingEncoder::Options options, QObject* parent)
+EncoderService::EncoderService(CaptureFactory factory, QObject* parent)
+    : EncoderService(std::move(factory), Options {}, parent)
+{
+}
+
+EncoderService::EncoderService(CaptureFactory factory, Options options, QObject* parent)
     : QObject(parent)
     , factory_(std::move(factory))
     , options_(options)
+    , probe_(new ServerProbe({options.probePeriod, options.probeTimeout}, this))
 {
+    // The probe runs while we publish and ends the stream of a server that went silent.
+    connect(this, &EncoderService::stateChanged, this, [this](int state) {
+        if (state == kStateRunning && encoder_) {
+            probe_->Start(encoder_->Settings().host, encoder_->Settings().port);
+        } else if (state != kStateRunning) {
+            probe_->Stop();
+        }
+    });
+    connect(probe_, &ServerProbe::unresponsive, this, [this](const QString& reason) {
+        if (encoder_) {
+            encoder_->Abandon(reason);
+        }
+    });
 }
 
 EncoderService::~EncoderService() = default;
@@ -20,7 +40,7 @@ void EncoderService::Load(const QString& path)
     }
     EncoderSettings settings = ReadEncodingFile(path);
     auto capture = factory_(settings.inputSource);
-    auto encoder = std::make_unique<StreamingEncoder>(std::move(settings), std::move(capture), options_);
+    auto encoder = std::make_unique<StreamingEncoder>(std::move(settings), std::move(capture), options_.stream);
     encoder->SetStateListener([this](int state, const QString& reason) {
         EncoderLog(QStringLiteral("state %1 (%2)%3")
                        .arg(state)
@@ -39,7 +59,7 @@ void EncoderService::Load(const QString& path)
         }, Qt::QueuedConnection);
     });
     if (encoder_) {
-        encoder_->Finish(options_.stopDrain);
+        encoder_->Finish(options_.stream.stopDrain);
     }
     encoder_ = std::move(encoder);
     const EncoderSettings& loaded = encoder_->Settings();

@@ -19,7 +19,14 @@ public:
     // Opens nothing yet: returns the capture for the named device, or raises when no device has that name.
     using CaptureFactory = std::function<std::unique_ptr<IPcmCapture>(const QString& deviceName)>;
 
-    explicit EncoderService(CaptureFactory factory, StreamingEncoder::Options options = {}, QObject* parent = nullptr);
+    struct Options {
+        StreamingEncoder::Options stream {};
+        std::chrono::milliseconds probePeriod {10000};
+        std::chrono::milliseconds probeTimeout {10000};
+    };
+
+    explicit EncoderService(CaptureFactory factory, QObject* parent = nullptr);
+    EncoderService(CaptureFactory factory, Options options, QObject* parent = nullptr);
     ~EncoderService() override;
 
     void Load(const QString& path);
@@ -36,8 +43,9 @@ signals:
 
 private:
     CaptureFactory factory_;
-    StreamingEncoder::Options options_;
+    Options options_;
     std::unique_ptr<StreamingEncoder> encoder_;
+    class ServerProbe* probe_;
 };
 
 } // namespace zv

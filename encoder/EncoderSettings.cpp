@@ -15,7 +15,7 @@ namespace {
 constexpr qint64 kMaxFileSize = 4 * 1024 * 1024;
 
 // Names of the template's Broadcast attributes that carry what the client never patches.
-const QString kPortAttr = QStringLiteral("Port");
+const QString kPortAttr = QStringLiteral("PublishPort");
 const QString kUserAttr = QStringLiteral("SourceUser");
 const QString kPasswordAttr = QStringLiteral("SourcePassword");
 
@@ -296,7 +296,11 @@ EncoderSettings ParseEncodingFile(const QByteArray& content, const QString& orig
     }
     settings.sampleRate = *rate;
 
-    if (const auto channelsText = ProfileAttribute(*profile, QStringLiteral("nChannels"))) {
+    auto channelsText = ProfileAttribute(*profile, QStringLiteral("nChannels"));
+    if (!channelsText) {
+        channelsText = ProfileAttribute(*profile, QStringLiteral("channels"));
+    }
+    if (channelsText) {
         const auto channels = StrictNumber(*channelsText);
         if (!channels || (*channels != 1 && *channels != 2)) {
             Fail(origin, QStringLiteral("unsupported channel count \"%1\" in the audio profile").arg(channelsText->left(40)));

@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <mutex>
 
@@ -18,7 +19,12 @@ namespace {
 void InitLibraryOnce()
 {
     static std::once_flag once;
-    std::call_once(once, [] { shout_init(); });
+    std::call_once(once, [] {
+        shout_init();
+        // libshout writes without MSG_NOSIGNAL: a vanished server must be a send error, not the
+        // silent end of the process.
+        std::signal(SIGPIPE, SIG_IGN);
+    });
 }
 
 std::uint16_t PeerPort(int fd)

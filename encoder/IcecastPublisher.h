@@ -33,7 +33,9 @@ public:
     using Clock = std::chrono::steady_clock;
 
     struct Limits {
-        // No byte reached the server for this long while some were waiting: the server is gone.
+        // No byte reached the server for this long while some were waiting: the path to it is gone.
+        // (A server that merely stopped reading keeps taking bytes into its kernel's buffers; that
+        // case is the status probe's.)
         std::chrono::milliseconds stall {10000};
         // Bytes waiting in our own queue beyond this also mean it stopped taking the stream.
         std::size_t maxBacklog = 512 * 1024;

@@ -101,6 +101,7 @@ void StreamingEncoder::Start()
     // Two seconds of sound: room for the streaming thread to be late, never a growing backlog.
     ring_ = std::make_unique<PcmRing>(settings_.channels, settings_.sampleRate * 2);
     stopRequested_ = false;
+    abandoned_ = false;
     PcmRing* ring = ring_.get();
     capture_->Start(settings_.sampleRate, settings_.channels,
         [ring](const std::int16_t* interleaved, int frames) { ring->Write(interleaved, frames); });
@@ -126,6 +127,18 @@ void StreamingEncoder::RequestStop()
             break;
         }
     }
+    if (ring_) {
+        ring_->Wake();
+    }
+}
+
+void StreamingEncoder::Abandon(const QString& reason)
+{
+    {
+        std::lock_guard lock(mutex_);
+        abandonReason_ = reason;
+    }
+    abandoned_ = true;
     if (ring_) {
         ring_->Wake();
     }
@@ -183,6 +196,12 @@ void StreamingEncoder::EndStream(const QString& reason)
 void StreamingEncoder::Stream(std::unique_ptr<IcecastPublisher> publisher, std::unique_ptr<Mp3Encoder> mp3)
 {
     using namespace std::chrono_literals;
+    const auto checkAbandoned = [this] {
+        if (abandoned_) {
+            std::lock_guard lock(mutex_);
+            throw EStreamingError(abandonReason_);
+        }
+    };
     try {
         publisher->BeginConnect();
         for (;;) {
@@ -191,6 +210,7 @@ void StreamingEncoder::Stream(std::unique_ptr<IcecastPublisher> publisher, std::
                 EndStream({});
                 return;
             }
+            checkAbandoned();
             const auto now = Clock::now();
             if (publisher->PollConnect(now)) {
                 break;
@@ -211,6 +231,7 @@ void StreamingEncoder::Stream(std::unique_ptr<IcecastPublisher> publisher, std::
         std::vector<std::int16_t> block(static_cast<std::size_t>(kBlockFrames) * settings_.channels);
         auto lastSound = Clock::now();
         while (!stopRequested_) {
+            checkAbandoned();
             const int frames = ring_->Read(block.data(), kBlockFrames, 100ms);
             const auto now = Clock::now();
             std::span<const std::uint8_t> bytes;

@@ -67,6 +67,9 @@ public:
     // did not end in time.
     bool Finish(std::chrono::milliseconds timeout);
 
+    // Ends the stream from outside (any thread), as if the connection had been lost for `reason`.
+    void Abandon(const QString& reason);
+
     int RunState() const;
     QString LastError() const;
     const EncoderSettings& Settings() const { return settings_; }
@@ -86,12 +89,14 @@ private:
     std::thread thread_;
     std::atomic<int> state_ {kStateStopped}; // written by owner and streaming thread, read by both
     std::atomic<bool> stopRequested_ {false};
+    std::atomic<bool> abandoned_ {false};
     std::atomic<bool> captureOpen_ {false}; // owner thread only
     Clock::time_point connectDeadline_ {};  // owner thread writes before the thread starts
 
-    mutable std::mutex mutex_; // guards lastError_ and streamEnded_
+    mutable std::mutex mutex_; // guards lastError_, abandonReason_ and streamEnded_
     std::condition_variable endedCondition_;
     QString lastError_;
+    QString abandonReason_;
     bool streamEnded_ = true;
 };
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDomDocument>
+#include <QFile>
 #include <QTemporaryDir>
 
 using zv::EEncodingFileError;
@@ -11,7 +13,7 @@ namespace {
 
 // A minimal encoding file as the client writes it; `profile` is the embedded profile text.
 QByteArray File(const QString& broadcast = QStringLiteral(
-                    R"(<Broadcast PublishServer="ns1.example.test" PublishingPoint="radio1" Port="8000" )"
+                    R"(<Broadcast PublishServer="ns1.example.test" PublishingPoint="radio1" PublishPort="8000" )"
                     R"(SourceUser="source" SourcePassword="pw"/>)"),
     const QString& profile = QStringLiteral(R"(<profile bitrate="64008" nSamplesPerSec="48000" nChannels="2"/>)"))
 {
@@ -84,7 +86,7 @@ TEST(EncoderSettings, PortComesFromThePublishServerBeforeTheTemplate)
         {"127.0.0.2", "127.0.0.2", 8100},
     };
     for (const auto& c : cases) {
-        const auto broadcast = QStringLiteral(R"(<Broadcast PublishServer="%1" PublishingPoint="p" Port="8100" SourcePassword="pw"/>)").arg(c.server);
+        const auto broadcast = QStringLiteral(R"(<Broadcast PublishServer="%1" PublishingPoint="p" PublishPort="8100" SourcePassword="pw"/>)").arg(c.server);
         const auto settings = ParseEncodingFile(File(broadcast), QStringLiteral("u.xml"));
         EXPECT_EQ(settings.host, QString::fromLatin1(c.host)) << c.server;
         EXPECT_EQ(settings.port, c.port) << c.server;
@@ -108,7 +110,7 @@ TEST(EncoderSettings, RefusesBadFilesWithAMessageThatSaysWhatIsWrong)
         {File(QStringLiteral(R"(<Broadcast PublishServer="h:80a" PublishingPoint="p" SourcePassword="pw"/>)")), "invalid port \"80a\""},
         {File(QStringLiteral(R"(<Broadcast PublishServer="h:70000" PublishingPoint="p" SourcePassword="pw"/>)")), "invalid port \"70000\""},
         {File(QStringLiteral(R"(<Broadcast PublishServer="h:" PublishingPoint="p" SourcePassword="pw"/>)")), "invalid port \"\""},
-        {File(QStringLiteral(R"(<Broadcast PublishServer="h" Port="x1" PublishingPoint="p" SourcePassword="pw"/>)")), "invalid port \"x1\""},
+        {File(QStringLiteral(R"(<Broadcast PublishServer="h" PublishPort="x1" PublishingPoint="p" SourcePassword="pw"/>)")), "invalid port \"x1\""},
         {File(QStringLiteral(R"(<Broadcast PublishServer="bad host" PublishingPoint="p" SourcePassword="pw"/>)")), "invalid host name"},
         {File(QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="" SourcePassword="pw"/>)")), "publishing point"},
         {File(QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="  / " SourcePassword="pw"/>)")), "publishing point"},
@@ -149,4 +151,32 @@ TEST(EncoderSettings, ReadsFromDiskAndNamesAMissingFile)
     file.write(File());
     file.close();
     EXPECT_EQ(zv::ReadEncodingFile(path).mount, QStringLiteral("/radio1"));
+}
+
+// The installed template, patched as the client patches it, is a file the encoder accepts.
+TEST(EncoderSettings, AcceptsTheTemplateOnceTheClientHasFilledIt)
+{
+    QFile file(qEnvironmentVariable("ZOVEVA_BIN_DIR") + QStringLiteral("/padrao.xml"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QDomDocument document;
+    ASSERT_TRUE(document.setContent(&file));
+    const QDomElement root = document.documentElement();
+    root.firstChildElement(QStringLiteral("SourceGroups"))
+        .firstChildElement(QStringLiteral("SourceGroup"))
+        .firstChildElement(QStringLiteral("Source"))
+        .setAttribute(QStringLiteral("InputSource"), QStringLiteral("Placa 1"));
+    QDomElement broadcast = root.firstChildElement(QStringLiteral("Broadcast"));
+    broadcast.setAttribute(QStringLiteral("PublishServer"), QStringLiteral("ns2.example.test"));
+    broadcast.setAttribute(QStringLiteral("PublishingPoint"), QStringLiteral("radio7"));
+
+    const auto settings = ParseEncodingFile(document.toByteArray(), QStringLiteral("padrao.xml"));
+    EXPECT_EQ(settings.inputSource, QStringLiteral("Placa 1"));
+    EXPECT_EQ(settings.host, QStringLiteral("ns2.example.test"));
+    EXPECT_EQ(settings.port, 8000);
+    EXPECT_EQ(settings.mount, QStringLiteral("/radio7"));
+    EXPECT_EQ(settings.sourceUser, QStringLiteral("source"));
+    EXPECT_FALSE(settings.sourcePassword.isEmpty());
+    EXPECT_EQ(settings.kbps, 32);
+    EXPECT_EQ(settings.sampleRate, 32000);
+    EXPECT_EQ(settings.channels, 2);
 }

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+namespace zv::test {
+
+// Writes an encoding file as the client makes it from the template, into `folder`; returns its path.
+QString WriteEncodingFile(const QString& folder, const QString& user, const QString& inputSource,
+    const QString& publishServer, const QString& sourcePassword, int bitrateCode = 32000);
+
+} // namespace zv::test

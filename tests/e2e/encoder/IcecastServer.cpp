@@ -1,0 +1,260 @@
+#include "IcecastServer.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+
+extern char** environ;
+
+namespace zv::test {
+
+namespace {
+
+// Icecast refuses to run as root unless it can drop to an unprivileged account.
+QString SecurityBlock()
+{
+    if (geteuid() != 0) {
+        return {};
+    }
+    return QStringLiteral("<security><chroot>0</chroot><changeowner><user>nobody</user><group>nogroup</group>"
+                          "</changeowner></security>");
+}
+
+} // namespace
+
+QByteArray RunCommand(const QString& command, int* exitCode)
+{
+    QByteArray output;
+    FILE* pipe = popen(command.toLocal8Bit().constData(), "r");
+    if (pipe == nullptr) {
+        if (exitCode) {
+            *exitCode = -1;
+        }
+        return output;
+    }
+    char buffer[65536];
+    std::size_t n = 0;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        output.append(buffer, static_cast<qsizetype>(n));
+    }
+    const int status = pclose(pipe);
+    if (exitCode) {
+        *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return output;
+}
+
+IcecastServer::IcecastServer()
+    : IcecastServer(Config {})
+{
+}
+
+IcecastServer::IcecastServer(Config config)
+    : config_(std::move(config))
+{
+}
+
+IcecastServer::~IcecastServer()
+{
+    Thaw();
+    Stop();
+}
+
+quint16 IcecastServer::FreePort(const QString& address)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in in {};
+    in.sin_family = AF_INET;
+    inet_pton(AF_INET, address.toLatin1().constData(), &in.sin_addr);
+    quint16 port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&in), sizeof in) == 0) {
+        socklen_t length = sizeof in;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&in), &length);
+        port = ntohs(in.sin_port);
+    }
+    close(fd);
+    return port;
+}
+
+QString IcecastServer::Url(const QString& path) const
+{
+    return QStringLiteral("http://%1:%2%3").arg(config_.address).arg(config_.port).arg(path);
+}
+
+bool IcecastServer::Start(QString* error)
+{
+    if (config_.port == 0) {
+        config_.port = FreePort(config_.address);
+    }
+    const QString configPath = dir_.filePath(QStringLiteral("icecast.xml"));
+    const QString xml = QStringLiteral(
+        "<icecast>\n"
+        "  <location>test</location><admin>test@localhost</admin>\n"
+        "  <limits><clients>20</clients><sources>4</sources><source-timeout>10</source-timeout>"
+        "<header-timeout>5</header-timeout><burst-on-connect>1</burst-on-connect></limits>\n"
+        "  <authentication><source-password>%1</source-password><admin-user>admin</admin-user>"
+        "<admin-password>admin-de-teste</admin-password></authentication>\n"
+        "  <hostname>%2</hostname>\n"
+        "  <listen-socket><port>%3</port><bind-address>%2</bind-address></listen-socket>\n"
+        "  <fileserve>1</fileserve>\n"
+        "  <paths><basedir>/usr/share/icecast2</basedir><logdir>%4</logdir>"
+        "<webroot>/usr/share/icecast2/web</webroot><adminroot>/usr/share/icecast2/admin</adminroot></paths>\n"
+        "  <logging><accesslog>-</accesslog><errorlog>-</errorlog><loglevel>3</loglevel></logging>\n"
+        "  %5\n"
+        "</icecast>\n")
+                            .arg(config_.sourcePassword, config_.address)
+                            .arg(config_.port)
+                            .arg(dir_.path(), SecurityBlock());
+    QFile file(configPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(xml.toUtf8()) < 0) {
+        if (error) {
+            *error = QStringLiteral("cannot write %1").arg(configPath);
+        }
+        return false;
+    }
+    file.close();
+
+    const QByteArray logPath = dir_.filePath(QStringLiteral("icecast.log")).toLocal8Bit();
+    const QByteArray configBytes = configPath.toLocal8Bit();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, logPath.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    char program[] = "icecast2";
+    char flag[] = "-c";
+    char* argv[] = {program, flag, const_cast<char*>(configBytes.constData()), nullptr};
+    const int spawned = posix_spawnp(&pid_, "icecast2", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        pid_ = -1;
+        if (error) {
+            *error = QStringLiteral("cannot run icecast2: %1").arg(QString::fromLocal8Bit(strerror(spawned)));
+        }
+        return false;
+    }
+    // For its first moments the status page answers with broken JSON: wait until it parses.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            break;
+        }
+        if (!Status().isEmpty()) {
+            return true;
+        }
+        QThread::msleep(100);
+    }
+    if (error) {
+        *error = QStringLiteral("icecast2 did not come up on %1:%2:\n%3")
+                     .arg(config_.address)
+                     .arg(config_.port)
+                     .arg(QString::fromLocal8Bit(Log()));
+    }
+    Stop();
+    return false;
+}
+
+void IcecastServer::Stop()
+{
+    if (pid_ <= 0) {
+        return;
+    }
+    kill(pid_, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 100; ++i) {
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return;
+        }
+        QThread::msleep(50);
+    }
+    Kill();
+}
+
+void IcecastServer::Kill()
+{
+    if (pid_ <= 0) {
+        return;
+    }
+    kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+}
+
+void IcecastServer::Freeze()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGSTOP);
+    }
+}
+
+void IcecastServer::Thaw()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGCONT);
+    }
+}
+
+QJsonObject IcecastServer::Status() const
+{
+    const QByteArray body = RunCommand(QStringLiteral("curl -s --max-time 2 '%1'").arg(Url(QStringLiteral("/status-json.xsl"))));
+    QJsonParseError parse {};
+    const QJsonDocument document = QJsonDocument::fromJson(body, &parse);
+    if (parse.error != QJsonParseError::NoError || !document.object().contains(QStringLiteral("icestats"))) {
+        return {};
+    }
+    return document.object().value(QStringLiteral("icestats")).toObject();
+}
+
+bool IcecastServer::HasSource(const QString& mount) const
+{
+    const QJsonValue sources = Status().value(QStringLiteral("source"));
+    const QJsonArray list = sources.isArray() ? sources.toArray() : QJsonArray {sources};
+    for (const QJsonValue& source : list) {
+        if (source.toObject().value(QStringLiteral("listenurl")).toString().endsWith(mount)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IcecastServer::WaitForSource(const QString& mount, double seconds) const
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int>(seconds * 1000));
+    while (!HasSource(mount)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        QThread::msleep(100);
+    }
+    return true;
+}
+
+QByteArray IcecastServer::Listen(const QString& mount, double seconds) const
+{
+    return RunCommand(QStringLiteral("curl -s --max-time %1 '%2'").arg(seconds).arg(Url(mount)));
+}
+
+QByteArray IcecastServer::Log() const
+{
+    QFile file(dir_.filePath(QStringLiteral("icecast.log")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace zv::test

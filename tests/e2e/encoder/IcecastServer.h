@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <sys/types.h>
+
+namespace zv::test {
+
+// A private Icecast 2 for one test: its own configuration, its own address and port, its log in a
+// temporary folder, ended by the destructor whatever happens in the test.
+class IcecastServer {
+public:
+    struct Config {
+        QString address = QStringLiteral("127.0.0.1"); // numeric: Icecast does not resolve it
+        quint16 port = 0;                              // 0: a free one
+        QString sourcePassword = QStringLiteral("segredo-de-teste");
+    };
+
+    IcecastServer();
+    explicit IcecastServer(Config config);
+    ~IcecastServer();
+    IcecastServer(const IcecastServer&) = delete;
+    IcecastServer& operator=(const IcecastServer&) = delete;
+
+    // Starts it and waits until its status page answers with valid JSON. False, with the log in
+    // `error`, when it does not come up.
+    bool Start(QString* error = nullptr);
+    void Stop();
+    void Kill();   // SIGKILL, as a crash would
+    void Freeze(); // SIGSTOP: the process keeps its sockets but reads nothing
+    void Thaw();
+    bool Running() const { return pid_ > 0; }
+
+    quint16 Port() const { return config_.port; }
+    QString Address() const { return config_.address; }
+    QString Password() const { return config_.sourcePassword; }
+    QString Url(const QString& path) const;
+
+    // The status page, parsed; empty when it does not answer with valid JSON.
+    QJsonObject Status() const;
+    // Whether a source currently publishes on the mount (e.g. "/radio").
+    bool HasSource(const QString& mount) const;
+    // Waits up to `seconds` for a source to show on the mount (Icecast lists it once data flows).
+    bool WaitForSource(const QString& mount, double seconds) const;
+    // What a listener receives from the mount in `seconds`.
+    QByteArray Listen(const QString& mount, double seconds) const;
+    QByteArray Log() const;
+
+    // A TCP port nobody listens on at the moment.
+    static quint16 FreePort(const QString& address);
+
+private:
+    Config config_;
+    QTemporaryDir dir_;
+    pid_t pid_ = -1;
+};
+
+// Output of a command run through the shell, with its exit status.
+QByteArray RunCommand(const QString& command, int* exitCode = nullptr);
+
+} // namespace zv::test
