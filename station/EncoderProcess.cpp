@@ -1,5 +1,6 @@
 #include "station/EncoderProcess.h"
 
+#include "platform/EncoderFolder.h"
 #include "platform/ProgramFolder.h"
 
 #include <QDateTime>
@@ -21,8 +22,6 @@ namespace {
 
 static_assert(protocol::kOk == S_OK && protocol::kFail == E_FAIL && protocol::kInvalidArg == E_INVALIDARG
     && protocol::kUnexpected == E_UNEXPECTED && protocol::kEncodingFile == E_ENCODING_FILE);
-
-thread_local QString t_lastError;
 
 // Appends one line to the encoder's log, beside what the encoder writes there itself.
 void LogLine(const std::filesystem::path& log, const std::string& text)
@@ -72,9 +71,10 @@ int Lift(int fd)
     return lifted;
 }
 
+// The encoder's own words go into the error the caller raises.
 HRESULT Fail(const EncoderProcess::Answer& answer)
 {
-    t_lastError = answer.message;
+    SetEncoderErrorInfo(answer.message);
     return answer.result;
 }
 
@@ -142,15 +142,9 @@ EncoderProcessOptions DefaultEncoderProcessOptions()
 {
     EncoderProcessOptions options;
     const std::filesystem::path program = ProgramFolder();
-    const QString folder = qEnvironmentVariable("ZOVEVA_ENCODER_DIR");
-    options.executable = (folder.isEmpty() ? program : std::filesystem::path(folder.toStdString())) / "zoveva-encoder";
+    options.executable = EncoderFolder(program) / EncoderExecutableName;
     options.logFile = program / "zoveva-encoder.log";
     return options;
-}
-
-QString LastEncoderProcessError()
-{
-    return t_lastError;
 }
 
 std::shared_ptr<EncoderProcess> EncoderProcess::Launch(const EncoderProcessOptions& options, QString& message)
@@ -405,7 +399,7 @@ HRESULT TEncoderProcessFactory::Create(std::shared_ptr<IEncoderApp>& app)
     QString message;
     auto process = EncoderProcess::Launch(options_, message);
     if (!process) {
-        t_lastError = message;
+        SetEncoderErrorInfo(message);
         return E_ENCODER_NOT_STARTED;
     }
     app = std::make_shared<TEncoderProcessApp>(std::move(process));

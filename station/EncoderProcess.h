@@ -72,7 +72,8 @@ private:
     protocol::FrameReader reader_;
 };
 
-// IEncoderApp and IEncoder over one process. Failures carry the encoder's message.
+// IEncoderApp and IEncoder over one process. A failing call hands the encoder's message to
+// SetEncoderErrorInfo, so the raised error says what went wrong.
 class TEncoderProcessApp : public IEncoderApp {
 public:
     explicit TEncoderProcessApp(std::shared_ptr<EncoderProcess> process);
@@ -93,8 +94,5 @@ public:
 private:
     EncoderProcessOptions options_;
 };
-
-// The message of the last failing call made through these classes on this thread, empty if none.
-QString LastEncoderProcessError();
 
 } // namespace zv
