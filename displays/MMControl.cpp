@@ -9,7 +9,7 @@ TMMGraphicControl::TMMGraphicControl(QWidget* parent)
 {
     // The control paints its whole rectangle; nothing needs erasing behind it.
     setAttribute(Qt::WA_OpaquePaintEvent);
-    m_bevel.OnChange = [this](TMMBevel*) { LayoutChanged(); };
+    m_bevel.OnChange = [this](TMMObject*) { LayoutChanged(); };
 }
 
 TMMGraphicControl::~TMMGraphicControl()

@@ -12,31 +12,6 @@
 // ---------------------------------------------------------------------------------------------
 // TMMBevel
 
-void TMMBevel::BeginUpdate()
-{
-    ++m_updateCount;
-}
-
-void TMMBevel::EndUpdate()
-{
-    if (m_updateCount == 0)
-        return;
-    if (--m_updateCount == 0 && m_changedInUpdate) {
-        m_changedInUpdate = false;
-        Changed();
-    }
-}
-
-void TMMBevel::Changed()
-{
-    if (m_updateCount > 0) {
-        m_changedInUpdate = true;
-        return;
-    }
-    if (OnChange)
-        OnChange(this);
-}
-
 #define ZV_BEVEL_SETTER(Name, Type, member, expr)                                                            \
     void TMMBevel::Set##Name(Type value)                                                                     \
     {                                                                                                        \

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/MMObj.h"
 #include "displays/MMColors.h"
 #include "platform/Exception.h"
 
@@ -22,7 +23,7 @@ ZV_DECLARE_EXCEPTION(EMMDIBError, Exception);
 enum TBevelCut { bvNone, bvLowered, bvRaised, bvSpace };
 enum TBorderStyle { bsNone, bsSingle };
 
-class TMMBevel {
+class TMMBevel : public TMMObject {
 public:
     TMMBevel() = default;
     TMMBevel(const TMMBevel&) = delete;
@@ -67,14 +68,7 @@ public:
     // Draws the frame into rect on the painter and returns the rectangle left inside it.
     QRect PaintBevel(QPainter& canvas, QRect rect, bool fillBorder) const;
 
-    void BeginUpdate();
-    void EndUpdate();
-    // Fired after a real change, unless an update bracket is open.
-    std::function<void(TMMBevel*)> OnChange;
-
 private:
-    void Changed();
-
     TBevelCut m_bevelInner = bvNone;
     TBevelCut m_bevelOuter = bvLowered;
     int m_bevelInnerWidth = 1;
@@ -84,8 +78,6 @@ private:
     int m_borderSpace = 0;
     std::array<TColor, 6> m_colors { clBtnFace, clBlack, clBtnHighlight, clBtnShadow, clBtnHighlight,
         clBtnShadow };
-    int m_updateCount = 0;
-    bool m_changedInUpdate = false;
 };
 
 namespace zv {
