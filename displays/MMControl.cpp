@@ -22,7 +22,7 @@ void TMMGraphicControl::SetColor(TColor color)
     if (color == m_color)
         return;
     m_color = color;
-    update();
+    ColorChanged();
 }
 
 QRect TMMGraphicControl::GetInnerRect() const

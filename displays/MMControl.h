@@ -32,6 +32,8 @@ public:
     bool PaintDirect(const TPaintRoutine& routine);
 
 protected:
+    // Runs after a real change of Color; the base repaints.
+    virtual void ColorChanged() { update(); }
     // Runs after a change of the bevel and, for controls whose geometry follows the inner
     // rectangle, after a change of bounds. The base repaints.
     virtual void LayoutChanged();
