@@ -1,0 +1,510 @@
+#include "displays/MMMeter.h"
+
+#include <QEvent>
+#include <QFontMetrics>
+#include <QPainter>
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace {
+
+// A one-pixel line from a up to but not including b, straight into a colour bitmap; the pixels
+// outside it are skipped (the pivot lies below the bitmap).
+void PixelLine(QImage& image, QPoint a, QPoint b, QRgb color)
+{
+    const int w = image.width();
+    const int h = image.height();
+    int dx = b.x() - a.x();
+    int dy = b.y() - a.y();
+    const int sx = dx < 0 ? -1 : 1;
+    const int sy = dy < 0 ? -1 : 1;
+    dx = std::abs(dx);
+    dy = std::abs(dy);
+    const bool xMajor = dx >= dy;
+    const int major = xMajor ? dx : dy;
+    const int minor = xMajor ? dy : dx;
+    int err = 2 * minor - major;
+    int x = a.x();
+    int y = a.y();
+    for (int i = 0; i < major; ++i) {
+        if (x >= 0 && y >= 0 && x < w && y < h)
+            reinterpret_cast<QRgb*>(image.scanLine(y))[x] = color;
+        if (err >= 0) {
+            if (xMajor)
+                y += sy;
+            else
+                x += sx;
+            err += 2 * minor - 2 * major;
+        } else {
+            err += 2 * minor;
+        }
+        if (xMajor)
+            x += sx;
+        else
+            y += sy;
+    }
+}
+
+int ClampOffset(int value)
+{
+    return std::max(value, INT_MIN + 1);
+}
+
+} // namespace
+
+TMMCustomMeter::TMMCustomMeter(QWidget* parent) : TMMGraphicControl(parent)
+{
+    SetColor(clBlack);
+    setFont(zv::MakeFont(QStringLiteral("MS Sans Serif"), 8, true));
+    resize(170, 90);
+    Layout();
+    m_timer = TimerSubscribe(kDisplayTimerTick, false, &TMMCustomMeter::TimerCallback, this);
+}
+
+TMMCustomMeter::~TMMCustomMeter()
+{
+    TimerUnsubscribe(m_timer);
+}
+
+void TMMCustomMeter::TimerCallback(TMMTimerHandle, void* data)
+{
+    static_cast<TMMCustomMeter*>(data)->PeakFall();
+}
+
+void TMMCustomMeter::PeakFall()
+{
+    int peak = m_peak.peak.load();
+    if (peak <= 0)
+        return;
+    const int counter = m_peak.counter.load() - 1;
+    if (counter > 0) {
+        m_peak.counter = counter;
+        return;
+    }
+    const int speed = m_peakSpeed.load();
+    const int shown = m_shown.load();
+    // Falls towards the level needle and rests on it; a rise meanwhile wins.
+    const int next = speed != 0 ? std::max(peak - 500, shown) : shown;
+    if (m_peak.peak.compare_exchange_strong(peak, next)) {
+        m_peak.counter = speed;
+        m_peak.redraw = true;
+    }
+}
+
+QPoint TMMCustomMeter::ValuePoint(int x, int r) const
+{
+    return zv::NeedlePoint(x, r, m_w, m_h, m_needleOffset, m_scaleAngle);
+}
+
+void TMMCustomMeter::SetPCMFormat(const TWaveFormatEx* format)
+{
+    if (!IsPCMFormat(format))
+        throw EMMMeterError("Invalid WaveFormat");
+    SetBitLength(static_cast<TMMBits>(format->wBitsPerSample / 8 - 1));
+    SetMode(static_cast<TMMMode>(format->nChannels - 1));
+}
+
+void TMMCustomMeter::ProcessData(const void* data)
+{
+    if (!data || !isEnabled() || !isVisible())
+        return;
+    EnsureLayout();
+    const int raw = zv::BlockPeak(data, m_layout);
+    if (raw >= zv::kFullScale && OnPcmOverflow)
+        OnPcmOverflow(this);
+    UpdateLevel(raw);
+}
+
+void TMMCustomMeter::UpdateLevel(int v)
+{
+    v = std::abs(v);
+    m_raw = v;
+    if (v == 0 && m_shown == 0 && !m_peak.redraw)
+        return;
+    v = m_decay.Apply(v, true);
+    int u = zv::LevelToNeedle(v, m_gain, m_sensitivity, m_logAmp);
+    if (u >= zv::kFullScale) {
+        if (OnGainOverflow)
+            OnGainOverflow(this);
+        u = zv::kFullScale;
+    }
+    if (u > m_peak.peak && m_showPeak)
+        m_peak.Raise(u, m_peakDelay);
+    if (u == m_shown && !m_peak.redraw)
+        return;
+    m_peak.redraw = false;
+    m_shown = u;
+    if (isEnabled() && isVisible())
+        PaintDirect([this](QPainter& device) { DirectUpdate(device); });
+}
+
+void TMMCustomMeter::Reset()
+{
+    m_raw = 0;
+    m_peak.Reset();
+    m_shown = 0;
+    m_decay.Reset();
+}
+
+void TMMCustomMeter::ResetData()
+{
+    Reset();
+    Repaint();
+}
+
+void TMMCustomMeter::Repaint()
+{
+    if (!PaintDirect([this](QPainter& device) { DirectUpdate(device); }))
+        update();
+}
+
+void TMMCustomMeter::Layout()
+{
+    const QRect inner = GetInnerRect();
+    m_w = std::max(inner.width(), 0);
+    m_h = std::max(inner.height(), 0);
+    m_layoutSize = size();
+    m_face = QImage(m_w, m_h, QImage::Format_RGB32);
+    m_work = QImage(m_w, m_h, QImage::Format_RGB32);
+    m_faceDirty = true;
+    Reset();
+}
+
+void TMMCustomMeter::EnsureLayout()
+{
+    if (size() != m_layoutSize)
+        Layout();
+}
+
+void TMMCustomMeter::BoundsChanged()
+{
+    Layout();
+    Repaint();
+}
+
+void TMMCustomMeter::LayoutChanged()
+{
+    Layout();
+    update();
+}
+
+void TMMCustomMeter::ColorChanged()
+{
+    FaceChanged();
+}
+
+void TMMCustomMeter::FaceChanged()
+{
+    m_faceDirty = true;
+    update();
+}
+
+void TMMCustomMeter::changeEvent(QEvent* event)
+{
+    TMMGraphicControl::changeEvent(event);
+    if (event->type() == QEvent::EnabledChange) {
+        Reset();
+        Repaint();
+        UpdateTimer();
+    } else if (event->type() == QEvent::FontChange) {
+        FaceChanged();
+    }
+}
+
+void TMMCustomMeter::UpdateTimer()
+{
+    // One pause at most for both causes, so neither can leave the other's pause behind.
+    const bool pause = !isEnabled() || !m_showPeak;
+    if (pause == m_timerPaused)
+        return;
+    m_timerPaused = pause;
+    if (pause)
+        TimerPause(m_timer);
+    else
+        TimerResume(m_timer);
+}
+
+void TMMCustomMeter::DrawFace()
+{
+    if (m_w <= 0 || m_h <= 0)
+        return;
+    QPainter painter(&m_work);
+    if (m_backGround.isNull())
+        painter.fillRect(0, 0, m_w, m_h, zv::ColorToQColor(Color()));
+    else
+        painter.drawImage(QRect(0, 0, m_w, m_h), m_backGround);
+
+    const int r = Radius();
+    if (m_drawScale && m_scaleTicks > 1) {
+        const QFont labelFont = zv::MakeFont(QStringLiteral("Small Fonts"), 6);
+        const QFontMetrics metrics(labelFont);
+        painter.setFont(labelFont);
+        const int last = m_scaleTicks - 1;
+        const double t = zv::LinearFloor(m_sensitivity);
+        for (int i = 0; i <= last; ++i) {
+            const int x = static_cast<int>(32767LL * i / last);
+            const bool shortTick = m_enlargeEvery != 0 && i != last && i % m_enlargeEvery != 0;
+            int from = 0;
+            int to = 0;
+            if (m_scaleOrigin == soInner) {
+                from = r - m_scaleHeight2 - 2;
+                to = shortTick ? r + m_scaleHeight1 - m_scaleHeight2 - 2 : r - 2;
+            } else {
+                from = r - 2;
+                to = shortTick ? r + m_scaleHeight1 - m_scaleHeight2 - 2 : r - m_scaleHeight2 - 2;
+            }
+            TColor color = m_colors[1];
+            if (x > m_point2 * 32767.0 / 100.0)
+                color = m_colors[2];
+            else if (x <= m_point1 * 32767.0 / 100.0)
+                color = m_colors[0];
+            zv::PlatformLine(painter, ValuePoint(x, from), ValuePoint(x, to), color);
+
+            if (m_textEvery > 0 && i % m_textEvery == 0) {
+                int number = 0;
+                if (m_logAmp)
+                    number = (m_scaleTicks - i - 1) * m_sensitivity / last;
+                else
+                    number = static_cast<int>(
+                        std::nearbyint(20.0 * std::log10((t + (32767.0 - t) * i / last) / 32767.0)));
+                const QString text = QString::number(number);
+                const QString digits = QString::number(std::abs(number));
+                const QPoint anchor = ValuePoint(x, r - 2);
+                // Digits centred over the tick, the sign to their left.
+                const int tx
+                    = anchor.x() + metrics.horizontalAdvance(digits) / 2 - metrics.horizontalAdvance(text) + 1;
+                const int ty = anchor.y() - metrics.height() - 3;
+                painter.setPen(zv::ColorToQColor(m_fontColor));
+                painter.drawText(QRect(tx, ty, metrics.horizontalAdvance(text) + 1, metrics.height()),
+                    Qt::AlignLeft | Qt::AlignTop, text);
+            }
+        }
+    }
+    if (!m_caption.isEmpty()) {
+        const QFontMetrics metrics(font());
+        const int bottom = m_h - m_h / 16;
+        const int top = bottom - metrics.height();
+        painter.setFont(font());
+        painter.setPen(zv::ColorToQColor(m_fontColor));
+        painter.drawText(QRect(0, top, m_w, bottom - top), Qt::AlignHCenter | Qt::AlignTop, m_caption);
+    }
+    painter.end();
+    m_face = m_work.copy();
+    m_faceDirty = false;
+}
+
+void TMMCustomMeter::DrawNeedles()
+{
+    const int r = Radius();
+    const QPoint pivot = Pivot();
+    const int peak = m_peak.peak;
+    if (m_needleWidth <= 1) {
+        if (m_showPeak)
+            PixelLine(m_work, pivot, ValuePoint(peak, r), zv::ColorToQRgb(m_colors[4]));
+        PixelLine(m_work, pivot, ValuePoint(m_shown, r), zv::ColorToQRgb(m_colors[3]));
+        return;
+    }
+    QPainter painter(&m_work);
+    if (m_showPeak) {
+        painter.setPen(QPen(zv::ColorToQColor(m_colors[4]), m_needleWidth));
+        painter.drawLine(pivot, ValuePoint(peak, r));
+    }
+    painter.setPen(QPen(zv::ColorToQColor(m_colors[3]), m_needleWidth));
+    painter.drawLine(pivot, ValuePoint(m_shown, r));
+}
+
+void TMMCustomMeter::DirectUpdate(QPainter& device)
+{
+    EnsureLayout();
+    if (m_w <= 0 || m_h <= 0)
+        return;
+    if (m_faceDirty)
+        DrawFace();
+    else
+        std::copy_n(m_face.constBits(), m_face.sizeInBytes(), m_work.bits());
+    DrawNeedles();
+    device.drawImage(GetInnerRect().topLeft(), m_work);
+    if (OnPostPaint)
+        OnPostPaint(this);
+}
+
+void TMMCustomMeter::Paint(QPainter& canvas)
+{
+    Bevel().PaintBevel(canvas, rect(), true);
+    EnsureLayout();
+    if (m_w <= 0 || m_h <= 0)
+        return;
+    DrawFace();
+    DrawNeedles();
+    canvas.drawImage(GetInnerRect().topLeft(), m_work);
+    if (OnPostPaint)
+        OnPostPaint(this);
+}
+
+// ---- settings ----
+
+void TMMCustomMeter::SetCaption(const QString& caption)
+{
+    if (caption == m_caption)
+        return;
+    m_caption = caption;
+    FaceChanged();
+}
+
+void TMMCustomMeter::SetFontColor(TColor color)
+{
+    if (color == m_fontColor)
+        return;
+    m_fontColor = color;
+    FaceChanged();
+}
+
+void TMMCustomMeter::SetBackGroundDIB(const QImage& bitmap)
+{
+    m_backGround = bitmap;
+    FaceChanged();
+}
+
+TColor TMMCustomMeter::IndexedColor(int index) const
+{
+    return index >= 0 && index < 5 ? m_colors[static_cast<std::size_t>(index)] : clBlack;
+}
+
+void TMMCustomMeter::SetIndexedColor(int index, TColor color)
+{
+    if (index < 0 || index >= 5 || m_colors[static_cast<std::size_t>(index)] == color)
+        return;
+    m_colors[static_cast<std::size_t>(index)] = color;
+    FaceChanged();
+}
+
+#define ZV_METER_SETTER(Name, member, expr)                                                                  \
+    void TMMCustomMeter::Set##Name(int value)                                                                \
+    {                                                                                                        \
+        value = (expr);                                                                                      \
+        if (value == member)                                                                                 \
+            return;                                                                                          \
+        member = value;                                                                                      \
+        FaceChanged();                                                                                       \
+    }
+
+ZV_METER_SETTER(NeedleOffset, m_needleOffset, std::max(value, 0))
+ZV_METER_SETTER(NeedleWidth, m_needleWidth, std::max(value, 0))
+ZV_METER_SETTER(ScaleHeight1, m_scaleHeight1, std::max(value, 0))
+ZV_METER_SETTER(ScaleHeight2, m_scaleHeight2, std::max(value, 0))
+ZV_METER_SETTER(ScaleAngle, m_scaleAngle, std::clamp(value, 45, 180))
+ZV_METER_SETTER(ScaleTicks, m_scaleTicks, value)
+ZV_METER_SETTER(ScaleTicksEnlargeEvery, m_enlargeEvery, std::max(value, 0))
+ZV_METER_SETTER(ScaleTicksTextEvery, m_textEvery, value)
+ZV_METER_SETTER(TopSpace, m_topSpace, value)
+ZV_METER_SETTER(Point1, m_point1, std::clamp(value, 1, 100))
+ZV_METER_SETTER(Point2, m_point2, std::clamp(value, 1, 100))
+ZV_METER_SETTER(Gain, m_gain, std::clamp(value, -8, 32))
+ZV_METER_SETTER(Sensitivy, m_sensitivity, std::clamp(value, -90, -9))
+#undef ZV_METER_SETTER
+
+void TMMCustomMeter::SetScaleOrigin(TMMScaleOrigin origin)
+{
+    if (origin == m_scaleOrigin)
+        return;
+    m_scaleOrigin = origin;
+    FaceChanged();
+}
+
+void TMMCustomMeter::SetDrawScale(bool value)
+{
+    if (value == m_drawScale)
+        return;
+    m_drawScale = value;
+    FaceChanged();
+}
+
+void TMMCustomMeter::SetLogAmp(bool value)
+{
+    if (value == m_logAmp)
+        return;
+    m_logAmp = value;
+    FaceChanged();
+}
+
+void TMMCustomMeter::SetBitLength(TMMBits bits)
+{
+    m_layout.bits = bits == b16Bit ? b16Bit : b8Bit;
+}
+
+void TMMCustomMeter::SetChannel(TMMChannel channel)
+{
+    m_layout.channel = std::clamp(channel, chBoth, chRight);
+}
+
+void TMMCustomMeter::SetMode(TMMMode mode)
+{
+    m_layout.mode = std::clamp(mode, mMono, mMultiChannel);
+}
+
+void TMMCustomMeter::SetSamples(int value)
+{
+    m_layout.samples = std::clamp(value, 1, zv::kMaxSamples);
+}
+
+void TMMCustomMeter::SetDecayMode(TMMDecayMode mode)
+{
+    m_decay.SetMode(std::clamp(mode, dmNone, dmUniform));
+}
+
+void TMMCustomMeter::SetDecay(int value)
+{
+    m_decay.SetDecay(value);
+}
+
+void TMMCustomMeter::SetPeakDelay(int value)
+{
+    value = std::clamp(value, 0, 50);
+    if (value == m_peakDelay)
+        return;
+    m_peakDelay = value;
+    m_peak.counter = m_peakDelay * 2 + 1;
+    update();
+}
+
+void TMMCustomMeter::SetPeakSpeed(int value)
+{
+    value = std::clamp(value, 0, 50);
+    if (value == m_peakSpeed)
+        return;
+    m_peakSpeed = value;
+    m_peak.counter = m_peakDelay * 2 + 1;
+    update();
+}
+
+void TMMCustomMeter::SetShowPeak(bool value)
+{
+    if (value == m_showPeak)
+        return;
+    m_showPeak = value;
+    m_peak.counter = m_peakDelay * 2 + 1;
+    UpdateTimer();
+    update();
+}
+
+int TMMCustomMeter::Value() const
+{
+    return zv::ShownToPercent(m_shown, zv::kFullScale, m_gain, m_sensitivity, m_logAmp);
+}
+
+void TMMCustomMeter::SetValue(int percent)
+{
+    EnsureLayout();
+    UpdateLevel(zv::PercentToLevel(percent));
+}
+
+void TMMCustomMeter::SetDCOffsetL(int value)
+{
+    m_layout.offsetL = -ClampOffset(value);
+}
+
+void TMMCustomMeter::SetDCOffsetR(int value)
+{
+    m_layout.offsetR = -ClampOffset(value);
+}

@@ -1,0 +1,194 @@
+#pragma once
+
+#include "audio/MMConect.h"
+#include "audio/MMObj.h"
+#include "displays/MMControl.h"
+#include "displays/MMLevelMath.h"
+#include "displays/MMScale.h"
+#include "displays/MMTimer.h"
+
+#include <QFont>
+#include <QImage>
+#include <QSize>
+#include <array>
+
+// The needle meter: an arc-shaped decibel scale with a level needle and a peak needle. It measures
+// like the level bar; it draws with a painter into two bitmaps of its inner size, the face
+// (background, scale, caption; redrawn only on window repaints) and the work bitmap (face plus
+// needles), which is copied to the window.
+class TMMCustomMeter : public TMMGraphicControl, public IMMDisplay {
+    Q_OBJECT
+public:
+    explicit TMMCustomMeter(QWidget* parent = nullptr);
+    ~TMMCustomMeter() override;
+
+    // ---- data side (user-interface thread) ----
+    void SetPCMFormat(const TWaveFormatEx* format) override;
+    int BytesNeeded() const override { return m_layout.BytesNeeded(); }
+    void ProcessData(const void* data) override;
+    void ResetData() override;
+
+    // ---- settings; out-of-range values are clamped ----
+    const QString& Caption() const { return m_caption; }
+    void SetCaption(const QString& caption);
+    // Colour of the caption and the scale labels.
+    TColor FontColor() const { return m_fontColor; }
+    void SetFontColor(TColor color);
+    const QImage& BackGroundDIB() const { return m_backGround; }
+    void SetBackGroundDIB(const QImage& bitmap);
+    // 0 ... 2: Scale1Color ... Scale3Color, 3: NeedleColor, 4: PeakColor.
+    TColor IndexedColor(int index) const;
+    void SetIndexedColor(int index, TColor color);
+    TColor Scale1Color() const { return IndexedColor(0); }
+    void SetScale1Color(TColor c) { SetIndexedColor(0, c); }
+    TColor Scale2Color() const { return IndexedColor(1); }
+    void SetScale2Color(TColor c) { SetIndexedColor(1, c); }
+    TColor Scale3Color() const { return IndexedColor(2); }
+    void SetScale3Color(TColor c) { SetIndexedColor(2, c); }
+    TColor NeedleColor() const { return IndexedColor(3); }
+    void SetNeedleColor(TColor c) { SetIndexedColor(3, c); }
+    TColor PeakColor() const { return IndexedColor(4); }
+    void SetPeakColor(TColor c) { SetIndexedColor(4, c); }
+    int NeedleOffset() const { return m_needleOffset; }
+    void SetNeedleOffset(int pixels);
+    int NeedleWidth() const { return m_needleWidth; }
+    void SetNeedleWidth(int pixels);
+    TMMScaleOrigin ScaleOrigin() const { return m_scaleOrigin; }
+    void SetScaleOrigin(TMMScaleOrigin origin);
+    int ScaleHeight1() const { return m_scaleHeight1; }
+    void SetScaleHeight1(int pixels);
+    int ScaleHeight2() const { return m_scaleHeight2; }
+    void SetScaleHeight2(int pixels);
+    int ScaleAngle() const { return m_scaleAngle; }
+    void SetScaleAngle(int degrees); // 45 ... 180
+    int ScaleTicks() const { return m_scaleTicks; }
+    void SetScaleTicks(int ticks);
+    int ScaleTicksEnlargeEvery() const { return m_enlargeEvery; }
+    void SetScaleTicksEnlargeEvery(int n);
+    int ScaleTicksTextEvery() const { return m_textEvery; }
+    void SetScaleTicksTextEvery(int n);
+    bool DrawScale() const { return m_drawScale; }
+    void SetDrawScale(bool value);
+    int TopSpace() const { return m_topSpace; }
+    void SetTopSpace(int pixels);
+    int Point1() const { return m_point1; }
+    void SetPoint1(int percent);
+    int Point2() const { return m_point2; }
+    void SetPoint2(int percent);
+    TMMBits BitLength() const { return m_layout.bits; }
+    void SetBitLength(TMMBits bits);
+    TMMChannel Channel() const { return m_layout.channel; }
+    void SetChannel(TMMChannel channel);
+    TMMMode Mode() const { return m_layout.mode; }
+    void SetMode(TMMMode mode);
+    int Gain() const { return m_gain; }
+    void SetGain(int value);
+    int Samples() const { return m_layout.samples; }
+    void SetSamples(int value);
+    int Sensitivy() const { return m_sensitivity; }
+    void SetSensitivy(int dB);
+    bool LogAmp() const { return m_logAmp; }
+    void SetLogAmp(bool value);
+    TMMDecayMode DecayMode() const { return m_decay.Mode(); }
+    void SetDecayMode(TMMDecayMode mode);
+    int Decay() const { return m_decay.Decay(); }
+    void SetDecay(int value);
+    int PeakDelay() const { return m_peakDelay; }
+    void SetPeakDelay(int value);
+    int PeakSpeed() const { return m_peakSpeed; }
+    void SetPeakSpeed(int value);
+    bool ShowPeak() const { return m_showPeak; }
+    void SetShowPeak(bool value);
+    int Value() const;
+    void SetValue(int percent);
+    int DCOffsetL() const { return -m_layout.offsetL; }
+    void SetDCOffsetL(int value);
+    int DCOffsetR() const { return -m_layout.offsetR; }
+    void SetDCOffsetR(int value);
+
+    TNotifyEvent OnGainOverflow;
+    TNotifyEvent OnPcmOverflow;
+    TNotifyEvent OnPostPaint; // after every frame reached the window
+
+    // ---- state and geometry, for the window and tests ----
+    int Shown() const { return m_shown; }
+    int Peak() const { return m_peak.peak; }
+    int RawLevel() const { return m_raw; }
+    QSize InnerSize() const { return { m_w, m_h }; }
+    int Radius() const { return m_h + m_needleOffset - m_topSpace; }
+    QPoint Pivot() const { return { m_w / 2, m_h + m_needleOffset }; }
+    // Where value x (0 ... 32767) lies at radius r, in inner coordinates.
+    QPoint ValuePoint(int x, int r) const;
+    // The work bitmap as last copied to the window.
+    const QImage& WorkBitmap() const { return m_work; }
+    // The display timer's work: the peak needle's hold and fall (timer thread).
+    void PeakFall();
+
+protected:
+    void Paint(QPainter& canvas) override;
+    void BoundsChanged() override;
+    void LayoutChanged() override;
+    void ColorChanged() override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    static void TimerCallback(TMMTimerHandle handle, void* data);
+    void Layout();
+    void EnsureLayout();
+    void DrawFace();
+    void DrawNeedles();
+    void DirectUpdate(QPainter& device);
+    void UpdateLevel(int v);
+    void Reset();
+    void Repaint();
+    void FaceChanged();
+    void UpdateTimer();
+
+    QString m_caption = QStringLiteral("dB");
+    TColor m_fontColor = clSilver;
+    QImage m_backGround;
+    std::array<TColor, 5> m_colors { clGreen, clYellow, clRed, clWhite, clRed };
+    int m_needleOffset = 30;
+    int m_needleWidth = 1;
+    TMMScaleOrigin m_scaleOrigin = soInner;
+    int m_scaleHeight1 = 4;
+    int m_scaleHeight2 = 8;
+    int m_scaleAngle = 90;
+    int m_scaleTicks = 41;
+    int m_enlargeEvery = 4;
+    int m_textEvery = 8;
+    bool m_drawScale = true;
+    int m_topSpace = 14;
+    int m_point1 = 60;
+    int m_point2 = 80;
+    int m_gain = 0;
+    int m_sensitivity = -50;
+    bool m_logAmp = true;
+    int m_peakDelay = 20;
+    std::atomic<int> m_peakSpeed { 0 }; // read by the timer thread
+    bool m_showPeak = true;
+    zv::SampleLayout m_layout;
+    zv::LevelDecay m_decay;
+
+    int m_w = 0;
+    int m_h = 0;
+    QSize m_layoutSize;
+    QImage m_face;
+    QImage m_work;
+    bool m_faceDirty = true;
+
+    // Written by the user-interface thread; the timer thread reads it to rest the peak needle on it.
+    std::atomic<int> m_shown { 0 };
+    int m_raw = 0;
+    // Written by the display timer thread (fall) and the user-interface thread (rise, reset).
+    zv::PeakMarker m_peak;
+
+    TMMTimerHandle m_timer = 0;
+    bool m_timerPaused = false;
+};
+
+class TMMMeter : public TMMCustomMeter {
+    Q_OBJECT
+public:
+    using TMMCustomMeter::TMMCustomMeter;
+};
