@@ -2,106 +2,15 @@
 
 #include "station/EncodingFile.h"
 #include "station/Messages.h"
+#include "tests/unit/station/ScriptedEncoder.h"
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <deque>
 #include <gtest/gtest.h>
-#include <map>
 #include <string>
 #include <vector>
 
 namespace {
-
-// Scripted encoders: run states in order (the last one repeats), failures per call, a trace of calls.
-struct EncoderScript {
-    std::vector<std::string> calls;
-    std::deque<std::int32_t> states;
-    std::int32_t lastState = EncoderRunState::Stopped;
-    std::map<std::string, HRESULT> failures;
-    int created = 0;
-
-    HRESULT Call(const std::string& name)
-    {
-        calls.push_back(name);
-        const auto failure = failures.find(name);
-        return failure == failures.end() ? S_OK : failure->second;
-    }
-    int Count(const std::string& name) const
-    {
-        return static_cast<int>(std::count(calls.begin(), calls.end(), name));
-    }
-};
-
-class FakeEncoder final : public IEncoder {
-public:
-    explicit FakeEncoder(EncoderScript& script)
-        : script_(script)
-    {
-    }
-    HRESULT Load(const QString& path) override
-    {
-        loaded = path;
-        return script_.Call("Load");
-    }
-    HRESULT Start() override { return script_.Call("Start"); }
-    HRESULT Stop() override { return script_.Call("Stop"); }
-    HRESULT AcknowledgeStopped() override { return script_.Call("AcknowledgeStopped"); }
-    HRESULT GetRunState(std::int32_t& state) override
-    {
-        const HRESULT hr = script_.Call("GetRunState");
-        if (Succeeded(hr)) {
-            if (!script_.states.empty()) {
-                script_.lastState = script_.states.front();
-                script_.states.pop_front();
-            }
-            state = script_.lastState;
-        }
-        return hr;
-    }
-    QString loaded;
-
-private:
-    EncoderScript& script_;
-};
-
-class FakeApp final : public IEncoderApp {
-public:
-    explicit FakeApp(EncoderScript& script)
-        : script_(script)
-        , encoder_(std::make_shared<FakeEncoder>(script))
-    {
-    }
-    HRESULT GetEncoder(std::shared_ptr<IEncoder>& encoder) override
-    {
-        encoder = encoder_;
-        return script_.Call("GetEncoder");
-    }
-
-private:
-    EncoderScript& script_;
-    std::shared_ptr<FakeEncoder> encoder_;
-};
-
-class FakeFactory final : public CoEncoderApp {
-public:
-    explicit FakeFactory(EncoderScript& script)
-        : script_(script)
-    {
-    }
-    HRESULT Create(std::shared_ptr<IEncoderApp>& app) override
-    {
-        const HRESULT hr = script_.Call("Create");
-        if (Succeeded(hr)) {
-            ++script_.created;
-            app = std::make_shared<FakeApp>(script_);
-        }
-        return hr;
-    }
-
-private:
-    EncoderScript& script_;
-};
 
 struct FakeBoxes final : IMessageBoxes {
     std::vector<QString> messages;
@@ -467,5 +376,18 @@ TEST_F(StationControllerTest, UserNameThatLeavesTheFolderIsAnError)
     clock.Advance(60000);
     EXPECT_EQ(boxes.errors.size(), 2u); // first start and fail-over
     EXPECT_FALSE(QFile::exists(dir.filePath("../fora.xml")));
+    EXPECT_EQ(script.created, 0);
+}
+
+TEST_F(StationControllerTest, BrokenUserFileStopsTheFirstStartAndStaysAsItWas)
+{
+    Configure();
+    const QByteArray broken = Read("maria.xml").left(300);
+    Write("maria.xml", broken);
+    Start();
+    clock.Advance(100);
+    EXPECT_EQ(boxes.errors.size(), 1u);
+    EXPECT_TRUE(Read("ZoVeva.log").contains("EEncodingFileError"));
+    EXPECT_EQ(Read("maria.xml"), broken);
     EXPECT_EQ(script.created, 0);
 }
