@@ -56,7 +56,8 @@ public:
     bool MultiLine = false;
     int NumGlyphs = 1;
 
-    // Hover and auto-repeat timers come from here (the Qt event loop unless a test sets a clock).
+    // Hover and auto-repeat timers come from here (the Qt event loop unless a test sets a clock); the
+    // source must outlive the button.
     void SetTimerSource(zv::SkTimerSource* source);
     // Where the pointer is on the screen, for the hover check.
     void SetCursorSource(std::function<QPoint()> source) { FCursorPos = std::move(source); }

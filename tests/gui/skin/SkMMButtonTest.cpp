@@ -144,6 +144,7 @@ protected:
     static constexpr QPoint kOnFace { 12, 11 };
     zv::SkStoredObject Form;
     TSkBitmapList Faces;
+    VirtualTimers Clock; // outlives the buttons' timers
     QWidget Host;
     TSkMMButton* Button = nullptr;
 };
@@ -274,7 +275,7 @@ TEST_F(ImageButton, MissingFacesFallBackAndAMissingUpFaceDrawsNothing)
 
 TEST_F(ImageButton, HeldButtonRepeatsAfterTheDelayThenAtTheInterval)
 {
-    VirtualTimers clock;
+    VirtualTimers& clock = Clock;
     Button->SetTimerSource(&clock);
     Button->RepeatedClick = true;
     QSignalSpy clicks(Button, &TSkMMButton::OnClick);
@@ -349,7 +350,7 @@ TEST_F(ImageButton, LatchGroupKeepsOneButtonDown)
 
 TEST_F(ImageButton, HotStateEndsWhenTheHoverCheckFindsThePointerGone)
 {
-    VirtualTimers clock;
+    VirtualTimers& clock = Clock;
     QPoint cursor = Button->mapToGlobal(kOnFace);
     Button->SetTimerSource(&clock);
     Button->SetCursorSource([&] { return cursor; });
