@@ -269,7 +269,9 @@ void TMMSpectrum::DrawScales(QPainter& p)
     const int W = m_core.W(), H = m_core.H();
     const QRect dr = m_drawRect;
     const QColor text = ToQColor(ScaleTextColor()), line = ToQColor(ScaleLineColor());
-    const QFont font = zv::MakePixelFont(QStringLiteral("ARIAL"), 10);
+    QFont font = zv::MakePixelFont(QStringLiteral("ARIAL"), 10);
+    // The substitute faces run wider than the original; the narrow cut keeps signed labels whole.
+    font.setStretch(QFont::Condensed);
     const QFontMetrics metrics(font);
     p.save();
     p.setFont(font);

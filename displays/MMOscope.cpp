@@ -1,0 +1,529 @@
+#include "displays/MMOscope.h"
+
+#include <QEvent>
+#include <QFontMetrics>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QToolTip>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int AmpStrip = 32;
+constexpr int TimeStrip = 40;
+
+// The oscilloscopes of the process, in creation order (user-interface thread only).
+std::vector<TMMOscope*>& List()
+{
+    static std::vector<TMMOscope*> list;
+    return list;
+}
+
+} // namespace
+
+const std::vector<TMMOscope*>& TMMOscope::Instances()
+{
+    return List();
+}
+
+TMMOscope::TMMOscope(QWidget* parent)
+    : TMMDIBGraphicControl(parent)
+    , m_infoSave(QStringLiteral("TMMOscope"))
+{
+    DIB().SetOwnerClassName(QStringLiteral("TMMOscope"));
+    TMMGraphicControl::SetColor(clBlack);
+    setCursor(Qt::CrossCursor);
+    setMouseTracking(true);
+    m_core.PcmOverflow = [this] {
+        if (OnPcmOverflow)
+            OnPcmOverflow(this);
+    };
+    m_core.GainOverflow = [this] {
+        if (OnGainOverflow)
+            OnGainOverflow(this);
+    };
+    List().push_back(this);
+    resize(194, 90);
+    Layout();
+}
+
+TMMOscope::~TMMOscope()
+{
+    auto& list = List();
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+}
+
+// ---- properties ----------------------------------------------------------------------------
+
+void TMMOscope::SetColor(TColor color)
+{
+    TMMGraphicControl::SetColor(color);
+    Repaint(m_core.SetBackColor(color));
+}
+
+void TMMOscope::SetDrawAmpScale(bool value)
+{
+    if (value == m_drawAmpScale)
+        return;
+    m_drawAmpScale = value;
+    UpdateMinimumSize();
+    Layout();
+    update();
+}
+
+void TMMOscope::SetDrawTimeScale(bool value)
+{
+    if (value == m_drawTimeScale)
+        return;
+    m_drawTimeScale = value;
+    UpdateMinimumSize();
+    Layout();
+    update();
+}
+
+void TMMOscope::SetScroll(bool value)
+{
+    if (!m_core.SetScroll(value))
+        return;
+    Layout();
+    update();
+}
+
+void TMMOscope::SetAccelerate(bool value)
+{
+    if (m_core.SetAccelerate(value) && !value && m_core.Scroll())
+        update();
+}
+
+void TMMOscope::SetFFTLength(int length)
+{
+    if (m_core.SetFFTLength(length) && m_core.Scroll())
+        update();
+}
+
+void TMMOscope::SetPCMFormat(const TWaveFormatEx* format)
+{
+    m_core.SetPCMFormat(format);
+    update();
+}
+
+void TMMOscope::SetSelection(int a, int b)
+{
+    Repaint(m_core.SetSelection(a, b));
+}
+
+void TMMOscope::SetLocator(int column)
+{
+    if (column == m_core.Locator())
+        return;
+    m_core.SetLocator(column);
+    update();
+}
+
+// ---- size and layout -----------------------------------------------------------------------
+
+void TMMOscope::UpdateMinimumSize()
+{
+    const int e = Bevel().BevelExtent();
+    setMinimumSize(2 * e + (m_drawAmpScale ? 66 : 2), 2 * e + (m_drawTimeScale ? 42 : 2));
+}
+
+void TMMOscope::SetBounds(int left, int top, int width, int height)
+{
+    UpdateMinimumSize();
+    setGeometry(left, top, std::max(width, minimumWidth()), std::max(height, minimumHeight()));
+    Layout();
+}
+
+void TMMOscope::BoundsChanged()
+{
+    Layout();
+}
+
+void TMMOscope::LayoutChanged()
+{
+    UpdateMinimumSize();
+    Layout();
+    TMMDIBGraphicControl::LayoutChanged();
+}
+
+void TMMOscope::Layout()
+{
+    QRect r(0, 0, width(), height());
+    if (m_drawAmpScale)
+        r.adjust(AmpStrip, 0, -AmpStrip, 0);
+    if (m_drawTimeScale)
+        r.adjust(0, 0, 0, -TimeStrip);
+    const int e = Bevel().BevelExtent();
+    r.adjust(e, e, -e, -e);
+    m_drawRect = r;
+    EndInfoMode();
+    m_core.SetArea(r.width(), r.height());
+    DIB().SetSize(m_core.W(), m_core.H());
+    m_infoSave.SetSize(m_core.W(), m_core.H());
+    m_infoRect = QRect();
+}
+
+// ---- data and frames -----------------------------------------------------------------------
+
+void TMMOscope::ProcessData(const void* data)
+{
+    if (!m_core.Enabled() || !isVisible() || m_info)
+        return;
+    m_core.Take(data);
+    PaintDirect([this](QPainter& device) { Frame(device, false); });
+}
+
+void TMMOscope::ResetData()
+{
+    EndInfoMode();
+    m_core.ClearData();
+    if (!PaintDirect([this](QPainter& device) { Frame(device, true); }))
+        update();
+}
+
+void TMMOscope::Frame(QPainter& device, bool full)
+{
+    const bool scroll = m_core.Scroll();
+    {
+        TMMDIBDrawScope scope(DIB());
+        if (scroll) {
+            if (full || m_redrawRequest) {
+                const bool asked = m_redrawRequest;
+                m_redrawRequest = false;
+                m_core.ScrollStart(DIB());
+                if (!asked) {
+                    for (TMMOscope* other : List())
+                        if (other != this)
+                            other->m_redrawRequest = true;
+                }
+            }
+            if (!full)
+                m_core.ScrollBlock(DIB());
+        } else {
+            m_core.DrawLine = nullptr;
+            if (OnDrawLine) {
+                m_core.DrawLine = [this](TMMDIBCanvas& dib, const QRect& rect, const std::int16_t* samples) {
+                    OnDrawLine(this, dib, rect, samples);
+                };
+            }
+            m_core.DrawFrame(DIB());
+        }
+        DIB().CopyToDevice(device, m_drawRect, 0, 0);
+    }
+    if (!scroll && OnPostPaint)
+        OnPostPaint(this);
+}
+
+void TMMOscope::CopyFrame(QPainter& device)
+{
+    TMMDIBDrawScope scope(DIB());
+    DIB().CopyToDevice(device, m_drawRect, 0, 0);
+}
+
+void TMMOscope::Paint(QPainter& canvas)
+{
+    if (m_drawAmpScale || m_drawTimeScale)
+        DrawScales(canvas);
+    Bevel().PaintBevel(canvas, rect(), true);
+    if (m_info) {
+        CopyFrame(canvas);
+        return;
+    }
+    Frame(canvas, true);
+}
+
+void TMMOscope::DrawScales(QPainter& p)
+{
+    const QColor back = parentWidget() ? parentWidget()->palette().color(QPalette::Window)
+                                       : palette().color(QPalette::Window);
+    const int cw = width(), ch = height();
+    const int W = m_core.W();
+    const int divisions = m_core.GridDivisions();
+    const QRect dr = m_drawRect;
+    const QColor text = zv::ColorToQColor(m_core.Color(zv::OscopeCore::ScaleTextColor));
+    const QColor line = zv::ColorToQColor(m_core.Color(zv::OscopeCore::ScaleLineColor));
+    QFont font = zv::MakePixelFont(QStringLiteral("ARIAL"), 10);
+    // The substitute faces run wider than the original; the narrow cut keeps signed labels whole.
+    font.setStretch(QFont::Condensed);
+    const QFontMetrics metrics(font);
+    p.save();
+    p.setFont(font);
+    if (m_drawAmpScale) {
+        p.fillRect(0, 0, AmpStrip, ch, back);
+        p.fillRect(cw - AmpStrip, 0, AmpStrip, ch, back);
+    }
+    if (m_drawTimeScale)
+        p.fillRect(0, ch - TimeStrip, cw, TimeStrip, back);
+
+    if (m_drawAmpScale) {
+        const int ampBottom = m_drawTimeScale ? ch - TimeStrip : ch;
+        const int leftLine = AmpStrip - 4, rightLine = cw - AmpStrip + 3;
+        p.setPen(line);
+        p.drawLine(leftLine, dr.top(), leftLine, std::min(dr.bottom(), ampBottom - 1));
+        p.drawLine(rightLine, dr.top(), rightLine, std::min(dr.bottom(), ampBottom - 1));
+        const auto label = [&](int d, const QString& s) {
+            const int y = dr.top() + m_core.GridRow(d);
+            p.setPen(text);
+            const int ty = std::clamp(y - metrics.height() / 2, 0, std::max(ampBottom - metrics.height(), 0));
+            p.drawText(QRect(0, ty, leftLine - 4, metrics.height()), Qt::AlignRight | Qt::AlignVCenter, s);
+            p.drawText(QRect(rightLine + 5, ty, cw - rightLine - 5, metrics.height()),
+                Qt::AlignLeft | Qt::AlignVCenter, s);
+        };
+        for (int d = 0; d <= divisions; ++d) {
+            const int y = dr.top() + m_core.GridRow(d);
+            p.setPen(line);
+            p.drawLine(leftLine - 3, y, leftLine, y);
+            p.drawLine(rightLine, y, rightLine + 3, y);
+        }
+        if (m_core.Kind() == okSpikes) {
+            for (int d = 0; d <= divisions; ++d)
+                label(d, QString::asprintf("%4.2f", double(d) / divisions));
+        } else {
+            const int middle = divisions / 2;
+            for (int i = 0; i <= divisions / 2; ++i) {
+                const QString value = QString::asprintf("%4.2f", 2.0 * i / divisions);
+                if (i == 0) {
+                    label(middle, value);
+                } else {
+                    label(middle + i, QLatin1Char('+') + value);
+                    label(middle - i, QLatin1Char('-') + value);
+                }
+            }
+        }
+    }
+
+    if (m_drawTimeScale) {
+        const double ms = m_core.BlockMs();
+        int d = 32;
+        while (W / d < 10 && d > 1)
+            d /= 2;
+        const int y0 = ch - TimeStrip + 3;
+        p.setPen(line);
+        p.drawLine(dr.left(), y0, dr.left() + W - 1, y0);
+        for (int k = 0; k <= d; ++k) {
+            const int x = dr.left() + (W - 1) * k / d;
+            const QString s = QString::asprintf("%4.1f", k * ms / d).trimmed();
+            p.setPen(line);
+            p.drawLine(x, y0, x, y0 + 3);
+            p.setPen(text);
+            p.save();
+            p.translate(
+                x + (metrics.ascent() - metrics.descent()) / 2, y0 + 5 + metrics.horizontalAdvance(s));
+            p.rotate(-90);
+            p.drawText(0, 0, s);
+            p.restore();
+        }
+    }
+
+    if (m_drawAmpScale && m_drawTimeScale) {
+        p.setPen(text);
+        const int y = ch - 2 * metrics.height() - 2;
+        p.drawText(QRect(0, y + metrics.height(), AmpStrip - 4, metrics.height()), Qt::AlignRight,
+            QStringLiteral("V"));
+        p.drawText(
+            QRect(cw - AmpStrip + 4, y, AmpStrip - 4, metrics.height()), Qt::AlignLeft, QStringLiteral("V"));
+        p.drawText(QRect(cw - AmpStrip + 4, y + metrics.height(), AmpStrip - 4, metrics.height()),
+            Qt::AlignLeft, QStringLiteral("mS"));
+    }
+    p.restore();
+}
+
+// ---- info mode -----------------------------------------------------------------------------
+
+double TMMOscope::TimeAt(int x) const
+{
+    if (x < m_drawRect.left() || x > m_drawRect.right())
+        return 0.0;
+    return double(x + 1 - m_drawRect.left()) * m_core.BlockMs() / m_core.W();
+}
+
+double TMMOscope::ValueAt(int y) const
+{
+    if (y < m_drawRect.top() || y > m_drawRect.bottom())
+        return 0.0;
+    const double a = y - m_drawRect.top();
+    const double H = m_core.H();
+    if (m_core.Kind() == okSpikes)
+        return (H - 1 - a) / (H - 1);
+    double c = H / 2 - a;
+    if (c < 0)
+        c -= 1;
+    return 2 * c / H;
+}
+
+QString TMMOscope::InfoText(QPoint p) const
+{
+    if (!m_drawRect.contains(p))
+        return {};
+    return QString::asprintf("%4.1f ms", TimeAt(p.x())) + QString::asprintf(" %4.2f V", ValueAt(p.y()));
+}
+
+void TMMOscope::RestoreInfoArea()
+{
+    if (m_infoRect.isEmpty())
+        return;
+    TMMDIBDrawScope scope(DIB());
+    DIB().CopyBits(m_infoSave, m_infoRect.x(), m_infoRect.y(), m_infoRect.width(), m_infoRect.height(),
+        m_infoRect.x(), m_infoRect.y());
+    m_infoRect = QRect();
+}
+
+void TMMOscope::DrawInfoBox(QPoint p)
+{
+    RestoreInfoArea();
+    const QString text = InfoText(p);
+    if (text.isEmpty())
+        return;
+    const QFont font = zv::MakeFont(QStringLiteral("MS Sans Serif"), 8);
+    const QFontMetrics metrics(font);
+    const int W = m_core.W(), H = m_core.H();
+    const int e = Bevel().BevelExtent();
+    const int w = metrics.horizontalAdvance(text) + 4;
+    const int h = metrics.height() + 2;
+    int x = p.x() - e - (m_drawAmpScale ? AmpStrip : 0);
+    int y = p.y() - e + 15;
+    if (y + h > H)
+        y -= 40;
+    if (x + w > W)
+        x = W - w;
+    if (y < 0)
+        y = 0;
+    m_infoRect = QRect(x, y, w, h).intersected(QRect(0, 0, W, H));
+    {
+        TMMDIBDrawScope scope(m_infoSave);
+        m_infoSave.CopyBits(DIB(), m_infoRect.x(), m_infoRect.y(), m_infoRect.width(), m_infoRect.height(),
+            m_infoRect.x(), m_infoRect.y());
+    }
+    TMMDIBDrawScope scope(DIB());
+    DIB().SetDrawColor(clWhite);
+    DIB().FillRect(QRect(x, y, w, h));
+    DIB().SetDrawColor(clBlack);
+    DIB().HLine(x, x + w, y);
+    DIB().HLine(x, x + w, y + h - 1);
+    DIB().VLine(x, y, y + h);
+    DIB().VLine(x + w - 1, y, y + h);
+    DIB().TextOut(font, x + 2, y + 1, text);
+}
+
+void TMMOscope::EndInfoMode()
+{
+    if (!m_info)
+        return;
+    if (m_core.Enabled()) {
+        DrawInfoBox(QPoint(-1, -1));
+        PaintDirect([this](QPainter& device) { CopyFrame(device); });
+    }
+    m_infoRect = QRect();
+    m_info = false;
+    m_showHint = m_savedShowHint;
+}
+
+// ---- mouse ---------------------------------------------------------------------------------
+
+void TMMOscope::ChangeSelection(int a, int b)
+{
+    if (m_core.SetSelection(a, b) && !m_core.Scroll())
+        PaintDirect([this](QPainter& device) { Frame(device, true); });
+    if (OnSelecting)
+        OnSelecting(this, a, b);
+}
+
+void TMMOscope::mousePressEvent(QMouseEvent* event)
+{
+    const QPoint p = event->position().toPoint();
+    if (event->button() == Qt::LeftButton && m_showInfo && m_core.Enabled() && !m_info) {
+        m_info = true;
+        QToolTip::hideText();
+        m_savedShowHint = m_showHint;
+        m_showHint = false;
+        DrawInfoBox(p);
+        PaintDirect([this](QPainter& device) { CopyFrame(device); });
+    } else if (event->button() == Qt::RightButton && m_useSelection && !m_locked && m_drag == Drag::None
+        && GetInnerRect().contains(p)) {
+        const int left = m_drawRect.left();
+        const int column = std::clamp(p.x() - left, 0, m_core.W() - 1);
+        const int s = m_core.SelStart(), e = m_core.SelEnd();
+        const int startEdge = left + s, endEdge = left + e;
+        if (s >= 0 && p.x() >= startEdge - 3 && p.x() <= startEdge + 2) {
+            m_drag = Drag::Start;
+            m_dragX = e; // the fixed edge
+        } else if (e >= 0 && p.x() >= endEdge - 2 && p.x() <= endEdge + 3) {
+            m_drag = Drag::End;
+            m_dragX = s;
+        } else if (s >= 0 && column > s && column < e) {
+            m_drag = Drag::Move;
+            m_dragX = p.x();
+            setCursor(Qt::SizeAllCursor);
+        } else {
+            m_drag = Drag::End;
+            m_dragX = column;
+            setCursor(Qt::SizeHorCursor);
+            m_core.SetSelection(-1, -1);
+            ChangeSelection(column, column + 1);
+        }
+    }
+    TMMDIBGraphicControl::mousePressEvent(event);
+}
+
+void TMMOscope::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint p = event->position().toPoint();
+    if (m_info) {
+        DrawInfoBox(p);
+        PaintDirect([this](QPainter& device) { CopyFrame(device); });
+    }
+    const int left = m_drawRect.left();
+    const int W = m_core.W();
+    if (m_drag != Drag::None) {
+        const int x = std::clamp(p.x(), left, left + W - 1);
+        if (m_drag == Drag::Move) {
+            const int s = m_core.SelStart(), e = m_core.SelEnd();
+            const int dx = std::clamp(x - m_dragX, -s, W - 1 - e);
+            m_dragX = x;
+            if (dx != 0)
+                ChangeSelection(s + dx, e + dx);
+        } else {
+            ChangeSelection(m_dragX, std::clamp(x - left, 0, W));
+        }
+    } else if (m_useSelection && !m_locked) {
+        const int s = m_core.SelStart(), e = m_core.SelEnd();
+        const int column = p.x() - left;
+        const bool nearEdge = s >= 0
+            && ((p.x() >= left + s - 3 && p.x() <= left + s + 2)
+                || (p.x() >= left + e - 2 && p.x() <= left + e + 3));
+        if (nearEdge)
+            setCursor(Qt::SizeHorCursor);
+        else if (s >= 0 && column > s && column < e)
+            setCursor(Qt::SizeAllCursor);
+        else if (cursor().shape() == Qt::SizeHorCursor || cursor().shape() == Qt::SizeAllCursor)
+            setCursor(Qt::ArrowCursor);
+    } else if (cursor().shape() != Qt::CrossCursor && cursor().shape() != Qt::WaitCursor) {
+        setCursor(Qt::ArrowCursor);
+    }
+    TMMDIBGraphicControl::mouseMoveEvent(event);
+}
+
+void TMMOscope::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        EndInfoMode();
+    if (event->button() == Qt::RightButton && m_drag != Drag::None) {
+        m_drag = Drag::None;
+        if (m_core.SelEnd() - m_core.SelStart() == 1)
+            ChangeSelection(-1, -1);
+        if (OnSelectEnd)
+            OnSelectEnd(this, m_core.SelStart(), m_core.SelEnd());
+    }
+    TMMDIBGraphicControl::mouseReleaseEvent(event);
+}
+
+bool TMMOscope::event(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip && !m_showHint) {
+        event->ignore();
+        return true;
+    }
+    return TMMDIBGraphicControl::event(event);
+}

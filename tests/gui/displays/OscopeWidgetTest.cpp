@@ -1,0 +1,201 @@
+#include "displays/MMOscope.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+std::vector<std::int16_t> Sine(double hz, double amplitude, int frames = 170)
+{
+    std::vector<std::int16_t> data(std::size_t(frames) * 2);
+    for (int i = 0; i < frames; ++i)
+        data[std::size_t(2 * i)] = data[std::size_t(2 * i + 1)]
+            = std::int16_t(std::lround(amplitude * std::sin(2 * M_PI * hz * i / 44100.0)));
+    return data;
+}
+
+void Mouse(QWidget* w, QEvent::Type type, QPoint p, Qt::MouseButton button = Qt::LeftButton)
+{
+    const Qt::MouseButtons held
+        = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+    const Qt::MouseButton changed = type == QEvent::MouseMove ? Qt::NoButton : button;
+    QMouseEvent event(type, QPointF(p), w->mapToGlobal(QPointF(p)), changed, held, Qt::NoModifier);
+    QApplication::sendEvent(w, &event);
+}
+
+// The oscilloscope in the main window's 170 x 56 panel, set up as the main window does.
+struct Panel {
+    QWidget window;
+    TMMOscope* scope;
+
+    Panel()
+    {
+        window.resize(170, 56);
+        scope = new TMMOscope(&window);
+        scope->Bevel().SetBevelOuter(bvNone);
+        scope->setGeometry(0, 0, 170, 56);
+        scope->SetKind(okCzoVevas);
+        scope->SetForegroundColor(clLime);
+        TWaveFormatEx format {};
+        MakePCMFormat(format, 16, 2, 44100);
+        scope->SetPCMFormat(&format);
+        window.show();
+        QApplication::processEvents();
+    }
+
+    QImage Shot() { return window.grab().toImage(); }
+};
+
+TEST(OscopeWidget, MainWindowPanel)
+{
+    Panel panel;
+    EXPECT_EQ(panel.scope->DrawRect(), QRect(0, 0, 170, 56));
+    EXPECT_EQ(panel.scope->BytesNeeded(), 680);
+    EXPECT_EQ(panel.scope->ScrollStep(), 0);
+    const auto tone = Sine(441, 30000);
+    panel.scope->ProcessData(tone.data());
+    const QImage shot = panel.Shot();
+    EXPECT_EQ(shot.pixel(0, 28), qRgb(0, 255, 0)) << "the sine starts at the middle";
+    int lit = 0;
+    for (int y = 0; y < 56; ++y)
+        lit += shot.pixel(25, y) == qRgb(0, 255, 0); // a quarter period: near the top
+    EXPECT_GT(lit, 0);
+    EXPECT_EQ(shot.pixel(25, 55), qRgb(0, 0, 0));
+}
+
+TEST(OscopeWidget, InfoTextsAtTheMainWindowSettings)
+{
+    Panel panel;
+    const TMMOscope& s = *panel.scope;
+    EXPECT_EQ(s.InfoText(QPoint(84, 0)), QStringLiteral(" 2.0 ms 1.00 V"));
+    EXPECT_EQ(s.InfoText(QPoint(169, 55)), QStringLiteral(" 4.0 ms -1.00 V"));
+    EXPECT_EQ(s.InfoText(QPoint(0, 28)), QStringLiteral(" 0.0 ms 0.00 V"));
+    EXPECT_EQ(s.InfoText(QPoint(0, 56)), QString());
+}
+
+TEST(OscopeWidget, HoldingTheLeftButtonFreezesThePicture)
+{
+    Panel panel;
+    const auto a = Sine(441, 20000), b = Sine(1500, 20000);
+    panel.scope->ProcessData(a.data());
+    const QImage before = panel.Shot();
+    Mouse(panel.scope, QEvent::MouseButtonPress, QPoint(84, 5));
+    ASSERT_TRUE(panel.scope->InfoMode());
+    panel.scope->ProcessData(b.data());
+    const QImage frozen = panel.Shot();
+    EXPECT_EQ(frozen.pixel(150, 40), before.pixel(150, 40)) << "data is ignored";
+    int white = 0;
+    for (int y = 0; y < 56; ++y)
+        for (int x = 0; x < 170; ++x)
+            white += frozen.pixel(x, y) == qRgb(255, 255, 255);
+    EXPECT_GT(white, 100) << "the info box";
+    Mouse(panel.scope, QEvent::MouseButtonRelease, QPoint(84, 5));
+    EXPECT_FALSE(panel.scope->InfoMode());
+    EXPECT_EQ(panel.Shot(), before);
+    panel.scope->ProcessData(b.data());
+    EXPECT_NE(panel.Shot(), before);
+}
+
+TEST(OscopeWidget, RightButtonSelectsARange)
+{
+    Panel panel;
+    panel.scope->SetUseSelection(true);
+    panel.scope->SetIndexedColor(10, clNavy); // selection fill; the outline stays red
+    std::vector<std::pair<int, int>> selecting, ends;
+    panel.scope->OnSelecting = [&](QObject*, int a, int b) { selecting.emplace_back(a, b); };
+    panel.scope->OnSelectEnd = [&](QObject*, int a, int b) { ends.emplace_back(a, b); };
+    Mouse(panel.scope, QEvent::MouseButtonPress, QPoint(40, 20), Qt::RightButton);
+    Mouse(panel.scope, QEvent::MouseMove, QPoint(90, 20), Qt::RightButton);
+    Mouse(panel.scope, QEvent::MouseButtonRelease, QPoint(90, 20), Qt::RightButton);
+    EXPECT_EQ(panel.scope->SelStart(), 40);
+    EXPECT_EQ(panel.scope->SelEnd(), 90);
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0], (std::pair { 40, 90 }));
+    EXPECT_EQ(selecting.back(), (std::pair { 40, 90 }));
+    const QImage shot = panel.Shot();
+    EXPECT_EQ(shot.pixel(60, 10), qRgb(0, 0, 128)) << "the selection fill";
+    EXPECT_EQ(shot.pixel(40, 1), qRgb(255, 0, 0)) << "dashed outline";
+
+    // Dragging the end edge back, then moving the whole selection.
+    Mouse(panel.scope, QEvent::MouseButtonPress, QPoint(91, 20), Qt::RightButton);
+    Mouse(panel.scope, QEvent::MouseMove, QPoint(70, 20), Qt::RightButton);
+    Mouse(panel.scope, QEvent::MouseButtonRelease, QPoint(70, 20), Qt::RightButton);
+    EXPECT_EQ(ends.back(), (std::pair { 40, 70 }));
+    Mouse(panel.scope, QEvent::MouseButtonPress, QPoint(55, 20), Qt::RightButton);
+    Mouse(panel.scope, QEvent::MouseMove, QPoint(300, 20), Qt::RightButton);
+    Mouse(panel.scope, QEvent::MouseButtonRelease, QPoint(300, 20), Qt::RightButton);
+    EXPECT_EQ(ends.back(), (std::pair { 139, 169 })) << "moved as a whole, kept inside";
+
+    // A click without a drag clears it; a locked selection stays.
+    Mouse(panel.scope, QEvent::MouseButtonPress, QPoint(10, 20), Qt::RightButton);
+    Mouse(panel.scope, QEvent::MouseButtonRelease, QPoint(10, 20), Qt::RightButton);
+    EXPECT_EQ(ends.back(), (std::pair { -1, -1 }));
+    panel.scope->SetSelection(5, 50);
+    panel.scope->SetLocked(true);
+    Mouse(panel.scope, QEvent::MouseButtonPress, QPoint(100, 20), Qt::RightButton);
+    Mouse(panel.scope, QEvent::MouseButtonRelease, QPoint(100, 20), Qt::RightButton);
+    EXPECT_EQ(panel.scope->SelStart(), 5);
+    EXPECT_EQ(panel.scope->SelEnd(), 50);
+}
+
+TEST(OscopeWidget, ScrollingScopesRestartTogether)
+{
+    QWidget window;
+    window.resize(400, 100);
+    auto* a = new TMMOscope(&window);
+    auto* b = new TMMOscope(&window);
+    a->setGeometry(0, 0, 194, 90);
+    b->setGeometry(200, 0, 194, 90);
+    for (TMMOscope* s : { a, b }) {
+        s->SetScroll(true);
+        s->SetKind(okVertLines);
+        s->SetBitLength(b16Bit);
+        s->SetMode(mStereo);
+    }
+    EXPECT_EQ(TMMOscope::Instances().size(), 2u);
+    EXPECT_EQ(a->ScrollStep(), 128) << "a quarter of 128 frames of 4 bytes";
+    window.show();
+    QApplication::processEvents();
+    const auto tone = Sine(200, 20000, 128);
+    for (int i = 0; i < 20; ++i) {
+        a->ProcessData(tone.data());
+        b->ProcessData(tone.data());
+    }
+    EXPECT_EQ(a->Core().SweepCount(), 20);
+    a->repaint(); // a full frame of one restarts the other at its next block
+    EXPECT_EQ(a->Core().SweepCount(), 0);
+    EXPECT_EQ(b->Core().SweepCount(), 20);
+    b->ProcessData(tone.data());
+    EXPECT_EQ(b->Core().SweepCount(), 1);
+    delete b;
+    EXPECT_EQ(TMMOscope::Instances().size(), 1u);
+}
+
+TEST(OscopeWidget, SmallestSizeAndDisabledLine)
+{
+    Panel panel;
+    TMMOscope& s = *panel.scope;
+    s.SetBounds(0, 0, 1, 1);
+    EXPECT_EQ(s.width(), 2);
+    EXPECT_EQ(s.height(), 2);
+    s.SetDrawAmpScale(true);
+    s.SetDrawTimeScale(true);
+    s.SetBounds(0, 0, 1, 1);
+    EXPECT_EQ(s.width(), 66);
+    EXPECT_EQ(s.height(), 42);
+    s.SetDrawAmpScale(false);
+    s.SetDrawTimeScale(false);
+    s.SetBounds(0, 0, 170, 56);
+    s.SetEnabled(false);
+    QApplication::processEvents();
+    const QImage shot = panel.Shot();
+    EXPECT_EQ(shot.pixel(4, 28), qRgb(0, 0, 0));
+    EXPECT_EQ(shot.pixel(5, 28), qRgb(128, 128, 128));
+    EXPECT_EQ(shot.pixel(164, 28), qRgb(128, 128, 128));
+    EXPECT_EQ(shot.pixel(165, 28), qRgb(0, 0, 0));
+}
+
+} // namespace
