@@ -440,6 +440,9 @@ void TMMCustomWaveIn::RebuildFormat()
 void TMMCustomWaveIn::SetWaveFormat(const TWaveFormatEx* Value)
 {
     Close();
+    // A close that waits for a buffer being handled: that handling still reads the format.
+    if (IsOpen() && Value != WaveFormat())
+        Error(kPropertyWhileOpen);
     if (IsPCMFormat(Value)) {
         FSampleRate = int(Value->nSamplesPerSec);
         FBitLength = Value->wBitsPerSample == 16 ? b16Bit : b8Bit;
@@ -452,9 +455,14 @@ void TMMCustomWaveIn::SetWaveFormat(const TWaveFormatEx* Value)
 
 void TMMCustomWaveIn::SetOutput(TMMDSPComponent* Value)
 {
-    // Relinking a running chain: the device stops first, not just the chain flags.
-    if (Value != GetOutput() && (IsStarted() || IsPaused()))
+    // Relinking a running chain: the device stops first, not just the chain flags, and no buffer
+    // may still be on its way to the old peer.
+    if (Value != GetOutput() && (IsStarted() || IsPaused())) {
         Stop();
+        FinishPendingStop();
+        if (IsStarted())
+            Error(kPropertyWhileOpen);
+    }
     TMMCustomSoundComponent::SetOutput(Value);
 }
 

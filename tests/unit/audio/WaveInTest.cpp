@@ -105,6 +105,15 @@ TEST_F(WaveInTest, PropertiesClampOrIgnoreOutOfRangeValues)
     EXPECT_EQ(w->ProductName(), "Tone");
     w->SetDeviceID(kSignal);
     EXPECT_EQ(w->ProductName(), "Signal");
+
+    // A limit keeps its length when its unit changes.
+    w->SetMaxRecordTime(1000);
+    w->SetTimeFormat(tfByte);
+    EXPECT_EQ(w->MaxRecordTime(), 176400);
+    w->SetTimeFormat(tfSample);
+    EXPECT_EQ(w->MaxRecordTime(), 44100);
+    w->SetTimeFormat(tfMillisecond);
+    EXPECT_EQ(w->MaxRecordTime(), 1000);
     EXPECT_EQ(TMMWaveIn::DeviceIdOf("Paced tone", *ops), kPacedTone);
     EXPECT_EQ(TMMWaveIn::DeviceIdOf("Nothing", *ops), InvalidId);
 }
@@ -343,15 +352,30 @@ TEST_F(WaveInTest, PauseHoldsTheRingAndRestartResumes)
     ASSERT_TRUE(test::PumpUntil([&] { return consumer.Buffers() >= 2; }));
     w->Pause();
     EXPECT_TRUE(consumer.Paused());
-    test::Pump(30); // a partial buffer may still come back at the pause
+    test::Pump(100); // the partly filled buffer comes back at the pause
     const int atPause = consumer.Buffers();
-    test::Pump(100);
+    test::Pump(150); // six buffers' time
     EXPECT_EQ(consumer.Buffers(), atPause);
     w->Restart();
     EXPECT_FALSE(consumer.Paused());
     ASSERT_TRUE(test::PumpUntil([&] { return consumer.Buffers() >= atPause + 3; }));
     CloseAndWait(*w);
     EXPECT_EQ(log, "open start pause restart stop close ");
+}
+
+TEST_F(WaveInTest, PauseBeforeStartQueuesTheRingButRecordsOnlyAfterRestart)
+{
+    auto w = MakeWaveIn(kTone);
+    w->Pause();
+    EXPECT_EQ(log, "open pause ");
+    w->Start();
+    EXPECT_EQ(log, "open pause start ");
+    test::Pump(50);
+    EXPECT_EQ(consumer.Buffers(), 0);
+    w->Restart();
+    ASSERT_TRUE(test::PumpUntil([&] { return consumer.Buffers() >= 5; }));
+    CloseAndWait(*w);
+    EXPECT_EQ(log, "open pause start restart stop close ");
 }
 
 TEST_F(WaveInTest, PacedToneArrivesInRealTimeWithItsLevels)
