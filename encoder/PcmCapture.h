@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <cstdint>
 #include <functional>
 
@@ -9,10 +11,12 @@ namespace zv {
 class IPcmCapture {
 public:
     using Sink = std::function<void(const std::int16_t* interleaved, int frames)>;
+    // The device failed while capturing (unplugged, ...); called on the owner's thread.
+    using Failure = std::function<void(const QString& reason)>;
 
     virtual ~IPcmCapture() = default;
     // Opens and starts the device as 16-bit PCM; raises an Exception with a readable message.
-    virtual void Start(int sampleRate, int channels, Sink sink) = 0;
+    virtual void Start(int sampleRate, int channels, Sink sink, Failure failure) = 0;
     // Stops and closes the device; the sink is not called afterwards.
     virtual void Stop() = 0;
 };

@@ -104,7 +104,10 @@ void StreamingEncoder::Start()
     abandoned_ = false;
     PcmRing* ring = ring_.get();
     capture_->Start(settings_.sampleRate, settings_.channels,
-        [ring](const std::int16_t* interleaved, int frames) { ring->Write(interleaved, frames); });
+        [ring](const std::int16_t* interleaved, int frames) { ring->Write(interleaved, frames); },
+        [this](const QString& reason) {
+            Abandon(QStringLiteral("The input device \"%1\" failed: %2").arg(settings_.inputSource, reason));
+        });
     captureOpen_ = true;
     {
         std::lock_guard lock(mutex_);

@@ -1,0 +1,71 @@
+#include "encoder/WaveInCapture.h"
+
+#include "audio/MMWavIn.h"
+#include "platform/WaveIn.h"
+
+#include <QStringList>
+
+namespace zv {
+
+ZV_DECLARE_EXCEPTION(EInputDeviceError, Exception);
+
+std::unique_ptr<WaveInCapture> WaveInCapture::ForDevice(const QString& name)
+{
+    return ForDevice(name, DefaultWaveIn());
+}
+
+std::unique_ptr<WaveInCapture> WaveInCapture::ForDevice(const QString& name, WaveInOps& binding)
+{
+    const TMMDeviceId device = TMMWaveIn::DeviceIdOf(name, binding);
+    if (device == InvalidId) {
+        const QStringList names = TMMWaveIn::DeviceNames(binding);
+        throw EInputDeviceError(QStringLiteral("Unknown input device \"%1\" (input devices here: %2)")
+                                    .arg(name, names.isEmpty() ? QStringLiteral("none")
+                                                               : u'"' + names.join(QStringLiteral("\", \"")) + u'"'));
+    }
+    return std::unique_ptr<WaveInCapture>(new WaveInCapture(binding, device));
+}
+
+WaveInCapture::WaveInCapture(WaveInOps& binding, TMMDeviceId device)
+    : binding_(binding)
+    , device_(device)
+{
+}
+
+WaveInCapture::~WaveInCapture()
+{
+    Stop();
+}
+
+void WaveInCapture::Start(int sampleRate, int channels, Sink sink, Failure failure)
+{
+    Stop();
+    auto waveIn = std::make_unique<TMMWaveIn>(binding_);
+    // Buffers of about 20 ms, half a second of them: short enough for a steady stream, enough to
+    // ride out a busy moment of the streaming thread.
+    const int frameBytes = 2 * channels;
+    waveIn->SetBufferSize(std::max(256, sampleRate / 50) * frameBytes);
+    waveIn->SetNumBuffers(25);
+    waveIn->SetCallBackMode(cmThread);
+    waveIn->SetMode(channels == 2 ? mStereo : mMono);
+    waveIn->SetBitLength(b16Bit);
+    waveIn->SetSampleRate(sampleRate);
+    waveIn->SetDeviceID(device_);
+    waveIn->OnBufferReady = [sink = std::move(sink), frameBytes](QObject*, PWaveHdr header) {
+        sink(reinterpret_cast<const std::int16_t*>(header->lpData),
+            static_cast<int>(header->dwBytesRecorded) / frameBytes);
+    };
+    TMMWaveIn* raw = waveIn.get();
+    waveIn->OnError = [failure = std::move(failure), raw](QObject*) { failure(raw->ErrorMessage()); };
+    waveIn->Open();
+    waveIn->Start();
+    waveIn_ = std::move(waveIn);
+}
+
+void WaveInCapture::Stop()
+{
+    // Destroying the component ends its capture for good, even with a buffer in hand.
+    waveIn_.reset();
+}
+
+} // namespace zv
