@@ -1,9 +1,11 @@
 #include "skin/SkMMButton.h"
 
 #include <QApplication>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
@@ -380,6 +382,33 @@ TEST_F(ImageButton, DestroyedFaceListDetachesFromItsButtons)
     EXPECT_EQ(Shot(), nothing);
     Press(kOnFace);
     EXPECT_EQ(Button->ButtonState(), zv::bsUp);
+}
+
+TEST_F(ImageButton, DropDownMenuOpensBelowThePressAndNoClickFollows)
+{
+    QMenu menu;
+    menu.addAction("item");
+    Button->DropDownMenu = &menu;
+    Button->DropDownIndent = 3;
+    QSignalSpy clicks(Button, &TSkMMButton::OnClick);
+    QSignalSpy dropped(Button, &TSkMMButton::OnDropDown);
+    int stateWhileOpen = -1;
+    QPoint openedAt;
+    QObject::connect(&menu, &QMenu::aboutToShow, [&] {
+        stateWhileOpen = Button->ButtonState();
+        QTimer::singleShot(0, &menu, [&] {
+            openedAt = menu.pos();
+            menu.close();
+        });
+    });
+    Press(kOnFace);
+    EXPECT_EQ(dropped.count(), 1);
+    EXPECT_EQ(stateWhileOpen, zv::bsMenuOpen);
+    EXPECT_EQ(openedAt, Button->mapToGlobal(QPoint(3, 25)))
+        << "at the bottom-left corner, moved by the indent";
+    EXPECT_EQ(Button->ButtonState(), zv::bsUp) << "back to the state before the press";
+    Release(kOnFace);
+    EXPECT_EQ(clicks.count(), 0);
 }
 
 TEST_F(ImageButton, EveryProgramButtonLoadsItsFaces)
