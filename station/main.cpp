@@ -1,14 +1,29 @@
+#include "platform/Clock.h"
+#include "platform/ProgramFolder.h"
+#include "station/EncoderProcess.h"
 #include "station/StationVersion.h"
+#include "station/U_ZoVeva.h"
+#include "station/ZoVevaApplication.h"
 
-#include <QApplication>
-#include <QLabel>
+#include <cstdio>
+#include <exception>
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
+    TZoVevaApplication app(argc, argv);
     QApplication::setApplicationName(ApplicationTitle());
-    QLabel placeholder(ApplicationTitle());
-    placeholder.setWindowTitle(ApplicationTitle());
-    placeholder.show();
-    return QApplication::exec();
+    // The program ends by its close step, not when its last window hides.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    zv::QtClock clock;
+    zv::TEncoderProcessFactory encoders;
+    try {
+        TFrm_ZoVeva window(zv::ProgramFolder(), clock, encoders);
+        window.show();
+        return QApplication::exec();
+    } catch (const std::exception& error) {
+        // Only a program without its compiled-in pictures gets here: nothing can be shown.
+        std::fprintf(stderr, "ZoVeva: %s\n", error.what());
+        return 1;
+    }
 }

@@ -1,0 +1,68 @@
+#pragma once
+
+// The settings window: account, radio name, sound card and language, on a skinned panel. Created
+// once at the main window's first show and only hidden, never destroyed, until the program ends.
+//
+// Threads: user-interface thread only.
+
+#include "station/StationInterfaces.h"
+
+#include <QDialog>
+#include <optional>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class TSkBitmapList;
+class TSkMMButton;
+class TSkShapedForm;
+
+namespace zv {
+// The fonts the windows name, mapped once onto fonts a Debian desktop has.
+void InstallStationFonts();
+} // namespace zv
+
+class TFrm_Config : public QDialog, public ISettingsFields {
+    Q_OBJECT
+public:
+    // `faces` is the main window's bitmap list; `languages` its (hidden) language list, copied into
+    // this window's own list at every show. Both must outlive the window.
+    TFrm_Config(TSkBitmapList& faces, const QComboBox& languages, QWidget* parent = nullptr);
+    ~TFrm_Config() override;
+
+    // Settings mode (BConfig): the settings panel in front. Not modal.
+    void OpenSettings();
+    // Information mode (BInfo): the settings panel hidden, so the account page's panel shows.
+    void OpenInformation();
+    // The first start without an encoding file: settings mode, modal; returns once hidden again.
+    void ShowModal();
+
+    // ISettingsFields
+    QString RadioName() const override;
+    std::optional<QString> SelectedSoundCard() const override;
+    QString UserName() const override;
+
+    // The panels and fields, by their names.
+    TSkShapedForm* Skin = nullptr;
+    QWidget* PBrowser = nullptr;
+    QWidget* PConfig = nullptr;
+    QComboBox* CBIdiomas = nullptr;
+    QLineEdit* EdRadio = nullptr;
+    QLineEdit* EdUsuario = nullptr;
+    QLineEdit* EdSenha = nullptr;
+    QComboBox* CBPlacas = nullptr;
+    TSkMMButton* SkMMButton1 = nullptr; // save
+    TSkMMButton* SkMMButton2 = nullptr; // close, on the account page's panel
+    TSkMMButton* SkMMButton3 = nullptr; // the desktop's recording settings
+    TSkMMButton* BFechar = nullptr; // close
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void Open(bool settingsMode);
+    void CloseWithoutSaving();
+    void OpenRecordingSettings();
+
+    const QComboBox& FLanguages;
+};

@@ -1,0 +1,612 @@
+#include "station/U_ZoVeva.h"
+
+#include "audio/MMWavIn.h"
+#include "displays/MMColors.h"
+#include "displays/MMDIBCv.h"
+#include "displays/MMLevel.h"
+#include "displays/MMMeter.h"
+#include "displays/MMSpectr.h"
+#include "skin/SkMMButton.h"
+#include "skin/SkPng.h"
+#include "skin/SkShapedForm.h"
+#include "skin/skcont.h"
+#include "station/Messages.h"
+#include "station/StationVersion.h"
+#include "station/U_Config.h"
+#include "station/ZoVevaApplication.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCursor>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
+#include <algorithm>
+
+namespace {
+
+// The hidden labels whose captions are the messages the controller shows, logs and puts in LStatus.
+const char* const kMessageLabels[] = {
+    "lblConectando",
+    "lblConectado",
+    "lblDesconectando",
+    "lblDesconectado",
+    "lblFoiExecutadoEncoder",
+    "lblCodificadorNaoEncontrado",
+    "lblNaoFoiEncontradoCodificador",
+    "lblArquivoCodificacaoNaoEncontrado",
+    "lblNaoFoiEncontradoArquivoCodificacao",
+    "lblArquivosConfiguracaoPadraoNaoExistente",
+};
+
+QWidget* BlackPanel(QWidget* parent, const char* name, const QRect& place)
+{
+    auto* panel = new QWidget(parent);
+    panel->setObjectName(QString::fromLatin1(name));
+    panel->setGeometry(place);
+    panel->setAutoFillBackground(true);
+    QPalette palette = panel->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    panel->setPalette(palette);
+    return panel;
+}
+
+QLabel* PanelText(QWidget* parent, const QString& text, const QRect& place)
+{
+    auto* label = new QLabel(text, parent);
+    label->setGeometry(place);
+    label->setFont(zv::MakePixelFont(QStringLiteral("Small Fonts"), 9));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, Qt::white);
+    label->setPalette(palette);
+    return label;
+}
+
+QIcon IconFrom(const QString& resource)
+{
+    return QIcon(QPixmap::fromImage(QImage(resource)));
+}
+
+} // namespace
+
+int StrToInt(const QString& text)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok, 10);
+    if (!ok) {
+        throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+    }
+    return value;
+}
+
+TFrm_ZoVeva::TFrm_ZoVeva(std::filesystem::path programFolder, zv::IClock& clock, CoEncoderApp& encoders)
+    : TFrm_ZoVeva(std::move(programFolder), clock, encoders, Options {})
+{
+}
+
+TFrm_ZoVeva::TFrm_ZoVeva(
+    std::filesystem::path programFolder, zv::IClock& clock, CoEncoderApp& encoders, Options options)
+    : FOptions(std::move(options))
+{
+    zv::InstallStationFonts();
+    setObjectName(QStringLiteral("Frm_ZoVeva"));
+    setWindowTitle(ApplicationTitle());
+    setFixedSize(327, 318);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+
+    const zv::SkStoredObject form = zv::LoadWindowData(QStringLiteral(":/forms/Frm_ZoVeva.dat"));
+    SkBitmapList2 = std::make_unique<TSkBitmapList>();
+    SkBitmapList2->setObjectName(QStringLiteral("SkBitmapList2"));
+    SkBitmapList2->LoadFrom(form.RequireChild("SkBitmapList2"));
+    CreateControls();
+    for (const char* name : { "BMinimizar", "BOcultar", "BFechar", "BConfig", "BEqualizer", "BInfo" }) {
+        zv::SetUpProgramButton(
+            findChild<TSkMMButton*>(QString::fromLatin1(name)), SkBitmapList2.get(), form.RequireChild(name));
+    }
+    CreateDisplays();
+    CreateHiddenLabels();
+    CreateTrayMenu();
+    for (int i = 0; i < 4; ++i) {
+        FImages[static_cast<std::size_t>(i)] = IconFrom(QStringLiteral(":/images/tray%1.png").arg(i + 1));
+    }
+    FMainIcon = IconFrom(QStringLiteral(":/images/mainicon.png"));
+
+    FWaveIn = FOptions.WaveInBinding ? std::make_unique<TMMWaveIn>(*FOptions.WaveInBinding)
+                                     : std::make_unique<TMMWaveIn>();
+    FWaveIn->setObjectName(QStringLiteral("WaveIn"));
+    ConfigureWaveIn();
+
+    // Creation steps. The error handler comes first, so that errors of the later steps are shown and
+    // logged like any other.
+    FController
+        = std::make_unique<TStationController>(std::move(programFolder), clock, encoders, *this, *this);
+    if (auto* app = dynamic_cast<TZoVevaApplication*>(QCoreApplication::instance())) {
+        app->SetErrorHandler([this](const std::exception& error) { FController->AppException(error); });
+    }
+    FController->SetTimerHandler(*FController->TimerIcone, [this] { OnTimerIcone(); });
+    FController->SetTimerHandler(*FController->TimerPopup, [this] { OnTimerPopup(); });
+    FController->Create();
+    // The language list and the translation of the window come with the language files; until then
+    // the list stays empty and the window keeps its built-in texts.
+}
+
+TFrm_ZoVeva::~TFrm_ZoVeva()
+{
+    if (auto* app = dynamic_cast<TZoVevaApplication*>(QCoreApplication::instance())) {
+        app->SetErrorHandler({});
+    }
+    // The tray icon goes with the window; the capture stops before the displays it feeds go away.
+    FTrayIcon.reset();
+    FWaveIn.reset();
+    FConfig.reset();
+    FController.reset();
+}
+
+void TFrm_ZoVeva::CreateControls()
+{
+    Skin = new TSkShapedForm(this);
+    Skin->setObjectName(QStringLiteral("Skin"));
+    Skin->move(2, 2);
+    Skin->AlwaysMove = true;
+    Skin->CaptionColor = qRgb(0, 0, 0);
+    Skin->SetAutoSize(true);
+    Skin->SetTransparent(true);
+    Skin->SetPicture(QImage(QStringLiteral(":/skins/main.png")));
+    Skin->SetActive(true);
+
+    const auto button = [this](const char* name, int left, int top, const QString& hint) {
+        auto* b = new TSkMMButton(this);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(left, top, 25, 25);
+        b->setToolTip(hint);
+        return b;
+    };
+    BMinimizar = button("BMinimizar", 277, 70, QStringLiteral("Minimizar"));
+    BOcultar = button("BOcultar", 288, 92, QStringLiteral("Ocultar"));
+    BFechar = button("BFechar", 295, 116, QStringLiteral("Sair"));
+    BConfig = button("BConfig", 8, 215, QStringLiteral("Configura\u00e7\u00f5es"));
+    BEqualizer = button("BEqualizer", 20, 236, QStringLiteral("Display"));
+    BInfo = button("BInfo", 36, 255, QStringLiteral("Informa\u00e7\u00e3o"));
+    connect(BMinimizar, &TSkMMButton::OnClick, this, &TFrm_ZoVeva::BMinimizarClick);
+    connect(BOcultar, &TSkMMButton::OnClick, this, &TFrm_ZoVeva::BOcultarClick);
+    connect(BFechar, &TSkMMButton::OnClick, this, &TFrm_ZoVeva::Quit);
+    connect(BConfig, &TSkMMButton::OnClick, this, &TFrm_ZoVeva::BConfigClick);
+    connect(BEqualizer, &TSkMMButton::OnClick, this, &TFrm_ZoVeva::BEqualizerClick);
+    connect(BInfo, &TSkMMButton::OnClick, this, &TFrm_ZoVeva::BInfoClick);
+
+    LStatus = new QLabel(QStringLiteral("Conectando..."), this);
+    LStatus->setObjectName(QStringLiteral("LStatus"));
+    LStatus->setGeometry(102, 88, 115, 13);
+    LStatus->setAlignment(Qt::AlignCenter);
+    LStatus->setFont(zv::MakePixelFont(QStringLiteral("Verdana"), 11, true));
+    LStatus->setAutoFillBackground(true);
+    SetStatus(LStatus->text(), TRgb { 255, 255, 0 });
+
+    Image5 = new QLabel(this);
+    Image5->setObjectName(QStringLiteral("Image5"));
+    Image5->setGeometry(90, 203, 138, 39);
+    Image5->setPixmap(QPixmap::fromImage(zv::LoadPngFile(QStringLiteral(":/images/logo.png"))));
+
+    PEqualizadores = BlackPanel(this, "PEqualizadores", { 74, 131, 170, 56 });
+    // Back to front: the spectrum is in front at every start.
+    PVU = BlackPanel(PEqualizadores, "PVU", { 0, 0, 170, 56 });
+    PLevel = BlackPanel(PEqualizadores, "PLevel", { 0, 0, 170, 56 });
+    POsciloscopio = BlackPanel(PEqualizadores, "POsciloscopio", { 0, 0, 170, 56 });
+    PSpectrum = BlackPanel(PEqualizadores, "PSpectrum", { 0, 0, 170, 56 });
+    FDisplayStack = { PVU, PLevel, POsciloscopio, PSpectrum };
+    ShowDisplayStack();
+
+    CBIdiomas = new QComboBox(this);
+    CBIdiomas->setObjectName(QStringLiteral("CBIdiomas"));
+    CBIdiomas->hide();
+}
+
+void TFrm_ZoVeva::CreateDisplays()
+{
+    TWaveFormatEx format {};
+    MakePCMFormat(format, 16, 2, 44100);
+
+    // Needle meters: left channel on the left.
+    for (int i = 0; i < 2; ++i) {
+        auto* meter = new TMMMeter(PVU);
+        meter->setObjectName(i == 0 ? QStringLiteral("MMMeter2") : QStringLiteral("MMMeter1"));
+        meter->setGeometry(i == 0 ? 0 : 84, 0, 85, 57);
+        meter->Bevel().SetBevelOuter(bvNone);
+        meter->Bevel().SetBevelInner(bvNone);
+        meter->Bevel().SetBorderWidth(2);
+        meter->SetCaption(QStringLiteral("dB"));
+        meter->setFont(zv::MakePixelFont(QStringLiteral("MS Sans Serif"), 11, true));
+        meter->SetFontColor(clSilver);
+        meter->SetScale1Color(clLime);
+        meter->SetNeedleOffset(50);
+        meter->SetScaleHeight1(3);
+        meter->SetScaleAngle(45);
+        meter->SetTopSpace(12);
+        meter->SetPCMFormat(&format);
+        meter->SetSamples(20);
+        meter->SetDecayMode(dmStepUp);
+        meter->SetDecay(8);
+        meter->SetPeakSpeed(2);
+        meter->SetChannel(i == 0 ? chLeft : chRight);
+        (i == 0 ? MMMeter2 : MMMeter1) = meter;
+    }
+
+    // Level bars: left channel above, the decibel scale over them.
+    const QString barHint = QStringLiteral("click to change the style,\ndouble click to disable the level");
+    for (int i = 0; i < 2; ++i) {
+        auto* level = new TMMLevel(PLevel);
+        level->setObjectName(i == 0 ? QStringLiteral("MMLevel1") : QStringLiteral("MMLevel2"));
+        level->setGeometry(13, i == 0 ? 14 : 37, 158, 18);
+        level->Bevel().SetBevelOuter(bvNone);
+        level->Bevel().SetBevelInner(bvNone);
+        level->Bevel().SetBorderWidth(0);
+        level->SetBar1Color(clLime);
+        level->SetBar2Color(clYellow);
+        level->SetInactive1Color(clGray);
+        level->SetInactive2Color(clGray);
+        level->SetInactiveDoted(true);
+        level->SetActiveDoted(true);
+        level->SetPoint2(80);
+        level->SetPCMFormat(&format);
+        level->SetSamples(99);
+        level->SetNumPeaks(2);
+        level->SetDecayMode(dmStepUp);
+        level->SetDecay(8);
+        level->SetTag2(0);
+        level->SetChannel(i == 0 ? chLeft : chRight);
+        level->setToolTip(barHint);
+        (i == 0 ? MMLevel1 : MMLevel2) = level;
+    }
+    // The scale is exactly as wide as the bars, so that each label stands over its level.
+    MMLevelScale1 = new TMMLevelScale(PLevel);
+    MMLevelScale1->setObjectName(QStringLiteral("MMLevelScale1"));
+    MMLevelScale1->setGeometry(13, 3, 158, 10);
+    MMLevelScale1->setFont(zv::MakePixelFont(QStringLiteral("Small Fonts"), 9));
+    MMLevelScale1->SetPoint2(80);
+    MMLevelScale1->Scale().SetTickCount(11);
+    MMLevelScale1->Scale().SetEnlargeEvery(5);
+    MMLevelScale1->Scale().SetSize(7);
+    MMLevelScale1->Scale().SetOrigin(soInner);
+    MMLevelScale1->Scale().SetConnect(false);
+    MMLevelScale1->Scale().SetVisible(false);
+    PanelText(PLevel, QStringLiteral("dB"), { 1, 2, 12, 11 });
+    PanelText(PLevel, QStringLiteral("L"), { 3, 17, 9, 11 });
+    PanelText(PLevel, QStringLiteral("R"), { 3, 40, 9, 11 });
+
+    MMSpectrum2 = new TMMSpectrum(PSpectrum);
+    MMSpectrum2->setObjectName(QStringLiteral("MMSpectrum2"));
+    MMSpectrum2->Bevel().SetBevelOuter(bvNone);
+    MMSpectrum2->Bevel().SetBevelInner(bvNone);
+    MMSpectrum2->setGeometry(0, 0, 170, 56);
+    MMSpectrum2->SetKind(skBars);
+    MMSpectrum2->SetPCMFormat(&format);
+    MMSpectrum2->SetMode(mStereo);
+    MMSpectrum2->SetChannel(chBoth);
+    MMSpectrum2->SetBitLength(b16Bit);
+    MMSpectrum2->SetSampleRate(44100);
+    MMSpectrum2->SetFFTLength(64);
+    MMSpectrum2->SetWindow(fwHamming);
+    MMSpectrum2->SetGain(sg3db);
+    MMSpectrum2->SetDecayMode(dmStepUp);
+    MMSpectrum2->SetDecay(8);
+    MMSpectrum2->SetVerticalScale(20);
+    MMSpectrum2->SetPoint2(75);
+    MMSpectrum2->SetBar1Color(clLime);
+    MMSpectrum2->SetBar2Color(clYellow);
+    MMSpectrum2->SetBar3Color(clRed);
+    MMSpectrum2->SetInactive1Color(clBlack);
+    MMSpectrum2->SetInactive2Color(clBlack);
+    MMSpectrum2->SetInactive3Color(clBlack);
+    MMSpectrum2->SetInactiveDoted(true);
+    MMSpectrum2->SetShowInfo(false);
+    MMSpectrum2->setCursor(Qt::ArrowCursor);
+}
+
+void TFrm_ZoVeva::CreateHiddenLabels()
+{
+    for (const char* name : kMessageLabels) {
+        auto* label = new QLabel(BuiltInCaption(QString::fromLatin1(name)), this);
+        label->setObjectName(QString::fromLatin1(name));
+        label->hide();
+    }
+}
+
+void TFrm_ZoVeva::CreateTrayMenu()
+{
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    Maximizar1 = PopupMenu1->addAction(IconFrom(QStringLiteral(":/images/menu_restore.png")),
+        QStringLiteral("Restaurar"), this, &TFrm_ZoVeva::RestoreWindow);
+    Maximizar1->setObjectName(QStringLiteral("Maximizar1"));
+    Minimizar1 = PopupMenu1->addAction(
+        IconFrom(QStringLiteral(":/images/menu_hide.png")), QStringLiteral("Ocultar"), this, &QWidget::hide);
+    Minimizar1->setObjectName(QStringLiteral("Minimizar1"));
+    PopupMenu1->addSeparator()->setObjectName(QStringLiteral("N1"));
+    Fechar1 = PopupMenu1->addAction(IconFrom(QStringLiteral(":/images/menu_close.png")),
+        QStringLiteral("Fechar"), this, &TFrm_ZoVeva::Quit);
+    Fechar1->setObjectName(QStringLiteral("Fechar1"));
+}
+
+void TFrm_ZoVeva::ConfigureWaveIn()
+{
+    FWaveIn->SetBufferSize(4096);
+    FWaveIn->SetNumBuffers(20);
+    FWaveIn->SetCallBackMode(cmThread);
+    FWaveIn->SetMode(mStereo);
+    FWaveIn->SetBitLength(b16Bit);
+    FWaveIn->SetSampleRate(44100);
+    FWaveIn->SetTimeFormat(tfMillisecond);
+}
+
+// --- first show
+
+void TFrm_ZoVeva::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    FirstShow();
+}
+
+void TFrm_ZoVeva::FirstShow()
+{
+    // Once the capture runs, a show is a return from the tray: nothing to do.
+    if (FWaveIn->Started()) {
+        return;
+    }
+    FController->Guard([this] {
+        // A failed first show is tried again by the next show; the window and the icon stay single.
+        EnsureConfig();
+        ListSoundCards();
+        SettingsToDialog();
+        FWaveIn->Start();
+        FController->TimerIcone->SetEnabled(true);
+        PostAccount();
+        AddTrayIcon();
+    });
+}
+
+void TFrm_ZoVeva::ListSoundCards()
+{
+    QComboBox* list = FConfig->CBPlacas;
+    list->clear();
+    for (int d = 0; d < FWaveIn->DeviceCount(); ++d) {
+        FWaveIn->SetDeviceID(d);
+        list->addItem(FWaveIn->ProductName());
+    }
+    list->setCurrentIndex(-1);
+}
+
+void TFrm_ZoVeva::SettingsToDialog()
+{
+    const TSettings& settings = FController->Settings;
+    FConfig->EdUsuario->setText(settings.Usuario);
+    FConfig->EdSenha->setText(settings.Senha);
+    FConfig->EdRadio->setText(settings.Radio);
+    const int placa = StrToInt(settings.Placa);
+    // An index beyond the list selects nothing.
+    FConfig->CBPlacas->setCurrentIndex(placa);
+    // The mixer device follows the chosen card once the mixer panel is there.
+    if (!FWaveIn->Started()) {
+        FWaveIn->SetDeviceID(TStationController::IsNewerWindows() ? 0 : placa);
+    }
+}
+
+void TFrm_ZoVeva::PostAccount()
+{
+    emit AccountRequested();
+}
+
+void TFrm_ZoVeva::AddTrayIcon()
+{
+    QApplication::setWindowIcon(FMainIcon);
+    if (!FTrayIcon) {
+        FTrayIcon = std::make_unique<QSystemTrayIcon>(FMainIcon);
+        FTrayIcon->setObjectName(QStringLiteral("TrayIcon"));
+        FTrayIcon->setToolTip(ApplicationTitle());
+        connect(FTrayIcon.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger) {
+                    TrayNotification(TrayLeftButtonDown);
+                } else if (reason == QSystemTrayIcon::Context) {
+                    TrayNotification(TrayRightButtonDown);
+                }
+            });
+    }
+    FTrayIcon->show();
+}
+
+// --- tray
+
+void TFrm_ZoVeva::OnTimerIcone()
+{
+    std::uint8_t& frame = FController->IconFrame;
+    frame = static_cast<std::uint8_t>(frame >= 4 ? 1 : frame + 1);
+    const int shown = FController->Connected ? frame : 1;
+    if (shown == FShownFrame) {
+        return;
+    }
+    FShownFrame = shown;
+    // The application's icon is the taskbar's; the tray shows the same.
+    const QIcon& icon = FImages[static_cast<std::size_t>(shown - 1)];
+    QApplication::setWindowIcon(icon);
+    if (FTrayIcon) {
+        FTrayIcon->setIcon(icon);
+    }
+}
+
+void TFrm_ZoVeva::OnTimerPopup()
+{
+    FController->TimerPopup->SetEnabled(false);
+    const QPoint at = FOptions.CursorPos ? FOptions.CursorPos() : QCursor::pos();
+    PopupMenu1->popup(at);
+}
+
+void TFrm_ZoVeva::TrayNotification(int mouseMessage)
+{
+    switch (mouseMessage) {
+    case TrayLeftButtonDown:
+        if (isVisible()) {
+            hide();
+        } else {
+            RestoreWindow();
+        }
+        break;
+    case TrayRightButtonDown:
+        FController->TimerPopup->SetEnabled(true);
+        break;
+    default:
+        break;
+    }
+}
+
+// --- buttons and menu
+
+void TFrm_ZoVeva::ShowDisplayStack()
+{
+    // Only the front panel can be seen; the others are hidden so that they do not draw either.
+    for (QWidget* panel : FDisplayStack) {
+        panel->raise();
+        panel->setVisible(panel == FDisplayStack.back());
+    }
+}
+
+void TFrm_ZoVeva::BEqualizerClick()
+{
+    std::int32_t& index = FController->DisplayIndex;
+    index = index >= 4 ? 1 : index + 1;
+    QWidget* const toBack[] = { PSpectrum, POsciloscopio, PLevel, PVU };
+    QWidget* panel = toBack[index - 1];
+    const auto at = std::find(FDisplayStack.begin(), FDisplayStack.end(), panel);
+    std::rotate(FDisplayStack.begin(), at, at + 1);
+    ShowDisplayStack();
+}
+
+void TFrm_ZoVeva::BMinimizarClick()
+{
+    showMinimized();
+}
+
+void TFrm_ZoVeva::BOcultarClick()
+{
+    hide();
+}
+
+void TFrm_ZoVeva::BConfigClick()
+{
+    if (FConfig) {
+        FConfig->OpenSettings();
+    }
+}
+
+void TFrm_ZoVeva::BInfoClick()
+{
+    if (FConfig) {
+        FConfig->OpenInformation();
+    }
+}
+
+void TFrm_ZoVeva::RestoreWindow()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void TFrm_ZoVeva::Quit()
+{
+    FController->TimerIcone->SetEnabled(false);
+    close();
+}
+
+void TFrm_ZoVeva::closeEvent(QCloseEvent* event)
+{
+    if (!FController->CloseStep()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    if (FConfig) {
+        FConfig->hide();
+    }
+    Terminate();
+}
+
+void TFrm_ZoVeva::Terminate()
+{
+    if (FOptions.Terminate) {
+        FOptions.Terminate();
+    } else {
+        QCoreApplication::quit();
+    }
+}
+
+// --- IStationWindow
+
+QString TFrm_ZoVeva::Caption(const QString& labelName) const
+{
+    if (const auto* label = findChild<QLabel*>(labelName, Qt::FindDirectChildrenOnly)) {
+        return label->text();
+    }
+    return BuiltInCaption(labelName);
+}
+
+void TFrm_ZoVeva::SetStatus(const QString& text, TRgb colour)
+{
+    LStatus->setText(text);
+    QPalette palette = LStatus->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    palette.setColor(QPalette::WindowText, QColor(colour.red, colour.green, colour.blue));
+    LStatus->setPalette(palette);
+}
+
+void TFrm_ZoVeva::EnsureConfig()
+{
+    if (!FConfig) {
+        FConfig = std::make_unique<TFrm_Config>(*SkBitmapList2, *CBIdiomas);
+        FController->SetSettingsFields(FConfig.get());
+    }
+}
+
+void TFrm_ZoVeva::ShowSettingsModal()
+{
+    EnsureConfig();
+    FConfig->ShowModal();
+}
+
+void TFrm_ZoVeva::RequestTermination()
+{
+    QTimer::singleShot(0, this, [this] { Terminate(); });
+}
+
+void TFrm_ZoVeva::ProcessPendingEvents()
+{
+    QCoreApplication::processEvents();
+}
+
+// --- IMessageBoxes
+
+void TFrm_ZoVeva::ShowMessage(const QString& text)
+{
+    if (FOptions.Boxes) {
+        FOptions.Boxes->ShowMessage(text);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::Ok);
+    box.exec();
+}
+
+void TFrm_ZoVeva::ShowError(const QString& text)
+{
+    if (FOptions.Boxes) {
+        FOptions.Boxes->ShowError(text);
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok);
+    box.exec();
+}

@@ -1,0 +1,172 @@
+#pragma once
+
+// The main window: a skinned panel with the encoder status, the four live displays of the captured
+// sound behind one switcher button, and the buttons for settings, information, minimise, hide and
+// quit; in the notification area an icon that animates while the stream is on the air. It owns the
+// station controller, the capture component and the displays, and implements the controller's
+// window interfaces.
+//
+// Threads: everything here runs on the user-interface thread. The capture component hands its
+// buffers to the displays' feed on a thread of its own; nothing of this class is touched there.
+
+#include "platform/Clock.h"
+#include "station/StationController.h"
+#include "station/StationInterfaces.h"
+
+#include <QIcon>
+#include <QSystemTrayIcon>
+#include <QWidget>
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+class QComboBox;
+class QLabel;
+class QMenu;
+class QAction;
+class TFrm_Config;
+class TMMLevel;
+class TMMLevelScale;
+class TMMMeter;
+class TMMSpectrum;
+class TMMWaveIn;
+class TSkBitmapList;
+class TSkMMButton;
+class TSkShapedForm;
+
+namespace zv {
+class WaveInOps;
+}
+
+// A text that should hold a decimal number and does not.
+ZV_DECLARE_EXCEPTION(EConvertError, Exception);
+
+// The decimal number in `text` (blanks around it allowed); raises EConvertError otherwise.
+int StrToInt(const QString& text);
+
+class TFrm_ZoVeva : public QWidget, public IStationWindow, public IMessageBoxes {
+    Q_OBJECT
+public:
+    // Mouse messages of the notification-area icon that the window acts on.
+    static constexpr int TrayLeftButtonDown = 513;
+    static constexpr int TrayRightButtonDown = 516;
+
+    // What the program or a test may put in instead of the real thing.
+    struct Options {
+        IMessageBoxes* Boxes = nullptr; // null: this window's message boxes
+        zv::WaveInOps* WaveInBinding = nullptr; // null: the binding ZOVEVA_WAVEIN names
+        std::function<QPoint()> CursorPos; // null: the mouse cursor's screen position
+        std::function<void()> Terminate; // null: quits the application's event loop
+    };
+
+    // Runs the creation steps: installs the controller's error handler on the application object
+    // (when it is a TZoVevaApplication) and loads or creates cfg.ini. The clock and the encoder
+    // factory must outlive the window.
+    TFrm_ZoVeva(std::filesystem::path programFolder, zv::IClock& clock, CoEncoderApp& encoders);
+    TFrm_ZoVeva(
+        std::filesystem::path programFolder, zv::IClock& clock, CoEncoderApp& encoders, Options options);
+    ~TFrm_ZoVeva() override;
+
+    TStationController& Controller() { return *FController; }
+    // The settings window; null until the first show created it.
+    TFrm_Config* Frm_Config() const { return FConfig.get(); }
+    TMMWaveIn& WaveIn() { return *FWaveIn; }
+
+    // --- first-show steps (public for tests)
+    void ListSoundCards();
+    void SettingsToDialog();
+    // The account page's request; it arrives with the account page, until then only announced.
+    void PostAccount();
+
+    // --- shell actions
+    void BEqualizerClick(); // display switcher
+    void BMinimizarClick();
+    void BOcultarClick();
+    void BConfigClick();
+    void BInfoClick();
+    // BFechar and the menu's "Fechar": stops the animation, then closes the window (ends the run).
+    void Quit();
+    void RestoreWindow(); // the menu's "Restaurar"
+    // A mouse message of the notification-area icon (its callback).
+    void TrayNotification(int mouseMessage);
+    // The display in front, the one that can be seen.
+    QWidget* FrontDisplay() const { return FDisplayStack.back(); }
+    QSystemTrayIcon* TrayIcon() const { return FTrayIcon.get(); }
+    // The tray animation's frames Image1 ... Image4 (index 0 ... 3).
+    const QIcon& TrayFrame(int index) const { return FImages.at(static_cast<std::size_t>(index)); }
+    // The frame the last animation tick showed: 1 ... 4, 0 before the first tick.
+    int ShownFrame() const { return FShownFrame; }
+
+    // --- IStationWindow
+    QString Caption(const QString& labelName) const override;
+    void SetStatus(const QString& text, TRgb colour) override;
+    void ShowSettingsModal() override;
+    void RequestTermination() override;
+    void ProcessPendingEvents() override;
+
+    // --- IMessageBoxes
+    void ShowMessage(const QString& text) override;
+    void ShowError(const QString& text) override;
+
+    // --- components, by their names
+    TSkShapedForm* Skin = nullptr;
+    TSkMMButton* BMinimizar = nullptr;
+    TSkMMButton* BOcultar = nullptr;
+    TSkMMButton* BFechar = nullptr;
+    TSkMMButton* BConfig = nullptr;
+    TSkMMButton* BEqualizer = nullptr;
+    TSkMMButton* BInfo = nullptr;
+    QLabel* LStatus = nullptr;
+    QLabel* Image5 = nullptr;
+    QWidget* PEqualizadores = nullptr;
+    QWidget* PVU = nullptr;
+    QWidget* PLevel = nullptr;
+    QWidget* POsciloscopio = nullptr;
+    QWidget* PSpectrum = nullptr;
+    TMMMeter* MMMeter1 = nullptr;
+    TMMMeter* MMMeter2 = nullptr;
+    TMMLevel* MMLevel1 = nullptr;
+    TMMLevel* MMLevel2 = nullptr;
+    TMMLevelScale* MMLevelScale1 = nullptr;
+    TMMSpectrum* MMSpectrum2 = nullptr;
+    QComboBox* CBIdiomas = nullptr; // never visible
+    QMenu* PopupMenu1 = nullptr;
+    QAction* Maximizar1 = nullptr;
+    QAction* Minimizar1 = nullptr;
+    QAction* Fechar1 = nullptr;
+
+signals:
+    // PostAccount ran (the account page will answer it).
+    void AccountRequested();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateControls();
+    void CreateDisplays();
+    void CreateHiddenLabels();
+    void CreateTrayMenu();
+    void ConfigureWaveIn();
+    void FirstShow();
+    void AddTrayIcon();
+    void OnTimerIcone();
+    void OnTimerPopup();
+    void ShowDisplayStack();
+    void EnsureConfig();
+    void Terminate();
+
+    Options FOptions;
+    std::unique_ptr<TSkBitmapList> SkBitmapList2;
+    std::array<QIcon, 4> FImages; // Image1 ... Image4
+    QIcon FMainIcon;
+    // Back to front; the last one is the one shown.
+    std::array<QWidget*, 4> FDisplayStack {};
+    std::unique_ptr<TMMWaveIn> FWaveIn;
+    std::unique_ptr<TStationController> FController;
+    std::unique_ptr<TFrm_Config> FConfig;
+    std::unique_ptr<QSystemTrayIcon> FTrayIcon;
+    int FShownFrame = 0;
+};

@@ -1,0 +1,389 @@
+// The main window on the offscreen platform: its program folder in a temporary directory, its timers on
+// a virtual clock, a scripted encoder, the synthetic sound input and recorded message boxes.
+
+#include "audio/MMWavIn.h"
+#include "platform/Ansi.h"
+#include "platform/Clock.h"
+#include "platform/WaveIn.h"
+#include "skin/SkMMButton.h"
+#include "station/EncoderContract.h"
+#include "station/U_Config.h"
+#include "station/U_ZoVeva.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+// An encoder whose run state the test sets; it counts the calls made.
+struct Encoders final : CoEncoderApp {
+    struct Encoder final : IEncoder {
+        explicit Encoder(Encoders& owner)
+            : owner(owner)
+        {
+        }
+        HRESULT Load(const QString&) override { return S_OK; }
+        HRESULT Start() override { return S_OK; }
+        HRESULT Stop() override
+        {
+            ++owner.stops;
+            return owner.stopResult;
+        }
+        HRESULT AcknowledgeStopped() override { return S_OK; }
+        HRESULT GetRunState(std::int32_t& state) override
+        {
+            state = owner.runState;
+            return S_OK;
+        }
+        Encoders& owner;
+    };
+    struct App final : IEncoderApp {
+        explicit App(Encoders& owner)
+            : encoder(std::make_shared<Encoder>(owner))
+        {
+        }
+        HRESULT GetEncoder(std::shared_ptr<IEncoder>& e) override
+        {
+            e = encoder;
+            return S_OK;
+        }
+        std::shared_ptr<IEncoder> encoder;
+    };
+    HRESULT Create(std::shared_ptr<IEncoderApp>& app) override
+    {
+        ++created;
+        app = std::make_shared<App>(*this);
+        return S_OK;
+    }
+
+    int created = 0;
+    int stops = 0;
+    HRESULT stopResult = S_OK;
+    std::int32_t runState = EncoderRunState::Starting;
+};
+
+struct Boxes final : IMessageBoxes {
+    void ShowMessage(const QString& text) override { messages << text; }
+    void ShowError(const QString& text) override { errors << text; }
+    QStringList messages;
+    QStringList errors;
+};
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(Folder.isValid());
+        Binding = zv::MakeSyntheticWaveIn(zv::SyntheticDevicesFromEnvironment());
+    }
+
+    void TearDown() override
+    {
+        if (PopupMenu()) {
+            PopupMenu()->hide();
+        }
+        Window.reset();
+    }
+
+    // A folder set up for a user whose encoding file and encoder are there.
+    void PrepareUser(const QByteArray& placa = "0")
+    {
+        WriteFile("cfg.ini",
+            "[Geral]\r\nControle=0\r\nUsuario=demo\r\nSenha=\r\nPlaca=" + placa
+                + "\r\nRadio=R\xe1"
+                  "dio Teste\r\nKbps=32000\r\nServidor=0.0.1\r\nServerDefault=127\r\niIdioma=-1\r\n");
+        QFile::copy(QStringLiteral(ZOVEVA_SOURCE_PADRAO), Folder.filePath(QStringLiteral("demo.xml")));
+        WriteFile("zoveva-encoder", "#!/bin/sh\n");
+    }
+
+    void WriteFile(const char* name, const QByteArray& bytes)
+    {
+        QFile file(Folder.filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    void Create()
+    {
+        TFrm_ZoVeva::Options options;
+        options.Boxes = &MessageBoxes;
+        options.WaveInBinding = Binding.get();
+        options.CursorPos = [this] { return Cursor; };
+        options.Terminate = [this] { ++Terminations; };
+        Window = std::make_unique<TFrm_ZoVeva>(Folder.path().toStdString(), Clock, Factory, options);
+    }
+
+    void CreateAndShow()
+    {
+        Create();
+        Window->show();
+        QApplication::processEvents();
+    }
+
+    // A click on the middle of an image button, where its face is.
+    static void Click(TSkMMButton* button)
+    {
+        // A button takes presses on its face as last painted.
+        QApplication::processEvents();
+        const QPoint at(12, 11);
+        for (const QEvent::Type type : { QEvent::MouseButtonPress, QEvent::MouseButtonRelease }) {
+            QMouseEvent e(type, at, button->mapToGlobal(at), Qt::LeftButton,
+                type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(button, &e);
+        }
+    }
+
+    QMenu* PopupMenu() const { return Window ? Window->PopupMenu1 : nullptr; }
+
+    QString Log() const
+    {
+        QFile file(Folder.filePath(QStringLiteral("ZoVeva.log")));
+        return file.open(QIODevice::ReadOnly) ? zv::FromAnsi(file.readAll()) : QString();
+    }
+
+    static int SettingsWindows()
+    {
+        int n = 0;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            n += qobject_cast<TFrm_Config*>(w) != nullptr;
+        }
+        return n;
+    }
+
+    QTemporaryDir Folder;
+    zv::VirtualClock Clock;
+    Encoders Factory;
+    Boxes MessageBoxes;
+    std::unique_ptr<zv::WaveInOps> Binding;
+    QPoint Cursor { 100, 100 };
+    int Terminations = 0;
+    std::unique_ptr<TFrm_ZoVeva> Window;
+};
+
+TEST_F(MainWindow, DisplayButtonCyclesOscilloscopeLevelsMetersSpectrum)
+{
+    PrepareUser();
+    CreateAndShow();
+    EXPECT_EQ(Window->FrontDisplay(), Window->PSpectrum) << "every start shows the spectrum";
+    QWidget* const expected[]
+        = { Window->POsciloscopio, Window->PLevel, Window->PVU, Window->PSpectrum, Window->POsciloscopio };
+    for (int click = 0; click < 5; ++click) {
+        Click(Window->BEqualizer);
+        EXPECT_EQ(Window->FrontDisplay(), expected[click]) << "click " << click + 1;
+        for (QWidget* panel : { Window->PVU, Window->PLevel, Window->POsciloscopio, Window->PSpectrum }) {
+            EXPECT_EQ(panel->isVisible(), panel == expected[click]) << panel->objectName().toStdString();
+        }
+    }
+    EXPECT_EQ(Window->Controller().DisplayIndex, 1);
+}
+
+TEST_F(MainWindow, TrayLeftClickTogglesAndRightClickOpensTheMenuLaterWhereTheMouseThenIs)
+{
+    PrepareUser();
+    CreateAndShow();
+    ASSERT_TRUE(Window->isVisible());
+    Window->TrayNotification(TFrm_ZoVeva::TrayLeftButtonDown);
+    EXPECT_FALSE(Window->isVisible());
+    Window->TrayNotification(TFrm_ZoVeva::TrayLeftButtonDown);
+    EXPECT_TRUE(Window->isVisible());
+
+    // Other mouse messages (move, left up, double click, right up) do nothing.
+    for (const int message : { 512, 514, 515, 517 }) {
+        Window->TrayNotification(message);
+        Clock.Advance(250);
+        EXPECT_TRUE(Window->isVisible()) << message;
+        EXPECT_FALSE(PopupMenu()->isVisible()) << message;
+    }
+
+    Cursor = { 150, 120 };
+    Window->TrayNotification(TFrm_ZoVeva::TrayRightButtonDown);
+    Cursor = { 300, 200 };
+    Clock.Advance(199);
+    EXPECT_FALSE(PopupMenu()->isVisible());
+    Clock.Advance(1);
+    ASSERT_TRUE(PopupMenu()->isVisible());
+    EXPECT_EQ(PopupMenu()->pos(), QPoint(300, 200));
+    EXPECT_FALSE(Window->Controller().TimerPopup->Enabled()) << "one shot";
+
+    // The menu's items act on the window.
+    PopupMenu()->hide();
+    Window->Minimizar1->trigger();
+    EXPECT_FALSE(Window->isVisible());
+    Window->Maximizar1->trigger();
+    EXPECT_TRUE(Window->isVisible());
+    EXPECT_EQ(Terminations, 0);
+    Window->Fechar1->trigger();
+    EXPECT_EQ(Terminations, 1);
+}
+
+TEST_F(MainWindow, HidingAndShowingNeverRepeatsTheFirstShowSteps)
+{
+    PrepareUser();
+    Create();
+    int accountRequests = 0;
+    QObject::connect(Window.get(), &TFrm_ZoVeva::AccountRequested, [&] { ++accountRequests; });
+    Window->show();
+    QApplication::processEvents();
+    ASSERT_NE(Window->Frm_Config(), nullptr);
+    EXPECT_TRUE(Window->WaveIn().Started());
+    ASSERT_NE(Window->TrayIcon(), nullptr);
+    EXPECT_TRUE(Window->TrayIcon()->isVisible());
+    EXPECT_EQ(Window->Frm_Config()->EdRadio->text(), QStringLiteral("R\u00e1dio Teste"));
+    EXPECT_EQ(Window->Frm_Config()->CBPlacas->currentText(), QStringLiteral("Synthetic tone 1 kHz"));
+    EXPECT_EQ(accountRequests, 1);
+
+    // What the operator typed survives: the settings are not copied into the dialog again.
+    Window->Frm_Config()->EdRadio->setText(QStringLiteral("typed"));
+    QSystemTrayIcon* tray = Window->TrayIcon();
+    Click(Window->BOcultar);
+    EXPECT_FALSE(Window->isVisible());
+    EXPECT_TRUE(tray->isVisible()) << "the tray icon stays while hidden";
+    Window->TrayNotification(TFrm_ZoVeva::TrayLeftButtonDown);
+    EXPECT_TRUE(Window->isVisible());
+    Window->hide();
+    Window->show();
+    QApplication::processEvents();
+
+    EXPECT_EQ(accountRequests, 1);
+    EXPECT_EQ(SettingsWindows(), 1);
+    EXPECT_EQ(Window->TrayIcon(), tray);
+    EXPECT_EQ(Window->Frm_Config()->EdRadio->text(), QStringLiteral("typed"));
+    EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join('\n').toStdString();
+}
+
+TEST_F(MainWindow, AFailedFirstShowIsTriedAgainWithoutASecondWindowOrIcon)
+{
+    PrepareUser("x");
+    CreateAndShow();
+    ASSERT_EQ(MessageBoxes.errors, QStringList { QStringLiteral("'x' is not a valid integer value") });
+    EXPECT_TRUE(Log().contains(QStringLiteral("EConvertError"))) << Log().toStdString();
+    EXPECT_FALSE(Window->WaveIn().Started()) << "the later steps are left undone";
+    EXPECT_EQ(Window->TrayIcon(), nullptr);
+    EXPECT_FALSE(Window->Controller().TimerIcone->Enabled());
+
+    Window->hide();
+    Window->show();
+    QApplication::processEvents();
+    EXPECT_EQ(MessageBoxes.errors.size(), 2);
+    EXPECT_EQ(SettingsWindows(), 1);
+}
+
+TEST_F(MainWindow, TrayIconAnimatesWhileConnectedAndStatusFollowsTheEncoder)
+{
+    PrepareUser();
+    CreateAndShow();
+    Clock.Advance(100); // first start
+    ASSERT_EQ(Factory.created, 1);
+    EXPECT_EQ(Window->LStatus->text(), QStringLiteral("Conectando..."));
+
+    Factory.runState = EncoderRunState::Running;
+    Clock.Advance(400); // 500 ms: first animation tick, before the first poll
+    EXPECT_EQ(Window->ShownFrame(), 1);
+    Clock.Advance(600); // 1100 ms: the poll saw the encoder on the air
+    EXPECT_EQ(Window->LStatus->text(), QStringLiteral("Conectado"));
+    EXPECT_EQ(Window->LStatus->palette().color(QPalette::WindowText), QColor(0, 255, 0));
+    EXPECT_TRUE(Window->Controller().Connected);
+
+    std::vector<int> frames;
+    for (int tick = 0; tick < 5; ++tick) {
+        Clock.Advance(500);
+        frames.push_back(Window->ShownFrame());
+        EXPECT_EQ(Window->TrayIcon()->icon().cacheKey(), Window->TrayFrame(frames.back() - 1).cacheKey());
+        EXPECT_EQ(QApplication::windowIcon().cacheKey(), Window->TrayFrame(frames.back() - 1).cacheKey());
+    }
+    EXPECT_EQ(frames, (std::vector<int> { 3, 4, 1, 2, 3 }));
+
+    Factory.runState = EncoderRunState::Stopped;
+    Clock.Advance(500); // the poll at 4100 ms sees it
+    EXPECT_EQ(Window->LStatus->text(), QStringLiteral("Desconectado"));
+    EXPECT_EQ(Window->LStatus->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    EXPECT_FALSE(Window->Controller().Connected);
+    Clock.Advance(500);
+    EXPECT_EQ(Window->ShownFrame(), 1) << "within 500 ms of the connection ending";
+    Clock.Advance(2000);
+    EXPECT_EQ(Window->ShownFrame(), 1);
+}
+
+TEST_F(MainWindow, QuitStopsTheEncoderOrStaysOpenWhenItCannot)
+{
+    PrepareUser();
+    CreateAndShow();
+    // Before any encoder exists, quitting makes no encoder call.
+    Click(Window->BFechar);
+    EXPECT_EQ(Terminations, 1);
+    EXPECT_EQ(Factory.stops, 0);
+
+    Window->show();
+    Clock.Advance(100);
+    Window->Controller().TimerIcone->SetEnabled(true);
+    Factory.stopResult = E_FAIL;
+    Window->Fechar1->trigger();
+    EXPECT_EQ(Factory.stops, 1);
+    EXPECT_EQ(Terminations, 1) << "a failed stop keeps the program running";
+    EXPECT_TRUE(Window->isVisible());
+    EXPECT_FALSE(Window->Controller().TimerIcone->Enabled()) << "the animation is stopped";
+    EXPECT_EQ(MessageBoxes.errors.size(), 1);
+    EXPECT_TRUE(Log().contains(QStringLiteral("EEncoderError")));
+
+    Factory.stopResult = S_OK;
+    Click(Window->BFechar);
+    EXPECT_EQ(Terminations, 2);
+}
+
+TEST_F(MainWindow, FirstStartInAnEmptyFolderCreatesTheSettingsAndAsksForThemModally)
+{
+    CreateAndShow();
+    EXPECT_TRUE(QFile::exists(Folder.filePath(QStringLiteral("cfg.ini"))));
+    bool modal = false;
+    bool settingsPanel = false;
+    // Runs inside the modal loop; closing the window ends it.
+    QTimer::singleShot(0, [&] {
+        TFrm_Config* config = Window->Frm_Config();
+        modal = config->isVisible() && config->isModal();
+        settingsPanel = config->PConfig->isVisible();
+        Click(config->BFechar);
+    });
+    // Should the window not react, the test ends instead of waiting for ever.
+    QTimer::singleShot(5000, [&] { Window->Frm_Config()->hide(); });
+    Clock.Advance(100);
+    EXPECT_TRUE(modal);
+    EXPECT_TRUE(settingsPanel);
+    EXPECT_FALSE(Window->Frm_Config()->isVisible());
+    EXPECT_EQ(MessageBoxes.messages,
+        QStringList { QStringLiteral("Arquivo de codifica\u00e7\u00e3o n\u00e3o encontrado!") });
+    EXPECT_TRUE(Log().contains(QStringLiteral("N\u00e3o foi encontrado o arquivo de codifica\u00e7\u00e3o")))
+        << Log().toStdString();
+    EXPECT_EQ(Factory.created, 0);
+}
+
+TEST_F(MainWindow, SettingsAndInformationButtonsShowTheirPanels)
+{
+    PrepareUser();
+    CreateAndShow();
+    TFrm_Config* config = Window->Frm_Config();
+    Click(Window->BInfo);
+    EXPECT_TRUE(config->isVisible());
+    EXPECT_FALSE(config->isModal());
+    EXPECT_FALSE(config->PConfig->isVisible());
+    EXPECT_TRUE(config->PBrowser->isVisible());
+    Click(config->SkMMButton2);
+    EXPECT_FALSE(config->isVisible());
+    Click(Window->BConfig);
+    EXPECT_TRUE(config->isVisible());
+    EXPECT_TRUE(config->PConfig->isVisible());
+    // A close request only hides the window.
+    config->close();
+    EXPECT_FALSE(config->isVisible());
+    EXPECT_EQ(SettingsWindows(), 1);
+}
+
+} // namespace
