@@ -8,7 +8,7 @@
 
 #include "audio/MMObj.h"
 #include "displays/MMDIBCv.h"
-#include "displays/MMSpectrMath.h"
+#include "displays/MMLevelMath.h"
 #include "platform/Exception.h"
 
 #include <QRect>

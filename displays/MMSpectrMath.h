@@ -8,13 +8,7 @@
 #include "audio/MMObj.h"
 #include "displays/MMDIBCv.h"
 #include "displays/MMFFT.h"
-#if __has_include("displays/MMLevelMath.h")
 #include "displays/MMLevelMath.h"
-#else
-// Until the level bar's unit brings them.
-enum TMMChannel { chBoth, chLeft, chRight };
-enum TMMDecayMode { dmNone, dmStepUp, dmExponential, dmUniform };
-#endif
 #include "displays/MMTimer.h"
 #include "platform/Exception.h"
 
