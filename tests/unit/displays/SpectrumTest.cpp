@@ -1,10 +1,12 @@
 #include "displays/MMSpectrMath.h"
 
 #include <QImage>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <set>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -211,6 +213,27 @@ TEST(Spectrum, PeakHeldFor41TicksThenGoneAtOnce)
     s.core.SetFrozen(true);
     Tick(10);
     EXPECT_EQ(s.core.Bars()[5].Peak, again - 3);
+}
+
+// The real timer thread counts the peaks down while frames are drawn on this thread (a run for the
+// thread sanitizer as much as a check that peaks fall on their own).
+TEST(Spectrum, RealTimerMovesPeaksBesideFrames)
+{
+    MainSpectrum s;
+    s.core.SetPeakDelay(0);
+    s.core.SetDecayMode(dmNone);
+    zv::DisplayTimerService::Instance().SetManual(false);
+    const auto loud = Tones(64, 44100, { { 689.0625 * 5, 20000 } });
+    const auto quiet = std::vector<std::int16_t>(128, 0);
+    for (int i = 0; i < 2000; ++i)
+        s.Frame(i % 2 ? loud.data() : quiet.data());
+    s.Frame(loud.data());
+    s.Frame(quiet.data());
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (s.core.Bars()[5].Peak > 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    zv::DisplayTimerService::Instance().SetManual(true);
+    EXPECT_EQ(s.core.Bars()[5].Peak, 0);
 }
 
 TEST(Spectrum, StepUpDecayFallsByTheFactorAndRisesAtOnce)
