@@ -160,6 +160,65 @@ TEST(Spectrum, OneKilohertzAtVerticalScaleFillsTheHeight)
     EXPECT_EQ(overflows, 1);
 }
 
+// With the decibel axis the display spans 60 dB: a bin magnitude of 32768 reaches the top, one of
+// about 32.8 the bottom, 30 dB below full scale the middle. Both level paths (without decay the
+// bins are logarithmic already, with decay the bars take the logarithm) agree.
+TEST(Spectrum, DecibelAxisSpansSixtyDecibels)
+{
+    for (const auto decay : { dmNone, dmStepUp }) {
+        MainSpectrum s;
+        s.core.SetWindow(fwRectangular);
+        s.core.SetGain(sgNone);
+        s.core.SetDecayMode(decay);
+        s.core.SetLogAmp(true);
+        EXPECT_EQ(s.core.ScaleShift(), 24);
+        struct Case {
+            double amplitude;
+            int value;
+        };
+        for (const Case c : { Case { 32767, 56 }, Case { 1036, 28 }, Case { 33, 0 } }) {
+            s.core.DataReset();
+            const auto data = Tones(64, 44100, { { 689.0625 * 12, c.amplitude } });
+            s.Frame(data.data());
+            EXPECT_NEAR(s.core.Bars()[12].Value, c.value, 1) << c.amplitude << " decay " << int(decay);
+        }
+    }
+}
+
+// On a logarithmic axis the first column shows bin 0, the bars rise through the bins up to the top
+// octave, and a column that covers several bins shows the loudest of them.
+TEST(Spectrum, LogarithmicFrequencyAxis)
+{
+    MainSpectrum s;
+    s.core.SetFFTLength(1024);
+    s.core.SetLogFreq(true);
+    EXPECT_FLOAT_EQ(s.core.LowFreq(), 44100.0f / 1024);
+    const auto& first = s.core.FirstBin();
+    const auto& end = s.core.EndBin();
+    EXPECT_EQ(first[0], 0);
+    int column = -1;
+    for (int i = 169; i >= 0 && column < 0; --i)
+        if (first[std::size_t(i)] != -1 && end[std::size_t(i)] > first[std::size_t(i)] + 2)
+            column = i;
+    ASSERT_GE(column, 0);
+    int previous = -1;
+    for (int i = 0; i < 170; ++i) {
+        if (first[std::size_t(i)] == -1)
+            continue;
+        ASSERT_GT(first[std::size_t(i)], previous) << i;
+        previous = first[std::size_t(i)];
+    }
+    EXPECT_GT(previous, 256) << "the last bar lies in the top octave";
+    const int bin = first[std::size_t(column)] + 1; // not the column's first bin
+    const auto tone = Tones(1024, 44100, { { 44100.0 / 1024 * bin, 20000 } });
+    s.Frame(tone.data());
+    int value = 0;
+    for (int r = 0; s.core.Bars()[r].X1 != -1; ++r)
+        if (s.core.Bars()[r].X1 == column)
+            value = s.core.Bars()[r].Value;
+    EXPECT_GT(value, 20);
+}
+
 TEST(Spectrum, LitSpotsTakeTheirZoneColours)
 {
     MainSpectrum s;
