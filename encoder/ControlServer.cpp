@@ -5,7 +5,6 @@
 #include "encoder/EncoderSettings.h"
 
 #include <QSocketNotifier>
-
 #include <cerrno>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -20,7 +19,7 @@ ControlServer::ControlServer(int fd, EncoderService& service, QObject* parent)
     , notifier_(new QSocketNotifier(fd, QSocketNotifier::Read, this))
 {
     // A client that stops reading must not freeze this process.
-    timeval timeout {5, 0};
+    timeval timeout { 5, 0 };
     setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     connect(notifier_, &QSocketNotifier::activated, this, &ControlServer::OnReadable);
 }
@@ -54,9 +53,8 @@ void ControlServer::OnReadable()
     reader_.Append(std::string_view(buffer, static_cast<std::size_t>(count)));
     while (auto frame = reader_.Next()) {
         const auto request = protocol::DecodeRequest(*frame);
-        const protocol::Reply reply = request
-            ? Handle(*request)
-            : protocol::Reply {protocol::kInvalidArg, 0, "Unknown request"};
+        const protocol::Reply reply
+            = request ? Handle(*request) : protocol::Reply { protocol::kInvalidArg, 0, "Unknown request" };
         const std::string bytes = protocol::EncodeReply(reply);
         if (send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) {
             EncoderLog(QStringLiteral("the client stopped listening; ending"));
@@ -89,21 +87,22 @@ protocol::Reply ControlServer::Handle(const protocol::Request& request)
             service_.Stop();
             return {};
         case Op::RunState:
-            return {protocol::kOk, service_.RunState(), {}};
+            return { protocol::kOk, service_.RunState(), {} };
         case Op::Stopped:
             return {};
         }
     } catch (const EEncodingFileError& error) {
         EncoderLog(QStringLiteral("%1 failed: %2").arg(QString::fromUtf8(name), error.Message()));
-        return {protocol::kEncodingFile, 0, error.what()};
+        return { protocol::kEncodingFile, 0, error.what() };
     } catch (const Exception& error) {
         EncoderLog(QStringLiteral("%1 failed: %2").arg(QString::fromUtf8(name), error.Message()));
-        return {protocol::kFail, 0, error.what()};
+        return { protocol::kFail, 0, error.what() };
     } catch (const std::exception& error) {
-        EncoderLog(QStringLiteral("%1 failed: %2").arg(QString::fromUtf8(name), QString::fromUtf8(error.what())));
-        return {protocol::kFail, 0, error.what()};
+        EncoderLog(
+            QStringLiteral("%1 failed: %2").arg(QString::fromUtf8(name), QString::fromUtf8(error.what())));
+        return { protocol::kFail, 0, error.what() };
     }
-    return {protocol::kInvalidArg, 0, "Unknown request"};
+    return { protocol::kInvalidArg, 0, "Unknown request" };
 }
 
 } // namespace zv

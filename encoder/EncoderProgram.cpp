@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
-
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
@@ -47,11 +46,11 @@ public:
             [[maybe_unused]] const auto count = read(read_, bytes, sizeof bytes);
             handler_();
         });
-        struct sigaction action {};
+        struct sigaction action { };
         action.sa_handler = OnSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
-        for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        for (int signal : { SIGINT, SIGTERM, SIGHUP }) {
             sigaction(signal, &action, nullptr);
         }
     }
@@ -95,7 +94,8 @@ int RunStandalone(const QString& path, EncoderService::CaptureFactory factory)
     QObject::connect(&service, &EncoderService::stateChanged, [&](int state, const QString& reason) {
         Print(QStringLiteral("state %1 (%2)%3")
                   .arg(state)
-                  .arg(QString::fromLatin1(RunStateName(state)), reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
+                  .arg(QString::fromLatin1(RunStateName(state)),
+                      reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
         if (state == kStateStopped) {
             QCoreApplication::exit(interrupted ? kExitOk : kExitStreamEnded);
         }
@@ -119,7 +119,7 @@ int RunStandalone(const QString& path, EncoderService::CaptureFactory factory)
 int RunControlled(int fd, EncoderService::CaptureFactory factory)
 {
     IgnoreBrokenPipes();
-    struct stat info {};
+    struct stat info { };
     if (fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode)) {
         std::fprintf(stderr, "zoveva-encoder: descriptor %d is not the client's control socket\n", fd);
         return kExitUsage;

@@ -5,10 +5,10 @@
 namespace zv {
 
 // Exit codes of zoveva-encoder.
-constexpr int kExitOk = 0;           // stopped on request
-constexpr int kExitStreamEnded = 1;  // the connection failed or was lost
+constexpr int kExitOk = 0; // stopped on request
+constexpr int kExitStreamEnded = 1; // the connection failed or was lost
 constexpr int kExitUsage = 2;
-constexpr int kExitLoadFailed = 3;   // the encoding file or the device was refused
+constexpr int kExitLoadFailed = 3; // the encoding file or the device was refused
 
 // From a terminal: streams the file until interrupted (SIGINT, SIGTERM, SIGHUP), printing its run
 // states on standard output. Needs a QCoreApplication.

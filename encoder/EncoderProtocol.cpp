@@ -15,7 +15,8 @@ std::uint32_t GetU32(std::string_view in)
 {
     std::uint32_t value = 0;
     for (int i = 0; i < 4; ++i) {
-        value |= static_cast<std::uint32_t>(static_cast<unsigned char>(in[static_cast<std::size_t>(i)])) << (8 * i);
+        value |= static_cast<std::uint32_t>(static_cast<unsigned char>(in[static_cast<std::size_t>(i)]))
+            << (8 * i);
     }
     return value;
 }
@@ -59,7 +60,7 @@ std::optional<Request> DecodeRequest(std::string_view frame)
     if (op < Op::Load || op > Op::Stopped) {
         return std::nullopt;
     }
-    return Request {op, std::string(frame.substr(1))};
+    return Request { op, std::string(frame.substr(1)) };
 }
 
 std::optional<Reply> DecodeReply(std::string_view frame)

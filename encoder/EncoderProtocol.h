@@ -11,11 +11,11 @@
 namespace zv::protocol {
 
 enum class Op : std::uint8_t {
-    Load = 1,     // text: full path of the encoding file
+    Load = 1, // text: full path of the encoding file
     Start = 2,
     Stop = 3,
     RunState = 4, // reply value: the run state
-    Stopped = 5,  // the client has seen state 5
+    Stopped = 5, // the client has seen state 5
 };
 
 // Result codes in the client's HRESULT style: zero or positive succeeds.

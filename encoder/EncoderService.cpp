@@ -14,7 +14,7 @@ EncoderService::EncoderService(CaptureFactory factory, Options options, QObject*
     : QObject(parent)
     , factory_(std::move(factory))
     , options_(options)
-    , probe_(new ServerProbe({options.probePeriod, options.probeTimeout}, this))
+    , probe_(new ServerProbe({ options.probePeriod, options.probeTimeout }, this))
 {
     // The probe runs while we publish and ends the stream of a server that went silent.
     connect(this, &EncoderService::stateChanged, this, [this](int state) {
@@ -40,30 +40,36 @@ void EncoderService::Load(const QString& path)
     }
     EncoderSettings settings = ReadEncodingFile(path);
     auto capture = factory_(settings.inputSource);
-    auto encoder = std::make_unique<StreamingEncoder>(std::move(settings), std::move(capture), options_.stream);
+    auto encoder
+        = std::make_unique<StreamingEncoder>(std::move(settings), std::move(capture), options_.stream);
     encoder->SetStateListener([this](int state, const QString& reason) {
         EncoderLog(QStringLiteral("state %1 (%2)%3")
                        .arg(state)
                        .arg(QString::fromLatin1(RunStateName(state)),
                            reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
         // From either thread; the owner hears it on its own.
-        QMetaObject::invokeMethod(this, [this, state, reason] { emit stateChanged(state, reason); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, state, reason] { emit stateChanged(state, reason); }, Qt::QueuedConnection);
     });
     StreamingEncoder* raw = encoder.get();
     encoder->SetEndedCallback([this, raw] {
-        QMetaObject::invokeMethod(this, [this, raw] {
-            // Closes the capture once the stream is over; the encoder may have been replaced since.
-            if (encoder_.get() == raw) {
-                raw->Finish(std::chrono::milliseconds(0));
-            }
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, raw] {
+                // Closes the capture once the stream is over; the encoder may have been replaced since.
+                if (encoder_.get() == raw) {
+                    raw->Finish(std::chrono::milliseconds(0));
+                }
+            },
+            Qt::QueuedConnection);
     });
     if (encoder_) {
         encoder_->Finish(options_.stream.stopDrain);
     }
     encoder_ = std::move(encoder);
     const EncoderSettings& loaded = encoder_->Settings();
-    EncoderLog(QStringLiteral("loaded %1: input \"%2\", %3 kbit/s at %4 Hz, %5 channel(s), server %6:%7, publishing point %8")
+    EncoderLog(QStringLiteral(
+        "loaded %1: input \"%2\", %3 kbit/s at %4 Hz, %5 channel(s), server %6:%7, publishing point %8")
                    .arg(path, loaded.inputSource)
                    .arg(loaded.kbps)
                    .arg(loaded.sampleRate)

@@ -3,7 +3,6 @@
 #include "encoder/StreamingEncoder.h"
 
 #include <QObject>
-
 #include <functional>
 #include <memory>
 
@@ -21,8 +20,8 @@ public:
 
     struct Options {
         StreamingEncoder::Options stream {};
-        std::chrono::milliseconds probePeriod {10000};
-        std::chrono::milliseconds probeTimeout {10000};
+        std::chrono::milliseconds probePeriod { 10000 };
+        std::chrono::milliseconds probeTimeout { 10000 };
     };
 
     explicit EncoderService(CaptureFactory factory, QObject* parent = nullptr);

@@ -3,7 +3,6 @@
 #include <QDomDocument>
 #include <QFile>
 #include <QRegularExpression>
-
 #include <array>
 #include <optional>
 
@@ -60,8 +59,8 @@ QString CleanTitle(const QString& title)
     return clean.simplified().left(200);
 }
 
-QDomElement RequireChild(const QDomElement& parent, const QString& name, const QString& path,
-    const QString& origin)
+QDomElement RequireChild(
+    const QDomElement& parent, const QString& name, const QString& path, const QString& origin)
 {
     const QDomElement child = parent.firstChildElement(name);
     if (child.isNull()) {
@@ -119,8 +118,9 @@ quint16 ParsePort(const QString& text, const QString& where, const QString& orig
 {
     const auto port = StrictNumber(text);
     if (!port || *port < 1 || *port > 65535) {
-        Fail(origin, QStringLiteral("invalid port \"%1\" in %2 (expected a number from 1 to 65535)")
-                         .arg(text.left(40), where));
+        Fail(origin,
+            QStringLiteral("invalid port \"%1\" in %2 (expected a number from 1 to 65535)")
+                .arg(text.left(40), where));
     }
     return static_cast<quint16>(*port);
 }
@@ -212,7 +212,11 @@ EncoderSettings ParseEncodingFile(const QByteArray& content, const QString& orig
     int line = 0;
     int column = 0;
     if (!document.setContent(content, &error, &line, &column)) {
-        Fail(origin, QStringLiteral("is not well-formed XML (line %1, column %2: %3)").arg(line).arg(column).arg(error));
+        Fail(origin,
+            QStringLiteral("is not well-formed XML (line %1, column %2: %3)")
+                .arg(line)
+                .arg(column)
+                .arg(error));
     }
     const QDomElement root = document.documentElement();
     if (root.isNull()) {
@@ -221,18 +225,23 @@ EncoderSettings ParseEncodingFile(const QByteArray& content, const QString& orig
 
     EncoderSettings settings;
 
-    const QDomElement description = RequireChild(root, QStringLiteral("Description"), QStringLiteral("Description"), origin);
+    const QDomElement description
+        = RequireChild(root, QStringLiteral("Description"), QStringLiteral("Description"), origin);
     settings.title = CleanTitle(description.attribute(QStringLiteral("Title")));
 
-    const QDomElement groups = RequireChild(root, QStringLiteral("SourceGroups"), QStringLiteral("SourceGroups"), origin);
-    const QDomElement group = RequireChild(groups, QStringLiteral("SourceGroup"), QStringLiteral("SourceGroups/SourceGroup"), origin);
-    const QDomElement source = RequireChild(group, QStringLiteral("Source"), QStringLiteral("SourceGroups/SourceGroup/Source"), origin);
+    const QDomElement groups
+        = RequireChild(root, QStringLiteral("SourceGroups"), QStringLiteral("SourceGroups"), origin);
+    const QDomElement group = RequireChild(
+        groups, QStringLiteral("SourceGroup"), QStringLiteral("SourceGroups/SourceGroup"), origin);
+    const QDomElement source = RequireChild(
+        group, QStringLiteral("Source"), QStringLiteral("SourceGroups/SourceGroup/Source"), origin);
     settings.inputSource = source.attribute(QStringLiteral("InputSource")).trimmed();
     if (settings.inputSource.isEmpty()) {
         Fail(origin, QStringLiteral("no input device in SourceGroups/SourceGroup/Source/@InputSource"));
     }
 
-    const QDomElement broadcast = RequireChild(root, QStringLiteral("Broadcast"), QStringLiteral("Broadcast"), origin);
+    const QDomElement broadcast
+        = RequireChild(root, QStringLiteral("Broadcast"), QStringLiteral("Broadcast"), origin);
     const QString templatePort = broadcast.attribute(kPortAttr).trimmed();
     if (!templatePort.isEmpty()) {
         settings.port = ParsePort(templatePort, QStringLiteral("Broadcast/@%1").arg(kPortAttr), origin);
@@ -251,7 +260,8 @@ EncoderSettings ParseEncodingFile(const QByteArray& content, const QString& orig
         Fail(origin, QStringLiteral("the publishing point (Broadcast/@PublishingPoint) is empty"));
     }
     if (HasControlCharacters(point) || point.size() > 200) {
-        Fail(origin, QStringLiteral("the publishing point (Broadcast/@PublishingPoint) is not a usable name"));
+        Fail(
+            origin, QStringLiteral("the publishing point (Broadcast/@PublishingPoint) is not a usable name"));
     }
     settings.mount = u'/' + point;
 
@@ -270,14 +280,18 @@ EncoderSettings ParseEncodingFile(const QByteArray& content, const QString& orig
 
     const auto profile = FindProfile(root);
     if (!profile) {
-        Fail(origin, QStringLiteral("has no audio profile (no text with a bitrate attribute below the document element)"));
+        Fail(origin,
+            QStringLiteral(
+                "has no audio profile (no text with a bitrate attribute below the document element)"));
     }
     const QString bitrateText = ProfileAttribute(*profile, QStringLiteral("bitrate")).value_or(QString());
     const auto bitrate = StrictNumber(bitrateText);
     settings.kbps = bitrate ? KbpsForBitrateCode(*bitrate) : 0;
     if (settings.kbps == 0) {
-        Fail(origin, QStringLiteral("unknown bitrate \"%1\" in the audio profile (expected 32000, 64008, 96000 or 128016)")
-                         .arg(bitrateText.left(40)));
+        Fail(origin,
+            QStringLiteral(
+                "unknown bitrate \"%1\" in the audio profile (expected 32000, 64008, 96000 or 128016)")
+                .arg(bitrateText.left(40)));
     }
     settings.bitrateCode = *bitrate;
 
@@ -285,11 +299,12 @@ EncoderSettings ParseEncodingFile(const QByteArray& content, const QString& orig
     if (!rateText) {
         Fail(origin, QStringLiteral("the audio profile has no nSamplesPerSec"));
     }
-    static constexpr std::array kRates {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+    static constexpr std::array kRates { 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000 };
     const auto rate = StrictNumber(*rateText);
     if (!rate || std::find(kRates.begin(), kRates.end(), *rate) == kRates.end()) {
-        Fail(origin, QStringLiteral("unsupported sample rate \"%1\" in the audio profile (MP3 takes 8000 to 48000 Hz)")
-                         .arg(rateText->left(40)));
+        Fail(origin,
+            QStringLiteral("unsupported sample rate \"%1\" in the audio profile (MP3 takes 8000 to 48000 Hz)")
+                .arg(rateText->left(40)));
     }
     if (!BitrateFitsSampleRate(settings.kbps, *rate)) {
         Fail(origin, QStringLiteral("%1 kbit/s cannot be encoded at %2 Hz").arg(settings.kbps).arg(*rate));
@@ -303,7 +318,9 @@ EncoderSettings ParseEncodingFile(const QByteArray& content, const QString& orig
     if (channelsText) {
         const auto channels = StrictNumber(*channelsText);
         if (!channels || (*channels != 1 && *channels != 2)) {
-            Fail(origin, QStringLiteral("unsupported channel count \"%1\" in the audio profile").arg(channelsText->left(40)));
+            Fail(origin,
+                QStringLiteral("unsupported channel count \"%1\" in the audio profile")
+                    .arg(channelsText->left(40)));
         }
         settings.channels = *channels;
     }

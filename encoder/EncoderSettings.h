@@ -12,7 +12,7 @@ ZV_DECLARE_EXCEPTION(EEncodingFileError, Exception);
 // What the encoder takes from an encoding file: where the sound comes from, how it is encoded and
 // where it is published.
 struct EncoderSettings {
-    QString title;       // stream name shown to listeners
+    QString title; // stream name shown to listeners
     QString inputSource; // capture device, matched by name
     QString host;
     quint16 port = 8000;
@@ -20,8 +20,8 @@ struct EncoderSettings {
     QString sourceUser = QStringLiteral("source");
     QString sourcePassword;
     int bitrateCode = 0; // the profile's value, e.g. 64008
-    int kbps = 0;        // the constant MP3 bitrate derived from it
-    int sampleRate = 0;  // capture and output sample rate
+    int kbps = 0; // the constant MP3 bitrate derived from it
+    int sampleRate = 0; // capture and output sample rate
     int channels = 2;
 };
 

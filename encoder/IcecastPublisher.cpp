@@ -1,16 +1,14 @@
 #include "encoder/IcecastPublisher.h"
 
-#include <shout/shout.h>
-
 #include <arpa/inet.h>
-#include <dirent.h>
-#include <netinet/in.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-
 #include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <mutex>
+#include <netinet/in.h>
+#include <shout/shout.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 
 namespace zv {
 
@@ -104,7 +102,10 @@ IcecastPublisher::~IcecastPublisher()
 
 QString IcecastPublisher::Where() const
 {
-    return QStringLiteral("server %1:%2, publishing point %3").arg(target_.host).arg(target_.port).arg(target_.mount);
+    return QStringLiteral("server %1:%2, publishing point %3")
+        .arg(target_.host)
+        .arg(target_.port)
+        .arg(target_.mount);
 }
 
 void IcecastPublisher::Raise(const QString& what)
@@ -120,17 +121,20 @@ void IcecastPublisher::ApplySettings()
     ok = ok && shout_set_password(shout_, Utf8(target_.password).constData()) == SHOUTERR_SUCCESS;
     ok = ok && shout_set_mount(shout_, Utf8(target_.mount).constData()) == SHOUTERR_SUCCESS;
     ok = ok && shout_set_protocol(shout_, SHOUT_PROTOCOL_HTTP) == SHOUTERR_SUCCESS;
-    ok = ok && shout_set_content_format(shout_, SHOUT_FORMAT_MP3, SHOUT_USAGE_AUDIO, nullptr) == SHOUTERR_SUCCESS;
+    ok = ok
+        && shout_set_content_format(shout_, SHOUT_FORMAT_MP3, SHOUT_USAGE_AUDIO, nullptr) == SHOUTERR_SUCCESS;
     ok = ok && shout_set_nonblocking(shout_, SHOUT_BLOCKING_NONE) == SHOUTERR_SUCCESS;
     ok = ok && shout_set_agent(shout_, "zoveva-encoder") == SHOUTERR_SUCCESS;
     if (!target_.name.isEmpty()) {
-        ok = ok && shout_set_meta(shout_, SHOUT_META_NAME, Utf8(target_.name).constData()) == SHOUTERR_SUCCESS;
+        ok = ok
+            && shout_set_meta(shout_, SHOUT_META_NAME, Utf8(target_.name).constData()) == SHOUTERR_SUCCESS;
     }
     ok = ok
         && shout_set_audio_info(shout_, SHOUT_AI_BITRATE, QByteArray::number(target_.kbps).constData())
             == SHOUTERR_SUCCESS;
     ok = ok
-        && shout_set_audio_info(shout_, SHOUT_AI_SAMPLERATE, QByteArray::number(target_.sampleRate).constData())
+        && shout_set_audio_info(
+               shout_, SHOUT_AI_SAMPLERATE, QByteArray::number(target_.sampleRate).constData())
             == SHOUTERR_SUCCESS;
     ok = ok
         && shout_set_audio_info(shout_, SHOUT_AI_CHANNELS, QByteArray::number(target_.channels).constData())
@@ -149,10 +153,12 @@ void IcecastPublisher::BeginConnect()
         return;
     }
     if (result == SHOUTERR_NOLOGIN) {
-        Raise(QStringLiteral("The server refused the source: wrong source password, or the publishing point is "
-                             "already in use"));
+        Raise(
+            QStringLiteral("The server refused the source: wrong source password, or the publishing point is "
+                           "already in use"));
     }
-    Raise(QStringLiteral("Cannot connect to the server: nothing answers there or the connection was refused"));
+    Raise(
+        QStringLiteral("Cannot connect to the server: nothing answers there or the connection was refused"));
 }
 
 bool IcecastPublisher::PollConnect(Clock::time_point now)
@@ -173,13 +179,16 @@ bool IcecastPublisher::PollConnect(Clock::time_point now)
         return true;
     }
     if (result == SHOUTERR_NOLOGIN) {
-        Raise(QStringLiteral("The server refused the source: wrong source password, or the publishing point is "
-                             "already in use"));
+        Raise(
+            QStringLiteral("The server refused the source: wrong source password, or the publishing point is "
+                           "already in use"));
     }
     if (result == SHOUTERR_NOCONNECT || result == SHOUTERR_SOCKET || result == SHOUTERR_UNCONNECTED) {
-        Raise(QStringLiteral("Cannot connect to the server: nothing answers there or the connection was refused"));
+        Raise(QStringLiteral(
+            "Cannot connect to the server: nothing answers there or the connection was refused"));
     }
-    Raise(QStringLiteral("The server did not accept the source (%1)").arg(QString::fromUtf8(shout_get_error(shout_))));
+    Raise(QStringLiteral("The server did not accept the source (%1)")
+              .arg(QString::fromUtf8(shout_get_error(shout_))));
 }
 
 std::size_t IcecastPublisher::KernelQueue() const
@@ -212,7 +221,8 @@ void IcecastPublisher::WatchProgress(Clock::time_point now)
                   .arg(std::chrono::duration_cast<std::chrono::seconds>(limits_.stall).count()));
     }
     if (queued > limits_.maxBacklog) {
-        Raise(QStringLiteral("The server stopped taking the stream: %1 bytes are waiting to be sent").arg(queued));
+        Raise(QStringLiteral("The server stopped taking the stream: %1 bytes are waiting to be sent")
+                  .arg(queued));
     }
 }
 
@@ -221,7 +231,8 @@ void IcecastPublisher::Send(std::span<const std::uint8_t> bytes, Clock::time_poi
     // An empty send still pushes what is queued.
     const int result = shout_send(shout_, bytes.data(), bytes.size());
     if (result != SHOUTERR_SUCCESS && result != SHOUTERR_BUSY) {
-        Raise(QStringLiteral("Lost the connection to the server (%1)").arg(QString::fromUtf8(shout_get_error(shout_))));
+        Raise(QStringLiteral("Lost the connection to the server (%1)")
+                  .arg(QString::fromUtf8(shout_get_error(shout_))));
     }
     submitted_ += bytes.size();
     WatchProgress(now);

@@ -3,7 +3,6 @@
 #include "platform/Exception.h"
 
 #include <QString>
-
 #include <chrono>
 #include <cstdint>
 #include <span>
@@ -36,7 +35,7 @@ public:
         // No byte reached the server for this long while some were waiting: the path to it is gone.
         // (A server that merely stopped reading keeps taking bytes into its kernel's buffers; that
         // case is the status probe's.)
-        std::chrono::milliseconds stall {10000};
+        std::chrono::milliseconds stall { 10000 };
         // Bytes waiting in our own queue beyond this also mean it stopped taking the stream.
         std::size_t maxBacklog = 512 * 1024;
     };

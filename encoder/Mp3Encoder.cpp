@@ -1,8 +1,7 @@
 #include "encoder/Mp3Encoder.h"
 
-#include <lame/lame.h>
-
 #include <QString>
+#include <lame/lame.h>
 
 namespace zv {
 
@@ -50,10 +49,11 @@ std::span<const std::uint8_t> Mp3Encoder::Encode(const std::int16_t* interleaved
         int written = 0;
         if (channels_ == 2) {
             // LAME's interleaved entry point takes a non-const pointer but only reads it.
-            written = lame_encode_buffer_interleaved(lame_, const_cast<short*>(interleaved), chunk,
-                step_.data(), static_cast<int>(step_.size()));
+            written = lame_encode_buffer_interleaved(
+                lame_, const_cast<short*>(interleaved), chunk, step_.data(), static_cast<int>(step_.size()));
         } else {
-            written = lame_encode_buffer(lame_, interleaved, nullptr, chunk, step_.data(), static_cast<int>(step_.size()));
+            written = lame_encode_buffer(
+                lame_, interleaved, nullptr, chunk, step_.data(), static_cast<int>(step_.size()));
         }
         if (written < 0) {
             throw EMp3EncoderError(QStringLiteral("MP3 encoder: LAME failed with code %1").arg(written));

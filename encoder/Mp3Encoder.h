@@ -36,7 +36,7 @@ public:
 private:
     lame_global_struct* lame_ = nullptr;
     int channels_;
-    std::vector<std::uint8_t> out_;  // all encoded bytes of one call
+    std::vector<std::uint8_t> out_; // all encoded bytes of one call
     std::vector<std::uint8_t> step_; // LAME's output buffer for one chunk, sized once
 };
 

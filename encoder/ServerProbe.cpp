@@ -116,7 +116,8 @@ void ServerProbe::OnFinished()
     const QString why = silent
         ? QStringLiteral("no answer to a status request within %1 s").arg(timing_.timeout.count() / 1000.0)
         : QStringLiteral("its gateway answered %1").arg(status.toInt());
-    emit unresponsive(QStringLiteral("The server stopped answering: %1 (server %2:%3)").arg(why, host_).arg(port_));
+    emit unresponsive(
+        QStringLiteral("The server stopped answering: %1 (server %2:%3)").arg(why, host_).arg(port_));
 }
 
 } // namespace zv

@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QString>
-
 #include <chrono>
 
 class QNetworkAccessManager;
@@ -19,8 +18,8 @@ class ServerProbe : public QObject {
     Q_OBJECT
 public:
     struct Timing {
-        std::chrono::milliseconds period {10000};
-        std::chrono::milliseconds timeout {10000};
+        std::chrono::milliseconds period { 10000 };
+        std::chrono::milliseconds timeout { 10000 };
     };
 
     explicit ServerProbe(QObject* parent = nullptr);

@@ -12,8 +12,8 @@ ZV_DECLARE_EXCEPTION(EStreamingError, Exception);
 namespace {
 
 // A stream whose DNS lookup or connection hangs beyond the connect bound reads as stopped anyway.
-constexpr std::chrono::milliseconds kStartingGrace {3000};
-constexpr int kBlockFrames = 4096;
+constexpr std::chrono::milliseconds kStartingGrace { 3000 };
+constexpr int kBlockFrames = 8192;
 
 PublishTarget TargetOf(const EncoderSettings& settings)
 {
@@ -53,7 +53,8 @@ StreamingEncoder::StreamingEncoder(EncoderSettings settings, std::unique_ptr<IPc
 {
 }
 
-StreamingEncoder::StreamingEncoder(EncoderSettings settings, std::unique_ptr<IPcmCapture> capture, Options options)
+StreamingEncoder::StreamingEncoder(
+    EncoderSettings settings, std::unique_ptr<IPcmCapture> capture, Options options)
     : settings_(std::move(settings))
     , capture_(std::move(capture))
     , options_(options)
@@ -96,14 +97,16 @@ void StreamingEncoder::Start()
         capture_->Stop();
         captureOpen_ = false;
     }
-    auto mp3 = std::make_unique<Mp3Encoder>(settings_.sampleRate, settings_.channels, settings_.kbps, options_.quality);
+    auto mp3 = std::make_unique<Mp3Encoder>(
+        settings_.sampleRate, settings_.channels, settings_.kbps, options_.quality);
     auto publisher = std::make_unique<IcecastPublisher>(TargetOf(settings_), options_.publishLimits);
     // Two seconds of sound: room for the streaming thread to be late, never a growing backlog.
     ring_ = std::make_unique<PcmRing>(settings_.channels, settings_.sampleRate * 2);
     stopRequested_ = false;
     abandoned_ = false;
     PcmRing* ring = ring_.get();
-    capture_->Start(settings_.sampleRate, settings_.channels,
+    capture_->Start(
+        settings_.sampleRate, settings_.channels,
         [ring](const std::int16_t* interleaved, int frames) { ring->Write(interleaved, frames); },
         [this](const QString& reason) {
             Abandon(QStringLiteral("The input device \"%1\" failed: %2").arg(settings_.inputSource, reason));

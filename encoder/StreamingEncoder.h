@@ -5,7 +5,6 @@
 #include "encoder/PcmCapture.h"
 
 #include <QString>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -21,7 +20,7 @@ class PcmRing;
 // Run states as the client reads them.
 enum EncoderRunState : int {
     kStateStarting = 1, // from start until the server accepts the source
-    kStateRunning = 2,  // publishing
+    kStateRunning = 2, // publishing
     kStateStopping = 4,
     kStateStopped = 5, // also after a failed connection or a lost one; never reconnects by itself
 };
@@ -36,11 +35,11 @@ public:
     using Clock = std::chrono::steady_clock;
 
     struct Options {
-        std::chrono::milliseconds connectTimeout {10000};
+        std::chrono::milliseconds connectTimeout { 10000 };
         // No captured sound for this long while publishing ends the stream: listeners would hear nothing.
-        std::chrono::milliseconds captureSilence {5000};
+        std::chrono::milliseconds captureSilence { 5000 };
         // Time granted to the last bytes when stopping.
-        std::chrono::milliseconds stopDrain {2000};
+        std::chrono::milliseconds stopDrain { 2000 };
         IcecastPublisher::Limits publishLimits {};
         int quality = 2;
     };
@@ -87,11 +86,11 @@ private:
     std::unique_ptr<PcmRing> ring_;
 
     std::thread thread_;
-    std::atomic<int> state_ {kStateStopped}; // written by owner and streaming thread, read by both
-    std::atomic<bool> stopRequested_ {false};
-    std::atomic<bool> abandoned_ {false};
-    std::atomic<bool> captureOpen_ {false}; // owner thread only
-    Clock::time_point connectDeadline_ {};  // owner thread writes before the thread starts
+    std::atomic<int> state_ { kStateStopped }; // written by owner and streaming thread, read by both
+    std::atomic<bool> stopRequested_ { false };
+    std::atomic<bool> abandoned_ { false };
+    std::atomic<bool> captureOpen_ { false }; // owner thread only
+    Clock::time_point connectDeadline_ {}; // owner thread writes before the thread starts
 
     mutable std::mutex mutex_; // guards lastError_, abandonReason_ and streamEnded_
     std::condition_variable endedCondition_;

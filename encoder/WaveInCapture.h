@@ -1,8 +1,7 @@
 #pragma once
 
-#include "encoder/PcmCapture.h"
-
 #include "audio/MMObj.h"
+#include "encoder/PcmCapture.h"
 
 #include <memory>
 

@@ -1,11 +1,9 @@
+#include "audio/MMWavIn.h"
 #include "encoder/EncoderProgram.h"
 #include "encoder/EncoderProtocol.h"
 #include "encoder/WaveInCapture.h"
 
-#include "audio/MMWavIn.h"
-
 #include <QCoreApplication>
-
 #include <cstdio>
 #include <cstring>
 

@@ -4,7 +4,6 @@
 #include "platform/ProgramFolder.h"
 
 #include <QDateTime>
-
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -26,10 +25,11 @@ static_assert(protocol::kOk == S_OK && protocol::kFail == E_FAIL && protocol::kI
 // Appends one line to the encoder's log, beside what the encoder writes there itself.
 void LogLine(const std::filesystem::path& log, const std::string& text)
 {
-    const std::string line = QStringLiteral("%1 ZoVeva[%2]: ")
-                                 .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")))
-                                 .arg(getpid())
-                                 .toStdString()
+    const std::string line
+        = QStringLiteral("%1 ZoVeva[%2]: ")
+              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")))
+              .arg(getpid())
+              .toStdString()
         + text + "\n";
     const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -155,11 +155,11 @@ std::shared_ptr<EncoderProcess> EncoderProcess::Launch(const EncoderProcessOptio
         // An unwritable program folder costs the log, not the stream.
         log = open("/dev/null", O_WRONLY | O_CLOEXEC);
     }
-    int pair[2] = {-1, -1};
-    int status[2] = {-1, -1};
+    int pair[2] = { -1, -1 };
+    int status[2] = { -1, -1 };
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0 || pipe2(status, O_CLOEXEC) != 0) {
         message = QStringLiteral("Cannot start the encoder: %1").arg(QString::fromLocal8Bit(strerror(errno)));
-        for (int fd : {log, pair[0], pair[1], status[0], status[1]}) {
+        for (int fd : { log, pair[0], pair[1], status[0], status[1] }) {
             if (fd >= 0) {
                 close(fd);
             }
@@ -174,7 +174,7 @@ std::shared_ptr<EncoderProcess> EncoderProcess::Launch(const EncoderProcessOptio
     // Everything the child needs is prepared here: after fork only async-signal-safe calls are allowed.
     std::string executable = options.executable.string();
     std::string flag = "--control";
-    char* argv[] = {executable.data(), flag.data(), nullptr};
+    char* argv[] = { executable.data(), flag.data(), nullptr };
     const pid_t parent = getpid();
 
     const pid_t pid = fork();
@@ -187,7 +187,7 @@ std::shared_ptr<EncoderProcess> EncoderProcess::Launch(const EncoderProcessOptio
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        for (int sig : { SIGINT, SIGTERM, SIGHUP, SIGPIPE }) {
             signal(sig, SIG_DFL);
         }
         dup2(childInput, 0);
@@ -206,7 +206,7 @@ std::shared_ptr<EncoderProcess> EncoderProcess::Launch(const EncoderProcessOptio
         _exit(127);
     }
     const int forkError = errno;
-    for (int fd : {childLog, childSocket, childStatus, childInput}) {
+    for (int fd : { childLog, childSocket, childStatus, childInput }) {
         if (fd >= 0) {
             close(fd);
         }
@@ -214,7 +214,8 @@ std::shared_ptr<EncoderProcess> EncoderProcess::Launch(const EncoderProcessOptio
     if (pid < 0) {
         close(status[0]);
         close(pair[0]);
-        message = QStringLiteral("Cannot start the encoder: %1").arg(QString::fromLocal8Bit(strerror(forkError)));
+        message
+            = QStringLiteral("Cannot start the encoder: %1").arg(QString::fromLocal8Bit(strerror(forkError)));
         return nullptr;
     }
     // The status pipe closes on a successful exec; otherwise it carries the exec's errno.
@@ -266,8 +267,8 @@ EncoderProcess::~EncoderProcess()
             note = " after it missed its time to end";
         }
         LogLine(log,
-            "encoder process " + std::to_string(pid) + " released: "
-                + (done == pid ? ExitText(status) : std::string("ended")) + note);
+            "encoder process " + std::to_string(pid)
+                + " released: " + (done == pid ? ExitText(status) : std::string("ended")) + note);
     }).detach();
 }
 
@@ -322,12 +323,13 @@ bool EncoderProcess::Alive()
     return true;
 }
 
-EncoderProcess::Answer EncoderProcess::Call(protocol::Op op, const QString& text, std::chrono::milliseconds timeout)
+EncoderProcess::Answer EncoderProcess::Call(
+    protocol::Op op, const QString& text, std::chrono::milliseconds timeout)
 {
     if (!Alive()) {
-        return {E_ENCODER_GONE, 0, goneReason_};
+        return { E_ENCODER_GONE, 0, goneReason_ };
     }
-    const std::string request = protocol::EncodeRequest({op, text.toStdString()});
+    const std::string request = protocol::EncodeRequest({ op, text.toStdString() });
     std::size_t sent = 0;
     while (sent < request.size()) {
         const ssize_t n = send(socket_, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
@@ -336,7 +338,7 @@ EncoderProcess::Answer EncoderProcess::Call(protocol::Op op, const QString& text
         }
         if (n <= 0) {
             MarkGone(QStringLiteral("The encoder process stopped taking requests"), true);
-            return {E_ENCODER_GONE, 0, goneReason_};
+            return { E_ENCODER_GONE, 0, goneReason_ };
         }
         sent += static_cast<std::size_t>(n);
     }
@@ -346,23 +348,26 @@ EncoderProcess::Answer EncoderProcess::Call(protocol::Op op, const QString& text
             const auto reply = protocol::DecodeReply(*frame);
             if (!reply) {
                 MarkGone(QStringLiteral("The encoder process sent a malformed answer"), true);
-                return {E_ENCODER_GONE, 0, goneReason_};
+                return { E_ENCODER_GONE, 0, goneReason_ };
             }
-            return {reply->result, reply->value, QString::fromUtf8(reply->message)};
+            return { reply->result, reply->value, QString::fromUtf8(reply->message) };
         }
         if (reader_.Broken()) {
             MarkGone(QStringLiteral("The encoder process sent a malformed answer"), true);
-            return {E_ENCODER_GONE, 0, goneReason_};
+            return { E_ENCODER_GONE, 0, goneReason_ };
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd wait {socket_, POLLIN, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd wait { socket_, POLLIN, 0 };
         const int ready = left.count() > 0 ? poll(&wait, 1, static_cast<int>(left.count())) : 0;
         if (ready < 0 && errno == EINTR) {
             continue;
         }
         if (ready == 0) {
-            MarkGone(QStringLiteral("The encoder process did not answer within %1 s").arg(timeout.count() / 1000.0), true);
-            return {E_ENCODER_GONE, 0, goneReason_};
+            MarkGone(QStringLiteral("The encoder process did not answer within %1 s")
+                         .arg(timeout.count() / 1000.0),
+                true);
+            return { E_ENCODER_GONE, 0, goneReason_ };
         }
         char buffer[4096];
         const ssize_t n = recv(socket_, buffer, sizeof buffer, 0);
@@ -371,7 +376,7 @@ EncoderProcess::Answer EncoderProcess::Call(protocol::Op op, const QString& text
         }
         if (n <= 0) {
             MarkGone(QStringLiteral("The encoder process has ended"), false);
-            return {E_ENCODER_GONE, 0, goneReason_};
+            return { E_ENCODER_GONE, 0, goneReason_ };
         }
         reader_.Append(std::string_view(buffer, static_cast<std::size_t>(n)));
     }

@@ -9,7 +9,6 @@
 #include "station/EncoderContract.h"
 
 #include <QString>
-
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -22,11 +21,11 @@ struct EncoderProcessOptions {
     // Where the encoder writes its log (its standard error) and where its exit is recorded.
     std::filesystem::path logFile;
     // Bounds for the answer to one request; a process that misses one is ended and reads as stopped.
-    std::chrono::milliseconds loadTimeout {8000};
-    std::chrono::milliseconds startTimeout {8000};
-    std::chrono::milliseconds callTimeout {3000};
+    std::chrono::milliseconds loadTimeout { 8000 };
+    std::chrono::milliseconds startTimeout { 8000 };
+    std::chrono::milliseconds callTimeout { 3000 };
     // Time a released process gets to close its stream before it is killed.
-    std::chrono::milliseconds releaseTimeout {6000};
+    std::chrono::milliseconds releaseTimeout { 6000 };
     // The log is moved aside to "<log>.1" when it grows beyond this at a start.
     std::uintmax_t logLimit = 1024 * 1024;
 };
@@ -68,7 +67,7 @@ private:
     int socket_;
     bool reaped_ = false;
     QString goneReason_; // empty while the process answers
-    QString exitText_;   // how it ended, once reaped
+    QString exitText_; // how it ended, once reaped
     protocol::FrameReader reader_;
 };
 

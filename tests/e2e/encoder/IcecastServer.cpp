@@ -4,18 +4,16 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QThread>
-
 #include <arpa/inet.h>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <chrono>
-#include <cstdio>
 
 extern char** environ;
 
@@ -136,7 +134,7 @@ bool IcecastServer::Start(QString* error)
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     char program[] = "icecast2";
     char flag[] = "-c";
-    char* argv[] = {program, flag, const_cast<char*>(configBytes.constData()), nullptr};
+    char* argv[] = { program, flag, const_cast<char*>(configBytes.constData()), nullptr };
     const int spawned = posix_spawnp(&pid_, "icecast2", &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
@@ -213,7 +211,8 @@ void IcecastServer::Thaw()
 
 QJsonObject IcecastServer::Status() const
 {
-    const QByteArray body = RunCommand(QStringLiteral("curl -s --max-time 2 '%1'").arg(Url(QStringLiteral("/status-json.xsl"))));
+    const QByteArray body = RunCommand(
+        QStringLiteral("curl -s --max-time 2 '%1'").arg(Url(QStringLiteral("/status-json.xsl"))));
     QJsonParseError parse {};
     const QJsonDocument document = QJsonDocument::fromJson(body, &parse);
     if (parse.error != QJsonParseError::NoError || !document.object().contains(QStringLiteral("icestats"))) {
@@ -225,7 +224,7 @@ QJsonObject IcecastServer::Status() const
 bool IcecastServer::HasSource(const QString& mount) const
 {
     const QJsonValue sources = Status().value(QStringLiteral("source"));
-    const QJsonArray list = sources.isArray() ? sources.toArray() : QJsonArray {sources};
+    const QJsonArray list = sources.isArray() ? sources.toArray() : QJsonArray { sources };
     for (const QJsonValue& source : list) {
         if (source.toObject().value(QStringLiteral("listenurl")).toString().endsWith(mount)) {
             return true;
@@ -236,7 +235,8 @@ bool IcecastServer::HasSource(const QString& mount) const
 
 bool IcecastServer::WaitForSource(const QString& mount, double seconds) const
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int>(seconds * 1000));
+    const auto deadline
+        = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int>(seconds * 1000));
     while (!HasSource(mount)) {
         if (std::chrono::steady_clock::now() > deadline) {
             return false;

@@ -4,7 +4,6 @@
 #include <QJsonObject>
 #include <QString>
 #include <QTemporaryDir>
-
 #include <sys/types.h>
 
 namespace zv::test {
@@ -15,7 +14,7 @@ class IcecastServer {
 public:
     struct Config {
         QString address = QStringLiteral("127.0.0.1"); // numeric: Icecast does not resolve it
-        quint16 port = 0;                              // 0: a free one
+        quint16 port = 0; // 0: a free one
         QString sourcePassword = QStringLiteral("segredo-de-teste");
     };
 
@@ -29,7 +28,7 @@ public:
     // `error`, when it does not come up.
     bool Start(QString* error = nullptr);
     void Stop();
-    void Kill();   // SIGKILL, as a crash would
+    void Kill(); // SIGKILL, as a crash would
     void Freeze(); // SIGSTOP: the process keeps its sockets but reads nothing
     void Thaw();
     bool Running() const { return pid_ > 0; }

@@ -1,15 +1,12 @@
 // The client's proxy and real zoveva-encoder processes: requests, failures with the encoder's own
 // message, dead and hung processes, and no process left behind.
 #include "EncodingFiles.h"
-
 #include "station/EncoderProcess.h"
-
-#include <gtest/gtest.h>
 
 #include <QFile>
 #include <QTemporaryDir>
-
 #include <csignal>
+#include <gtest/gtest.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -93,7 +90,8 @@ protected:
 
 QByteArray EncodingFile(const QString& broadcast, const QString& profile)
 {
-    return QStringLiteral(R"(<Encoding><Description Title="t"/><SourceGroups><SourceGroup><Source InputSource="x"/></SourceGroup></SourceGroups>%1<Profile><![CDATA[%2]]></Profile></Encoding>)")
+    return QStringLiteral(
+        R"(<Encoding><Description Title="t"/><SourceGroups><SourceGroup><Source InputSource="x"/></SourceGroup></SourceGroups>%1<Profile><![CDATA[%2]]></Profile></Encoding>)")
         .arg(broadcast, profile)
         .toUtf8();
 }
@@ -104,24 +102,35 @@ QByteArray EncodingFile(const QString& broadcast, const QString& profile)
 // object then ends its process.
 TEST_F(EncoderProcessTest, ABadEncodingFileFailsTheLoadWithItsReasonAndLeavesNoProcess)
 {
-    const QString ok = QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="p" SourcePassword="s"/>)");
+    const QString ok
+        = QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="p" SourcePassword="s"/>)");
     const QString profile = QStringLiteral(R"(<a bitrate="32000" nSamplesPerSec="32000"/>)");
     const struct {
         const char* name;
         QByteArray content;
         const char* expected;
     } cases[] = {
-        {"missing.xml", {}, "cannot be read"},
-        {"malformed.xml", "<Encoding><Broadcast", "not well-formed"},
-        {"nodes.xml", "<Encoding><Description/></Encoding>", "SourceGroups is missing"},
-        {"bitrate.xml", EncodingFile(ok, QStringLiteral(R"(<a bitrate="44100" nSamplesPerSec="32000"/>)")), "unknown bitrate \"44100\""},
-        {"port.xml", EncodingFile(QStringLiteral(R"(<Broadcast PublishServer="h:oito" PublishingPoint="p" SourcePassword="s"/>)"), profile), "invalid port \"oito\""},
-        {"point.xml", EncodingFile(QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="" SourcePassword="s"/>)"), profile), "publishing point"},
-        {"device.xml", EncodingFile(ok, profile), "Unknown input device \"x\""},
+        { "missing.xml", {}, "cannot be read" },
+        { "malformed.xml", "<Encoding><Broadcast", "not well-formed" },
+        { "nodes.xml", "<Encoding><Description/></Encoding>", "SourceGroups is missing" },
+        { "bitrate.xml", EncodingFile(ok, QStringLiteral(R"(<a bitrate="44100" nSamplesPerSec="32000"/>)")),
+            "unknown bitrate \"44100\"" },
+        { "port.xml",
+            EncodingFile(QStringLiteral(
+                             R"(<Broadcast PublishServer="h:oito" PublishingPoint="p" SourcePassword="s"/>)"),
+                profile),
+            "invalid port \"oito\"" },
+        { "point.xml",
+            EncodingFile(
+                QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="" SourcePassword="s"/>)"),
+                profile),
+            "publishing point" },
+        { "device.xml", EncodingFile(ok, profile), "Unknown input device \"x\"" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const QString path = c.content.isNull() ? dir_.filePath(QString::fromLatin1(c.name)) : File(QString::fromLatin1(c.name), c.content);
+        const QString path = c.content.isNull() ? dir_.filePath(QString::fromLatin1(c.name))
+                                                : File(QString::fromLatin1(c.name), c.content);
         pid_t pid = 0;
         auto app = Create(&pid);
         try {
@@ -174,7 +183,8 @@ TEST_F(EncoderProcessTest, ADeadOrHungEncoderReadsAsStoppedAndItsEndIsLogged)
     EXPECT_EQ(Encoder(*app)->AcknowledgeStopped(), S_OK);
     EXPECT_EQ(Encoder(*app)->Stop(), S_OK);
     EXPECT_EQ(Encoder(*app)->Start(), E_ENCODER_GONE);
-    EXPECT_TRUE(Log().contains(QStringLiteral("encoder process %1 ended: killed by signal 9").arg(crashed))) << Log().toStdString();
+    EXPECT_TRUE(Log().contains(QStringLiteral("encoder process %1 ended: killed by signal 9").arg(crashed)))
+        << Log().toStdString();
     app.reset();
 
     options_.callTimeout = 1s;
@@ -193,9 +203,11 @@ TEST_F(EncoderProcessTest, ADeadOrHungEncoderReadsAsStoppedAndItsEndIsLogged)
 // The client killed outright: the encoder ends with it (parent-death signal, end of the socket).
 TEST_F(EncoderProcessTest, AKilledClientLeavesNoEncoderBehind)
 {
-    const QString stub = qEnvironmentVariable("ZOVEVA_BIN_DIR") + QStringLiteral("/../tests/zoveva-e2e-encoder-client-stub");
-    const QString command = QStringLiteral("'%1' '%2' '%3'").arg(stub, QString::fromStdString(options_.executable.string()),
-        QString::fromStdString(options_.logFile.string()));
+    const QString stub
+        = qEnvironmentVariable("ZOVEVA_BIN_DIR") + QStringLiteral("/../tests/zoveva-e2e-encoder-client-stub");
+    const QString command = QStringLiteral("'%1' '%2' '%3'")
+                                .arg(stub, QString::fromStdString(options_.executable.string()),
+                                    QString::fromStdString(options_.logFile.string()));
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     const pid_t client = fork();
@@ -219,5 +231,6 @@ TEST_F(EncoderProcessTest, AKilledClientLeavesNoEncoderBehind)
     waitpid(client, &status, 0);
     EXPECT_TRUE(GoneWithin(encoder, 6s));
     // It closed its stream and ended on its own, not by a kill.
-    EXPECT_TRUE(Log().contains(QStringLiteral("zoveva-encoder[%1]: ended").arg(encoder))) << Log().toStdString();
+    EXPECT_TRUE(Log().contains(QStringLiteral("zoveva-encoder[%1]: ended").arg(encoder)))
+        << Log().toStdString();
 }

@@ -3,21 +3,18 @@
 #include "EncodingFiles.h"
 #include "IcecastServer.h"
 #include "StreamCheck.h"
-
 #include "station/EncoderProcess.h"
-
-#include <gtest/gtest.h>
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -42,7 +39,8 @@ protected:
 
     QString Server() const { return QStringLiteral("%1:%2").arg(server_.Address()).arg(server_.Port()); }
 
-    QString File(const QString& user, int bitrateCode = 32000, const QString& server = {}, const QString& password = {})
+    QString File(const QString& user, int bitrateCode = 32000, const QString& server = {},
+        const QString& password = {})
     {
         return zv::test::WriteEncodingFile(dir_.path(), user, kTone, server.isEmpty() ? Server() : server,
             password.isEmpty() ? server_.Password() : password, bitrateCode);
@@ -73,14 +71,17 @@ protected:
         return state;
     }
 
-    // Polls as the client does (only faster) until the state is reached or the bound passes; the time it took.
-    static std::chrono::milliseconds Until(IEncoderApp& app, std::int32_t state, std::chrono::milliseconds bound)
+    // Polls as the client does (only faster) until the state is reached or the bound passes; the time it
+    // took.
+    static std::chrono::milliseconds Until(
+        IEncoderApp& app, std::int32_t state, std::chrono::milliseconds bound)
     {
         const auto start = std::chrono::steady_clock::now();
         while (State(app) != state && std::chrono::steady_clock::now() - start < bound) {
             std::this_thread::sleep_for(20ms);
         }
-        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
     }
 
     QString Log() const
@@ -113,7 +114,7 @@ TEST_F(PublishTest, EachProfileRowReachesAListenerAsTheToneAtItsBitrateAndRate)
         int code;
         int kbps;
         int rate;
-    } rows[] = {{32000, 32, 32000}, {64008, 64, 48000}, {96000, 96, 48000}, {128016, 128, 48000}};
+    } rows[] = { { 32000, 32, 32000 }, { 64008, 64, 48000 }, { 96000, 96, 48000 }, { 128016, 128, 48000 } };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.code);
         const QString user = QStringLiteral("perfil%1").arg(row.code);
@@ -136,7 +137,7 @@ TEST_F(PublishTest, EachProfileRowReachesAListenerAsTheToneAtItsBitrateAndRate)
         EXPECT_EQ(State(*app), EncoderRunState::Stopped);
         EXPECT_EQ(Encoder(*app)->AcknowledgeStopped(), S_OK);
         app.reset();
-        EXPECT_EQ(LoggedStates(), (std::vector<int> {1, 2, 4, 5})) << Log().toStdString();
+        EXPECT_EQ(LoggedStates(), (std::vector<int> { 1, 2, 4, 5 })) << Log().toStdString();
         QFile::remove(QString::fromStdString(options_.logFile.string()));
     }
 }
@@ -165,9 +166,10 @@ TEST_F(PublishTest, ARefusedSourceEndsInStateFiveWithItsReasonInTheLog)
 {
     auto wrong = Start(File(QStringLiteral("senha"), 32000, {}, QStringLiteral("errada")));
     EXPECT_LT(Until(*wrong, EncoderRunState::Stopped, 10s), 2s);
-    EXPECT_TRUE(Log().contains(QStringLiteral("The server refused the source: wrong source password, or the publishing "
-                                              "point is already in use (server %1, publishing point /senha)")
-                                   .arg(Server())))
+    EXPECT_TRUE(Log().contains(
+        QStringLiteral("The server refused the source: wrong source password, or the publishing "
+                       "point is already in use (server %1, publishing point /senha)")
+            .arg(Server())))
         << Log().toStdString();
 
     auto first = Start(File(QStringLiteral("ocupado")));
@@ -192,11 +194,13 @@ TEST_F(PublishTest, AServerThatGoesSilentIsGivenUpWithinItsBound)
     ASSERT_EQ(listen(mute, 4), 0); // the kernel completes the handshake; nobody ever answers
     socklen_t length = sizeof in;
     getsockname(mute, reinterpret_cast<sockaddr*>(&in), &length);
-    auto waiting = Start(File(QStringLiteral("mudo"), 32000, QStringLiteral("127.0.0.1:%1").arg(ntohs(in.sin_port))));
+    auto waiting
+        = Start(File(QStringLiteral("mudo"), 32000, QStringLiteral("127.0.0.1:%1").arg(ntohs(in.sin_port))));
     const auto connectTime = Until(*waiting, EncoderRunState::Stopped, 20s);
     EXPECT_GE(connectTime, 9s);
     EXPECT_LT(connectTime, 12s);
-    EXPECT_TRUE(Log().contains(QStringLiteral("did not accept the source within 10 s"))) << Log().toStdString();
+    EXPECT_TRUE(Log().contains(QStringLiteral("did not accept the source within 10 s")))
+        << Log().toStdString();
     close(mute);
     waiting.reset();
 
@@ -224,7 +228,8 @@ TEST_F(PublishTest, RunsAloneFromATerminalUntilInterrupted)
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>(path.constData()), nullptr};
+        char* argv[]
+            = { const_cast<char*>(program.constData()), const_cast<char*>(path.constData()), nullptr };
         pid_t pid = -1;
         posix_spawn(&pid, program.constData(), &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
@@ -239,7 +244,8 @@ TEST_F(PublishTest, RunsAloneFromATerminalUntilInterrupted)
     const pid_t pid = run(File(QStringLiteral("terminal"), 96000), output);
     ASSERT_GT(pid, 0);
     const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!read(output).contains(QStringLiteral("state 2 (running)")) && std::chrono::steady_clock::now() < deadline) {
+    while (!read(output).contains(QStringLiteral("state 2 (running)"))
+        && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(50ms);
     }
     EXPECT_TRUE(server_.WaitForSource(QStringLiteral("/terminal"), 5)) << read(output).toStdString();
@@ -256,7 +262,8 @@ TEST_F(PublishTest, RunsAloneFromATerminalUntilInterrupted)
     }
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     const QString printed = read(output);
-    for (const char* line : {"state 1 (starting)", "state 2 (running)", "state 4 (stopping)", "state 5 (stopped)"}) {
+    for (const char* line :
+        { "state 1 (starting)", "state 2 (running)", "state 4 (stopping)", "state 5 (stopped)" }) {
         EXPECT_TRUE(printed.contains(QString::fromLatin1(line))) << line << "\n" << printed.toStdString();
     }
 
@@ -269,5 +276,6 @@ TEST_F(PublishTest, RunsAloneFromATerminalUntilInterrupted)
     const pid_t refused = run(bad, output);
     waitpid(refused, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
-    EXPECT_TRUE(read(output).contains(QStringLiteral("the element Description is missing"))) << read(output).toStdString();
+    EXPECT_TRUE(read(output).contains(QStringLiteral("the element Description is missing")))
+        << read(output).toStdString();
 }

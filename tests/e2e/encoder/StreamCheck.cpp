@@ -7,7 +7,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
-
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -27,11 +26,12 @@ DecodedStream Decode(const QByteArray& mp3)
     file.close();
 
     int code = 0;
-    const QByteArray probe = RunCommand(
-        QStringLiteral("ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,sample_rate,bit_rate -of json '%1'")
-            .arg(path),
+    const QByteArray probe = RunCommand(QStringLiteral("ffprobe -v error -select_streams a:0 -show_entries "
+                                                       "stream=codec_name,sample_rate,bit_rate -of json '%1'")
+                                            .arg(path),
         &code);
-    const QJsonArray streams = QJsonDocument::fromJson(probe).object().value(QStringLiteral("streams")).toArray();
+    const QJsonArray streams
+        = QJsonDocument::fromJson(probe).object().value(QStringLiteral("streams")).toArray();
     if (code != 0 || streams.isEmpty()) {
         result.error = QStringLiteral("ffprobe refused the stream: %1").arg(QString::fromUtf8(probe));
         return result;
@@ -41,7 +41,8 @@ DecodedStream Decode(const QByteArray& mp3)
     result.sampleRate = stream.value(QStringLiteral("sample_rate")).toString().toInt();
     result.bitRate = stream.value(QStringLiteral("bit_rate")).toString().toInt();
 
-    const QByteArray pcm = RunCommand(QStringLiteral("ffmpeg -v error -i '%1' -f s16le -ac 1 -").arg(path), &code);
+    const QByteArray pcm
+        = RunCommand(QStringLiteral("ffmpeg -v error -i '%1' -f s16le -ac 1 -").arg(path), &code);
     if (code != 0 || result.sampleRate == 0) {
         result.error = QStringLiteral("ffmpeg could not decode the stream");
         return result;
@@ -50,7 +51,8 @@ DecodedStream Decode(const QByteArray& mp3)
     std::memcpy(samples.data(), pcm.constData(), samples.size() * 2);
     result.seconds = static_cast<double>(samples.size()) / result.sampleRate;
     // Skip the decoder's start-up, then count upward zero crossings.
-    const std::size_t from = std::min<std::size_t>(samples.size(), static_cast<std::size_t>(result.sampleRate / 10));
+    const std::size_t from
+        = std::min<std::size_t>(samples.size(), static_cast<std::size_t>(result.sampleRate / 10));
     int crossings = 0;
     for (std::size_t i = from + 1; i < samples.size(); ++i) {
         if (samples[i - 1] < 0 && samples[i] >= 0) {

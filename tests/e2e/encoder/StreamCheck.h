@@ -9,10 +9,10 @@ namespace zv::test {
 struct DecodedStream {
     QString codec;
     int sampleRate = 0;
-    int bitRate = 0;          // bit/s, from the stream's frames
-    double seconds = 0;       // of decoded sound
-    double frequency = 0;     // dominant tone, from zero crossings
-    QString error;            // set when the decoder refused the bytes
+    int bitRate = 0; // bit/s, from the stream's frames
+    double seconds = 0; // of decoded sound
+    double frequency = 0; // dominant tone, from zero crossings
+    QString error; // set when the decoder refused the bytes
 };
 
 // Decodes MP3 bytes with ffprobe and ffmpeg.

@@ -3,23 +3,20 @@
 // inside the namespace of tests/e2e/netns-run.sh, where ns1/ns2.zoveva.test are 127.0.0.2/.3.
 #include "IcecastServer.h"
 #include "StreamCheck.h"
-
 #include "platform/Clock.h"
 #include "station/EncoderProcess.h"
 #include "station/Messages.h"
 #include "station/StationController.h"
-
-#include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDomDocument>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-
-#include <cstdio>
-#include <netdb.h>
 #include <arpa/inet.h>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <netdb.h>
 
 using namespace std::chrono_literals;
 using zv::test::IcecastServer;
@@ -57,7 +54,10 @@ struct Window final : IStationWindow {
 
 struct Fields final : ISettingsFields {
     QString RadioName() const override { return QStringLiteral("Rádio de Ensaio"); }
-    std::optional<QString> SelectedSoundCard() const override { return QStringLiteral("Synthetic tone 1 kHz"); }
+    std::optional<QString> SelectedSoundCard() const override
+    {
+        return QStringLiteral("Synthetic tone 1 kHz");
+    }
     QString UserName() const override { return QStringLiteral("radio1"); }
 };
 
@@ -81,18 +81,21 @@ TEST(Supervision, FailsOverToTheSecondMirrorAndRestartsWhenTheServerReturns)
     }
     static int argc = 1;
     static char name[] = "zoveva-e2e-encoder-supervision";
-    static char* argv[] = {name, nullptr};
+    static char* argv[] = { name, nullptr };
     QCoreApplication app(argc, argv);
 
     // The program folder: the installed template, the settings, the user's first encoding file.
     QTemporaryDir folder;
     const QString bin = qEnvironmentVariable("ZOVEVA_BIN_DIR");
-    ASSERT_TRUE(QFile::copy(bin + QStringLiteral("/padrao.xml"), folder.filePath(QStringLiteral("padrao.xml"))));
-    ASSERT_TRUE(QFile::copy(bin + QStringLiteral("/padrao.xml"), folder.filePath(QStringLiteral("radio1.xml"))));
+    ASSERT_TRUE(
+        QFile::copy(bin + QStringLiteral("/padrao.xml"), folder.filePath(QStringLiteral("padrao.xml"))));
+    ASSERT_TRUE(
+        QFile::copy(bin + QStringLiteral("/padrao.xml"), folder.filePath(QStringLiteral("radio1.xml"))));
     QFile config(folder.filePath(QStringLiteral("cfg.ini")));
     ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write("[Geral]\r\nUsuario=radio1\r\nRadio=Radio de Ensaio\r\nKbps=32000\r\nServidor=zoveva.test\r\n"
-                 "ServerDefault=ns1\r\n");
+    config.write(
+        "[Geral]\r\nUsuario=radio1\r\nRadio=Radio de Ensaio\r\nKbps=32000\r\nServidor=zoveva.test\r\n"
+        "ServerDefault=ns1\r\n");
     config.close();
     QFile templ(folder.filePath(QStringLiteral("padrao.xml")));
     ASSERT_TRUE(templ.open(QIODevice::ReadOnly));
@@ -119,7 +122,8 @@ TEST(Supervision, FailsOverToTheSecondMirrorAndRestartsWhenTheServerReturns)
     Boxes boxes;
     Window window;
     Fields fields;
-    auto station = std::make_unique<TStationController>(folder.path().toStdString(), clock, factory, boxes, window);
+    auto station
+        = std::make_unique<TStationController>(folder.path().toStdString(), clock, factory, boxes, window);
     station->SetSettingsFields(&fields);
     station->Create();
 
@@ -128,7 +132,8 @@ TEST(Supervision, FailsOverToTheSecondMirrorAndRestartsWhenTheServerReturns)
     const double failOver = RunUntil(
         [&] {
             sawStoppedOnNs1 = sawStoppedOnNs1
-                || (station->RunState == EncoderRunState::Stopped && station->CurrentServer == QStringLiteral("ns1.zoveva.test"));
+                || (station->RunState == EncoderRunState::Stopped
+                    && station->CurrentServer == QStringLiteral("ns1.zoveva.test"));
             return station->RunState == EncoderRunState::Running;
         },
         100s);

@@ -6,8 +6,8 @@ using namespace zv::protocol;
 
 TEST(EncoderProtocol, FramesSurviveArbitrarySplits)
 {
-    const std::string stream = EncodeRequest({Op::Load, "/tmp/ré sumé.xml"}) + EncodeRequest({Op::RunState, {}})
-        + EncodeReply({kFail, 5, "Encoding file: bad"});
+    const std::string stream = EncodeRequest({ Op::Load, "/tmp/ré sumé.xml" })
+        + EncodeRequest({ Op::RunState, {} }) + EncodeReply({ kFail, 5, "Encoding file: bad" });
     FrameReader reader;
     std::vector<std::string> frames;
     for (char byte : stream) {

@@ -1,10 +1,9 @@
 #include "encoder/EncoderSettings.h"
 
-#include <gtest/gtest.h>
-
 #include <QDomDocument>
 #include <QFile>
 #include <QTemporaryDir>
+#include <gtest/gtest.h>
 
 using zv::EEncodingFileError;
 using zv::ParseEncodingFile;
@@ -12,10 +11,12 @@ using zv::ParseEncodingFile;
 namespace {
 
 // A minimal encoding file as the client writes it; `profile` is the embedded profile text.
-QByteArray File(const QString& broadcast = QStringLiteral(
-                    R"(<Broadcast PublishServer="ns1.example.test" PublishingPoint="radio1" PublishPort="8000" )"
-                    R"(SourceUser="source" SourcePassword="pw"/>)"),
-    const QString& profile = QStringLiteral(R"(<profile bitrate="64008" nSamplesPerSec="48000" nChannels="2"/>)"))
+QByteArray File(
+    const QString& broadcast = QStringLiteral(
+        R"(<Broadcast PublishServer="ns1.example.test" PublishingPoint="radio1" PublishPort="8000" )"
+        R"(SourceUser="source" SourcePassword="pw"/>)"),
+    const QString& profile
+    = QStringLiteral(R"(<profile bitrate="64008" nSamplesPerSec="48000" nChannels="2"/>)"))
 {
     return QStringLiteral(R"(<?xml version="1.0"?>
 <WMEncoder>
@@ -62,10 +63,14 @@ TEST(EncoderSettings, MapsEachProfileRowToItsMp3Rate)
         const char* bitrate;
         const char* rate;
         int kbps;
-    } rows[] = {{"32000", "32000", 32}, {"64008", "48000", 64}, {"96000", "48000", 96}, {"128016", "48000", 128}};
+    } rows[] = { { "32000", "32000", 32 }, { "64008", "48000", 64 }, { "96000", "48000", 96 },
+        { "128016", "48000", 128 } };
     for (const auto& row : rows) {
-        const auto profile = QStringLiteral(R"(<x bitrate="%1" nSamplesPerSec="%2"/>)").arg(row.bitrate, row.rate);
-        const auto settings = ParseEncodingFile(File(QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="p" SourcePassword="pw"/>)"), profile),
+        const auto profile
+            = QStringLiteral(R"(<x bitrate="%1" nSamplesPerSec="%2"/>)").arg(row.bitrate, row.rate);
+        const auto settings = ParseEncodingFile(
+            File(QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="p" SourcePassword="pw"/>)"),
+                profile),
             QStringLiteral("u.xml"));
         EXPECT_EQ(settings.kbps, row.kbps) << row.bitrate;
         EXPECT_EQ(settings.sampleRate, QString::fromLatin1(row.rate).toInt()) << row.bitrate;
@@ -79,14 +84,16 @@ TEST(EncoderSettings, PortComesFromThePublishServerBeforeTheTemplate)
         const char* host;
         int port;
     } cases[] = {
-        {"h.test", "h.test", 8100},          // template's port
-        {"h.test:9000", "h.test", 9000},     // server's own port wins
-        {"[::1]:9001", "::1", 9001},         // bracketed IPv6 with port
-        {"::1", "::1", 8100},                // bare IPv6, no port
-        {"127.0.0.2", "127.0.0.2", 8100},
+        { "h.test", "h.test", 8100 }, // template's port
+        { "h.test:9000", "h.test", 9000 }, // server's own port wins
+        { "[::1]:9001", "::1", 9001 }, // bracketed IPv6 with port
+        { "::1", "::1", 8100 }, // bare IPv6, no port
+        { "127.0.0.2", "127.0.0.2", 8100 },
     };
     for (const auto& c : cases) {
-        const auto broadcast = QStringLiteral(R"(<Broadcast PublishServer="%1" PublishingPoint="p" PublishPort="8100" SourcePassword="pw"/>)").arg(c.server);
+        const auto broadcast = QStringLiteral(
+            R"(<Broadcast PublishServer="%1" PublishingPoint="p" PublishPort="8100" SourcePassword="pw"/>)")
+                                   .arg(c.server);
         const auto settings = ParseEncodingFile(File(broadcast), QStringLiteral("u.xml"));
         EXPECT_EQ(settings.host, QString::fromLatin1(c.host)) << c.server;
         EXPECT_EQ(settings.port, c.port) << c.server;
@@ -95,38 +102,60 @@ TEST(EncoderSettings, PortComesFromThePublishServerBeforeTheTemplate)
 
 TEST(EncoderSettings, RefusesBadFilesWithAMessageThatSaysWhatIsWrong)
 {
-    const QString okBroadcast = QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="p" SourcePassword="pw"/>)");
+    const QString okBroadcast
+        = QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="p" SourcePassword="pw"/>)");
     const struct {
         QByteArray content;
         const char* expected;
     } cases[] = {
-        {"", "not well-formed"},
-        {"<a><b>", "not well-formed"},
-        {File().replace("<Description Title=\"Rádio Um\"/>", ""), "element Description is missing"},
-        {File().replace("<SourceGroup>", "<Group>").replace("</SourceGroup>", "</Group>"), "SourceGroups/SourceGroup is missing"},
-        {File().replace("InputSource=\"Line In\"", ""), "no input device"},
-        {File(QStringLiteral("<Other/>")), "element Broadcast is missing"},
-        {File(QStringLiteral(R"(<Broadcast PublishingPoint="p" SourcePassword="pw"/>)")), "no publish server"},
-        {File(QStringLiteral(R"(<Broadcast PublishServer="h:80a" PublishingPoint="p" SourcePassword="pw"/>)")), "invalid port \"80a\""},
-        {File(QStringLiteral(R"(<Broadcast PublishServer="h:70000" PublishingPoint="p" SourcePassword="pw"/>)")), "invalid port \"70000\""},
-        {File(QStringLiteral(R"(<Broadcast PublishServer="h:" PublishingPoint="p" SourcePassword="pw"/>)")), "invalid port \"\""},
-        {File(QStringLiteral(R"(<Broadcast PublishServer="h" PublishPort="x1" PublishingPoint="p" SourcePassword="pw"/>)")), "invalid port \"x1\""},
-        {File(QStringLiteral(R"(<Broadcast PublishServer="bad host" PublishingPoint="p" SourcePassword="pw"/>)")), "invalid host name"},
-        {File(QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="" SourcePassword="pw"/>)")), "publishing point"},
-        {File(QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="  / " SourcePassword="pw"/>)")), "publishing point"},
-        {File(QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="p"/>)")), "no source password"},
-        {File(okBroadcast, QStringLiteral("<profile/>")), "no audio profile"},
-        {File(okBroadcast, QStringLiteral(R"(<x bitrate="12801" nSamplesPerSec="48000"/>)")), "unknown bitrate \"12801\""},
-        {File(okBroadcast, QStringLiteral(R"(<x bitrate="-32000" nSamplesPerSec="48000"/>)")), "unknown bitrate"},
-        {File(okBroadcast, QStringLiteral(R"(<x bitrate="64008"/>)")), "no nSamplesPerSec"},
-        {File(okBroadcast, QStringLiteral(R"(<x bitrate="64008" nSamplesPerSec="47999"/>)")), "unsupported sample rate"},
-        {File(okBroadcast, QStringLiteral(R"(<x bitrate="128016" nSamplesPerSec="8000"/>)")), "cannot be encoded at 8000 Hz"},
-        {File(okBroadcast, QStringLiteral(R"(<x bitrate="64008" nSamplesPerSec="48000" nChannels="6"/>)")), "channel count"},
+        { "", "not well-formed" },
+        { "<a><b>", "not well-formed" },
+        { File().replace("<Description Title=\"Rádio Um\"/>", ""), "element Description is missing" },
+        { File().replace("<SourceGroup>", "<Group>").replace("</SourceGroup>", "</Group>"),
+            "SourceGroups/SourceGroup is missing" },
+        { File().replace("InputSource=\"Line In\"", ""), "no input device" },
+        { File(QStringLiteral("<Other/>")), "element Broadcast is missing" },
+        { File(QStringLiteral(R"(<Broadcast PublishingPoint="p" SourcePassword="pw"/>)")),
+            "no publish server" },
+        { File(QStringLiteral(
+              R"(<Broadcast PublishServer="h:80a" PublishingPoint="p" SourcePassword="pw"/>)")),
+            "invalid port \"80a\"" },
+        { File(QStringLiteral(
+              R"(<Broadcast PublishServer="h:70000" PublishingPoint="p" SourcePassword="pw"/>)")),
+            "invalid port \"70000\"" },
+        { File(QStringLiteral(R"(<Broadcast PublishServer="h:" PublishingPoint="p" SourcePassword="pw"/>)")),
+            "invalid port \"\"" },
+        { File(QStringLiteral(
+              R"(<Broadcast PublishServer="h" PublishPort="x1" PublishingPoint="p" SourcePassword="pw"/>)")),
+            "invalid port \"x1\"" },
+        { File(QStringLiteral(
+              R"(<Broadcast PublishServer="bad host" PublishingPoint="p" SourcePassword="pw"/>)")),
+            "invalid host name" },
+        { File(QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="" SourcePassword="pw"/>)")),
+            "publishing point" },
+        { File(
+              QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="  / " SourcePassword="pw"/>)")),
+            "publishing point" },
+        { File(QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="p"/>)")),
+            "no source password" },
+        { File(okBroadcast, QStringLiteral("<profile/>")), "no audio profile" },
+        { File(okBroadcast, QStringLiteral(R"(<x bitrate="12801" nSamplesPerSec="48000"/>)")),
+            "unknown bitrate \"12801\"" },
+        { File(okBroadcast, QStringLiteral(R"(<x bitrate="-32000" nSamplesPerSec="48000"/>)")),
+            "unknown bitrate" },
+        { File(okBroadcast, QStringLiteral(R"(<x bitrate="64008"/>)")), "no nSamplesPerSec" },
+        { File(okBroadcast, QStringLiteral(R"(<x bitrate="64008" nSamplesPerSec="47999"/>)")),
+            "unsupported sample rate" },
+        { File(okBroadcast, QStringLiteral(R"(<x bitrate="128016" nSamplesPerSec="8000"/>)")),
+            "cannot be encoded at 8000 Hz" },
+        { File(okBroadcast, QStringLiteral(R"(<x bitrate="64008" nSamplesPerSec="48000" nChannels="6"/>)")),
+            "channel count" },
     };
     for (const auto& c : cases) {
         const QString message = ErrorOf(c.content);
         EXPECT_TRUE(message.startsWith(QStringLiteral("Encoding file \"u.xml\": "))) << message.toStdString();
-        EXPECT_TRUE(message.contains(QString::fromUtf8(c.expected))) << c.expected << " / " << message.toStdString();
+        EXPECT_TRUE(message.contains(QString::fromUtf8(c.expected)))
+            << c.expected << " / " << message.toStdString();
     }
 }
 

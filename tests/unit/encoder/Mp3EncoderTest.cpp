@@ -1,8 +1,7 @@
 #include "encoder/Mp3Encoder.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <set>
 #include <vector>
 
@@ -18,9 +17,10 @@ struct FrameInfo {
 // Walks MPEG audio layer III frame headers; stops at the first byte that is not a frame.
 std::vector<FrameInfo> Frames(const std::vector<std::uint8_t>& data, std::size_t* consumed)
 {
-    static const int kMpeg1[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
-    static const int kMpeg2[] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
-    static const int kRates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
+    static const int kMpeg1[] = { 0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0 };
+    static const int kMpeg2[] = { 0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0 };
+    static const int kRates[3][3]
+        = { { 44100, 48000, 32000 }, { 22050, 24000, 16000 }, { 11025, 12000, 8000 } };
     std::vector<FrameInfo> frames;
     std::size_t pos = 0;
     while (pos + 4 <= data.size()) {
@@ -41,7 +41,7 @@ std::vector<FrameInfo> Frames(const std::vector<std::uint8_t>& data, std::size_t
         if (kbps == 0 || length < 4) {
             break;
         }
-        frames.push_back({kbps, rate});
+        frames.push_back({ kbps, rate });
         pos += static_cast<std::size_t>(length);
     }
     *consumed = pos;
@@ -70,19 +70,22 @@ TEST(Mp3Encoder, WritesConstantBitrateFramesAtTheProfileRate)
         int rate;
         int channels;
         int kbps;
-    } cases[] = {{32000, 2, 32}, {48000, 2, 64}, {48000, 2, 96}, {48000, 2, 128}, {48000, 1, 64}, {22050, 2, 128}};
+    } cases[] = { { 32000, 2, 32 }, { 48000, 2, 64 }, { 48000, 2, 96 }, { 48000, 2, 128 }, { 48000, 1, 64 },
+        { 22050, 2, 128 } };
     for (const auto& c : cases) {
         Mp3Encoder encoder(c.rate, c.channels, c.kbps);
         const auto pcm = Tone(c.rate, c.channels, c.rate * 2);
         std::vector<std::uint8_t> out;
         // Blocks of odd sizes, and one larger than the encoder's own chunk.
         int done = 0;
-        for (int block : {1, 1023, 9000, 4096, 333}) {
-            const auto bytes = encoder.Encode(pcm.data() + static_cast<std::size_t>(done) * c.channels, block);
+        for (int block : { 1, 1023, 9000, 4096, 333 }) {
+            const auto bytes
+                = encoder.Encode(pcm.data() + static_cast<std::size_t>(done) * c.channels, block);
             out.insert(out.end(), bytes.begin(), bytes.end());
             done += block;
         }
-        const auto rest = encoder.Encode(pcm.data() + static_cast<std::size_t>(done) * c.channels, c.rate * 2 - done);
+        const auto rest
+            = encoder.Encode(pcm.data() + static_cast<std::size_t>(done) * c.channels, c.rate * 2 - done);
         out.insert(out.end(), rest.begin(), rest.end());
         const auto tail = encoder.Flush();
         out.insert(out.end(), tail.begin(), tail.end());
@@ -95,9 +98,10 @@ TEST(Mp3Encoder, WritesConstantBitrateFramesAtTheProfileRate)
         EXPECT_NEAR(static_cast<double>(frames.size()) * samplesPerFrame / c.rate, 2.0, 0.1) << c.kbps;
         std::set<std::pair<int, int>> kinds;
         for (const auto& f : frames) {
-            kinds.insert({f.kbps, f.sampleRate});
+            kinds.insert({ f.kbps, f.sampleRate });
         }
-        EXPECT_EQ(kinds, (std::set<std::pair<int, int>> {{c.kbps, c.rate}})) << c.kbps << " kbit/s at " << c.rate;
+        EXPECT_EQ(kinds, (std::set<std::pair<int, int>> { { c.kbps, c.rate } }))
+            << c.kbps << " kbit/s at " << c.rate;
     }
 }
 

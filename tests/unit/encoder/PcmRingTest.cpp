@@ -1,7 +1,6 @@
 #include "encoder/PcmRing.h"
 
 #include <gtest/gtest.h>
-
 #include <numeric>
 #include <vector>
 
@@ -28,9 +27,9 @@ TEST(PcmRing, KeepsOrderAcrossTheWrapAndDropsTheOldestWhenFull)
     ring.Write(Ramp(0, 5, 2).data(), 5);
     std::vector<std::int16_t> out(16);
     ASSERT_EQ(ring.Read(out.data(), 3, 0ms), 3); // frames 0..2 read, 3..4 left
-    ring.Write(Ramp(5, 6, 2).data(), 6);         // 3..10 fills the ring and wraps
+    ring.Write(Ramp(5, 6, 2).data(), 6); // 3..10 fills the ring and wraps
     EXPECT_EQ(ring.Dropped(), 0u);
-    ring.Write(Ramp(11, 3, 2).data(), 3);        // overflow: 3, 4, 5 are dropped
+    ring.Write(Ramp(11, 3, 2).data(), 3); // overflow: 3, 4, 5 are dropped
     EXPECT_EQ(ring.Dropped(), 3u);
     ASSERT_EQ(ring.Read(out.data(), 8, 0ms), 8);
     EXPECT_EQ(std::vector<std::int16_t>(out.begin(), out.end()), Ramp(6, 8, 2));
