@@ -108,6 +108,18 @@ void TMMOscope::SetPCMFormat(const TWaveFormatEx* format)
     update();
 }
 
+void TMMOscope::SetOnDrawLine(TMMOscopeDrawLine handler)
+{
+    if (handler) {
+        m_core.DrawLine = [this, handler](TMMDIBCanvas& dib, const QRect& rect, const std::int16_t* samples) {
+            handler(this, dib, rect, samples);
+        };
+    } else {
+        m_core.DrawLine = nullptr;
+    }
+    update();
+}
+
 void TMMOscope::SetSelection(int a, int b)
 {
     Repaint(m_core.SetSelection(a, b));
@@ -202,12 +214,6 @@ void TMMOscope::Frame(QPainter& device, bool full)
             if (!full)
                 m_core.ScrollBlock(DIB());
         } else {
-            m_core.DrawLine = nullptr;
-            if (OnDrawLine) {
-                m_core.DrawLine = [this](TMMDIBCanvas& dib, const QRect& rect, const std::int16_t* samples) {
-                    OnDrawLine(this, dib, rect, samples);
-                };
-            }
             m_core.DrawFrame(DIB());
         }
         DIB().CopyToDevice(device, m_drawRect, 0, 0);

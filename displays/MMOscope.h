@@ -98,7 +98,8 @@ public:
     void SetLocator(int column);
 
     // ---- events ----
-    TMMOscopeDrawLine OnDrawLine;
+    // Replaces all drawing of a frame outside scroll mode.
+    void SetOnDrawLine(TMMOscopeDrawLine handler);
     TNotify OnPostPaint;
     TMMOscopeSelect OnSelecting;
     TMMOscopeSelect OnSelectEnd;

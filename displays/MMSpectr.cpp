@@ -39,7 +39,6 @@ TMMSpectrum::TMMSpectrum(QWidget* parent)
         if (OnPcmOverflow)
             OnPcmOverflow(this);
     };
-    m_core.ClearBackground = nullptr;
     resize(194, 89);
     Layout();
 }
@@ -115,6 +114,16 @@ void TMMSpectrum::SetOnDrawBar(TMMSpectrumDrawBar handler)
     } else {
         m_core.SetDrawBar(nullptr);
     }
+    update();
+}
+
+void TMMSpectrum::SetOnClearBackground(TMMSpectrumClear handler)
+{
+    if (handler)
+        m_core.ClearBackground
+            = [this, handler](TMMDIBCanvas& dib, const QRect& rect) { handler(this, dib, rect); };
+    else
+        m_core.ClearBackground = nullptr;
     update();
 }
 

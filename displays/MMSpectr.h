@@ -126,7 +126,7 @@ public:
     TNotify OnNeedData;
     TNotify OnGainOverflow;
     TNotify OnPcmOverflow;
-    TMMSpectrumClear OnClearBackground;
+    void SetOnClearBackground(TMMSpectrumClear handler);
     void SetOnDrawBar(TMMSpectrumDrawBar handler);
     void SetOnGetXScale(TMMSpectrumGetXScale handler);
 

@@ -66,6 +66,27 @@ TEST(OscopeWidget, MainWindowPanel)
     EXPECT_EQ(shot.pixel(25, 55), qRgb(0, 0, 0));
 }
 
+TEST(OscopeWidget, DrawLineHandlerReplacesTheFrame)
+{
+    Panel panel;
+    int calls = 0, posts = 0;
+    panel.scope->OnPostPaint = [&](QObject*) { ++posts; };
+    panel.scope->SetOnDrawLine(
+        [&](QObject* sender, TMMDIBCanvas& dib, const QRect& rect, const std::int16_t* data) {
+            EXPECT_EQ(sender, panel.scope);
+            EXPECT_EQ(rect, QRect(0, 0, 170, 56));
+            EXPECT_EQ(data[25], panel.scope->Core().ScopeData()[25]);
+            dib.SetDrawColor(clNavy);
+            dib.Clear();
+            ++calls;
+        });
+    const auto tone = Sine(441, 30000);
+    panel.scope->ProcessData(tone.data());
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(posts, 1);
+    EXPECT_EQ(panel.Shot().pixel(0, 28), qRgb(0, 0, 128));
+}
+
 TEST(OscopeWidget, InfoTextsAtTheMainWindowSettings)
 {
     Panel panel;

@@ -178,4 +178,28 @@ TEST(SpectrumWidget, DisablingClearsAndFreezesTheTimer)
     EXPECT_EQ(needData, 1);
 }
 
+TEST(SpectrumWidget, HandlersReplaceBarsAndBackground)
+{
+    Panel panel;
+    int bars = 0, clears = 0, maxSpots = 0;
+    panel.spectrum->SetOnClearBackground([&](QObject* sender, TMMDIBCanvas& dib, const QRect& rect) {
+        EXPECT_EQ(sender, panel.spectrum);
+        EXPECT_EQ(rect, QRect(0, 0, 170, 56));
+        dib.SetDrawColor(clNavy);
+        dib.Clear();
+        ++clears;
+    });
+    panel.spectrum->SetOnDrawBar([&](QObject*, TMMDIBCanvas&, const QRect& rect, int spots, int) {
+        EXPECT_EQ(rect.height(), 56);
+        maxSpots = std::max(maxSpots, spots);
+        ++bars;
+    });
+    const auto tone = Tone(689.0625 * 4, 30000);
+    panel.spectrum->ProcessData(tone.data());
+    EXPECT_EQ(bars, 32);
+    EXPECT_EQ(clears, 1);
+    EXPECT_EQ(maxSpots, 56) << "with a handler the steps are pixels";
+    EXPECT_EQ(panel.Shot().pixel(23, 50), qRgb(0, 0, 128)) << "nothing drawn but the handler's background";
+}
+
 } // namespace
