@@ -1,10 +1,26 @@
 #pragma once
 
+// The connector: the chain component at the end of the capture chain that turns captured buffers
+// into display updates. The capture thread copies each buffer in under the delivery lock and marks
+// the display families due; a pump on the user-interface thread walks the copy in steps of each
+// family's block size and hands every block to its displays when its moment in the buffer has come.
+
+#include "audio/MMDSPObj.h"
+#include "platform/Exception.h"
+
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
 #include <vector>
 
 struct TWaveFormatEx;
 class IMMDisplay;
+
+ZV_DECLARE_EXCEPTION(EMMConnectorError, Exception);
+// No display timer could be had for feeding silence while paused.
+ZV_DECLARE_EXCEPTION(EOutOfResources, Exception);
 
 // Told when a display it refers to is destroyed, so that it can forget it.
 class IMMDisplayWatcher {
@@ -55,4 +71,178 @@ protected:
 
 private:
     std::vector<IMMDisplayWatcher*> m_watchers;
+};
+
+enum TMMTriggerMode { tmNone, tmUpFlank, tmDownFlank };
+
+// How the pump keeps running while a connector delivers.
+enum class TMMPumpMode {
+    Timer, // a 1 ms precise timer on the user-interface thread
+    SleepRepost, // sleep 1 ms in the pump, then post the next pump message
+};
+
+class TMMConnector : public TMMDSPComponent, private IMMDisplayWatcher {
+    Q_OBJECT
+    Q_PROPERTY(TMMDSPComponent* Input READ GetInput WRITE SetInput)
+    Q_PROPERTY(TMMDSPComponent* Output READ GetOutput WRITE SetOutput)
+public:
+    // The display families, in delivery order.
+    enum Family { fLevel, fMeter, fScope, fSpectrum, FamilyCount };
+
+    explicit TMMConnector(QObject* AOwner = nullptr);
+    ~TMMConnector() override;
+
+    // ---- chain ----
+    void SetWaveFormat(const TWaveFormatEx* Value) override;
+    void ChainStart() override;
+    void ChainPause() override;
+    void ChainRestart() override;
+    void ChainStop() override;
+    void ChainFlush() override;
+    // Capture thread: copies the buffer in (the twin header's when synchronised), then passes it on.
+    void DeliverBuffer(PWaveHdr lpWaveHdr) override;
+    bool RequestBuffer(PWaveHdr lpWaveHdr, bool& MoreBuffers) override;
+
+    // Copies bytes from data into the delivery buffer and marks every family with displays due.
+    virtual void TakeData(const void* data, int bytes);
+    // With AutoTrigger off: one delivery pass now (on the user-interface thread) or soon (posted).
+    virtual void Trigger();
+    // Hands the delivery format to every display.
+    void ConfigureDisplays();
+    // One delivery pass: at most one block per due family whose moment has come.
+    void Deliver();
+
+    // ---- properties ----
+    bool Enabled() const { return m_enabled.load(); }
+    void SetEnabled(bool value);
+    bool AutoConvert() const { return m_autoConvert; }
+    void SetAutoConvert(bool value) { m_autoConvert = value; }
+    bool AutoTrigger() const { return m_autoTrigger.load(); }
+    void SetAutoTrigger(bool value);
+    bool Synchronize() const { return m_synchronize; }
+    void SetSynchronize(bool value) { m_synchronize = value; }
+    int Speed() const { return m_speed; }
+    void SetSpeed(int value); // 1 ... 5000
+    TMMTriggerMode TriggerMode() const { return m_triggerMode; }
+    void SetTriggerMode(TMMTriggerMode value) { m_triggerMode = value; }
+    int TriggerLevel() const { return m_triggerLevel; }
+    void SetTriggerLevel(int percent) { m_triggerLevel = percent; }
+    bool RefreshOnStop() const { return m_refreshOnStop; }
+    void SetRefreshOnStop(bool value) { m_refreshOnStop = value; }
+    bool RealTime() const { return m_realTime; }
+    // Refused with "Change to property while device was open" while the chain is open.
+    void SetRealTime(bool value);
+    // Shared by every connector of the process.
+    static bool EnterIdle();
+    static void SetEnterIdle(bool value);
+
+    // Display references. A slot refuses the display its twin slot holds; a destroyed display is
+    // forgotten.
+    IMMDisplay* Level1() const { return m_slots[kLevel1]; }
+    void SetLevel1(IMMDisplay* display) { SetSlot(kLevel1, display); }
+    IMMDisplay* Level2() const { return m_slots[kLevel2]; }
+    void SetLevel2(IMMDisplay* display) { SetSlot(kLevel2, display); }
+    IMMDisplay* Meter1() const { return m_slots[kMeter1]; }
+    void SetMeter1(IMMDisplay* display) { SetSlot(kMeter1, display); }
+    IMMDisplay* Meter2() const { return m_slots[kMeter2]; }
+    void SetMeter2(IMMDisplay* display) { SetSlot(kMeter2, display); }
+    IMMDisplay* Oscope1() const { return m_slots[kOscope1]; }
+    void SetOscope1(IMMDisplay* display) { SetSlot(kOscope1, display); }
+    IMMDisplay* Oscope2() const { return m_slots[kOscope2]; }
+    void SetOscope2(IMMDisplay* display) { SetSlot(kOscope2, display); }
+    IMMDisplay* Spectrum(int index) const; // 1 ... 4
+    void SetSpectrum(int index, IMMDisplay* display);
+    IMMDisplay* Spectrum1() const { return Spectrum(1); }
+    void SetSpectrum1(IMMDisplay* display) { SetSpectrum(1, display); }
+
+    TNotifyEvent OnTrigger; // after every delivery pass
+
+    // ---- state, for tests and the curious ----
+    bool IsStarted() const { return m_started; }
+    bool IsRunning() const { return m_running; }
+    bool InPump() const { return m_inPump; }
+    bool IsPausedDelivery() const { return m_paused; }
+    int ValidBytes() const;
+    int Position(Family family) const;
+    bool Due(Family family) const;
+    int Delivered(Family family) const;
+    std::uint8_t SilenceByte() const { return m_silence; }
+
+    // Byte offset of the first crossing of the trigger level in the given direction, or -1.
+    static int FindTrigger(
+        const TWaveFormatEx* format, const void* data, int bytes, int levelPercent, TMMTriggerMode mode);
+
+    // The microsecond clock; tests put their own in (null: the steady clock).
+    using Clock = std::int64_t (*)();
+    static void SetClock(Clock clock);
+    static std::int64_t Now();
+    static TMMPumpMode PumpMode();
+    static void SetPumpMode(TMMPumpMode mode);
+    // Connectors the pump currently drives.
+    static int RunningAutoConnectors();
+
+private:
+    friend class TMMConnectorWindow;
+    enum Slot {
+        kLevel1,
+        kLevel2,
+        kMeter1,
+        kMeter2,
+        kOscope1,
+        kOscope2,
+        kSpectrum1,
+        kSpectrum2,
+        kSpectrum3,
+        kSpectrum4,
+        SlotCount
+    };
+
+    void DisplayDestroyed(IMMDisplay* display) override;
+    void SetSlot(int slot, IMMDisplay* display);
+    bool FamilyHasDisplays(int family) const;
+    static int FamilyOf(int slot);
+    // Starts or restarts the pump for this connector (the start message).
+    void PostStart();
+    void HandleStart();
+    void HandleTrigger();
+    void LeavePump();
+    void ResetDisplays();
+    void FillSilence();
+    void StopPauseTimer();
+    static void PauseTick(std::uint32_t handle, void* data);
+    bool OnPumpThread() const;
+
+    // Set on the user-interface thread; the atomic ones are also read by the capture thread.
+    std::atomic<bool> m_enabled { true };
+    bool m_autoConvert = true;
+    std::atomic<bool> m_autoTrigger { true };
+    bool m_synchronize = true;
+    int m_speed = 5000;
+    TMMTriggerMode m_triggerMode = tmNone;
+    int m_triggerLevel = 0;
+    bool m_refreshOnStop = true;
+    bool m_realTime = true;
+    std::array<IMMDisplay*, SlotCount> m_slots {};
+    const std::uint64_t m_serial; // names this connector in posted messages
+
+    // The delivery buffer and everything the pass reads are guarded by m_lock: the capture thread
+    // writes them in TakeData, the display timer thread while paused, the pump reads them.
+    mutable std::recursive_mutex m_lock;
+    std::vector<std::uint8_t> m_intake;
+    int m_valid = 0;
+    TWaveFormatPtr m_format; // delivery format; user-interface thread, fixed while started
+    std::uint8_t m_silence = 0;
+    std::array<int, FamilyCount> m_position {};
+    std::array<bool, FamilyCount> m_due {};
+    std::array<int, FamilyCount> m_delivered {};
+    std::int64_t m_arrival = 0;
+
+    // Written on the user-interface thread, read by the capture and timer threads.
+    std::atomic<bool> m_started { false };
+    std::atomic<bool> m_paused { false };
+    std::atomic<bool> m_inputIsPCM { false };
+    bool m_running = false; // taken on by the pump (user-interface thread)
+    bool m_inPump = false; // counted among the pump's running connectors (user-interface thread)
+    std::atomic<int> m_triggerRequests { 0 };
+    std::uint32_t m_pauseTimer = 0;
 };

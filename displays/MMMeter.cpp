@@ -53,7 +53,8 @@ int ClampOffset(int value)
 
 } // namespace
 
-TMMCustomMeter::TMMCustomMeter(QWidget* parent) : TMMGraphicControl(parent)
+TMMCustomMeter::TMMCustomMeter(QWidget* parent)
+    : TMMGraphicControl(parent)
 {
     SetColor(clBlack);
     setFont(zv::MakeFont(QStringLiteral("MS Sans Serif"), 8, true));
@@ -272,8 +273,8 @@ void TMMCustomMeter::DrawFace()
                 const QString digits = QString::number(std::abs(number));
                 const QPoint anchor = ValuePoint(x, r - 2);
                 // Digits centred over the tick, the sign to their left.
-                const int tx
-                    = anchor.x() + metrics.horizontalAdvance(digits) / 2 - metrics.horizontalAdvance(text) + 1;
+                const int tx = anchor.x() + metrics.horizontalAdvance(digits) / 2
+                    - metrics.horizontalAdvance(text) + 1;
                 const int ty = anchor.y() - metrics.height() - 3;
                 painter.setPen(zv::ColorToQColor(m_fontColor));
                 painter.drawText(QRect(tx, ty, metrics.horizontalAdvance(text) + 1, metrics.height()),

@@ -144,7 +144,7 @@ TEST_F(MainWindowMeter, NeedlesReachTheWindowAtOnce)
 {
     meter->SetDecayMode(dmNone);
     Feed(10362); // 26214 units, right of centre
-    Feed(104);   // level needle near the left end; peak needle stays at 80 %
+    Feed(104); // level needle near the left end; peak needle stays at 80 %
     EXPECT_TRUE(NeedleShown(21, 0xFFFFFFFFu)) << "white level needle";
     EXPECT_TRUE(NeedleShown(26214, 0xFFFF0000u)) << "red peak needle";
     EXPECT_FALSE(NeedleShown(16384, 0xFFFFFFFFu));

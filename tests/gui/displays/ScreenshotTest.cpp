@@ -7,8 +7,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QScreen>
-#include <gtest/gtest.h>
 #include <cmath>
+#include <gtest/gtest.h>
 #include <vector>
 
 namespace {

@@ -1,4 +1,4 @@
-#include "displays/MMTimer.h"
+#include "platform/DisplayTimer.h"
 
 #include <algorithm>
 #include <chrono>

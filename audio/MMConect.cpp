@@ -1,0 +1,741 @@
+#include "audio/MMConect.h"
+
+#include "platform/DisplayTimer.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QThread>
+#include <QTimer>
+#include <chrono>
+#include <cstring>
+#include <exception>
+#include <thread>
+
+namespace {
+
+// Private messages of the pump window.
+constexpr QEvent::Type kStartMessage = QEvent::Type(45557);
+constexpr QEvent::Type kTriggerMessage = QEvent::Type(45558);
+constexpr QEvent::Type kPumpMessage = QEvent::Type(45559);
+
+// A message for one connector, named by its serial: a destroyed connector's messages find nobody.
+class ConnectorEvent : public QEvent {
+public:
+    ConnectorEvent(Type type, std::uint64_t serial)
+        : QEvent(type)
+        , serial(serial)
+    {
+    }
+    const std::uint64_t serial;
+};
+
+std::atomic<TMMConnector::Clock> gClock { nullptr };
+std::atomic<std::uint64_t> gNextSerial { 1 };
+
+} // namespace
+
+// The hidden pump window: lives on the user-interface thread from the first connector to the last.
+class TMMConnectorWindow : public QObject {
+public:
+    TMMConnectorWindow()
+    {
+        setObjectName(QStringLiteral("TMMConnectorWindow"));
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(1);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { TimerPass(); });
+    }
+
+    bool event(QEvent* e) override;
+
+    // ---- process-wide state, user-interface thread ----
+    static TMMConnectorWindow* window;
+    static std::vector<TMMConnector*> connectors;
+    static int maxSpeed;
+    static int runningAuto;
+    static bool enterIdle;
+    static TMMPumpMode mode;
+
+    static TMMConnector* Find(std::uint64_t serial)
+    {
+        for (TMMConnector* c : connectors)
+            if (c->m_serial == serial)
+                return c;
+        return nullptr;
+    }
+    static void RecomputeSpeed()
+    {
+        maxSpeed = 1;
+        for (TMMConnector* c : connectors)
+            maxSpeed = std::max(maxSpeed, c->m_speed);
+    }
+    static bool KeepPumping()
+    {
+        return runningAuto > 0 && !connectors.empty() && !QCoreApplication::closingDown();
+    }
+    void StartPump()
+    {
+        if (mode == TMMPumpMode::Timer) {
+            if (!m_timer.isActive())
+                m_timer.start();
+        } else {
+            QCoreApplication::postEvent(this, new QEvent(kPumpMessage));
+        }
+    }
+
+private:
+    void Pass();
+    void TimerPass()
+    {
+        if (!KeepPumping()) {
+            m_timer.stop();
+            return;
+        }
+        Pass();
+    }
+
+    QTimer m_timer;
+};
+
+TMMConnectorWindow* TMMConnectorWindow::window = nullptr;
+std::vector<TMMConnector*> TMMConnectorWindow::connectors;
+int TMMConnectorWindow::maxSpeed = 5000;
+int TMMConnectorWindow::runningAuto = 0;
+bool TMMConnectorWindow::enterIdle = false;
+TMMPumpMode TMMConnectorWindow::mode = TMMPumpMode::Timer;
+
+void TMMConnectorWindow::Pass()
+{
+    // The rest of the application gets its share first; with the default Speed returning to the
+    // event loop between passes is that share.
+    for (int i = 0; i < 5000 - maxSpeed; ++i)
+        QCoreApplication::processEvents();
+    if (!KeepPumping())
+        return;
+    std::exception_ptr failure;
+    std::vector<std::uint64_t> serials;
+    for (TMMConnector* c : connectors)
+        serials.push_back(c->m_serial);
+    for (std::uint64_t serial : serials) {
+        TMMConnector* c = Find(serial);
+        if (!c || !c->m_inPump || !c->m_enabled || !c->m_running)
+            continue;
+        try {
+            c->Deliver();
+        } catch (...) {
+            // The other connectors still get their pass; the error is reported after it.
+            if (!failure)
+                failure = std::current_exception();
+        }
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+bool TMMConnectorWindow::event(QEvent* e)
+{
+    const QEvent::Type type = e->type();
+    if (type == kStartMessage || type == kTriggerMessage) {
+        TMMConnector* c = Find(static_cast<ConnectorEvent*>(e)->serial);
+        if (c && type == kStartMessage)
+            c->HandleStart();
+        else if (c)
+            c->HandleTrigger();
+        return true;
+    }
+    if (type == kPumpMessage) {
+        if (mode == TMMPumpMode::Timer) {
+            StartPump();
+            return true;
+        }
+        if (!KeepPumping())
+            return true;
+        // The next pump message goes out even when a display fails in this pass, so one bad
+        // block cannot stop the displays for good.
+        struct Repost {
+            TMMConnectorWindow* self;
+            ~Repost()
+            {
+                if (!KeepPumping())
+                    return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                if (enterIdle)
+                    QCoreApplication::processEvents();
+                QCoreApplication::postEvent(self, new QEvent(kPumpMessage));
+            }
+        } repost { this };
+        Pass();
+        return true;
+    }
+    return QObject::event(e);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TMMConnector::TMMConnector(QObject* AOwner)
+    : TMMDSPComponent(AOwner)
+    , m_serial(gNextSerial++)
+{
+    if (!TMMConnectorWindow::window)
+        TMMConnectorWindow::window = new TMMConnectorWindow;
+    TMMConnectorWindow::connectors.push_back(this);
+    TMMConnectorWindow::RecomputeSpeed();
+}
+
+TMMConnector::~TMMConnector()
+{
+    MarkDestroying();
+    ChainStop();
+    for (IMMDisplay* display : m_slots)
+        if (display)
+            display->RemoveWatcher(this);
+    auto& list = TMMConnectorWindow::connectors;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    if (list.empty()) {
+        delete TMMConnectorWindow::window;
+        TMMConnectorWindow::window = nullptr;
+    } else {
+        TMMConnectorWindow::RecomputeSpeed();
+    }
+}
+
+void TMMConnector::SetClock(Clock clock)
+{
+    gClock = clock;
+}
+
+std::int64_t TMMConnector::Now()
+{
+    if (const Clock clock = gClock.load())
+        return clock();
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+TMMPumpMode TMMConnector::PumpMode()
+{
+    return TMMConnectorWindow::mode;
+}
+
+void TMMConnector::SetPumpMode(TMMPumpMode mode)
+{
+    TMMConnectorWindow::mode = mode;
+}
+
+int TMMConnector::RunningAutoConnectors()
+{
+    return TMMConnectorWindow::runningAuto;
+}
+
+bool TMMConnector::EnterIdle()
+{
+    return TMMConnectorWindow::enterIdle;
+}
+
+void TMMConnector::SetEnterIdle(bool value)
+{
+    TMMConnectorWindow::enterIdle = value;
+}
+
+bool TMMConnector::OnPumpThread() const
+{
+    const QObject* window = TMMConnectorWindow::window;
+    return window && QThread::currentThread() == window->thread();
+}
+
+// ---- display references ----
+
+IMMDisplay* TMMConnector::Spectrum(int index) const
+{
+    return index >= 1 && index <= 4 ? m_slots[static_cast<std::size_t>(kSpectrum1 + index - 1)] : nullptr;
+}
+
+void TMMConnector::SetSpectrum(int index, IMMDisplay* display)
+{
+    if (index >= 1 && index <= 4)
+        SetSlot(kSpectrum1 + index - 1, display);
+}
+
+int TMMConnector::FamilyOf(int slot)
+{
+    switch (slot) {
+    case kLevel1:
+    case kLevel2:
+        return fLevel;
+    case kMeter1:
+    case kMeter2:
+        return fMeter;
+    case kOscope1:
+    case kOscope2:
+        return fScope;
+    default:
+        return fSpectrum;
+    }
+}
+
+bool TMMConnector::FamilyHasDisplays(int family) const
+{
+    for (int slot = 0; slot < SlotCount; ++slot)
+        if (m_slots[static_cast<std::size_t>(slot)] && FamilyOf(slot) == family)
+            return true;
+    return false;
+}
+
+void TMMConnector::SetSlot(int slot, IMMDisplay* display)
+{
+    auto& held = m_slots[static_cast<std::size_t>(slot)];
+    // The twin slot of a pair cannot hold the same display.
+    if (display && slot < kSpectrum1 && m_slots[static_cast<std::size_t>(slot ^ 1)] == display)
+        return;
+    if (held == display)
+        return;
+    IMMDisplay* old = held;
+    {
+        std::lock_guard lock(m_lock);
+        held = display;
+        m_due[static_cast<std::size_t>(FamilyOf(slot))] = false;
+    }
+    if (old && std::find(m_slots.begin(), m_slots.end(), old) == m_slots.end())
+        old->RemoveWatcher(this);
+    if (display) {
+        display->AddWatcher(this);
+        ConfigureDisplays();
+    }
+}
+
+void TMMConnector::DisplayDestroyed(IMMDisplay* display)
+{
+    std::lock_guard lock(m_lock);
+    for (auto& slot : m_slots)
+        if (slot == display)
+            slot = nullptr;
+}
+
+// ---- formats ----
+
+void TMMConnector::SetWaveFormat(const TWaveFormatEx* Value)
+{
+    TMMDSPComponent::SetWaveFormat(Value);
+    ConfigureDisplays();
+}
+
+void TMMConnector::ConfigureDisplays()
+{
+    const TWaveFormatEx* input = WaveFormat();
+    if (!input)
+        return;
+    const TWaveFormatEx* format = input;
+    if (m_started) {
+        format = m_format.get();
+    } else {
+        // Non-PCM input would need a conversion; the capture never produces such data, so it is
+        // simply not shown.
+        m_inputIsPCM = IsPCMFormat(input);
+        if (!m_inputIsPCM)
+            return;
+    }
+    if (!format)
+        return;
+    m_silence = format->wBitsPerSample == 8 ? 128 : 0;
+    for (IMMDisplay* display : m_slots)
+        if (display)
+            display->SetPCMFormat(format);
+}
+
+void TMMConnector::ResetDisplays()
+{
+    for (std::size_t i = 0; i < m_slots.size(); ++i)
+        if (IMMDisplay* display = m_slots[i])
+            display->ResetData();
+}
+
+// ---- chain ----
+
+void TMMConnector::ChainStart()
+{
+    TMMDSPComponent::ChainStart();
+    const TWaveFormatEx* input = WaveFormat();
+    if (InState(csDesigning) || !input || m_started)
+        return;
+    m_inputIsPCM = IsPCMFormat(input);
+    const int size = GetBufferSize();
+    {
+        std::lock_guard lock(m_lock);
+        if (m_inputIsPCM && size > 0) {
+            m_format = CopyWaveFormat(input);
+            m_silence = input->wBitsPerSample == 8 ? 128 : 0;
+            m_intake.assign(static_cast<std::size_t>(size), m_silence);
+        }
+        m_valid = 0;
+        m_due.fill(false);
+        m_position.fill(0);
+        m_delivered.fill(0);
+        if (!m_inputIsPCM || m_intake.empty())
+            return;
+    }
+    TMMConnectorWindow::RecomputeSpeed();
+    m_started = true;
+    ConfigureDisplays();
+    if (m_enabled && m_realTime)
+        PostStart();
+}
+
+void TMMConnector::PostStart()
+{
+    if (TMMConnectorWindow::window)
+        QCoreApplication::postEvent(TMMConnectorWindow::window, new ConnectorEvent(kStartMessage, m_serial));
+}
+
+void TMMConnector::HandleStart()
+{
+    if (!m_started)
+        return;
+    m_triggerRequests = 0;
+    m_running = true;
+    if (m_autoTrigger && !m_inPump) {
+        m_inPump = true;
+        ++TMMConnectorWindow::runningAuto;
+        TMMConnectorWindow::window->StartPump();
+    }
+}
+
+void TMMConnector::LeavePump()
+{
+    if (m_inPump) {
+        m_inPump = false;
+        --TMMConnectorWindow::runningAuto;
+    }
+}
+
+void TMMConnector::DeliverBuffer(PWaveHdr lpWaveHdr)
+{
+    if (lpWaveHdr) {
+        const WaveHeader* read = lpWaveHdr;
+        if (m_synchronize && lpWaveHdr->SyncHeader && lpWaveHdr->dwBytesRecorded != 0)
+            read = lpWaveHdr->SyncHeader;
+        TakeData(read->lpData, static_cast<int>(read->dwBytesRecorded));
+    }
+    TMMDSPComponent::DeliverBuffer(lpWaveHdr);
+}
+
+bool TMMConnector::RequestBuffer(PWaveHdr lpWaveHdr, bool& MoreBuffers)
+{
+    const bool result = TMMDSPComponent::RequestBuffer(lpWaveHdr, MoreBuffers);
+    if (lpWaveHdr)
+        TakeData(lpWaveHdr->lpData, static_cast<int>(lpWaveHdr->dwBytesRecorded));
+    return result;
+}
+
+void TMMConnector::TakeData(const void* data, int bytes)
+{
+    if (!data || !m_enabled || !m_started || m_paused || !m_inputIsPCM)
+        return;
+    const std::int64_t arrival = Now();
+    {
+        std::lock_guard lock(m_lock);
+        if (m_intake.empty())
+            return;
+        bytes = std::clamp(bytes, 0, static_cast<int>(m_intake.size()));
+        std::memcpy(m_intake.data(), data, static_cast<std::size_t>(bytes));
+        m_valid = bytes;
+        m_arrival = arrival;
+        for (int f = 0; f < FamilyCount; ++f)
+            if (FamilyHasDisplays(f)) {
+                m_due[static_cast<std::size_t>(f)] = true;
+                m_position[static_cast<std::size_t>(f)] = 0;
+            }
+    }
+    if (!m_realTime && m_autoTrigger) {
+        // Displays are drawn on the user-interface thread only: from elsewhere the pass is posted.
+        if (OnPumpThread()) {
+            Deliver();
+        } else if (m_triggerRequests == 0 && TMMConnectorWindow::window) {
+            ++m_triggerRequests;
+            QCoreApplication::postEvent(
+                TMMConnectorWindow::window, new ConnectorEvent(kTriggerMessage, m_serial));
+        }
+    }
+}
+
+void TMMConnector::Deliver()
+{
+    if (!m_enabled || !(m_running || (!m_realTime && m_started)))
+        return;
+    {
+        std::lock_guard lock(m_lock);
+        if (m_intake.empty() || !m_format)
+            return;
+        const std::int64_t elapsed = Now() - m_arrival;
+        const std::uint8_t* buffer = m_intake.data();
+        const auto avg = static_cast<std::int64_t>(std::max<std::uint32_t>(m_format->nAvgBytesPerSec, 1));
+        for (int f = 0; f < FamilyCount; ++f) {
+            const auto fi = static_cast<std::size_t>(f);
+            if (!m_due[fi])
+                continue;
+            int block = 0;
+            IMMDisplay* scope = nullptr;
+            for (int slot = 0; slot < SlotCount; ++slot) {
+                IMMDisplay* d = m_slots[static_cast<std::size_t>(slot)];
+                if (d && FamilyOf(slot) == f) {
+                    block = std::max(block, d->BytesNeeded());
+                    if (!scope)
+                        scope = d;
+                }
+            }
+            if (block <= 0) {
+                // No display left, or none that takes data.
+                m_due[fi] = false;
+                continue;
+            }
+            int& position = m_position[fi];
+            int offset = -1;
+            if (f == fScope && m_triggerMode != tmNone && !m_paused && position < m_valid)
+                offset = FindTrigger(
+                    m_format.get(), buffer + position, m_valid - position, m_triggerLevel, m_triggerMode);
+            if (m_synchronize && elapsed < static_cast<std::int64_t>(position) * 1000000 / avg)
+                continue; // its moment has not come; a later pass delivers it
+            int start = position;
+            if (offset > 0) {
+                start += offset;
+                position += offset;
+            }
+            const int step = f == fScope && scope->ScrollStep() > 0 ? scope->ScrollStep() : block;
+            position += step;
+            if (start + block > m_valid) {
+                m_due[fi] = false;
+                continue;
+            }
+            for (int slot = 0; slot < SlotCount; ++slot) {
+                IMMDisplay* d = m_slots[static_cast<std::size_t>(slot)];
+                if (d && FamilyOf(slot) == f)
+                    d->ProcessData(buffer + start);
+            }
+            ++m_delivered[fi];
+        }
+    }
+    if (OnTrigger)
+        OnTrigger(this);
+}
+
+void TMMConnector::FillSilence()
+{
+    std::lock_guard lock(m_lock);
+    std::fill(m_intake.begin(), m_intake.end(), m_silence);
+}
+
+void TMMConnector::PauseTick(std::uint32_t, void* data)
+{
+    auto* c = static_cast<TMMConnector*>(data);
+    if (!c->m_paused)
+        return;
+    // Silence again from the start of the buffer, so the displays fall back to rest.
+    std::lock_guard lock(c->m_lock);
+    c->m_arrival = Now();
+    for (int f = 0; f < FamilyCount; ++f)
+        if (c->FamilyHasDisplays(f)) {
+            c->m_due[static_cast<std::size_t>(f)] = true;
+            c->m_position[static_cast<std::size_t>(f)] = 0;
+        }
+}
+
+void TMMConnector::StopPauseTimer()
+{
+    // Never under m_lock: the timer thread holds its own lock while it waits for ours.
+    if (m_pauseTimer) {
+        TimerUnsubscribe(m_pauseTimer);
+        m_pauseTimer = 0;
+    }
+}
+
+void TMMConnector::ChainPause()
+{
+    if (!InState(csDesigning) && m_started && !m_paused) {
+        m_paused = true;
+        FillSilence();
+        if (m_realTime && !m_pauseTimer) {
+            const int size = GetBufferSize();
+            const int interval = size > 8191 || !m_format ? 25 : BytesToMs(m_format.get(), size);
+            // The silence fills the whole buffer, so every family sees full blocks of it.
+            {
+                std::lock_guard lock(m_lock);
+                m_valid = static_cast<int>(m_intake.size());
+            }
+            m_pauseTimer = TimerSubscribe(interval, false, &TMMConnector::PauseTick, this);
+            if (!m_pauseTimer)
+                throw EOutOfResources("Not enough timers available");
+        }
+    }
+    TMMDSPComponent::ChainPause();
+}
+
+void TMMConnector::ChainRestart()
+{
+    if (!InState(csDesigning) && m_paused) {
+        m_paused = false;
+        if (m_realTime)
+            StopPauseTimer();
+    }
+    TMMDSPComponent::ChainRestart();
+}
+
+void TMMConnector::ChainFlush()
+{
+    if (m_started)
+        FillSilence();
+    TMMDSPComponent::ChainFlush();
+}
+
+void TMMConnector::ChainStop()
+{
+    if (!InState(csDesigning) && m_started) {
+        m_started = false;
+        m_running = false;
+        LeavePump();
+        m_paused = false;
+        StopPauseTimer();
+        {
+            std::lock_guard lock(m_lock);
+            m_intake.clear();
+            m_intake.shrink_to_fit();
+            m_valid = 0;
+            m_due.fill(false);
+            m_format.reset();
+        }
+        if (m_refreshOnStop)
+            ResetDisplays();
+    }
+    TMMDSPComponent::ChainStop();
+}
+
+// ---- properties ----
+
+void TMMConnector::SetEnabled(bool value)
+{
+    if (value == m_enabled)
+        return;
+    m_enabled = value;
+    if (!value) {
+        m_running = false;
+        LeavePump();
+        {
+            // What was due stays undelivered: deliveries resume with the next buffer.
+            std::lock_guard lock(m_lock);
+            m_due.fill(false);
+        }
+        ResetDisplays();
+    } else if (m_started && m_realTime) {
+        PostStart();
+    }
+}
+
+void TMMConnector::SetAutoTrigger(bool value)
+{
+    if (value == m_autoTrigger)
+        return;
+    m_autoTrigger = value;
+    if (!value) {
+        // Off the pump, but still taken on, so Trigger keeps working.
+        LeavePump();
+    } else if (m_started && m_enabled && m_realTime) {
+        PostStart();
+    }
+}
+
+void TMMConnector::SetSpeed(int value)
+{
+    m_speed = std::clamp(value, 1, 5000);
+    TMMConnectorWindow::RecomputeSpeed();
+}
+
+void TMMConnector::SetRealTime(bool value)
+{
+    if (value == m_realTime)
+        return;
+    if (Opened())
+        throw EMMConnectorError("Change to property while device was open");
+    m_realTime = value;
+}
+
+void TMMConnector::Trigger()
+{
+    if (!m_enabled || !(m_running || (!m_realTime && m_started)) || m_autoTrigger || m_triggerRequests > 0)
+        return;
+    if (OnPumpThread()) {
+        Deliver();
+    } else if (TMMConnectorWindow::window) {
+        ++m_triggerRequests;
+        QCoreApplication::postEvent(
+            TMMConnectorWindow::window, new ConnectorEvent(kTriggerMessage, m_serial));
+    }
+}
+
+void TMMConnector::HandleTrigger()
+{
+    if (m_enabled && (m_running || (!m_realTime && m_started))) {
+        try {
+            Deliver();
+        } catch (...) {
+            --m_triggerRequests;
+            throw;
+        }
+    }
+    --m_triggerRequests;
+}
+
+// ---- state ----
+
+int TMMConnector::ValidBytes() const
+{
+    std::lock_guard lock(m_lock);
+    return m_valid;
+}
+
+int TMMConnector::Position(Family family) const
+{
+    std::lock_guard lock(m_lock);
+    return m_position[static_cast<std::size_t>(family)];
+}
+
+bool TMMConnector::Due(Family family) const
+{
+    std::lock_guard lock(m_lock);
+    return m_due[static_cast<std::size_t>(family)];
+}
+
+int TMMConnector::Delivered(Family family) const
+{
+    std::lock_guard lock(m_lock);
+    return m_delivered[static_cast<std::size_t>(family)];
+}
+
+int TMMConnector::FindTrigger(
+    const TWaveFormatEx* format, const void* data, int bytes, int levelPercent, TMMTriggerMode mode)
+{
+    if (mode == tmNone || !format || !data || bytes <= 0)
+        return -1;
+    const int level = mode == tmDownFlank ? -levelPercent : levelPercent;
+    const bool eight = format->wBitsPerSample == 8;
+    const int threshold = eight ? level * 127 / 100 + 128 : level * 327;
+    const int sampleBytes = eight ? 1 : 2;
+    // Stereo data is tested on its left channel.
+    const int frame = std::max<int>(format->nBlockAlign, sampleBytes);
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    auto sample = [&](int offset) {
+        if (eight)
+            return static_cast<int>(p[offset]);
+        std::int16_t v;
+        std::memcpy(&v, p + offset, sizeof v);
+        return static_cast<int>(v);
+    };
+    if (bytes < sampleBytes)
+        return -1;
+    int previous = sample(0);
+    for (int offset = frame; offset + sampleBytes <= bytes; offset += frame) {
+        const int current = sample(offset);
+        if (mode == tmUpFlank ? (previous < threshold && current >= threshold)
+                              : (previous > threshold && current <= threshold))
+            return offset;
+        previous = current;
+    }
+    return -1;
+}

@@ -1,0 +1,372 @@
+#include "audio/MMConect.h"
+#include "audio/MMWavIn.h"
+#include "displays/MMLevel.h"
+#include "displays/MMMeter.h"
+#include "platform/WaveIn.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// A display that records what the connector hands it.
+class Recorder : public IMMDisplay {
+public:
+    explicit Recorder(int bytes)
+        : bytes(bytes)
+    {
+    }
+    ~Recorder() override = default;
+    void SetPCMFormat(const TWaveFormatEx* format) override
+    {
+        formats.push_back(format ? *format : TWaveFormatEx {});
+    }
+    int BytesNeeded() const override { return bytes; }
+    void ProcessData(const void* data) override { blocks.push_back(static_cast<const std::uint8_t*>(data)); }
+    void ResetData() override { ++resets; }
+
+    int bytes;
+    std::vector<TWaveFormatEx> formats;
+    std::vector<const std::uint8_t*> blocks;
+    int resets = 0;
+};
+
+std::int64_t gNow = 0;
+std::int64_t FakeNow()
+{
+    return gNow;
+}
+
+// A started connector on 16-bit stereo at 44100 Hz with 4096-byte buffers, delivering only when
+// the test calls Deliver, at the test's own microsecond clock.
+class Connector : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        zv::DisplayTimerService::Instance().SetManual(true);
+        TMMConnector::SetClock(&FakeNow);
+        gNow = 1'000'000;
+        connector = std::make_unique<TMMConnector>();
+        connector->SetAutoTrigger(false);
+        TWaveFormatEx format {};
+        MakePCMFormat(format, 16, 2, 44100);
+        connector->SetWaveFormat(&format);
+        connector->SetBufferSize(4096);
+        buffer.resize(4096);
+        for (std::size_t i = 0; i < buffer.size(); ++i)
+            buffer[i] = static_cast<std::uint8_t>(i);
+    }
+    void TearDown() override
+    {
+        connector.reset();
+        TMMConnector::SetClock(nullptr);
+    }
+    void Start()
+    {
+        connector->ChainOpen();
+        connector->ChainStart();
+        QApplication::processEvents(); // the start message takes it on
+        ASSERT_TRUE(connector->IsRunning());
+    }
+    void Arrive() { connector->TakeData(buffer.data(), static_cast<int>(buffer.size())); }
+    std::unique_ptr<TMMConnector> connector;
+    std::vector<std::uint8_t> buffer;
+};
+
+TEST_F(Connector, LevelBlocksArriveAtTheirMomentInTheBuffer)
+{
+    Recorder level(396);
+    connector->SetLevel1(&level);
+    ASSERT_EQ(level.formats.size(), 1u);
+    EXPECT_EQ(level.formats[0].nChannels, 2);
+    Start();
+    Arrive();
+    connector->Deliver();
+    connector->Deliver();
+    ASSERT_EQ(level.blocks.size(), 1u) << "the block at 396 is not due yet";
+    gNow += 2243;
+    connector->Deliver();
+    EXPECT_EQ(level.blocks.size(), 1u);
+    gNow += 1; // 2244 us = 396 bytes at 176400 bytes per second
+    connector->Deliver();
+    ASSERT_EQ(level.blocks.size(), 2u);
+    gNow += 1'000'000;
+    for (int i = 0; i < 20; ++i)
+        connector->Deliver();
+    ASSERT_EQ(level.blocks.size(), 10u) << "the block at 3960 would end past 4096";
+    EXPECT_FALSE(connector->Due(TMMConnector::fLevel));
+    const std::uint8_t* base = level.blocks[0];
+    for (std::size_t i = 0; i < level.blocks.size(); ++i) {
+        EXPECT_EQ(level.blocks[i] - base, static_cast<std::ptrdiff_t>(396 * i));
+        EXPECT_EQ(level.blocks[i][0], static_cast<std::uint8_t>(396 * i)) << "the buffer's own bytes";
+    }
+    EXPECT_EQ(connector->Delivered(TMMConnector::fLevel), 10);
+}
+
+TEST_F(Connector, EachPassDeliversOneBlockPerFamilyAndANewBufferStartsOver)
+{
+    Recorder meter(80);
+    Recorder level(396);
+    connector->SetMeter1(&meter);
+    connector->SetLevel2(&level);
+    Start();
+    Arrive();
+    gNow += 1'000'000; // everything is overdue
+    for (int i = 0; i < 5; ++i)
+        connector->Deliver();
+    EXPECT_EQ(meter.blocks.size(), 5u);
+    EXPECT_EQ(level.blocks.size(), 5u);
+    Arrive();
+    connector->Deliver();
+    EXPECT_EQ(meter.blocks.back() - meter.blocks.front(), 0) << "a new buffer restarts at 0";
+    EXPECT_EQ(connector->Position(TMMConnector::fMeter), 80);
+}
+
+TEST_F(Connector, TwinSlotsNeverHoldTheSameDisplay)
+{
+    Recorder a(396);
+    Recorder b(396);
+    connector->SetLevel1(&a);
+    connector->SetLevel2(&a);
+    EXPECT_EQ(connector->Level2(), nullptr);
+    connector->SetMeter1(&a); // another family may show it too
+    EXPECT_EQ(connector->Meter1(), &a);
+    connector->SetSpectrum(1, &b);
+    connector->SetSpectrum(2, &b);
+    EXPECT_EQ(connector->Spectrum(2), &b);
+}
+
+TEST_F(Connector, DisablingClearsTheDisplaysAndDeliveriesResumeWithTheNextBuffer)
+{
+    Recorder level(396);
+    Recorder meter(80);
+    connector->SetLevel1(&level);
+    connector->SetMeter1(&meter);
+    Start();
+    Arrive();
+    connector->Deliver();
+    connector->SetEnabled(false);
+    EXPECT_EQ(level.resets, 1);
+    EXPECT_EQ(meter.resets, 1);
+    gNow += 1'000'000;
+    Arrive();
+    connector->Deliver();
+    EXPECT_EQ(level.blocks.size(), 1u);
+    connector->SetEnabled(true);
+    QApplication::processEvents();
+    connector->Deliver();
+    EXPECT_EQ(level.blocks.size(), 1u) << "nothing left over from before";
+    Arrive();
+    connector->Deliver();
+    EXPECT_EQ(level.blocks.size(), 2u);
+}
+
+TEST_F(Connector, StoppingClearsTheDisplaysUnlessToldNotTo)
+{
+    Recorder level(396);
+    connector->SetLevel1(&level);
+    Start();
+    connector->ChainStop();
+    EXPECT_EQ(level.resets, 1);
+    EXPECT_FALSE(connector->IsStarted());
+    connector->SetRefreshOnStop(false);
+    connector->ChainStart();
+    connector->ChainStop();
+    EXPECT_EQ(level.resets, 1);
+    // Data after the stop is ignored.
+    Arrive();
+    EXPECT_EQ(connector->ValidBytes(), 0);
+}
+
+TEST_F(Connector, ADestroyedDisplayIsForgottenAndTheOthersKeepBeingFed)
+{
+    Recorder meter(80);
+    auto level = std::make_unique<Recorder>(396);
+    connector->SetLevel1(level.get());
+    connector->SetMeter2(&meter);
+    Start();
+    level.reset();
+    EXPECT_EQ(connector->Level1(), nullptr);
+    Arrive();
+    connector->Deliver();
+    EXPECT_EQ(meter.blocks.size(), 1u);
+    connector->ChainStop();
+    EXPECT_EQ(meter.resets, 1);
+}
+
+TEST_F(Connector, PauseFeedsSilenceThroughTheDisplayTimer)
+{
+    Recorder level(396);
+    connector->SetLevel1(&level);
+    Start();
+    Arrive();
+    const int timers = zv::DisplayTimerService::Instance().SubscriberCount();
+    connector->ChainPause();
+    EXPECT_EQ(zv::DisplayTimerService::Instance().SubscriberCount(), timers + 1);
+    Arrive(); // ignored while paused
+    zv::DisplayTimerService::Instance().Tick();
+    connector->Deliver();
+    ASSERT_FALSE(level.blocks.empty());
+    for (int i = 0; i < 396; ++i)
+        ASSERT_EQ(level.blocks.back()[i], 0) << i;
+    connector->ChainRestart();
+    EXPECT_EQ(zv::DisplayTimerService::Instance().SubscriberCount(), timers);
+    EXPECT_EQ(connector->SilenceByte(), 0);
+}
+
+TEST_F(Connector, RealTimeCannotChangeWhileOpen)
+{
+    connector->ChainOpen();
+    try {
+        connector->SetRealTime(false);
+        FAIL();
+    } catch (const EMMConnectorError& e) {
+        EXPECT_STREQ(e.what(), "Change to property while device was open");
+    }
+    EXPECT_TRUE(connector->RealTime());
+    connector->ChainClose();
+    connector->SetRealTime(false);
+    EXPECT_FALSE(connector->RealTime());
+    connector->SetSpeed(0);
+    EXPECT_EQ(connector->Speed(), 1);
+    connector->SetSpeed(9000);
+    EXPECT_EQ(connector->Speed(), 5000);
+}
+
+TEST_F(Connector, WithoutRealTimeEveryBufferIsDeliveredAtOnce)
+{
+    connector->SetRealTime(false);
+    connector->SetAutoTrigger(true);
+    Recorder level(396);
+    connector->SetLevel1(&level);
+    connector->ChainOpen();
+    connector->ChainStart();
+    Arrive(); // on the user-interface thread: one pass now
+    EXPECT_EQ(level.blocks.size(), 1u);
+}
+
+TEST_F(Connector, NonPcmInputIsNotShown)
+{
+    Recorder level(396);
+    connector->SetLevel1(&level);
+    const std::size_t formats = level.formats.size();
+    TWaveFormatEx compressed {};
+    MakePCMFormat(compressed, 16, 2, 44100);
+    compressed.wFormatTag = 85;
+    connector->SetWaveFormat(&compressed);
+    EXPECT_EQ(level.formats.size(), formats);
+    connector->ChainOpen();
+    connector->ChainStart();
+    EXPECT_FALSE(connector->IsStarted());
+    Arrive();
+    EXPECT_EQ(connector->ValidBytes(), 0);
+}
+
+TEST(ConnectorTrigger, FindsTheFirstCrossingInEitherDirection)
+{
+    TWaveFormatEx mono16 {};
+    MakePCMFormat(mono16, 16, 1, 44100);
+    const std::int16_t wave[] = { 0, 5000, 20000, 3000, -9000, -20000, 100 };
+    // 50 % is 16350.
+    EXPECT_EQ(TMMConnector::FindTrigger(&mono16, wave, sizeof wave, 50, tmUpFlank), 4);
+    EXPECT_EQ(TMMConnector::FindTrigger(&mono16, wave, sizeof wave, 50, tmDownFlank), 10);
+    EXPECT_EQ(TMMConnector::FindTrigger(&mono16, wave, sizeof wave, 90, tmUpFlank), -1);
+    EXPECT_EQ(TMMConnector::FindTrigger(&mono16, wave, sizeof wave, 50, tmNone), -1);
+    EXPECT_EQ(TMMConnector::FindTrigger(&mono16, wave, 0, 50, tmUpFlank), -1);
+    TWaveFormatEx stereo8 {};
+    MakePCMFormat(stereo8, 8, 2, 22050);
+    const std::uint8_t bytes[] = { 128, 255, 150, 0, 200, 0 }; // left: 128, 150, 200; threshold 191
+    EXPECT_EQ(TMMConnector::FindTrigger(&stereo8, bytes, sizeof bytes, 50, tmUpFlank), 4);
+}
+
+// The whole chain: synthetic capture, connector, a pair of bars and a pair of meters.
+class Chain : public ::testing::TestWithParam<TMMPumpMode> { };
+
+TEST_P(Chain, CapturedToneReachesEveryDisplayAndStopClearsThem)
+{
+    zv::DisplayTimerService::Instance().SetManual(true);
+    TMMConnector::SetPumpMode(GetParam());
+    auto binding = zv::MakeSyntheticWaveIn({ zv::SyntheticDevice { zv::SyntheticDevice::Tone, "tone" } });
+    QWidget window;
+    window.resize(400, 100);
+    auto* levelL = new TMMLevel(&window);
+    auto* levelR = new TMMLevel(&window);
+    auto* meterL = new TMMMeter(&window);
+    auto* meterR = new TMMMeter(&window);
+    levelL->setGeometry(0, 0, 158, 18);
+    levelR->setGeometry(0, 20, 158, 18);
+    meterL->setGeometry(200, 0, 85, 57);
+    meterR->setGeometry(300, 0, 85, 57);
+    levelL->SetChannel(chLeft);
+    levelR->SetChannel(chRight);
+    meterL->SetChannel(chLeft);
+    meterR->SetChannel(chRight);
+    levelL->SetSamples(99);
+    levelR->SetSamples(99);
+    meterL->SetSamples(20);
+    meterR->SetSamples(20);
+    window.show();
+    {
+        TMMWaveIn waveIn(*binding);
+        TMMConnector connector;
+        waveIn.SetCallBackMode(cmThread);
+        waveIn.SetBitLength(b16Bit);
+        waveIn.SetMode(mStereo);
+        waveIn.SetSampleRate(44100);
+        waveIn.SetBufferSize(4096);
+        waveIn.SetOutput(&connector);
+        connector.SetLevel1(levelL);
+        connector.SetLevel2(levelR);
+        connector.SetMeter1(meterR);
+        connector.SetMeter2(meterL);
+        EXPECT_EQ(levelL->BitLength(), b16Bit);
+        EXPECT_EQ(levelL->Mode(), mStereo);
+        waveIn.Open();
+        waveIn.Start();
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 400)
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        EXPECT_EQ(TMMConnector::RunningAutoConnectors(), 1);
+        // Left at half scale (-6 dB), right at a quarter (-12 dB).
+        EXPECT_NEAR(levelL->Shown(), zv::LevelToSpots(16383, 0, -35, true, levelL->NumSpots()), 1);
+        EXPECT_NEAR(levelR->Shown(), zv::LevelToSpots(8191, 0, -35, true, levelR->NumSpots()), 1);
+        EXPECT_NEAR(meterL->Shown(), zv::LevelToNeedle(16383, 0, -50, true), 400);
+        EXPECT_GT(meterL->Shown(), meterR->Shown());
+        EXPECT_GT(connector.Delivered(TMMConnector::fMeter), connector.Delivered(TMMConnector::fLevel));
+
+        waveIn.Stop();
+        QApplication::processEvents();
+        EXPECT_EQ(levelL->Shown(), 0);
+        EXPECT_EQ(levelR->Shown(), 0);
+        EXPECT_EQ(meterL->Shown(), 0);
+        EXPECT_EQ(meterR->Shown(), 0);
+        EXPECT_EQ(TMMConnector::RunningAutoConnectors(), 0);
+        waveIn.Close();
+    }
+    // The connector is gone; its displays are not touched any more.
+    delete levelL;
+    QApplication::processEvents();
+    TMMConnector::SetPumpMode(TMMPumpMode::Timer);
+}
+
+INSTANTIATE_TEST_SUITE_P(PumpModes, Chain, ::testing::Values(TMMPumpMode::Timer, TMMPumpMode::SleepRepost));
+
+TEST(ConnectorLife, MessagesOfADestroyedConnectorFindNobody)
+{
+    {
+        TMMConnector connector;
+        TWaveFormatEx format {};
+        MakePCMFormat(format, 8, 1, 8000);
+        connector.SetWaveFormat(&format);
+        connector.ChainOpen();
+        connector.ChainStart(); // posts its start message
+    }
+    QApplication::processEvents();
+    EXPECT_EQ(TMMConnector::RunningAutoConnectors(), 0);
+}
+
+} // namespace
