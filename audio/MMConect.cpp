@@ -7,6 +7,7 @@
 #include <QThread>
 #include <QTimer>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <exception>
 #include <thread>
@@ -41,7 +42,7 @@ public:
     {
         setObjectName(QStringLiteral("TMMConnectorWindow"));
         m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(1);
+        m_timer.setSingleShot(true);
         QObject::connect(&m_timer, &QTimer::timeout, this, [this] { TimerPass(); });
     }
 
@@ -75,12 +76,24 @@ public:
     void StartPump()
     {
         if (mode == TMMPumpMode::Timer) {
+            sleeping = false;
             if (!m_timer.isActive())
-                m_timer.start();
+                m_timer.start(1);
         } else {
             QCoreApplication::postEvent(this, new QEvent(kPumpMessage));
         }
     }
+    // From any thread, after something became due: wakes a pump that sleeps for want of work.
+    static void Wake()
+    {
+        if (sleeping.exchange(false) && window)
+            QCoreApplication::postEvent(window, new QEvent(kPumpMessage));
+    }
+
+    // The timer pump sleeps while nothing is due (no timer at all) and wakes at the moment the
+    // next block falls due, never sooner than 1 ms after the previous pass: the same blocks at
+    // the same moments as a pass every millisecond, without the empty passes.
+    static std::atomic<bool> sleeping;
 
 private:
     void Pass();
@@ -90,7 +103,32 @@ private:
             m_timer.stop();
             return;
         }
+        struct Schedule {
+            TMMConnectorWindow* self;
+            ~Schedule() { self->ScheduleNext(); }
+        } schedule { this };
         Pass();
+    }
+    void ScheduleNext()
+    {
+        if (!KeepPumping()) {
+            m_timer.stop();
+            return;
+        }
+        // Sleeping first, then looking: a buffer that arrives meanwhile finds the flag and wakes us.
+        sleeping = true;
+        std::int64_t next = INT64_MAX;
+        for (TMMConnector* c : connectors)
+            if (c->m_inPump && c->m_enabled && c->m_running)
+                next = std::min(next, c->NextDue());
+        if (next == INT64_MAX) {
+            m_timer.stop();
+            return;
+        }
+        sleeping = false;
+        const std::int64_t wait = next - TMMConnector::Now();
+        const int ms = static_cast<int>(std::clamp<std::int64_t>((wait + 999) / 1000, 1, 1000));
+        m_timer.start(ms);
     }
 
     QTimer m_timer;
@@ -102,6 +140,7 @@ int TMMConnectorWindow::maxSpeed = 5000;
 int TMMConnectorWindow::runningAuto = 0;
 bool TMMConnectorWindow::enterIdle = false;
 TMMPumpMode TMMConnectorWindow::mode = TMMPumpMode::Timer;
+std::atomic<bool> TMMConnectorWindow::sleeping { false };
 
 void TMMConnectorWindow::Pass()
 {
@@ -445,6 +484,7 @@ void TMMConnector::TakeData(const void* data, int bytes)
                 m_position[static_cast<std::size_t>(f)] = 0;
             }
     }
+    TMMConnectorWindow::Wake();
     if (!m_realTime && m_autoTrigger) {
         // Displays are drawn on the user-interface thread only: from elsewhere the pass is posted.
         if (OnPumpThread()) {
@@ -474,16 +514,18 @@ void TMMConnector::Deliver()
                 continue;
             int block = 0;
             IMMDisplay* scope = nullptr;
+            bool wanted = false;
             for (int slot = 0; slot < SlotCount; ++slot) {
                 IMMDisplay* d = m_slots[static_cast<std::size_t>(slot)];
                 if (d && FamilyOf(slot) == f) {
                     block = std::max(block, d->BytesNeeded());
+                    wanted = wanted || d->WantsData();
                     if (!scope)
                         scope = d;
                 }
             }
-            if (block <= 0) {
-                // No display left, or none that takes data.
+            if (block <= 0 || !wanted) {
+                // No display left, none that takes data, or none that would show it now.
                 m_due[fi] = false;
                 continue;
             }
@@ -517,6 +559,24 @@ void TMMConnector::Deliver()
         OnTrigger(this);
 }
 
+std::int64_t TMMConnector::NextDue() const
+{
+    std::lock_guard lock(m_lock);
+    std::int64_t next = INT64_MAX;
+    if (m_intake.empty() || !m_format)
+        return next;
+    const auto avg = static_cast<std::int64_t>(std::max<std::uint32_t>(m_format->nAvgBytesPerSec, 1));
+    for (int f = 0; f < FamilyCount; ++f) {
+        const auto fi = static_cast<std::size_t>(f);
+        if (!m_due[fi])
+            continue;
+        const std::int64_t at
+            = m_synchronize ? m_arrival + static_cast<std::int64_t>(m_position[fi]) * 1000000 / avg : 0;
+        next = std::min(next, at);
+    }
+    return next;
+}
+
 void TMMConnector::FillSilence()
 {
     std::lock_guard lock(m_lock);
@@ -536,6 +596,7 @@ void TMMConnector::PauseTick(std::uint32_t, void* data)
             c->m_due[static_cast<std::size_t>(f)] = true;
             c->m_position[static_cast<std::size_t>(f)] = 0;
         }
+    TMMConnectorWindow::Wake();
 }
 
 void TMMConnector::StopPauseTimer()

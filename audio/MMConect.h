@@ -49,6 +49,9 @@ public:
     virtual void ResetData() = 0;
     // Oscilloscopes only: bytes the read position advances after a block, 0 for the block size.
     virtual int ScrollStep() const { return 0; }
+    // Whether the display would show a block now (shown and enabled); a family none of whose
+    // displays wants data is skipped until the next buffer.
+    virtual bool WantsData() const { return true; }
 
     void AddWatcher(IMMDisplayWatcher* watcher)
     {
@@ -211,6 +214,8 @@ private:
     void StopPauseTimer();
     static void PauseTick(std::uint32_t handle, void* data);
     bool OnPumpThread() const;
+    // When the earliest due block of this connector falls due (microseconds), or INT64_MAX.
+    std::int64_t NextDue() const;
 
     // Set on the user-interface thread; the atomic ones are also read by the capture thread.
     std::atomic<bool> m_enabled { true };

@@ -30,6 +30,8 @@ public:
     int BytesNeeded() const override { return m_layout.BytesNeeded(); }
     void ProcessData(const void* data) override;
     void ResetData() override;
+    // Data is shown only while the control is shown and enabled.
+    bool WantsData() const override { return isVisible() && isEnabled(); }
 
     // ---- settings; out-of-range values are clamped ----
     TMMLevelKind Kind() const { return m_kind; }

@@ -98,12 +98,14 @@ struct PeakMarker {
         counter = 0;
         redraw = false;
     }
-    // A rise to value: holds it for delay x 2 + 1 ticks.
+    // A rise to value: holds it for delay x 2 + 1 ticks. A marker that stays where it is needs no
+    // redraw, so a steady level does not repaint with every block.
     void Raise(int value, int delay)
     {
-        peak = value;
+        const int old = peak.exchange(value);
         counter = delay * 2 + 1;
-        redraw = true;
+        if (old != value)
+            redraw = true;
     }
 };
 

@@ -113,6 +113,20 @@ TEST_F(MainWindowBar, FrameShowsZoneColoursOverTheInactiveImage)
     EXPECT_EQ(level->Value(), 100);
 }
 
+TEST_F(MainWindowBar, ASteadyLevelDrawsNothingNew)
+{
+    int frames = 0;
+    level->OnPaint = [&](QObject*) { ++frames; };
+    Feed(10362);
+    EXPECT_EQ(frames, 1);
+    for (int i = 0; i < 5; ++i)
+        Feed(10362); // the same segments and the marker where it was
+    EXPECT_EQ(frames, 1);
+    EXPECT_EQ(level->Peak(), 56);
+    Feed(16384);
+    EXPECT_EQ(frames, 2);
+}
+
 TEST_F(MainWindowBar, GainAndInputOverflowAreReported)
 {
     int gainOverflows = 0;

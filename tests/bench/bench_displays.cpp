@@ -1,0 +1,374 @@
+// Level displays and connector: frame costs, the copy to the window, the pump, and the CPU share of
+// the whole capture-to-display chain. Widgets run on Qt's offscreen platform unless a display is set.
+
+#include "audio/MMConect.h"
+#include "audio/MMWavIn.h"
+#include "displays/MMLevel.h"
+#include "displays/MMMeter.h"
+#include "platform/WaveIn.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QImage>
+#include <QPainter>
+#include <QTimer>
+#include <benchmark/benchmark.h>
+#include <cmath>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Widgets need a QApplication; made once, the first time a widget benchmark runs.
+bool EnsureApplication()
+{
+    if (QCoreApplication::instance())
+        return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "zoveva-bench";
+    static char* argv[] = { name, nullptr };
+    new QApplication(argc, argv); // lives to the end of the program
+    return true;
+}
+
+// The user-interface thread's event loop, waiting for events as the program's own does.
+void RunEventLoop(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+double ProcessCpuSeconds()
+{
+    timespec t {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// The main window's bar: 158 x 18, spot 1, space 1, dotted, zones at 50 % and 80 %.
+struct BarFrame {
+    BarFrame()
+    {
+        dib.SetSize(158, 18);
+        inactive.SetSize(158, 18);
+        inactive.BeginDraw();
+        inactive.SetDrawColor(clBlack);
+        inactive.Clear();
+        zv::DrawLevelSegments(inactive, geometry,
+            { inactive.ColorToPixel(clGray), inactive.ColorToPixel(clGray), inactive.ColorToPixel(clMaroon) },
+            true, geometry.numSpots, 0, 0);
+        inactive.EndDraw();
+        lit = { dib.ColorToPixel(clLime), dib.ColorToPixel(clYellow), dib.ColorToPixel(clRed) };
+    }
+    void Draw(int shown, int peak)
+    {
+        TMMDIBDrawScope scope(dib);
+        dib.CopyBits(inactive, 0, 0, 158, 18, 0, 0);
+        zv::DrawLevelSegments(dib, geometry, lit, true, shown, peak, 2);
+    }
+    zv::LevelGeometry geometry = zv::LevelGeometry::Compute(158, 18, lkHorizontal, dirNormal, 1, 1, 50, 80);
+    TMMDIBCanvas dib;
+    TMMDIBCanvas inactive;
+    std::array<std::uint32_t, 3> lit {};
+};
+
+// One frame drawn into the canvas: the prebuilt inactive image copied in, the lit segments and
+// the peak marker filled (arg: segments lit).
+void BM_LevelBarFrame(benchmark::State& state)
+{
+    BarFrame bar;
+    const int shown = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        bar.Draw(shown, 79);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_LevelBarFrame)->Arg(56)->Arg(79);
+
+// The copy of a finished frame to a window's colour pixels, on its own.
+void BM_LevelBarCopyToWindow(benchmark::State& state)
+{
+    BarFrame bar;
+    bar.Draw(56, 79);
+    QImage window(300, 100, QImage::Format_ARGB32_Premultiplied);
+    QPainter device(&window);
+    for (auto _ : state) {
+        TMMDIBDrawScope scope(bar.dib);
+        bar.dib.CopyToDevice(device, QRect(10, 10, 158, 18), 0, 0);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_LevelBarCopyToWindow);
+
+std::vector<std::int16_t> Tone(int frames, int start, double amplitude)
+{
+    std::vector<std::int16_t> data(static_cast<std::size_t>(frames) * 2);
+    for (int i = 0; i < frames; ++i)
+        data[2 * static_cast<std::size_t>(i)] = data[2 * static_cast<std::size_t>(i) + 1]
+            = static_cast<std::int16_t>(
+                std::lrint(amplitude * std::sin(2.0 * M_PI * 1000.0 * (start + i) / 44100.0)));
+    return data;
+}
+
+// A whole level update on a shown bar: peak of 99 frames, mapping, frame and its direct paint
+// into the window; the two blocks alternate between -10 dB and -20 dB so each one redraws.
+void BM_LevelBarUpdate(benchmark::State& state)
+{
+    if (!EnsureApplication()) {
+        state.SkipWithError("no widget application");
+        return;
+    }
+    zv::DisplayTimerService::Instance().SetManual(true);
+    QWidget window;
+    window.resize(200, 40);
+    auto* level = new TMMLevel(&window);
+    level->setGeometry(10, 10, 158, 18);
+    level->Bevel().SetBevelOuter(bvNone);
+    level->SetActiveDoted(true);
+    level->SetInactiveDoted(true);
+    TWaveFormatEx format {};
+    MakePCMFormat(format, 16, 2, 44100);
+    level->SetPCMFormat(&format);
+    level->SetSamples(99);
+    level->SetNumPeaks(2);
+    window.show();
+    QApplication::processEvents();
+    const auto loud = Tone(99, 0, 10362);
+    const auto soft = Tone(99, 0, 3277);
+    bool flip = false;
+    for (auto _ : state) {
+        level->ProcessData((flip ? loud : soft).data());
+        flip = !flip;
+    }
+}
+BENCHMARK(BM_LevelBarUpdate);
+
+// A whole needle update on a shown meter (main window settings): peak of 20 frames, mapping,
+// face copy, two needles and the direct paint of the work bitmap.
+void BM_NeedleMeterUpdate(benchmark::State& state)
+{
+    if (!EnsureApplication()) {
+        state.SkipWithError("no widget application");
+        return;
+    }
+    zv::DisplayTimerService::Instance().SetManual(true);
+    QWidget window;
+    window.resize(120, 80);
+    auto* meter = new TMMMeter(&window);
+    meter->setGeometry(10, 10, 85, 57);
+    meter->Bevel().SetBevelOuter(bvNone);
+    meter->Bevel().SetBorderWidth(2);
+    meter->SetNeedleOffset(50);
+    meter->SetScaleAngle(45);
+    meter->SetTopSpace(12);
+    TWaveFormatEx format {};
+    MakePCMFormat(format, 16, 2, 44100);
+    meter->SetPCMFormat(&format);
+    meter->SetSamples(20);
+    window.show();
+    QApplication::processEvents();
+    const auto loud = Tone(20, 5, 10362);
+    const auto soft = Tone(20, 5, 3277);
+    bool flip = false;
+    for (auto _ : state) {
+        meter->ProcessData((flip ? loud : soft).data());
+        flip = !flip;
+    }
+}
+BENCHMARK(BM_NeedleMeterUpdate);
+
+// A display that costs nothing, so the pass measures the connector alone.
+class NullDisplay : public IMMDisplay {
+public:
+    explicit NullDisplay(int bytes)
+        : m_bytes(bytes)
+    {
+    }
+    void SetPCMFormat(const TWaveFormatEx*) override { }
+    int BytesNeeded() const override { return m_bytes; }
+    void ProcessData(const void* data) override { benchmark::DoNotOptimize(data); }
+    void ResetData() override { }
+
+private:
+    int m_bytes;
+};
+
+std::int64_t gBenchNow = 0;
+std::int64_t BenchNow()
+{
+    return gBenchNow;
+}
+
+// One pump pass with four families due (two bars, two meters, a scope, a spectrum).
+void BM_ConnectorPass(benchmark::State& state)
+{
+    if (!EnsureApplication()) {
+        state.SkipWithError("no application");
+        return;
+    }
+    TMMConnector::SetClock(&BenchNow);
+    NullDisplay level1(396), level2(396), meter1(80), meter2(80), scope(1024), spectrum(512);
+    {
+        TMMConnector connector;
+        connector.SetAutoTrigger(false);
+        TWaveFormatEx format {};
+        MakePCMFormat(format, 16, 2, 44100);
+        connector.SetWaveFormat(&format);
+        connector.SetBufferSize(4096);
+        connector.SetLevel1(&level1);
+        connector.SetLevel2(&level2);
+        connector.SetMeter1(&meter1);
+        connector.SetMeter2(&meter2);
+        connector.SetOscope1(&scope);
+        connector.SetSpectrum1(&spectrum);
+        connector.ChainOpen();
+        connector.ChainStart();
+        QApplication::processEvents();
+        std::vector<std::uint8_t> buffer(4096, 0);
+        gBenchNow = 0;
+        connector.TakeData(buffer.data(), 4096);
+        gBenchNow = 1'000'000'000;
+        int passes = 0;
+        for (auto _ : state) {
+            connector.Deliver();
+            if (++passes == 4) { // before the shortest family runs out
+                state.PauseTiming();
+                connector.TakeData(buffer.data(), 4096);
+                passes = 0;
+                state.ResumeTiming();
+            }
+        }
+        connector.ChainStop();
+        connector.ChainClose();
+    }
+    TMMConnector::SetClock(nullptr);
+}
+BENCHMARK(BM_ConnectorPass);
+
+// CPU share of a running pump with nothing to deliver, per pump mode, over one second.
+void BM_PumpIdleCpu(benchmark::State& state)
+{
+    if (!EnsureApplication()) {
+        state.SkipWithError("no application");
+        return;
+    }
+    const auto mode = state.range(0) == 0 ? TMMPumpMode::Timer : TMMPumpMode::SleepRepost;
+    TMMConnector::SetPumpMode(mode);
+    for (auto _ : state) {
+        NullDisplay level(396);
+        TMMConnector connector;
+        TWaveFormatEx format {};
+        MakePCMFormat(format, 16, 2, 44100);
+        connector.SetWaveFormat(&format);
+        connector.SetLevel1(&level);
+        connector.ChainOpen();
+        connector.ChainStart();
+        const double cpu0 = ProcessCpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        RunEventLoop(1000);
+        state.counters["cpu_percent"] = 100.0 * (ProcessCpuSeconds() - cpu0) / (wall.nsecsElapsed() * 1e-9);
+        connector.ChainStop();
+        QApplication::processEvents();
+    }
+    TMMConnector::SetPumpMode(TMMPumpMode::Timer);
+}
+BENCHMARK(BM_PumpIdleCpu)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The whole chain for 10 s of synthetic audio (1 kHz tone, 44100 Hz stereo, 4096-byte buffers):
+// capture thread, connector, pump, two level bars and two needle meters on a shown window.
+// Reports the process's CPU time as a share of one core. Args: pump mode (0 timer, 1 sleep and
+// repost); which displays are shown (0 all four, 1 only the bars, 2 only the meters: the main
+// window shows one pair at a time), 3 none (capture and connector alone).
+void BM_CaptureToDisplaysCpu(benchmark::State& state)
+{
+    if (!EnsureApplication()) {
+        state.SkipWithError("no widget application");
+        return;
+    }
+    const auto mode = state.range(0) == 0 ? TMMPumpMode::Timer : TMMPumpMode::SleepRepost;
+    const auto shown = state.range(1);
+    TMMConnector::SetPumpMode(mode);
+    zv::DisplayTimerService::Instance().SetManual(false);
+    auto binding = zv::MakeSyntheticWaveIn({ zv::SyntheticDevice { zv::SyntheticDevice::Tone, "tone" } });
+    for (auto _ : state) {
+        QWidget window;
+        window.resize(400, 100);
+        std::vector<TMMLevel*> levels;
+        std::vector<TMMMeter*> meters;
+        for (int i = 0; i < 2; ++i) {
+            auto* level = new TMMLevel(&window);
+            level->setGeometry(0, 20 * i, 158, 18);
+            level->Bevel().SetBevelOuter(bvNone);
+            level->SetActiveDoted(true);
+            level->SetInactiveDoted(true);
+            level->SetSamples(99);
+            level->SetNumPeaks(2);
+            level->SetDecayMode(dmStepUp);
+            level->SetDecay(8);
+            level->SetChannel(i == 0 ? chLeft : chRight);
+            levels.push_back(level);
+            auto* meter = new TMMMeter(&window);
+            meter->setGeometry(200 + 90 * i, 0, 85, 57);
+            meter->Bevel().SetBevelOuter(bvNone);
+            meter->Bevel().SetBorderWidth(2);
+            meter->SetNeedleOffset(50);
+            meter->SetScaleAngle(45);
+            meter->SetTopSpace(12);
+            meter->SetSamples(20);
+            meter->SetDecayMode(dmStepUp);
+            meter->SetDecay(8);
+            meter->SetPeakSpeed(2);
+            meter->SetChannel(i == 0 ? chLeft : chRight);
+            meters.push_back(meter);
+        }
+        for (auto* level : levels)
+            level->setVisible(shown == 0 || shown == 1);
+        for (auto* meter : meters)
+            meter->setVisible(shown == 0 || shown == 2);
+        window.show();
+        QApplication::processEvents();
+        TMMWaveIn waveIn(*binding);
+        TMMConnector connector;
+        waveIn.SetCallBackMode(cmThread);
+        waveIn.SetBitLength(b16Bit);
+        waveIn.SetMode(mStereo);
+        waveIn.SetSampleRate(44100);
+        waveIn.SetBufferSize(4096);
+        waveIn.SetOutput(&connector);
+        connector.SetLevel1(levels[0]);
+        connector.SetLevel2(levels[1]);
+        connector.SetMeter1(meters[1]);
+        connector.SetMeter2(meters[0]);
+        waveIn.Open();
+        waveIn.Start();
+        const double cpu0 = ProcessCpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        RunEventLoop(10000);
+        const double cpu = ProcessCpuSeconds() - cpu0;
+        state.counters["cpu_percent"] = 100.0 * cpu / (wall.nsecsElapsed() * 1e-9);
+        state.counters["meter_blocks"] = connector.Delivered(TMMConnector::fMeter);
+        state.counters["level_blocks"] = connector.Delivered(TMMConnector::fLevel);
+        waveIn.Stop();
+        waveIn.Close();
+        QApplication::processEvents();
+    }
+    zv::DisplayTimerService::Instance().SetManual(true);
+    TMMConnector::SetPumpMode(TMMPumpMode::Timer);
+}
+BENCHMARK(BM_CaptureToDisplaysCpu)
+    ->Args({ 0, 0 })
+    ->Args({ 1, 0 })
+    ->Args({ 0, 1 })
+    ->Args({ 0, 2 })
+    ->Args({ 0, 3 })
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
