@@ -6,8 +6,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -246,6 +248,55 @@ TEST_F(Connector, WithoutRealTimeEveryBufferIsDeliveredAtOnce)
     connector->ChainStart();
     Arrive(); // on the user-interface thread: one pass now
     EXPECT_EQ(level.blocks.size(), 1u);
+}
+
+TEST_F(Connector, ManualTriggerFromAnotherThreadIsPostedAndFiresOnTrigger)
+{
+    Recorder level(396);
+    connector->SetLevel1(&level);
+    connector->SetSynchronize(false);
+    int passes = 0;
+    connector->OnTrigger = [&](QObject*) { ++passes; };
+    Start();
+    Arrive();
+    std::thread capture([&] {
+        connector->Trigger();
+        connector->Trigger(); // one request outstanding at most
+    });
+    capture.join();
+    EXPECT_TRUE(level.blocks.empty()) << "nothing is drawn off the user-interface thread";
+    QApplication::processEvents();
+    EXPECT_EQ(level.blocks.size(), 1u);
+    EXPECT_EQ(passes, 1);
+    connector->Trigger(); // on this thread: at once, and unsynchronised every block is due
+    EXPECT_EQ(level.blocks.size(), 2u);
+    EXPECT_EQ(level.blocks[1] - level.blocks[0], 396);
+}
+
+TEST_F(Connector, SynchronisedBufferIsReadFromItsTwinHeader)
+{
+    Recorder level(396);
+    connector->SetLevel1(&level);
+    Start();
+    std::vector<std::uint8_t> block(sizeof(WaveHeader) + 4096, 0);
+    std::vector<std::uint8_t> twinBlock(sizeof(WaveHeader) + 4096, 7);
+    auto* header = reinterpret_cast<WaveHeader*>(block.data());
+    auto* twin = reinterpret_cast<WaveHeader*>(twinBlock.data());
+    std::memset(header, 0, sizeof(WaveHeader));
+    std::memset(twin, 0, sizeof(WaveHeader));
+    header->lpData = reinterpret_cast<char*>(block.data() + sizeof(WaveHeader));
+    header->dwBytesRecorded = 4096;
+    twin->lpData = reinterpret_cast<char*>(twinBlock.data() + sizeof(WaveHeader));
+    twin->dwBytesRecorded = 800;
+    header->SyncHeader = twin;
+    connector->DeliverBuffer(header);
+    EXPECT_EQ(connector->ValidBytes(), 800);
+    connector->Deliver();
+    ASSERT_EQ(level.blocks.size(), 1u);
+    EXPECT_EQ(level.blocks[0][0], 7);
+    connector->SetSynchronize(false);
+    connector->DeliverBuffer(header);
+    EXPECT_EQ(connector->ValidBytes(), 4096);
 }
 
 TEST_F(Connector, NonPcmInputIsNotShown)

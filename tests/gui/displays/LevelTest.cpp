@@ -311,6 +311,18 @@ TEST(LevelScale, MainWindowLabelsReadZeroToMinusThirtyFromRightToLeft)
     EXPECT_EQ(scale.Labels().first().rect.left(), 0);
     EXPECT_EQ(scale.Labels().first().text, "0");
 
+    // Tick bands above and below leave the labels the middle.
+    scale.resize(275, 7 + 2 * scale.Scale().BandSize());
+    scale.Scale().SetVisible(true);
+    for (const auto& label : scale.Labels()) {
+        EXPECT_GE(label.rect.top(), 7 - 1) << label.text.toStdString();
+        EXPECT_LE(label.rect.bottom(), 7 + 7 + 1) << label.text.toStdString();
+    }
+    EXPECT_EQ(scale.Labels().size(), 7);
+    scale.grab(); // paints bands and labels
+    scale.Scale().SetVisible(false);
+    scale.resize(275, 7);
+
     // No room for every label: every second one.
     scale.SetDirection(dirNormal);
     scale.resize(60, 7);

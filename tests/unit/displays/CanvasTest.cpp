@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <gtest/gtest.h>
+#include <random>
 #include <set>
 #include <utility>
 
@@ -262,6 +263,100 @@ TEST_F(Canvas, UnsupportedOrUntimelyFormatChangesAreRefusedAndKeepTheOldValue)
     }
     EXPECT_EQ(dib.BitsPerPixel(), 8);
     EXPECT_EQ(dib.GetPixel(0, 0), 0);
+}
+
+// Every operation, with shapes that lie wholly outside the canvas (to the right and below counts
+// from the first column and row past the edge), changes no pixel: a stray write into a row's
+// padding or the neighbouring row would show up here. Run under the address sanitizer, the same
+// operations anywhere must never leave the buffer either.
+TEST_F(Canvas, NoOperationDrawsOutsideTheCanvas)
+{
+    for (const int bits : { 8, 24 }) {
+        for (const QSize size : { QSize(7, 5), QSize(8, 3), QSize(1, 1) }) {
+            if (open)
+                dib.EndDraw();
+            Open(size.width(), size.height(), bits);
+            const int w = size.width();
+            const int h = size.height();
+            std::mt19937 random(12345);
+            auto coordinate
+                = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+            // A point outside: left of, right of, above or below the canvas.
+            auto outside = [&](int side, int& x, int& y) {
+                x = coordinate(-40, w + 40);
+                y = coordinate(-40, h + 40);
+                switch (side) {
+                case 0:
+                    x = coordinate(-40, -1);
+                    break;
+                case 1:
+                    x = coordinate(w, w + 40);
+                    break;
+                case 2:
+                    y = coordinate(-40, -1);
+                    break;
+                default:
+                    y = coordinate(h, h + 40);
+                    break;
+                }
+            };
+            for (int i = 0; i < 3000; ++i) {
+                const int side = coordinate(0, 3);
+                int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+                outside(side, x1, y1);
+                outside(side, x2, y2);
+                // Keep both ends on the same outer side, so the whole shape stays outside.
+                switch (coordinate(0, 8)) {
+                case 0:
+                    dib.MoveTo(x1, y1);
+                    dib.LineTo(x2, y2);
+                    break;
+                case 1:
+                    dib.HLine(x1, x2, side >= 2 ? y1 : coordinate(-5, h + 5));
+                    break;
+                case 2:
+                    dib.VLine(side < 2 ? x1 : coordinate(-5, w + 5), y1, y2);
+                    break;
+                case 3:
+                    dib.HLineDashed(x1, x2, side >= 2 ? y1 : coordinate(-5, h + 5));
+                    break;
+                case 4:
+                    dib.VLineDotted(side < 2 ? x1 : coordinate(-5, w + 5), y1, y2, coordinate(-2, 4));
+                    break;
+                case 5:
+                    dib.PutPixel(x1, y1, 9);
+                    break;
+                case 6: {
+                    const QRect r(QPoint(std::min(x1, x2), std::min(y1, y2)),
+                        QPoint(std::max(x1, x2), std::max(y1, y2)));
+                    // A rectangle only counts when it lies wholly on one side.
+                    if ((side == 0 && r.right() < 0) || (side == 1 && r.left() >= w)
+                        || (side == 2 && r.bottom() < 0) || (side == 3 && r.top() >= h))
+                        dib.FillRectDotted(r, coordinate(0, 1) == 1);
+                    break;
+                }
+                case 7:
+                    dib.HLineDotted(x1, x2, side >= 2 ? y1 : coordinate(-5, h + 5), coordinate(0, 3));
+                    break;
+                default:
+                    dib.VLineDashed(side < 2 ? x1 : coordinate(-5, w + 5), y1, y2);
+                    break;
+                }
+                // count.
+                ASSERT_TRUE(Lit().empty()) << "op " << i << " bits " << bits << " size " << w << "x" << h;
+            }
+            // Anywhere at all: no crash, no write past the buffer (address sanitizer).
+            for (int i = 0; i < 3000; ++i) {
+                const int x1 = coordinate(-40, w + 40), y1 = coordinate(-40, h + 40);
+                const int x2 = coordinate(-40, w + 40), y2 = coordinate(-40, h + 40);
+                dib.MoveTo(x1, y1);
+                dib.LineTo(x2, y2);
+                dib.FillRectDotted(QRect(x1, y1, x2 - x1, y2 - y1), i % 2 == 0);
+                dib.HLineDotted(x1, x2, y1, i % 3);
+                dib.CopyBits(dib, x1, y1, x2, y2, x2, y1);
+            }
+        }
+    }
 }
 
 TEST_F(Canvas, OperationsOutsideTheBracketDoNothing)
