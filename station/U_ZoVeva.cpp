@@ -5,6 +5,7 @@
 #include "displays/MMDIBCv.h"
 #include "displays/MMLevel.h"
 #include "displays/MMMeter.h"
+#include "displays/MMOscope.h"
 #include "displays/MMSpectr.h"
 #include "skin/SkMMButton.h"
 #include "skin/SkPng.h"
@@ -278,6 +279,19 @@ void TFrm_ZoVeva::CreateDisplays()
     PanelText(PLevel, QStringLiteral("dB"), { 1, 2, 12, 11 });
     PanelText(PLevel, QStringLiteral("L"), { 3, 17, 9, 11 });
     PanelText(PLevel, QStringLiteral("R"), { 3, 40, 9, 11 });
+
+    // The oscilloscope keeps its own defaults otherwise: both channels averaged, info under the mouse.
+    MMOscope2 = new TMMOscope(POsciloscopio);
+    MMOscope2->setObjectName(QStringLiteral("MMOscope2"));
+    MMOscope2->Bevel().SetBevelOuter(bvNone);
+    MMOscope2->Bevel().SetBevelInner(bvNone);
+    MMOscope2->setGeometry(0, 0, 170, 56);
+    MMOscope2->SetKind(okCzoVevas);
+    MMOscope2->SetForegroundColor(clLime);
+    MMOscope2->SetPCMFormat(&format);
+    MMOscope2->SetBitLength(b16Bit);
+    MMOscope2->SetSampleRate(44100);
+    MMOscope2->SetMode(mStereo);
 
     MMSpectrum2 = new TMMSpectrum(PSpectrum);
     MMSpectrum2->setObjectName(QStringLiteral("MMSpectrum2"));

@@ -29,6 +29,7 @@ class TFrm_Config;
 class TMMLevel;
 class TMMLevelScale;
 class TMMMeter;
+class TMMOscope;
 class TMMSpectrum;
 class TMMWaveIn;
 class TSkBitmapList;
@@ -129,6 +130,7 @@ public:
     TMMLevel* MMLevel1 = nullptr;
     TMMLevel* MMLevel2 = nullptr;
     TMMLevelScale* MMLevelScale1 = nullptr;
+    TMMOscope* MMOscope2 = nullptr;
     TMMSpectrum* MMSpectrum2 = nullptr;
     QComboBox* CBIdiomas = nullptr; // never visible
     QMenu* PopupMenu1 = nullptr;
