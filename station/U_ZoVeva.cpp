@@ -1,5 +1,6 @@
 #include "station/U_ZoVeva.h"
 
+#include "audio/MMConect.h"
 #include "audio/MMWavIn.h"
 #include "displays/MMColors.h"
 #include "displays/MMDIBCv.h"
@@ -122,6 +123,17 @@ TFrm_ZoVeva::TFrm_ZoVeva(
                                      : std::make_unique<TMMWaveIn>();
     FWaveIn->setObjectName(QStringLiteral("WaveIn"));
     ConfigureWaveIn();
+    FConnector = std::make_unique<TMMConnector>();
+    MMConnector1 = FConnector.get();
+    MMConnector1->setObjectName(QStringLiteral("MMConnector1"));
+    TMMConnector::SetEnterIdle(false);
+    FWaveIn->SetOutput(MMConnector1);
+    MMConnector1->SetLevel1(MMLevel1);
+    MMConnector1->SetLevel2(MMLevel2);
+    MMConnector1->SetMeter1(MMMeter1);
+    MMConnector1->SetMeter2(MMMeter2);
+    MMConnector1->SetOscope1(MMOscope2);
+    MMConnector1->SetSpectrum1(MMSpectrum2);
 
     // Creation steps. The error handler comes first, so that errors of the later steps are shown and
     // logged like any other.
@@ -145,6 +157,7 @@ TFrm_ZoVeva::~TFrm_ZoVeva()
     // The tray icon goes with the window; the capture stops before the displays it feeds go away.
     FTrayIcon.reset();
     FWaveIn.reset();
+    FConnector.reset();
     FConfig.reset();
     FController.reset();
 }

@@ -26,6 +26,7 @@ class QLabel;
 class QMenu;
 class QAction;
 class TFrm_Config;
+class TMMConnector;
 class TMMLevel;
 class TMMLevelScale;
 class TMMMeter;
@@ -132,6 +133,7 @@ public:
     TMMLevelScale* MMLevelScale1 = nullptr;
     TMMOscope* MMOscope2 = nullptr;
     TMMSpectrum* MMSpectrum2 = nullptr;
+    TMMConnector* MMConnector1 = nullptr; // feeds the six displays from WaveIn
     QComboBox* CBIdiomas = nullptr; // never visible
     QMenu* PopupMenu1 = nullptr;
     QAction* Maximizar1 = nullptr;
@@ -166,6 +168,8 @@ private:
     QIcon FMainIcon;
     // Back to front; the last one is the one shown.
     std::array<QWidget*, 4> FDisplayStack {};
+    std::unique_ptr<TMMConnector> FConnector;
+    // Declared after the connector, so that the capture ends before the connector goes.
     std::unique_ptr<TMMWaveIn> FWaveIn;
     std::unique_ptr<TStationController> FController;
     std::unique_ptr<TFrm_Config> FConfig;
