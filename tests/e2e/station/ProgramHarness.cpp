@@ -1,0 +1,234 @@
+#include "ProgramHarness.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <QThread>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace zv::test {
+
+Process::Process(
+    const QStringList& command, const std::map<QString, QString>& environment, const QString& output)
+{
+    std::vector<QByteArray> env;
+    for (char** e = environ; *e; ++e) {
+        const QByteArray entry(*e);
+        if (!environment.count(QString::fromLocal8Bit(entry.left(entry.indexOf('='))))) {
+            env.push_back(entry);
+        }
+    }
+    for (const auto& [name, value] : environment) {
+        if (!value.isNull()) {
+            env.push_back((name + QLatin1Char('=') + value).toLocal8Bit());
+        }
+    }
+    std::vector<char*> envp;
+    for (QByteArray& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    std::vector<QByteArray> args;
+    for (const QString& a : command) {
+        args.push_back(a.toLocal8Bit());
+    }
+    std::vector<char*> argv;
+    for (QByteArray& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    const QByteArray out = output.isEmpty() ? QByteArray("/dev/null") : output.toLocal8Bit();
+    posix_spawn_file_actions_addopen(&actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    if (posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), envp.data()) != 0) {
+        pid_ = -1;
+    }
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    group_ = pid_;
+}
+
+Process::~Process()
+{
+    if (pid_ > 0) {
+        kill(-pid_, SIGTERM);
+        if (!WaitForExit(5)) {
+            kill(-pid_, SIGKILL);
+            WaitForExit(5);
+        }
+    }
+    // Whatever the program started in its group goes too.
+    if (group_ > 0) {
+        kill(-group_, SIGKILL);
+    }
+}
+
+bool Process::WaitForExit(double seconds)
+{
+    const auto deadline
+        = std::chrono::steady_clock::now() + std::chrono::milliseconds(qint64(seconds * 1000));
+    while (pid_ > 0) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            pid_ = -1;
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+QString BinDir()
+{
+    return qEnvironmentVariable("ZOVEVA_BIN_DIR", QStringLiteral(ZOVEVA_DEFAULT_BIN_DIR));
+}
+
+QString SourceDir()
+{
+    return qEnvironmentVariable("ZOVEVA_SOURCE_DIR", QStringLiteral(ZOVEVA_DEFAULT_SOURCE_DIR));
+}
+
+QString ReadAnsi(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    QStringDecoder decode("windows-1252");
+    return decode(file.readAll());
+}
+
+bool MakeProgramFolder(const QString& folder, quint16 port, const QString& password, QString* error)
+{
+    for (const char* name : { "ZoVeva", "zoveva-encoder" }) {
+        const QString from = BinDir() + QLatin1Char('/') + QLatin1String(name);
+        const QString to = folder + QLatin1Char('/') + QLatin1String(name);
+        if (link(from.toLocal8Bit().constData(), to.toLocal8Bit().constData()) != 0) {
+            if (!QFile::copy(from, to)) {
+                *error = QStringLiteral("cannot copy %1 to %2").arg(from, to);
+                return false;
+            }
+            QFile::setPermissions(to, QFile::permissions(from));
+        }
+    }
+    QFile in(BinDir() + QStringLiteral("/padrao.xml"));
+    if (!in.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1").arg(in.fileName());
+        return false;
+    }
+    QString text = QString::fromUtf8(in.readAll());
+    if (port != 0) {
+        text.replace(QRegularExpression(QStringLiteral("PublishPort=\"[^\"]*\"")),
+            QStringLiteral("PublishPort=\"%1\"").arg(port));
+        text.replace(QRegularExpression(QStringLiteral("SourcePassword=\"[^\"]*\"")),
+            QStringLiteral("SourcePassword=\"%1\"").arg(password));
+    }
+    QFile out(folder + QStringLiteral("/padrao.xml"));
+    if (!out.open(QIODevice::WriteOnly) || out.write(text.toUtf8()) < 0) {
+        *error = QStringLiteral("cannot write %1").arg(out.fileName());
+        return false;
+    }
+    return true;
+}
+
+bool WriteUserSettings(const QString& folder, const QString& user, int placa, QString* error)
+{
+    QFile cfg(folder + QStringLiteral("/cfg.ini"));
+    // The password "demo", scrambled as the program stores it.
+    const QByteArray text = "[Geral]\r\nControle=0\r\nUsuario=" + user.toLatin1()
+        + "\r\nSenha=\xbb\xba\xb2\xb0\r\nPlaca=" + QByteArray::number(placa)
+        + "\r\nRadio=R\xe1"
+          "dio Teste\r\nKbps=64008\r\nServidor=0.0.1\r\nServerDefault=127\r\niIdioma=-1\r\n";
+    if (!cfg.open(QIODevice::WriteOnly) || cfg.write(text) != text.size()) {
+        *error = QStringLiteral("cannot write %1").arg(cfg.fileName());
+        return false;
+    }
+    const QString encoding = folder + QLatin1Char('/') + user + QStringLiteral(".xml");
+    QFile::remove(encoding);
+    if (!QFile::copy(folder + QStringLiteral("/padrao.xml"), encoding)) {
+        *error = QStringLiteral("cannot write %1").arg(encoding);
+        return false;
+    }
+    return true;
+}
+
+bool WriteMusicWav(const QString& path)
+{
+    const int rate = 44100;
+    const int frames = rate * 4;
+    QByteArray data;
+    data.reserve(frames * 4);
+    for (int i = 0; i < frames; ++i) {
+        const double t = double(i) / rate;
+        const double swell = 0.15 + 0.85 * std::pow(std::sin(M_PI * t / 2.0), 2.0);
+        const double chord = 0.45 * std::sin(2 * M_PI * 220 * t) + 0.25 * std::sin(2 * M_PI * 1250 * t)
+            + 0.15 * std::sin(2 * M_PI * 4400 * t) + 0.1 * std::sin(2 * M_PI * 9000 * t);
+        for (const double gain : { 1.0, 0.6 }) {
+            const auto s = static_cast<qint16>(std::lrint(32767.0 * 0.9 * gain * swell * chord));
+            data.append(char(s & 0xFF));
+            data.append(char((s >> 8) & 0xFF));
+        }
+    }
+    QByteArray header;
+    const auto u32 = [&](quint32 v) {
+        for (int b = 0; b < 4; ++b) {
+            header.append(char((v >> (8 * b)) & 0xFF));
+        }
+    };
+    const auto u16 = [&](quint16 v) {
+        header.append(char(v & 0xFF));
+        header.append(char(v >> 8));
+    };
+    header.append("RIFF");
+    u32(36 + quint32(data.size()));
+    header.append("WAVEfmt ");
+    u32(16);
+    u16(1); // PCM
+    u16(2);
+    u32(rate);
+    u32(rate * 4);
+    u16(4);
+    u16(16);
+    header.append("data");
+    u32(quint32(data.size()));
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(header + data) == header.size() + data.size();
+}
+
+std::map<QString, QString> ProgramEnvironment(
+    const QString& display, const QString& runtime, const QString& wav)
+{
+    return {
+        { QStringLiteral("DISPLAY"), display },
+        { QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb") },
+        { QStringLiteral("ZOVEVA_WAVEIN"), QStringLiteral("synthetic") },
+        { QStringLiteral("ZOVEVA_WAVEIN_WAV"), wav },
+        { QStringLiteral("ZOVEVA_ENCODER_DIR"), QString() },
+        // An own runtime folder: no sound server of the machine running the tests shows here.
+        { QStringLiteral("XDG_RUNTIME_DIR"), runtime },
+        { QStringLiteral("PULSE_RUNTIME_PATH"), QString() },
+    };
+}
+
+} // namespace zv::test

@@ -1,0 +1,57 @@
+#pragma once
+
+// What the program's end-to-end test and its benchmark share: a process in a group of its own, the
+// program folder as the build makes it, the settings of a user, a test signal.
+
+#include <QString>
+#include <QStringList>
+#include <map>
+#include <sys/types.h>
+
+namespace zv::test {
+
+// A program started in a process group of its own; the destructor ends the whole group.
+class Process {
+public:
+    // `environment` entries replace the inherited ones; a null value removes the variable. Standard
+    // output and error go to `output` (nowhere when empty).
+    Process(const QStringList& command, const std::map<QString, QString>& environment,
+        const QString& output = QString());
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    bool Running() const { return pid_ > 0; }
+    // The process id, also after it ended (it names the process group).
+    pid_t Pid() const { return group_; }
+    // True once the process ended within `seconds`; then ExitCode() holds its status (128 + signal).
+    bool WaitForExit(double seconds);
+    int ExitCode() const { return exitCode_; }
+
+private:
+    pid_t pid_ = -1;
+    pid_t group_ = -1;
+    int exitCode_ = -1;
+};
+
+// Folders of the build's program and of the sources: the test's environment, else this build's.
+QString BinDir();
+QString SourceDir();
+// A Windows-1252 text file (the program's log), decoded.
+QString ReadAnsi(const QString& path);
+
+// The program folder: the two executables (hard links, so that the program finds its files beside
+// itself; copies where links cannot be made) and the template, with the publish port and source
+// password of a private Icecast when `port` is not 0. False, with `error`, on failure.
+bool MakeProgramFolder(const QString& folder, quint16 port, const QString& password, QString* error);
+// cfg.ini for user `user` (password "demo") on the server 127.0.0.1 (ServerDefault 127, Servidor
+// 0.0.1), capturing from input number `placa`, and the user's encoding file made from the template.
+bool WriteUserSettings(const QString& folder, const QString& user, int placa, QString* error);
+// Four seconds of a chord that swells and fades, louder on the left, 44100 Hz stereo 16 bit.
+bool WriteMusicWav(const QString& path);
+// The environment of the program under test on `display`: the synthetic input (with `wav` as third
+// input when given), no sound server, its runtime files in `runtime`.
+std::map<QString, QString> ProgramEnvironment(
+    const QString& display, const QString& runtime, const QString& wav = QString());
+
+} // namespace zv::test

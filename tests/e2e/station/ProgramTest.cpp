@@ -1,0 +1,290 @@
+// The program as an operator runs it: ZoVeva and the real zoveva-encoder on a private X server, the
+// synthetic sound input, a private Icecast on loopback. The test looks from the outside only: the
+// windows on the screen, their pixels, shape and icon, the files in the program folder, the stream.
+// Screenshots of the window go to build/screenshots (the copies in docs/ come from here).
+
+#include "IcecastServer.h"
+#include "ProgramHarness.h"
+#include "XSession.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cerrno>
+#include <csignal>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+using zv::test::Process;
+using zv::test::ReadAnsi;
+using zv::test::SourceDir;
+using zv::test::XSession;
+
+const QString kTitle = QStringLiteral("Varek R\u00e1dio Zoveva");
+const QSize kMainSize(327, 318);
+
+class Program : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(Folder.isValid());
+        ASSERT_TRUE(Runtime.isValid());
+        QString error;
+        ASSERT_TRUE(X.Start(&error)) << error.toStdString();
+    }
+
+    std::unique_ptr<Process> StartProgram(const QString& wav = QString())
+    {
+        return std::make_unique<Process>(QStringList { Folder.filePath(QStringLiteral("ZoVeva")) },
+            zv::test::ProgramEnvironment(X.DisplayName(), Runtime.path(), wav),
+            Folder.filePath(QStringLiteral("output.txt")));
+    }
+
+    QString Diagnostics() const
+    {
+        return QStringLiteral("\n--- program output\n%1\n--- ZoVeva.log\n%2\n--- zoveva-encoder.log\n%3")
+            .arg(ReadAnsi(Folder.filePath(QStringLiteral("output.txt"))),
+                ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log"))),
+                ReadAnsi(Folder.filePath(QStringLiteral("zoveva-encoder.log"))));
+    }
+
+    // Pixels of the window, those outside its shape see-through.
+    QImage Screenshot(const XSession::Window& window)
+    {
+        QImage shot = X.Grab(window.geometry).convertToFormat(QImage::Format_ARGB32);
+        const QRegion shape = X.Shape(window);
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                if (!shape.contains(QPoint(x, y)))
+                    shot.setPixel(x, y, 0);
+        return shot;
+    }
+
+    QTemporaryDir Folder;
+    QTemporaryDir Runtime;
+    XSession X;
+};
+
+int CountPixels(const QImage& image, const std::function<bool(QRgb)>& test)
+{
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += test(image.pixel(x, y));
+    return n;
+}
+
+bool IsLime(QRgb c)
+{
+    return qGreen(c) > 200 && qRed(c) < 90 && qBlue(c) < 90;
+}
+
+// Which of the four tray frames a picture is, 1 ... 4; 0 for none. Fully see-through pixels match
+// whatever their colour.
+int FrameOf(const QImage& icon, const std::vector<QImage>& frames)
+{
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        bool same = !icon.isNull() && icon.size() == frames[i].size();
+        for (int y = 0; same && y < icon.height(); ++y) {
+            for (int x = 0; same && x < icon.width(); ++x) {
+                const QRgb a = icon.pixel(x, y);
+                const QRgb b = frames[i].pixel(x, y);
+                same = a == b || (qAlpha(a) == 0 && qAlpha(b) == 0);
+            }
+        }
+        if (same) {
+            return int(i) + 1;
+        }
+    }
+    return 0;
+}
+
+TEST_F(Program, OnTheAirWithItsShapeStatusTrayAnimationAndFourMovingDisplays)
+{
+    zv::test::IcecastServer icecast;
+    QString error;
+    ASSERT_TRUE(icecast.Start(&error)) << error.toStdString();
+    ASSERT_TRUE(zv::test::MakeProgramFolder(Folder.path(), icecast.Port(), icecast.Password(), &error))
+        << error.toStdString();
+    const QString wav = Folder.filePath(QStringLiteral("music.wav"));
+    ASSERT_TRUE(zv::test::WriteMusicWav(wav));
+    // The third input is the WAV file.
+    ASSERT_TRUE(zv::test::WriteUserSettings(Folder.path(), QStringLiteral("e2e"), 2, &error))
+        << error.toStdString();
+
+    auto program = StartProgram(wav);
+    ASSERT_TRUE(program->Running());
+    XSession::Window window;
+    ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 20, &window)) << Diagnostics().toStdString();
+
+    // Its shape: the skin's outline, placed at (2, 2), not the window's rectangle.
+    const QRegion shape = X.Shape(window);
+    EXPECT_GT(shape.rectCount(), 10);
+    EXPECT_FALSE(shape.contains(QPoint(0, 0)));
+    EXPECT_FALSE(shape.contains(QPoint(326, 317)));
+    EXPECT_TRUE(shape.contains(QPoint(163, 160)));
+    EXPECT_TRUE(shape.contains(QPoint(20 + 12, 236 + 11))) << "the display button";
+
+    // "Conectado" in lime once the encoder publishes.
+    const QRect status = QRect(102, 88, 115, 13).translated(window.geometry.topLeft());
+    bool connected = false;
+    for (int i = 0; i < 200 && !connected; ++i) {
+        connected = CountPixels(X.Grab(status), IsLime) > 30;
+        QThread::msleep(100);
+    }
+    ASSERT_TRUE(connected) << Diagnostics().toStdString();
+    EXPECT_TRUE(icecast.WaitForSource(QStringLiteral("/e2e"), 10));
+
+    // The window's icon (its taskbar button) runs through the four tray frames while on the air.
+    std::vector<QImage> frames;
+    for (int f = 1; f <= 4; ++f) {
+        frames.push_back(QImage(SourceDir() + QStringLiteral("/resources/images/tray%1.png").arg(f))
+                             .convertToFormat(QImage::Format_ARGB32));
+    }
+    std::vector<int> seen;
+    for (int i = 0; i < 80; ++i) {
+        const QImage icon = X.Icon(window);
+        const int f = FrameOf(icon, frames);
+        if (f != 0 && (seen.empty() || seen.back() != f)) {
+            seen.push_back(f);
+        }
+        QThread::msleep(50);
+    }
+    // The frame counter runs while not connected too: the first frame on the air may follow the still
+    // frame 1 with any other; from then on they come in order.
+    ASSERT_GE(seen.size(), 6u) << "frames seen in 4 s: " << ::testing::PrintToString(seen)
+                               << Diagnostics().toStdString();
+    for (std::size_t i = 2; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i], seen[i - 1] % 4 + 1)
+            << "frame order at " << i << ": " << ::testing::PrintToString(seen);
+    }
+
+    // Each display moves; the display button brings the next one to the front.
+    const QRect displays = QRect(74, 131, 170, 56).translated(window.geometry.topLeft());
+    const QPoint displayButton = window.geometry.topLeft() + QPoint(20 + 12, 236 + 11);
+    const char* names[] = { "spectrum", "oscilloscope", "levels", "meters", "spectrum" };
+    const QString shots = QStringLiteral(ZOVEVA_SCREENSHOT_DIR);
+    QDir().mkpath(shots);
+    for (int view = 0; view < 5; ++view) {
+        if (view > 0) {
+            X.Click(displayButton);
+            QThread::msleep(400);
+        }
+        const QImage first = X.Grab(displays);
+        bool moved = false;
+        for (int i = 0; i < 20 && !moved; ++i) {
+            QThread::msleep(100);
+            moved = X.Grab(displays) != first;
+        }
+        EXPECT_TRUE(moved) << names[view];
+        EXPECT_GT(CountPixels(first, [](QRgb c) { return qGray(c) > 60; }), 40) << names[view];
+        if (view < 4) {
+            EXPECT_TRUE(Screenshot(window).save(
+                shots + QStringLiteral("/program-%1.png").arg(QLatin1String(names[view]))));
+        }
+    }
+
+    // Quit: the encoder stops, the program ends, the stream goes off the air.
+    X.Click(window.geometry.topLeft() + QPoint(295 + 12, 116 + 11));
+    ASSERT_TRUE(program->WaitForExit(20)) << Diagnostics().toStdString();
+    EXPECT_EQ(program->ExitCode(), 0);
+    bool off = false;
+    for (int i = 0; i < 100 && !off; ++i) {
+        off = !icecast.HasSource(QStringLiteral("/e2e"));
+        QThread::msleep(100);
+    }
+    EXPECT_TRUE(off);
+}
+
+TEST_F(Program, FirstStartInAnEmptyFolderAsksForTheSettings)
+{
+    QString error;
+    ASSERT_TRUE(zv::test::MakeProgramFolder(Folder.path(), 0, QString(), &error)) << error.toStdString();
+    auto program = StartProgram();
+    XSession::Window window;
+    ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 20, &window)) << Diagnostics().toStdString();
+    EXPECT_TRUE(QFile::exists(Folder.filePath(QStringLiteral("cfg.ini"))));
+
+    // The message box, titled like the program, then the settings window.
+    XSession::Window box;
+    bool found = false;
+    for (int i = 0; i < 200 && !found; ++i) {
+        for (const auto& w : X.Windows()) {
+            if (w.title == kTitle && w.geometry.size() != kMainSize) {
+                box = w;
+                found = true;
+            }
+        }
+        QThread::msleep(50);
+    }
+    ASSERT_TRUE(found) << Diagnostics().toStdString();
+    // The entry is written once the operator has read the message.
+    EXPECT_FALSE(
+        ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log"))).contains(QStringLiteral("codifica")));
+    X.PressReturn(box);
+    XSession::Window settings;
+    ASSERT_TRUE(X.WaitForWindow(QStringLiteral("Configura\u00e7\u00f5es"), QSize(300, 414), 10, &settings))
+        << Diagnostics().toStdString();
+    const QString log = ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log")));
+    EXPECT_TRUE(log.contains(QStringLiteral("N\u00e3o foi encontrado o arquivo de codifica\u00e7\u00e3o")))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("Erro")));
+    EXPECT_FALSE(QFile::exists(Folder.filePath(QStringLiteral(".xml"))));
+}
+
+// README's run command: the demo station starts, its client goes on the air, and stopping it leaves
+// nothing running.
+TEST(DemoStation, StreamsAndStopsEverythingItStarted)
+{
+    QTemporaryDir demo;
+    ASSERT_TRUE(demo.isValid());
+    const QString build = QStringLiteral(ZOVEVA_BUILD_ROOT);
+    const QString output = demo.filePath(QStringLiteral("demo-output.txt"));
+    Process script({ SourceDir() + QStringLiteral("/scripts/demo-station"), QStringLiteral("--seconds"),
+                       QStringLiteral("15") },
+        { { QStringLiteral("ZOVEVA_BUILD_DIR"), build }, { QStringLiteral("ZOVEVA_DEMO_DIR"), demo.path() },
+            { QStringLiteral("DISPLAY"), QString() }, { QStringLiteral("WAYLAND_DISPLAY"), QString() },
+            { QStringLiteral("QT_QPA_PLATFORM"), QString() } },
+        output);
+    ASSERT_TRUE(script.Running());
+    const pid_t group = script.Pid();
+
+    QString url;
+    for (int i = 0; i < 300 && url.isEmpty(); ++i) {
+        QFile file(output);
+        if (file.open(QIODevice::ReadOnly)) {
+            const auto match = QRegularExpression(QStringLiteral("(http://127\\.0\\.0\\.1:\\d+)/demo"))
+                                   .match(QString::fromLocal8Bit(file.readAll()));
+            if (match.hasMatch()) {
+                url = match.captured(1);
+            }
+        }
+        QThread::msleep(100);
+    }
+    ASSERT_FALSE(url.isEmpty()) << ReadAnsi(output).toStdString();
+    bool onAir = false;
+    for (int i = 0; i < 150 && !onAir; ++i) {
+        onAir = zv::test::RunCommand(QStringLiteral("curl -s --max-time 2 '%1/status-json.xsl'").arg(url))
+                    .contains("/demo\"");
+        QThread::msleep(100);
+    }
+    EXPECT_TRUE(onAir) << ReadAnsi(output).toStdString()
+                       << ReadAnsi(demo.filePath(QStringLiteral("zoveva-encoder.log"))).toStdString();
+
+    ASSERT_TRUE(script.WaitForExit(40));
+    EXPECT_EQ(script.ExitCode(), 0) << ReadAnsi(output).toStdString();
+    const int alive = kill(-group, 0);
+    const int error = errno;
+    EXPECT_EQ(alive, -1) << "a process of the demo is still running";
+    EXPECT_EQ(error, ESRCH);
+    int curl = 0;
+    zv::test::RunCommand(QStringLiteral("curl -s --max-time 2 '%1/' >/dev/null").arg(url), &curl);
+    EXPECT_NE(curl, 0) << "Icecast still answers";
+}
+
+} // namespace

@@ -1,0 +1,55 @@
+#pragma once
+
+// A private X server (Xvfb) for one test and what a test does with it from the outside: find the
+// program's windows, read their pixels, shape and icon, click and type through the XTest extension.
+
+#include <QImage>
+#include <QRect>
+#include <QRegion>
+#include <QString>
+#include <sys/types.h>
+#include <vector>
+
+typedef struct _XDisplay Display;
+
+namespace zv::test {
+
+class XSession {
+public:
+    XSession() = default;
+    ~XSession();
+    XSession(const XSession&) = delete;
+    XSession& operator=(const XSession&) = delete;
+
+    // Starts Xvfb on a free display (black root, 1024 x 768, 24 bits) and connects to it.
+    bool Start(QString* error);
+    // ":<n>", for the DISPLAY of the programs under test.
+    QString DisplayName() const { return QStringLiteral(":%1").arg(number_); }
+
+    struct Window {
+        unsigned long id = 0;
+        QRect geometry; // on the screen
+        QString title;
+    };
+    // Viewable top-level windows, bottom to top.
+    std::vector<Window> Windows();
+    // Waits up to `seconds` for a viewable window of that title (and size, when given).
+    bool WaitForWindow(const QString& title, QSize size, double seconds, Window* found);
+
+    // The screen's pixels in `rect`.
+    QImage Grab(const QRect& rect);
+    // The window's bounding shape in window coordinates; the whole window when it has none.
+    QRegion Shape(const Window& window);
+    // The 32 x 32 picture of the window's icon (_NET_WM_ICON); null when it has none.
+    QImage Icon(const Window& window);
+
+    void Click(QPoint onScreen);
+    void PressReturn(const Window& window);
+
+private:
+    pid_t xvfb_ = -1;
+    int number_ = -1;
+    Display* display_ = nullptr;
+};
+
+} // namespace zv::test
