@@ -457,7 +457,8 @@ TMMLevelScale::TMMLevelScale(QWidget* parent)
 
 void TMMLevelScale::SetScaleTicks(int value)
 {
-    value = std::max(value, 2);
+    // More label positions than a screen has pixels only cost time.
+    value = std::clamp(value, 2, 10000);
     if (value == m_scaleTicks)
         return;
     m_scaleTicks = value;

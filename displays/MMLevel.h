@@ -180,7 +180,7 @@ public:
     explicit TMMLevelScale(QWidget* parent = nullptr);
 
     int ScaleTicks() const { return m_scaleTicks; }
-    void SetScaleTicks(int value); // 2 or more
+    void SetScaleTicks(int value); // 2 ... 10000
     int Point1() const { return m_point1; }
     void SetPoint1(int percent);
     int Point2() const { return m_point2; }

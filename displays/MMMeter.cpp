@@ -51,6 +51,8 @@ int ClampOffset(int value)
     return std::max(value, INT_MIN + 1);
 }
 
+constexpr int kMaxDistance = 10000; // pixels
+
 } // namespace
 
 TMMCustomMeter::TMMCustomMeter(QWidget* parent)
@@ -390,15 +392,17 @@ void TMMCustomMeter::SetIndexedColor(int index, TColor color)
         FaceChanged();                                                                                       \
     }
 
-ZV_METER_SETTER(NeedleOffset, m_needleOffset, std::max(value, 0))
-ZV_METER_SETTER(NeedleWidth, m_needleWidth, std::max(value, 0))
-ZV_METER_SETTER(ScaleHeight1, m_scaleHeight1, std::max(value, 0))
-ZV_METER_SETTER(ScaleHeight2, m_scaleHeight2, std::max(value, 0))
+// Upper bounds keep a repaint finite: lines are drawn pixel by pixel from the pivot, and every tick
+// of the scale is drawn; more ticks than needle units would show nothing new.
+ZV_METER_SETTER(NeedleOffset, m_needleOffset, std::clamp(value, 0, kMaxDistance))
+ZV_METER_SETTER(NeedleWidth, m_needleWidth, std::clamp(value, 0, kMaxDistance))
+ZV_METER_SETTER(ScaleHeight1, m_scaleHeight1, std::clamp(value, 0, kMaxDistance))
+ZV_METER_SETTER(ScaleHeight2, m_scaleHeight2, std::clamp(value, 0, kMaxDistance))
 ZV_METER_SETTER(ScaleAngle, m_scaleAngle, std::clamp(value, 45, 180))
-ZV_METER_SETTER(ScaleTicks, m_scaleTicks, value)
+ZV_METER_SETTER(ScaleTicks, m_scaleTicks, std::min(value, zv::kFullScale + 1))
 ZV_METER_SETTER(ScaleTicksEnlargeEvery, m_enlargeEvery, std::max(value, 0))
 ZV_METER_SETTER(ScaleTicksTextEvery, m_textEvery, value)
-ZV_METER_SETTER(TopSpace, m_topSpace, value)
+ZV_METER_SETTER(TopSpace, m_topSpace, std::clamp(value, -kMaxDistance, kMaxDistance))
 ZV_METER_SETTER(Point1, m_point1, std::clamp(value, 1, 100))
 ZV_METER_SETTER(Point2, m_point2, std::clamp(value, 1, 100))
 ZV_METER_SETTER(Gain, m_gain, std::clamp(value, -8, 32))

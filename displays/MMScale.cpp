@@ -79,9 +79,10 @@ ZV_SCALE_SETTER(Zone3Color, TColor, m_zone3Color, value)
 ZV_SCALE_SETTER(Zone1End, int, m_zone1End, value)
 ZV_SCALE_SETTER(Zone2End, int, m_zone2End, value)
 ZV_SCALE_SETTER(Style, TMMScaleStyle, m_style, value)
-ZV_SCALE_SETTER(TickCount, int, m_tickCount, std::max(value, 2))
+// Upper bounds keep a repaint finite; no screen shows more ticks or longer ones.
+ZV_SCALE_SETTER(TickCount, int, m_tickCount, std::clamp(value, 2, 10000))
 ZV_SCALE_SETTER(EnlargeEvery, int, m_enlargeEvery, std::max(value, 1))
-ZV_SCALE_SETTER(Size, int, m_size, std::max(value, 1))
+ZV_SCALE_SETTER(Size, int, m_size, std::clamp(value, 1, 10000))
 ZV_SCALE_SETTER(Origin, TMMScaleOrigin, m_origin, value)
 ZV_SCALE_SETTER(Connect, bool, m_connect, value)
 #undef ZV_SCALE_SETTER

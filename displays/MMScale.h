@@ -42,11 +42,11 @@ public:
     TMMScaleStyle Style() const { return m_style; }
     void SetStyle(TMMScaleStyle value);
     int TickCount() const { return m_tickCount; }
-    void SetTickCount(int value); // 2 or more
+    void SetTickCount(int value); // 2 ... 10000
     int EnlargeEvery() const { return m_enlargeEvery; }
     void SetEnlargeEvery(int value); // 1 or more
     int Size() const { return m_size; }
-    void SetSize(int value); // 1 or more
+    void SetSize(int value); // 1 ... 10000
     TMMScaleOrigin Origin() const { return m_origin; }
     void SetOrigin(TMMScaleOrigin value);
     bool Connect() const { return m_connect; }

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <climits>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -192,6 +193,15 @@ TEST_F(MainWindowMeter, BadFormatAndSettingsAreHandledWithoutHarm)
     meter->SetScaleTicksTextEvery(0);
     meter->SetNeedleOffset(0);
     EXPECT_EQ(meter->Pivot(), QPoint(40, 53));
+    // Absurd sizes are bounded, so a repaint still ends.
+    meter->SetNeedleOffset(INT_MAX);
+    meter->SetTopSpace(INT_MIN);
+    meter->SetScaleTicks(INT_MAX);
+    meter->SetScaleTicksTextEvery(1);
+    EXPECT_EQ(meter->NeedleOffset(), 10000);
+    EXPECT_EQ(meter->ScaleTicks(), 32768);
+    meter->grab();
+    Feed(10362);
     meter->resize(3, 3); // smaller than the frame: nothing inside
     QApplication::processEvents();
     Feed(32767);

@@ -29,6 +29,8 @@ TEST(TickScale, SettersClampAndTellTheOwnerOfRealChanges)
     EXPECT_EQ(changes, 3);
     scale.SetTickCount(2);
     EXPECT_EQ(changes, 3);
+    scale.SetTickCount(1 << 30);
+    EXPECT_EQ(scale.TickCount(), 10000);
 
     TMMLevScale band;
     EXPECT_FALSE(band.Visible());
@@ -37,7 +39,7 @@ TEST(TickScale, SettersClampAndTellTheOwnerOfRealChanges)
     band.Assign(scale);
     EXPECT_EQ(bandChanges, 1);
     EXPECT_TRUE(band.Visible());
-    EXPECT_EQ(band.TickCount(), 2);
+    EXPECT_EQ(band.TickCount(), 10000);
 }
 
 TEST(TickScale, BandSizeReservesRoomForTheConnectingLine)
