@@ -228,6 +228,8 @@ std::map<QString, QString> ProgramEnvironment(
         // An own runtime folder: no sound server of the machine running the tests shows here.
         { QStringLiteral("XDG_RUNTIME_DIR"), runtime },
         { QStringLiteral("PULSE_RUNTIME_PATH"), QString() },
+        // The tray icon goes to the X notification area the test provides, not to a desktop bus.
+        { QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString() },
     };
 }
 

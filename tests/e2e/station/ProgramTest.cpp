@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <functional>
@@ -36,6 +37,7 @@ protected:
         ASSERT_TRUE(Runtime.isValid());
         QString error;
         ASSERT_TRUE(X.Start(&error)) << error.toStdString();
+        ASSERT_TRUE(X.StartTray(QPoint(40, 300), 32));
     }
 
     std::unique_ptr<Process> StartProgram(const QString& wav = QString())
@@ -189,8 +191,88 @@ TEST_F(Program, OnTheAirWithItsShapeStatusTrayAnimationAndFourMovingDisplays)
         }
     }
 
-    // Quit: the encoder stops, the program ends, the stream goes off the air.
-    X.Click(window.geometry.topLeft() + QPoint(295 + 12, 116 + 11));
+    // The tray icon cycles through four pictures while on the air.
+    ASSERT_TRUE(X.WaitForTrayIcon(5));
+    std::vector<QImage> pictures;
+    std::vector<int> shown;
+    QImage previous;
+    for (int i = 0; i < 80; ++i) {
+        // A picture counts once two grabs in a row agree: a grab may fall between the clearing of
+        // the icon's background and the drawing of the icon.
+        const QImage tray = X.Grab(X.TrayRect());
+        if (tray == previous) {
+            auto known = std::find(pictures.begin(), pictures.end(), tray);
+            if (known == pictures.end()) {
+                pictures.push_back(tray);
+                known = pictures.end() - 1;
+            }
+            const int id = int(known - pictures.begin());
+            if (shown.empty() || shown.back() != id) {
+                shown.push_back(id);
+            }
+        }
+        previous = tray;
+        QThread::msleep(50);
+    }
+    EXPECT_EQ(pictures.size(), 4u) << ::testing::PrintToString(shown);
+    ASSERT_GE(shown.size(), 6u) << ::testing::PrintToString(shown);
+    for (std::size_t i = 4; i < shown.size(); ++i) {
+        EXPECT_EQ(shown[i], shown[i - 4])
+            << "cycle of four at " << i << ": " << ::testing::PrintToString(shown);
+    }
+
+    // Hidden with its button, the window comes back with a left click on the tray icon and goes again
+    // with another.
+    const auto mapped = [&] {
+        for (const auto& w : X.Windows()) {
+            if (w.id == window.id) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const auto waitFor = [&](const std::function<bool()>& done) {
+        for (int i = 0; i < 60; ++i) {
+            if (done()) {
+                return true;
+            }
+            QThread::msleep(50);
+        }
+        return false;
+    };
+    X.Click(window.geometry.topLeft() + QPoint(288 + 12, 92 + 11));
+    EXPECT_TRUE(waitFor([&] { return !mapped(); })) << "hidden by its button";
+    const QPoint trayIcon = X.TrayRect().center();
+    X.Click(trayIcon);
+    EXPECT_TRUE(waitFor(mapped)) << "shown by a left click on the tray icon";
+    // Two presses within the double-click time are a double click, which does nothing.
+    QThread::msleep(800);
+    X.Click(trayIcon);
+    EXPECT_TRUE(waitFor([&] { return !mapped(); })) << "hidden by another";
+    QThread::msleep(800);
+    X.Click(trayIcon);
+    ASSERT_TRUE(waitFor(mapped));
+
+    // A right click opens the tray menu where the mouse is; its last item, "Fechar", quits: the encoder
+    // stops, the program ends, the stream goes off the air.
+    std::vector<unsigned long> before;
+    for (const auto& w : X.Windows()) {
+        before.push_back(w.id);
+    }
+    X.Click(trayIcon, 3);
+    XSession::Window menu;
+    ASSERT_TRUE(waitFor([&] {
+        for (const auto& w : X.Windows()) {
+            if (std::find(before.begin(), before.end(), w.id) == before.end() && w.geometry.height() > 40) {
+                menu = w;
+                return true;
+            }
+        }
+        return false;
+    })) << "no menu";
+    EXPECT_EQ(menu.geometry.topLeft(), trayIcon) << "the menu opens at the mouse";
+    QThread::msleep(300);
+    X.Click(QPoint(menu.geometry.left() + 30, menu.geometry.bottom() - 10));
     ASSERT_TRUE(program->WaitForExit(20)) << Diagnostics().toStdString();
     EXPECT_EQ(program->ExitCode(), 0);
     bool off = false;
@@ -230,6 +312,8 @@ TEST_F(Program, FirstStartInAnEmptyFolderAsksForTheSettings)
     XSession::Window settings;
     ASSERT_TRUE(X.WaitForWindow(QStringLiteral("Configura\u00e7\u00f5es"), QSize(300, 414), 10, &settings))
         << Diagnostics().toStdString();
+    QThread::msleep(300);
+    EXPECT_TRUE(Screenshot(settings).save(QStringLiteral(ZOVEVA_SCREENSHOT_DIR "/program-settings.png")));
     const QString log = ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log")));
     EXPECT_TRUE(log.contains(QStringLiteral("N\u00e3o foi encontrado o arquivo de codifica\u00e7\u00e3o")))
         << log.toStdString();

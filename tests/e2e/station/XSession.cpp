@@ -234,16 +234,89 @@ QImage XSession::Icon(const Window& window)
     return out;
 }
 
-void XSession::Click(QPoint onScreen)
+void XSession::Click(QPoint onScreen, unsigned int button)
 {
     XTestFakeMotionEvent(display_, DefaultScreen(display_), onScreen.x(), onScreen.y(), CurrentTime);
     XSync(display_, False);
     QThread::msleep(60);
-    XTestFakeButtonEvent(display_, 1, True, CurrentTime);
+    XTestFakeButtonEvent(display_, button, True, CurrentTime);
     XSync(display_, False);
     QThread::msleep(60);
-    XTestFakeButtonEvent(display_, 1, False, CurrentTime);
+    XTestFakeButtonEvent(display_, button, False, CurrentTime);
     XSync(display_, False);
+}
+
+bool XSession::StartTray(QPoint at, int size)
+{
+    tray_ = QRect(at, QSize(size, size));
+    const ::Window root = DefaultRootWindow(display_);
+    trayWindow_
+        = XCreateSimpleWindow(display_, root, at.x(), at.y(), unsigned(size), unsigned(size), 0, 0, 0x303030);
+    XSelectInput(display_, trayWindow_, SubstructureNotifyMask | StructureNotifyMask);
+    XMapWindow(display_, trayWindow_);
+    const Atom selection = XInternAtom(display_, "_NET_SYSTEM_TRAY_S0", False);
+    XSetSelectionOwner(display_, selection, trayWindow_, CurrentTime);
+    if (XGetSelectionOwner(display_, selection) != trayWindow_) {
+        return false;
+    }
+    // Announce the new owner, as a notification area does.
+    XClientMessageEvent manager {};
+    manager.type = ClientMessage;
+    manager.window = root;
+    manager.message_type = XInternAtom(display_, "MANAGER", False);
+    manager.format = 32;
+    manager.data.l[0] = CurrentTime;
+    manager.data.l[1] = long(selection);
+    manager.data.l[2] = long(trayWindow_);
+    XSendEvent(display_, root, False, StructureNotifyMask, reinterpret_cast<XEvent*>(&manager));
+    XSync(display_, False);
+    return true;
+}
+
+void XSession::ServeTray()
+{
+    if (!trayWindow_) {
+        return;
+    }
+    const Atom opcode = XInternAtom(display_, "_NET_SYSTEM_TRAY_OPCODE", False);
+    const Atom xembed = XInternAtom(display_, "_XEMBED", False);
+    while (XPending(display_) > 0) {
+        XEvent event;
+        XNextEvent(display_, &event);
+        // Dock request: the icon's window goes into the notification area, filling it.
+        if (event.type != ClientMessage || event.xclient.message_type != opcode
+            || event.xclient.data.l[1] != 0 || dockedIcon_) {
+            continue;
+        }
+        dockedIcon_ = static_cast<unsigned long>(event.xclient.data.l[2]);
+        XReparentWindow(display_, dockedIcon_, trayWindow_, 0, 0);
+        XResizeWindow(display_, dockedIcon_, unsigned(tray_.width()), unsigned(tray_.height()));
+        XMapRaised(display_, dockedIcon_);
+        XClientMessageEvent notify {};
+        notify.type = ClientMessage;
+        notify.window = dockedIcon_;
+        notify.message_type = xembed;
+        notify.format = 32;
+        notify.data.l[0] = CurrentTime;
+        notify.data.l[1] = 0; // embedded notify
+        notify.data.l[3] = long(trayWindow_);
+        XSendEvent(display_, dockedIcon_, False, NoEventMask, reinterpret_cast<XEvent*>(&notify));
+        XSync(display_, False);
+    }
+}
+
+bool XSession::WaitForTrayIcon(double seconds)
+{
+    const auto deadline
+        = std::chrono::steady_clock::now() + std::chrono::milliseconds(qint64(seconds * 1000));
+    do {
+        ServeTray();
+        if (dockedIcon_) {
+            return true;
+        }
+        QThread::msleep(50);
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
 }
 
 void XSession::PressReturn(const Window& window)

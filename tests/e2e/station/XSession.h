@@ -43,13 +43,27 @@ public:
     // The 32 x 32 picture of the window's icon (_NET_WM_ICON); null when it has none.
     QImage Icon(const Window& window);
 
-    void Click(QPoint onScreen);
+    // A notification area of `size` x `size` pixels at `at`: takes the tray selection and docks the
+    // first icon that asks. Start it before the program.
+    bool StartTray(QPoint at, int size);
+    // Answers the tray's requests; the waits here call it, a test waiting on its own calls it too.
+    void ServeTray();
+    // Waits up to `seconds` for an icon to dock.
+    bool WaitForTrayIcon(double seconds);
+    // The notification area on the screen.
+    QRect TrayRect() const { return tray_; }
+
+    // button 1: left, 3: right.
+    void Click(QPoint onScreen, unsigned int button = 1);
     void PressReturn(const Window& window);
 
 private:
     pid_t xvfb_ = -1;
     int number_ = -1;
     Display* display_ = nullptr;
+    unsigned long trayWindow_ = 0;
+    unsigned long dockedIcon_ = 0;
+    QRect tray_;
 };
 
 } // namespace zv::test
