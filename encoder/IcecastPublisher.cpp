@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <mutex>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <shout/shout.h>
 #include <sys/ioctl.h>
@@ -148,6 +149,17 @@ void IcecastPublisher::ApplySettings()
 void IcecastPublisher::BeginConnect()
 {
     ApplySettings();
+    // libshout reports a name that does not resolve as a refused connection; say what it is. (The
+    // lookup blocks like libshout's own; the caller's deadline covers both.)
+    addrinfo hints {};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int lookup = getaddrinfo(Utf8(target_.host).constData(), nullptr, &hints, &found);
+    if (lookup != 0) {
+        Raise(QStringLiteral("Cannot find the server \"%1\" (%2)")
+                  .arg(target_.host, QString::fromLocal8Bit(gai_strerror(lookup))));
+    }
+    freeaddrinfo(found);
     const int result = shout_open(shout_);
     if (result == SHOUTERR_SUCCESS || result == SHOUTERR_BUSY || result == SHOUTERR_CONNECTED) {
         return;

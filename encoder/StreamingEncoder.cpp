@@ -3,6 +3,7 @@
 #include "encoder/Mp3Encoder.h"
 #include "encoder/PcmRing.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace zv {
@@ -74,12 +75,19 @@ StreamingEncoder::~StreamingEncoder()
     }
 }
 
-void StreamingEncoder::SetState(int state, const QString& reason)
+bool StreamingEncoder::Transition(std::initializer_list<int> from, int to, const QString& reason)
 {
-    state_ = state;
-    if (listener_) {
-        listener_(state, reason);
+    // One transition at a time, so listeners hear them in the order they happen; and told before
+    // seen, so whoever reads state 5 finds its reason already logged.
+    std::lock_guard lock(transitionMutex_);
+    if (from.size() > 0 && std::find(from.begin(), from.end(), state_.load()) == from.end()) {
+        return false;
     }
+    if (listener_) {
+        listener_(to, reason);
+    }
+    state_ = to;
+    return true;
 }
 
 void StreamingEncoder::Start()
@@ -118,21 +126,14 @@ void StreamingEncoder::Start()
         streamEnded_ = false;
     }
     connectDeadline_ = Clock::now() + options_.connectTimeout;
-    SetState(kStateStarting);
+    Transition({}, kStateStarting);
     thread_ = std::thread(&StreamingEncoder::Stream, this, std::move(publisher), std::move(mp3));
 }
 
 void StreamingEncoder::RequestStop()
 {
     stopRequested_ = true;
-    for (int state = state_; state == kStateStarting || state == kStateRunning; state = state_) {
-        if (state_.compare_exchange_weak(state, kStateStopping)) {
-            if (listener_) {
-                listener_(kStateStopping, {});
-            }
-            break;
-        }
-    }
+    Transition({ kStateStarting, kStateRunning }, kStateStopping);
     if (ring_) {
         ring_->Wake();
     }
@@ -192,7 +193,7 @@ void StreamingEncoder::EndStream(const QString& reason)
         }
         streamEnded_ = true;
     }
-    SetState(kStateStopped, reason);
+    Transition({}, kStateStopped, reason);
     endedCondition_.notify_all();
     if (ended_) {
         ended_();
@@ -228,10 +229,7 @@ void StreamingEncoder::Stream(std::unique_ptr<IcecastPublisher> publisher, std::
             }
             std::this_thread::sleep_for(20ms);
         }
-        int expected = kStateStarting;
-        if (state_.compare_exchange_strong(expected, kStateRunning) && listener_) {
-            listener_(kStateRunning, {});
-        }
+        Transition({ kStateStarting }, kStateRunning);
         // Sound captured while connecting is stale; listeners get it live from here on.
         ring_->Clear();
         std::vector<std::int16_t> block(static_cast<std::size_t>(kBlockFrames) * settings_.channels);

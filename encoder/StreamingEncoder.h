@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -75,7 +76,8 @@ public:
 
 private:
     void Stream(std::unique_ptr<IcecastPublisher> publisher, std::unique_ptr<class Mp3Encoder> mp3);
-    void SetState(int state, const QString& reason = {});
+    // Moves to `to` when the state is one of `from` (any state when empty); false otherwise.
+    bool Transition(std::initializer_list<int> from, int to, const QString& reason = {});
     void EndStream(const QString& reason);
 
     EncoderSettings settings_;
@@ -86,6 +88,7 @@ private:
     std::unique_ptr<PcmRing> ring_;
 
     std::thread thread_;
+    std::mutex transitionMutex_; // orders the transitions of state_ and their reports
     std::atomic<int> state_ { kStateStopped }; // written by owner and streaming thread, read by both
     std::atomic<bool> stopRequested_ { false };
     std::atomic<bool> abandoned_ { false };

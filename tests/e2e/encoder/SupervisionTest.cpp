@@ -118,6 +118,33 @@ TEST(Supervision, FailsOverToTheSecondMirrorAndRestartsWhenTheServerReturns)
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     };
     zv::TEncoderProcessFactory factory(options);
+
+    // 0. A mirror name that does not resolve is reported as such, not as a refused connection.
+    {
+        QFile unknown(folder.filePath(QStringLiteral("radio1.xml")));
+        ASSERT_TRUE(unknown.open(QIODevice::ReadOnly));
+        QByteArray content = unknown.readAll();
+        unknown.close();
+        content.replace("PublishingPoint=\"\"", "PublishingPoint=\"radio1\"")
+            .replace("InputSource=\"\"", "InputSource=\"Synthetic tone 1 kHz\"")
+            .replace("ns1.varekradio.net.br", "ns9.zoveva.test");
+        QFile probe(folder.filePath(QStringLiteral("sem-nome.xml")));
+        ASSERT_TRUE(probe.open(QIODevice::WriteOnly));
+        probe.write(content);
+        probe.close();
+        std::shared_ptr<IEncoderApp> encoderApp;
+        CheckResult(factory.Create(encoderApp), "create");
+        std::shared_ptr<IEncoder> encoder;
+        CheckResult(encoderApp->GetEncoder(encoder), "get encoder");
+        CheckResult(encoder->Load(probe.fileName()), "load");
+        CheckResult(encoder->Start(), "start");
+        std::int32_t state = 0;
+        RunUntil(
+            [&] { return Succeeded(encoder->GetRunState(state)) && state == EncoderRunState::Stopped; }, 15s);
+        EXPECT_EQ(state, EncoderRunState::Stopped);
+        EXPECT_TRUE(log().contains(QStringLiteral("Cannot find the server \"ns9.zoveva.test\"")))
+            << log().toStdString();
+    }
     zv::QtClock clock;
     Boxes boxes;
     Window window;
