@@ -1,7 +1,6 @@
 #include "encoder/EncoderService.h"
 
 #include "encoder/EncoderLog.h"
-#include "encoder/ServerProbe.h"
 
 namespace zv {
 
@@ -14,21 +13,7 @@ EncoderService::EncoderService(CaptureFactory factory, Options options, QObject*
     : QObject(parent)
     , factory_(std::move(factory))
     , options_(options)
-    , probe_(new ServerProbe({ options.probePeriod, options.probeTimeout }, this))
 {
-    // The probe runs while we publish and ends the stream of a server that went silent.
-    connect(this, &EncoderService::stateChanged, this, [this](int state) {
-        if (state == kStateRunning && encoder_) {
-            probe_->Start(encoder_->Settings().host, encoder_->Settings().port);
-        } else if (state != kStateRunning) {
-            probe_->Stop();
-        }
-    });
-    connect(probe_, &ServerProbe::unresponsive, this, [this](const QString& reason) {
-        if (encoder_) {
-            encoder_->Abandon(reason);
-        }
-    });
 }
 
 EncoderService::~EncoderService() = default;

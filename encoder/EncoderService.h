@@ -20,8 +20,6 @@ public:
 
     struct Options {
         StreamingEncoder::Options stream {};
-        std::chrono::milliseconds probePeriod { 10000 };
-        std::chrono::milliseconds probeTimeout { 10000 };
     };
 
     explicit EncoderService(CaptureFactory factory, QObject* parent = nullptr);
@@ -44,7 +42,6 @@ private:
     CaptureFactory factory_;
     Options options_;
     std::unique_ptr<StreamingEncoder> encoder_;
-    class ServerProbe* probe_;
 };
 
 } // namespace zv

@@ -1,5 +1,7 @@
 #include "encoder/IcecastPublisher.h"
 
+#include "encoder/StatusProbe.h"
+
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdlib>
@@ -182,10 +184,16 @@ bool IcecastPublisher::PollConnect(Clock::time_point now)
     if (result == SHOUTERR_CONNECTED) {
         socket_ = FindConnectionSocket(target_.port);
         if (socket_ >= 0) {
-            // Keep the kernel's share of unsent data small, so a stalled server shows up in our
-            // own counters within seconds instead of after megabytes of buffering.
+            // Keep the kernel's share of unsent data small, so a stalled path shows up in our own
+            // counters within seconds instead of after megabytes of buffering.
             const int size = 16 * 1024;
             setsockopt(socket_, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+            sockaddr_storage peer {};
+            socklen_t length = sizeof peer;
+            if (getpeername(socket_, reinterpret_cast<sockaddr*>(&peer), &length) == 0) {
+                probe_ = std::make_unique<StatusProbe>(
+                    peer, length, target_.host, target_.port, limits_.probePeriod, limits_.probeTimeout, now);
+            }
         }
         lastProgress_ = now;
         return true;
@@ -248,11 +256,17 @@ void IcecastPublisher::Send(std::span<const std::uint8_t> bytes, Clock::time_poi
     }
     submitted_ += bytes.size();
     WatchProgress(now);
+    if (probe_) {
+        if (const auto silence = probe_->Poll(now)) {
+            Raise(QStringLiteral("The server stopped answering: %1").arg(*silence));
+        }
+    }
 }
 
 void IcecastPublisher::Close()
 {
     // Also abandons a connection still being set up; on an idle handle it only reports an error.
+    probe_.reset();
     if (shout_ != nullptr) {
         shout_close(shout_);
     }

@@ -5,9 +5,14 @@
 #include <QString>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 struct shout;
+
+namespace zv {
+class StatusProbe;
+}
 
 namespace zv {
 
@@ -36,6 +41,10 @@ public:
         // (A server that merely stopped reading keeps taking bytes into its kernel's buffers; that
         // case is the status probe's.)
         std::chrono::milliseconds stall { 10000 };
+        // While publishing, the server is asked for its status page this often and must answer
+        // within the timeout: a frozen server is given up within period + timeout.
+        std::chrono::milliseconds probePeriod { 10000 };
+        std::chrono::milliseconds probeTimeout { 10000 };
         // Bytes waiting in our own queue beyond this also mean it stopped taking the stream.
         std::size_t maxBacklog = 512 * 1024;
     };
@@ -69,6 +78,7 @@ private:
     Limits limits_;
     shout* shout_ = nullptr;
     int socket_ = -1; // the connection's socket, when we could find it; only inspected
+    std::unique_ptr<StatusProbe> probe_;
     std::uint64_t submitted_ = 0;
     std::uint64_t delivered_ = 0;
     Clock::time_point lastProgress_ {};
