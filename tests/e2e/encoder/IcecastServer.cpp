@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRandomGenerator>
 #include <QThread>
 #include <arpa/inet.h>
 #include <chrono>
@@ -73,18 +74,20 @@ IcecastServer::~IcecastServer()
 
 quint16 IcecastServer::FreePort(const QString& address)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in in {};
     in.sin_family = AF_INET;
     inet_pton(AF_INET, address.toLatin1().constData(), &in.sin_addr);
-    quint16 port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&in), sizeof in) == 0) {
-        socklen_t length = sizeof in;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&in), &length);
-        port = ntohs(in.sin_port);
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const auto port = static_cast<quint16>(QRandomGenerator::global()->bounded(20000, 32000));
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        in.sin_port = htons(port);
+        const bool free = bind(fd, reinterpret_cast<sockaddr*>(&in), sizeof in) == 0;
+        close(fd);
+        if (free) {
+            return port;
+        }
     }
-    close(fd);
-    return port;
+    return 0;
 }
 
 QString IcecastServer::Url(const QString& path) const
@@ -94,9 +97,26 @@ QString IcecastServer::Url(const QString& path) const
 
 bool IcecastServer::Start(QString* error)
 {
-    if (config_.port == 0) {
-        config_.port = FreePort(config_.address);
+    const bool ownPort = config_.port == 0;
+    for (int attempt = 1;; ++attempt) {
+        if (ownPort) {
+            config_.port = FreePort(config_.address);
+        }
+        const Launch launch = Spawn(error);
+        if (launch == Launch::Up) {
+            return true;
+        }
+        if (!ownPort || launch != Launch::Exited || attempt == 5) {
+            if (ownPort) {
+                config_.port = 0;
+            }
+            return false;
+        }
     }
+}
+
+IcecastServer::Launch IcecastServer::Spawn(QString* error)
+{
     const QString configPath = dir_.filePath(QStringLiteral("icecast.xml"));
     const QString xml = QStringLiteral(
         "<icecast>\n"
@@ -121,7 +141,7 @@ bool IcecastServer::Start(QString* error)
         if (error) {
             *error = QStringLiteral("cannot write %1").arg(configPath);
         }
-        return false;
+        return Launch::Silent;
     }
     file.close();
 
@@ -142,29 +162,34 @@ bool IcecastServer::Start(QString* error)
         if (error) {
             *error = QStringLiteral("cannot run icecast2: %1").arg(QString::fromLocal8Bit(strerror(spawned)));
         }
-        return false;
+        return Launch::Silent;
     }
     // For its first moments the status page answers with broken JSON: wait until it parses.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    bool exited = false;
+    int status = 0;
     while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
+            exited = true;
             break;
         }
         if (!Status().isEmpty()) {
-            return true;
+            return Launch::Up;
         }
         QThread::msleep(100);
     }
     if (error) {
-        *error = QStringLiteral("icecast2 did not come up on %1:%2:\n%3")
+        const QString how = !exited ? QStringLiteral("no answer")
+            : WIFSIGNALED(status)   ? QStringLiteral("ended by signal %1").arg(WTERMSIG(status))
+                                    : QStringLiteral("exit status %1").arg(WEXITSTATUS(status));
+        *error = QStringLiteral("icecast2 did not come up on %1:%2 (%3):\n%4")
                      .arg(config_.address)
                      .arg(config_.port)
-                     .arg(QString::fromLocal8Bit(Log()));
+                     .arg(how, QString::fromLocal8Bit(Log()));
     }
     Stop();
-    return false;
+    return exited ? Launch::Exited : Launch::Silent;
 }
 
 void IcecastServer::Stop()

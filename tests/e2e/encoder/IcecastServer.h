@@ -25,7 +25,8 @@ public:
     IcecastServer& operator=(const IcecastServer&) = delete;
 
     // Starts it and waits until its status page answers with valid JSON. False, with the log in
-    // `error`, when it does not come up.
+    // `error`, when it does not come up. A port of its own choosing is chosen again when another
+    // process took it first; a restart keeps the port it had.
     bool Start(QString* error = nullptr);
     void Stop();
     void Kill(); // SIGKILL, as a crash would
@@ -48,10 +49,14 @@ public:
     QByteArray Listen(const QString& mount, double seconds) const;
     QByteArray Log() const;
 
-    // A TCP port nobody listens on at the moment.
+    // A TCP port nobody listens on at the moment, below the range the system hands out to outgoing
+    // connections, so no client socket can take it before the server binds it.
     static quint16 FreePort(const QString& address);
 
 private:
+    enum class Launch { Up, Exited, Silent };
+    Launch Spawn(QString* error);
+
     Config config_;
     QTemporaryDir dir_;
     pid_t pid_ = -1;
