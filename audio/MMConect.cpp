@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <thread>
@@ -31,6 +32,20 @@ public:
 };
 
 std::atomic<TMMConnector::Clock> gClock { nullptr };
+
+// ZOVEVA_PUMP picks the pump mode at start; anything unknown keeps the default with a warning.
+TMMPumpMode PumpModeFromEnvironment()
+{
+    const char* name = std::getenv("ZOVEVA_PUMP");
+    if (!name || !*name || std::strcmp(name, "batch") == 0)
+        return TMMPumpMode::Batch;
+    if (std::strcmp(name, "precise") == 0)
+        return TMMPumpMode::Timer;
+    if (std::strcmp(name, "sleep") == 0)
+        return TMMPumpMode::SleepRepost;
+    qWarning("ZOVEVA_PUMP=%s is none of \"batch\", \"precise\", \"sleep\"; using batch", name);
+    return TMMPumpMode::Batch;
+}
 std::atomic<std::uint64_t> gNextSerial { 1 };
 
 } // namespace
@@ -54,7 +69,7 @@ public:
     static int maxSpeed;
     static int runningAuto;
     static bool enterIdle;
-    static TMMPumpMode mode;
+    static std::atomic<TMMPumpMode> mode; // set on the user-interface thread, read by the capture thread
 
     static TMMConnector* Find(std::uint64_t serial)
     {
@@ -75,7 +90,7 @@ public:
     }
     void StartPump()
     {
-        if (mode == TMMPumpMode::Timer) {
+        if (mode != TMMPumpMode::SleepRepost) {
             sleeping = false;
             if (!m_timer.isActive())
                 m_timer.start(1);
@@ -90,13 +105,13 @@ public:
             QCoreApplication::postEvent(window, new QEvent(kPumpMessage));
     }
 
-    // The timer pump sleeps while nothing is due (no timer at all) and wakes at the moment the
-    // next block falls due, never sooner than 1 ms after the previous pass: the same blocks at
-    // the same moments as a pass every millisecond, without the empty passes.
+    // The timer pumps sleep while nothing is due (no timer at all). The precise one wakes at the
+    // moment the next block falls due, never sooner than 1 ms after the previous pass: the same
+    // blocks at the same moments as a pass every millisecond, without the empty passes. The batch
+    // one wakes when a buffer arrives and then about once per display refresh, and delivers
+    // every block due by then: a few wake-ups per buffer instead of one per block.
     static std::atomic<bool> sleeping;
 
-private:
-    void Pass();
     void TimerPass()
     {
         if (!KeepPumping()) {
@@ -109,6 +124,9 @@ private:
         } schedule { this };
         Pass();
     }
+
+private:
+    void Pass();
     void ScheduleNext()
     {
         if (!KeepPumping()) {
@@ -117,16 +135,17 @@ private:
         }
         // Sleeping first, then looking: a buffer that arrives meanwhile finds the flag and wakes us.
         sleeping = true;
+        const std::int64_t now = TMMConnector::Now();
         std::int64_t next = INT64_MAX;
         for (TMMConnector* c : connectors)
             if (c->m_inPump && c->m_enabled && c->m_running)
-                next = std::min(next, c->NextDue());
+                next = std::min(next, mode == TMMPumpMode::Batch ? c->NextBatch(now) : c->NextDue());
         if (next == INT64_MAX) {
             m_timer.stop();
             return;
         }
         sleeping = false;
-        const std::int64_t wait = next - TMMConnector::Now();
+        const std::int64_t wait = next - now;
         const int ms = static_cast<int>(std::clamp<std::int64_t>((wait + 999) / 1000, 1, 1000));
         m_timer.start(ms);
     }
@@ -139,7 +158,7 @@ std::vector<TMMConnector*> TMMConnectorWindow::connectors;
 int TMMConnectorWindow::maxSpeed = 5000;
 int TMMConnectorWindow::runningAuto = 0;
 bool TMMConnectorWindow::enterIdle = false;
-TMMPumpMode TMMConnectorWindow::mode = TMMPumpMode::Timer;
+std::atomic<TMMPumpMode> TMMConnectorWindow::mode { PumpModeFromEnvironment() };
 std::atomic<bool> TMMConnectorWindow::sleeping { false };
 
 void TMMConnectorWindow::Pass()
@@ -159,7 +178,10 @@ void TMMConnectorWindow::Pass()
         if (!c || !c->m_inPump || !c->m_enabled || !c->m_running)
             continue;
         try {
-            c->Deliver();
+            if (mode == TMMPumpMode::Batch)
+                c->DeliverDue();
+            else
+                c->Deliver();
         } catch (...) {
             // The other connectors still get their pass; the error is reported after it.
             if (!failure)
@@ -182,6 +204,12 @@ bool TMMConnectorWindow::event(QEvent* e)
         return true;
     }
     if (type == kPumpMessage) {
+        if (mode == TMMPumpMode::Batch) {
+            // A buffer arrived: its first blocks are due now.
+            m_timer.stop();
+            TimerPass();
+            return true;
+        }
         if (mode == TMMPumpMode::Timer) {
             StartPump();
             return true;
@@ -333,6 +361,7 @@ void TMMConnector::SetSlot(int slot, IMMDisplay* display)
         std::lock_guard lock(m_lock);
         held = display;
         m_due[static_cast<std::size_t>(FamilyOf(slot))] = false;
+        m_onPrevious[static_cast<std::size_t>(FamilyOf(slot))] = false;
     }
     if (old && std::find(m_slots.begin(), m_slots.end(), old) == m_slots.end())
         old->RemoveWatcher(this);
@@ -404,9 +433,11 @@ void TMMConnector::ChainStart()
             m_format = CopyWaveFormat(input);
             m_silence = input->wBitsPerSample == 8 ? 128 : 0;
             m_intake.assign(static_cast<std::size_t>(size), m_silence);
+            m_previous.assign(static_cast<std::size_t>(size), m_silence);
         }
         m_valid = 0;
         m_due.fill(false);
+        m_onPrevious.fill(false);
         m_position.fill(0);
         m_delivered.fill(0);
         if (!m_inputIsPCM || m_intake.empty())
@@ -475,14 +506,32 @@ void TMMConnector::TakeData(const void* data, int bytes)
         if (m_intake.empty())
             return;
         bytes = std::clamp(bytes, 0, static_cast<int>(m_intake.size()));
+        // The batch pump wakes about once per display refresh, so a buffer may come before the
+        // last one went out whole: a family still inside it finishes it first (one buffer back
+        // at most); every other family starts on the new one.
+        const bool keep = TMMConnectorWindow::mode == TMMPumpMode::Batch && m_realTime && m_autoTrigger;
+        bool older = false;
+        for (int f = 0; f < FamilyCount; ++f) {
+            const auto fi = static_cast<std::size_t>(f);
+            if (keep && m_due[fi]) {
+                if (m_onPrevious[fi])
+                    m_position[fi] = 0; // the buffer it was on goes: the one after it is next
+                m_onPrevious[fi] = true;
+                older = true;
+            } else {
+                m_onPrevious[fi] = false;
+                m_position[fi] = 0;
+            }
+            m_due[fi] = FamilyHasDisplays(f);
+        }
+        if (older) {
+            std::swap(m_intake, m_previous);
+            m_previousValid = m_valid;
+            m_previousArrival = m_arrival;
+        }
         std::memcpy(m_intake.data(), data, static_cast<std::size_t>(bytes));
         m_valid = bytes;
         m_arrival = arrival;
-        for (int f = 0; f < FamilyCount; ++f)
-            if (FamilyHasDisplays(f)) {
-                m_due[static_cast<std::size_t>(f)] = true;
-                m_position[static_cast<std::size_t>(f)] = 0;
-            }
     }
     TMMConnectorWindow::Wake();
     if (!m_realTime && m_autoTrigger) {
@@ -497,6 +546,82 @@ void TMMConnector::TakeData(const void* data, int bytes)
     }
 }
 
+int TMMConnector::FamilyBlock(int family, bool& wanted, IMMDisplay*& first) const
+{
+    int block = 0;
+    wanted = false;
+    first = nullptr;
+    for (int slot = 0; slot < SlotCount; ++slot) {
+        IMMDisplay* d = m_slots[static_cast<std::size_t>(slot)];
+        if (d && FamilyOf(slot) == family) {
+            block = std::max(block, d->BytesNeeded());
+            wanted = wanted || d->WantsData();
+            if (!first)
+                first = d;
+        }
+    }
+    return block;
+}
+
+bool TMMConnector::DeliverBlock(int family, std::int64_t now, bool batch)
+{
+    const auto fi = static_cast<std::size_t>(family);
+    bool wanted = false;
+    IMMDisplay* scope = nullptr;
+    const int block = FamilyBlock(family, wanted, scope);
+    if (block <= 0 || !wanted) {
+        // No display left, none that takes data, or none that would show it now.
+        m_due[fi] = false;
+        m_onPrevious[fi] = false;
+        return false;
+    }
+    const auto avg = static_cast<std::int64_t>(std::max<std::uint32_t>(m_format->nAvgBytesPerSec, 1));
+    for (;;) {
+        const bool previous = m_onPrevious[fi];
+        const std::uint8_t* buffer = previous ? m_previous.data() : m_intake.data();
+        const int valid = previous ? m_previousValid : m_valid;
+        const std::int64_t arrival = previous ? m_previousArrival : m_arrival;
+        int& position = m_position[fi];
+        int offset = -1;
+        if (family == fScope && m_triggerMode != tmNone && !m_paused && position < valid)
+            offset = FindTrigger(
+                m_format.get(), buffer + position, valid - position, m_triggerLevel, m_triggerMode);
+        const bool fits = position + std::max(offset, 0) + block <= valid;
+        if (previous && !fits) {
+            // The older buffer has gone out: on to the newer one, from its start.
+            m_onPrevious[fi] = false;
+            position = 0;
+            continue;
+        }
+        if (batch && !fits) {
+            // The buffer's last block has gone out: nothing left to wake up for.
+            m_due[fi] = false;
+            return false;
+        }
+        if (m_synchronize && now - arrival < static_cast<std::int64_t>(position) * 1000000 / avg)
+            return false; // its moment has not come; a later pass delivers it
+        int start = position;
+        if (offset > 0) {
+            start += offset;
+            position += offset;
+        }
+        const int step = family == fScope && scope->ScrollStep() > 0 ? scope->ScrollStep() : block;
+        position += step;
+        if (start + block > valid) {
+            m_due[fi] = false;
+            return false;
+        }
+        for (int slot = 0; slot < SlotCount; ++slot) {
+            IMMDisplay* d = m_slots[static_cast<std::size_t>(slot)];
+            if (d && FamilyOf(slot) == family)
+                d->ProcessData(buffer + start);
+        }
+        ++m_delivered[fi];
+        m_lastDelivery = now;
+        return true;
+    }
+}
+
 void TMMConnector::Deliver()
 {
     if (!m_enabled || !(m_running || (!m_realTime && m_started)))
@@ -505,58 +630,32 @@ void TMMConnector::Deliver()
         std::lock_guard lock(m_lock);
         if (m_intake.empty() || !m_format)
             return;
-        const std::int64_t elapsed = Now() - m_arrival;
-        const std::uint8_t* buffer = m_intake.data();
-        const auto avg = static_cast<std::int64_t>(std::max<std::uint32_t>(m_format->nAvgBytesPerSec, 1));
-        for (int f = 0; f < FamilyCount; ++f) {
-            const auto fi = static_cast<std::size_t>(f);
-            if (!m_due[fi])
-                continue;
-            int block = 0;
-            IMMDisplay* scope = nullptr;
-            bool wanted = false;
-            for (int slot = 0; slot < SlotCount; ++slot) {
-                IMMDisplay* d = m_slots[static_cast<std::size_t>(slot)];
-                if (d && FamilyOf(slot) == f) {
-                    block = std::max(block, d->BytesNeeded());
-                    wanted = wanted || d->WantsData();
-                    if (!scope)
-                        scope = d;
-                }
-            }
-            if (block <= 0 || !wanted) {
-                // No display left, none that takes data, or none that would show it now.
-                m_due[fi] = false;
-                continue;
-            }
-            int& position = m_position[fi];
-            int offset = -1;
-            if (f == fScope && m_triggerMode != tmNone && !m_paused && position < m_valid)
-                offset = FindTrigger(
-                    m_format.get(), buffer + position, m_valid - position, m_triggerLevel, m_triggerMode);
-            if (m_synchronize && elapsed < static_cast<std::int64_t>(position) * 1000000 / avg)
-                continue; // its moment has not come; a later pass delivers it
-            int start = position;
-            if (offset > 0) {
-                start += offset;
-                position += offset;
-            }
-            const int step = f == fScope && scope->ScrollStep() > 0 ? scope->ScrollStep() : block;
-            position += step;
-            if (start + block > m_valid) {
-                m_due[fi] = false;
-                continue;
-            }
-            for (int slot = 0; slot < SlotCount; ++slot) {
-                IMMDisplay* d = m_slots[static_cast<std::size_t>(slot)];
-                if (d && FamilyOf(slot) == f)
-                    d->ProcessData(buffer + start);
-            }
-            ++m_delivered[fi];
-        }
+        const std::int64_t now = Now();
+        for (int f = 0; f < FamilyCount; ++f)
+            if (m_due[static_cast<std::size_t>(f)])
+                DeliverBlock(f, now, false);
     }
     if (OnTrigger)
         OnTrigger(this);
+}
+
+int TMMConnector::DeliverDue()
+{
+    if (!m_enabled || !(m_running || (!m_realTime && m_started)))
+        return 0;
+    int delivered = 0;
+    {
+        std::lock_guard lock(m_lock);
+        if (m_intake.empty() || !m_format)
+            return 0;
+        const std::int64_t now = Now();
+        for (int f = 0; f < FamilyCount; ++f)
+            while (m_due[static_cast<std::size_t>(f)] && DeliverBlock(f, now, true))
+                ++delivered;
+    }
+    if (OnTrigger)
+        OnTrigger(this);
+    return delivered;
 }
 
 std::int64_t TMMConnector::NextDue() const
@@ -577,10 +676,39 @@ std::int64_t TMMConnector::NextDue() const
     return next;
 }
 
+std::int64_t TMMConnector::NextBatch(std::int64_t now) const
+{
+    std::lock_guard lock(m_lock);
+    if (m_intake.empty() || !m_format)
+        return INT64_MAX;
+    const auto avg = static_cast<std::int64_t>(std::max<std::uint32_t>(m_format->nAvgBytesPerSec, 1));
+    std::int64_t due = INT64_MAX;
+    for (int f = 0; f < FamilyCount; ++f) {
+        const auto fi = static_cast<std::size_t>(f);
+        if (!m_due[fi])
+            continue;
+        if (m_onPrevious[fi] || !m_synchronize)
+            due = std::min(due, now);
+        else
+            due = std::min(due, m_arrival + static_cast<std::int64_t>(m_position[fi]) * 1000000 / avg);
+    }
+    if (due == INT64_MAX) {
+        // All out. While buffers keep coming and being shown the beat goes on, so the capture
+        // thread need not wake the pump for each one; otherwise the next buffer wakes it.
+        const std::int64_t buffer = static_cast<std::int64_t>(m_valid) * 1000000 / avg;
+        if (now - m_arrival >= 2 * buffer || now - m_lastDelivery >= 2 * buffer)
+            return INT64_MAX;
+        due = now;
+    }
+    const std::int64_t at = std::max(due, now + 1);
+    return (at + kBatchInterval - 1) / kBatchInterval * kBatchInterval;
+}
+
 void TMMConnector::FillSilence()
 {
     std::lock_guard lock(m_lock);
     std::fill(m_intake.begin(), m_intake.end(), m_silence);
+    m_onPrevious.fill(false);
 }
 
 void TMMConnector::PauseTick(std::uint32_t, void* data)
@@ -591,6 +719,7 @@ void TMMConnector::PauseTick(std::uint32_t, void* data)
     // Silence again from the start of the buffer, so the displays fall back to rest.
     std::lock_guard lock(c->m_lock);
     c->m_arrival = Now();
+    c->m_onPrevious.fill(false);
     for (int f = 0; f < FamilyCount; ++f)
         if (c->FamilyHasDisplays(f)) {
             c->m_due[static_cast<std::size_t>(f)] = true;
@@ -658,8 +787,11 @@ void TMMConnector::ChainStop()
             std::lock_guard lock(m_lock);
             m_intake.clear();
             m_intake.shrink_to_fit();
+            m_previous.clear();
+            m_previous.shrink_to_fit();
             m_valid = 0;
             m_due.fill(false);
+            m_onPrevious.fill(false);
             m_format.reset();
         }
         if (m_refreshOnStop)
@@ -682,6 +814,7 @@ void TMMConnector::SetEnabled(bool value)
             // What was due stays undelivered: deliveries resume with the next buffer.
             std::lock_guard lock(m_lock);
             m_due.fill(false);
+            m_onPrevious.fill(false);
         }
         ResetDisplays();
     } else if (m_started && m_realTime) {

@@ -78,10 +78,17 @@ private:
 
 enum TMMTriggerMode { tmNone, tmUpFlank, tmDownFlank };
 
-// How the pump keeps running while a connector delivers.
+// How the pump keeps running while a connector delivers. Every mode hands each block over no
+// sooner than its moment in the buffer (with Synchronize) and in buffer order; they differ in how
+// often the user-interface thread wakes for it. Process-wide: TMMConnector::SetPumpMode, or at
+// start the environment variable ZOVEVA_PUMP ("batch", the default; "precise"; "sleep"), so the
+// modes can be compared in the running program.
 enum class TMMPumpMode {
-    Timer, // a 1 ms precise timer on the user-interface thread
-    SleepRepost, // sleep 1 ms in the pump, then post the next pump message
+    Batch, // wakes about once per display refresh (kBatchInterval) and delivers every block due
+           // by then: the displays still see every block, the thread wakes ~60 times a second
+    Timer, // "precise": a 1 ms precise timer for the next due block, at most one block per family
+           // and pass; up to ~1000 wake-ups a second, and short blocks can fall behind
+    SleepRepost, // "sleep": sleep 1 ms in the pump, then post the next pump message
 };
 
 class TMMConnector : public TMMDSPComponent, private IMMDisplayWatcher {
@@ -114,6 +121,9 @@ public:
     void ConfigureDisplays();
     // One delivery pass: at most one block per due family whose moment has come.
     void Deliver();
+    // Every block whose moment has come, family by family in buffer order; returns how many
+    // deliveries it made (a block handed to a family's displays counts once).
+    int DeliverDue();
 
     // ---- properties ----
     bool Enabled() const { return m_enabled.load(); }
@@ -170,15 +180,26 @@ public:
     bool Due(Family family) const;
     int Delivered(Family family) const;
     std::uint8_t SilenceByte() const { return m_silence; }
+    // When the batch pump next wakes for this connector after a pass at now (microseconds of
+    // Now()): at the start of the first display refresh (a multiple of kBatchInterval) after now
+    // and not before the next block's moment; while everything went out, at the next refresh as
+    // long as buffers keep coming and being shown; else INT64_MAX (the next buffer wakes it).
+    std::int64_t NextBatch(std::int64_t now) const;
 
     // Byte offset of the first crossing of the trigger level in the given direction, or -1.
     static int FindTrigger(
         const TWaveFormatEx* format, const void* data, int bytes, int levelPercent, TMMTriggerMode mode);
 
+    // The batch pump's beat in microseconds: one display refresh, as the displays copy to the
+    // screen no more often anyway (and at the same moments).
+    static constexpr std::int64_t kBatchInterval = 16'000;
+
     // The microsecond clock; tests put their own in (null: the steady clock).
     using Clock = std::int64_t (*)();
     static void SetClock(Clock clock);
     static std::int64_t Now();
+    // The pump mode of all connectors (see TMMPumpMode); set it on the user-interface thread,
+    // best before the chains start.
     static TMMPumpMode PumpMode();
     static void SetPumpMode(TMMPumpMode mode);
     // Connectors the pump currently drives.
@@ -216,6 +237,12 @@ private:
     bool OnPumpThread() const;
     // When the earliest due block of this connector falls due (microseconds), or INT64_MAX.
     std::int64_t NextDue() const;
+    // The block size of a family (its displays' largest BytesNeeded) and whether any of its
+    // displays wants data; under m_lock.
+    int FamilyBlock(int family, bool& wanted, IMMDisplay*& first) const;
+    // Hands the family's next block to its displays when its moment has come (now in
+    // microseconds of Now()); false when it waits or the family has run out. Under m_lock.
+    bool DeliverBlock(int family, std::int64_t now, bool batch);
 
     // Set on the user-interface thread; the atomic ones are also read by the capture thread.
     std::atomic<bool> m_enabled { true };
@@ -241,6 +268,13 @@ private:
     std::array<bool, FamilyCount> m_due {};
     std::array<int, FamilyCount> m_delivered {};
     std::int64_t m_arrival = 0;
+    // The buffer before the current one, kept for families of the batch pump that had not
+    // finished it when the current one came (they read it first).
+    std::vector<std::uint8_t> m_previous;
+    int m_previousValid = 0;
+    std::int64_t m_previousArrival = 0;
+    std::array<bool, FamilyCount> m_onPrevious {};
+    std::int64_t m_lastDelivery = 0; // when a block last went to a display
 
     // Written on the user-interface thread, read by the capture and timer threads.
     std::atomic<bool> m_started { false };

@@ -1,8 +1,91 @@
 #include "displays/MMControl.h"
 
+#include "audio/MMConect.h"
+
+#include <QCoreApplication>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QTimer>
 #include <QWindow>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <vector>
+
+namespace {
+
+std::atomic<TMMGraphicControl::Clock> gClock { nullptr };
+constexpr std::int64_t kRefresh = std::int64_t { TMMGraphicControl::kDirectCopyInterval } * 1000; // us
+// The connector's batch pump wakes at the start of each refresh, so the copies ride on its wake-up.
+static_assert(kRefresh == TMMConnector::kBatchInterval);
+
+} // namespace
+
+// Brings coalesced data frames to their windows. One timer serves every control, so the controls
+// that wait are copied together at the start of a display refresh. User-interface thread only;
+// a child of the application, so it goes with it.
+class TMMDirectCopies : public QObject {
+public:
+    static void Add(TMMGraphicControl* control)
+    {
+        if (!QCoreApplication::instance())
+            return;
+        if (!instance)
+            instance = new TMMDirectCopies;
+        instance->m_pending.push_back(control);
+        instance->Arm();
+    }
+    static void Remove(TMMGraphicControl* control)
+    {
+        if (!instance)
+            return;
+        auto& pending = instance->m_pending;
+        pending.erase(std::remove(pending.begin(), pending.end(), control), pending.end());
+        if (pending.empty())
+            instance->m_timer.stop();
+    }
+
+private:
+    TMMDirectCopies()
+        : QObject(QCoreApplication::instance())
+    {
+        m_timer.setSingleShot(true);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { Fire(); });
+    }
+
+    // At once (after the current event) when a waiting control's last copy lies in an earlier
+    // refresh, else at the start of the next refresh.
+    void Arm()
+    {
+        if (m_pending.empty()) {
+            m_timer.stop();
+            return;
+        }
+        const std::int64_t now = TMMGraphicControl::Now();
+        const std::int64_t refresh = now / kRefresh;
+        const bool ready = std::any_of(m_pending.begin(), m_pending.end(),
+            [refresh](const TMMGraphicControl* c) { return c->m_copyRefresh < refresh; });
+        const std::int64_t wait = ready ? 0 : ((refresh + 1) * kRefresh - now + 999) / 1000;
+        m_timer.start(
+            static_cast<int>(std::clamp<std::int64_t>(wait, 0, TMMGraphicControl::kDirectCopyInterval)));
+    }
+
+    void Fire()
+    {
+        const std::int64_t refresh = TMMGraphicControl::Now() / kRefresh;
+        const std::vector<TMMGraphicControl*> due = m_pending;
+        for (TMMGraphicControl* control : due)
+            if (control->m_copyRefresh < refresh)
+                control->FlushDirect(); // leaves the list
+        Arm();
+    }
+
+    static inline QPointer<TMMDirectCopies> instance;
+    std::vector<TMMGraphicControl*> m_pending; // controls with a frame waiting, oldest first
+    QTimer m_timer;
+};
 
 TMMGraphicControl::TMMGraphicControl(QWidget* parent)
     : QWidget(parent)
@@ -15,6 +98,22 @@ TMMGraphicControl::TMMGraphicControl(QWidget* parent)
 TMMGraphicControl::~TMMGraphicControl()
 {
     m_bevel.OnChange = nullptr;
+    if (m_copyPending)
+        TMMDirectCopies::Remove(this);
+}
+
+void TMMGraphicControl::SetClock(Clock clock)
+{
+    gClock = clock;
+}
+
+std::int64_t TMMGraphicControl::Now()
+{
+    if (const Clock clock = gClock.load())
+        return clock();
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 void TMMGraphicControl::SetColor(TColor color)
@@ -43,27 +142,62 @@ void TMMGraphicControl::Paint(QPainter& canvas)
         canvas.fillRect(inner, zv::ColorToQColor(m_color));
 }
 
-bool TMMGraphicControl::PaintDirect(const TPaintRoutine& routine)
+bool TMMGraphicControl::CanPaintDirect() const
 {
-    if (!isVisible() || !window()->windowHandle() || m_direct)
+    if (!isVisible() || !window()->windowHandle() || m_copying)
         return false;
     const QRect inner = GetInnerRect();
-    if (inner.width() <= 0 || inner.height() <= 0 || visibleRegion().intersected(inner).isEmpty())
+    return inner.width() > 0 && inner.height() > 0 && !visibleRegion().intersected(inner).isEmpty();
+}
+
+bool TMMGraphicControl::PaintDirect(const TDrawRoutine& draw, TDirectCopy copy)
+{
+    if (!CanPaintDirect())
         return false;
-    m_direct = &routine;
-    repaint(inner);
-    m_direct = nullptr;
+    if (draw)
+        draw();
+    if (copy == TDirectCopy::Now) {
+        m_copyPending = true;
+        FlushDirect();
+    } else if (!m_copyPending) {
+        m_copyPending = true;
+        TMMDirectCopies::Add(this);
+    }
     return true;
+}
+
+void TMMGraphicControl::FlushDirect()
+{
+    if (!m_copyPending)
+        return;
+    m_copyPending = false;
+    TMMDirectCopies::Remove(this);
+    // A control hidden meanwhile is painted whole when it shows again.
+    if (!CanPaintDirect())
+        return;
+    m_copyRefresh = Now() / kRefresh;
+    m_copying = true;
+    struct Copied {
+        bool& copying;
+        ~Copied() { copying = false; }
+    } copied { m_copying };
+    repaint(GetInnerRect());
 }
 
 void TMMGraphicControl::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    if (m_direct && GetInnerRect().contains(event->rect())) {
-        (*m_direct)(painter);
+    const QRect inner = GetInnerRect();
+    if (m_copying && inner.contains(event->rect())) {
+        CopyFrame(painter);
         return;
     }
     Paint(painter);
+    if (m_copyPending && event->rect().contains(inner)) {
+        // The repaint drew the latest frame already.
+        m_copyPending = false;
+        TMMDirectCopies::Remove(this);
+    }
 }
 
 void TMMGraphicControl::resizeEvent(QResizeEvent* event)

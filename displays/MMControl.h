@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 
 // Control bases of the displays: a widget with a bevel frame, painted opaque by the control itself.
@@ -24,12 +25,33 @@ public:
     // (0, 0, width, height) shrunk by the bevel's extent on every side.
     QRect GetInnerRect() const;
 
-    // A routine that paints the control's interior on the given device.
-    using TPaintRoutine = std::function<void(QPainter& device)>;
-    // Paints the interior now with routine, outside the window's paint cycle, when the control
-    // can be seen; the same routine the window repaint uses, so both give the same pixels.
-    // Returns whether it painted.
-    bool PaintDirect(const TPaintRoutine& routine);
+    // Shortest time between two copies of data frames to one control's window, in milliseconds:
+    // one display refresh. Data may come hundreds of times a second; the screen shows about sixty
+    // pictures, and every copy is a trip to the window system.
+    static constexpr int kDirectCopyInterval = 16;
+
+    // Draws a frame into the control's off-screen picture.
+    using TDrawRoutine = std::function<void()>;
+    // When a data frame reaches the window.
+    enum class TDirectCopy {
+        Coalesced, // after the current event, at most once per display refresh: the latest frame
+        Now, // at once (clearing, settings): nothing stale stays on the screen
+    };
+    // A data update outside the window's paint cycle: when the control can be seen, draw renders
+    // the frame off screen now (every frame, so the picture's state stays exact) and CopyFrame
+    // brings it to the window. A coalesced copy runs after the current event when this control's
+    // last copy lies in an earlier display refresh, else at the start of the next one; either way
+    // the last frame drawn is the one copied. Returns whether it drew.
+    bool PaintDirect(const TDrawRoutine& draw, TDirectCopy copy = TDirectCopy::Coalesced);
+    // Copies a frame that waits for its copy to the window now; nothing when none waits.
+    void FlushDirect();
+    bool DirectCopyPending() const { return m_copyPending; }
+
+    // The clock of the display refreshes in microseconds; tests put their own in (null: the
+    // steady clock).
+    using Clock = std::int64_t (*)();
+    static void SetClock(Clock clock);
+    static std::int64_t Now();
 
 protected:
     // Runs after a real change of Color; the base repaints.
@@ -43,13 +65,23 @@ protected:
     // draw their interior call this first or paint the bevel themselves.
     virtual void Paint(QPainter& canvas);
 
+    // Copies the frame last drawn off screen to the window: the second half of a data update.
+    // Window repaints draw the frame and then copy it the same way, so both give the same pixels.
+    virtual void CopyFrame(QPainter& device) { Q_UNUSED(device) }
+
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    friend class TMMDirectCopies;
+    bool CanPaintDirect() const;
+
     TMMBevel m_bevel;
     TColor m_color = clBtnFace;
-    const TPaintRoutine* m_direct = nullptr; // set only while PaintDirect repaints
+    // User-interface thread only.
+    bool m_copying = false; // set only while FlushDirect repaints
+    bool m_copyPending = false; // a data frame drawn off screen waits for its copy
+    std::int64_t m_copyRefresh = -1; // display refresh (Now / interval) of the last copy
 };
 
 // The windowed base: the same frame and painting, and it takes the keyboard focus.

@@ -100,7 +100,7 @@ void TMMCustomLevel::UpdateLevel(int v)
     m_peak.redraw = false;
     m_shown = c;
     if (Active() && isVisible())
-        PaintDirect([this](QPainter& device) { DrawLevel(device); });
+        PaintDirect([this] { DrawLevel(); });
 }
 
 void TMMCustomLevel::Reset()
@@ -119,7 +119,7 @@ void TMMCustomLevel::ResetData()
 
 void TMMCustomLevel::Refresh()
 {
-    if (!PaintDirect([this](QPainter& device) { DrawLevel(device); }))
+    if (!PaintDirect([this] { DrawLevel(); }, TDirectCopy::Now))
         update();
 }
 
@@ -158,7 +158,7 @@ void TMMCustomLevel::BuildInactive()
     m_inactiveDirty = false;
 }
 
-void TMMCustomLevel::DrawLevel(QPainter& device)
+void TMMCustomLevel::DrawLevel()
 {
     if (OnPaint)
         OnPaint(this);
@@ -176,14 +176,19 @@ void TMMCustomLevel::DrawLevel(QPainter& device)
         if (Active())
             zv::DrawLevelSegments(DIB(), m_geometry, m_barPixels, m_activeDoted, m_shown, peak, m_numPeaks);
     }
-    const QRect inner = GetInnerRect();
-    DIB().CopyToDevice(device, inner, 0, 0);
+}
+
+void TMMCustomLevel::CopyFrame(QPainter& device)
+{
+    TMMDIBDrawScope scope(DIB());
+    DIB().CopyToDevice(device, GetInnerRect(), 0, 0);
 }
 
 void TMMCustomLevel::Paint(QPainter& canvas)
 {
     TMMGraphicControl::Paint(canvas);
-    DrawLevel(canvas);
+    DrawLevel();
+    CopyFrame(canvas);
 }
 
 void TMMCustomLevel::BoundsChanged()

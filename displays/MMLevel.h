@@ -123,7 +123,9 @@ private:
     static void TimerCallback(TMMTimerHandle handle, void* data);
     void ComputeGeometry();
     void EnsureGeometry();
-    void DrawLevel(QPainter& device);
+    // The bar into DIB; CopyFrame brings it to the window.
+    void DrawLevel();
+    void CopyFrame(QPainter& device) override;
     void BuildInactive();
     void UpdateLevel(int v);
     void Reset();

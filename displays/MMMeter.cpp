@@ -139,7 +139,7 @@ void TMMCustomMeter::UpdateLevel(int v)
     m_peak.redraw = false;
     m_shown = u;
     if (isEnabled() && isVisible())
-        PaintDirect([this](QPainter& device) { DirectUpdate(device); });
+        PaintDirect([this] { DrawWork(); });
 }
 
 void TMMCustomMeter::Reset()
@@ -158,7 +158,7 @@ void TMMCustomMeter::ResetData()
 
 void TMMCustomMeter::Repaint()
 {
-    if (!PaintDirect([this](QPainter& device) { DirectUpdate(device); }))
+    if (!PaintDirect([this] { DrawWork(); }, TDirectCopy::Now))
         update();
 }
 
@@ -317,7 +317,7 @@ void TMMCustomMeter::DrawNeedles()
     painter.drawLine(pivot, ValuePoint(m_shown, r));
 }
 
-void TMMCustomMeter::DirectUpdate(QPainter& device)
+void TMMCustomMeter::DrawWork()
 {
     EnsureLayout();
     if (m_w <= 0 || m_h <= 0)
@@ -327,9 +327,14 @@ void TMMCustomMeter::DirectUpdate(QPainter& device)
     else
         std::copy_n(m_face.constBits(), m_face.sizeInBytes(), m_work.bits());
     DrawNeedles();
-    device.drawImage(GetInnerRect().topLeft(), m_work);
     if (OnPostPaint)
         OnPostPaint(this);
+}
+
+void TMMCustomMeter::CopyFrame(QPainter& device)
+{
+    if (m_w > 0 && m_h > 0)
+        device.drawImage(GetInnerRect().topLeft(), m_work);
 }
 
 void TMMCustomMeter::Paint(QPainter& canvas)

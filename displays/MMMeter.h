@@ -139,7 +139,9 @@ private:
     void EnsureLayout();
     void DrawFace();
     void DrawNeedles();
-    void DirectUpdate(QPainter& device);
+    // Face and needles into the work bitmap; CopyFrame brings it to the window.
+    void DrawWork();
+    void CopyFrame(QPainter& device) override;
     void UpdateLevel(int v);
     void Reset();
     void Repaint();

@@ -184,18 +184,18 @@ void TMMOscope::ProcessData(const void* data)
     if (!m_core.Enabled() || !isVisible() || m_info)
         return;
     m_core.Take(data);
-    PaintDirect([this](QPainter& device) { Frame(device, false); });
+    PaintDirect([this] { DrawFrame(false); });
 }
 
 void TMMOscope::ResetData()
 {
     EndInfoMode();
     m_core.ClearData();
-    if (!PaintDirect([this](QPainter& device) { Frame(device, true); }))
+    if (!PaintDirect([this] { DrawFrame(true); }, TDirectCopy::Now))
         update();
 }
 
-void TMMOscope::Frame(QPainter& device, bool full)
+void TMMOscope::DrawFrame(bool full)
 {
     const bool scroll = m_core.Scroll();
     {
@@ -216,7 +216,6 @@ void TMMOscope::Frame(QPainter& device, bool full)
         } else {
             m_core.DrawFrame(DIB());
         }
-        DIB().CopyToDevice(device, m_drawRect, 0, 0);
     }
     if (!scroll && OnPostPaint)
         OnPostPaint(this);
@@ -237,7 +236,8 @@ void TMMOscope::Paint(QPainter& canvas)
         CopyFrame(canvas);
         return;
     }
-    Frame(canvas, true);
+    DrawFrame(true);
+    CopyFrame(canvas);
 }
 
 void TMMOscope::DrawScales(QPainter& p)
@@ -419,7 +419,7 @@ void TMMOscope::EndInfoMode()
         return;
     if (m_core.Enabled()) {
         DrawInfoBox(QPoint(-1, -1));
-        PaintDirect([this](QPainter& device) { CopyFrame(device); });
+        PaintDirect(nullptr);
     }
     m_infoRect = QRect();
     m_info = false;
@@ -431,7 +431,7 @@ void TMMOscope::EndInfoMode()
 void TMMOscope::ChangeSelection(int a, int b)
 {
     if (m_core.SetSelection(a, b) && !m_core.Scroll())
-        PaintDirect([this](QPainter& device) { Frame(device, true); });
+        PaintDirect([this] { DrawFrame(true); });
     if (OnSelecting)
         OnSelecting(this, a, b);
 }
@@ -445,7 +445,7 @@ void TMMOscope::mousePressEvent(QMouseEvent* event)
         m_savedShowHint = m_showHint;
         m_showHint = false;
         DrawInfoBox(p);
-        PaintDirect([this](QPainter& device) { CopyFrame(device); });
+        PaintDirect(nullptr);
     } else if (event->button() == Qt::RightButton && m_useSelection && !m_locked && m_drag == Drag::None
         && GetInnerRect().contains(p)) {
         const int left = m_drawRect.left();
@@ -478,7 +478,7 @@ void TMMOscope::mouseMoveEvent(QMouseEvent* event)
     const QPoint p = event->position().toPoint();
     if (m_info) {
         DrawInfoBox(p);
-        PaintDirect([this](QPainter& device) { CopyFrame(device); });
+        PaintDirect(nullptr);
     }
     const int left = m_drawRect.left();
     const int W = m_core.W();

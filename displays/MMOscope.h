@@ -142,8 +142,9 @@ private:
     }
     void UpdateMinimumSize();
     void Layout();
-    void Frame(QPainter& device, bool full);
-    void CopyFrame(QPainter& device);
+    // A frame (or a scroll step) into DIB; CopyFrame brings it to the window.
+    void DrawFrame(bool full);
+    void CopyFrame(QPainter& device) override;
     void DrawScales(QPainter& canvas);
     void DrawInfoBox(QPoint p);
     void RestoreInfoArea();

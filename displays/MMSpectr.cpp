@@ -188,28 +188,23 @@ void TMMSpectrum::ProcessData(const void* data)
     if (!m_core.Enabled() || !isVisible() || m_info)
         return;
     m_core.Analyse(data);
-    PaintDirect([this](QPainter& device) { Frame(device, false); });
+    PaintDirect([this] { DrawFrame(false); });
 }
 
 void TMMSpectrum::ResetData()
 {
     EndInfoMode();
     m_core.DataReset();
-    if (!PaintDirect([this](QPainter& device) { Frame(device, true); }))
+    if (!PaintDirect([this] { DrawFrame(true); }, TDirectCopy::Now))
         update();
 }
 
 // ---- drawing -------------------------------------------------------------------------------
 
-void TMMSpectrum::Frame(QPainter& device, bool full)
+void TMMSpectrum::DrawFrame(bool full)
 {
-    {
-        TMMDIBDrawScope scope(DIB());
-        m_core.DrawFrame(DIB(), full);
-        DIB().CopyToDevice(device, m_drawRect, 0, 0);
-    }
-    if (m_displayPeak)
-        DrawPeakText(device);
+    TMMDIBDrawScope scope(DIB());
+    m_core.DrawFrame(DIB(), full);
 }
 
 void TMMSpectrum::CopyFrame(QPainter& device)
@@ -232,7 +227,8 @@ void TMMSpectrum::Paint(QPainter& canvas)
         CopyFrame(canvas);
         return;
     }
-    Frame(canvas, true);
+    DrawFrame(true);
+    CopyFrame(canvas);
 }
 
 QString TMMSpectrum::PeakText() const
@@ -462,7 +458,7 @@ void TMMSpectrum::EndInfoMode()
         return;
     if (m_core.Enabled()) {
         DrawInfoBox(QPoint(-1, -1));
-        PaintDirect([this](QPainter& device) { CopyFrame(device); });
+        PaintDirect(nullptr);
     }
     m_infoRect = QRect();
     m_info = false;
@@ -479,7 +475,7 @@ void TMMSpectrum::mousePressEvent(QMouseEvent* event)
         m_savedShowHint = m_showHint;
         m_showHint = false;
         DrawInfoBox(event->position().toPoint());
-        PaintDirect([this](QPainter& device) { CopyFrame(device); });
+        PaintDirect(nullptr);
     }
     TMMDIBGraphicControl::mousePressEvent(event);
 }
@@ -488,7 +484,7 @@ void TMMSpectrum::mouseMoveEvent(QMouseEvent* event)
 {
     if (m_info) {
         DrawInfoBox(event->position().toPoint());
-        PaintDirect([this](QPainter& device) { CopyFrame(device); });
+        PaintDirect(nullptr);
     }
     TMMDIBGraphicControl::mouseMoveEvent(event);
 }

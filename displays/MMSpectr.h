@@ -163,8 +163,9 @@ private:
     }
     void Layout();
     void UpdateMinimumSize();
-    void Frame(QPainter& device, bool full);
-    void CopyFrame(QPainter& device);
+    // A frame into DIB; CopyFrame brings it to the window with the peak text.
+    void DrawFrame(bool full);
+    void CopyFrame(QPainter& device) override;
     void DrawScales(QPainter& canvas);
     void DrawPeakText(QPainter& device);
     void DrawInfoBox(QPoint p);

@@ -5,6 +5,8 @@
 #include "audio/MMWavIn.h"
 #include "displays/MMLevel.h"
 #include "displays/MMMeter.h"
+#include "displays/MMOscope.h"
+#include "displays/MMSpectr.h"
 #include "platform/WaveIn.h"
 
 #include <QApplication>
@@ -250,6 +252,12 @@ void BM_ConnectorPass(benchmark::State& state)
 }
 BENCHMARK(BM_ConnectorPass);
 
+// The pump mode of an argument: 0 batch, 1 precise timer, 2 sleep and repost.
+TMMPumpMode PumpModeArg(std::int64_t arg)
+{
+    return arg == 0 ? TMMPumpMode::Batch : arg == 1 ? TMMPumpMode::Timer : TMMPumpMode::SleepRepost;
+}
+
 // CPU share of a running pump with nothing to deliver, per pump mode, over one second.
 void BM_PumpIdleCpu(benchmark::State& state)
 {
@@ -257,8 +265,7 @@ void BM_PumpIdleCpu(benchmark::State& state)
         state.SkipWithError("no application");
         return;
     }
-    const auto mode = state.range(0) == 0 ? TMMPumpMode::Timer : TMMPumpMode::SleepRepost;
-    TMMConnector::SetPumpMode(mode);
+    TMMConnector::SetPumpMode(PumpModeArg(state.range(0)));
     for (auto _ : state) {
         NullDisplay level(396);
         TMMConnector connector;
@@ -276,29 +283,29 @@ void BM_PumpIdleCpu(benchmark::State& state)
         connector.ChainStop();
         QApplication::processEvents();
     }
-    TMMConnector::SetPumpMode(TMMPumpMode::Timer);
+    TMMConnector::SetPumpMode(TMMPumpMode::Batch);
 }
-BENCHMARK(BM_PumpIdleCpu)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PumpIdleCpu)->DenseRange(0, 2)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // The whole chain for 10 s of synthetic audio (1 kHz tone, 44100 Hz stereo, 4096-byte buffers):
 // capture thread, connector, pump, two level bars and two needle meters on a shown window.
-// Reports the process's CPU time as a share of one core. Args: pump mode (0 timer, 1 sleep and
-// repost); which displays are shown (0 all four, 1 only the bars, 2 only the meters: the main
-// window shows one pair at a time), 3 none (capture and connector alone).
+// Reports the process's CPU time as a share of one core. Args: pump mode (PumpModeArg); which
+// displays are shown (0 the bars and meters, 1 only the bars, 2 only the meters: the main window
+// shows one pair at a time, 3 none: capture and connector alone, 4 every family: bars, meters, and
+// the main window's oscilloscope and spectrum analyser).
 void BM_CaptureToDisplaysCpu(benchmark::State& state)
 {
     if (!EnsureApplication()) {
         state.SkipWithError("no widget application");
         return;
     }
-    const auto mode = state.range(0) == 0 ? TMMPumpMode::Timer : TMMPumpMode::SleepRepost;
     const auto shown = state.range(1);
-    TMMConnector::SetPumpMode(mode);
+    TMMConnector::SetPumpMode(PumpModeArg(state.range(0)));
     zv::DisplayTimerService::Instance().SetManual(false);
     auto binding = zv::MakeSyntheticWaveIn({ zv::SyntheticDevice { zv::SyntheticDevice::Tone, "tone" } });
     for (auto _ : state) {
         QWidget window;
-        window.resize(400, 100);
+        window.resize(400, 120);
         std::vector<TMMLevel*> levels;
         std::vector<TMMMeter*> meters;
         for (int i = 0; i < 2; ++i) {
@@ -328,9 +335,36 @@ void BM_CaptureToDisplaysCpu(benchmark::State& state)
             meters.push_back(meter);
         }
         for (auto* level : levels)
-            level->setVisible(shown == 0 || shown == 1);
+            level->setVisible(shown == 0 || shown == 1 || shown == 4);
         for (auto* meter : meters)
-            meter->setVisible(shown == 0 || shown == 2);
+            meter->setVisible(shown == 0 || shown == 2 || shown == 4);
+        TWaveFormatEx format {};
+        MakePCMFormat(format, 16, 2, 44100);
+        auto* scope = new TMMOscope(&window);
+        scope->setGeometry(0, 40, 170, 56);
+        scope->Bevel().SetBevelOuter(bvNone);
+        scope->SetKind(okCzoVevas);
+        scope->SetForegroundColor(clLime);
+        scope->SetPCMFormat(&format);
+        auto* spectrum = new TMMSpectrum(&window);
+        spectrum->setGeometry(200, 60, 170, 56);
+        spectrum->Bevel().SetBevelOuter(bvNone);
+        spectrum->SetKind(skBars);
+        spectrum->SetPCMFormat(&format);
+        spectrum->SetChannel(chBoth);
+        spectrum->SetFFTLength(64);
+        spectrum->SetWindow(fwHamming);
+        spectrum->SetGain(sg3db);
+        spectrum->SetDecayMode(dmStepUp);
+        spectrum->SetDecay(8);
+        spectrum->SetVerticalScale(20);
+        spectrum->SetPoint2(75);
+        spectrum->SetBar1Color(clLime);
+        spectrum->SetBar2Color(clYellow);
+        spectrum->SetBar3Color(clRed);
+        spectrum->SetInactiveDoted(true);
+        scope->setVisible(shown == 4);
+        spectrum->setVisible(shown == 4);
         window.show();
         QApplication::processEvents();
         TMMWaveIn waveIn(*binding);
@@ -345,6 +379,8 @@ void BM_CaptureToDisplaysCpu(benchmark::State& state)
         connector.SetLevel2(levels[1]);
         connector.SetMeter1(meters[1]);
         connector.SetMeter2(meters[0]);
+        connector.SetOscope1(scope);
+        connector.SetSpectrum1(spectrum);
         waveIn.Open();
         waveIn.Start();
         const double cpu0 = ProcessCpuSeconds();
@@ -355,20 +391,25 @@ void BM_CaptureToDisplaysCpu(benchmark::State& state)
         state.counters["cpu_percent"] = 100.0 * cpu / (wall.nsecsElapsed() * 1e-9);
         state.counters["meter_blocks"] = connector.Delivered(TMMConnector::fMeter);
         state.counters["level_blocks"] = connector.Delivered(TMMConnector::fLevel);
+        state.counters["spectrum_blocks"] = connector.Delivered(TMMConnector::fSpectrum);
         waveIn.Stop();
         waveIn.Close();
         QApplication::processEvents();
     }
     zv::DisplayTimerService::Instance().SetManual(true);
-    TMMConnector::SetPumpMode(TMMPumpMode::Timer);
+    TMMConnector::SetPumpMode(TMMPumpMode::Batch);
 }
 BENCHMARK(BM_CaptureToDisplaysCpu)
     ->Args({ 0, 0 })
-    ->Args({ 1, 0 })
-    ->Args({ 1, 1 })
     ->Args({ 0, 1 })
     ->Args({ 0, 2 })
     ->Args({ 0, 3 })
+    ->Args({ 0, 4 })
+    ->Args({ 1, 0 })
+    ->Args({ 1, 1 })
+    ->Args({ 1, 2 })
+    ->Args({ 1, 4 })
+    ->Args({ 2, 0 })
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 

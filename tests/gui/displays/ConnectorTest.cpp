@@ -127,6 +127,56 @@ TEST_F(Connector, EachPassDeliversOneBlockPerFamilyAndANewBufferStartsOver)
     EXPECT_EQ(connector->Position(TMMConnector::fMeter), 80);
 }
 
+TEST_F(Connector, BatchesDeliverEveryDueBlockAtTheRefreshAndFinishTheOlderBufferFirst)
+{
+    ASSERT_EQ(TMMConnector::PumpMode(), TMMPumpMode::Batch) << "the program's pump";
+    Recorder meter(80);
+    Recorder level(396);
+    connector->SetMeter1(&meter);
+    connector->SetLevel1(&level);
+    connector->SetAutoTrigger(true); // the pump's own connector; no event loop runs here
+    Start();
+    constexpr std::int64_t refresh = TMMConnector::kBatchInterval;
+    const std::int64_t first = gNow; // 1 s: half-way through a refresh
+    Arrive();
+    EXPECT_EQ(connector->DeliverDue(), 2) << "only the first blocks are due on arrival";
+    EXPECT_EQ(connector->NextBatch(gNow), (first / refresh + 1) * refresh) << "the next refresh";
+
+    gNow = (first / refresh + 1) * refresh; // 8000 us after arrival
+    connector->DeliverDue();
+    EXPECT_EQ(level.blocks.size(), 4u) << "level blocks 0..3; 4 falls due at 8979 us";
+    EXPECT_EQ(meter.blocks.size(), 18u) << "meter blocks 0..17; 18 falls due at 8163 us";
+    EXPECT_EQ(connector->NextBatch(gNow), gNow + refresh);
+
+    // The next buffer (other bytes) comes 23220 us after the first, before the next refresh.
+    for (std::size_t i = 0; i < buffer.size(); ++i)
+        buffer[i] = static_cast<std::uint8_t>(i + 100);
+    const std::int64_t second = first + 23220;
+    gNow = second;
+    Arrive();
+    EXPECT_EQ(connector->NextBatch(gNow), (gNow / refresh + 1) * refresh) << "the older buffer is overdue";
+    gNow = second + 780;
+    connector->DeliverDue();
+    ASSERT_EQ(level.blocks.size(), 11u) << "the rest of the first buffer (4..9), then the second's 0";
+    ASSERT_EQ(meter.blocks.size(), 53u) << "the rest of the first (18..50), then the second's 0 and 1";
+    for (std::size_t i = 0; i < 10; ++i)
+        EXPECT_EQ(level.blocks[i][0], static_cast<std::uint8_t>(396 * i)) << "first buffer, in order";
+    EXPECT_EQ(level.blocks[10][0], 100) << "second buffer";
+    EXPECT_EQ(meter.blocks[50][0], static_cast<std::uint8_t>(80 * 50));
+    EXPECT_EQ(meter.blocks[51][0], 100);
+    EXPECT_EQ(meter.blocks[52][0], static_cast<std::uint8_t>(180));
+
+    // Everything out: the beat goes on while buffers keep coming, then the pump sleeps.
+    gNow = second + 30000;
+    connector->DeliverDue();
+    EXPECT_EQ(level.blocks.size(), 20u);
+    EXPECT_EQ(meter.blocks.size(), 102u);
+    EXPECT_FALSE(connector->Due(TMMConnector::fMeter));
+    EXPECT_EQ(connector->NextBatch(gNow), (gNow / refresh + 1) * refresh);
+    gNow = second + 50000;
+    EXPECT_EQ(connector->NextBatch(gNow), INT64_MAX);
+}
+
 TEST_F(Connector, TwinSlotsNeverHoldTheSameDisplay)
 {
     Recorder a(396);
@@ -401,10 +451,11 @@ TEST_P(Chain, CapturedToneReachesEveryDisplayAndStopClearsThem)
     // The connector is gone; its displays are not touched any more.
     delete levelL;
     QApplication::processEvents();
-    TMMConnector::SetPumpMode(TMMPumpMode::Timer);
+    TMMConnector::SetPumpMode(TMMPumpMode::Batch);
 }
 
-INSTANTIATE_TEST_SUITE_P(PumpModes, Chain, ::testing::Values(TMMPumpMode::Timer, TMMPumpMode::SleepRepost));
+INSTANTIATE_TEST_SUITE_P(
+    PumpModes, Chain, ::testing::Values(TMMPumpMode::Batch, TMMPumpMode::Timer, TMMPumpMode::SleepRepost));
 
 TEST(ConnectorLife, MessagesOfADestroyedConnectorFindNobody)
 {

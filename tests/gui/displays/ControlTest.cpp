@@ -2,7 +2,9 @@
 #include "displays/MMTimer.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPainter>
+#include <QScreen>
 #include <gtest/gtest.h>
 
 namespace {
@@ -11,17 +13,26 @@ namespace {
 class Probe : public TMMDIBGraphicControl {
 public:
     using TMMDIBGraphicControl::TMMDIBGraphicControl;
-    void Frame(QPainter& device)
+    void DrawFrame()
     {
         TMMDIBDrawScope scope(DIB());
         DIB().SetDrawColor(fill);
         DIB().Clear();
-        DIB().CopyToDevice(device, GetInnerRect(), GetInnerRect().x(), GetInnerRect().y());
         ++frames;
     }
-    bool Update()
+    void Show(QPainter& device)
     {
-        return PaintDirect([this](QPainter& device) { Frame(device); });
+        TMMDIBDrawScope scope(DIB());
+        DIB().CopyToDevice(device, GetInnerRect(), GetInnerRect().x(), GetInnerRect().y());
+    }
+    bool Update(TDirectCopy copy = TDirectCopy::Coalesced)
+    {
+        return PaintDirect([this] { DrawFrame(); }, copy);
+    }
+    void CopyFrame(QPainter& device) override
+    {
+        Show(device);
+        ++copies;
     }
     void LayoutChanged() override
     {
@@ -32,39 +43,138 @@ public:
     {
         TMMDIBGraphicControl::Paint(canvas);
         ++fullPaints;
-        Frame(canvas);
+        DrawFrame();
+        Show(canvas);
     }
     TColor fill = clRed;
     int frames = 0;
+    int copies = 0; // data frames copied to the window
     int fullPaints = 0;
     int layouts = 0;
 };
 
-TEST(ControlBase, DirectPaintReachesTheWindowOnlyWhenVisible)
+std::int64_t gNow = 0;
+std::int64_t FakeNow()
 {
+    return gNow;
+}
+
+// A probe with a 2-pixel frame band in a shown window, on the test's own refresh clock.
+class DirectPaint : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TMMGraphicControl::SetClock(&FakeNow);
+        gNow = 1'000'000;
+        window.resize(60, 40);
+        probe = new Probe(&window);
+        probe->setGeometry(5, 5, 30, 20);
+        probe->Bevel().SetBevelOuter(bvNone);
+        probe->Bevel().SetBorderWidth(2);
+    }
+    void TearDown() override { TMMGraphicControl::SetClock(nullptr); }
+    void Show()
+    {
+        window.show();
+        QApplication::processEvents();
+    }
+    // What the window shows now (not a fresh repaint).
+    QRgb Shown() { return window.screen()->grabWindow(window.winId()).toImage().pixel(5 + 10, 5 + 10); }
+    // Runs the event loop until the probe's waiting frame was copied, for at most a second.
+    bool WaitForCopy()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (probe->DirectCopyPending() && clock.elapsed() < 1000)
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        return !probe->DirectCopyPending();
+    }
+
     QWidget window;
-    window.resize(60, 40);
-    auto* probe = new Probe(&window);
-    probe->setGeometry(5, 5, 30, 20);
-    probe->Bevel().SetBevelOuter(bvNone);
-    probe->Bevel().SetBorderWidth(2);
+    Probe* probe = nullptr;
+};
+
+TEST_F(DirectPaint, ReachesTheWindowOnlyWhenVisible)
+{
     EXPECT_EQ(probe->GetInnerRect(), QRect(2, 2, 26, 16));
     EXPECT_FALSE(probe->Update()) << "not shown yet";
+    EXPECT_EQ(probe->frames, 0);
 
-    window.show();
-    QApplication::processEvents();
+    Show();
     EXPECT_EQ(probe->DIB().Width(), 30);
     EXPECT_EQ(probe->DIB().Height(), 20);
     const int fullPaints = probe->fullPaints;
     probe->fill = clLime;
     ASSERT_TRUE(probe->Update());
+    ASSERT_TRUE(WaitForCopy());
+    EXPECT_EQ(probe->copies, 1);
     EXPECT_EQ(probe->fullPaints, fullPaints) << "a direct update paints only the interior";
-    const QImage shot = window.grab().toImage();
-    EXPECT_EQ(shot.pixel(5 + 10, 5 + 10), qRgb(0, 255, 0));
+    EXPECT_EQ(Shown(), qRgb(0, 255, 0));
+    const QImage shot = window.screen()->grabWindow(window.winId()).toImage();
     EXPECT_EQ(shot.pixel(5, 5), qRgb(192, 192, 192)) << "the frame band stays";
 
     probe->hide();
     EXPECT_FALSE(probe->Update());
+}
+
+TEST_F(DirectPaint, FramesOfOneRefreshShareOneCopyThatShowsTheLast)
+{
+    Show();
+    probe->fill = clLime;
+    probe->Update();
+    ASSERT_TRUE(WaitForCopy());
+    ASSERT_EQ(Shown(), qRgb(0, 255, 0));
+
+    // Two more frames in the same refresh: both drawn, neither copied yet.
+    probe->fill = clRed;
+    probe->Update();
+    probe->fill = clYellow;
+    probe->Update();
+    EXPECT_EQ(probe->frames, probe->fullPaints + 3);
+    QApplication::processEvents();
+    EXPECT_EQ(probe->copies, 1);
+    EXPECT_TRUE(probe->DirectCopyPending());
+
+    // The next refresh brings the last frame without any further data.
+    gNow += TMMGraphicControl::kDirectCopyInterval * 1000;
+    ASSERT_TRUE(WaitForCopy());
+    EXPECT_EQ(probe->copies, 2);
+    EXPECT_EQ(Shown(), qRgb(255, 255, 0));
+
+    // Clearing does not wait for the next refresh.
+    probe->fill = clBlue;
+    ASSERT_TRUE(probe->Update(TMMGraphicControl::TDirectCopy::Now));
+    EXPECT_EQ(probe->copies, 3);
+    EXPECT_EQ(Shown(), qRgb(0, 0, 255));
+    EXPECT_FALSE(probe->DirectCopyPending());
+}
+
+TEST_F(DirectPaint, AWaitingFrameOfAHiddenOrDestroyedControlIsDropped)
+{
+    Show();
+    probe->Update();
+    ASSERT_TRUE(WaitForCopy());
+    probe->Update();
+    ASSERT_TRUE(probe->DirectCopyPending());
+    probe->hide();
+    gNow += TMMGraphicControl::kDirectCopyInterval * 1000;
+    EXPECT_TRUE(WaitForCopy());
+    EXPECT_EQ(probe->copies, 1);
+
+    probe->show();
+    QApplication::processEvents();
+    gNow += TMMGraphicControl::kDirectCopyInterval * 1000;
+    probe->Update();
+    ASSERT_TRUE(WaitForCopy());
+    probe->Update();
+    ASSERT_TRUE(probe->DirectCopyPending());
+    delete probe;
+    probe = nullptr;
+    gNow += TMMGraphicControl::kDirectCopyInterval * 1000;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 40) // the copy timer finds nobody
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
 TEST(ControlBase, BevelChangesRunTheLayoutHookOncePerAssign)

@@ -1,7 +1,9 @@
 #include "displays/MMLevel.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QScreen>
+#include <functional>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -61,8 +63,15 @@ protected:
         for (int i = 0; i < n; ++i)
             zv::DisplayTimerService::Instance().Tick();
     }
-    // What the window shows now (not a fresh repaint).
-    QImage Shown() { return window.screen()->grabWindow(window.winId()).toImage(); }
+    // What the window shows once the last frame was copied to it (not a fresh repaint).
+    QImage Shown()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (level->DirectCopyPending() && clock.elapsed() < 1000)
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        return window.screen()->grabWindow(window.winId()).toImage();
+    }
     // The colour of segment n on the window: the pixel of its top dot.
     QRgb Segment(int n) { return Shown().pixel(10 + 2 * (n - 1), 10); }
 
@@ -232,6 +241,26 @@ TEST_F(MainWindowBar, DisabledBarShowsOnlyItsInactiveImage)
     level->setEnabled(true);
     Feed(32767);
     EXPECT_EQ(level->Shown(), 79);
+}
+
+TEST_F(MainWindowBar, DataFramesShareACopyButClearingAndDisablingShowAtOnce)
+{
+    const std::pair<const char*, std::function<void()>> stops[] = {
+        { "cleared", [this] { level->ResetData(); } },
+        { "disabled", [this] { level->setEnabled(false); } },
+    };
+    for (const auto& [what, stop] : stops) {
+        level->setEnabled(true);
+        Feed(16384);
+        Feed(32767); // the lit bar waits for its copy to the window
+        ASSERT_TRUE(level->DirectCopyPending()) << what;
+        stop();
+        // No event runs in between: the window already shows the bar at rest.
+        EXPECT_FALSE(level->DirectCopyPending()) << what;
+        const QImage shown = window.screen()->grabWindow(window.winId()).toImage();
+        EXPECT_EQ(shown.pixel(10, 10), kGray) << what;
+        EXPECT_EQ(shown.pixel(10 + 2 * 78, 10), kMaroon) << what;
+    }
 }
 
 TEST_F(MainWindowBar, OutOfRangeSettingsAreClamped)
