@@ -111,6 +111,8 @@ public:
     int BytesNeeded() const override { return m_core.BytesNeeded(); }
     void ProcessData(const void* data) override;
     void ResetData() override;
+    // Data is drawn only while the control is shown, enabled and not in info mode.
+    bool WantsData() const override { return isVisible() && m_core.Enabled() && !m_info; }
     int ScrollStep() const override { return m_core.ScrollStep(); }
 
     void SetBounds(int left, int top, int width, int height);

@@ -135,6 +135,8 @@ public:
     int BytesNeeded() const override { return m_core.BytesNeeded(); }
     void ProcessData(const void* data) override;
     void ResetData() override;
+    // Data is drawn only while the control is shown, enabled and not in info mode.
+    bool WantsData() const override { return isVisible() && m_core.Enabled() && !m_info; }
 
     // The control's bounds, raised to the smallest size its scales leave room for.
     void SetBounds(int left, int top, int width, int height);

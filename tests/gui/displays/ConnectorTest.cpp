@@ -2,6 +2,8 @@
 #include "audio/MMWavIn.h"
 #include "displays/MMLevel.h"
 #include "displays/MMMeter.h"
+#include "displays/MMOscope.h"
+#include "displays/MMSpectr.h"
 #include "platform/WaveIn.h"
 
 #include <QApplication>
@@ -383,7 +385,8 @@ TEST(ConnectorTrigger, FindsTheFirstCrossingInEitherDirection)
     EXPECT_EQ(TMMConnector::FindTrigger(&stereo8, bytes, sizeof bytes, 50, tmUpFlank), 4);
 }
 
-// The whole chain: synthetic capture, connector, a pair of bars and a pair of meters.
+// The whole chain: synthetic capture, connector, a pair of bars and a pair of meters; an
+// oscilloscope and a spectrum analyser that are not shown, as the main window keeps them.
 class Chain : public ::testing::TestWithParam<TMMPumpMode> { };
 
 TEST_P(Chain, CapturedToneReachesEveryDisplayAndStopClearsThem)
@@ -409,6 +412,10 @@ TEST_P(Chain, CapturedToneReachesEveryDisplayAndStopClearsThem)
     levelR->SetSamples(99);
     meterL->SetSamples(20);
     meterR->SetSamples(20);
+    auto* scope = new TMMOscope(&window);
+    auto* spectrum = new TMMSpectrum(&window);
+    scope->hide();
+    spectrum->hide();
     window.show();
     {
         TMMWaveIn waveIn(*binding);
@@ -423,6 +430,8 @@ TEST_P(Chain, CapturedToneReachesEveryDisplayAndStopClearsThem)
         connector.SetLevel2(levelR);
         connector.SetMeter1(meterR);
         connector.SetMeter2(meterL);
+        connector.SetOscope1(scope);
+        connector.SetSpectrum1(spectrum);
         EXPECT_EQ(levelL->BitLength(), b16Bit);
         EXPECT_EQ(levelL->Mode(), mStereo);
         waveIn.Open();
@@ -438,6 +447,8 @@ TEST_P(Chain, CapturedToneReachesEveryDisplayAndStopClearsThem)
         EXPECT_NEAR(meterL->Shown(), zv::LevelToNeedle(16383, 0, -50, true), 400);
         EXPECT_GT(meterL->Shown(), meterR->Shown());
         EXPECT_GT(connector.Delivered(TMMConnector::fMeter), connector.Delivered(TMMConnector::fLevel));
+        EXPECT_EQ(connector.Delivered(TMMConnector::fScope), 0) << "hidden displays get no blocks";
+        EXPECT_EQ(connector.Delivered(TMMConnector::fSpectrum), 0);
 
         waveIn.Stop();
         QApplication::processEvents();
