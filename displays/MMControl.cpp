@@ -154,8 +154,30 @@ bool TMMGraphicControl::PaintDirect(const TDrawRoutine& draw, TDirectCopy copy)
 {
     if (!CanPaintDirect())
         return false;
-    if (draw)
+    if (draw) {
         draw();
+        m_frameStale = false; // drew the latest state
+        m_lastFrameShown = false;
+    }
+    RequestCopy(copy);
+    return true;
+}
+
+bool TMMGraphicControl::PaintDirectDeferred(TDirectCopy copy)
+{
+    // While a copy waits the control was seen a moment ago, and the copy looks again; the
+    // visible region is too dear to work out for every block.
+    if (!(m_copyPending && copy == TDirectCopy::Coalesced) && !CanPaintDirect())
+        return false;
+    m_frameStale = true;
+    if (copy == TDirectCopy::Now)
+        m_lastFrameShown = false; // a clearing copy goes out whatever the control answers
+    RequestCopy(copy);
+    return true;
+}
+
+void TMMGraphicControl::RequestCopy(TDirectCopy copy)
+{
     if (copy == TDirectCopy::Now) {
         m_copyPending = true;
         FlushDirect();
@@ -163,7 +185,6 @@ bool TMMGraphicControl::PaintDirect(const TDrawRoutine& draw, TDirectCopy copy)
         m_copyPending = true;
         TMMDirectCopies::Add(this);
     }
-    return true;
 }
 
 void TMMGraphicControl::FlushDirect()
@@ -175,6 +196,12 @@ void TMMGraphicControl::FlushDirect()
     // A control hidden meanwhile is painted whole when it shows again.
     if (!CanPaintDirect())
         return;
+    if (m_frameStale) {
+        m_frameStale = false;
+        if (!RenderFrame(m_lastFrameShown))
+            return;
+        m_lastFrameShown = false;
+    }
     m_copyRefresh = Now() / kRefresh;
     m_copying = true;
     struct Copied {
@@ -190,9 +217,12 @@ void TMMGraphicControl::paintEvent(QPaintEvent* event)
     const QRect inner = GetInnerRect();
     if (m_copying && inner.contains(event->rect())) {
         CopyFrame(painter);
+        m_lastFrameShown = event->rect() == inner;
         return;
     }
     Paint(painter);
+    m_frameStale = false; // a repaint draws the frame from the current state
+    m_lastFrameShown = event->rect().contains(inner);
     if (m_copyPending && event->rect().contains(inner)) {
         // The repaint drew the latest frame already.
         m_copyPending = false;

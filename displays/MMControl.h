@@ -43,6 +43,11 @@ public:
     // last copy lies in an earlier display refresh, else at the start of the next one; either way
     // the last frame drawn is the one copied. Returns whether it drew.
     bool PaintDirect(const TDrawRoutine& draw, TDirectCopy copy = TDirectCopy::Coalesced);
+    // The same update for displays whose frame follows from their state alone: the frame is
+    // drawn (by RenderFrame) only when it is copied, so of many updates within one refresh only
+    // the last one is drawn. The window shows the same pixels as with PaintDirect; the data side
+    // still advances with every update. Returns whether the control can be seen.
+    bool PaintDirectDeferred(TDirectCopy copy = TDirectCopy::Coalesced);
     // Copies a frame that waits for its copy to the window now; nothing when none waits.
     void FlushDirect();
     bool DirectCopyPending() const { return m_copyPending; }
@@ -68,6 +73,15 @@ protected:
     // Copies the frame last drawn off screen to the window: the second half of a data update.
     // Window repaints draw the frame and then copy it the same way, so both give the same pixels.
     virtual void CopyFrame(QPainter& device) { Q_UNUSED(device) }
+    // Draws the current frame off screen for PaintDirectDeferred, just before its copy. shown:
+    // the window shows the last frame drawn, whole; a control may then answer false when the new
+    // frame would be the same picture, which saves the copy. Controls that use it draw their frame
+    // in every window repaint too.
+    virtual bool RenderFrame(bool shown)
+    {
+        Q_UNUSED(shown)
+        return true;
+    }
 
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -75,12 +89,15 @@ protected:
 private:
     friend class TMMDirectCopies;
     bool CanPaintDirect() const;
+    void RequestCopy(TDirectCopy copy);
 
     TMMBevel m_bevel;
     TColor m_color = clBtnFace;
     // User-interface thread only.
     bool m_copying = false; // set only while FlushDirect repaints
     bool m_copyPending = false; // a data frame drawn off screen waits for its copy
+    bool m_frameStale = false; // a deferred frame waits to be drawn before that copy
+    bool m_lastFrameShown = false; // the window shows the last frame drawn, whole
     std::int64_t m_copyRefresh = -1; // display refresh (Now / interval) of the last copy
 };
 

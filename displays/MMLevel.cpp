@@ -99,8 +99,10 @@ void TMMCustomLevel::UpdateLevel(int v)
         return;
     m_peak.redraw = false;
     m_shown = c;
+    // The timer may move the marker before the frame is drawn; the frame shows it as it was now.
+    m_framePeak = m_peak.peak;
     if (Active() && isVisible())
-        PaintDirect([this] { DrawLevel(); });
+        PaintDirectDeferred();
 }
 
 void TMMCustomLevel::Reset()
@@ -119,6 +121,7 @@ void TMMCustomLevel::ResetData()
 
 void TMMCustomLevel::Refresh()
 {
+    m_framePeak = m_peak.peak;
     if (!PaintDirect([this] { DrawLevel(); }, TDirectCopy::Now))
         update();
 }
@@ -133,6 +136,7 @@ void TMMCustomLevel::ComputeGeometry()
     m_inactive.SetSize(m_geometry.width, m_geometry.height);
     m_inactiveDirty = true;
     m_peak.peak = 0;
+    m_framePeak = 0;
     m_shown = 0;
 }
 
@@ -165,7 +169,7 @@ void TMMCustomLevel::DrawLevel()
     EnsureGeometry();
     if (m_inactiveDirty && !m_onDrawBar)
         BuildInactive();
-    const int peak = m_peak.peak;
+    const int peak = m_framePeak;
     const int w = m_geometry.width;
     const int h = m_geometry.height;
     TMMDIBDrawScope scope(DIB());
@@ -187,6 +191,7 @@ void TMMCustomLevel::CopyFrame(QPainter& device)
 void TMMCustomLevel::Paint(QPainter& canvas)
 {
     TMMGraphicControl::Paint(canvas);
+    m_framePeak = m_peak.peak;
     DrawLevel();
     CopyFrame(canvas);
 }

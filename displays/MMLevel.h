@@ -16,8 +16,10 @@ using TMMLevelDrawBar
     = std::function<void(QObject* Sender, TMMDIBCanvas& DIB, const QRect& Rect, int nSpots, int Peak)>;
 
 // The segmented bar level meter. Each block of samples from the connector is reduced to its peak,
-// smoothed, mapped onto segments on a decibel scale and drawn at once; a falling peak marker is
-// moved by the display timer.
+// smoothed and mapped onto segments on a decibel scale; a falling peak marker is moved by the
+// display timer. The bar is drawn when it goes to the window (at most once per display refresh),
+// from the state of the last block: the same picture as drawing every block, for a fraction of
+// the work.
 class TMMCustomLevel : public TMMDIBGraphicControl, public IMMDisplay {
     Q_OBJECT
 public:
@@ -99,7 +101,9 @@ public:
 
     // A handler that draws the bar itself; clearing it brings back the segments.
     void SetOnDrawBar(TMMLevelDrawBar handler);
-    TNotifyEvent OnPaint; // before every frame
+    // Before every frame drawn: on window repaints, clearing, and once per copy of data frames to
+    // the window (the blocks of one display refresh share one frame).
+    TNotifyEvent OnPaint;
     TNotifyEvent OnGainOverflow; // the level after gain lies above 0 dB
     TNotifyEvent OnPcmOverflow; // a block reached full scale
 
@@ -125,6 +129,11 @@ private:
     void EnsureGeometry();
     // The bar into DIB; CopyFrame brings it to the window.
     void DrawLevel();
+    bool RenderFrame(bool) override
+    {
+        DrawLevel();
+        return true;
+    }
     void CopyFrame(QPainter& device) override;
     void BuildInactive();
     void UpdateLevel(int v);
@@ -162,6 +171,8 @@ private:
     int m_raw = 0;
     // Written by the display timer thread (fall) and the user-interface thread (rise, reset).
     zv::PeakMarker m_peak;
+    // The marker as the last block left it, for its deferred frame (user-interface thread).
+    int m_framePeak = 0;
 
     TMMTimerHandle m_timer = 0;
     bool m_timerPaused = false;

@@ -138,14 +138,17 @@ void TMMCustomMeter::UpdateLevel(int v)
         return;
     m_peak.redraw = false;
     m_shown = u;
+    // The timer may move the peak needle before the frame is drawn; the frame shows it as it was now.
+    m_framePeak = m_peak.peak;
     if (isEnabled() && isVisible())
-        PaintDirect([this] { DrawWork(); });
+        PaintDirectDeferred();
 }
 
 void TMMCustomMeter::Reset()
 {
     m_raw = 0;
     m_peak.Reset();
+    m_framePeak = 0;
     m_shown = 0;
     m_decay.Reset();
 }
@@ -158,6 +161,7 @@ void TMMCustomMeter::ResetData()
 
 void TMMCustomMeter::Repaint()
 {
+    m_framePeak = m_peak.peak;
     if (!PaintDirect([this] { DrawWork(); }, TDirectCopy::Now))
         update();
 }
@@ -171,6 +175,7 @@ void TMMCustomMeter::Layout()
     m_face = QImage(m_w, m_h, QImage::Format_RGB32);
     m_work = QImage(m_w, m_h, QImage::Format_RGB32);
     m_faceDirty = true;
+    m_drawnValid = false;
     Reset();
 }
 
@@ -297,24 +302,41 @@ void TMMCustomMeter::DrawFace()
     m_faceDirty = false;
 }
 
-void TMMCustomMeter::DrawNeedles()
+TMMCustomMeter::NeedleEnds TMMCustomMeter::CurrentEnds() const
 {
     const int r = Radius();
+    return { ValuePoint(m_shown, r), m_showPeak ? ValuePoint(m_framePeak, r) : QPoint(INT_MIN, INT_MIN) };
+}
+
+void TMMCustomMeter::DrawNeedles()
+{
     const QPoint pivot = Pivot();
-    const int peak = m_peak.peak;
+    const NeedleEnds ends = CurrentEnds();
+    m_drawnEnds = ends;
+    m_drawnValid = true;
     if (m_needleWidth <= 1) {
         if (m_showPeak)
-            PixelLine(m_work, pivot, ValuePoint(peak, r), zv::ColorToQRgb(m_colors[4]));
-        PixelLine(m_work, pivot, ValuePoint(m_shown, r), zv::ColorToQRgb(m_colors[3]));
+            PixelLine(m_work, pivot, ends.peak, zv::ColorToQRgb(m_colors[4]));
+        PixelLine(m_work, pivot, ends.level, zv::ColorToQRgb(m_colors[3]));
         return;
     }
     QPainter painter(&m_work);
     if (m_showPeak) {
         painter.setPen(QPen(zv::ColorToQColor(m_colors[4]), m_needleWidth));
-        painter.drawLine(pivot, ValuePoint(peak, r));
+        painter.drawLine(pivot, ends.peak);
     }
     painter.setPen(QPen(zv::ColorToQColor(m_colors[3]), m_needleWidth));
-    painter.drawLine(pivot, ValuePoint(m_shown, r));
+    painter.drawLine(pivot, ends.level);
+}
+
+bool TMMCustomMeter::RenderFrame(bool shown)
+{
+    EnsureLayout();
+    // Every change of the face (colours, needle sizes, scale, size) marks it dirty.
+    if (shown && m_drawnValid && !m_faceDirty && CurrentEnds() == m_drawnEnds)
+        return false;
+    DrawWork();
+    return true;
 }
 
 void TMMCustomMeter::DrawWork()
@@ -344,6 +366,7 @@ void TMMCustomMeter::Paint(QPainter& canvas)
     if (m_w <= 0 || m_h <= 0)
         return;
     DrawFace();
+    m_framePeak = m_peak.peak;
     DrawNeedles();
     canvas.drawImage(GetInnerRect().topLeft(), m_work);
     if (OnPostPaint)

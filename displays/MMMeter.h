@@ -15,7 +15,8 @@
 // The needle meter: an arc-shaped decibel scale with a level needle and a peak needle. It measures
 // like the level bar; it draws with a painter into two bitmaps of its inner size, the face
 // (background, scale, caption; redrawn only on window repaints) and the work bitmap (face plus
-// needles), which is copied to the window.
+// needles), which is copied to the window. Like the bar, it draws the needles only when they go
+// to the window (at most once per display refresh), as the last block left them.
 class TMMCustomMeter : public TMMGraphicControl, public IMMDisplay {
     Q_OBJECT
 public:
@@ -110,7 +111,9 @@ public:
 
     TNotifyEvent OnGainOverflow;
     TNotifyEvent OnPcmOverflow;
-    TNotifyEvent OnPostPaint; // after every frame reached the window
+    // After every frame drawn for the window: window repaints, clearing, and once per copy of
+    // data frames (the blocks of one display refresh share one frame), just before that copy.
+    TNotifyEvent OnPostPaint;
 
     // ---- state and geometry, for the window and tests ----
     int Shown() const { return m_shown; }
@@ -141,6 +144,15 @@ private:
     void DrawNeedles();
     // Face and needles into the work bitmap; CopyFrame brings it to the window.
     void DrawWork();
+    // Skips the frame when the window shows the same face and the needles would end on the same
+    // pixels: a steady level moves the needle by less than a pixel most of the time.
+    bool RenderFrame(bool shown) override;
+    struct NeedleEnds {
+        QPoint level;
+        QPoint peak; // (INT_MIN, INT_MIN) without the peak needle
+        bool operator==(const NeedleEnds&) const = default;
+    };
+    NeedleEnds CurrentEnds() const;
     void CopyFrame(QPainter& device) override;
     void UpdateLevel(int v);
     void Reset();
@@ -186,6 +198,11 @@ private:
     int m_raw = 0;
     // Written by the display timer thread (fall) and the user-interface thread (rise, reset).
     zv::PeakMarker m_peak;
+    // The peak needle as the last block left it, for its deferred frame (user-interface thread).
+    int m_framePeak = 0;
+    // Where the needles of the work bitmap end, and whether it holds a drawn frame at all.
+    NeedleEnds m_drawnEnds;
+    bool m_drawnValid = false;
 
     TMMTimerHandle m_timer = 0;
     bool m_timerPaused = false;
