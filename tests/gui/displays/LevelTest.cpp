@@ -1,3 +1,4 @@
+#include "DeferredFrames.h"
 #include "displays/MMLevel.h"
 
 #include <QApplication>
@@ -269,73 +270,15 @@ TEST_F(MainWindowBar, DataFramesShareACopyButClearingAndDisablingShowAtOnce)
     }
 }
 
-std::int64_t gRefreshNow = 0;
-std::int64_t RefreshNow()
-{
-    return gRefreshNow;
-}
-
-// Blocks of one refresh are drawn once, when they go to the window, from the state of the last
-// block: the window must show what drawing and copying every block showed, while the data side
-// (events, marker, decay) still moves per block. A timer tick after every block moves the marker
-// between the block and its deferred frame.
+// Blocks of one refresh are drawn once, for their copy to the window, from the last block's state.
 TEST_F(MainWindowBar, DeferredFramesShowWhatDrawingEveryBlockShowed)
 {
-    TMMGraphicControl::SetClock(&RefreshNow);
-    gRefreshNow = 1'000'000'000;
-    level->SetPeakDelay(0);
-    level->SetPeakSpeed(1);
-    int frames = 0;
-    int pcmOverflows = 0;
-    int gainOverflows = 0;
-    level->OnPaint = [&](QObject*) { ++frames; };
-    level->OnPcmOverflow = [&](QObject*) { ++pcmOverflows; };
-    level->OnGainOverflow = [&](QObject*) { ++gainOverflows; };
-    const int levels[] = { 32767, 3000, 16384, 800, 0, 10362, 32767, 20000, 1200, 5000, 400 };
-    auto flush = [&] {
-        QElapsedTimer clock;
-        clock.start();
-        while (level->DirectCopyPending() && clock.elapsed() < 1000)
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
-        EXPECT_FALSE(level->DirectCopyPending());
-    };
-    auto copied = [&] {
-        flush();
-        return window.screen()->grabWindow(window.winId()).toImage().copy(10, 10, 158, 18);
-    };
-    // Returns the picture after n blocks and the counts of events and frames.
-    auto run = [&](int n, bool copyEveryBlock) {
-        level->ResetData();
-        frames = pcmOverflows = gainOverflows = 0;
-        for (int i = 0; i < n; ++i) {
-            // Each block in a refresh of its own, or all in one: their copy goes out at once.
-            if (copyEveryBlock || i == 0)
-                gRefreshNow += TMMGraphicControl::kDirectCopyInterval * 1000;
-            Feed(levels[i % std::size(levels)]);
-            if (copyEveryBlock)
-                flush();
-            Tick(1);
-        }
-        return std::make_tuple(copied(), pcmOverflows, gainOverflows, frames, level->Peak());
-    };
-    for (const TMMDecayMode mode : { dmNone, dmStepUp, dmExponential, dmUniform }) {
-        for (const int n : { 1, 2, 6, 11, 40 }) {
-            SCOPED_TRACE(testing::Message() << "decay " << mode << ", " << n << " blocks");
-            level->SetDecayMode(mode);
-            level->SetGain(n % 2 == 0 ? 8 : 0); // gain overflows on some blocks
-            const auto [eager, eagerPcm, eagerGain, eagerFrames, eagerPeak] = run(n, true);
-            const auto [deferred, pcm, gain, deferredFrames, peak] = run(n, false);
-            EXPECT_EQ(deferred, eager);
-            EXPECT_EQ(pcm, eagerPcm);
-            EXPECT_EQ(gain, eagerGain);
-            EXPECT_EQ(peak, eagerPeak) << "the marker moved per block and tick as before";
-            EXPECT_LE(deferredFrames, 1) << "one frame for the whole run";
-            if (n > 2) {
-                EXPECT_GT(eagerFrames, 1);
-            }
-        }
-    }
-    TMMGraphicControl::SetClock(nullptr);
+    zv::test::DeferredFrameProbe probe;
+    probe.feed = [this](int raw) { Feed(raw); };
+    probe.tick = [] { Tick(1); };
+    probe.grab
+        = [this] { return window.screen()->grabWindow(window.winId()).toImage().copy(10, 10, 158, 18); };
+    zv::test::ExpectDeferredFramesShowWhatEveryBlockShowed(*level, level->OnPaint, probe);
 }
 
 TEST_F(MainWindowBar, OutOfRangeSettingsAreClamped)

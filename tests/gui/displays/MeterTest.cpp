@@ -1,3 +1,4 @@
+#include "DeferredFrames.h"
 #include "displays/MMMeter.h"
 
 #include <QApplication>
@@ -164,85 +165,32 @@ TEST_F(MainWindowMeter, NeedlesReachTheWindow)
     EXPECT_EQ(meter->Peak(), 26214) << "no fall while the peak needle is off";
 }
 
-std::int64_t gRefreshNow = 0;
-std::int64_t RefreshNow()
-{
-    return gRefreshNow;
-}
-
 // The needles of one refresh's blocks are drawn once, for the copy to the window, as the last
-// block left them: the window shows what drawing every block showed, while overflow events and
-// the peak needle still move per block (a tick after each block moves the peak needle between
-// the block and its deferred frame).
+// block left them; a frame the window shows already may be skipped.
 TEST_F(MainWindowMeter, DeferredFramesShowWhatDrawingEveryBlockShowed)
 {
-    TMMGraphicControl::SetClock(&RefreshNow);
-    gRefreshNow = 1'000'000'000;
-    meter->SetPeakDelay(0);
-    meter->SetPeakSpeed(1);
-    int frames = 0;
-    int pcmOverflows = 0;
-    int gainOverflows = 0;
-    meter->OnPostPaint = [&](QObject*) { ++frames; };
-    meter->OnPcmOverflow = [&](QObject*) { ++pcmOverflows; };
-    meter->OnGainOverflow = [&](QObject*) { ++gainOverflows; };
-    const int levels[] = { 32767, 3000, 16384, 800, 0, 10362, 32767, 20000, 1200, 5000, 400 };
-    auto flush = [&] {
-        QElapsedTimer clock;
-        clock.start();
-        while (meter->DirectCopyPending() && clock.elapsed() < 1000)
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
-        EXPECT_FALSE(meter->DirectCopyPending());
-    };
-    auto copied = [&] {
-        flush();
-        return window.screen()->grabWindow(window.winId()).toImage().copy(meter->geometry());
-    };
-    auto run = [&](int n, bool copyEveryBlock) {
-        meter->ResetData();
-        frames = pcmOverflows = gainOverflows = 0;
-        for (int i = 0; i < n; ++i) {
-            // Each block in a refresh of its own, or all in one: their copy goes out at once.
-            if (copyEveryBlock || i == 0)
-                gRefreshNow += TMMGraphicControl::kDirectCopyInterval * 1000;
-            Feed(levels[i % std::size(levels)]);
-            if (copyEveryBlock)
-                flush();
-            Tick(1);
-        }
-        return std::make_tuple(copied(), pcmOverflows, gainOverflows, frames, meter->Peak());
-    };
-    for (const TMMDecayMode mode : { dmNone, dmStepUp, dmExponential, dmUniform }) {
-        for (const int n : { 1, 2, 6, 11, 40 }) {
-            SCOPED_TRACE(testing::Message() << "decay " << mode << ", " << n << " blocks");
-            meter->SetDecayMode(mode);
-            meter->SetGain(n % 2 == 0 ? 8 : 0);
-            const auto [eager, eagerPcm, eagerGain, eagerFrames, eagerPeak] = run(n, true);
-            const auto [deferred, pcm, gain, deferredFrames, peak] = run(n, false);
-            EXPECT_EQ(deferred, eager);
-            EXPECT_EQ(pcm, eagerPcm);
-            EXPECT_EQ(gain, eagerGain);
-            EXPECT_EQ(peak, eagerPeak);
-            EXPECT_LE(deferredFrames, 1) << "one frame for the whole run";
-            EXPECT_GE(eagerFrames, deferredFrames);
-        }
-    }
-    TMMGraphicControl::SetClock(nullptr);
+    zv::test::DeferredFrameProbe probe;
+    probe.feed = [this](int raw) { Feed(raw); };
+    probe.tick = [] { Tick(1); };
+    probe.grab
+        = [this] { return window.screen()->grabWindow(window.winId()).toImage().copy(meter->geometry()); };
+    probe.everyBlockDraws = false;
+    zv::test::ExpectDeferredFramesShowWhatEveryBlockShowed(*meter, meter->OnPostPaint, probe);
 }
 
 // A frame whose needles end on the same pixels as the one on the window is not copied again; a
 // repaint of part of the control while a new frame waits still brings that frame out whole.
 TEST_F(MainWindowMeter, AFrameTheWindowShowsAlreadyIsNotCopiedAgain)
 {
-    TMMGraphicControl::SetClock(&RefreshNow);
-    gRefreshNow = 1'000'000'000;
+    TMMGraphicControl::SetClock(&zv::test::RefreshNow);
+    zv::test::gRefreshNow = 1'000'000'000;
     meter->SetDecayMode(dmNone);
     meter->SetShowPeak(false);
     int frames = 0;
     meter->OnPostPaint = [&](QObject*) { ++frames; };
     // Each block in a refresh of its own, so its copy is due at once.
     auto feed = [&](int left) {
-        gRefreshNow += TMMGraphicControl::kDirectCopyInterval * 1000;
+        zv::test::gRefreshNow += TMMGraphicControl::kDirectCopyInterval * 1000;
         Feed(left);
     };
     auto refresh = [&] {
