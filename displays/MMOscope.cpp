@@ -29,7 +29,7 @@ const std::vector<TMMOscope*>& TMMOscope::Instances()
 
 TMMOscope::TMMOscope(QWidget* parent)
     : TMMDIBGraphicControl(parent)
-    , m_infoSave(QStringLiteral("TMMOscope"))
+    , m_infoBox(QStringLiteral("TMMOscope"))
 {
     DIB().SetOwnerClassName(QStringLiteral("TMMOscope"));
     TMMGraphicControl::SetColor(clBlack);
@@ -173,8 +173,7 @@ void TMMOscope::Layout()
     EndInfoMode();
     m_core.SetArea(r.width(), r.height());
     DIB().SetSize(m_core.W(), m_core.H());
-    m_infoSave.SetSize(m_core.W(), m_core.H());
-    m_infoRect = QRect();
+    m_infoBox.SetSize(m_core.W(), m_core.H());
 }
 
 // ---- data and frames -----------------------------------------------------------------------
@@ -366,51 +365,10 @@ QString TMMOscope::InfoText(QPoint p) const
     return QString::asprintf("%4.1f ms", TimeAt(p.x())) + QString::asprintf(" %4.2f V", ValueAt(p.y()));
 }
 
-void TMMOscope::RestoreInfoArea()
-{
-    if (m_infoRect.isEmpty())
-        return;
-    TMMDIBDrawScope scope(DIB());
-    DIB().CopyBits(m_infoSave, m_infoRect.x(), m_infoRect.y(), m_infoRect.width(), m_infoRect.height(),
-        m_infoRect.x(), m_infoRect.y());
-    m_infoRect = QRect();
-}
-
 void TMMOscope::DrawInfoBox(QPoint p)
 {
-    RestoreInfoArea();
-    const QString text = InfoText(p);
-    if (text.isEmpty())
-        return;
-    const QFont font = zv::MakeFont(QStringLiteral("MS Sans Serif"), 8);
-    const QFontMetrics metrics(font);
-    const int W = m_core.W(), H = m_core.H();
     const int e = Bevel().BevelExtent();
-    const int w = metrics.horizontalAdvance(text) + 4;
-    const int h = metrics.height() + 2;
-    int x = p.x() - e - (m_drawAmpScale ? AmpStrip : 0);
-    int y = p.y() - e + 15;
-    if (y + h > H)
-        y -= 40;
-    if (x + w > W)
-        x = W - w;
-    if (y < 0)
-        y = 0;
-    m_infoRect = QRect(x, y, w, h).intersected(QRect(0, 0, W, H));
-    {
-        TMMDIBDrawScope scope(m_infoSave);
-        m_infoSave.CopyBits(DIB(), m_infoRect.x(), m_infoRect.y(), m_infoRect.width(), m_infoRect.height(),
-            m_infoRect.x(), m_infoRect.y());
-    }
-    TMMDIBDrawScope scope(DIB());
-    DIB().SetDrawColor(clWhite);
-    DIB().FillRect(QRect(x, y, w, h));
-    DIB().SetDrawColor(clBlack);
-    DIB().HLine(x, x + w, y);
-    DIB().HLine(x, x + w, y + h - 1);
-    DIB().VLine(x, y, y + h);
-    DIB().VLine(x + w - 1, y, y + h);
-    DIB().TextOut(font, x + 2, y + 1, text);
+    m_infoBox.Show(DIB(), QPoint(p.x() - e - (m_drawAmpScale ? AmpStrip : 0), p.y() - e), InfoText(p));
 }
 
 void TMMOscope::EndInfoMode()
@@ -421,7 +379,7 @@ void TMMOscope::EndInfoMode()
         DrawInfoBox(QPoint(-1, -1));
         PaintDirect(nullptr);
     }
-    m_infoRect = QRect();
+    m_infoBox.Forget();
     m_info = false;
     m_showHint = m_savedShowHint;
 }

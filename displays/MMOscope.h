@@ -7,6 +7,7 @@
 
 #include "audio/MMConect.h"
 #include "displays/MMControl.h"
+#include "displays/MMInfoBox.h"
 #include "displays/MMOscopeMath.h"
 
 #include <functional>
@@ -149,7 +150,6 @@ private:
     void CopyFrame(QPainter& device) override;
     void DrawScales(QPainter& canvas);
     void DrawInfoBox(QPoint p);
-    void RestoreInfoArea();
     void EndInfoMode();
     void ChangeSelection(int a, int b);
 
@@ -166,6 +166,5 @@ private:
     bool m_redrawRequest = false; // another scrolling oscilloscope restarted its chart
     Drag m_drag = Drag::None;
     int m_dragX = 0;
-    TMMDIBCanvas m_infoSave;
-    QRect m_infoRect;
+    TMMInfoBox m_infoBox; // the info mode's text box on the picture
 };

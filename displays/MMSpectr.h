@@ -7,6 +7,7 @@
 
 #include "audio/MMConect.h"
 #include "displays/MMControl.h"
+#include "displays/MMInfoBox.h"
 #include "displays/MMSpectrMath.h"
 
 #include <QPoint>
@@ -171,7 +172,6 @@ private:
     void DrawScales(QPainter& canvas);
     void DrawPeakText(QPainter& device);
     void DrawInfoBox(QPoint p);
-    void RestoreInfoArea();
     void EndInfoMode();
 
     zv::SpectrumCore m_core;
@@ -183,6 +183,5 @@ private:
     bool m_showHint = false;
     bool m_savedShowHint = false;
     bool m_info = false;
-    TMMDIBCanvas m_infoSave; // the DIB picture under the info box
-    QRect m_infoRect; // in DIB coordinates; empty when no box is shown
+    TMMInfoBox m_infoBox; // the info mode's text box on the picture
 };
