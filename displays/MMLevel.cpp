@@ -42,20 +42,8 @@ void TMMCustomLevel::TimerCallback(TMMTimerHandle, void* data)
 
 void TMMCustomLevel::PeakFall()
 {
-    int peak = m_peak.peak.load();
-    if (peak <= 0)
-        return;
-    const int counter = m_peak.counter.load() - 1;
-    if (counter > 0) {
-        m_peak.counter = counter;
-        return;
-    }
     const int speed = m_peakSpeed.load();
-    // A rise on the user-interface thread meanwhile wins over this fall.
-    if (m_peak.peak.compare_exchange_strong(peak, speed != 0 ? peak - 1 : 0)) {
-        m_peak.counter = speed;
-        m_peak.redraw = true;
-    }
+    m_peak.Fall(speed, [speed](int peak) { return speed != 0 ? peak - 1 : 0; });
 }
 
 void TMMCustomLevel::SetPCMFormat(const TWaveFormatEx* format)

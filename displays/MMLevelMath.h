@@ -107,6 +107,23 @@ struct PeakMarker {
         if (old != value)
             redraw = true;
     }
+    // One display-timer tick (timer thread): counts the hold down, then moves the marker to
+    // next(peak) and holds it for speed ticks. A rise on the user-interface thread meanwhile wins.
+    template <typename Next> void Fall(int speed, Next next)
+    {
+        int value = peak.load();
+        if (value <= 0)
+            return;
+        const int left = counter.load() - 1;
+        if (left > 0) {
+            counter = left;
+            return;
+        }
+        if (peak.compare_exchange_strong(value, next(value))) {
+            counter = speed;
+            redraw = true;
+        }
+    }
 };
 
 // Segment layout of a level bar inside its inner rectangle.

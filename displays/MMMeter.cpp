@@ -77,22 +77,10 @@ void TMMCustomMeter::TimerCallback(TMMTimerHandle, void* data)
 
 void TMMCustomMeter::PeakFall()
 {
-    int peak = m_peak.peak.load();
-    if (peak <= 0)
-        return;
-    const int counter = m_peak.counter.load() - 1;
-    if (counter > 0) {
-        m_peak.counter = counter;
-        return;
-    }
     const int speed = m_peakSpeed.load();
     const int shown = m_shown.load();
-    // Falls towards the level needle and rests on it; a rise meanwhile wins.
-    const int next = speed != 0 ? std::max(peak - 500, shown) : shown;
-    if (m_peak.peak.compare_exchange_strong(peak, next)) {
-        m_peak.counter = speed;
-        m_peak.redraw = true;
-    }
+    // Falls towards the level needle and rests on it.
+    m_peak.Fall(speed, [speed, shown](int peak) { return speed != 0 ? std::max(peak - 500, shown) : shown; });
 }
 
 QPoint TMMCustomMeter::ValuePoint(int x, int r) const
