@@ -106,7 +106,7 @@ bool IcecastServer::Start(QString* error)
         if (launch == Launch::Up) {
             return true;
         }
-        if (!ownPort || launch != Launch::Exited || attempt == 5) {
+        if (launch != Launch::Exited || attempt == 5) {
             if (ownPort) {
                 config_.port = 0;
             }
@@ -164,7 +164,9 @@ IcecastServer::Launch IcecastServer::Spawn(QString* error)
         }
         return Launch::Silent;
     }
-    // For its first moments the status page answers with broken JSON: wait until it parses.
+    // For its first moments the status page answers with broken JSON, and a request that early
+    // sometimes crashes Icecast 2.4: give it a moment, then wait until the page parses.
+    QThread::msleep(400);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     bool exited = false;
     int status = 0;

@@ -25,8 +25,9 @@ public:
     IcecastServer& operator=(const IcecastServer&) = delete;
 
     // Starts it and waits until its status page answers with valid JSON. False, with the log in
-    // `error`, when it does not come up. A port of its own choosing is chosen again when another
-    // process took it first; a restart keeps the port it had.
+    // `error`, when it does not come up. A server that ends while starting is started again (up to
+    // five times): on a port of its own choosing, another process may have taken the port first, and
+    // Icecast itself now and then crashes in its first moments. A restart keeps the port it had.
     bool Start(QString* error = nullptr);
     void Stop();
     void Kill(); // SIGKILL, as a crash would
