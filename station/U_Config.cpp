@@ -15,18 +15,6 @@
 
 namespace {
 
-QWidget* BlackPanel(QWidget* parent, const char* name, const QRect& place)
-{
-    auto* panel = new QWidget(parent);
-    panel->setObjectName(QString::fromLatin1(name));
-    panel->setGeometry(place);
-    panel->setAutoFillBackground(true);
-    QPalette palette = panel->palette();
-    palette.setColor(QPalette::Window, Qt::black);
-    panel->setPalette(palette);
-    return panel;
-}
-
 TSkMMButton* ProgramButton(QWidget* parent, const char* name, TSkBitmapList& faces,
     const zv::SkStoredObject& form, const QRect& place, const QString& hint)
 {
@@ -39,6 +27,18 @@ TSkMMButton* ProgramButton(QWidget* parent, const char* name, TSkBitmapList& fac
 }
 
 } // namespace
+
+QWidget* zv::BlackPanel(QWidget* parent, const char* name, const QRect& place)
+{
+    auto* panel = new QWidget(parent);
+    panel->setObjectName(QString::fromLatin1(name));
+    panel->setGeometry(place);
+    panel->setAutoFillBackground(true);
+    QPalette palette = panel->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    panel->setPalette(palette);
+    return panel;
+}
 
 void zv::InstallStationFonts()
 {
@@ -74,10 +74,10 @@ TFrm_Config::TFrm_Config(TSkBitmapList& faces, const QComboBox& languages, QWidg
     const zv::SkStoredObject form = zv::LoadWindowData(QStringLiteral(":/forms/Frm_Config.dat"));
 
     // Back to front: the account page's panel, then the settings panel over it.
-    PBrowser = BlackPanel(this, "PBrowser", { 34, 32, 232, 345 });
+    PBrowser = zv::BlackPanel(this, "PBrowser", { 34, 32, 232, 345 });
     SkMMButton2
         = ProgramButton(PBrowser, "SkMMButton2", faces, form, { 79, 312, 74, 26 }, QStringLiteral("Fechar"));
-    PConfig = BlackPanel(this, "PConfig", { 34, 31, 232, 345 });
+    PConfig = zv::BlackPanel(this, "PConfig", { 34, 31, 232, 345 });
 
     const QFont labelFont = zv::MakePixelFont(QStringLiteral("Courier New"), 12, true);
     PConfig->setStyleSheet(

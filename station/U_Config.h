@@ -20,6 +20,8 @@ class TSkShapedForm;
 namespace zv {
 // The fonts the windows name, mapped once onto fonts a Debian desktop has.
 void InstallStationFonts();
+// A plain black panel, named and placed: the ground of the displays and of the settings pages.
+QWidget* BlackPanel(QWidget* parent, const char* name, const QRect& place);
 } // namespace zv
 
 class TFrm_Config : public QDialog, public ISettingsFields {

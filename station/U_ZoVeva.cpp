@@ -45,18 +45,6 @@ const char* const kMessageLabels[] = {
     "lblArquivosConfiguracaoPadraoNaoExistente",
 };
 
-QWidget* BlackPanel(QWidget* parent, const char* name, const QRect& place)
-{
-    auto* panel = new QWidget(parent);
-    panel->setObjectName(QString::fromLatin1(name));
-    panel->setGeometry(place);
-    panel->setAutoFillBackground(true);
-    QPalette palette = panel->palette();
-    palette.setColor(QPalette::Window, Qt::black);
-    panel->setPalette(palette);
-    return panel;
-}
-
 QLabel* PanelText(QWidget* parent, const QString& text, const QRect& place)
 {
     auto* label = new QLabel(text, parent);
@@ -207,12 +195,12 @@ void TFrm_ZoVeva::CreateControls()
     Image5->setGeometry(90, 203, 138, 39);
     Image5->setPixmap(QPixmap::fromImage(zv::LoadPngFile(QStringLiteral(":/images/logo.png"))));
 
-    PEqualizadores = BlackPanel(this, "PEqualizadores", { 74, 131, 170, 56 });
+    PEqualizadores = zv::BlackPanel(this, "PEqualizadores", { 74, 131, 170, 56 });
     // Back to front: the spectrum is in front at every start.
-    PVU = BlackPanel(PEqualizadores, "PVU", { 0, 0, 170, 56 });
-    PLevel = BlackPanel(PEqualizadores, "PLevel", { 0, 0, 170, 56 });
-    POsciloscopio = BlackPanel(PEqualizadores, "POsciloscopio", { 0, 0, 170, 56 });
-    PSpectrum = BlackPanel(PEqualizadores, "PSpectrum", { 0, 0, 170, 56 });
+    PVU = zv::BlackPanel(PEqualizadores, "PVU", { 0, 0, 170, 56 });
+    PLevel = zv::BlackPanel(PEqualizadores, "PLevel", { 0, 0, 170, 56 });
+    POsciloscopio = zv::BlackPanel(PEqualizadores, "POsciloscopio", { 0, 0, 170, 56 });
+    PSpectrum = zv::BlackPanel(PEqualizadores, "PSpectrum", { 0, 0, 170, 56 });
     FDisplayStack = { PVU, PLevel, POsciloscopio, PSpectrum };
     ShowDisplayStack();
 
