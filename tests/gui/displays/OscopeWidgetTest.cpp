@@ -1,30 +1,18 @@
+#include "DisplayInput.h"
 #include "displays/MMOscope.h"
 
 #include <QApplication>
-#include <QMouseEvent>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <vector>
 
 namespace {
 
-std::vector<std::int16_t> Sine(double hz, double amplitude, int frames = 170)
-{
-    std::vector<std::int16_t> data(std::size_t(frames) * 2);
-    for (int i = 0; i < frames; ++i)
-        data[std::size_t(2 * i)] = data[std::size_t(2 * i + 1)]
-            = std::int16_t(std::lround(amplitude * std::sin(2 * M_PI * hz * i / 44100.0)));
-    return data;
-}
+using zv::test::Mouse;
+using zv::test::StereoSine;
 
-void Mouse(QWidget* w, QEvent::Type type, QPoint p, Qt::MouseButton button = Qt::LeftButton)
-{
-    const Qt::MouseButtons held
-        = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
-    const Qt::MouseButton changed = type == QEvent::MouseMove ? Qt::NoButton : button;
-    QMouseEvent event(type, QPointF(p), w->mapToGlobal(QPointF(p)), changed, held, Qt::NoModifier);
-    QApplication::sendEvent(w, &event);
-}
+// One block: a frame per pixel column of the 170-pixel panel.
+constexpr int kFrames = 170;
 
 // The oscilloscope in the main window's 170 x 56 panel, set up as the main window does.
 struct Panel {
@@ -55,7 +43,7 @@ TEST(OscopeWidget, MainWindowPanel)
     EXPECT_EQ(panel.scope->DrawRect(), QRect(0, 0, 170, 56));
     EXPECT_EQ(panel.scope->BytesNeeded(), 680);
     EXPECT_EQ(panel.scope->ScrollStep(), 0);
-    const auto tone = Sine(441, 30000);
+    const auto tone = StereoSine(441, 30000, kFrames);
     panel.scope->ProcessData(tone.data());
     const QImage shot = panel.Shot();
     EXPECT_EQ(shot.pixel(0, 28), qRgb(0, 255, 0)) << "the sine starts at the middle";
@@ -80,7 +68,7 @@ TEST(OscopeWidget, DrawLineHandlerReplacesTheFrame)
             dib.Clear();
             ++calls;
         });
-    const auto tone = Sine(441, 30000);
+    const auto tone = StereoSine(441, 30000, kFrames);
     panel.scope->ProcessData(tone.data());
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(posts, 1);
@@ -100,7 +88,7 @@ TEST(OscopeWidget, InfoTextsAtTheMainWindowSettings)
 TEST(OscopeWidget, HoldingTheLeftButtonFreezesThePicture)
 {
     Panel panel;
-    const auto a = Sine(441, 20000), b = Sine(1500, 20000);
+    const auto a = StereoSine(441, 20000, kFrames), b = StereoSine(1500, 20000, kFrames);
     panel.scope->ProcessData(a.data());
     const QImage before = panel.Shot();
     Mouse(panel.scope, QEvent::MouseButtonPress, QPoint(84, 5));
@@ -180,7 +168,7 @@ TEST(OscopeWidget, ScrollingScopesRestartTogether)
     EXPECT_EQ(a->ScrollStep(), 128) << "a quarter of 128 frames of 4 bytes";
     window.show();
     QApplication::processEvents();
-    const auto tone = Sine(200, 20000, 128);
+    const auto tone = StereoSine(200, 20000, 128);
     for (int i = 0; i < 20; ++i) {
         a->ProcessData(tone.data());
         b->ProcessData(tone.data());

@@ -1,8 +1,8 @@
+#include "DisplayInput.h"
 #include "displays/MMSpectr.h"
 #include "displays/MMTimer.h"
 
 #include <QApplication>
-#include <QMouseEvent>
 #include <QScreen>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -10,14 +10,11 @@
 
 namespace {
 
-std::vector<std::int16_t> Tone(double hz, double amplitude, int frames = 64)
-{
-    std::vector<std::int16_t> data(std::size_t(frames) * 2);
-    for (int i = 0; i < frames; ++i)
-        data[std::size_t(2 * i)] = data[std::size_t(2 * i + 1)]
-            = std::int16_t(std::lround(amplitude * std::sin(2 * M_PI * hz * i / 44100.0)));
-    return data;
-}
+using zv::test::Mouse;
+using zv::test::StereoSine;
+
+// One block of the main window's 64-point FFT.
+constexpr int kFrames = 64;
 
 // The spectrum in the main window's 170 x 56 panel, set up as the main window does.
 struct Panel {
@@ -55,20 +52,12 @@ struct Panel {
     QImage Shot() { return window.grab().toImage(); }
 };
 
-void Mouse(QWidget* w, QEvent::Type type, QPoint p, Qt::MouseButton button = Qt::LeftButton)
-{
-    const Qt::MouseButtons held
-        = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
-    QMouseEvent event(type, QPointF(p), w->mapToGlobal(QPointF(p)), button, held, Qt::NoModifier);
-    QApplication::sendEvent(w, &event);
-}
-
 TEST(SpectrumWidget, DataReachesTheWindowAtOnce)
 {
     Panel panel;
     EXPECT_EQ(panel.spectrum->DrawRect(), QRect(0, 0, 170, 56));
     EXPECT_EQ(panel.spectrum->BytesNeeded(), 256);
-    const auto tone = Tone(689.0625 * 4, 20000);
+    const auto tone = StereoSine(689.0625 * 4, 20000, kFrames);
     panel.spectrum->ProcessData(tone.data());
     const QImage shot = panel.Shot();
     EXPECT_EQ(shot.pixel(22 + 1, 55), qRgb(0, 255, 0)) << "bar 4 lit";
@@ -78,7 +67,7 @@ TEST(SpectrumWidget, DataReachesTheWindowAtOnce)
 TEST(SpectrumWidget, WithoutShowInfoAPressChangesNothing)
 {
     Panel panel;
-    const auto tone = Tone(2000, 20000);
+    const auto tone = StereoSine(2000, 20000, kFrames);
     Mouse(panel.spectrum, QEvent::MouseButtonPress, QPoint(50, 20));
     EXPECT_FALSE(panel.spectrum->InfoMode());
     panel.spectrum->ProcessData(tone.data());
@@ -90,8 +79,8 @@ TEST(SpectrumWidget, InfoModeFreezesShowsTheBoxAndRestoresThePicture)
 {
     Panel panel;
     panel.spectrum->SetShowInfo(true);
-    const auto tone = Tone(689.0625 * 4, 20000);
-    const auto other = Tone(689.0625 * 20, 20000);
+    const auto tone = StereoSine(689.0625 * 4, 20000, kFrames);
+    const auto other = StereoSine(689.0625 * 20, 20000, kFrames);
     panel.spectrum->ProcessData(tone.data());
     const QImage before = panel.Shot();
 
@@ -133,7 +122,7 @@ TEST(SpectrumWidget, PeakFrequencyText)
     TMMSpectrum& s = *panel.spectrum;
     s.SetDisplayPeak(true);
     EXPECT_EQ(s.PeakText(), QString()) << "nothing while the peak is 5 or less";
-    const auto tone = Tone(689.0625 * 6, 25000);
+    const auto tone = StereoSine(689.0625 * 6, 25000, kFrames);
     s.ProcessData(tone.data());
     EXPECT_EQ(s.Core().PeakInfo().Bin, 6);
     EXPECT_EQ(s.PeakText(), QStringLiteral("4478.9 Hz")) << "(bin + 0.5) x SR / N";
@@ -166,7 +155,7 @@ TEST(SpectrumWidget, DisablingClearsAndFreezesTheTimer)
         EXPECT_EQ(sender, panel.spectrum);
         ++needData;
     };
-    const auto tone = Tone(3000, 20000);
+    const auto tone = StereoSine(3000, 20000, kFrames);
     panel.spectrum->ProcessData(tone.data());
     panel.spectrum->SetEnabled(false);
     EXPECT_FALSE(panel.spectrum->Core().TimerRunning());
@@ -194,7 +183,7 @@ TEST(SpectrumWidget, HandlersReplaceBarsAndBackground)
         maxSpots = std::max(maxSpots, spots);
         ++bars;
     });
-    const auto tone = Tone(689.0625 * 4, 30000);
+    const auto tone = StereoSine(689.0625 * 4, 30000, kFrames);
     panel.spectrum->ProcessData(tone.data());
     EXPECT_EQ(bars, 32);
     EXPECT_EQ(clears, 1);
