@@ -1,6 +1,7 @@
 #include "audio/MMConect.h"
 
 #include "platform/DisplayTimer.h"
+#include "platform/ResStrings.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -846,7 +847,7 @@ void TMMConnector::SetRealTime(bool value)
     if (value == m_realTime)
         return;
     if (Opened())
-        throw EMMConnectorError("Change to property while device was open");
+        throw EMMConnectorError(zv::LoadResString(zv::SPropertyWhileOpen));
     m_realTime = value;
 }
 

@@ -1,5 +1,6 @@
 #include "audio/MMWavIn.h"
 
+#include "platform/ResStrings.h"
 #include "platform/ThreadPriority.h"
 
 #include <QCoreApplication>
@@ -17,7 +18,6 @@ namespace {
 using namespace std::chrono_literals;
 
 const QString kNoDevice = QStringLiteral("No wave audio recording device found");
-const QString kPropertyWhileOpen = QStringLiteral("Change to property while device was open");
 const QString kUnknownError = QStringLiteral("Specified error number is out of range (unknown error)");
 constexpr auto kThreadTimeout = 5000ms;
 
@@ -306,7 +306,7 @@ void TMMCustomWaveIn::PlatformError(const char* Prefix, int Code)
 void TMMCustomWaveIn::CheckClosed()
 {
     if (IsOpen())
-        Error(kPropertyWhileOpen);
+        Error(zv::LoadResString(zv::SPropertyWhileOpen));
 }
 
 // ---- properties ------------------------------------------------------------------------------
@@ -442,7 +442,7 @@ void TMMCustomWaveIn::SetWaveFormat(const TWaveFormatEx* Value)
     Close();
     // A close that waits for a buffer being handled: that handling still reads the format.
     if (IsOpen() && Value != WaveFormat())
-        Error(kPropertyWhileOpen);
+        Error(zv::LoadResString(zv::SPropertyWhileOpen));
     if (IsPCMFormat(Value)) {
         FSampleRate = int(Value->nSamplesPerSec);
         FBitLength = Value->wBitsPerSample == 16 ? b16Bit : b8Bit;
@@ -461,7 +461,7 @@ void TMMCustomWaveIn::SetOutput(TMMDSPComponent* Value)
         Stop();
         FinishPendingStop();
         if (IsStarted())
-            Error(kPropertyWhileOpen);
+            Error(zv::LoadResString(zv::SPropertyWhileOpen));
     }
     TMMCustomSoundComponent::SetOutput(Value);
 }

@@ -1,0 +1,54 @@
+#include "platform/ResStrings.h"
+
+#include <memory>
+#include <mutex>
+
+namespace zv {
+namespace {
+
+struct Row {
+    int id;
+    const char* text; // UTF-8
+};
+
+// The built-in texts, by id. Keep the ids stable: language files name their strings by them.
+constexpr Row kBuiltIn[] = {
+    { SPropertyWhileOpen, "Change to property while device was open" },
+};
+
+std::mutex gLookupLock;
+std::shared_ptr<const ResStringLookup> gLookup; // guarded by gLookupLock
+
+} // namespace
+
+QString BuiltInResString(int id)
+{
+    for (const Row& row : kBuiltIn)
+        if (row.id == id)
+            return QString::fromUtf8(row.text);
+    return {};
+}
+
+QString LoadResString(int id)
+{
+    std::shared_ptr<const ResStringLookup> lookup;
+    {
+        std::lock_guard guard(gLookupLock);
+        lookup = gLookup;
+    }
+    if (lookup) {
+        QString text = (*lookup)(id);
+        if (!text.isNull())
+            return text;
+    }
+    return BuiltInResString(id);
+}
+
+void SetResStringLookup(ResStringLookup lookup)
+{
+    auto next = lookup ? std::make_shared<const ResStringLookup>(std::move(lookup)) : nullptr;
+    std::lock_guard guard(gLookupLock);
+    gLookup = std::move(next);
+}
+
+} // namespace zv

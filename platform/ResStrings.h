@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+// Every built-in message of the components is a numbered resource string, looked up at the moment of
+// use, so an open language file can replace it. The components' own messages are 28000 + n; the
+// program's other fixed messages (skin, station, platform) are 29000 + n. The table of built-in texts
+// is ResStrings.cpp.
+namespace zv {
+
+enum ResStringId : int {
+    SPropertyWhileOpen = 28060, // "Change to property while device was open"
+};
+
+// The text of a string id: the open language's when a lookup is installed and answers, else the
+// built-in text. Safe on any thread.
+QString LoadResString(int id);
+
+// The built-in text of a string id; empty for an id the table does not hold.
+QString BuiltInResString(int id);
+
+// Installs the lookup of an open language file, or removes it with an empty function. The lookup
+// answers a null QString for an id it has no text for. Safe on any thread; a lookup in progress on
+// another thread finishes with the function it started with.
+using ResStringLookup = std::function<QString(int id)>;
+void SetResStringLookup(ResStringLookup lookup);
+
+} // namespace zv
