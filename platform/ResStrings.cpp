@@ -1,5 +1,6 @@
 #include "platform/ResStrings.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -14,6 +15,7 @@ struct Row {
 // The built-in texts, by id. Keep the ids stable: language files name their strings by them.
 constexpr Row kBuiltIn[] = {
     { SPropertyWhileOpen, "Change to property while device was open" },
+    { SUnknownLocale, "<unknown>" },
 };
 
 std::mutex gLookupLock;
@@ -27,6 +29,15 @@ QString BuiltInResString(int id)
         if (row.id == id)
             return QString::fromUtf8(row.text);
     return {};
+}
+
+std::vector<int> BuiltInResStringIds()
+{
+    std::vector<int> ids;
+    for (const Row& row : kBuiltIn)
+        ids.push_back(row.id);
+    std::sort(ids.begin(), ids.end());
+    return ids;
 }
 
 QString LoadResString(int id)
