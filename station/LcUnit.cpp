@@ -258,13 +258,19 @@ TOpenLanguageResult TLcf::Open(
     const std::filesystem::path& file, std::uint32_t lcid, TLanguageEnumProc proc, void* context)
 {
     Close();
-
     std::optional<zv::TResourceModule> module;
     try {
         module = zv::TResourceModule::Open(file);
     } catch (const zv::EResourceModuleError&) {
-        return olNoFile; // no file, or not a (sound) resource module: the built-in texts stay
+        return olNoFile; // no file, or not a sound resource module: the built-in texts stay
     }
+    return Open(std::move(*module), lcid, proc, context);
+}
+
+TOpenLanguageResult TLcf::Open(zv::TResourceModule moduleRead, std::uint32_t lcid, TLanguageEnumProc proc, void* context)
+{
+    Close();
+    std::optional<zv::TResourceModule> module(std::move(moduleRead));
     bool secondForm = false;
     std::optional<QByteArray> header = module->RcData(u"LCHEADER");
     if (!header) {

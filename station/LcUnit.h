@@ -17,6 +17,7 @@
 // run on any thread (it reads the open language's data, which no one changes while it is open).
 
 #include "platform/Exception.h"
+#include "platform/PeResources.h"
 
 #include <QByteArray>
 #include <QMetaProperty>
@@ -67,6 +68,8 @@ public:
     // false), then opens the language `lcid` when the header has it.
     TOpenLanguageResult Open(const std::filesystem::path& file, std::uint32_t lcid, TLanguageEnumProc proc,
         void* context);
+    // The same on a module already read.
+    TOpenLanguageResult Open(zv::TResourceModule module, std::uint32_t lcid, TLanguageEnumProc proc, void* context);
     // Undoes the redirection of the resource strings and releases the file.
     void Close();
 
