@@ -61,7 +61,7 @@ TResourceModule TResourceModule::Open(const std::filesystem::path& path)
         throw EResourceModuleError(
             QStringLiteral("%1: too large for a resource module (%2 bytes)").arg(name).arg(file.size()));
     }
-    QByteArray bytes = file.read(MaxFileBytes + 1);
+    QByteArray bytes = file.readAll(); // a file that grew since is refused below
     if (file.error() != QFileDevice::NoError) {
         throw EResourceModuleError(QStringLiteral("%1: cannot be read: %2").arg(name, file.errorString()));
     }
