@@ -1,10 +1,11 @@
 #include "platform/Locales.h"
 
+#include <algorithm>
+#include <initializer_list>
+#include <memory>
 #include <unicode/ucnv.h>
 #include <unicode/uldnames.h>
 #include <unicode/uloc.h>
-
-#include <memory>
 
 namespace zv {
 
@@ -77,38 +78,48 @@ std::optional<QString> LocaleDisplayName(std::uint32_t lcid)
 
 std::uint32_t DefaultAnsiCodePage(std::uint32_t lcid)
 {
-    // Ids whose script, not their language, decides: Chinese, and the languages written in Latin or
+    struct CodePage {
+        std::uint32_t codePage;
+        std::initializer_list<std::uint16_t> ids;
+    };
+    // Ids whose script, not their language, decides: Chinese, and languages written in Latin or
     // Cyrillic letters under one primary language.
-    switch (lcid & 0xFFFF) {
-    case 0x0404: case 0x0C04: case 0x1404: case 0x7C04: return 950; // Chinese, traditional
-    case 0x0804: case 0x1004: case 0x0004: return 936; // Chinese, simplified
-    case 0x0C1A: case 0x1C1A: case 0x201A: case 0x281A: case 0x301A: return 1251; // Serbian, Bosnian Cyrillic
-    case 0x082C: case 0x0843: return 1251; // Azeri, Uzbek Cyrillic
-    default: break;
+    static const CodePage byLcid[] = {
+        { 950, { 0x0404, 0x0C04, 0x1404, 0x7C04 } }, // Chinese, traditional
+        { 936, { 0x0004, 0x0804, 0x1004 } }, // Chinese, simplified
+        { 1251,
+            { 0x0C1A, 0x1C1A, 0x201A, 0x281A, 0x301A, 0x082C, 0x0843 } }, // Serbian, Bosnian, Azeri, Uzbek
+    };
+    // By primary language.
+    static const CodePage byLanguage[] = {
+        { 936, { 0x04 } }, { 1250, { 0x05, 0x0E, 0x15, 0x18, 0x1A, 0x1B, 0x1C, 0x24 } }, // Central European
+        { 1251, { 0x02, 0x19, 0x22, 0x23, 0x2F, 0x3F, 0x40, 0x44, 0x50, 0x6D, 0x85 } }, // Cyrillic
+        { 1252,
+            { 0x03, 0x06, 0x07, 0x09, 0x0A, 0x0B, 0x0C, 0x0F, 0x10, 0x13, 0x14, 0x16, 0x17, 0x1D, 0x21, 0x2D,
+                0x2E, 0x32, 0x34, 0x35, 0x36, 0x38, 0x3B, 0x3C, 0x3E, 0x41, 0x52, 0x56, 0x62, 0x6E, 0x83,
+                0x84, 0x86, 0x87, 0x88 } }, // Western
+        { 1253, { 0x08 } }, // Greek
+        { 1254, { 0x1F, 0x2C, 0x42, 0x43 } }, // Turkish, Azeri, Turkmen, Uzbek
+        { 1255, { 0x0D } }, // Hebrew
+        { 1256, { 0x01, 0x20, 0x29, 0x80, 0x8C, 0x92 } }, // Arabic script
+        { 1257, { 0x25, 0x26, 0x27 } }, // Baltic
+        { 1258, { 0x2A } }, // Vietnamese
+        { 874, { 0x1E } }, // Thai
+        { 932, { 0x11 } }, // Japanese
+        { 949, { 0x12 } }, // Korean
+    };
+    const auto find = [](const auto& table, std::uint16_t id) -> std::uint32_t {
+        for (const CodePage& row : table) {
+            if (std::find(row.ids.begin(), row.ids.end(), id) != row.ids.end()) {
+                return row.codePage;
+            }
+        }
+        return 0;
+    };
+    if (const std::uint32_t codePage = find(byLcid, static_cast<std::uint16_t>(lcid & 0xFFFF))) {
+        return codePage;
     }
-    switch (lcid & 0x3FF) { // the primary language
-    case 0x04: return 936;
-    case 0x05: case 0x0E: case 0x15: case 0x18: case 0x1A: case 0x1B: case 0x1C: case 0x24:
-        return 1250; // Central European
-    case 0x02: case 0x19: case 0x22: case 0x23: case 0x2F: case 0x3F: case 0x40: case 0x44: case 0x50:
-    case 0x6D: case 0x85:
-        return 1251; // Cyrillic
-    case 0x03: case 0x06: case 0x07: case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0F: case 0x10:
-    case 0x13: case 0x14: case 0x16: case 0x17: case 0x1D: case 0x21: case 0x2D: case 0x2E: case 0x32:
-    case 0x34: case 0x35: case 0x36: case 0x38: case 0x3B: case 0x3C: case 0x3E: case 0x41: case 0x52:
-    case 0x56: case 0x62: case 0x6E: case 0x83: case 0x84: case 0x86: case 0x87: case 0x88:
-        return 1252; // Western
-    case 0x08: return 1253; // Greek
-    case 0x1F: case 0x2C: case 0x42: case 0x43: return 1254; // Turkish, Azeri, Turkmen, Uzbek
-    case 0x0D: return 1255; // Hebrew
-    case 0x01: case 0x20: case 0x29: case 0x80: case 0x8C: case 0x92: return 1256; // Arabic script
-    case 0x25: case 0x26: case 0x27: return 1257; // Baltic
-    case 0x2A: return 1258; // Vietnamese
-    case 0x1E: return 874; // Thai
-    case 0x11: return 932; // Japanese
-    case 0x12: return 949; // Korean
-    default: return 0;
-    }
+    return find(byLanguage, static_cast<std::uint16_t>(lcid & 0x3FF)); // 0: Unicode only, or unknown
 }
 
 QString ThroughCodePage(const QString& text, std::uint32_t codePage)

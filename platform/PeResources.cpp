@@ -173,7 +173,8 @@ void TResourceModule::Parse()
         const auto at = base + static_cast<qsizetype>(offset);
         const quint64 count = quint64(U16(b, at + 12)) + U16(b, at + 14);
         if (!Inside(offset + kDirectoryBytes, count * kEntryBytes, limit)) {
-            Fail(QStringLiteral("the entries of a %1 directory run past the resources").arg(QLatin1String(level)));
+            Fail(QStringLiteral("the entries of a %1 directory run past the resources")
+                     .arg(QLatin1String(level)));
         }
         return Directory { at + kDirectoryBytes, count };
     };

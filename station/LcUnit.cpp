@@ -113,8 +113,8 @@ Segment ParseSegment(const QByteArray& text, const QString& where)
         bool ok = false;
         const int n = decimal ? digits.toInt(&ok) : 0;
         if (!decimal || !ok) {
-            throw ELcfError(QStringLiteral("%1: '%2' is not a valid integer value")
-                                .arg(where, zv::FromAnsi(digits)));
+            throw ELcfError(
+                QStringLiteral("%1: '%2' is not a valid integer value").arg(where, zv::FromAnsi(digits)));
         }
         segment = Segment { text.left(at), kind, n };
         return true;
@@ -164,8 +164,8 @@ void ApplyEntry(QObject& component, const QByteArray& path, const QString& text,
         }
         case Segment::Item: {
             if (property->Kind() != TPropKind::Collection) {
-                throw ELcfError(
-                    QStringLiteral("%1: %2 is not a collection").arg(where, QString::fromLatin1(segment.Name)));
+                throw ELcfError(QStringLiteral("%1: %2 is not a collection")
+                                    .arg(where, QString::fromLatin1(segment.Name)));
             }
             const QObjectList items = value.value<QObjectList>();
             if (segment.N < 0 || segment.N >= items.size() || !items[segment.N]) {
@@ -236,9 +236,8 @@ std::optional<QString> TLcfLanguage::StringText(int id) const
 
 TProc::TProc(std::shared_ptr<const TLcfLanguage> language)
 {
-    zv::SetResStringLookup([language = std::move(language)](int id) {
-        return language->StringText(id).value_or(QString());
-    });
+    zv::SetResStringLookup(
+        [language = std::move(language)](int id) { return language->StringText(id).value_or(QString()); });
 }
 
 TProc::~TProc()
@@ -267,7 +266,8 @@ TOpenLanguageResult TLcf::Open(
     return Open(std::move(*module), lcid, proc, context);
 }
 
-TOpenLanguageResult TLcf::Open(zv::TResourceModule moduleRead, std::uint32_t lcid, TLanguageEnumProc proc, void* context)
+TOpenLanguageResult TLcf::Open(
+    zv::TResourceModule moduleRead, std::uint32_t lcid, TLanguageEnumProc proc, void* context)
 {
     Close();
     std::optional<zv::TResourceModule> module(std::move(moduleRead));
@@ -299,8 +299,8 @@ TOpenLanguageResult TLcf::Open(zv::TResourceModule moduleRead, std::uint32_t lci
         if (id(i) != lcid) {
             continue;
         }
-        auto language = std::make_shared<TLcfLanguage>(TLcfLanguage { std::move(*module), lcid, static_cast<int>(i),
-            static_cast<int>(i) + static_cast<int>(flags & 1), 0 });
+        auto language = std::make_shared<TLcfLanguage>(TLcfLanguage { std::move(*module), lcid,
+            static_cast<int>(i), static_cast<int>(i) + static_cast<int>(flags & 1), 0 });
         language->CodePage = secondForm ? U32(*header, static_cast<qsizetype>(kHeaderBytes + 4 * (count + i)))
                                         : zv::DefaultAnsiCodePage(lcid);
         language_ = language;
@@ -445,8 +445,8 @@ std::optional<TPropRef> TPropRef::Find(QObject& object, QByteArrayView name)
     const auto& adapters = Adapters();
     for (auto it = adapters.rbegin(); it != adapters.rend(); ++it) {
         const TPropAdapter& adapter = **it;
-        if (SameName(adapter.Name.constData(), name) && adapter.Class && object.inherits(adapter.Class->className())
-            && (!adapter.Applies || adapter.Applies(object))) {
+        if (SameName(adapter.Name.constData(), name) && adapter.Class
+            && object.inherits(adapter.Class->className()) && (!adapter.Applies || adapter.Applies(object))) {
             ref.adapter_ = &adapter;
             ref.kind_ = adapter.Kind;
             return ref;

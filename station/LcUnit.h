@@ -66,10 +66,11 @@ public:
 
     // Closes the open language, reads the file's header, calls `proc` with its ids (until it answers
     // false), then opens the language `lcid` when the header has it.
-    TOpenLanguageResult Open(const std::filesystem::path& file, std::uint32_t lcid, TLanguageEnumProc proc,
-        void* context);
+    TOpenLanguageResult Open(
+        const std::filesystem::path& file, std::uint32_t lcid, TLanguageEnumProc proc, void* context);
     // The same on a module already read.
-    TOpenLanguageResult Open(zv::TResourceModule module, std::uint32_t lcid, TLanguageEnumProc proc, void* context);
+    TOpenLanguageResult Open(
+        zv::TResourceModule module, std::uint32_t lcid, TLanguageEnumProc proc, void* context);
     // Undoes the redirection of the resource strings and releases the file.
     void Close();
 

@@ -94,7 +94,8 @@ std::vector<std::pair<QByteArray, QString>> TranslatableTexts(QObject& window)
         if (const auto hint = text("Hint"); hint && !hint->isEmpty()) {
             texts.emplace_back(name + "-Hint", *hint);
         }
-        if (const auto items = TPropRef::Find(*object, "Items"); items && items->Kind() == TPropKind::StringList) {
+        if (const auto items = TPropRef::Find(*object, "Items");
+            items && items->Kind() == TPropKind::StringList) {
             const QStringList lines = items->Read().toStringList();
             for (qsizetype n = 0; n < lines.size(); ++n) {
                 if (!lines[n].isEmpty()) {

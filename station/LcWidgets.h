@@ -9,8 +9,9 @@
 // | Caption | QLabel, QAbstractButton, QAction       | text                        |
 // | Caption | QGroupBox                              | title                       |
 // | Hint    | QWidget                                | toolTip                     |
-// | Items   | QComboBox                              | the item texts, a string list (lines replaced in place, item data kept) |
-// | Text    | QLineEdit, ...                         | text (the Q_PROPERTY itself, letter case ignored) |
+// | Items   | QComboBox                              | the item texts, a string list (lines replaced in
+// place, item data kept) | | Text    | QLineEdit, ...                         | text (the Q_PROPERTY itself,
+// letter case ignored) |
 //
 // The project's own classes declare theirs as Q_PROPERTY (the skin button's and the meter's Caption).
 

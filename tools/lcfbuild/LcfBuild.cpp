@@ -76,8 +76,9 @@ QString HeaderField(const char* header, const char* field)
 
 std::optional<int> StringId(const QString& context)
 {
-    if (context.isEmpty() || context.size() > 5
-        || !std::all_of(context.begin(), context.end(), [](QChar c) { return c.isDigit() && c.unicode() < 128; })) {
+    if (context.isEmpty() || context.size() > 5 || !std::all_of(context.begin(), context.end(), [](QChar c) {
+            return c.isDigit() && c.unicode() < 128;
+        })) {
         return std::nullopt;
     }
     const int id = context.toInt();
@@ -128,7 +129,8 @@ QByteArray HeaderResource(const TLcfContent& content)
     if (content.Lcheade2) {
         for (std::size_t i = 0; i < content.Lcids.size(); ++i) {
             Append32(bytes,
-                i < content.CodePages.size() ? content.CodePages[i] : zv::DefaultAnsiCodePage(content.Lcids[i]));
+                i < content.CodePages.size() ? content.CodePages[i]
+                                             : zv::DefaultAnsiCodePage(content.Lcids[i]));
         }
     }
     return bytes;
@@ -221,11 +223,12 @@ TPoSource ReadPoSource(const QString& file)
         throw ELcfSourceError((file + QStringLiteral(": cannot be read")).toStdString());
     }
     tPoProblems.clear();
-    const std::unique_ptr<po_file, PoFileFree> po(po_file_read(QFile::encodeName(file).constData(), &kPoHandler));
+    const std::unique_ptr<po_file, PoFileFree> po(
+        po_file_read(QFile::encodeName(file).constData(), &kPoHandler));
     if (!po || !tPoProblems.isEmpty()) {
-        throw ELcfSourceError(
-            (tPoProblems.isEmpty() ? file + QStringLiteral(": cannot be read") : tPoProblems.join(QLatin1Char('\n')))
-                .toStdString());
+        throw ELcfSourceError((tPoProblems.isEmpty() ? file + QStringLiteral(": cannot be read")
+                                                     : tPoProblems.join(QLatin1Char('\n')))
+                                  .toStdString());
     }
     const char* header = po_file_domain_header(po.get(), nullptr);
     TPoSource source;
@@ -246,7 +249,8 @@ TPoSource ReadPoSource(const QString& file)
         if (!msgctxt) {
             po_message_iterator_free(it);
             throw ELcfSourceError(
-                (file + QStringLiteral(": \"%1\" has no msgctxt").arg(QString::fromUtf8(msgid))).toStdString());
+                (file + QStringLiteral(": \"%1\" has no msgctxt").arg(QString::fromUtf8(msgid)))
+                    .toStdString());
         }
         TPoSource::Message m { QString::fromUtf8(msgctxt), QString::fromUtf8(msgid), std::nullopt };
         const char* msgstr = po_message_msgstr(message);
@@ -274,7 +278,8 @@ TLcfContent ReadPoSources(const QStringList& files)
         const std::uint32_t lcid = zv::LcidForLocale(source.Language);
         if (source.Language.isEmpty() || lcid == 0) {
             throw ELcfSourceError(
-                (file + QStringLiteral(": Language \"%1\" names no locale id").arg(source.Language)).toStdString());
+                (file + QStringLiteral(": Language \"%1\" names no locale id").arg(source.Language))
+                    .toStdString());
         }
         if (std::find(content.Lcids.begin(), content.Lcids.end(), lcid) != content.Lcids.end()) {
             throw ELcfSourceError(
@@ -330,8 +335,8 @@ TLcfContent ReadPoSources(const QStringList& files)
 std::vector<TResource> LanguageResources(const TLcfContent& content)
 {
     std::vector<TResource> resources;
-    resources.push_back(
-        { content.Lcheade2 ? QStringLiteral("LCHEADE2") : QStringLiteral("LCHEADER"), HeaderResource(content) });
+    resources.push_back({ content.Lcheade2 ? QStringLiteral("LCHEADE2") : QStringLiteral("LCHEADER"),
+        HeaderResource(content) });
     for (const auto& [id, entry] : content.Strings) {
         resources.push_back({ QString::number(id), StringResource(entry, content.LeadingColumn) });
     }

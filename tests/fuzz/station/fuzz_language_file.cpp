@@ -40,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::optional<zv::TResourceModule> module;
     try {
         module = zv::TResourceModule::FromBytes(
-            QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)), QStringLiteral("fuzz.lcf"));
+            QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)),
+            QStringLiteral("fuzz.lcf"));
     } catch (const zv::EResourceModuleError&) {
         return 0;
     }

@@ -2,10 +2,10 @@
 // list and choice at the main window's creation, the settings window's copy, preview and undo, and a
 // missing or damaged language file.
 
+#include "displays/MMLevel.h"
 #include "platform/Locales.h"
 #include "platform/ResStrings.h"
 #include "platform/WaveIn.h"
-#include "displays/MMLevel.h"
 #include "skin/SkMMButton.h"
 #include "skin/skcont.h"
 #include "station/EncoderContract.h"
@@ -224,7 +224,8 @@ TEST_F(Languages, CreationListsTheFilesLanguagesAndTakesPortugueseWhenNoneWasCho
 
     QComboBox& list = *Window->CBIdiomas;
     EXPECT_EQ(ListTexts(list),
-        QStringList({ *zv::LocaleDisplayName(1034), QStringLiteral("Portugu\u00eas (Brasil)"), "<unknown>" }));
+        QStringList(
+            { *zv::LocaleDisplayName(1034), QStringLiteral("Portugu\u00eas (Brasil)"), "<unknown>" }));
     EXPECT_EQ(list.itemData(2).toUInt(), 0x1234u);
     EXPECT_FALSE(list.isVisible());
     // 1046 is entry 1: selected, and the index the next save stores.
@@ -333,7 +334,8 @@ TEST_F(Languages, MissingOrDamagedFileLeavesPortugueseAndAnEmptyList)
     file.close();
     QByteArray wrongMagic = good;
     wrongMagic.replace(QByteArray("LCHEADER\0", 9), QByteArray("LCHEADXR\0", 9));
-    for (const QByteArray& bytes : { QByteArray(), QByteArray("MZ junk"), good.left(good.size() / 2), wrongMagic }) {
+    for (const QByteArray& bytes :
+        { QByteArray(), QByteArray("MZ junk"), good.left(good.size() / 2), wrongMagic }) {
         WriteFile("ZoVeva.lcf", bytes);
         PrepareUser(1);
         CreateAndShow();

@@ -9,8 +9,8 @@ namespace {
 
 QByteArray Po(const char* language, const char* body, const char* charset = "UTF-8")
 {
-    return QByteArray("msgid \"\"\nmsgstr \"\"\n\"Language: ") + language + "\\n\"\n\"Content-Type: text/plain; charset="
-        + charset + "\\n\"\n\n" + body;
+    return QByteArray("msgid \"\"\nmsgstr \"\"\n\"Language: ") + language
+        + "\\n\"\n\"Content-Type: text/plain; charset=" + charset + "\\n\"\n\n" + body;
 }
 
 } // namespace
@@ -64,7 +64,8 @@ TEST(Builder, RefusedSourcesNameTheFile)
             "neither a string id" },
         { "string id beyond 16 bits", Po("pt_BR", "msgctxt \"70000\"\nmsgid \"a\"\nmsgstr \"b\"\n"),
             "neither a string id" },
-        { "context twice", Po("pt_BR", QByteArray(entry) + "\nmsgctxt \"W|C-Caption\"\nmsgid \"x\"\nmsgstr \"y\"\n"),
+        { "context twice",
+            Po("pt_BR", QByteArray(entry) + "\nmsgctxt \"W|C-Caption\"\nmsgid \"x\"\nmsgstr \"y\"\n"),
             "appears twice" },
         { "syntax", Po("pt_BR", "msgctxt \"W|C-Caption\"\nmsgid \"a\nmsgstr \"b\"\n"), "bad.po:" },
     };
@@ -83,7 +84,9 @@ TEST(Builder, RefusedSourcesNameTheFile)
 
     // Two sources of one language.
     lcftest::TempFiles files;
-    const QString a = QString::fromStdString(files.Write(QStringLiteral("a.po"), Po("en_US", entry)).string());
-    const QString b = QString::fromStdString(files.Write(QStringLiteral("b.po"), Po("en-US", entry)).string());
+    const QString a
+        = QString::fromStdString(files.Write(QStringLiteral("a.po"), Po("en_US", entry)).string());
+    const QString b
+        = QString::fromStdString(files.Write(QStringLiteral("b.po"), Po("en-US", entry)).string());
     EXPECT_THROW(zv::lcf::ReadPoSources({ a, b }), zv::lcf::ELcfSourceError);
 }

@@ -46,15 +46,15 @@ TEST_F(LanguageFile, HeaderFormsAndWhatOpenAnswers)
     const Case cases[] = {
         { "LCHEADER", "LCHEADER", Header("LCHEADER", 0, { 1046, 1033 }), olOpened },
         { "id absent", "LCHEADER", Header("LCHEADER", 0, { 1046 }), olNoLanguage },
-        { "LCHEADE2 with the LCHEADER magic", "LCHEADE2", Header("LCHEADER", 0, { 1046, 1033 }, { 1252, 1252 }),
-            olOpened },
-        { "LCHEADE2 with its own name as magic", "LCHEADE2", Header("LCHEADE2", 0, { 1046, 1033 }, { 1252, 1252 }),
-            olNoFile },
+        { "LCHEADE2 with the LCHEADER magic", "LCHEADE2",
+            Header("LCHEADER", 0, { 1046, 1033 }, { 1252, 1252 }), olOpened },
+        { "LCHEADE2 with its own name as magic", "LCHEADE2",
+            Header("LCHEADE2", 0, { 1046, 1033 }, { 1252, 1252 }), olNoFile },
         { "wrong magic", "LCHEADER", Header("LCHEADEX", 0, { 1033 }), olNoFile },
         { "15 bytes", "LCHEADER", Header("LCHEADER", 0, {}).left(15), olNoFile },
         { "empty list", "LCHEADER", Header("LCHEADER", 0, {}), olNoLanguage },
-        { "list longer than the header", "LCHEADER", Header("LCHEADER", 0, { 1033 }).replace(12, 4, QByteArray("\xff\xff\0\0", 4)),
-            olNoFile },
+        { "list longer than the header", "LCHEADER",
+            Header("LCHEADER", 0, { 1033 }).replace(12, 4, QByteArray("\xff\xff\0\0", 4)), olNoFile },
         { "LCHEADE2 without its code pages", "LCHEADE2", Header("LCHEADER", 0, { 1033 }), olNoFile },
         { "no header resource", QString(), QByteArray(), olNoFile },
     };
@@ -91,7 +91,8 @@ TEST_F(LanguageFile, EnumerationRunsFirstAndStopsWhenTheCallbackSaysSo)
         seen.openDuringCallback |= TLcf::Instance().IsOpen();
         return seen.ids.size() < seen.stopAfter;
     };
-    const auto file = WithHeader(QStringLiteral("LCHEADER"), Header("LCHEADER", 0, { 1046, 1034, 1033, 3082 }));
+    const auto file
+        = WithHeader(QStringLiteral("LCHEADER"), Header("LCHEADER", 0, { 1046, 1034, 1033, 3082 }));
 
     // A language that was open is closed before the callback runs.
     ASSERT_EQ(OpenLanguage(file, 1046), olOpened);
@@ -140,7 +141,8 @@ TEST_F(LanguageFile, DamagedStringResourcesGiveTheBuiltInText)
     negative[4] = 2;
     for (const QByteArray& data : { beyond, negative, QByteArray("\x08\0\0"), QByteArray() }) {
         const auto file = files.WriteModule(QStringLiteral("d.lcf"),
-            { { QStringLiteral("LCHEADER"), Header("LCHEADER", 0, { 1033 }) }, { QStringLiteral("28060"), data } });
+            { { QStringLiteral("LCHEADER"), Header("LCHEADER", 0, { 1033 }) },
+                { QStringLiteral("28060"), data } });
         ASSERT_EQ(OpenLanguage(file, 1033), olOpened);
         EXPECT_EQ(LookupResString(28060), builtIn);
     }

@@ -41,7 +41,8 @@ QString RunTool(const QString& program, const QStringList& arguments, const QStr
     process.setWorkingDirectory(directory);
     process.start(program, arguments);
     EXPECT_TRUE(process.waitForFinished(60000)) << qPrintable(program);
-    EXPECT_EQ(process.exitCode(), 0) << qPrintable(program) << ": " << process.readAllStandardError().constData();
+    EXPECT_EQ(process.exitCode(), 0) << qPrintable(program) << ": "
+                                     << process.readAllStandardError().constData();
     return QString::fromLocal8Bit(process.readAllStandardOutput());
 }
 
@@ -120,32 +121,46 @@ TEST(ResourceModule, DamagedModulesAreRefusedNamingTheFileAndTheFault)
         { "empty", [](QByteArray& b) { b.clear(); }, "no MZ header" },
         { "PE header beyond the end", [](QByteArray& b) { Put32(b, 0x3C, 0xFFFFFFF0u); }, "no PE header" },
         { "PE signature", [](QByteArray& b) { b[pe + 2] = 'X'; }, "no PE header" },
-        { "optional header size", [](QByteArray& b) { Put16(b, pe + 20, 0xFFFF); }, "optional header lies outside" },
-        { "optional header magic", [](QByteArray& b) { Put16(b, optional, 0x0999); }, "unknown optional header" },
+        { "optional header size", [](QByteArray& b) { Put16(b, pe + 20, 0xFFFF); },
+            "optional header lies outside" },
+        { "optional header magic", [](QByteArray& b) { Put16(b, optional, 0x0999); },
+            "unknown optional header" },
         { "section count", [](QByteArray& b) { Put16(b, pe + 6, 0xFFFF); }, "section table lies outside" },
-        { "resource address", [](QByteArray& b) { Put32(b, optional + 128, 0x9000); }, "resource directory lies outside" },
-        { "resource size", [](QByteArray& b) { Put32(b, optional + 132, 0x7FFFFFFF); }, "resource directory lies outside" },
+        { "resource address", [](QByteArray& b) { Put32(b, optional + 128, 0x9000); },
+            "resource directory lies outside" },
+        { "resource size", [](QByteArray& b) { Put32(b, optional + 132, 0x7FFFFFFF); },
+            "resource directory lies outside" },
         { "section raw data past the end", [](QByteArray& b) { Put32(b, section + 20, 0xFFFFF000u); },
             "resource directory lies outside" },
-        { "type entry is data", [](QByteArray& b) { Put32(b, rsrc + 20, 0x18); }, "type entry is not a directory" },
+        { "type entry is data", [](QByteArray& b) { Put32(b, rsrc + 20, 0x18); },
+            "type entry is not a directory" },
         { "name count", [](QByteArray& b) { Put16(b, names + 12, 0xFFFF); }, "run past the resources" },
         { "name offset", [](QByteArray& b) { Put32(b, names + 16, 0xFFFFFFFFu); }, "name lies outside" },
-        { "name length", [=](QByteArray& b) {
-              const qsizetype at = rsrc + (qFromLittleEndian<quint32>(b.constData() + names + 16) & 0x7FFFFFFF);
-              Put16(b, at, 0xFFFF);
-          }, "name runs past" },
+        { "name length",
+            [=](QByteArray& b) {
+                const qsizetype at
+                    = rsrc + (qFromLittleEndian<quint32>(b.constData() + names + 16) & 0x7FFFFFFF);
+                Put16(b, at, 0xFFFF);
+            },
+            "name runs past" },
         { "language directory offset", [](QByteArray& b) { Put32(b, names + 20, 0x8FFFFFF0u); },
             "language directory lies outside" },
-        { "data address", [=](QByteArray& b) {
-              const qsizetype language = rsrc + (qFromLittleEndian<quint32>(b.constData() + names + 20) & 0x7FFFFFFF);
-              const qsizetype leaf = rsrc + qFromLittleEndian<quint32>(b.constData() + language + 20);
-              Put32(b, leaf, 0x7FFFFFF0u);
-          }, "lies outside the file's sections" },
-        { "data size", [=](QByteArray& b) {
-              const qsizetype language = rsrc + (qFromLittleEndian<quint32>(b.constData() + names + 20) & 0x7FFFFFFF);
-              const qsizetype leaf = rsrc + qFromLittleEndian<quint32>(b.constData() + language + 20);
-              Put32(b, leaf + 4, 0xFFFFFFFFu);
-          }, "lies outside the file's sections" },
+        { "data address",
+            [=](QByteArray& b) {
+                const qsizetype language
+                    = rsrc + (qFromLittleEndian<quint32>(b.constData() + names + 20) & 0x7FFFFFFF);
+                const qsizetype leaf = rsrc + qFromLittleEndian<quint32>(b.constData() + language + 20);
+                Put32(b, leaf, 0x7FFFFFF0u);
+            },
+            "lies outside the file's sections" },
+        { "data size",
+            [=](QByteArray& b) {
+                const qsizetype language
+                    = rsrc + (qFromLittleEndian<quint32>(b.constData() + names + 20) & 0x7FFFFFFF);
+                const qsizetype leaf = rsrc + qFromLittleEndian<quint32>(b.constData() + language + 20);
+                Put32(b, leaf + 4, 0xFFFFFFFFu);
+            },
+            "lies outside the file's sections" },
     };
     for (const Case& c : cases) {
         QByteArray bytes = Valid();
@@ -155,7 +170,8 @@ TEST(ResourceModule, DamagedModulesAreRefusedNamingTheFileAndTheFault)
             ADD_FAILURE() << c.what << ": accepted";
         } catch (const EResourceModuleError& error) {
             const QString message = error.Message();
-            EXPECT_TRUE(message.startsWith(QLatin1String("/p/ZoVeva.lcf: "))) << c.what << ": " << error.what();
+            EXPECT_TRUE(message.startsWith(QLatin1String("/p/ZoVeva.lcf: ")))
+                << c.what << ": " << error.what();
             EXPECT_TRUE(message.contains(QLatin1String(c.says))) << c.what << ": " << error.what();
         }
     }

@@ -98,9 +98,9 @@ protected:
 TEST_F(Translate, TextsOfTheWindowAndItsComponentsByNameIgnoringCase)
 {
     Open({ { "TTestForm",
-        { { "TestForm-Caption", "Window" }, { "part1-hint", "Part hint" }, { "Part1-Caption-anything", "Part" },
-            { "Nobody-Caption", "x" }, { "Part1-Nothing", "x" }, { "Part1-", "x" }, { "Part1", "x" },
-            { "Part1-Tag", "8" }, { "Part1-Fixed", "x" } } } });
+        { { "TestForm-Caption", "Window" }, { "part1-hint", "Part hint" },
+            { "Part1-Caption-anything", "Part" }, { "Nobody-Caption", "x" }, { "Part1-Nothing", "x" },
+            { "Part1-", "x" }, { "Part1", "x" }, { "Part1-Tag", "8" }, { "Part1-Fixed", "x" } } } });
     TranslateForm(form);
     EXPECT_EQ(form.caption, "Window");
     EXPECT_EQ(form.part->hint, "Part hint");
@@ -112,8 +112,9 @@ TEST_F(Translate, TextsOfTheWindowAndItsComponentsByNameIgnoringCase)
 TEST_F(Translate, AnIndexOnTheLastSegmentChangesNothingAndLineNThenText)
 {
     Open({ { "TTestForm",
-        { { "Part1-Items(0)", "ignored" }, { "Part1-Items(1).Text", "ŁINE" }, { "Part1-Items(2).Text", "beyond" },
-            { "Part1-Items(-1).Text", "before" }, { "Part1-Caption(3)", "Ł" } } } });
+        { { "Part1-Items(0)", "ignored" }, { "Part1-Items(1).Text", "ŁINE" },
+            { "Part1-Items(2).Text", "beyond" }, { "Part1-Items(-1).Text", "before" },
+            { "Part1-Caption(3)", "Ł" } } } });
     TranslateForm(form);
     // The line goes through the language's code page (1252 has no Ł); a caption does not.
     EXPECT_EQ(form.part->items, QStringList({ "zero", "?INE" }));
@@ -160,7 +161,8 @@ TEST_F(Translate, BaseClassesFirstAndWithinAResourceTheLastEntryFirst)
 
 TEST_F(Translate, WithoutItsOwnClassesResourceAWindowKeepsItsTexts)
 {
-    Open({ { "TBaseForm", { { "TestForm-Caption", "base" } } }, { "TPart", { { "TestForm-Caption", "x" } } } });
+    Open({ { "TBaseForm", { { "TestForm-Caption", "base" } } },
+        { "TPart", { { "TestForm-Caption", "x" } } } });
     TranslateForm(form);
     EXPECT_EQ(form.caption, "caption");
     CloseLanguage();
