@@ -1,5 +1,6 @@
 #include "platform/ResStrings.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -28,6 +29,7 @@ constexpr Row kBuiltIn[] = {
     { SSourceRefusedSaying, "The server refused the source, saying \"%1\"" },
     { SUnknownMetadataCharset,
         "unknown character set \"%1\" in Broadcast/@MetadataCharset (expected ISO-8859-1 or UTF-8)" },
+    { SUnknownLocale, "<unknown>" },
 };
 
 std::mutex gLookupLock;
@@ -41,6 +43,15 @@ QString BuiltInResString(int id)
         if (row.id == id)
             return QString::fromUtf8(row.text);
     return {};
+}
+
+std::vector<int> BuiltInResStringIds()
+{
+    std::vector<int> ids;
+    for (const Row& row : kBuiltIn)
+        ids.push_back(row.id);
+    std::sort(ids.begin(), ids.end());
+    return ids;
 }
 
 QString LoadResString(int id)

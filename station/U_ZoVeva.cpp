@@ -12,6 +12,8 @@
 #include "skin/SkPng.h"
 #include "skin/SkShapedForm.h"
 #include "skin/skcont.h"
+#include "station/LcUnit.h"
+#include "station/LcWidgets.h"
 #include "station/Messages.h"
 #include "station/StationVersion.h"
 #include "station/U_Config.h"
@@ -31,6 +33,9 @@
 
 namespace {
 
+// The language the windows are built in: Portuguese (Brazil).
+constexpr std::uint32_t kBuiltInLanguage = 1046;
+
 // The hidden labels whose captions are the messages the controller shows, logs and puts in LStatus.
 const char* const kMessageLabels[] = {
     "lblConectando",
@@ -45,9 +50,10 @@ const char* const kMessageLabels[] = {
     "lblArquivosConfiguracaoPadraoNaoExistente",
 };
 
-QLabel* PanelText(QWidget* parent, const QString& text, const QRect& place)
+QLabel* PanelText(QWidget* parent, const char* name, const QString& text, const QRect& place)
 {
     auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(place);
     label->setFont(zv::MakePixelFont(QStringLiteral("Small Fonts"), 9));
     QPalette palette = label->palette();
@@ -81,8 +87,10 @@ TFrm_ZoVeva::TFrm_ZoVeva(std::filesystem::path programFolder, zv::IClock& clock,
 TFrm_ZoVeva::TFrm_ZoVeva(
     std::filesystem::path programFolder, zv::IClock& clock, CoEncoderApp& encoders, Options options)
     : FOptions(std::move(options))
+    , FLanguageFile(programFolder / "ZoVeva.lcf")
 {
     zv::InstallStationFonts();
+    zv::RegisterWidgetProps();
     setObjectName(QStringLiteral("Frm_ZoVeva"));
     setWindowTitle(ApplicationTitle());
     setFixedSize(327, 318);
@@ -133,8 +141,30 @@ TFrm_ZoVeva::TFrm_ZoVeva(
     FController->SetTimerHandler(*FController->TimerIcone, [this] { OnTimerIcone(); });
     FController->SetTimerHandler(*FController->TimerPopup, [this] { OnTimerPopup(); });
     FController->Create();
-    // The language list and the translation of the window come with the language files; until then
-    // the list stays empty and the window keeps its built-in texts.
+    FController->Guard([this] { CreateLanguageList(); });
+}
+
+void TFrm_ZoVeva::CreateLanguageList()
+{
+    // Every language of the file, in its order; Portuguese (Brazil) unless cfg.ini chose one.
+    CBIdiomas->clear();
+    OpenLanguage(FLanguageFile, kBuiltInLanguage, AddLanguage, CBIdiomas);
+    // The file is opened again for the language chosen below, or stays closed when none is.
+    CloseLanguage();
+    CBIdiomas->setCurrentIndex(CBIdiomas->findData(QVariant::fromValue(kBuiltInLanguage)));
+    int& iIdioma = FController->Settings.iIdioma;
+    if (iIdioma < 0) {
+        iIdioma = CBIdiomas->currentIndex();
+    }
+    SelectLanguage(iIdioma);
+}
+
+void TFrm_ZoVeva::SelectLanguage(int index)
+{
+    CBIdiomas->setCurrentIndex(index >= 0 && index < CBIdiomas->count() ? index : -1);
+    if (zv::OpenSelectedLanguage(*CBIdiomas, FLanguageFile)) {
+        TranslateForm(*this);
+    }
 }
 
 TFrm_ZoVeva::~TFrm_ZoVeva()
@@ -277,9 +307,9 @@ void TFrm_ZoVeva::CreateDisplays()
     MMLevelScale1->Scale().SetOrigin(soInner);
     MMLevelScale1->Scale().SetConnect(false);
     MMLevelScale1->Scale().SetVisible(false);
-    PanelText(PLevel, QStringLiteral("dB"), { 1, 2, 12, 11 });
-    PanelText(PLevel, QStringLiteral("L"), { 3, 17, 9, 11 });
-    PanelText(PLevel, QStringLiteral("R"), { 3, 40, 9, 11 });
+    PanelText(PLevel, "LDecibeis", QStringLiteral("dB"), { 1, 2, 12, 11 });
+    PanelText(PLevel, "LEsquerdo", QStringLiteral("L"), { 3, 17, 9, 11 });
+    PanelText(PLevel, "LDireito", QStringLiteral("R"), { 3, 40, 9, 11 });
 
     // The oscilloscope keeps its own defaults otherwise: both channels averaged, info under the mouse.
     MMOscope2 = new TMMOscope(POsciloscopio);
@@ -584,6 +614,8 @@ void TFrm_ZoVeva::EnsureConfig()
 {
     if (!FConfig) {
         FConfig = std::make_unique<TFrm_Config>(*SkBitmapList2, *CBIdiomas);
+        FConfig->SetLanguageContext({ FLanguageFile, [this] { return FController->Settings.iIdioma; },
+            [this](const std::function<void()>& step) { FController->Guard(step); } });
         FController->SetSettingsFields(FConfig.get());
     }
 }
