@@ -14,6 +14,20 @@ struct Row {
 // The built-in texts, by id. Keep the ids stable: language files name their strings by them.
 constexpr Row kBuiltIn[] = {
     { SPropertyWhileOpen, "Change to property while device was open" },
+    { SEncoderStopped, "O Encoder parou: %1" },
+    { SCannotReadFile, "Cannot read %1: %2" },
+    { SEncodingFileTooLarge,
+        "The encoding file %1 is too large: %2 bytes, where an encoding file holds at most %3" },
+    { SRemakeUserEncodingFile,
+        "%1. Delete %2 and save the settings again: the program then makes it anew from the template "
+        "padrao.xml" },
+    { SEncodingFileNotSaved,
+        "The encoding file %1 was not saved, because what was made of it could not be read back: %2" },
+    { SSourceWrongPassword, "The server refused the source: wrong source user or password" },
+    { SSourceMountInUse, "The server refused the source: the publishing point is already in use" },
+    { SSourceRefusedSaying, "The server refused the source, saying \"%1\"" },
+    { SUnknownMetadataCharset,
+        "unknown character set \"%1\" in Broadcast/@MetadataCharset (expected ISO-8859-1 or UTF-8)" },
 };
 
 std::mutex gLookupLock;

@@ -12,6 +12,17 @@ namespace zv {
 
 enum ResStringId : int {
     SPropertyWhileOpen = 28060, // "Change to property while device was open"
+
+    // Station files and the encoder's reasons (29100 ... 29199).
+    SEncoderStopped = 29100, // ZoVeva.log: why the encoder stopped by itself
+    SCannotReadFile = 29101,
+    SEncodingFileTooLarge = 29102,
+    SRemakeUserEncodingFile = 29103,
+    SEncodingFileNotSaved = 29104,
+    SSourceWrongPassword = 29110,
+    SSourceMountInUse = 29111,
+    SSourceRefusedSaying = 29112,
+    SUnknownMetadataCharset = 29113,
 };
 
 // The text of a string id: the open language's when a lookup is installed and answers, else the

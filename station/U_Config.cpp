@@ -83,6 +83,8 @@ TFrm_Config::TFrm_Config(TSkBitmapList& faces, const QComboBox& languages, QWidg
     PConfig->setStyleSheet(
         QStringLiteral("QLineEdit, QComboBox { color: white; background: black; font-weight: bold;"
                        " border: 1px solid rgb(90, 96, 108); padding: 0 2px; }"
+                       // The password shows one "*" per character, whatever the style's own mark.
+                       "QLineEdit { lineedit-password-character: 42; }"
                        "QComboBox QAbstractItemView { color: white; background: black; "
                        "selection-background-color: navy; }"));
     const auto row = [&](int top, const QString& caption, QWidget* field) {

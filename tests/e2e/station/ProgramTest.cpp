@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -284,6 +285,10 @@ TEST_F(Program, OnTheAirWithItsShapeStatusTrayAnimationAndFourMovingDisplays)
     X.Click(QPoint(menu.geometry.left() + 30, menu.geometry.bottom() - 10));
     ASSERT_TRUE(program->WaitForExit(20)) << Diagnostics().toStdString();
     EXPECT_EQ(program->ExitCode(), 0);
+    // The program waited for the last encoder to end: its exit status is in the encoder's log.
+    static const QRegularExpression released(QStringLiteral("encoder process \\d+ released: exit code 0"));
+    EXPECT_TRUE(ReadAnsi(Folder.filePath(QStringLiteral("zoveva-encoder.log"))).contains(released))
+        << Diagnostics().toStdString();
     bool off = false;
     for (int i = 0; i < 100 && !off; ++i) {
         off = !icecast.HasSource(QStringLiteral("/e2e"));
@@ -300,6 +305,9 @@ TEST_F(Program, FirstStartInAnEmptyFolderAsksForTheSettings)
     XSession::Window window;
     ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 20, &window)) << Diagnostics().toStdString();
     EXPECT_TRUE(QFile::exists(Folder.filePath(QStringLiteral("cfg.ini"))));
+    // It holds the account password: its owner's alone.
+    EXPECT_EQ(std::filesystem::status(Folder.filePath(QStringLiteral("cfg.ini")).toStdString()).permissions(),
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
     // The message box, titled like the program, then the settings window.
     XSession::Window box;
