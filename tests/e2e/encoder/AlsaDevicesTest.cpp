@@ -20,8 +20,8 @@ using namespace std::chrono_literals;
 namespace {
 
 // What the JACK client library prints when its server is absent.
-const char* const kJackNoise[] = { "jack server is not running", "Cannot connect to server",
-    "JackShmReadWritePtr" };
+const char* const kJackNoise[]
+    = { "jack server is not running", "Cannot connect to server", "JackShmReadWritePtr" };
 
 bool HasJackNoise(const QString& text)
 {
@@ -91,8 +91,9 @@ TEST_F(EncoderAlsaTest, AStartLogsNoPlugInLibraryNoise)
         zv::EncoderProcessOptions options;
         options.executable = executable_.toStdString();
         options.logFile = log.toStdString();
-        const QString file = zv::test::WriteEncodingFile(dir_.path(), QStringLiteral("alsa"),
-            QString::fromLatin1(c.device), QStringLiteral("127.0.0.1:%1").arg(closedPort), QStringLiteral("x"));
+        const QString file
+            = zv::test::WriteEncodingFile(dir_.path(), QStringLiteral("alsa"), QString::fromLatin1(c.device),
+                QStringLiteral("127.0.0.1:%1").arg(closedPort), QStringLiteral("x"));
         {
             zv::TEncoderProcessFactory factory(options);
             std::shared_ptr<IEncoderApp> app;

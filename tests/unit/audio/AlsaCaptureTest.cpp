@@ -10,9 +10,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <sys/inotify.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -52,7 +52,8 @@ public:
         int n = 0;
         alignas(inotify_event) char events[4096];
         for (ssize_t got; (got = read(fd_, events, sizeof events)) > 0;)
-            for (char* p = events; p < events + got; p += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(p)->len)
+            for (char* p = events; p < events + got;
+                 p += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(p)->len)
                 n += (reinterpret_cast<inotify_event*>(p)->mask & IN_OPEN) != 0;
         return n;
     }
@@ -111,8 +112,8 @@ TEST(AlsaCapture, DevicesAreOpenedOnlyWhenUsed)
 }
 
 // With libasound2-plugins, as on most desktops, the JACK PCM is listed whether or not a JACK server
-// runs. Using it without one fails with ALSA's error, and the JACK client library's complaints do
-// not reach stderr (the encoder's log).
+// runs. Using it without one fails, and the JACK client library's complaints do not reach stderr
+// (the encoder's log).
 TEST(AlsaCapture, JackPcmWithoutItsServerStaysOffStandardError)
 {
     test::App();
@@ -145,7 +146,12 @@ TEST(AlsaCapture, JackPcmWithoutItsServerStaysOffStandardError)
     close(saved);
     QFile text(captured);
     ASSERT_TRUE(text.open(QIODevice::ReadOnly));
-    EXPECT_EQ(text.readAll().toStdString(), "");
+    const QString written = QString::fromLocal8Bit(text.readAll());
+    // What the client library prints without its server. (The ALSA plug-in itself may warn that a
+    // long program name was cut to make the JACK client's name: not so for the system's programs.)
+    for (const char* line :
+        { "jack server is not running", "Cannot connect to server", "JackShmReadWritePtr" })
+        EXPECT_FALSE(written.contains(QLatin1String(line))) << written.toStdString();
 }
 
 TEST(AlsaCapture, KnownSignalArrivesSampleForSampleInRealTime)

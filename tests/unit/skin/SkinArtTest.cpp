@@ -76,7 +76,10 @@ std::string PictureDifference(const QImage& committedImage, const QImage& drawnI
             edge += onEdge;
             if (key != isKey(drawn, x, y)) {
                 if (!onEdge)
-                    return QStringLiteral("see-through at %1,%2 differs inside the shape").arg(x).arg(y).toStdString();
+                    return QStringLiteral("see-through at %1,%2 differs inside the shape")
+                        .arg(x)
+                        .arg(y)
+                        .toStdString();
                 ++flips;
                 continue;
             }
@@ -92,7 +95,11 @@ std::string PictureDifference(const QImage& committedImage, const QImage& drawnI
         }
     }
     if (worst > kChannelTolerance)
-        return QStringLiteral("pixel %1,%2 differs by %3").arg(worstAt.x()).arg(worstAt.y()).arg(worst).toStdString();
+        return QStringLiteral("pixel %1,%2 differs by %3")
+            .arg(worstAt.x())
+            .arg(worstAt.y())
+            .arg(worst)
+            .toStdString();
     if (flips > std::max(2, edge / 20))
         return QStringLiteral("%1 of %2 edge pixels changed see-through").arg(flips).arg(edge).toStdString();
     return {};
