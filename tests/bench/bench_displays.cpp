@@ -15,10 +15,14 @@
 #include <QImage>
 #include <QPainter>
 #include <QTimer>
+#include <algorithm>
+#include <atomic>
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <cmath>
 #include <ctime>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -251,6 +255,97 @@ void BM_ConnectorPass(benchmark::State& state)
     TMMConnector::SetClock(nullptr);
 }
 BENCHMARK(BM_ConnectorPass);
+
+// A display that takes its time over every block, as one does whose window system stalls.
+class SlowDisplay : public IMMDisplay {
+public:
+    SlowDisplay(int bytes, int milliseconds)
+        : m_bytes(bytes)
+        , m_cost(milliseconds)
+    {
+    }
+    void SetPCMFormat(const TWaveFormatEx*) override { }
+    int BytesNeeded() const override { return m_bytes; }
+    void ProcessData(const void* data) override
+    {
+        benchmark::DoNotOptimize(data);
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_cost));
+    }
+    void ResetData() override { }
+
+private:
+    int m_bytes;
+    int m_cost;
+};
+
+// The capture thread's hand-over (TakeData of one 4096-byte buffer) while the program's pump feeds
+// a level-bar-sized display that needs arg milliseconds per block. A capture-like thread hands a
+// buffer every 23.22 ms (44100 Hz, 16-bit stereo) for 4 s, timing each hand-over; the user-interface
+// thread runs the event loop meanwhile. Reports the hand-over's median, 99th percentile and maximum
+// in microseconds, and the blocks the display got.
+void BM_ConnectorHandOverWhileDrawing(benchmark::State& state)
+{
+    if (!EnsureApplication()) {
+        state.SkipWithError("no application");
+        return;
+    }
+    using Clock = std::chrono::steady_clock;
+    constexpr int kBuffers = 172;
+    constexpr auto kPeriod = std::chrono::microseconds(23220);
+    for (auto _ : state) {
+        SlowDisplay display(396, static_cast<int>(state.range(0)));
+        TMMConnector connector;
+        TWaveFormatEx format {};
+        MakePCMFormat(format, 16, 2, 44100);
+        connector.SetWaveFormat(&format);
+        connector.SetBufferSize(4096);
+        connector.SetLevel1(&display);
+        connector.ChainOpen();
+        connector.ChainStart();
+        QApplication::processEvents(); // the pump takes it on
+        std::vector<std::int64_t> handOver;
+        handOver.reserve(kBuffers);
+        std::atomic<bool> done { false };
+        std::thread capture([&] {
+            const auto tone = Tone(1024, 0, 10362);
+            const auto start = Clock::now();
+            for (int i = 0; i < kBuffers; ++i) {
+                std::this_thread::sleep_until(start + i * kPeriod);
+                const auto before = Clock::now();
+                connector.TakeData(tone.data(), 4096);
+                handOver.push_back(
+                    std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - before).count());
+            }
+            done = true;
+        });
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (done)
+                loop.quit();
+        });
+        poll.start(10);
+        loop.exec();
+        capture.join();
+        connector.ChainStop();
+        connector.ChainClose();
+        QApplication::processEvents();
+        std::sort(handOver.begin(), handOver.end());
+        const auto at = [&](double q) {
+            return static_cast<double>(handOver[static_cast<std::size_t>(q * (handOver.size() - 1))]);
+        };
+        state.counters["handover_p50_us"] = at(0.5);
+        state.counters["handover_p99_us"] = at(0.99);
+        state.counters["handover_max_us"] = static_cast<double>(handOver.back());
+        state.counters["blocks"] = connector.Delivered(TMMConnector::fLevel);
+    }
+}
+BENCHMARK(BM_ConnectorHandOverWhileDrawing)
+    ->Arg(0)
+    ->Arg(50)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // The pump mode of an argument: 0 batch, 1 precise timer, 2 sleep and repost.
 TMMPumpMode PumpModeArg(std::int64_t arg)
