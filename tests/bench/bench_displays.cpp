@@ -347,10 +347,79 @@ BENCHMARK(BM_ConnectorHandOverWhileDrawing)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
-// The pump mode of an argument: 0 batch, 1 precise timer, 2 sleep and repost.
-TMMPumpMode PumpModeArg(std::int64_t arg)
+// The pump of an argument: 0 the program's own (the connector's batch pump), 1 and 2 the
+// comparison pumps below.
+enum class Pump { Batch, Precise, Sleep };
+Pump PumpArg(std::int64_t arg)
 {
-    return arg == 0 ? TMMPumpMode::Batch : arg == 1 ? TMMPumpMode::Timer : TMMPumpMode::SleepRepost;
+    return arg == 0 ? Pump::Batch : arg == 1 ? Pump::Precise : Pump::Sleep;
+}
+
+// Two ways of pumping that the program does not use, kept to compare with its own. "Precise": a
+// precise single-shot timer set for the next due block, never sooner than 1 ms after the previous
+// pass, at most one block per family and pass (short blocks fall behind, the next buffer skips the
+// rest), no timer while nothing is due (a buffer wakes it). "Sleep": a pass, a 1 ms sleep and a
+// reposted message, for as long as the pump lives. Both drive one connector with AutoTrigger off
+// through Deliver; destroy the pump after the capture has stopped.
+class ComparisonPump : public QObject {
+public:
+    ComparisonPump(TMMConnector& connector, Pump kind)
+        : m_connector(connector)
+        , m_kind(kind)
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setSingleShot(true);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { Pass(); });
+        connector.SetAutoTrigger(false);
+        // On the capture thread, after the connector took the buffer.
+        connector.OnBufferReady = [this](QObject*, PWaveHdr) {
+            if (m_sleeping.exchange(false))
+                QCoreApplication::postEvent(this, new QEvent(kWake));
+        };
+        QCoreApplication::postEvent(this, new QEvent(kWake));
+    }
+    ~ComparisonPump() override { m_connector.OnBufferReady = nullptr; }
+
+    bool event(QEvent* e) override
+    {
+        if (e->type() != kWake)
+            return QObject::event(e);
+        if (m_kind == Pump::Sleep) {
+            m_connector.Deliver();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            QCoreApplication::postEvent(this, new QEvent(kWake));
+        } else {
+            m_timer.stop();
+            Pass();
+        }
+        return true;
+    }
+
+private:
+    static constexpr QEvent::Type kWake = QEvent::Type(QEvent::User + 17);
+
+    void Pass()
+    {
+        m_connector.Deliver();
+        // Sleeping first, then looking: a buffer that arrives meanwhile wakes the pump.
+        m_sleeping = true;
+        const std::int64_t now = TMMConnector::Now();
+        const std::int64_t next = m_connector.NextDue();
+        if (next == INT64_MAX)
+            return;
+        m_sleeping = false;
+        m_timer.start(static_cast<int>(std::clamp<std::int64_t>((next - now + 999) / 1000, 1, 1000)));
+    }
+
+    TMMConnector& m_connector;
+    const Pump m_kind;
+    QTimer m_timer;
+    std::atomic<bool> m_sleeping { false };
+};
+
+std::unique_ptr<ComparisonPump> MakePump(TMMConnector& connector, Pump kind)
+{
+    return kind == Pump::Batch ? nullptr : std::make_unique<ComparisonPump>(connector, kind);
 }
 
 // CPU share of a running pump with nothing to deliver, per pump mode, over one second.
@@ -360,10 +429,10 @@ void BM_PumpIdleCpu(benchmark::State& state)
         state.SkipWithError("no application");
         return;
     }
-    TMMConnector::SetPumpMode(PumpModeArg(state.range(0)));
     for (auto _ : state) {
         NullDisplay level(396);
         TMMConnector connector;
+        const auto pump = MakePump(connector, PumpArg(state.range(0)));
         TWaveFormatEx format {};
         MakePCMFormat(format, 16, 2, 44100);
         connector.SetWaveFormat(&format);
@@ -378,13 +447,12 @@ void BM_PumpIdleCpu(benchmark::State& state)
         connector.ChainStop();
         QApplication::processEvents();
     }
-    TMMConnector::SetPumpMode(TMMPumpMode::Batch);
 }
 BENCHMARK(BM_PumpIdleCpu)->DenseRange(0, 2)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // The whole chain for 10 s of synthetic audio (1 kHz tone, 44100 Hz stereo, 4096-byte buffers):
 // capture thread, connector, pump, two level bars and two needle meters on a shown window.
-// Reports the process's CPU time as a share of one core. Args: pump mode (PumpModeArg); which
+// Reports the process's CPU time as a share of one core. Args: the pump (PumpArg); which
 // displays are shown (0 the bars and meters, 1 only the bars, 2 only the meters: the main window
 // shows one pair at a time, 3 none: capture and connector alone, 4 every family: bars, meters, and
 // the main window's oscilloscope and spectrum analyser).
@@ -395,7 +463,6 @@ void BM_CaptureToDisplaysCpu(benchmark::State& state)
         return;
     }
     const auto shown = state.range(1);
-    TMMConnector::SetPumpMode(PumpModeArg(state.range(0)));
     zv::DisplayTimerService::Instance().SetManual(false);
     auto binding = zv::MakeSyntheticWaveIn({ zv::SyntheticDevice { zv::SyntheticDevice::Tone, "tone" } });
     for (auto _ : state) {
@@ -470,6 +537,7 @@ void BM_CaptureToDisplaysCpu(benchmark::State& state)
         waveIn.SetSampleRate(44100);
         waveIn.SetBufferSize(4096);
         waveIn.SetOutput(&connector);
+        auto pump = MakePump(connector, PumpArg(state.range(0)));
         connector.SetLevel1(levels[0]);
         connector.SetLevel2(levels[1]);
         connector.SetMeter1(meters[1]);
@@ -489,10 +557,10 @@ void BM_CaptureToDisplaysCpu(benchmark::State& state)
         state.counters["spectrum_blocks"] = connector.Delivered(TMMConnector::fSpectrum);
         waveIn.Stop();
         waveIn.Close();
+        pump.reset();
         QApplication::processEvents();
     }
     zv::DisplayTimerService::Instance().SetManual(true);
-    TMMConnector::SetPumpMode(TMMPumpMode::Batch);
 }
 BENCHMARK(BM_CaptureToDisplaysCpu)
     ->Args({ 0, 0 })
