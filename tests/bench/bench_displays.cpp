@@ -7,6 +7,7 @@
 #include "displays/MMMeter.h"
 #include "displays/MMOscope.h"
 #include "displays/MMSpectr.h"
+#include "displays/MainDisplays.h"
 #include "platform/WaveIn.h"
 
 #include <QApplication>
@@ -121,8 +122,9 @@ std::vector<std::int16_t> Tone(int frames, int start, double amplitude)
     return data;
 }
 
-// A whole level update on a shown bar: peak of 99 frames, mapping, frame and its direct paint
-// into the window; the two blocks alternate between -10 dB and -20 dB so each one redraws.
+// A whole level update on a shown bar (main window settings): peak of 99 frames, mapping, frame
+// and its direct paint into the window; the two blocks alternate between -10 dB and -20 dB so each one
+// redraws.
 void BM_LevelBarUpdate(benchmark::State& state)
 {
     if (!EnsureApplication()) {
@@ -133,15 +135,8 @@ void BM_LevelBarUpdate(benchmark::State& state)
     QWidget window;
     window.resize(200, 40);
     auto* level = new TMMLevel(&window);
-    level->setGeometry(10, 10, 158, 18);
-    level->Bevel().SetBevelOuter(bvNone);
-    level->SetActiveDoted(true);
-    level->SetInactiveDoted(true);
-    TWaveFormatEx format {};
-    MakePCMFormat(format, 16, 2, 44100);
-    level->SetPCMFormat(&format);
-    level->SetSamples(99);
-    level->SetNumPeaks(2);
+    zv::SetUpMainLevel(*level, chLeft);
+    level->move(10, 10);
     window.show();
     QApplication::processEvents();
     const auto loud = Tone(99, 0, 10362);
@@ -166,16 +161,8 @@ void BM_NeedleMeterUpdate(benchmark::State& state)
     QWidget window;
     window.resize(120, 80);
     auto* meter = new TMMMeter(&window);
-    meter->setGeometry(10, 10, 85, 57);
-    meter->Bevel().SetBevelOuter(bvNone);
-    meter->Bevel().SetBorderWidth(2);
-    meter->SetNeedleOffset(50);
-    meter->SetScaleAngle(45);
-    meter->SetTopSpace(12);
-    TWaveFormatEx format {};
-    MakePCMFormat(format, 16, 2, 44100);
-    meter->SetPCMFormat(&format);
-    meter->SetSamples(20);
+    zv::SetUpMainMeter(*meter, chLeft);
+    meter->move(10, 10);
     window.show();
     QApplication::processEvents();
     const auto loud = Tone(20, 5, 10362);
@@ -472,59 +459,24 @@ void BM_CaptureToDisplaysCpu(benchmark::State& state)
         std::vector<TMMMeter*> meters;
         for (int i = 0; i < 2; ++i) {
             auto* level = new TMMLevel(&window);
-            level->setGeometry(0, 20 * i, 158, 18);
-            level->Bevel().SetBevelOuter(bvNone);
-            level->SetActiveDoted(true);
-            level->SetInactiveDoted(true);
-            level->SetSamples(99);
-            level->SetNumPeaks(2);
-            level->SetDecayMode(dmStepUp);
-            level->SetDecay(8);
-            level->SetChannel(i == 0 ? chLeft : chRight);
+            zv::SetUpMainLevel(*level, i == 0 ? chLeft : chRight);
+            level->move(0, 20 * i);
             levels.push_back(level);
             auto* meter = new TMMMeter(&window);
-            meter->setGeometry(200 + 90 * i, 0, 85, 57);
-            meter->Bevel().SetBevelOuter(bvNone);
-            meter->Bevel().SetBorderWidth(2);
-            meter->SetNeedleOffset(50);
-            meter->SetScaleAngle(45);
-            meter->SetTopSpace(12);
-            meter->SetSamples(20);
-            meter->SetDecayMode(dmStepUp);
-            meter->SetDecay(8);
-            meter->SetPeakSpeed(2);
-            meter->SetChannel(i == 0 ? chLeft : chRight);
+            zv::SetUpMainMeter(*meter, i == 0 ? chLeft : chRight);
+            meter->move(200 + 90 * i, 0);
             meters.push_back(meter);
         }
         for (auto* level : levels)
             level->setVisible(shown == 0 || shown == 1 || shown == 4);
         for (auto* meter : meters)
             meter->setVisible(shown == 0 || shown == 2 || shown == 4);
-        TWaveFormatEx format {};
-        MakePCMFormat(format, 16, 2, 44100);
         auto* scope = new TMMOscope(&window);
-        scope->setGeometry(0, 40, 170, 56);
-        scope->Bevel().SetBevelOuter(bvNone);
-        scope->SetKind(okCzoVevas);
-        scope->SetForegroundColor(clLime);
-        scope->SetPCMFormat(&format);
+        zv::SetUpMainOscope(*scope);
+        scope->move(0, 40);
         auto* spectrum = new TMMSpectrum(&window);
-        spectrum->setGeometry(200, 60, 170, 56);
-        spectrum->Bevel().SetBevelOuter(bvNone);
-        spectrum->SetKind(skBars);
-        spectrum->SetPCMFormat(&format);
-        spectrum->SetChannel(chBoth);
-        spectrum->SetFFTLength(64);
-        spectrum->SetWindow(fwHamming);
-        spectrum->SetGain(sg3db);
-        spectrum->SetDecayMode(dmStepUp);
-        spectrum->SetDecay(8);
-        spectrum->SetVerticalScale(20);
-        spectrum->SetPoint2(75);
-        spectrum->SetBar1Color(clLime);
-        spectrum->SetBar2Color(clYellow);
-        spectrum->SetBar3Color(clRed);
-        spectrum->SetInactiveDoted(true);
+        zv::SetUpMainSpectrum(*spectrum);
+        spectrum->move(200, 60);
         scope->setVisible(shown == 4);
         spectrum->setVisible(shown == 4);
         window.show();
