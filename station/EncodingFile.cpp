@@ -22,10 +22,9 @@ constexpr qint64 kMaxBytes = zv::shared::kMaxEncodingFileBytes;
 
 QString TooLarge(const QString& path, qint64 size)
 {
+    // One arg call: a path holding "%1" must not take the next argument's place.
     return zv::LoadResString(zv::SEncodingFileTooLarge)
-        .arg(path)
-        .arg(size)
-        .arg(QStringLiteral("%1 bytes").arg(kMaxBytes));
+        .arg(path, QString::number(size), QStringLiteral("%1 bytes").arg(kMaxBytes));
 }
 
 // Parses as the encoder does; the parser's complaint, or nothing for a well-formed document.
