@@ -45,9 +45,11 @@ void CheckResult(HRESULT hr, const char* operation)
 {
     const QString info = std::exchange(errorInfo, QString());
     if (Failed(hr)) {
-        throw EEncoderError(QStringLiteral("%1: %2 (0x%3)")
-                                .arg(QString::fromUtf8(operation), info.isEmpty() ? ResultText(hr) : info)
-                                .arg(static_cast<std::uint32_t>(hr), 8, 16, QLatin1Char('0')),
+        // One arg call: the encoder's text (a server's words, maybe) may hold "%1" of its own.
+        throw EEncoderError(
+            QStringLiteral("%1: %2 (0x%3)")
+                .arg(QString::fromUtf8(operation), info.isEmpty() ? ResultText(hr) : info,
+                    QStringLiteral("%1").arg(static_cast<std::uint32_t>(hr), 8, 16, QLatin1Char('0'))),
             hr);
     }
 }
