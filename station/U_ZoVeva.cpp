@@ -9,6 +9,7 @@
 #include "displays/MMOscope.h"
 #include "displays/MMSpectr.h"
 #include "displays/MainDisplays.h"
+#include "platform/ResStrings.h"
 #include "skin/SkMMButton.h"
 #include "skin/SkPng.h"
 #include "skin/SkShapedForm.h"
@@ -75,7 +76,7 @@ int StrToInt(const QString& text)
     bool ok = false;
     const int value = text.trimmed().toInt(&ok, 10);
     if (!ok) {
-        throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+        throw EConvertError(zv::LoadResString(zv::SInvalidInteger).arg(text));
     }
     return value;
 }
