@@ -14,6 +14,21 @@ struct Row {
 // The built-in texts, by id. Keep the ids stable: language files name their strings by them.
 constexpr Row kBuiltIn[] = {
     { SPropertyWhileOpen, "Change to property while device was open" },
+    { SDeviceIdOutOfRange, "Device id is out of range" },
+    { SDeviceNotValid, "Device not valid" },
+    { SMixerReferencesMixer, "Mixer can't reference mixer" },
+    { STargetIsMixer, "Can't target to mixer" },
+    { SDestLineNotLine, "DestLine should be TMMAudioLine" },
+    { SMixerRequired, "Mixer required for this operation" },
+    { SControlNotValid, "Control not valid" },
+    { SItemOutOfRange, "Item index out of range" },
+    { SItemInfoNotMultiple, "Item info requested from non-multiple control" },
+    { SUndefinedComponentType, "Undefined API component type" },
+    { SUndefinedControlClass, "Undefined API control class" },
+    { SMMSystemError, "MMSystem error: %d" },
+    { SInvalidControlClass, "Invalid control class" },
+    { SParameterNotPositive, "This parameter should be greater then 0" },
+    { SDestLineLoop, "DestLine can't lead back to this line" },
 };
 
 std::mutex gLookupLock;
