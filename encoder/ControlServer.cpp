@@ -90,6 +90,8 @@ protocol::Reply ControlServer::Handle(const protocol::Request& request)
             return { protocol::kOk, service_.RunState(), {} };
         case Op::Stopped:
             return {};
+        case Op::StopReason:
+            return { protocol::kOk, 0, service_.LastError().toStdString() };
         }
     } catch (const EEncodingFileError& error) {
         EncoderLog(QStringLiteral("%1 failed: %2").arg(QString::fromUtf8(name), error.Message()));

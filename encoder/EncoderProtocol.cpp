@@ -57,7 +57,7 @@ std::optional<Request> DecodeRequest(std::string_view frame)
         return std::nullopt;
     }
     const auto op = static_cast<Op>(static_cast<unsigned char>(frame[0]));
-    if (op < Op::Load || op > Op::Stopped) {
+    if (op < Op::Load || op > Op::StopReason) {
         return std::nullopt;
     }
     return Request { op, std::string(frame.substr(1)) };

@@ -16,6 +16,7 @@ enum class Op : std::uint8_t {
     Stop = 3,
     RunState = 4, // reply value: the run state
     Stopped = 5, // the client has seen state 5
+    StopReason = 6, // reply message: why the stream last ended by itself; empty when it did not
 };
 
 // Result codes in the client's HRESULT style: zero or positive succeeds.

@@ -1,5 +1,8 @@
 #include "encoder/EncoderSettings.h"
 
+#include "encoder/EncoderShared.h"
+#include "platform/ResStrings.h"
+
 #include <QDomDocument>
 #include <QFile>
 #include <QRegularExpression>
@@ -10,8 +13,7 @@ namespace zv {
 
 namespace {
 
-// Encoding files are a few kilobytes; anything far larger is not one.
-constexpr qint64 kMaxFileSize = 4 * 1024 * 1024;
+constexpr qint64 kMaxFileSize = shared::kMaxEncodingFileBytes;
 
 // Names of the template's Broadcast attributes that carry what the client never patches.
 const QString kPortAttr = QStringLiteral("PublishPort");
@@ -49,8 +51,8 @@ bool HasControlCharacters(const QString& text)
     return false;
 }
 
-// The title travels in an HTTP header: line breaks there would forge headers.
-QString CleanTitle(const QString& title)
+// The name, genre and description travel in HTTP headers: line breaks there would forge headers.
+QString CleanHeaderText(const QString& title)
 {
     QString clean;
     for (QChar c : title) {
@@ -166,6 +168,16 @@ void ParsePublishServer(const QString& value, EncoderSettings& settings, const Q
     }
 }
 
+QString KnownBitrates()
+{
+    QStringList codes;
+    for (const shared::BitrateRow& row : shared::kBitrateRows) {
+        codes += QString::fromLatin1(row.Kbps);
+    }
+    const QString last = codes.takeLast();
+    return codes.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
+
 bool BitrateFitsSampleRate(int kbps, int sampleRate)
 {
     // MPEG 2.5 (8 to 12 kHz) stops at 64 kbit/s; MPEG 1 and 2 carry every bitrate we use.
@@ -176,18 +188,8 @@ bool BitrateFitsSampleRate(int kbps, int sampleRate)
 
 int KbpsForBitrateCode(int bitrateCode)
 {
-    switch (bitrateCode) {
-    case 32000:
-        return 32;
-    case 64008:
-        return 64;
-    case 96000:
-        return 96;
-    case 128016:
-        return 128;
-    default:
-        return 0;
-    }
+    const shared::BitrateRow* row = shared::BitrateRowForCode(bitrateCode);
+    return row ? row->Mp3Kbps : 0;
 }
 
 EncoderSettings ReadEncodingFile(const QString& path)
@@ -227,7 +229,8 @@ EncoderSettings ParseEncodingFile(const QByteArray& content, const QString& orig
 
     const QDomElement description
         = RequireChild(root, QStringLiteral("Description"), QStringLiteral("Description"), origin);
-    settings.title = CleanTitle(description.attribute(QStringLiteral("Title")));
+    settings.title = CleanHeaderText(description.attribute(QStringLiteral("Title")));
+    settings.description = CleanHeaderText(description.attribute(QStringLiteral("Description")));
 
     const QDomElement groups
         = RequireChild(root, QStringLiteral("SourceGroups"), QStringLiteral("SourceGroups"), origin);
@@ -242,6 +245,15 @@ EncoderSettings ParseEncodingFile(const QByteArray& content, const QString& orig
 
     const QDomElement broadcast
         = RequireChild(root, QStringLiteral("Broadcast"), QStringLiteral("Broadcast"), origin);
+    settings.genre = CleanHeaderText(broadcast.attribute(QStringLiteral("Genre")));
+    const QString charset = broadcast.attribute(QStringLiteral("MetadataCharset")).trimmed();
+    if (charset.isEmpty() || charset.compare(QStringLiteral("ISO-8859-1"), Qt::CaseInsensitive) == 0) {
+        settings.metadataCharset = EncoderSettings::MetadataCharset::Latin1;
+    } else if (charset.compare(QStringLiteral("UTF-8"), Qt::CaseInsensitive) == 0) {
+        settings.metadataCharset = EncoderSettings::MetadataCharset::Utf8;
+    } else {
+        Fail(origin, LoadResString(SUnknownMetadataCharset).arg(charset.left(40)));
+    }
     const QString templatePort = broadcast.attribute(kPortAttr).trimmed();
     if (!templatePort.isEmpty()) {
         settings.port = ParsePort(templatePort, QStringLiteral("Broadcast/@%1").arg(kPortAttr), origin);
@@ -289,9 +301,8 @@ EncoderSettings ParseEncodingFile(const QByteArray& content, const QString& orig
     settings.kbps = bitrate ? KbpsForBitrateCode(*bitrate) : 0;
     if (settings.kbps == 0) {
         Fail(origin,
-            QStringLiteral(
-                "unknown bitrate \"%1\" in the audio profile (expected 32000, 64008, 96000 or 128016)")
-                .arg(bitrateText.left(40)));
+            QStringLiteral("unknown bitrate \"%1\" in the audio profile (expected %2)")
+                .arg(bitrateText.left(40), KnownBitrates()));
     }
     settings.bitrateCode = *bitrate;
 

@@ -12,7 +12,13 @@ ZV_DECLARE_EXCEPTION(EEncodingFileError, Exception);
 // What the encoder takes from an encoding file: where the sound comes from, how it is encoded and
 // where it is published.
 struct EncoderSettings {
+    // How the stream's name, genre and description are written in the source request's headers.
+    enum class MetadataCharset { Latin1, Utf8 };
+
     QString title; // stream name shown to listeners
+    QString genre; // Broadcast/@Genre
+    QString description; // Description/@Description
+    MetadataCharset metadataCharset = MetadataCharset::Latin1; // Broadcast/@MetadataCharset
     QString inputSource; // capture device, matched by name
     QString host;
     quint16 port = 8000;

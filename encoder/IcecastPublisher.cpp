@@ -1,10 +1,13 @@
 #include "encoder/IcecastPublisher.h"
 
+#include "encoder/SourceRefusal.h"
 #include "encoder/StatusProbe.h"
+#include "platform/ResStrings.h"
 
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <mutex>
 #include <netdb.h>
@@ -116,6 +119,29 @@ void IcecastPublisher::Raise(const QString& what)
     throw EPublishError(QStringLiteral("%1 (%2)").arg(what, Where()));
 }
 
+void IcecastPublisher::RaiseRefused()
+{
+    const SourceRefusal why = AskWhySourceRefused(addresses_, target_, limits_.refusalQuestion);
+    switch (why.kind) {
+    case SourceRefusal::Kind::WrongPassword:
+        Raise(LoadResString(SSourceWrongPassword));
+    case SourceRefusal::Kind::MountInUse:
+        Raise(LoadResString(SSourceMountInUse));
+    case SourceRefusal::Kind::Other:
+        Raise(LoadResString(SSourceRefusedSaying).arg(why.serverText));
+    case SourceRefusal::Kind::Unknown:
+        break;
+    }
+    Raise(QStringLiteral(
+        "The server refused the source: wrong source password, or the publishing point is already in use"));
+}
+
+QByteArray IcecastPublisher::Metadata(const QString& text) const
+{
+    // Characters Latin-1 has no byte for become '?'.
+    return target_.metadataUtf8 ? text.toUtf8() : text.toLatin1();
+}
+
 void IcecastPublisher::ApplySettings()
 {
     bool ok = shout_set_host(shout_, Utf8(target_.host).constData()) == SHOUTERR_SUCCESS;
@@ -128,9 +154,12 @@ void IcecastPublisher::ApplySettings()
         && shout_set_content_format(shout_, SHOUT_FORMAT_MP3, SHOUT_USAGE_AUDIO, nullptr) == SHOUTERR_SUCCESS;
     ok = ok && shout_set_nonblocking(shout_, SHOUT_BLOCKING_NONE) == SHOUTERR_SUCCESS;
     ok = ok && shout_set_agent(shout_, "zoveva-encoder") == SHOUTERR_SUCCESS;
-    if (!target_.name.isEmpty()) {
-        ok = ok
-            && shout_set_meta(shout_, SHOUT_META_NAME, Utf8(target_.name).constData()) == SHOUTERR_SUCCESS;
+    for (const auto& [key, value] :
+        { std::pair { SHOUT_META_NAME, &target_.name }, std::pair { SHOUT_META_GENRE, &target_.genre },
+            std::pair { SHOUT_META_DESCRIPTION, &target_.description } }) {
+        if (!value->isEmpty()) {
+            ok = ok && shout_set_meta(shout_, key, Metadata(*value).constData()) == SHOUTERR_SUCCESS;
+        }
     }
     ok = ok
         && shout_set_audio_info(shout_, SHOUT_AI_BITRATE, QByteArray::number(target_.kbps).constData())
@@ -161,15 +190,22 @@ void IcecastPublisher::BeginConnect()
         Raise(QStringLiteral("Cannot find the server \"%1\" (%2)")
                   .arg(target_.host, QString::fromLocal8Bit(gai_strerror(lookup))));
     }
+    addresses_.clear();
+    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+        if (entry->ai_addrlen <= sizeof(sockaddr_storage)
+            && (entry->ai_family == AF_INET || entry->ai_family == AF_INET6)) {
+            sockaddr_storage address {};
+            std::memcpy(&address, entry->ai_addr, entry->ai_addrlen);
+            addresses_.push_back(address);
+        }
+    }
     freeaddrinfo(found);
     const int result = shout_open(shout_);
     if (result == SHOUTERR_SUCCESS || result == SHOUTERR_BUSY || result == SHOUTERR_CONNECTED) {
         return;
     }
     if (result == SHOUTERR_NOLOGIN) {
-        Raise(
-            QStringLiteral("The server refused the source: wrong source password, or the publishing point is "
-                           "already in use"));
+        RaiseRefused();
     }
     Raise(
         QStringLiteral("Cannot connect to the server: nothing answers there or the connection was refused"));
@@ -199,9 +235,7 @@ bool IcecastPublisher::PollConnect(Clock::time_point now)
         return true;
     }
     if (result == SHOUTERR_NOLOGIN) {
-        Raise(
-            QStringLiteral("The server refused the source: wrong source password, or the publishing point is "
-                           "already in use"));
+        RaiseRefused();
     }
     if (result == SHOUTERR_NOCONNECT || result == SHOUTERR_SOCKET || result == SHOUTERR_UNCONNECTED) {
         Raise(QStringLiteral(

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <sys/socket.h>
+#include <vector>
 
 struct shout;
 
@@ -25,6 +27,11 @@ struct PublishTarget {
     QString password;
     QString mount;
     QString name;
+    QString genre;
+    QString description;
+    // Icecast takes the name, genre and description of an MP3 source as ISO-8859-1 unless its mount is
+    // configured otherwise; UTF-8 bytes would show garbled in its status pages and directory listings.
+    bool metadataUtf8 = false;
     int kbps = 0;
     int sampleRate = 0;
     int channels = 2;
@@ -47,6 +54,8 @@ public:
         std::chrono::milliseconds probeTimeout { 10000 };
         // Bytes waiting in our own queue beyond this also mean it stopped taking the stream.
         std::size_t maxBacklog = 512 * 1024;
+        // Time granted to the server to say why it refused the source.
+        std::chrono::milliseconds refusalQuestion { 1000 };
     };
 
     explicit IcecastPublisher(PublishTarget target);
@@ -70,6 +79,8 @@ public:
 
 private:
     void ApplySettings();
+    QByteArray Metadata(const QString& text) const;
+    [[noreturn]] void RaiseRefused();
     void WatchProgress(Clock::time_point now);
     std::size_t KernelQueue() const;
     [[noreturn]] void Raise(const QString& what);
@@ -79,6 +90,7 @@ private:
     shout* shout_ = nullptr;
     int socket_ = -1; // the connection's socket, when we could find it; only inspected
     std::unique_ptr<StatusProbe> probe_;
+    std::vector<sockaddr_storage> addresses_; // the server's, as BeginConnect found them
     std::uint64_t submitted_ = 0;
     std::uint64_t delivered_ = 0;
     Clock::time_point lastProgress_ {};

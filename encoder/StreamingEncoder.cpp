@@ -25,6 +25,9 @@ PublishTarget TargetOf(const EncoderSettings& settings)
     target.password = settings.sourcePassword;
     target.mount = settings.mount;
     target.name = settings.title;
+    target.genre = settings.genre;
+    target.description = settings.description;
+    target.metadataUtf8 = settings.metadataCharset == EncoderSettings::MetadataCharset::Utf8;
     target.kbps = settings.kbps;
     target.sampleRate = settings.sampleRate;
     target.channels = settings.channels;

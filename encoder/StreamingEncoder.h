@@ -1,6 +1,7 @@
 #pragma once
 
 #include "encoder/EncoderSettings.h"
+#include "encoder/EncoderShared.h"
 #include "encoder/IcecastPublisher.h"
 #include "encoder/PcmCapture.h"
 
@@ -18,13 +19,10 @@ namespace zv {
 
 class PcmRing;
 
-// Run states as the client reads them.
-enum EncoderRunState : int {
-    kStateStarting = 1, // from start until the server accepts the source
-    kStateRunning = 2, // publishing
-    kStateStopping = 4,
-    kStateStopped = 5, // also after a failed connection or a lost one; never reconnects by itself
-};
+using shared::kStateRunning;
+using shared::kStateStarting;
+using shared::kStateStopped;
+using shared::kStateStopping;
 
 const char* RunStateName(int state);
 

@@ -30,9 +30,9 @@ int WriteAll(int fd, QByteArrayView bytes)
 
 } // namespace
 
-int ReplaceFile(const std::filesystem::path& path, QByteArrayView bytes)
+int ReplaceFile(const std::filesystem::path& path, QByteArrayView bytes, unsigned newFileMode)
 {
-    mode_t mode = 0644;
+    mode_t mode = static_cast<mode_t>(newFileMode & 07777);
     struct stat old { };
     if (::stat(path.c_str(), &old) == 0) {
         if (!S_ISREG(old.st_mode)) {

@@ -1,9 +1,14 @@
 #include "platform/ProfileFile.h"
 
 #include "platform/FileIo.h"
+#include "platform/ResStrings.h"
 
 #include <QFile>
 #include <QString>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zv {
@@ -193,6 +198,49 @@ ProfileFile ProfileFile::Read(const std::filesystem::path& path)
     return ProfileFile(file.readAll());
 }
 
+ProfileFile ProfileFile::Load(const std::filesystem::path& path)
+{
+    const auto fail = [&](int error) {
+        throw EProfileReadError(
+            LoadResString(SCannotReadFile)
+                .arg(QString::fromStdString(path.string()), QString::fromLocal8Bit(std::strerror(error))));
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return {};
+        }
+        fail(errno);
+    }
+    QByteArray bytes;
+    int error = 0;
+    struct stat info { };
+    if (::fstat(fd, &info) != 0) {
+        error = errno;
+    } else if (S_ISDIR(info.st_mode)) {
+        error = EISDIR;
+    }
+    char buffer[16384];
+    while (error == 0) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            error = errno;
+        } else if (got == 0) {
+            break;
+        } else {
+            bytes.append(buffer, got);
+        }
+    }
+    ::close(fd);
+    if (error != 0) {
+        fail(error);
+    }
+    return ProfileFile(std::move(bytes));
+}
+
 std::optional<QByteArray> ProfileFile::Value(QByteArrayView section, QByteArrayView key) const
 {
     const auto lines = SplitLines(bytes_);
@@ -259,23 +307,23 @@ void ProfileFile::SetValues(QByteArrayView section, const Values& values, const 
     }
 }
 
-void ProfileFile::Save(const std::filesystem::path& path) const
+void ProfileFile::Save(const std::filesystem::path& path, unsigned newFileMode) const
 {
     // A file its owner made read-only stays as it is, even where the folder would allow a rename.
     if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) {
         RaiseWriteError(path);
     }
-    if (ReplaceFile(path, bytes_) != 0) {
+    if (ReplaceFile(path, bytes_, newFileMode) != 0) {
         RaiseWriteError(path);
     }
 }
 
-void WriteProfileStrings(
-    const std::filesystem::path& path, QByteArrayView section, const ProfileFile::Values& values)
+void WriteProfileStrings(const std::filesystem::path& path, QByteArrayView section,
+    const ProfileFile::Values& values, unsigned newFileMode)
 {
-    ProfileFile file = ProfileFile::Read(path);
+    ProfileFile file = ProfileFile::Load(path);
     file.SetValues(section, values, path);
-    file.Save(path);
+    file.Save(path, newFileMode);
 }
 
 std::optional<int> ParseProfileInteger(QByteArrayView text)

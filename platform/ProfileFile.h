@@ -15,6 +15,7 @@
 // same. The new file replaces the old one atomically: a failed write leaves the old file whole.
 
 #include "platform/Exception.h"
+#include "platform/FileIo.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -24,6 +25,7 @@
 #include <vector>
 
 ZV_DECLARE_EXCEPTION(EProfileWriteError, Exception);
+ZV_DECLARE_EXCEPTION(EProfileReadError, Exception);
 
 namespace zv {
 
@@ -42,6 +44,10 @@ public:
 
     // The file's content; a missing or unreadable file reads as empty.
     static ProfileFile Read(const std::filesystem::path& path);
+    // The file's content; a missing file reads as empty. Raises EProfileReadError ("Cannot read
+    // <path>: <why>") for one that exists and cannot be read, such as a folder or a file without read
+    // permission: taking it for empty would lose its settings at the next save.
+    static ProfileFile Load(const std::filesystem::path& path);
 
     const QByteArray& Bytes() const { return bytes_; }
 
@@ -56,16 +62,18 @@ public:
     // name or value that a line cannot carry (NUL, CR, LF; "=" or "[" in key names).
     void SetValues(QByteArrayView section, const Values& values, const std::filesystem::path& path = {});
 
-    // Writes the content to path through a temporary file and a rename. Raises EProfileWriteError.
-    void Save(const std::filesystem::path& path) const;
+    // Writes the content to path through a temporary file and a rename; an existing file keeps its
+    // permissions, a new one gets newFileMode. Raises EProfileWriteError.
+    void Save(const std::filesystem::path& path, unsigned newFileMode = kSharedFileMode) const;
 
 private:
     QByteArray bytes_;
 };
 
-// Reads path, sets values in section and saves: one atomic replace for the whole batch.
-void WriteProfileStrings(
-    const std::filesystem::path& path, QByteArrayView section, const ProfileFile::Values& values);
+// Loads path, sets values in section and saves: one atomic replace for the whole batch. A file that
+// exists and cannot be read raises EProfileReadError and stays as it is.
+void WriteProfileStrings(const std::filesystem::path& path, QByteArrayView section,
+    const ProfileFile::Values& values, unsigned newFileMode = kSharedFileMode);
 
 // Parses a 32-bit signed integer as ReadInteger does.
 std::optional<int> ParseProfileInteger(QByteArrayView text);

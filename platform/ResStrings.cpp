@@ -1,5 +1,6 @@
 #include "platform/ResStrings.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -29,6 +30,21 @@ constexpr Row kBuiltIn[] = {
     { SInvalidControlClass, "Invalid control class" },
     { SParameterNotPositive, "This parameter should be greater then 0" },
     { SDestLineLoop, "DestLine can't lead back to this line" },
+    { SEncoderStopped, "O Encoder parou: %1" },
+    { SCannotReadFile, "Cannot read %1: %2" },
+    { SEncodingFileTooLarge,
+        "The encoding file %1 is too large: %2 bytes, where an encoding file holds at most %3" },
+    { SRemakeUserEncodingFile,
+        "%1. Delete %2 and save the settings again: the program then makes it anew from the template "
+        "padrao.xml" },
+    { SEncodingFileNotSaved,
+        "The encoding file %1 was not saved, because what was made of it could not be read back: %2" },
+    { SSourceWrongPassword, "The server refused the source: wrong source user or password" },
+    { SSourceMountInUse, "The server refused the source: the publishing point is already in use" },
+    { SSourceRefusedSaying, "The server refused the source, saying \"%1\"" },
+    { SUnknownMetadataCharset,
+        "unknown character set \"%1\" in Broadcast/@MetadataCharset (expected ISO-8859-1 or UTF-8)" },
+    { SUnknownLocale, "<unknown>" },
 };
 
 std::mutex gLookupLock;
@@ -42,6 +58,15 @@ QString BuiltInResString(int id)
         if (row.id == id)
             return QString::fromUtf8(row.text);
     return {};
+}
+
+std::vector<int> BuiltInResStringIds()
+{
+    std::vector<int> ids;
+    for (const Row& row : kBuiltIn)
+        ids.push_back(row.id);
+    std::sort(ids.begin(), ids.end());
+    return ids;
 }
 
 QString LoadResString(int id)

@@ -1,11 +1,15 @@
 #include "station/ConfigStore.h"
 
 #include "platform/Ansi.h"
+#include "platform/FileIo.h"
 #include "platform/ProfileFile.h"
 
 namespace {
 
 constexpr QByteArrayView kSection = "Geral";
+
+// Senha is only scrambled, which anyone can undo: the file is its owner's alone.
+constexpr unsigned kConfigFileMode = zv::kPrivateFileMode;
 
 [[noreturn]] void RaiseWriteError(const std::filesystem::path& path)
 {
@@ -53,7 +57,8 @@ void TConfigStore::WriteDefaultSettings()
             { "Servidor", DefaultServidor },
             { "ServerDefault", "ns1" },
             { "iIdioma", "-1" },
-        });
+        },
+        kConfigFileMode);
 }
 
 TSettings TConfigStore::LoadSettings()
@@ -62,7 +67,8 @@ TSettings TConfigStore::LoadSettings()
     if (!std::filesystem::exists(path_, ec)) {
         WriteDefaultSettings();
     }
-    const zv::ProfileFile file = zv::ProfileFile::Read(path_);
+    // A file that exists and cannot be read is reported, not taken for one without settings.
+    const zv::ProfileFile file = zv::ProfileFile::Load(path_);
     const auto text = [&](const char* key) { return zv::FromAnsi(file.ReadString(kSection, key)); };
     TSettings s;
     s.Controle = text("Controle");
@@ -88,10 +94,11 @@ void TConfigStore::WriteDialogSettings(const TDialogSettings& v)
             { "Radio", Ansi(v.Radio, path_) },
             { "Kbps", Ansi(v.Kbps, path_) },
             { "iIdioma", QByteArray::number(v.iIdioma) },
-        });
+        },
+        kConfigFileMode);
 }
 
 void TConfigStore::WriteKbps(const QString& kbps)
 {
-    zv::WriteProfileStrings(path_, kSection, { { "Kbps", Ansi(kbps, path_) } });
+    zv::WriteProfileStrings(path_, kSection, { { "Kbps", Ansi(kbps, path_) } }, kConfigFileMode);
 }

@@ -51,7 +51,8 @@ public:
     // Writes the nine defaults. Raises EProfileWriteError ("Unable to write to <path>").
     void WriteDefaultSettings();
     // Creates the file with the defaults when it is missing, then reads every key: missing keys read
-    // empty, iIdioma -1 when missing or not a number.
+    // empty, iIdioma -1 when missing or not a number. Raises EProfileReadError when the file exists and
+    // cannot be read (a folder, no read permission). The file is created readable by its owner only.
     TSettings LoadSettings();
     // The dialog's save: Placa, Controle, Usuario, Senha (scrambled), Radio, Kbps, iIdioma in one
     // replace of the file. Servidor and ServerDefault are never written here.

@@ -15,6 +15,7 @@
 // Threads: every call is made on the user-interface thread and is synchronous, so an implementation
 // must answer within a bounded time (it reports a failure rather than block the user interface).
 
+#include "encoder/EncoderShared.h"
 #include "platform/Exception.h"
 
 #include <QString>
@@ -49,10 +50,11 @@ constexpr bool Failed(HRESULT hr)
 
 // Run states the controller acts on; other values are stored and change nothing.
 namespace EncoderRunState {
-inline constexpr std::int32_t Starting = 1;
-inline constexpr std::int32_t Running = 2; // publishing
-inline constexpr std::int32_t Stopping = 4;
-inline constexpr std::int32_t Stopped = 5; // stopped, or the connection failed or was lost
+inline constexpr std::int32_t Starting = zv::shared::kStateStarting;
+inline constexpr std::int32_t Running = zv::shared::kStateRunning; // publishing
+inline constexpr std::int32_t Stopping = zv::shared::kStateStopping;
+// stopped, or the connection failed or was lost
+inline constexpr std::int32_t Stopped = zv::shared::kStateStopped;
 } // namespace EncoderRunState
 
 // A failing encoder call. Code() is the call's result.
@@ -96,6 +98,13 @@ public:
     virtual HRESULT AcknowledgeStopped() = 0;
     // The current run state (see EncoderRunState).
     virtual HRESULT GetRunState(std::int32_t& state) = 0;
+    // Why the encoder last stopped by itself (a refused or lost connection, a failed input device, its
+    // end), for the log; empty when it did not. Optional: an encoder that cannot tell keeps this one.
+    virtual HRESULT GetStopReason(QString& reason)
+    {
+        reason.clear();
+        return E_NOTIMPL;
+    }
 };
 
 class IEncoderApp {

@@ -5,9 +5,11 @@
 
 #include <QDateTime>
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -71,6 +73,20 @@ int Lift(int fd)
     return lifted;
 }
 
+// Released processes whose end is still awaited by a helper thread.
+struct PendingReleases {
+    std::mutex mutex;
+    std::condition_variable ended;
+    int count = 0; // guarded by mutex
+};
+
+PendingReleases& Releases()
+{
+    // Never destroyed: a helper thread may still finish while the program's statics go away.
+    static auto* releases = new PendingReleases;
+    return *releases;
+}
+
 // The encoder's own words go into the error the caller raises.
 HRESULT Fail(const EncoderProcess::Answer& answer)
 {
@@ -118,6 +134,25 @@ public:
         return S_OK;
     }
 
+    HRESULT GetStopReason(QString& reason) override
+    {
+        // A process that died says nothing itself: how it ended is the reason.
+        if (!process_->Alive()) {
+            reason = process_->GoneReason();
+            return S_OK;
+        }
+        const auto answer = process_->Call(protocol::Op::StopReason, {}, process_->Options().callTimeout);
+        if (answer.result == E_ENCODER_GONE) {
+            reason = process_->GoneReason();
+            return S_OK;
+        }
+        if (Failed(answer.result)) {
+            return Fail(answer);
+        }
+        reason = answer.message;
+        return S_OK;
+    }
+
 private:
     static HRESULT Check(const EncoderProcess::Answer& answer)
     {
@@ -145,6 +180,12 @@ EncoderProcessOptions DefaultEncoderProcessOptions()
     options.executable = EncoderFolder(program) / EncoderExecutableName;
     options.logFile = program / "zoveva-encoder.log";
     return options;
+}
+
+bool WaitForReleasedEncoders(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(Releases().mutex);
+    return Releases().ended.wait_for(lock, timeout, [] { return Releases().count == 0; });
 }
 
 std::shared_ptr<EncoderProcess> EncoderProcess::Launch(const EncoderProcessOptions& options, QString& message)
@@ -253,6 +294,10 @@ EncoderProcess::~EncoderProcess()
         return;
     }
     // Waiting for it would hold up the user interface: a helper thread sees it out.
+    {
+        std::lock_guard lock(Releases().mutex);
+        ++Releases().count;
+    }
     std::thread([pid = pid_, log = options_.logFile, timeout = options_.releaseTimeout] {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         int status = 0;
@@ -269,6 +314,9 @@ EncoderProcess::~EncoderProcess()
         LogLine(log,
             "encoder process " + std::to_string(pid)
                 + " released: " + (done == pid ? ExitText(status) : std::string("ended")) + note);
+        std::lock_guard lock(Releases().mutex);
+        --Releases().count;
+        Releases().ended.notify_all();
     }).detach();
 }
 

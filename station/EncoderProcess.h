@@ -33,6 +33,11 @@ struct EncoderProcessOptions {
 // The program's own options: the encoder in the encoder folder, its log beside the program.
 EncoderProcessOptions DefaultEncoderProcessOptions();
 
+// Waits until every released encoder process has ended and its end is in the log (each is killed when
+// it misses its release timeout), or until `timeout` passes. The program calls it before it exits, so
+// the last encoder's exit status is recorded. True when none is left.
+bool WaitForReleasedEncoders(std::chrono::milliseconds timeout);
+
 // One running zoveva-encoder and its control socket. Used from one thread (the user interface's),
 // which must outlive it: the process is bound to that thread's life.
 class EncoderProcess {
@@ -54,6 +59,8 @@ public:
     Answer Call(protocol::Op op, const QString& text, std::chrono::milliseconds timeout);
     // False once the process has ended or stopped answering.
     bool Alive();
+    // Why it is gone (how it ended, or what it failed to do); empty while it answers.
+    const QString& GoneReason() const { return goneReason_; }
     pid_t Pid() const { return pid_; }
     const EncoderProcessOptions& Options() const { return options_; }
 

@@ -1,16 +1,10 @@
 #include "station/EncodingFile.h"
 
 #include "platform/FileIo.h"
+#include "platform/ResStrings.h"
 
 #include <QFile>
 #include <cstring>
-
-const std::array<TBitrateRow, 4> BitrateRows { {
-    { "32000", "32000", "4000", "32000", "1536", "008800001700001E0000", false },
-    { "64008", "64008", "8001", "48000", "2731", "008800000F00AD2A0000", false },
-    { "96000", "96000", "12000", "48000", "4096", "008800000F0000400000", false },
-    { "128016", "12801", "16002", "48000", "5462", "008800000F0059550000", true },
-} };
 
 const TBitrateRow* BitrateRowFor(QStringView kbps)
 {
@@ -23,6 +17,28 @@ const TBitrateRow* BitrateRowFor(QStringView kbps)
 }
 
 namespace {
+
+constexpr qint64 kMaxBytes = zv::shared::kMaxEncodingFileBytes;
+
+QString TooLarge(const QString& path, qint64 size)
+{
+    return zv::LoadResString(zv::SEncodingFileTooLarge)
+        .arg(path)
+        .arg(size)
+        .arg(QStringLiteral("%1 bytes").arg(kMaxBytes));
+}
+
+// Parses as the encoder does; the parser's complaint, or nothing for a well-formed document.
+std::optional<QString> ParseError(const QByteArray& bytes, QDomDocument& document)
+{
+    QString message;
+    int line = 0;
+    int column = 0;
+    if (document.setContent(bytes, &message, &line, &column)) {
+        return std::nullopt;
+    }
+    return QStringLiteral("line %1, column %2: %3").arg(line).arg(column).arg(message);
+}
 
 QString Attribute(const char* name, const char* value)
 {
@@ -106,19 +122,43 @@ QString RewriteProfile(const QString& text, const TBitrateRow& target)
     return out;
 }
 
+QString XmlCharactersOnly(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            out += text[i];
+            out += text[++i];
+            continue;
+        }
+        const bool control = c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r';
+        if (control || QChar::isSurrogate(c) || c == 0xFFFE || c == 0xFFFF) {
+            continue;
+        }
+        out += text[i];
+    }
+    return out;
+}
+
 void PatchEncodingFile(QDomDocument& document, const TEncodingValues& values, QStringView kbps)
 {
     if (document.documentElement().isNull()) {
         throw EEncodingFileError(QStringLiteral("The encoding file has no document element"));
     }
-    Path(document, { "Description" }).setAttribute(QStringLiteral("Title"), values.Title);
+    // A value with a character XML cannot hold would make a file that neither we nor the encoder can
+    // read again: such characters (a control byte in cfg.ini's radio name, say) are left out.
+    Path(document, { "Description" }).setAttribute(QStringLiteral("Title"), XmlCharactersOnly(values.Title));
     QDomElement source = Path(document, { "SourceGroups", "SourceGroup", "Source" });
     if (!values.InputSource) {
         throw EEncodingFileError(QStringLiteral("No sound card is selected"));
     }
-    source.setAttribute(QStringLiteral("InputSource"), *values.InputSource);
-    Path(document, { "Broadcast" }).setAttribute(QStringLiteral("PublishServer"), values.PublishServer);
-    Path(document, { "Broadcast" }).setAttribute(QStringLiteral("PublishingPoint"), values.PublishingPoint);
+    source.setAttribute(QStringLiteral("InputSource"), XmlCharactersOnly(*values.InputSource));
+    Path(document, { "Broadcast" })
+        .setAttribute(QStringLiteral("PublishServer"), XmlCharactersOnly(values.PublishServer));
+    Path(document, { "Broadcast" })
+        .setAttribute(QStringLiteral("PublishingPoint"), XmlCharactersOnly(values.PublishingPoint));
 
     const TBitrateRow* row = BitrateRowFor(kbps);
     if (!row) {
@@ -143,17 +183,18 @@ QDomDocument LoadEncodingFile(const QString& path)
         throw EEncodingFileError(
             QStringLiteral("Cannot read the encoding file %1: %2").arg(path, file.errorString()));
     }
+    // Checked before reading: a huge file would cost many times its size in memory as a document.
+    if (file.size() > kMaxBytes) {
+        throw EEncodingFileError(TooLarge(path, file.size()));
+    }
+    const QByteArray bytes = file.read(kMaxBytes + 1); // a file that grows, or a pipe, stops here
+    if (bytes.size() > kMaxBytes) {
+        throw EEncodingFileError(TooLarge(path, bytes.size()));
+    }
     QDomDocument document;
-    QString message;
-    int line = 0;
-    int column = 0;
-    if (!document.setContent(file.readAll(), false, &message, &line, &column)) {
+    if (const auto error = ParseError(bytes, document)) {
         throw EEncodingFileError(
-            QStringLiteral("The encoding file %1 is not valid XML (line %2, column %3): %4")
-                .arg(path)
-                .arg(line)
-                .arg(column)
-                .arg(message));
+            QStringLiteral("The encoding file %1 is not valid XML (%2)").arg(path, *error));
     }
     return document;
 }
@@ -166,7 +207,16 @@ void SaveEncodingFile(QDomDocument& document, const QString& path)
         first.setNodeValue(QStringLiteral("version=\"1.0\" encoding=\"UTF-8\""));
     }
     const QByteArray bytes = document.toByteArray(2);
-    if (const int error = zv::ReplaceFile(path.toStdString(), bytes); error != 0) {
+    // Whatever went into the document, the file must load again, here and in the encoder.
+    if (bytes.size() > kMaxBytes) {
+        throw EEncodingFileError(
+            zv::LoadResString(zv::SEncodingFileNotSaved).arg(path, TooLarge(path, bytes.size())));
+    }
+    QDomDocument check;
+    if (const auto error = ParseError(bytes, check)) {
+        throw EEncodingFileError(zv::LoadResString(zv::SEncodingFileNotSaved).arg(path, *error));
+    }
+    if (const int error = zv::ReplaceFile(path.toStdString(), bytes, zv::kPrivateFileMode); error != 0) {
         throw EEncodingFileError(QStringLiteral("Cannot write the encoding file %1: %2")
                                      .arg(path, QString::fromLocal8Bit(std::strerror(error))));
     }
@@ -175,7 +225,20 @@ void SaveEncodingFile(QDomDocument& document, const QString& path)
 void RebuildEncodingFileFrom(
     const QString& source, const QString& target, const TEncodingValues& values, QStringView kbps)
 {
-    QDomDocument document = LoadEncodingFile(source);
+    QDomDocument document;
+    try {
+        document = LoadEncodingFile(source);
+    } catch (const EEncodingFileError& error) {
+        if (source != target) {
+            throw;
+        }
+        // Every later rebuild would fail the same way: tell the operator how to get out of it.
+        QString what = error.Message();
+        while (what.endsWith(QLatin1Char('.'))) {
+            what.chop(1);
+        }
+        throw EEncodingFileError(zv::LoadResString(zv::SRemakeUserEncodingFile).arg(what, target));
+    }
     PatchEncodingFile(document, values, kbps);
     SaveEncodingFile(document, target);
 }

@@ -1,6 +1,7 @@
 #include "station/StationController.h"
 
 #include "platform/EncoderFolder.h"
+#include "platform/ResStrings.h"
 #include "platform/SoundServer.h"
 #include "station/EncodingFile.h"
 
@@ -161,6 +162,7 @@ void TStationController::StartEncoder()
     }
     // The previous object is released, not stopped.
     EncoderApp = app;
+    encoderServer_ = CurrentServer;
     CheckResult(Encoder(*app)->Load(path), "Load");
     CheckResult(Encoder(*app)->Start(), "Start");
     std::int32_t state = 0;
@@ -216,6 +218,7 @@ void TStationController::OnTimerStatus()
     if (RunState == EncoderRunState::Stopped) {
         CheckResult(Encoder(*app)->AcknowledgeStopped(), "AcknowledgeStopped");
         TimerStatus->SetEnabled(false);
+        LogStopReason(*app);
     }
     switch (RunState) {
     case EncoderRunState::Starting:
@@ -229,6 +232,7 @@ void TStationController::OnTimerStatus()
     case EncoderRunState::Running:
         window_.SetStatus(window_.Caption(QStringLiteral("lblConectado")), kLime);
         Connected = true;
+        loggedStopReasons_.clear();
         TimerVerificaServidor->SetEnabled(false);
         break;
     case EncoderRunState::Stopping:
@@ -246,6 +250,24 @@ void TStationController::OnTimerStatus()
         break;
     }
     window_.ProcessPendingEvents();
+}
+
+void TStationController::LogStopReason(IEncoderApp& app)
+{
+    // For the log only: an encoder that cannot say costs the entry, never the poll.
+    std::shared_ptr<IEncoder> encoder;
+    QString reason;
+    if (Failed(app.GetEncoder(encoder)) || !encoder || Failed(encoder->GetStopReason(reason))) {
+        return;
+    }
+    reason = reason.simplified();
+    QString& logged = loggedStopReasons_[encoderServer_];
+    if (reason.isEmpty() || reason == logged) {
+        return;
+    }
+    logged = reason;
+    WriteLog(zv::LoadResString(zv::SEncoderStopped).arg(reason), QStringLiteral("Erro"),
+        QStringLiteral("TimerStatus"));
 }
 
 void TStationController::OnTimerVerifica()

@@ -19,6 +19,7 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 
 // Ends a step on purpose after the user was told why: the error handler lets it pass without a box or
@@ -106,6 +107,9 @@ public:
 
 private:
     std::shared_ptr<IEncoder> Encoder(IEncoderApp& app);
+    // Writes why the encoder stopped by itself to the log, once per reason and server until the stream
+    // is on the air again: the restarts every 10 s would otherwise repeat it all day.
+    void LogStopReason(IEncoderApp& app);
     std::unique_ptr<zv::ITimer> MakeTimer(int interval, bool enabled, void (TStationController::*handler)());
     void RequestTermination();
 
@@ -118,4 +122,6 @@ private:
     TConfigStore config_;
     TEventLog log_;
     bool terminationRequested_ = false;
+    QString encoderServer_; // the server the current encoder was started on
+    std::map<QString, QString> loggedStopReasons_; // last reason logged, by server; cleared on air
 };

@@ -17,13 +17,17 @@ int main(int argc, char** argv)
 
     zv::QtClock clock;
     zv::TEncoderProcessFactory encoders;
+    int code = 0;
     try {
         TFrm_ZoVeva window(zv::ProgramFolder(), clock, encoders);
         window.show();
-        return QApplication::exec();
+        code = QApplication::exec();
     } catch (const std::exception& error) {
         // Only a program without its compiled-in pictures gets here: nothing can be shown.
         std::fprintf(stderr, "ZoVeva: %s\n", error.what());
         return 1;
     }
+    // The window has released the last encoder: its end and exit status reach the log before we go.
+    zv::WaitForReleasedEncoders(zv::DefaultEncoderProcessOptions().releaseTimeout + std::chrono::seconds(1));
+    return code;
 }

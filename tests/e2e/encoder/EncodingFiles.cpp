@@ -11,9 +11,9 @@ QString WriteEncodingFile(const QString& folder, const QString& user, const QStr
     const int rate = bitrateCode == 32000 ? 32000 : 48000;
     const QString xml = QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?>
 <Encoding Version="1">
-  <Description Title="Rádio de Teste"/>
+  <Description Title="Rádio de Teste" Description="Transmissão ao vivo"/>
   <SourceGroups><SourceGroup Name="AoVivo"><Source Type="Audio" InputSource="%1"/></SourceGroup></SourceGroups>
-  <Broadcast PublishServer="%2" PublishingPoint="%3" PublishPort="8000" SourceUser="source" SourcePassword="%4"/>
+  <Broadcast PublishServer="%2" PublishingPoint="%3" PublishPort="8000" SourceUser="source" SourcePassword="%4" Genre="Variedades"/>
   <Profile><![CDATA[<profile version="1" codec="mp3" channels="2"><audio bitrate="%5" nSamplesPerSec="%6"/></profile>]]></Profile>
 </Encoding>
 )")

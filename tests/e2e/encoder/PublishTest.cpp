@@ -3,9 +3,14 @@
 #include "EncodingFiles.h"
 #include "IcecastServer.h"
 #include "StreamCheck.h"
+#include "platform/Ansi.h"
+#include "platform/Clock.h"
 #include "station/EncoderProcess.h"
+#include "station/Messages.h"
+#include "station/StationController.h"
 
 #include <QFile>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <arpa/inet.h>
@@ -161,24 +166,54 @@ TEST_F(PublishTest, AnAbsentOrKilledServerEndsInStateFiveQuickly)
     EXPECT_TRUE(Log().contains(QStringLiteral("Lost the connection to the server"))) << Log().toStdString();
 }
 
-// The server's refusals leave a readable reason in the encoder's log, which the operator reads.
+// The server's refusals leave a readable reason in the encoder's log, which the operator reads, and
+// the client can ask for it; a wrong password and a publishing point in use are told apart.
 TEST_F(PublishTest, ARefusedSourceEndsInStateFiveWithItsReasonInTheLog)
 {
+    const auto reason = [](IEncoderApp& app) {
+        QString text;
+        CheckResult(Encoder(app)->GetStopReason(text), "stop reason");
+        return text;
+    };
     auto wrong = Start(File(QStringLiteral("senha"), 32000, {}, QStringLiteral("errada")));
     EXPECT_LT(Until(*wrong, EncoderRunState::Stopped, 10s), 2s);
-    EXPECT_TRUE(Log().contains(
-        QStringLiteral("The server refused the source: wrong source password, or the publishing "
-                       "point is already in use (server %1, publishing point /senha)")
-            .arg(Server())))
-        << Log().toStdString();
+    const QString wrongPassword
+        = QStringLiteral("The server refused the source: wrong source user or password (server %1, "
+                         "publishing point /senha)")
+              .arg(Server());
+    EXPECT_TRUE(Log().contains(wrongPassword)) << Log().toStdString();
+    EXPECT_EQ(reason(*wrong).toStdString(), wrongPassword.toStdString());
 
     auto first = Start(File(QStringLiteral("ocupado")));
     Until(*first, EncoderRunState::Running, 5s);
     ASSERT_EQ(State(*first), EncoderRunState::Running);
+    EXPECT_EQ(reason(*first), QString()) << "no reason while on the air";
     auto second = Start(File(QStringLiteral("ocupado")));
     EXPECT_LT(Until(*second, EncoderRunState::Stopped, 10s), 2s);
-    EXPECT_EQ(Log().count(QStringLiteral("refused the source")), 2) << Log().toStdString();
+    const QString inUse
+        = QStringLiteral("The server refused the source: the publishing point is already in use "
+                         "(server %1, publishing point /ocupado)")
+              .arg(Server());
+    EXPECT_TRUE(Log().contains(inUse)) << Log().toStdString();
+    EXPECT_EQ(reason(*second).toStdString(), inUse.toStdString());
     EXPECT_EQ(State(*first), EncoderRunState::Running);
+    // Icecast lists a source once its data flows, which may be a moment after it was accepted.
+    EXPECT_TRUE(server_.WaitForSource(QStringLiteral("/ocupado"), 5));
+}
+
+// The stream's name, genre and description reach the server's status page as written (Icecast reads
+// them as ISO-8859-1, the way they are sent).
+TEST_F(PublishTest, StreamDetailsReachTheServerReadable)
+{
+    auto app = Start(File(QStringLiteral("detalhes")));
+    Until(*app, EncoderRunState::Running, 5s);
+    ASSERT_EQ(State(*app), EncoderRunState::Running) << Log().toStdString();
+    ASSERT_TRUE(server_.WaitForSource(QStringLiteral("/detalhes"), 5));
+    const QJsonObject source = server_.Status().value(QStringLiteral("source")).toObject();
+    EXPECT_EQ(source.value(QStringLiteral("server_name")).toString().toStdString(), "Rádio de Teste");
+    EXPECT_EQ(source.value(QStringLiteral("genre")).toString().toStdString(), "Variedades");
+    EXPECT_EQ(
+        source.value(QStringLiteral("server_description")).toString().toStdString(), "Transmissão ao vivo");
 }
 
 // A server that takes the connection and never answers, and one that stops reading while we publish,
@@ -278,4 +313,111 @@ TEST_F(PublishTest, RunsAloneFromATerminalUntilInterrupted)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
     EXPECT_TRUE(read(output).contains(QStringLiteral("the element Description is missing")))
         << read(output).toStdString();
+}
+
+namespace {
+
+struct QuietBoxes final : IMessageBoxes {
+    std::vector<QString> shown;
+    void ShowMessage(const QString& text) override { shown.push_back(text); }
+    void ShowError(const QString& text) override { shown.push_back(QStringLiteral("error: ") + text); }
+};
+
+struct QuietWindow final : IStationWindow {
+    QString Caption(const QString& labelName) const override { return BuiltInCaption(labelName); }
+    void SetStatus(const QString&, TRgb) override { }
+    void ShowSettingsModal() override { }
+    void RequestTermination() override { }
+    void ProcessPendingEvents() override { }
+};
+
+struct ToneFields final : ISettingsFields {
+    QString RadioName() const override { return QStringLiteral("R\u00e1dio de Ensaio"); }
+    std::optional<QString> SelectedSoundCard() const override { return kTone; }
+    QString UserName() const override { return QStringLiteral("radio1"); }
+};
+
+} // namespace
+
+// The operator reads why the station is off the air in ZoVeva.log: the controller over real encoder
+// processes, refused by a real server for a wrong password and then for a publishing point in use, writes
+// each reason once, not with every restart.
+TEST_F(PublishTest, RefusalReasonsReachTheEventLogOncePerChange)
+{
+    QTemporaryDir folder;
+    const QString bin = qEnvironmentVariable("ZOVEVA_BIN_DIR");
+    QFile templ(bin + QStringLiteral("/padrao.xml"));
+    ASSERT_TRUE(templ.open(QIODevice::ReadOnly));
+    const QByteArray wrongPassword = templ.readAll().replace(
+        "PublishPort=\"8000\"", "PublishPort=\"" + QByteArray::number(server_.Port()) + '"');
+    for (const char* name : { "padrao.xml", "radio1.xml" }) {
+        QFile file(folder.filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(wrongPassword);
+    }
+    QFile config(folder.filePath(QStringLiteral("cfg.ini")));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    // The publish server ServerDefault.Servidor is the loopback address itself.
+    config.write("[Geral]\r\nUsuario=radio1\r\nKbps=32000\r\nServidor=0.0.1\r\nServerDefault=127\r\n");
+    config.close();
+    qputenv("ZOVEVA_ENCODER_DIR", bin.toLocal8Bit());
+
+    zv::VirtualClock clock;
+    zv::TEncoderProcessFactory factory(options_);
+    QuietBoxes boxes;
+    QuietWindow window;
+    ToneFields fields;
+    auto station
+        = std::make_unique<TStationController>(folder.path().toStdString(), clock, factory, boxes, window);
+    station->SetSettingsFields(&fields);
+    station->Create();
+    // Polls every (virtual) second while real time passes, until a poll has seen the encoder stopped.
+    const auto pollUntilStopped = [&] {
+        for (int i = 0; i < 50; ++i) {
+            std::this_thread::sleep_for(100ms);
+            clock.Advance(1000);
+            if (station->RunState == EncoderRunState::Stopped) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const auto eventLog = [&] {
+        QFile file(folder.filePath(QStringLiteral("ZoVeva.log")));
+        return file.open(QIODevice::ReadOnly) ? zv::FromAnsi(file.readAll()) : QString();
+    };
+    const QString where
+        = QStringLiteral("(server 127.0.0.1:%1, publishing point /radio1)").arg(server_.Port());
+
+    clock.Advance(100); // the first start
+    ASSERT_TRUE(pollUntilStopped()) << Log().toStdString();
+    EXPECT_TRUE(eventLog().contains(
+        QStringLiteral("A\u00e7\u00e3o.................: Erro\r\nDescri\u00e7\u00e3o............: O Encoder "
+                       "parou: The server refused the source: wrong source user or password %1\r\n"
+                       "Processo.............: TimerStatus\r\n")
+            .arg(where)))
+        << eventLog().toStdString();
+    clock.Advance(10000 - clock.NowMs()); // the restart: refused again, nothing new to say
+    ASSERT_TRUE(pollUntilStopped());
+    EXPECT_EQ(eventLog().count(QStringLiteral("O Encoder parou")), 1) << eventLog().toStdString();
+
+    // Someone else publishes on radio1, and the user's file gets the right password.
+    auto other = Start(File(QStringLiteral("radio1")));
+    Until(*other, EncoderRunState::Running, 5s);
+    ASSERT_EQ(State(*other), EncoderRunState::Running);
+    QFile user(folder.filePath(QStringLiteral("radio1.xml")));
+    ASSERT_TRUE(user.open(QIODevice::ReadWrite));
+    const QByteArray fixed = user.readAll().replace("trocar-esta-senha", server_.Password().toUtf8());
+    user.resize(0);
+    user.write(fixed);
+    user.close();
+    clock.Advance(20000 - clock.NowMs());
+    ASSERT_TRUE(pollUntilStopped());
+    EXPECT_TRUE(eventLog().contains(QStringLiteral(
+        "O Encoder parou: The server refused the source: the publishing point is already in use %1")
+                                        .arg(where)))
+        << eventLog().toStdString();
+    EXPECT_EQ(eventLog().count(QStringLiteral("O Encoder parou")), 2) << eventLog().toStdString();
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().toStdString();
+    station.reset();
 }

@@ -240,6 +240,9 @@ TEST_F(MainWindow, HidingAndShowingNeverRepeatsTheFirstShowSteps)
     EXPECT_EQ(Window->Frm_Config()->EdRadio->text(), QStringLiteral("R\u00e1dio Teste"));
     EXPECT_EQ(Window->Frm_Config()->CBPlacas->currentText(), QStringLiteral("Synthetic tone 1 kHz"));
     EXPECT_EQ(accountRequests, 1);
+    // The password field shows one "*" per character, not the style's own mark.
+    Window->Frm_Config()->EdSenha->setText(QStringLiteral("s3nhá"));
+    EXPECT_EQ(Window->Frm_Config()->EdSenha->displayText().toStdString(), "*****");
 
     // What the operator typed survives: the settings are not copied into the dialog again.
     Window->Frm_Config()->EdRadio->setText(QStringLiteral("typed"));

@@ -33,6 +33,8 @@ TEST(EncoderProtocol, RejectsWhatNoPeerSends)
 {
     EXPECT_FALSE(DecodeRequest(""));
     EXPECT_FALSE(DecodeRequest(std::string(1, '\x09')));
+    EXPECT_FALSE(DecodeRequest(std::string(1, '\x07')));
+    EXPECT_EQ(DecodeRequest(std::string(1, '\x06'))->op, Op::StopReason);
     EXPECT_FALSE(DecodeReply("short"));
 
     FrameReader reader;

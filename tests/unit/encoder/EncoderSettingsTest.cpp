@@ -19,12 +19,12 @@ QByteArray File(
     = QStringLiteral(R"(<profile bitrate="64008" nSamplesPerSec="48000" nChannels="2"/>)"))
 {
     return QStringLiteral(R"(<?xml version="1.0"?>
-<WMEncoder>
+<Encoding>
   <Description Title="Rádio Um"/>
   <SourceGroups><SourceGroup><Source InputSource="Line In"/></SourceGroup></SourceGroups>
   %1
   <Profiles><![CDATA[%2]]></Profiles>
-</WMEncoder>)")
+</Encoding>)")
         .arg(broadcast, profile)
         .toUtf8();
 }
@@ -159,10 +159,47 @@ TEST(EncoderSettings, RefusesBadFilesWithAMessageThatSaysWhatIsWrong)
     }
 }
 
-TEST(EncoderSettings, TitleCannotForgeHeaders)
+// The name, the description (Description/@Description) and the genre (Broadcast/@Genre) go to the
+// server in headers: line breaks cannot forge another one.
+TEST(EncoderSettings, StreamDetailsCannotForgeHeaders)
 {
-    const QByteArray content = File().replace("Title=\"Rádio Um\"", "Title=\"Radio&#13;&#10;Icy-Evil: 1\"");
-    EXPECT_EQ(ParseEncodingFile(content, QStringLiteral("u.xml")).title, QStringLiteral("Radio Icy-Evil: 1"));
+    const QByteArray content
+        = File(QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="p" SourcePassword="pw" )"
+                              R"(Genre="Vari&#10;edades"/>)"))
+              .replace("Title=\"Rádio Um\"",
+                  "Title=\"Radio&#13;&#10;Icy-Evil: 1\" Description=\"Ao&#9;vivo&#13;&#10;X: y\"");
+    const auto settings = ParseEncodingFile(content, QStringLiteral("u.xml"));
+    EXPECT_EQ(settings.title, QStringLiteral("Radio Icy-Evil: 1"));
+    EXPECT_EQ(settings.description, QStringLiteral("Ao vivo X: y"));
+    EXPECT_EQ(settings.genre, QStringLiteral("Vari edades"));
+}
+
+// Icecast reads an MP3 source's details as ISO-8859-1 unless its mount says otherwise; the template
+// tells the encoder which one the network's servers expect.
+TEST(EncoderSettings, MetadataCharacterSetComesFromTheTemplate)
+{
+    using Charset = zv::EncoderSettings::MetadataCharset;
+    const auto broadcast = [](const QString& charset) {
+        return File(
+            QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="p" SourcePassword="pw" %1/>)")
+                .arg(charset));
+    };
+    const struct {
+        QString attribute;
+        Charset expected;
+    } cases[] = {
+        { QString(), Charset::Latin1 },
+        { QStringLiteral(R"(MetadataCharset="iso-8859-1")"), Charset::Latin1 },
+        { QStringLiteral(R"(MetadataCharset=" UTF-8 ")"), Charset::Utf8 },
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(
+            ParseEncodingFile(broadcast(c.attribute), QStringLiteral("u.xml")).metadataCharset, c.expected)
+            << c.attribute.toStdString();
+    }
+    EXPECT_TRUE(
+        ErrorOf(broadcast(QStringLiteral(R"(MetadataCharset="KOI8-R")")))
+            .contains(QStringLiteral("unknown character set \"KOI8-R\" in Broadcast/@MetadataCharset")));
 }
 
 TEST(EncoderSettings, ReadsFromDiskAndNamesAMissingFile)

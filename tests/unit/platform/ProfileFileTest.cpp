@@ -178,3 +178,35 @@ TEST(ProfileFile, FailedWriteLeavesTheOldFileWhole)
     EXPECT_THROW(zv::WriteProfileStrings(Folder(dir) / "missing" / "cfg.ini", "Geral", { { "A", "1" } }),
         EProfileWriteError);
 }
+
+// A file that is there and cannot be read is not one without settings: reading names it and why, and a
+// write does not replace it with only the keys it sets.
+TEST(ProfileFile, WhatExistsAndCannotBeReadIsReportedAndKept)
+{
+    QTemporaryDir dir;
+    const auto path = Folder(dir) / "cfg.ini";
+    EXPECT_TRUE(zv::ProfileFile::Load(path).Bytes().isEmpty()) << "missing reads as empty";
+
+    std::filesystem::create_directory(path);
+    try {
+        zv::ProfileFile::Load(path);
+        ADD_FAILURE() << "a folder was read";
+    } catch (const EProfileReadError& e) {
+        EXPECT_EQ(e.Message(),
+            QStringLiteral("Cannot read %1: Is a directory").arg(QString::fromStdString(path.string())));
+    }
+    EXPECT_THROW(zv::WriteProfileStrings(path, "Geral", { { "A", "1" } }), EProfileReadError);
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+    std::filesystem::remove(path);
+
+    // A file without read permission (the superuser reads every file, so only others can see this).
+    if (geteuid() != 0) {
+        const QByteArray old = "[Geral]\r\nUsuario=maria\r\n";
+        WriteAll(path, old);
+        std::filesystem::permissions(path, std::filesystem::perms::owner_write);
+        EXPECT_THROW(zv::WriteProfileStrings(path, "Geral", { { "A", "1" } }), EProfileReadError);
+        std::filesystem::permissions(
+            path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        EXPECT_EQ(ReadAll(path), old);
+    }
+}

@@ -187,3 +187,137 @@ TEST_F(EncodingFileTest, FileInAnotherEncodingIsSavedAsUtf8AndKeepsItsText)
     EXPECT_EQ(Element(document, "Description").attribute("Author"), QStringLiteral("Fl\u00e1vio"));
     EXPECT_EQ(Element(document, "Description").attribute("Title"), QStringLiteral("R\u00e1dio Teste"));
 }
+
+TEST(XmlCharactersOnly, LeavesOutWhatXmlCannotHoldAndKeepsTheRest)
+{
+    const struct {
+        QString in;
+        QString out;
+    } cases[] = {
+        { QStringLiteral("A\u0001B\u001fC"), QStringLiteral("ABC") },
+        { QString(QChar(0)) + QStringLiteral("x"), QStringLiteral("x") },
+        { QStringLiteral("t\tl\nc\r"), QStringLiteral("t\tl\nc\r") },
+        // DEL and the C1 controls (Windows-1252's unassigned 0x81, 0x8D, 0x8F, 0x90, 0x9D) are XML.
+        { QStringLiteral("\u007f\u0081\u008d\u008f\u0090\u009d"),
+            QStringLiteral("\u007f\u0081\u008d\u008f\u0090\u009d") },
+        { QStringLiteral("a\ufffeb\uffffc\ufffd"), QStringLiteral("abc\ufffd") },
+        { QStringLiteral("R\u00e1dio \u20ac \U0001F3B5"), QStringLiteral("R\u00e1dio \u20ac \U0001F3B5") },
+        { QString(QChar(0xD800)) + QStringLiteral("x") + QChar(0xDC00), QStringLiteral("x") },
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(XmlCharactersOnly(c.in), c.out) << c.in.toStdString();
+    }
+}
+
+TEST_F(EncodingFileTest, ValuesWithCharactersXmlCannotHoldStillMakeAFileThatLoads)
+{
+    const TEncodingValues values { QStringLiteral("A\u0001B"), QStringLiteral("Placa\u0002 1"),
+        QStringLiteral("ns1.\u0003x"), QStringLiteral("ma\u001bria") };
+    RebuildEncodingFileFrom(templ, user, values, u"32000");
+    const QDomDocument document = LoadEncodingFile(user);
+    EXPECT_EQ(Element(document, "Description").attribute("Title"), "AB");
+    EXPECT_EQ(Element(document, "SourceGroups/SourceGroup/Source").attribute("InputSource"), "Placa 1");
+    EXPECT_EQ(Element(document, "Broadcast").attribute("PublishServer"), "ns1.x");
+    EXPECT_EQ(Element(document, "Broadcast").attribute("PublishingPoint"), "maria");
+}
+
+// What is saved is read back first: a document that would not load again leaves the old file alone.
+TEST_F(EncodingFileTest, ADocumentThatWouldNotLoadAgainIsNotSaved)
+{
+    const QByteArray before = "<old/>";
+    for (const char* what : { "comment", "attribute" }) {
+        WriteAll(user, before);
+        QDomDocument document = LoadEncodingFile(templ);
+        if (std::string(what) == "comment") {
+            document.documentElement().appendChild(document.createComment(QStringLiteral("a--b")));
+        } else {
+            document.documentElement().setAttribute(QStringLiteral("X"), QStringLiteral("\u0001"));
+        }
+        try {
+            SaveEncodingFile(document, user);
+            ADD_FAILURE() << what << ": saved";
+        } catch (const EEncodingFileError& error) {
+            EXPECT_TRUE(error.Message().contains(QStringLiteral("%1 was not saved").arg(user)))
+                << error.Message().toStdString();
+        }
+        EXPECT_EQ(ReadAll(user), before) << what;
+    }
+}
+
+// The client loads no more than the encoder would: a template padded past the bound is refused with a
+// message naming it, before it is read; one at the bound loads, but the patched result would exceed the
+// bound, so it is not saved.
+TEST_F(EncodingFileTest, FilesBeyondTheEncodersBoundAreRefused)
+{
+    const QByteArray good = ReadAll(templ);
+    const qint64 bound = zv::shared::kMaxEncodingFileBytes;
+    const QString big = dir.filePath(QStringLiteral("big.xml"));
+    const auto padded = [&](qint64 size) {
+        const QByteArray head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!--";
+        const QByteArray tail = "-->\n" + good.mid(good.indexOf("<Encoding"));
+        return head + QByteArray(size - head.size() - tail.size(), 'x') + tail;
+    };
+
+    WriteAll(big, padded(bound + 1));
+    WriteAll(user, "<old/>");
+    try {
+        RebuildEncodingFileFrom(big, user, kValues, u"32000");
+        ADD_FAILURE() << "loaded";
+    } catch (const EEncodingFileError& error) {
+        EXPECT_EQ(error.Message().toStdString(),
+            QStringLiteral(
+                "The encoding file %1 is too large: %2 bytes, where an encoding file holds at most "
+                "4194304 bytes")
+                .arg(big)
+                .arg(bound + 1)
+                .toStdString());
+    }
+    EXPECT_EQ(ReadAll(user), "<old/>");
+
+    // 200 MB (a sparse file: the size is what is looked at, nothing of it is read).
+    QFile huge(big);
+    ASSERT_TRUE(huge.resize(200 * 1024 * 1024));
+    EXPECT_THROW(LoadEncodingFile(big), EEncodingFileError);
+
+    WriteAll(big, padded(bound));
+    EXPECT_FALSE(LoadEncodingFile(big).documentElement().isNull());
+    try {
+        RebuildEncodingFileFrom(big, user, kValues, u"32000");
+        ADD_FAILURE() << "saved";
+    } catch (const EEncodingFileError& error) {
+        EXPECT_TRUE(error.Message().contains(QStringLiteral("%1 was not saved").arg(user)))
+            << error.Message().left(300).toStdString();
+    }
+    EXPECT_EQ(ReadAll(user), "<old/>");
+}
+
+// A user's file that cannot be loaded would fail every rebuild: the error says how to get a new one. A
+// broken template is the network's to mend, and says so by its name alone.
+TEST_F(EncodingFileTest, UnloadableUserFileTellsTheOperatorHowToRemakeIt)
+{
+    WriteAll(user,
+        "<Encoding><Description Title=\"A\x01"
+        "B\"/></Encoding>");
+    try {
+        RebuildEncodingFileFrom(user, user, kValues, u"32000");
+        ADD_FAILURE() << "rebuilt";
+    } catch (const EEncodingFileError& error) {
+        EXPECT_TRUE(
+            error.Message().startsWith(QStringLiteral("The encoding file %1 is not valid XML").arg(user)))
+            << error.Message().toStdString();
+        EXPECT_TRUE(error.Message().endsWith(
+            QStringLiteral(". Delete %1 and save the settings again: the program then makes it anew from the "
+                           "template padrao.xml")
+                .arg(user)))
+            << error.Message().toStdString();
+    }
+    const QString broken = dir.filePath(QStringLiteral("padrao.xml"));
+    WriteAll(broken, "<Encoding>");
+    try {
+        RebuildEncodingFileFrom(broken, user, kValues, u"32000");
+        ADD_FAILURE() << "rebuilt";
+    } catch (const EEncodingFileError& error) {
+        EXPECT_TRUE(error.Message().contains(broken));
+        EXPECT_FALSE(error.Message().contains(QStringLiteral("Delete")));
+    }
+}

@@ -1,7 +1,8 @@
 #pragma once
 
 // A scripted stand-in for the encoder, for tests of whatever drives the encoder contract: run states in
-// order (the last one repeats), a failure result per call name, and a trace of the calls made.
+// order (the last one repeats), the reason of the last stop, a failure result per call name, and a trace
+// of the calls made.
 
 #include "station/EncoderContract.h"
 
@@ -16,6 +17,7 @@ struct EncoderScript {
     std::vector<std::string> calls;
     std::deque<std::int32_t> states;
     std::int32_t lastState = EncoderRunState::Stopped;
+    QString stopReason;
     std::map<std::string, HRESULT> failures;
     int created = 0;
 
@@ -55,6 +57,12 @@ public:
             }
             state = script_.lastState;
         }
+        return hr;
+    }
+    HRESULT GetStopReason(QString& reason) override
+    {
+        const HRESULT hr = script_.Call("GetStopReason");
+        reason = Succeeded(hr) ? script_.stopReason : QString();
         return hr;
     }
     QString loaded;

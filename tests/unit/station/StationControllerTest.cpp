@@ -1,11 +1,15 @@
 #include "station/StationController.h"
 
+#include "platform/ProfileFile.h"
 #include "station/EncodingFile.h"
 #include "station/Messages.h"
 #include "tests/unit/station/ScriptedEncoder.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -390,4 +394,102 @@ TEST_F(StationControllerTest, BrokenUserFileStopsTheFirstStartAndStaysAsItWas)
     EXPECT_TRUE(Read("ZoVeva.log").contains("EEncodingFileError"));
     EXPECT_EQ(Read("maria.xml"), broken);
     EXPECT_EQ(script.created, 0);
+}
+
+// Why the encoder stopped goes to the log once per reason and server, not with every restart, and again
+// once the stream was back on the air in between.
+TEST_F(StationControllerTest, StopReasonsAreLoggedOncePerChangeOfReason)
+{
+    Configure();
+    script.lastState = EncoderRunState::Stopped;
+    script.stopReason = QStringLiteral("The server refused the source: wrong source password");
+    TStationController& s = Start();
+    const auto entries = [&] { return static_cast<int>(Read("ZoVeva.log").count("O Encoder parou: ")); };
+
+    clock.Advance(1100); // started at 100 (state 5), polled at 1100
+    EXPECT_EQ(entries(), 1);
+    EXPECT_TRUE(
+        Read("ZoVeva.log")
+            .contains("A\xe7\xe3o.................: Erro\r\nDescri\xe7\xe3o............: O Encoder parou: "
+                      "The server refused the source: wrong source password\r\n"
+                      "Processo.............: TimerStatus\r\n"));
+    clock.Advance(20000); // two restarts, the same reason
+    EXPECT_GE(script.created, 3);
+    EXPECT_EQ(entries(), 1);
+
+    script.stopReason
+        = QStringLiteral("The server refused the source: the publishing point is already in use");
+    clock.Advance(10000);
+    EXPECT_EQ(entries(), 2);
+
+    // The other mirror says the same: a new server, so a new entry; back on the first one, nothing new.
+    clock.Advance(30000);
+    ASSERT_EQ(s.CurrentServer, "ns2.varekradio.net.br");
+    EXPECT_EQ(entries(), 3);
+    clock.Advance(60000);
+    ASSERT_EQ(s.CurrentServer, "ns1.varekradio.net.br");
+    EXPECT_EQ(entries(), 3);
+
+    // On the air, then lost for the same reason as before: that is news again.
+    script.lastState = EncoderRunState::Running;
+    clock.Advance(10000);
+    ASSERT_TRUE(s.Connected);
+    script.lastState = EncoderRunState::Stopped;
+    clock.Advance(1000);
+    EXPECT_EQ(entries(), 4);
+
+    // An encoder that cannot say why costs the entry, never a box.
+    script.failures["GetStopReason"] = E_FAIL;
+    script.stopReason = QStringLiteral("something new");
+    clock.Advance(30000);
+    EXPECT_EQ(entries(), 4);
+    EXPECT_TRUE(boxes.errors.empty());
+}
+
+// The settings hold the account password and the encoding file the server's source password: both are
+// made readable by their owner only, and a mode someone chose later stays through every save.
+TEST_F(StationControllerTest, FilesWithSecretsAreTheOwnersAloneAndKeepAChosenMode)
+{
+    const auto mode
+        = [&](const char* name) { return std::filesystem::status(Path(name).toStdString()).permissions(); };
+    using std::filesystem::perms;
+    TStationController& s = Start();
+    EXPECT_EQ(mode("cfg.ini"), perms::owner_read | perms::owner_write);
+
+    TDialogSettings values;
+    values.Usuario = QStringLiteral("maria");
+    values.Senha = QStringLiteral("segredo");
+    values.Kbps = QStringLiteral("32000");
+    s.SaveSettings(values);
+    s.RebuildEncodingFile();
+    EXPECT_EQ(mode("cfg.ini"), perms::owner_read | perms::owner_write);
+    EXPECT_EQ(mode("maria.xml"), perms::owner_read | perms::owner_write);
+
+    const perms chosen = perms::owner_read | perms::owner_write | perms::group_read;
+    std::filesystem::permissions(Path("cfg.ini").toStdString(), chosen);
+    std::filesystem::permissions(Path("maria.xml").toStdString(), chosen);
+    s.SaveSettings(values);
+    s.RebuildEncodingFile();
+    EXPECT_EQ(mode("cfg.ini"), chosen);
+    EXPECT_EQ(mode("maria.xml"), chosen);
+}
+
+// A cfg.ini that is there and cannot be read is reported as what it is, and never replaced.
+TEST_F(StationControllerTest, UnreadableConfigurationIsReportedAndKept)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("cfg.ini")));
+    TStationController& s = Start();
+    ASSERT_EQ(boxes.errors.size(), 1u);
+    EXPECT_TRUE(boxes.errors[0].contains(QStringLiteral("Cannot read %1").arg(Path("cfg.ini"))))
+        << boxes.errors[0].toStdString();
+    EXPECT_TRUE(Read("ZoVeva.log").contains("EProfileReadError"));
+
+    TDialogSettings values;
+    values.Usuario = QStringLiteral("maria");
+    EXPECT_THROW(s.SaveSettings(values), EProfileReadError);
+    EXPECT_TRUE(QFileInfo(Path("cfg.ini")).isDir());
+
+    // The first start still says what it finds missing.
+    clock.Advance(100);
+    EXPECT_EQ(window.settingsShown, 1);
 }
