@@ -889,6 +889,15 @@ void TMMVolumeControl::SetItemSigned(int Channel, TMMItemIndex Item, std::int32_
     TMMCustomMixerControl::SetItemSigned(2, Item, std::int32_t(std::trunc(Value * RightFactor())));
 }
 
+bool IsValidForItem(const TMMCustomMixerControl* Control, TMMItemIndex Item)
+{
+    if (!Control || !Control->IsValid())
+        return false;
+    if (!(Control->ControlInfo().Flags & cfMultiple))
+        return Item == NoItem;
+    return Item >= 0 && Item < Control->Items();
+}
+
 // ---- control link ----------------------------------------------------------------------------
 
 TMMControlLink::TMMControlLink()

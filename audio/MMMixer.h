@@ -372,6 +372,10 @@ private:
     int FPanValue = 0;
 };
 
+// Whether a widget can show the control at this item: a valid control, and no item for a
+// single-item control or an item in range for a multiple-item one.
+bool IsValidForItem(const TMMCustomMixerControl* Control, TMMItemIndex Item);
+
 // ---- the widgets' binding --------------------------------------------------------------------
 
 // An observer bound to one control: hears its value changes and its being looked up again. A widget
