@@ -569,7 +569,9 @@ private:
         std::vector<int> cards;
         for (int card = -1; snd_card_next(&card) == 0 && card >= 0;)
             cards.push_back(card);
-        if (cards != m_cards) {
+        // Listed at the first call even without cards: the default device is always there.
+        if (!m_listed || cards != m_cards) {
+            m_listed = true;
             m_cards = cards;
             m_devices.assign(1, kDefaultCtl);
             m_names.assign(1, kDefaultName);
@@ -637,6 +639,7 @@ private:
     }
 
     std::vector<int> m_cards;
+    bool m_listed = false;
     std::vector<std::string> m_devices;
     std::vector<std::string> m_names;
     std::vector<AlsaHandle*> m_handles; // open, on the user-interface thread
