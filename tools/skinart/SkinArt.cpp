@@ -766,8 +766,9 @@ QImage Knob(int size, const QColor& collar)
     p.drawEllipse(c, r, r);
     p.setPen(Qt::NoPen);
     p.setBrush(collar);
-    p.drawEllipse(c, r - 1.2, r - 1.2);
-    const qreal body = r * 0.78;
+    p.drawEllipse(c, r - 1.0, r - 1.0);
+    // A thin collar: the handle runs over the body, where it shows.
+    const qreal body = r - 2.4;
     QLinearGradient g(c - QPointF(body, body), c + QPointF(body * 0.6, body));
     g.setColorAt(0, QColor(120, 127, 138));
     g.setColorAt(1, QColor(30, 33, 38));
