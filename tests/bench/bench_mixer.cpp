@@ -92,13 +92,11 @@ static void BM_AlsaMixerNotifierIdle(benchmark::State& state)
         state.SkipWithError("another benchmark made a QCoreApplication: run with --benchmark_filter=Mixer");
         return;
     }
-    // Kept for the rest of the program: ALSA keeps the configuration it has read.
-    static test::PulseServer* pulse = nullptr;
-    static std::string why;
-    if (!pulse) {
-        pulse = new test::PulseServer;
-        why = pulse->Start(QStringLiteral("/usr/share/alsa/alsa.conf:" ZOVEVA_ALSA_TEST_CONF));
-    }
+    // Kept for the rest of the program, since ALSA keeps the configuration it has read; stopped when
+    // the program ends.
+    static test::PulseServer pulse;
+    static const std::string why
+        = pulse.Start(QStringLiteral("/usr/share/alsa/alsa.conf:" ZOVEVA_ALSA_TEST_CONF));
     if (!why.empty()) {
         state.SkipWithError(why.c_str());
         return;

@@ -15,8 +15,10 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+#include <csignal>
 #include <optional>
 #include <string>
+#include <sys/prctl.h>
 
 namespace test {
 
@@ -49,6 +51,8 @@ public:
         m_server.setProcessEnvironment(env);
         m_server.setProcessChannelMode(QProcess::MergedChannels);
         m_server.setStandardOutputFile(m_dir.filePath(QStringLiteral("pulseaudio.log")));
+        // The server ends with its starter, however that ends: it would never leave by itself.
+        m_server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         m_server.start(QStringLiteral("pulseaudio"),
             { QStringLiteral("-n"), QStringLiteral("-F"), m_dir.filePath(QStringLiteral("server.pa")),
                 QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--daemonize=no"),
@@ -60,7 +64,8 @@ public:
         qputenv("PULSE_SERVER", ("unix:" + m_socket).toUtf8());
         qputenv("PULSE_CLIENTCONFIG", m_dir.filePath(QStringLiteral("client.conf")).toUtf8());
         const QString conf = m_dir.filePath(QStringLiteral("asound.conf"));
-        qputenv("ALSA_CONFIG_PATH", (alsaPathBefore.isEmpty() ? conf : alsaPathBefore + QLatin1Char(':') + conf).toUtf8());
+        qputenv("ALSA_CONFIG_PATH",
+            (alsaPathBefore.isEmpty() ? conf : alsaPathBefore + QLatin1Char(':') + conf).toUtf8());
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < 10000) {
