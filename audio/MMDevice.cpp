@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-void TMMDeviceCaps::Assign(std::uint16_t mid, std::uint16_t pid, std::uint32_t version, const char* name, std::size_t size)
+void TMMDeviceCaps::Assign(
+    std::uint16_t mid, std::uint16_t pid, std::uint32_t version, const char* name, std::size_t size)
 {
     FManufacturerId = mid;
     FProductId = pid;
@@ -38,10 +39,19 @@ TMMCustomAudioDevice::TMMCustomAudioDevice(
     }
 }
 
-TMMCustomAudioDevice::~TMMCustomAudioDevice() { MarkDestroying(); }
+TMMCustomAudioDevice::~TMMCustomAudioDevice()
+{
+    MarkDestroying();
+}
 
-zv::MixerOps& TMMCustomAudioDevice::MixerService() const { return FMixer ? *FMixer : zv::DefaultMixer(); }
-zv::WaveInOps& TMMCustomAudioDevice::WaveInService() const { return FWaveIn ? *FWaveIn : zv::DefaultWaveIn(); }
+zv::MixerOps& TMMCustomAudioDevice::MixerService() const
+{
+    return FMixer ? *FMixer : zv::DefaultMixer();
+}
+zv::WaveInOps& TMMCustomAudioDevice::WaveInService() const
+{
+    return FWaveIn ? *FWaveIn : zv::DefaultWaveIn();
+}
 
 int TMMCustomAudioDevice::PlatformCount() const
 {
@@ -86,13 +96,20 @@ void TMMCustomAudioDevice::Check(int Code) const
     const int e = FKind == dkWaveIn ? WaveInService().GetErrorText(Code, text, sizeof text)
                                     : MixerService().GetErrorText(Code, text, sizeof text);
     if (e != 0 || !*text)
-        throw EMMMCIError(zv::LoadResString(zv::SMMSystemError).replace(QLatin1String("%d"), QString::number(Code)));
+        throw EMMMCIError(
+            zv::LoadResString(zv::SMMSystemError).replace(QLatin1String("%d"), QString::number(Code)));
     throw EMMMCIError(MixerText(text, sizeof text));
 }
 
-int TMMCustomAudioDevice::DeviceCount() const { return PlatformCount(); }
+int TMMCustomAudioDevice::DeviceCount() const
+{
+    return PlatformCount();
+}
 
-bool TMMCustomAudioDevice::IsValid() const { return DeviceCount() >= 1 && FDeviceId != InvalidId; }
+bool TMMCustomAudioDevice::IsValid() const
+{
+    return DeviceCount() >= 1 && FDeviceId != InvalidId;
+}
 
 bool TMMCustomAudioDevice::Mapper() const
 {
@@ -207,9 +224,15 @@ void TMMCustomAudioDevice::Loaded()
         SetActive(true);
 }
 
-void TMMCustomAudioDevice::OpenDevice() { FActive = true; }
+void TMMCustomAudioDevice::OpenDevice()
+{
+    FActive = true;
+}
 
-void TMMCustomAudioDevice::CloseDevice() { FActive = false; }
+void TMMCustomAudioDevice::CloseDevice()
+{
+    FActive = false;
+}
 
 void TMMCustomAudioDevice::DeviceChanged()
 {

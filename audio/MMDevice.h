@@ -31,7 +31,8 @@ public:
     QString ProductName() const { return FProductName; }
 
     // version: the low word holds the major version in its high byte and the minor in its low byte.
-    void Assign(std::uint16_t mid, std::uint16_t pid, std::uint32_t version, const char* name, std::size_t size);
+    void Assign(
+        std::uint16_t mid, std::uint16_t pid, std::uint32_t version, const char* name, std::size_t size);
     void Clear() { *this = TMMDeviceCaps(); }
 
 private:
@@ -111,7 +112,8 @@ private:
 class TMMWaveInDevice : public TMMCustomAudioDevice {
     Q_OBJECT
 public:
-    explicit TMMWaveInDevice(QObject* AOwner = nullptr, zv::WaveInOps* WaveIn = nullptr, zv::MixerOps* Mixer = nullptr)
+    explicit TMMWaveInDevice(
+        QObject* AOwner = nullptr, zv::WaveInOps* WaveIn = nullptr, zv::MixerOps* Mixer = nullptr)
         : TMMCustomAudioDevice(dkWaveIn, AOwner, WaveIn, Mixer)
     {
     }

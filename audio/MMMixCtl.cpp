@@ -111,7 +111,9 @@ void TMMCustomMixerCheckBox::Refresh()
     setEnabled(enabled);
     if (enabled && FAutoCaption) {
         const TMMControlInfo& info = control->ControlInfo();
-        QString caption = FItem != NoItem ? control->ItemInfo(FItem).Name : FShort ? info.ShortName : info.Name;
+        QString caption = FItem != NoItem ? control->ItemInfo(FItem).Name
+            : FShort                      ? info.ShortName
+                                          : info.Name;
         // A name from the hardware is shown as it is, never read as a shortcut mark.
         setText(caption.replace(QLatin1Char('&'), QLatin1String("&&")));
     }
@@ -168,7 +170,10 @@ TMMCustomDeviceComboBox::TMMCustomDeviceComboBox(QWidget* parent)
     Refresh();
 }
 
-TMMCustomDeviceComboBox::~TMMCustomDeviceComboBox() { FDeviceObserver.OnNotify = nullptr; }
+TMMCustomDeviceComboBox::~TMMCustomDeviceComboBox()
+{
+    FDeviceObserver.OnNotify = nullptr;
+}
 
 void TMMCustomDeviceComboBox::SetDevice(TMMCustomAudioDevice* Value)
 {
@@ -203,7 +208,10 @@ void TMMCustomDeviceComboBox::SetEnabled(bool Value)
     Refresh();
 }
 
-bool TMMCustomDeviceComboBox::MapperListed() const { return FDevice && FIncludeMapper && FDevice->Mapper(); }
+bool TMMCustomDeviceComboBox::MapperListed() const
+{
+    return FDevice && FIncludeMapper && FDevice->Mapper();
+}
 
 void TMMCustomDeviceComboBox::Refresh()
 {

@@ -30,7 +30,10 @@ constexpr std::uint32_t kControlCodes[ControlTypeCount] = {
 
 } // namespace
 
-std::uint32_t ComponentTypeCode(TMMComponentType Type) { return kComponentCodes[Type]; }
+std::uint32_t ComponentTypeCode(TMMComponentType Type)
+{
+    return kComponentCodes[Type];
+}
 
 TMMComponentType ComponentTypeOf(std::uint32_t Code)
 {
@@ -40,7 +43,10 @@ TMMComponentType ComponentTypeOf(std::uint32_t Code)
     throw EMMMixerServiceError(LoadResString(zv::SUndefinedComponentType));
 }
 
-std::uint32_t ControlTypeCode(TMMControlType Type) { return kControlCodes[Type]; }
+std::uint32_t ControlTypeCode(TMMControlType Type)
+{
+    return kControlCodes[Type];
+}
 
 TMMControlType ControlTypeOf(std::uint32_t Code)
 {
@@ -204,14 +210,15 @@ void TMMMixerDevice::SetDevice(TMMCustomAudioDevice* Value)
     FDevice = Value;
     if (FDevice) {
         FDevice->AddObserver(&FDeviceObserver);
-        FollowLife(this, FDevice, [] { });
+        FollowLife(this, FDevice, [] {});
     }
     DeviceChanged();
     if (wasActive)
         SetActive(true);
 }
 
-void TMMMixerDevice::Callback(zv::MixerHandle Handle, zv::MixerNotification Message, void* Instance, std::int64_t Param)
+void TMMMixerDevice::Callback(
+    zv::MixerHandle Handle, zv::MixerNotification Message, void* Instance, std::int64_t Param)
 {
     auto* window = static_cast<TMMMixerWindow*>(Instance);
     TMMMixerDevice& device = window->FOwner;
@@ -356,7 +363,8 @@ void TMMMixerDevice::GetControlValues(std::uint32_t ControlId, int Channels, int
     Check(MixerService().GetControlValues(Object(), ControlId, Channels, Items, Values));
 }
 
-void TMMMixerDevice::SetControlValues(std::uint32_t ControlId, int Channels, int Items, const std::int32_t* Values)
+void TMMMixerDevice::SetControlValues(
+    std::uint32_t ControlId, int Channels, int Items, const std::int32_t* Values)
 {
     Check(MixerService().SetControlValues(Object(), ControlId, Channels, Items, Values));
 }
@@ -379,9 +387,15 @@ TMMAudioLine::TMMAudioLine(QObject* AOwner)
     };
 }
 
-TMMAudioLine::~TMMAudioLine() { MarkDestroying(); }
+TMMAudioLine::~TMMAudioLine()
+{
+    MarkDestroying();
+}
 
-bool TMMAudioLine::MixerValid() const { return FMixer && FMixer->IsValid(); }
+bool TMMAudioLine::MixerValid() const
+{
+    return FMixer && FMixer->IsValid();
+}
 
 void TMMAudioLine::SetMixer(TMMMixerDevice* Value)
 {
@@ -455,7 +469,10 @@ void TMMAudioLine::SetComponentType(TMMComponentType Value)
     Refresh();
 }
 
-void TMMAudioLine::Loaded() { Refresh(); }
+void TMMAudioLine::Loaded()
+{
+    Refresh();
+}
 
 bool TMMAudioLine::LookUp(TMMMixerDevice* OnMixer, TMixerLine& Answer)
 {
@@ -606,7 +623,10 @@ TMMCustomMixerControl::TMMCustomMixerControl(QObject* AOwner)
     FLineObserver.OnNotify = [this](TMMObserver*, TMMObject* change) { LineNotify(change); };
 }
 
-TMMCustomMixerControl::~TMMCustomMixerControl() { MarkDestroying(); }
+TMMCustomMixerControl::~TMMCustomMixerControl()
+{
+    MarkDestroying();
+}
 
 void TMMCustomMixerControl::SetAudioLine(TMMAudioLine* Value)
 {
@@ -638,7 +658,10 @@ void TMMCustomMixerControl::SetControlType(TMMControlType Value)
     Refresh();
 }
 
-void TMMCustomMixerControl::Loaded() { Refresh(); }
+void TMMCustomMixerControl::Loaded()
+{
+    Refresh();
+}
 
 void TMMCustomMixerControl::Refresh()
 {
@@ -651,9 +674,11 @@ void TMMCustomMixerControl::Refresh()
     if (FAudioLine && FAudioLine->MixerValid() && FAudioLine->LineId() != badLineId) {
         TMMMixerDevice* mixer = FAudioLine->Mixer();
         if (FLookup == TLookup::ById)
-            found = FControlId != badControlId && mixer->GetControl(std::uint32_t(FControlId), answer, nullptr);
+            found
+                = FControlId != badControlId && mixer->GetControl(std::uint32_t(FControlId), answer, nullptr);
         else
-            found = mixer->GetLineControl(std::uint32_t(FAudioLine->LineId()), ControlTypeCode(FControlType), answer);
+            found = mixer->GetLineControl(
+                std::uint32_t(FAudioLine->LineId()), ControlTypeCode(FControlType), answer);
         found = found && Accepts(answer);
     }
     if (found) {
@@ -671,7 +696,8 @@ void TMMCustomMixerControl::Refresh()
 void TMMCustomMixerControl::LineNotify(TMMObject* Change)
 {
     if (auto* c = dynamic_cast<TMMControlChange*>(Change)) {
-        if (FAudioLine && FControlId != badControlId && c->LineId == FAudioLine->LineId() && c->ControlId == FControlId)
+        if (FAudioLine && FControlId != badControlId && c->LineId == FAudioLine->LineId()
+            && c->ControlId == FControlId)
             ValueChanged();
     } else if (dynamic_cast<TMMLineIdChange*>(Change)) {
         Refresh();
@@ -698,9 +724,15 @@ bool TMMCustomMixerControl::IsValid() const
     return FAudioLine && FAudioLine->MixerValid() && FControlId != badControlId;
 }
 
-bool TMMCustomMixerControl::IsEnabled() const { return IsValid() && !(FControlInfo.Flags & cfDisabled); }
+bool TMMCustomMixerControl::IsEnabled() const
+{
+    return IsValid() && !(FControlInfo.Flags & cfDisabled);
+}
 
-bool TMMCustomMixerControl::Accepts(const TMixerControl&) const { return true; }
+bool TMMCustomMixerControl::Accepts(const TMixerControl&) const
+{
+    return true;
+}
 
 int TMMCustomMixerControl::Channels() const
 {
@@ -736,7 +768,8 @@ std::vector<std::int32_t> TMMCustomMixerControl::ReadValues(int Channel, TMMItem
     const int exchangeChannels = Channel != 0 ? std::max(channels, 1) : 1;
     const int exchangeItems = Item == NoItem ? 0 : items;
     std::vector<std::int32_t> values(std::size_t(exchangeChannels * std::max(exchangeItems, 1)), 0);
-    FAudioLine->Mixer()->GetControlValues(std::uint32_t(FControlId), exchangeChannels, exchangeItems, values.data());
+    FAudioLine->Mixer()->GetControlValues(
+        std::uint32_t(FControlId), exchangeChannels, exchangeItems, values.data());
     const int item = std::max(Item, 0);
     *Index = (channels <= 1 || Channel == 0) ? item : channels * item + Channel - 1;
     if (*Index < 0 || *Index >= int(values.size()))
@@ -744,11 +777,13 @@ std::vector<std::int32_t> TMMCustomMixerControl::ReadValues(int Channel, TMMItem
     return values;
 }
 
-void TMMCustomMixerControl::WriteValues(int Channel, TMMItemIndex Item, const std::vector<std::int32_t>& Values)
+void TMMCustomMixerControl::WriteValues(
+    int Channel, TMMItemIndex Item, const std::vector<std::int32_t>& Values)
 {
     const int exchangeChannels = Channel != 0 ? std::max(Channels(), 1) : 1;
     const int exchangeItems = Item == NoItem ? 0 : Items();
-    FAudioLine->Mixer()->SetControlValues(std::uint32_t(FControlId), exchangeChannels, exchangeItems, Values.data());
+    FAudioLine->Mixer()->SetControlValues(
+        std::uint32_t(FControlId), exchangeChannels, exchangeItems, Values.data());
 }
 
 std::uint32_t TMMCustomMixerControl::GetItemUnsigned(int Channel, TMMItemIndex Item)
@@ -805,12 +840,30 @@ void TMMCustomMixerControl::SetItemBool(int Channel, TMMItemIndex Item, bool Val
     WriteValues(Channel, Item, values);
 }
 
-bool TMMCustomMixerControl::GetBool() { return GetItemBool(0, NoItem); }
-void TMMCustomMixerControl::SetBool(bool Value) { SetItemBool(0, NoItem, Value); }
-std::int32_t TMMCustomMixerControl::GetSigned() { return GetItemSigned(0, NoItem); }
-void TMMCustomMixerControl::SetSigned(std::int32_t Value) { SetItemSigned(0, NoItem, Value); }
-std::uint32_t TMMCustomMixerControl::GetUnsigned() { return GetItemUnsigned(0, NoItem); }
-void TMMCustomMixerControl::SetUnsigned(std::uint32_t Value) { SetItemUnsigned(0, NoItem, Value); }
+bool TMMCustomMixerControl::GetBool()
+{
+    return GetItemBool(0, NoItem);
+}
+void TMMCustomMixerControl::SetBool(bool Value)
+{
+    SetItemBool(0, NoItem, Value);
+}
+std::int32_t TMMCustomMixerControl::GetSigned()
+{
+    return GetItemSigned(0, NoItem);
+}
+void TMMCustomMixerControl::SetSigned(std::int32_t Value)
+{
+    SetItemSigned(0, NoItem, Value);
+}
+std::uint32_t TMMCustomMixerControl::GetUnsigned()
+{
+    return GetItemUnsigned(0, NoItem);
+}
+void TMMCustomMixerControl::SetUnsigned(std::uint32_t Value)
+{
+    SetItemUnsigned(0, NoItem, Value);
+}
 
 TMMItemInfo TMMCustomMixerControl::ItemInfo(TMMItemIndex Index)
 {
@@ -853,8 +906,14 @@ bool TMMVolumeControl::Accepts(const TMixerControl& Control) const
     return Control.dwControlType == ControlTypeCode(ctVolume);
 }
 
-double TMMVolumeControl::LeftFactor() const { return FPanValue < 1 ? 1.0 : (32767.0 - FPanValue) / 32767.0; }
-double TMMVolumeControl::RightFactor() const { return FPanValue >= 0 ? 1.0 : (FPanValue + 32768.0) / 32768.0; }
+double TMMVolumeControl::LeftFactor() const
+{
+    return FPanValue < 1 ? 1.0 : (32767.0 - FPanValue) / 32767.0;
+}
+double TMMVolumeControl::RightFactor() const
+{
+    return FPanValue >= 0 ? 1.0 : (FPanValue + 32768.0) / 32768.0;
+}
 
 void TMMVolumeControl::SetPanValue(int Value)
 {
@@ -866,8 +925,14 @@ void TMMVolumeControl::SetPanValue(int Value)
         SetUnsigned(GetUnsigned());
 }
 
-void TMMVolumeControl::SetUnsigned(std::uint32_t Value) { SetItemUnsigned(0, NoItem, Value); }
-void TMMVolumeControl::SetSigned(std::int32_t Value) { SetItemSigned(0, NoItem, Value); }
+void TMMVolumeControl::SetUnsigned(std::uint32_t Value)
+{
+    SetItemUnsigned(0, NoItem, Value);
+}
+void TMMVolumeControl::SetSigned(std::int32_t Value)
+{
+    SetItemSigned(0, NoItem, Value);
+}
 
 void TMMVolumeControl::SetItemUnsigned(int Channel, TMMItemIndex Item, std::uint32_t Value)
 {

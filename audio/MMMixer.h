@@ -139,12 +139,19 @@ struct TMMItemInfo {
 class TMMMixerChange : public TMMObject { };
 class TMMLineChange : public TMMMixerChange {
 public:
-    explicit TMMLineChange(TMMLineId Id) : LineId(Id) { }
+    explicit TMMLineChange(TMMLineId Id)
+        : LineId(Id)
+    {
+    }
     TMMLineId LineId;
 };
 class TMMControlChange : public TMMMixerChange {
 public:
-    TMMControlChange(TMMLineId Line, TMMControlId Control) : LineId(Line), ControlId(Control) { }
+    TMMControlChange(TMMLineId Line, TMMControlId Control)
+        : LineId(Line)
+        , ControlId(Control)
+    {
+    }
     TMMLineId LineId;
     TMMControlId ControlId;
 };
@@ -199,7 +206,8 @@ protected:
 
 private:
     friend class TMMMixerWindow;
-    static void Callback(zv::MixerHandle Handle, zv::MixerNotification Message, void* Instance, std::int64_t Param);
+    static void Callback(
+        zv::MixerHandle Handle, zv::MixerNotification Message, void* Instance, std::int64_t Param);
     void Notification(zv::MixerNotification Message, std::int64_t Param);
     zv::MixerObject Object();
     bool Found(int Code) const;
@@ -347,8 +355,8 @@ private:
 class TMMMixerControl : public TMMCustomMixerControl {
     Q_OBJECT
 public:
-    using TMMCustomMixerControl::TMMCustomMixerControl;
     using TMMCustomMixerControl::SetControlType;
+    using TMMCustomMixerControl::TMMCustomMixerControl;
 };
 
 // A volume: both channels written with the balance of PanValue.

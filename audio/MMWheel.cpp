@@ -14,7 +14,10 @@
 namespace {
 
 // Round to the nearest integer, halves to even.
-int RoundEven(long double v) { return int(std::nearbyint(v)); }
+int RoundEven(long double v)
+{
+    return int(std::nearbyint(v));
+}
 
 } // namespace
 
@@ -42,7 +45,10 @@ TMMCustomWheel::TMMCustomWheel(QWidget* parent)
     ApplyAutoSize();
 }
 
-TMMCustomWheel::~TMMCustomWheel() { FScale.OnChange = nullptr; }
+TMMCustomWheel::~TMMCustomWheel()
+{
+    FScale.OnChange = nullptr;
+}
 
 void TMMCustomWheel::EndLoading()
 {
@@ -52,7 +58,10 @@ void TMMCustomWheel::EndLoading()
     Loaded();
 }
 
-void TMMCustomWheel::Loaded() { ApplyAutoSize(); }
+void TMMCustomWheel::Loaded()
+{
+    ApplyAutoSize();
+}
 
 void TMMCustomWheel::SetValue(int Value)
 {
@@ -224,7 +233,10 @@ void TMMCustomWheel::SetBackBmp(const QImage& Value)
     ApplyAutoSize();
 }
 
-int TMMCustomWheel::ScaleRoom() const { return FScale.Visible() ? FScale.BandSize() + FScaleMargin : 0; }
+int TMMCustomWheel::ScaleRoom() const
+{
+    return FScale.Visible() ? FScale.BandSize() + FScaleMargin : 0;
+}
 
 QSize TMMCustomWheel::AutoSizeOf() const
 {
@@ -246,7 +258,10 @@ void TMMCustomWheel::LayoutChanged()
     ApplyAutoSize();
 }
 
-void TMMCustomWheel::ColorChanged() { DropBackground(); }
+void TMMCustomWheel::ColorChanged()
+{
+    DropBackground();
+}
 
 void TMMCustomWheel::focusInEvent(QFocusEvent* Event)
 {
@@ -280,7 +295,8 @@ int TMMCustomWheel::CurrentRadius() const
 {
     if (FRadius != 0)
         return FRadius;
-    return std::min(width(), height()) / 2 - FHandleMargin - Bevel().BevelExtent() - FFrameSpace - ScaleRoom();
+    return std::min(width(), height()) / 2 - FHandleMargin - Bevel().BevelExtent() - FFrameSpace
+        - ScaleRoom();
 }
 
 QPoint TMMCustomWheel::HandleCentre() const
@@ -406,7 +422,8 @@ void TMMCustomWheel::mouseMoveEvent(QMouseEvent* Event)
         return;
     const QPoint pos = Event->position().toPoint();
     if (FUpDown)
-        SetValue(FDragValue + RoundEven((long double)(FMaximum - FMinimum) * (FDragY - pos.y()) / FScrollSize));
+        SetValue(
+            FDragValue + RoundEven((long double)(FMaximum - FMinimum) * (FDragY - pos.y()) / FScrollSize));
     else
         ValueFromPos(pos);
 }
@@ -501,7 +518,10 @@ void TMMCustomMixerWheel::Loaded()
     Refresh();
 }
 
-bool TMMCustomMixerWheel::ValidForItem() const { return IsValidForItem(FLink.Control(), FItem); }
+bool TMMCustomMixerWheel::ValidForItem() const
+{
+    return IsValidForItem(FLink.Control(), FItem);
+}
 
 void TMMCustomMixerWheel::Refresh()
 {
@@ -561,8 +581,8 @@ void TMMCustomMixerWheel::ValueChanged()
         if (control->ControlInfo().Flags & cfDisabled)
             ReadValue();
         else
-            control->SetItemUnsigned(FChannel, FItem,
-                std::uint32_t(RoundEven(Value() * FStep + control->ControlInfo().MinValue)));
+            control->SetItemUnsigned(
+                FChannel, FItem, std::uint32_t(RoundEven(Value() * FStep + control->ControlInfo().MinValue)));
     }
     TMMCustomWheel::ValueChanged();
 }

@@ -22,8 +22,8 @@ class TMMCustomWheel : public TMMCustomControl {
     Q_OBJECT
 public:
     // Draws the handle for hsOwnerDraw: the canvas, the client rectangle, the handle's centre.
-    using TMMDrawHandleEvent
-        = std::function<void(QObject* Sender, QPainter& Canvas, const QRect& Rect, QPoint Origin, bool Focused)>;
+    using TMMDrawHandleEvent = std::function<void(
+        QObject* Sender, QPainter& Canvas, const QRect& Rect, QPoint Origin, bool Focused)>;
 
     explicit TMMCustomWheel(QWidget* parent = nullptr);
     ~TMMCustomWheel() override;

@@ -12,7 +12,10 @@ ApplicationErrorHandler& Handler()
 }
 } // namespace
 
-void SetApplicationErrorHandler(ApplicationErrorHandler handler) { Handler() = std::move(handler); }
+void SetApplicationErrorHandler(ApplicationErrorHandler handler)
+{
+    Handler() = std::move(handler);
+}
 
 void HandleApplicationError(const std::exception& error) noexcept
 {

@@ -124,8 +124,14 @@ enum ControlCode : std::uint32_t {
 };
 
 // List controls whose bits 24 to 27 are 0 let one item be selected at a time.
-constexpr bool IsSingleSelect(std::uint32_t type) { return (type >> 28) == 7 && ((type >> 24) & 0xF) == 0; }
-constexpr bool IsListControl(std::uint32_t type) { return (type >> 28) == 7; }
+constexpr bool IsSingleSelect(std::uint32_t type)
+{
+    return (type >> 28) == 7 && ((type >> 24) & 0xF) == 0;
+}
+constexpr bool IsListControl(std::uint32_t type)
+{
+    return (type >> 28) == 7;
+}
 
 // Lengths of the name fields, terminating zero included.
 inline constexpr std::size_t ShortNameChars = 16;
@@ -213,7 +219,8 @@ enum class MixerNotification {
 };
 
 // Called on the thread that opened the mixer, from its event loop.
-using MixerCallback = void (*)(MixerHandle Handle, MixerNotification Message, void* Instance, std::int64_t Param);
+using MixerCallback
+    = void (*)(MixerHandle Handle, MixerNotification Message, void* Instance, std::int64_t Param);
 
 class MixerOps {
 public:
@@ -233,8 +240,12 @@ public:
     // Line fills the fields the query names; the answer replaces it whole.
     virtual int GetLineInfo(MixerObject Mixer, TMixerLine& Line, MixerLineQuery Query) = 0;
     // One control of a line by its type, or any control by its id (LineId then tells its line).
-    virtual int GetLineControl(MixerObject Mixer, std::uint32_t LineId, std::uint32_t Type, TMixerControl& Control) = 0;
-    virtual int GetControl(MixerObject Mixer, std::uint32_t ControlId, TMixerControl& Control, std::uint32_t* LineId) = 0;
+    virtual int GetLineControl(
+        MixerObject Mixer, std::uint32_t LineId, std::uint32_t Type, TMixerControl& Control)
+        = 0;
+    virtual int GetControl(
+        MixerObject Mixer, std::uint32_t ControlId, TMixerControl& Control, std::uint32_t* LineId)
+        = 0;
     // Channels x max(Items, 1) values. One channel on a control of several reads the largest value
     // and writes all channels alike.
     virtual int GetControlValues(
@@ -243,7 +254,8 @@ public:
     virtual int SetControlValues(
         MixerObject Mixer, std::uint32_t ControlId, int Channels, int Items, const std::int32_t* Values)
         = 0;
-    virtual int GetListTexts(MixerObject Mixer, std::uint32_t ControlId, int Items, TMixerListText* Texts) = 0;
+    virtual int GetListTexts(MixerObject Mixer, std::uint32_t ControlId, int Items, TMixerListText* Texts)
+        = 0;
 };
 
 // ---- ALSA ------------------------------------------------------------------------------------
@@ -292,7 +304,9 @@ struct MemoryMixerTable {
 class MemoryMixerOps : public MixerOps {
 public:
     // As another program would: changes values and tells every open handle of that mixer.
-    virtual int SetValuesFromOutside(int DeviceId, std::uint32_t ControlId, const std::vector<std::int32_t>& Values) = 0;
+    virtual int SetValuesFromOutside(
+        int DeviceId, std::uint32_t ControlId, const std::vector<std::int32_t>& Values)
+        = 0;
     // The mixer disappears: open handles get Failed(DeviceLost) once, and every later open or query
     // answers NoDriver until Reconnect.
     virtual void Disconnect(int DeviceId) = 0;

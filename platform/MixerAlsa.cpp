@@ -9,8 +9,8 @@
 #include <QLoggingCategory>
 #include <QObject>
 #include <QSocketNotifier>
-#include <alsa/asoundlib.h>
 #include <algorithm>
+#include <alsa/asoundlib.h>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -185,12 +185,14 @@ public:
 private:
     static std::uint32_t Channels(snd_mixer_elem_t* elem, bool capture)
     {
-        if (capture ? snd_mixer_selem_is_capture_mono(elem) == 1 : snd_mixer_selem_is_playback_mono(elem) == 1)
+        if (capture ? snd_mixer_selem_is_capture_mono(elem) == 1
+                    : snd_mixer_selem_is_playback_mono(elem) == 1)
             return 1;
         std::uint32_t mask = 0;
         for (int ch = 0; ch <= SND_MIXER_SCHN_LAST && ch < 32; ++ch) {
             const auto c = snd_mixer_selem_channel_id_t(ch);
-            if (capture ? snd_mixer_selem_has_capture_channel(elem, c) : snd_mixer_selem_has_playback_channel(elem, c))
+            if (capture ? snd_mixer_selem_has_capture_channel(elem, c)
+                        : snd_mixer_selem_has_playback_channel(elem, c))
                 mask |= 1u << ch;
         }
         return mask ? mask : 1;
@@ -280,7 +282,8 @@ public:
     void Recheck(std::uint32_t controlId)
     {
         Pend(m_controls, controlId);
-        QMetaObject::invokeMethod(this, [this] { Deliver(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { Deliver(); }, Qt::QueuedConnection);
     }
 
 private:
@@ -364,7 +367,8 @@ private:
         if (::poll(m_fds.data(), m_fds.size(), 0) < 0)
             return;
         unsigned short revents = 0;
-        const int r = snd_mixer_poll_descriptors_revents(mixer, m_fds.data(), unsigned(m_fds.size()), &revents);
+        const int r
+            = snd_mixer_poll_descriptors_revents(mixer, m_fds.data(), unsigned(m_fds.size()), &revents);
         if (r < 0 || (revents & (POLLERR | POLLHUP | POLLNVAL))) {
             Fail();
             return;
@@ -385,7 +389,8 @@ private:
         Unwatch();
         qCDebug(lcAlsaMixer, "mixer %d stopped answering", m_id);
         if (m_callback)
-            m_callback(reinterpret_cast<MixerHandle>(this), MixerNotification::Failed, m_instance, mixer::DeviceLost);
+            m_callback(reinterpret_cast<MixerHandle>(this), MixerNotification::Failed, m_instance,
+                mixer::DeviceLost);
     }
 
     void Deliver()
@@ -527,29 +532,34 @@ public:
         return With(obj, [&](AlsaMixerDevice& d) { return d.Layout().Structure().LineInfo(line, query); });
     }
 
-    int GetLineControl(MixerObject obj, std::uint32_t lineId, std::uint32_t type, TMixerControl& control) override
+    int GetLineControl(
+        MixerObject obj, std::uint32_t lineId, std::uint32_t type, TMixerControl& control) override
+    {
+        return With(obj,
+            [&](AlsaMixerDevice& d) { return d.Layout().Structure().LineControl(lineId, type, control); });
+    }
+
+    int GetControl(
+        MixerObject obj, std::uint32_t controlId, TMixerControl& control, std::uint32_t* lineId) override
+    {
+        return With(obj, [&](AlsaMixerDevice& d) {
+            return d.Layout().Structure().ControlById(controlId, control, lineId);
+        });
+    }
+
+    int GetControlValues(
+        MixerObject obj, std::uint32_t controlId, int channels, int items, std::int32_t* values) override
     {
         return With(
-            obj, [&](AlsaMixerDevice& d) { return d.Layout().Structure().LineControl(lineId, type, control); });
+            obj, [&](AlsaMixerDevice& d) { return d.Layout().Get(d, controlId, channels, items, values); });
     }
 
-    int GetControl(MixerObject obj, std::uint32_t controlId, TMixerControl& control, std::uint32_t* lineId) override
-    {
-        return With(
-            obj, [&](AlsaMixerDevice& d) { return d.Layout().Structure().ControlById(controlId, control, lineId); });
-    }
-
-    int GetControlValues(MixerObject obj, std::uint32_t controlId, int channels, int items, std::int32_t* values) override
-    {
-        return With(obj, [&](AlsaMixerDevice& d) { return d.Layout().Get(d, controlId, channels, items, values); });
-    }
-
-    int SetControlValues(
-        MixerObject obj, std::uint32_t controlId, int channels, int items, const std::int32_t* values) override
+    int SetControlValues(MixerObject obj, std::uint32_t controlId, int channels, int items,
+        const std::int32_t* values) override
     {
         bool kept = false;
-        const int e
-            = With(obj, [&](AlsaMixerDevice& d) { return d.Layout().Set(d, controlId, channels, items, values, &kept); });
+        const int e = With(obj,
+            [&](AlsaMixerDevice& d) { return d.Layout().Set(d, controlId, channels, items, values, &kept); });
         if (e == 0 && kept && obj.handle)
             if (AlsaHandle* h = Find(obj.handle))
                 h->Recheck(controlId);
@@ -558,8 +568,8 @@ public:
 
     int GetListTexts(MixerObject obj, std::uint32_t controlId, int items, TMixerListText* texts) override
     {
-        return With(
-            obj, [&](AlsaMixerDevice& d) { return d.Layout().Structure().ListTexts(controlId, items, texts); });
+        return With(obj,
+            [&](AlsaMixerDevice& d) { return d.Layout().Structure().ListTexts(controlId, items, texts); });
     }
 
 private:

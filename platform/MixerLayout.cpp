@@ -33,7 +33,10 @@ std::vector<std::string> Words(const std::string& name)
     return words;
 }
 
-bool Is(const MixerElement& e, const char* name) { return e.index == 0 && Lower(e.name) == name; }
+bool Is(const MixerElement& e, const char* name)
+{
+    return e.index == 0 && Lower(e.name) == name;
+}
 
 std::string DisplayName(const MixerElement& e)
 {
@@ -43,7 +46,10 @@ std::string DisplayName(const MixerElement& e)
 // Right-hand channels: front right, rear right, side right; every other channel follows the left.
 constexpr std::uint32_t kRightChannels = (1u << 1) | (1u << 3) | (1u << 7);
 
-int LineChannels(const MixerElement::Direction& d) { return (d.channels & ~1u) ? 2 : 1; }
+int LineChannels(const MixerElement::Direction& d)
+{
+    return (d.channels & ~1u) ? 2 : 1;
+}
 
 // The ALSA channels that carry model channel c of a line with lineChannels channels.
 std::uint32_t Group(std::uint32_t alsaChannels, int lineChannels, int c)
@@ -105,7 +111,8 @@ std::uint32_t SourceTypeOfName(const std::string& name)
     return mixer::SrcUndefined;
 }
 
-AlsaLayout::AlsaLayout(const std::vector<MixerElement>& elements, const std::string& mixerName, std::uint32_t version)
+AlsaLayout::AlsaLayout(
+    const std::vector<MixerElement>& elements, const std::string& mixerName, std::uint32_t version)
 {
     const std::size_t n = elements.size();
     m_controlsOf.resize(n);
@@ -138,8 +145,8 @@ AlsaLayout::AlsaLayout(const std::vector<MixerElement>& elements, const std::str
         if (!e.active || range <= 0)
             flags |= mixer::ControlDisabled;
         const std::string name = DisplayName(e) + " Volume";
-        const std::uint32_t id = s.AddControl(lineId, mixer::CtlVolume, name, DisplayName(e), flags, 0, kFaderMax,
-            std::uint32_t(std::clamp<std::int64_t>(range, 0, 0xFFFFFFFF)));
+        const std::uint32_t id = s.AddControl(lineId, mixer::CtlVolume, name, DisplayName(e), flags, 0,
+            kFaderMax, std::uint32_t(std::clamp<std::int64_t>(range, 0, 0xFFFFFFFF)));
         m_bindings.push_back(b);
         Touch(i, id, lineId);
     };
@@ -173,7 +180,8 @@ AlsaLayout::AlsaLayout(const std::vector<MixerElement>& elements, const std::str
             master = i;
     }
     if (anyPlayback) {
-        const std::uint32_t channels = master < n ? std::uint32_t(LineChannels(elements[master].playback)) : 2;
+        const std::uint32_t channels
+            = master < n ? std::uint32_t(LineChannels(elements[master].playback)) : 2;
         const std::uint32_t dest = s.AddDestination(mixer::DstSpeakers, "Playback", "Playback", channels,
             mixer::LineActive, target(mixer::TargetWaveOut));
         if (master < n) {
@@ -221,8 +229,8 @@ AlsaLayout::AlsaLayout(const std::vector<MixerElement>& elements, const std::str
     else
         for (std::size_t i : sources)
             channels = std::max(channels, std::uint32_t(LineChannels(elements[i].capture)));
-    const std::uint32_t dest = s.AddDestination(mixer::DstWaveIn, "Recording", "Recording", channels,
-        mixer::LineActive, target(mixer::TargetWaveIn));
+    const std::uint32_t dest = s.AddDestination(
+        mixer::DstWaveIn, "Recording", "Recording", channels, mixer::LineActive, target(mixer::TargetWaveIn));
     if (capture < n) {
         m_linesOf[capture].push_back(dest);
         if (elements[capture].capture.volume)
@@ -263,7 +271,8 @@ AlsaLayout::AlsaLayout(const std::vector<MixerElement>& elements, const std::str
                     break;
                 }
             if (!found) {
-                line = s.AddSource(SourceTypeOfName(name), name, name, channels, lineFlags(e), TMixerLineTarget {});
+                line = s.AddSource(
+                    SourceTypeOfName(name), name, name, channels, lineFlags(e), TMixerLineTarget {});
                 lines.push_back({ line, n });
             }
             enumItems.push_back(item(line, name));

@@ -67,11 +67,13 @@ class AlsaLayout {
 public:
     AlsaLayout() = default;
     // version: the driver version the capture devices report, so that lines match them as targets.
-    AlsaLayout(const std::vector<MixerElement>& elements, const std::string& mixerName, std::uint32_t version);
+    AlsaLayout(
+        const std::vector<MixerElement>& elements, const std::string& mixerName, std::uint32_t version);
 
     const MixerStructure& Structure() const { return m_structure; }
 
-    int Get(MixerElementAccess& access, std::uint32_t controlId, int channels, int items, std::int32_t* values) const;
+    int Get(MixerElementAccess& access, std::uint32_t controlId, int channels, int items,
+        std::int32_t* values) const;
     // Sets what the values ask for. Returns 0 also when the card kept some value as it was (a selector
     // asked to select nothing): then *kept is true, so the caller can tell the owner to read again.
     int Set(MixerElementAccess& access, std::uint32_t controlId, int channels, int items,

@@ -90,7 +90,10 @@ public:
     {
         *id = -1;
         for (std::size_t d = 0; d < m_mixers.size(); ++d)
-            if (productName && std::strncmp(m_mixers[d].structure.Caps().szPname, productName, mixer::ProductNameChars - 1) == 0) {
+            if (productName
+                && std::strncmp(
+                       m_mixers[d].structure.Caps().szPname, productName, mixer::ProductNameChars - 1)
+                    == 0) {
                 *id = int(d);
                 break;
             }
@@ -105,7 +108,8 @@ public:
         return m->structure.LineInfo(line, query);
     }
 
-    int GetLineControl(MixerObject obj, std::uint32_t lineId, std::uint32_t type, TMixerControl& control) override
+    int GetLineControl(
+        MixerObject obj, std::uint32_t lineId, std::uint32_t type, TMixerControl& control) override
     {
         Mixer* m = nullptr;
         if (const int e = Resolve(obj, &m))
@@ -113,7 +117,8 @@ public:
         return m->structure.LineControl(lineId, type, control);
     }
 
-    int GetControl(MixerObject obj, std::uint32_t controlId, TMixerControl& control, std::uint32_t* lineId) override
+    int GetControl(
+        MixerObject obj, std::uint32_t controlId, TMixerControl& control, std::uint32_t* lineId) override
     {
         Mixer* m = nullptr;
         if (const int e = Resolve(obj, &m))
@@ -121,7 +126,8 @@ public:
         return m->structure.ControlById(controlId, control, lineId);
     }
 
-    int GetControlValues(MixerObject obj, std::uint32_t controlId, int channels, int items, std::int32_t* values) override
+    int GetControlValues(
+        MixerObject obj, std::uint32_t controlId, int channels, int items, std::int32_t* values) override
     {
         Mixer* m = nullptr;
         if (const int e = Resolve(obj, &m))
@@ -133,8 +139,8 @@ public:
         return mixer::NoError;
     }
 
-    int SetControlValues(
-        MixerObject obj, std::uint32_t controlId, int channels, int items, const std::int32_t* values) override
+    int SetControlValues(MixerObject obj, std::uint32_t controlId, int channels, int items,
+        const std::int32_t* values) override
     {
         Mixer* m = nullptr;
         if (const int e = Resolve(obj, &m))
@@ -156,7 +162,8 @@ public:
         return m->structure.ListTexts(controlId, items, texts);
     }
 
-    int SetValuesFromOutside(int id, std::uint32_t controlId, const std::vector<std::int32_t>& values) override
+    int SetValuesFromOutside(
+        int id, std::uint32_t controlId, const std::vector<std::int32_t>& values) override
     {
         const int d = DeviceOf(id);
         if (d < 0)
@@ -168,7 +175,8 @@ public:
         const std::size_t items = std::max<std::size_t>(c->info.cMultipleItems, 1);
         if (values.size() != items * c->channels)
             return mixer::InvalidParam;
-        detail::WriteValues(m.values[controlId], c->channels, int(c->channels), int(c->info.cMultipleItems), values.data());
+        detail::WriteValues(
+            m.values[controlId], c->channels, int(c->channels), int(c->info.cMultipleItems), values.data());
         ++m_writes;
         Tell(d, MixerNotification::ControlChange, controlId);
         return mixer::NoError;
@@ -220,47 +228,49 @@ private:
         s.Caps().wPid = t.pid;
         s.Caps().vDriverVersion = t.version;
         CopyMixerName(t.name, s.Caps().szPname, sizeof s.Caps().szPname);
-        auto addControls = [&](std::uint32_t lineId, const MemoryLine& line, const MemoryLine& dest, std::uint32_t d) {
-            for (const MemoryControl& c : line.controls) {
-                std::uint32_t steps = c.steps;
-                if (steps == 0 && (c.type >> 28) == 5)
-                    steps = std::uint32_t(c.maximum - c.minimum);
-                const std::uint32_t id
-                    = s.AddControl(lineId, c.type, c.name, c.shortName, c.flags, c.minimum, c.maximum, steps);
-                if (mixer::IsListControl(c.type) || (c.flags & mixer::ControlMultiple)) {
-                    std::vector<TMixerListText> items;
-                    if (c.items.empty()) {
-                        for (std::uint32_t i = 0; i < dest.sources.size(); ++i) {
-                            TMixerListText text {};
-                            text.dwParam1 = detail::SourceLineId(d, i);
-                            CopyMixerName(dest.sources[i].name, text.szName, sizeof text.szName);
-                            items.push_back(text);
-                        }
-                    } else {
-                        for (const std::string& name : c.items) {
-                            TMixerListText text {};
-                            CopyMixerName(name, text.szName, sizeof text.szName);
-                            items.push_back(text);
-                        }
-                    }
-                    s.SetItems(id, items);
-                }
-                const auto* built = s.FindControl(id);
-                std::vector<std::int32_t> values(built->channels * std::max<std::size_t>(built->info.cMultipleItems, 1), 0);
-                std::copy_n(c.values.begin(), std::min(c.values.size(), values.size()), values.begin());
-                m.values.push_back(values);
-            }
-        };
+        auto addControls
+            = [&](std::uint32_t lineId, const MemoryLine& line, const MemoryLine& dest, std::uint32_t d) {
+                  for (const MemoryControl& c : line.controls) {
+                      std::uint32_t steps = c.steps;
+                      if (steps == 0 && (c.type >> 28) == 5)
+                          steps = std::uint32_t(c.maximum - c.minimum);
+                      const std::uint32_t id = s.AddControl(
+                          lineId, c.type, c.name, c.shortName, c.flags, c.minimum, c.maximum, steps);
+                      if (mixer::IsListControl(c.type) || (c.flags & mixer::ControlMultiple)) {
+                          std::vector<TMixerListText> items;
+                          if (c.items.empty()) {
+                              for (std::uint32_t i = 0; i < dest.sources.size(); ++i) {
+                                  TMixerListText text {};
+                                  text.dwParam1 = detail::SourceLineId(d, i);
+                                  CopyMixerName(dest.sources[i].name, text.szName, sizeof text.szName);
+                                  items.push_back(text);
+                              }
+                          } else {
+                              for (const std::string& name : c.items) {
+                                  TMixerListText text {};
+                                  CopyMixerName(name, text.szName, sizeof text.szName);
+                                  items.push_back(text);
+                              }
+                          }
+                          s.SetItems(id, items);
+                      }
+                      const auto* built = s.FindControl(id);
+                      std::vector<std::int32_t> values(
+                          built->channels * std::max<std::size_t>(built->info.cMultipleItems, 1), 0);
+                      std::copy_n(c.values.begin(), std::min(c.values.size(), values.size()), values.begin());
+                      m.values.push_back(values);
+                  }
+              };
         for (std::uint32_t d = 0; d < t.destinations.size(); ++d) {
             const MemoryLine& dest = t.destinations[d];
-            const std::uint32_t destId
-                = s.AddDestination(dest.componentType, dest.name, dest.shortName, dest.channels, dest.flags, dest.target);
+            const std::uint32_t destId = s.AddDestination(
+                dest.componentType, dest.name, dest.shortName, dest.channels, dest.flags, dest.target);
             // Sources first, so that the destination's selector can name their lines; controls are
             // numbered as the table lists them either way.
             addControls(destId, dest, dest, d);
             for (const MemoryLine& src : dest.sources) {
-                const std::uint32_t srcId
-                    = s.AddSource(src.componentType, src.name, src.shortName, src.channels, src.flags, src.target);
+                const std::uint32_t srcId = s.AddSource(
+                    src.componentType, src.name, src.shortName, src.channels, src.flags, src.target);
                 addControls(srcId, src, dest, d);
             }
         }
@@ -389,8 +399,10 @@ MemoryMixerTable SyntheticMixerTable(const std::string& productName)
     speakers.controls = { Volume("Master Volume", 49152), Mute("Master Mute", false) };
     speakers.sources = {
         Source(mixer::SrcLine, "Line In", { Volume("Line In Volume", 32768), Mute("Line In Mute", false) }),
-        Source(mixer::SrcMicrophone, "Microphone", { Volume("Microphone Volume", 32768), Mute("Microphone Mute", true) }),
-        Source(mixer::SrcCompactDisc, "CD Audio", { Volume("CD Audio Volume", 32768), Mute("CD Audio Mute", false) }),
+        Source(mixer::SrcMicrophone, "Microphone",
+            { Volume("Microphone Volume", 32768), Mute("Microphone Mute", true) }),
+        Source(mixer::SrcCompactDisc, "CD Audio",
+            { Volume("CD Audio Volume", 32768), Mute("CD Audio Mute", false) }),
     };
 
     MemoryLine recording;
@@ -421,7 +433,8 @@ MixerOps& DefaultMixer()
             std::vector<MemoryMixerTable> tables;
             for (const SyntheticDevice& d : SyntheticDevicesFromEnvironment()) {
                 TWaveInCaps caps {};
-                std::snprintf(caps.szPname, sizeof caps.szPname, "%s", d.name.c_str()); // as the capture lists it
+                std::snprintf(
+                    caps.szPname, sizeof caps.szPname, "%s", d.name.c_str()); // as the capture lists it
                 tables.push_back(SyntheticMixerTable(caps.szPname));
             }
             return static_cast<MixerOps*>(MakeMemoryMixer(std::move(tables), true).release());

@@ -220,8 +220,8 @@ int MixerStructure::CheckShape(std::uint32_t controlId, int channels, int items)
     return mixer::NoError;
 }
 
-void ReadValues(const std::vector<std::int32_t>& stored, std::uint32_t storedChannels, int channels, int items,
-    std::int32_t* out)
+void ReadValues(const std::vector<std::int32_t>& stored, std::uint32_t storedChannels, int channels,
+    int items, std::int32_t* out)
 {
     const std::size_t n = std::size_t(std::max(items, 1));
     for (std::size_t i = 0; i < n; ++i) {

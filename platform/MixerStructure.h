@@ -11,8 +11,14 @@
 
 namespace zv::detail {
 
-constexpr std::uint32_t DestinationLineId(std::uint32_t d) { return d; }
-constexpr std::uint32_t SourceLineId(std::uint32_t d, std::uint32_t s) { return (s + 1) << 16 | d; }
+constexpr std::uint32_t DestinationLineId(std::uint32_t d)
+{
+    return d;
+}
+constexpr std::uint32_t SourceLineId(std::uint32_t d, std::uint32_t s)
+{
+    return (s + 1) << 16 | d;
+}
 
 class MixerStructure {
 public:
@@ -25,10 +31,12 @@ public:
 
     // Lines are added destination by destination, each followed by its sources; controls after
     // their line. Names are cut to the record's fields.
-    std::uint32_t AddDestination(std::uint32_t componentType, const std::string& name, const std::string& shortName,
-        std::uint32_t channels, std::uint32_t flags, const TMixerLineTarget& target);
-    std::uint32_t AddSource(std::uint32_t componentType, const std::string& name, const std::string& shortName,
-        std::uint32_t channels, std::uint32_t flags, const TMixerLineTarget& target);
+    std::uint32_t AddDestination(std::uint32_t componentType, const std::string& name,
+        const std::string& shortName, std::uint32_t channels, std::uint32_t flags,
+        const TMixerLineTarget& target);
+    std::uint32_t AddSource(std::uint32_t componentType, const std::string& name,
+        const std::string& shortName, std::uint32_t channels, std::uint32_t flags,
+        const TMixerLineTarget& target);
     // The control's id is its index. Items of list controls are set with SetItems.
     std::uint32_t AddControl(std::uint32_t lineId, std::uint32_t type, const std::string& name,
         const std::string& shortName, std::uint32_t flags, std::int64_t minimum, std::int64_t maximum,
@@ -59,8 +67,8 @@ private:
 
 // The values of one control as stored (channels x items, item by item) seen through an exchange of
 // `channels` values per item: one channel reads the largest and writes every channel.
-void ReadValues(const std::vector<std::int32_t>& stored, std::uint32_t storedChannels, int channels, int items,
-    std::int32_t* out);
+void ReadValues(const std::vector<std::int32_t>& stored, std::uint32_t storedChannels, int channels,
+    int items, std::int32_t* out);
 void WriteValues(std::vector<std::int32_t>& stored, std::uint32_t storedChannels, int channels, int items,
     const std::int32_t* in);
 

@@ -9,8 +9,9 @@
 
 namespace test {
 
-inline zv::MemoryControl Control(std::uint32_t type, const std::string& name, std::vector<std::int32_t> values,
-    std::uint32_t flags = 0, std::int64_t maximum = 65535, std::uint32_t steps = 0)
+inline zv::MemoryControl Control(std::uint32_t type, const std::string& name,
+    std::vector<std::int32_t> values, std::uint32_t flags = 0, std::int64_t maximum = 65535,
+    std::uint32_t steps = 0)
 {
     zv::MemoryControl c;
     c.type = type;
@@ -22,8 +23,8 @@ inline zv::MemoryControl Control(std::uint32_t type, const std::string& name, st
     return c;
 }
 
-inline zv::MemoryLine Line(std::uint32_t type, const std::string& name, std::vector<zv::MemoryControl> controls,
-    std::uint32_t channels = 2)
+inline zv::MemoryLine Line(std::uint32_t type, const std::string& name,
+    std::vector<zv::MemoryControl> controls, std::uint32_t channels = 2)
 {
     zv::MemoryLine l;
     l.componentType = type;
@@ -33,7 +34,8 @@ inline zv::MemoryLine Line(std::uint32_t type, const std::string& name, std::vec
     return l;
 }
 
-inline TMixerLineTarget Target(zv::mixer::TargetType type, const std::string& name, std::uint32_t version = 0x0100)
+inline TMixerLineTarget Target(
+    zv::mixer::TargetType type, const std::string& name, std::uint32_t version = 0x0100)
 {
     TMixerLineTarget t {};
     t.dwType = type;
@@ -51,10 +53,13 @@ inline zv::MemoryMixerTable StudioCard(const std::string& name = "Studio Card")
     zv::MemoryMixerTable t;
     t.name = name;
     zv::MemoryLine speakers = Line(DstSpeakers, "Speakers",
-        { Control(CtlVolume, "Master Volume", { 40000, 40000 }), Control(CtlMute, "Master Mute", { 0 }, ControlUniform, 1) });
+        { Control(CtlVolume, "Master Volume", { 40000, 40000 }),
+            Control(CtlMute, "Master Mute", { 0 }, ControlUniform, 1) });
     speakers.target = Target(TargetWaveOut, name);
     speakers.sources = {
-        Line(SrcLine, "Line In", { Control(CtlVolume, "Line Volume", { 20000, 20000 }), Control(CtlMute, "Line Mute", { 0 }, ControlUniform, 1) }),
+        Line(SrcLine, "Line In",
+            { Control(CtlVolume, "Line Volume", { 20000, 20000 }),
+                Control(CtlMute, "Line Mute", { 0 }, ControlUniform, 1) }),
         Line(SrcMicrophone, "Microphone", { Control(CtlVolume, "Mic Volume", { 10000, 10000 }) }),
         Line(SrcCompactDisc, "CD Audio", { Control(CtlVolume, "CD Volume", { 30000, 30000 }) }),
     };
@@ -80,7 +85,8 @@ inline zv::MemoryMixerTable MicCard(const std::string& name = "USB Microphone")
     t.name = name;
     zv::MemoryLine recording = Line(DstWaveIn, "Recording", {}, 1);
     recording.target = Target(TargetWaveIn, name);
-    recording.sources = { Line(SrcMicrophone, "Mic", { Control(CtlVolume, "Mic Capture", { 16000 }, ControlUniform) }, 1) };
+    recording.sources
+        = { Line(SrcMicrophone, "Mic", { Control(CtlVolume, "Mic Capture", { 16000 }, ControlUniform) }, 1) };
     t.destinations = { recording };
     return t;
 }

@@ -90,7 +90,9 @@ TEST(MixerPulse, TheDefaultMixerOpensReadsWritesAndFollowsPactl)
     masterKnob.SetValue(masterKnob.Maximum() * 3 / 4);
     EXPECT_TRUE(PumpUntil([&] { return pulse.Percent({ "get-sink-volume", "@DEFAULT_SINK@" }) == 75; }));
     muteBox.setChecked(false);
-    EXPECT_TRUE(PumpUntil([&] { return pulse.Pactl({ "get-sink-mute", "@DEFAULT_SINK@" }).value_or("").contains("no"); }));
+    EXPECT_TRUE(PumpUntil([&] {
+        return pulse.Pactl({ "get-sink-mute", "@DEFAULT_SINK@" }).value_or("").contains("no");
+    }));
     captureKnob.SetValue(captureKnob.Maximum() / 4);
     EXPECT_EQ(pulse.Percent({ "get-source-volume", "@DEFAULT_SOURCE@" }), 25);
     EXPECT_EQ(KnobPercent(masterKnob), 75); // its own write read back unchanged

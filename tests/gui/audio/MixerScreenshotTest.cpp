@@ -20,7 +20,8 @@ namespace {
 
 QImage SourcePicture(const char* relative)
 {
-    return QImage(qEnvironmentVariable("ZOVEVA_SOURCE_DIR") + QStringLiteral("/resources/") + QLatin1String(relative));
+    return QImage(
+        qEnvironmentVariable("ZOVEVA_SOURCE_DIR") + QStringLiteral("/resources/") + QLatin1String(relative));
 }
 
 // The settings window's knob: 52 x 52 around its own picture, a white ring of 11 ticks.
@@ -49,7 +50,8 @@ void SetUpSettingsKnob(TMMMixerWheel& knob, const QImage& picture)
 // How far apart two colours are, channel by channel.
 int Distance(QRgb a, QRgb b)
 {
-    return std::max({ std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b)) });
+    return std::max(
+        { std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b)) });
 }
 
 } // namespace
@@ -115,7 +117,8 @@ TEST(Screenshots, MixerWidgetsOnTheSyntheticMixer)
     window.show();
     QApplication::processEvents();
 
-    const QImage shot = window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage shot
+        = window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32);
     const QString dir = QStringLiteral(ZOVEVA_SCREENSHOT_DIR);
     QDir().mkpath(dir);
     EXPECT_TRUE(shot.save(dir + QStringLiteral("/mixer-widgets.png")));

@@ -28,7 +28,8 @@ template <typename Done> bool PumpUntil(Done done, int timeoutMs = 5000)
 QPoint AtAngle(const QWidget& w, double degrees)
 {
     const double a = degrees * M_PI / 180.0;
-    return QPoint(w.width() / 2 + int(std::lround(20 * std::cos(a))), w.height() / 2 - int(std::lround(20 * std::sin(a))));
+    return QPoint(w.width() / 2 + int(std::lround(20 * std::cos(a))),
+        w.height() / 2 - int(std::lround(20 * std::sin(a))));
 }
 
 } // namespace
@@ -74,8 +75,14 @@ TEST(Wheel, KeysAndVerticalDragStepWithinTheRange)
         Qt::Key key;
         int value;
     } cases[] = {
-        { Qt::Key_Home, 10 }, { Qt::Key_Up, 10 }, { Qt::Key_PageDown, 8 }, { Qt::Key_Left, 7 },
-        { Qt::Key_End, 0 }, { Qt::Key_Down, 0 }, { Qt::Key_Right, 1 }, { Qt::Key_PageUp, 3 },
+        { Qt::Key_Home, 10 },
+        { Qt::Key_Up, 10 },
+        { Qt::Key_PageDown, 8 },
+        { Qt::Key_Left, 7 },
+        { Qt::Key_End, 0 },
+        { Qt::Key_Down, 0 },
+        { Qt::Key_Right, 1 },
+        { Qt::Key_PageUp, 3 },
     };
     for (const Case& c : cases) {
         QTest::keyClick(&wheel, c.key);
@@ -93,7 +100,8 @@ TEST(Wheel, KeysAndVerticalDragStepWithinTheRange)
     QTest::mouseRelease(&wheel, Qt::LeftButton, {}, start - QPoint(0, 48));
     EXPECT_EQ(wheel.Value(), 5);
 
-    for (auto set : { &TMMCustomWheel::SetScrollSize, &TMMCustomWheel::SetLineStep, &TMMCustomWheel::SetPageStep }) {
+    for (auto set :
+        { &TMMCustomWheel::SetScrollSize, &TMMCustomWheel::SetLineStep, &TMMCustomWheel::SetPageStep }) {
         try {
             (wheel.*set)(0);
             ADD_FAILURE() << "0 accepted";
@@ -283,7 +291,8 @@ TEST_F(MixerWidgets, TheRecordingSourceBoxSelectsItsSourceAlone)
     EXPECT_EQ(Stored(selector), (std::vector<std::int32_t> { 0, 0, 1, 1, 0, 0, 0, 0 }));
 
     // Chosen elsewhere: the tick follows.
-    ASSERT_EQ(ops->SetValuesFromOutside(0, std::uint32_t(selector.ControlId()), { 0, 0, 0, 0, 0, 0, 1, 1 }), 0);
+    ASSERT_EQ(
+        ops->SetValuesFromOutside(0, std::uint32_t(selector.ControlId()), { 0, 0, 0, 0, 0, 0, 1, 1 }), 0);
     ASSERT_TRUE(PumpUntil([&] { return !box.isChecked(); }));
 
     // A source the card does not record: no item, and a selector needs one.

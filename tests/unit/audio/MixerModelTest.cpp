@@ -113,10 +113,8 @@ TEST_F(MixerModel, BalanceScalesOneChannelAndKeepsTheVolume)
     };
     const Case cases[] = {
         { 16384, 19999, 40000 }, // 40000 x 16383 / 32767, truncated
-        { 32767, 0, 40000 },
-        { -16384, 40000, 20000 }, // 40000 x 16384 / 32768
-        { -32768, 40000, 0 },
-        { 0, 40000, 40000 }, // back in the middle: the louder channel kept the volume
+        { 32767, 0, 40000 }, { -16384, 40000, 20000 }, // 40000 x 16384 / 32768
+        { -32768, 40000, 0 }, { 0, 40000, 40000 }, // back in the middle: the louder channel kept the volume
     };
     for (const Case& c : cases) {
         recVolume.SetPanValue(c.pan);

@@ -17,7 +17,8 @@ namespace mx = zv::mixer;
 constexpr std::uint32_t kStereo = 0x3; // front left and right
 constexpr std::uint32_t kVersion = 0x010208;
 
-MixerElement Playback(const std::string& name, long max, bool switched = true, std::uint32_t channels = kStereo)
+MixerElement Playback(
+    const std::string& name, long max, bool switched = true, std::uint32_t channels = kStereo)
 {
     MixerElement e;
     e.name = name;
@@ -25,7 +26,8 @@ MixerElement Playback(const std::string& name, long max, bool switched = true, s
     return e;
 }
 
-MixerElement Capture(const std::string& name, long max, bool switched = true, std::uint32_t channels = kStereo)
+MixerElement Capture(
+    const std::string& name, long max, bool switched = true, std::uint32_t channels = kStereo)
 {
     MixerElement e;
     e.name = name;
@@ -101,7 +103,8 @@ std::vector<std::vector<LineView>> Describe(const AlsaLayout& layout)
     return out;
 }
 
-const zv::detail::MixerStructure::Control& ControlOf(const AlsaLayout& layout, std::uint32_t line, std::uint32_t type)
+const zv::detail::MixerStructure::Control& ControlOf(
+    const AlsaLayout& layout, std::uint32_t line, std::uint32_t type)
 {
     for (const auto& c : layout.Structure().Controls())
         if (c.lineId == line && c.info.dwControlType == type)
@@ -256,8 +259,7 @@ TEST(MixerLayout, HostileNamesAreCutWithoutBreakingCharacters)
     const std::pair<std::string, std::string> cuts[] = {
         { "ab\xE2\x82\xAC", "ab" }, // a three-byte character that would be cut goes whole
         { "a\xE2\x82\xAC", "a" }, // four bytes do not fit in three
-        { "a\xC3\xA7", "a\xC3\xA7" },
-        { "abc\x80\x80", "abc" },
+        { "a\xC3\xA7", "a\xC3\xA7" }, { "abc\x80\x80", "abc" },
         { "\x80\x80\x80\x80\x80", "\x80\x80\x80" }, // no lead byte: cut where it falls
     };
     for (const auto& [in, expected] : cuts) {
@@ -271,9 +273,11 @@ TEST(MixerLayout, HostileNamesAreCutWithoutBreakingCharacters)
 TEST(MixerLayout, VolumesAndMutesTravelAsFaderValuesAndInverseSwitches)
 {
     // The sound server's mixer: 0 ... 65536 in both directions.
-    const AlsaLayout layout({ Playback("Master", 65536), Capture("Capture", 65536) }, "Default device", kVersion);
+    const AlsaLayout layout(
+        { Playback("Master", 65536), Capture("Capture", 65536) }, "Default device", kVersion);
     RecordedElements card;
-    card.volume = { { { 0, false, 0 }, 32768 }, { { 0, false, 1 }, 65536 }, { { 1, true, 0 }, 0 }, { { 1, true, 1 }, 0 } };
+    card.volume = { { { 0, false, 0 }, 32768 }, { { 0, false, 1 }, 65536 }, { { 1, true, 0 }, 0 },
+        { { 1, true, 1 }, 0 } };
     card.switches = { { { 0, false, 0 }, 1 }, { { 0, false, 1 }, 0 } };
     const std::uint32_t volume = ControlOf(layout, 0, mx::CtlVolume).info.dwControlID;
     const std::uint32_t mute = ControlOf(layout, 0, mx::CtlMute).info.dwControlID;
@@ -330,12 +334,14 @@ TEST(MixerLayout, SelectorsWriteTheEnumerationOrTheSwitches)
     ac97[0].captureGroup = ac97[1].captureGroup = 1;
     const AlsaLayout switches(ac97, "AC97", kVersion);
     RecordedElements codec;
-    codec.switches = { { { 0, true, 0 }, 1 }, { { 0, true, 1 }, 1 }, { { 1, true, 0 }, 0 }, { { 1, true, 1 }, 0 } };
+    codec.switches
+        = { { { 0, true, 0 }, 1 }, { { 0, true, 1 }, 1 }, { { 1, true, 0 }, 0 }, { { 1, true, 1 }, 0 } };
     const auto& sel = ControlOf(switches, 0, mx::CtlMux);
     const std::int32_t cd[2] = { 0, 1 };
     ASSERT_EQ(switches.Set(codec, sel.info.dwControlID, 1, 2, cd), 0);
     // The old source goes off before the new one comes on.
-    EXPECT_EQ(codec.writes, (std::vector<std::string> { "switch 0/0=0", "switch 0/1=0", "switch 1/0=1", "switch 1/1=1" }));
+    EXPECT_EQ(codec.writes,
+        (std::vector<std::string> { "switch 0/0=0", "switch 0/1=0", "switch 1/0=1", "switch 1/1=1" }));
     ASSERT_EQ(switches.Get(codec, sel.info.dwControlID, 1, 2, v), 0);
     EXPECT_EQ(std::vector<std::int32_t>(v, v + 2), (std::vector<std::int32_t> { 0, 1 }));
 }
