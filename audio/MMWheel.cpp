@@ -258,6 +258,12 @@ void TMMCustomWheel::LayoutChanged()
     ApplyAutoSize();
 }
 
+// The background has the client's size: a new size needs a new one.
+void TMMCustomWheel::BoundsChanged()
+{
+    DropBackground();
+}
+
 void TMMCustomWheel::ColorChanged()
 {
     DropBackground();

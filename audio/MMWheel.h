@@ -105,6 +105,7 @@ protected:
     void Paint(QPainter& Canvas) override;
     void ColorChanged() override;
     void LayoutChanged() override;
+    void BoundsChanged() override;
     void mousePressEvent(QMouseEvent* Event) override;
     void mouseMoveEvent(QMouseEvent* Event) override;
     void mouseReleaseEvent(QMouseEvent* Event) override;

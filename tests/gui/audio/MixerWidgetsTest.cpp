@@ -130,9 +130,14 @@ TEST(Wheel, AutoSizeFollowsThePictureAndTheRing)
     wheel.SetBackBmp(QImage());
     EXPECT_EQ(wheel.BackBmp().size(), picture.size());
     EXPECT_EQ(wheel.size(), picture.size() + QSize(20, 20));
+    wheel.SetColor(clLime);
+    wheel.show();
+    (void)wheel.grab(); // the background made at the old size
     wheel.SetAutoSize(false);
     wheel.resize(80, 80);
     EXPECT_EQ(wheel.size(), QSize(80, 80));
+    // Drawn anew at the new size: its corner is the knob's colour.
+    EXPECT_EQ(wheel.grab().toImage().pixel(76, 76), qRgb(0, 255, 0));
     // Radius 0 is worked out from the size: half of it less margin, frame space and ring.
     EXPECT_EQ(wheel.CurrentRadius(), 40 - 4 - 0 - 0 - 10);
     wheel.SetRadius(11);
