@@ -24,6 +24,8 @@ using TMMNotifyEvent = std::function<void(TMMObject* Sender)>;
 
 enum TMMBits { b8Bit, b16Bit };
 enum TMMMode { mMono, mStereo, mMultiChannel };
+// The displays' channel choice; the mixer's item accessors take it as channel 0, 1, 2.
+enum TMMChannel { chBoth, chLeft, chRight };
 
 // ---- device ids ------------------------------------------------------------------------------
 

@@ -13,7 +13,6 @@
 #include <atomic>
 #include <cstdint>
 
-enum TMMChannel { chBoth, chLeft, chRight };
 enum TMMDecayMode { dmNone, dmStepUp, dmExponential, dmUniform };
 enum TMMLevelKind { lkHorizontal, lkVertical };
 enum TMMLevelDirection { dirNormal, dirReversed, dirSymetric };

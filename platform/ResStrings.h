@@ -32,6 +32,22 @@ enum ResStringId : int {
     SDrawWhileAnotherDraws = 28033,
 
     SPropertyWhileOpen = 28060, // "Change to property while device was open"
+    // Mixer model and mixer widgets
+    SDeviceIdOutOfRange = 28100,
+    SDeviceNotValid = 28101,
+    SMixerReferencesMixer = 28102,
+    STargetIsMixer = 28103,
+    SDestLineNotLine = 28104,
+    SMixerRequired = 28105,
+    SControlNotValid = 28106,
+    SItemOutOfRange = 28107,
+    SItemInfoNotMultiple = 28108,
+    SUndefinedComponentType = 28109,
+    SUndefinedControlClass = 28110,
+    SMMSystemError = 28111, // %d: the error code
+    SInvalidControlClass = 28112,
+    SParameterNotPositive = 28113,
+    SDestLineLoop = 28114,
 
     // The skin: window data, bitmap lists, button faces, PNG pictures (29000 ... 29049).
     SNotPng = 29000,

@@ -749,6 +749,49 @@ QImage MenuImage(int which)
     return art.convertToFormat(QImage::Format_ARGB32);
 }
 
+// ------------------------------------------------------------------------------------------------
+// Knobs: a ribbed metal disc with a coloured collar, on navy (see-through, the bottom-left pixel). The
+// handle is drawn by the knob itself, so the disc carries no pointer. `size` square; `collar` the
+// ring's colour.
+QImage Knob(int size, const QColor& collar)
+{
+    QImage art = Canvas(size, size);
+    QPainter p(&art);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QPointF c(size / 2.0, size / 2.0);
+    const qreal r = size / 2.0 - 0.5;
+    // Collar, then the body with its grip ribs, then the cap.
+    p.setPen(Pen(kRimDark, 1));
+    p.setBrush(collar.darker(160));
+    p.drawEllipse(c, r, r);
+    p.setPen(Qt::NoPen);
+    p.setBrush(collar);
+    p.drawEllipse(c, r - 1.0, r - 1.0);
+    // A thin collar: the handle runs over the body, where it shows.
+    const qreal body = r - 2.4;
+    QLinearGradient g(c - QPointF(body, body), c + QPointF(body * 0.6, body));
+    g.setColorAt(0, QColor(120, 127, 138));
+    g.setColorAt(1, QColor(30, 33, 38));
+    p.setPen(Pen(kRimDark, 1));
+    p.setBrush(g);
+    p.drawEllipse(c, body, body);
+    const int ribs = size >= 40 ? 24 : 16;
+    for (int i = 0; i < ribs; ++i) {
+        const double a = 2 * M_PI * i / ribs;
+        const QPointF dir(std::cos(a), std::sin(a));
+        p.setPen(Pen(i % 2 ? QColor(20, 22, 26, 170) : QColor(160, 168, 180, 110), 0.8));
+        p.drawLine(c + dir * (body * 0.72), c + dir * (body - 0.6));
+    }
+    QRadialGradient cap(c + QPointF(-body * 0.25, -body * 0.3), body * 0.75);
+    cap.setColorAt(0, QColor(96, 102, 113));
+    cap.setColorAt(1, QColor(40, 43, 49));
+    p.setPen(Pen(QColor(18, 20, 23), 0.8));
+    p.setBrush(cap);
+    p.drawEllipse(c, body * 0.66, body * 0.66);
+    p.end();
+    return Flatten(art, kSocket, 60);
+}
+
 QByteArray Png(const QImage& img)
 {
     QByteArray bytes;
@@ -772,6 +815,11 @@ std::vector<ArtFile> RenderArtwork()
     files.push_back({ "images/menu_close.png", Png(MenuImage(0)) });
     files.push_back({ "images/menu_hide.png", Png(MenuImage(1)) });
     files.push_back({ "images/menu_restore.png", Png(MenuImage(2)) });
+    // The knob's built-in picture, and the settings window's two knobs (recording and return) on
+    // their 52 x 52 controls: 32 x 32 inside the scale's ring.
+    files.push_back({ "knobs/wheel.png", Png(Knob(48, QColor(70, 120, 190))) });
+    files.push_back({ "knobs/recording.png", Png(Knob(32, QColor(200, 64, 52))) });
+    files.push_back({ "knobs/return.png", Png(Knob(32, QColor(64, 160, 96))) });
 
     TSkBitmapList faces;
     FillFaceList(faces);
@@ -841,6 +889,9 @@ QImage Preview()
     for (int i = 0; i < 3; ++i)
         p.drawImage(QPointF(520 + 24 * i, 448), load(menu[i]));
     p.drawImage(QPointF(600, 424), load("images/mainicon.png"));
+    p.drawImage(QPointF(672, 420), keyed(load("knobs/wheel.png")));
+    p.drawImage(QPointF(672, 474), keyed(load("knobs/recording.png")));
+    p.drawImage(QPointF(712, 474), keyed(load("knobs/return.png")));
     p.end();
     return sheet.scaled(sheet.size() * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation);
 }

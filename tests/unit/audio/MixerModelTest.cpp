@@ -1,0 +1,320 @@
+// The mixer model on the in-memory mixer: finding lines and controls, the item accessors, balance,
+// change reports and their filtering, device ids, and a card that goes away.
+
+#include "audio/MMMixer.h"
+#include "platform/AppError.h"
+#include "platform/WaveIn.h"
+#include "tests/support/MixerTables.h"
+#include "tests/unit/audio/WaveInSupport.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+constexpr TMMLineId kRecording = 1;
+constexpr TMMLineId kRecLine = (1 << 16) | 1;
+
+// The settings window's arrangement on a studio card and a microphone card.
+class MixerModel : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::App();
+        ops = zv::MakeMemoryMixer({ test::StudioCard(), test::MicCard() });
+        device = std::make_unique<TMMMixerDevice>(nullptr, ops.get());
+        recording.SetMixer(device.get());
+        recording.SetComponentType(ctDstWaveIn);
+        recSource.SetMixer(device.get());
+        recSource.SetDestLine(&recording);
+        recSource.SetComponentType(ctSrcLine);
+        selector.SetAudioLine(&recording);
+        selector.SetControlType(ctMux);
+        recVolume.SetAudioLine(&recSource);
+        device->SetActive(true);
+    }
+
+    // Values as the card holds them, both channels of every item.
+    std::vector<std::int32_t> Stored(TMMCustomMixerControl& c)
+    {
+        std::vector<std::int32_t> v(std::size_t(c.Channels() * std::max(c.Items(), 1)));
+        device->GetControlValues(std::uint32_t(c.ControlId()), c.Channels(), c.Items(), v.data());
+        return v;
+    }
+
+    std::unique_ptr<zv::MemoryMixerOps> ops;
+    std::unique_ptr<TMMMixerDevice> device;
+    TMMAudioLine recording;
+    TMMAudioLine recSource;
+    TMMMixerControl selector;
+    TMMVolumeControl recVolume;
+};
+
+TEST_F(MixerModel, SourcesOfTheRecordingAreFoundByTypeAndMissingOnesAreNotErrors)
+{
+    EXPECT_EQ(recording.LineId(), kRecording);
+    EXPECT_EQ(recording.DestIndex(), 1);
+    EXPECT_EQ(recording.LineInfo().Connections, 4);
+    EXPECT_EQ(recSource.LineId(), kRecLine);
+    EXPECT_EQ(recVolume.ControlId(), 8);
+    EXPECT_EQ(recVolume.GetUnsigned(), 30000u);
+
+    // The card's microphone feeds only the speakers: no recording source of that type.
+    recSource.SetComponentType(ctSrcMicrophone);
+    EXPECT_EQ(recSource.LineId(), badLineId);
+    EXPECT_EQ(recSource.LineInfo().Name, QString());
+    EXPECT_EQ(recSource.LineInfo().Channels, 0);
+    EXPECT_EQ(recVolume.ControlId(), badControlId);
+    EXPECT_FALSE(recVolume.IsValid());
+
+    // The settings window's probe of every type finds exactly the recording's four sources.
+    std::vector<TMMComponentType> found;
+    for (int t = 0; t < ComponentTypeCount; ++t) {
+        recSource.SetComponentType(TMMComponentType(t));
+        if (recSource.LineId() != badLineId)
+            found.push_back(TMMComponentType(t));
+    }
+    EXPECT_EQ(found, (std::vector<TMMComponentType> { ctSrcAnalog, ctSrcAux, ctSrcCD, ctSrcLine }));
+}
+
+TEST_F(MixerModel, SelectingOneItemOfAStereoSelectorLeavesOnlyThatItem)
+{
+    ASSERT_EQ(selector.Items(), 4);
+    ASSERT_EQ(selector.Channels(), 2);
+    selector.SetItemBool(chRight, 3, true); // a second source on the right channel: single-select clears it
+    EXPECT_EQ(Stored(selector), (std::vector<std::int32_t> { 1, 0, 0, 0, 0, 0, 0, 1 }));
+
+    selector.SetItemBool(chBoth, 2, true);
+    EXPECT_EQ(Stored(selector), (std::vector<std::int32_t> { 0, 0, 0, 0, 1, 1, 0, 0 }));
+    for (int item = 0; item < 4; ++item) {
+        EXPECT_EQ(selector.GetItemBool(chLeft, item), item == 2) << item;
+        EXPECT_EQ(selector.GetItemBool(chRight, item), item == 2) << item;
+    }
+}
+
+TEST_F(MixerModel, ItemsStandForTheirSourceLines)
+{
+    EXPECT_EQ(selector.ItemOfLine(&recSource), 0);
+    EXPECT_EQ(selector.ItemInfo(0).Name, QStringLiteral("Line In"));
+    EXPECT_EQ(selector.ItemInfo(0).Param1, std::uint32_t(kRecLine));
+    recSource.SetComponentType(ctSrcAnalog);
+    EXPECT_EQ(selector.ItemOfLine(&recSource), 3);
+    recSource.SetComponentType(ctSrcMicrophone);
+    EXPECT_EQ(selector.ItemOfLine(&recSource), NoItem);
+    EXPECT_EQ(recVolume.ItemOfLine(&recSource), NoItem); // not a selector
+}
+
+TEST_F(MixerModel, BalanceScalesOneChannelAndKeepsTheVolume)
+{
+    recVolume.SetUnsigned(40000);
+    struct Case {
+        int pan;
+        std::int32_t left, right;
+    };
+    const Case cases[] = {
+        { 16384, 19999, 40000 }, // 40000 x 16383 / 32767, truncated
+        { 32767, 0, 40000 }, { -16384, 40000, 20000 }, // 40000 x 16384 / 32768
+        { -32768, 40000, 0 }, { 0, 40000, 40000 }, // back in the middle: the louder channel kept the volume
+    };
+    for (const Case& c : cases) {
+        recVolume.SetPanValue(c.pan);
+        EXPECT_EQ(Stored(recVolume), (std::vector<std::int32_t> { c.left, c.right })) << "pan " << c.pan;
+    }
+    recVolume.SetPanValue(70000);
+    EXPECT_EQ(recVolume.PanValue(), 32767);
+}
+
+TEST_F(MixerModel, AccessErrorsSayWhatIsMissing)
+{
+    TMMMixerControl loose; // no line
+    TMMMixerControl mute; // a line without such a control
+    mute.SetAudioLine(&recSource);
+    mute.SetControlType(ctMute);
+    const auto message = [](auto f) {
+        try {
+            f();
+        } catch (const Exception& e) {
+            return std::string(e.ClassName()) + ": " + e.what();
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(message([&] { loose.GetUnsigned(); }), "EMMDeviceError: Mixer required for this operation");
+    EXPECT_EQ(message([&] { mute.SetBool(true); }), "EMMDeviceError: Control not valid");
+    EXPECT_EQ(message([&] { selector.GetItemBool(0, 4); }), "EMMMixerControlError: Item index out of range");
+    EXPECT_EQ(message([&] { selector.ItemInfo(-1); }), "EMMMixerControlError: Item index out of range");
+    EXPECT_EQ(message([&] { recVolume.ItemInfo(0); }),
+        "EMMMixerControlError: Item info requested from non-multiple control");
+    // A stereo volume asked for with one channel and items: the service refuses, with its own text.
+    EXPECT_EQ(message([&] { selector.GetUnsigned(); }), "EMMMCIError: An invalid parameter was passed");
+}
+
+TEST_F(MixerModel, ChangeReportsReachOnlyTheControlTheyAreFor)
+{
+    TMMAudioLine speakers;
+    speakers.SetMixer(device.get());
+    speakers.SetComponentType(ctDstSpeakers);
+    TMMVolumeControl master;
+    master.SetAudioLine(&speakers);
+    TMMMixerControl masterMute;
+    masterMute.SetAudioLine(&speakers);
+    masterMute.SetControlType(ctMute);
+    int volumeChanges = 0, muteChanges = 0, recChanges = 0, lineReports = 0;
+    master.OnChange = [&](QObject*) { ++volumeChanges; };
+    masterMute.OnChange = [&](QObject*) { ++muteChanges; };
+    recVolume.OnChange = [&](QObject*) { ++recChanges; };
+    speakers.OnControlChange = [&](QObject*, TMMLineId line, TMMControlId control) {
+        EXPECT_EQ(line, 0);
+        EXPECT_EQ(control, master.ControlId());
+        ++lineReports;
+    };
+
+    ASSERT_EQ(ops->SetValuesFromOutside(0, std::uint32_t(master.ControlId()), { 1000, 2000 }), 0);
+    EXPECT_EQ(volumeChanges, 0) << "reports come from the event loop, not from inside the write";
+    test::PumpUntil([&] { return volumeChanges > 0; });
+    QCoreApplication::processEvents();
+    EXPECT_EQ(volumeChanges, 1);
+    EXPECT_EQ(muteChanges, 0); // another control of the same line
+    EXPECT_EQ(recChanges, 0); // another line
+    EXPECT_EQ(lineReports, 1);
+    EXPECT_EQ(master.GetItemUnsigned(chRight, NoItem), 2000u);
+
+    // The second card's reports do not reach the first card's components.
+    TMMMixerDevice other(nullptr, ops.get());
+    other.SetDeviceId(1);
+    other.SetActive(true);
+    ASSERT_EQ(ops->SetValuesFromOutside(1, 0, { 5 }), 0);
+    test::Pump(20);
+    EXPECT_EQ(volumeChanges + recChanges, 1);
+}
+
+TEST_F(MixerModel, DeviceIdsMustNameAMixerOrTheMapper)
+{
+    EXPECT_EQ(device->DeviceCount(), 2);
+    try {
+        device->SetDeviceId(5);
+        FAIL() << "no error";
+    } catch (const EMMDeviceError& e) {
+        EXPECT_STREQ(e.what(), "Device id is out of range");
+    }
+    EXPECT_EQ(device->DeviceId(), 0);
+    EXPECT_TRUE(device->Active());
+    EXPECT_THROW(device->SetDeviceId(-3), EMMDeviceError);
+
+    device->SetDeviceId(MapperId); // no mapper here: accepted, finds nothing, stays quiet
+    EXPECT_EQ(device->DeviceId(), MapperId);
+    EXPECT_FALSE(device->Active());
+    EXPECT_EQ(recording.LineId(), badLineId);
+    EXPECT_EQ(selector.ControlId(), badControlId);
+
+    device->SetDeviceId(1); // the microphone card: recording yes, line input no
+    EXPECT_EQ(device->DeviceCaps().ProductName(), QStringLiteral("USB Microphone"));
+    EXPECT_EQ(recording.LineId(), 0);
+    EXPECT_EQ(recSource.LineId(), badLineId);
+    device->SetDeviceId(InvalidId);
+    EXPECT_FALSE(device->IsValid());
+    EXPECT_EQ(device->DeviceCaps().ProductName(), QString());
+}
+
+TEST_F(MixerModel, ComponentsLetGoOfWhatIsDestroyed)
+{
+    auto line = std::make_unique<TMMAudioLine>();
+    line->SetMixer(device.get());
+    line->SetComponentType(ctSrcCD);
+    TMMVolumeControl cd;
+    cd.SetAudioLine(line.get());
+    ASSERT_TRUE(cd.IsValid());
+    line.reset();
+    EXPECT_EQ(cd.AudioLine(), nullptr);
+    EXPECT_EQ(cd.ControlId(), badControlId);
+
+    device.reset();
+    EXPECT_EQ(recording.Mixer(), nullptr);
+    EXPECT_EQ(recording.LineId(), badLineId);
+    EXPECT_EQ(recSource.LineId(), badLineId);
+    EXPECT_EQ(recVolume.ControlId(), badControlId);
+}
+
+TEST_F(MixerModel, WrongReferencesAreRefused)
+{
+    TMMMixerDevice another(nullptr, ops.get());
+    EXPECT_THROW(recording.SetTarget(&another), EMMMixerDeviceError);
+    EXPECT_THROW(device->SetDevice(&another), EMMMixerDeviceError);
+    EXPECT_THROW(recSource.SetDestLine(&another), EMMMixerDeviceError);
+    EXPECT_THROW(recording.SetDestLine(&recSource), EMMMixerDeviceError); // a loop
+    EXPECT_THROW(recording.SetDestLine(&recording), EMMMixerDeviceError);
+    EXPECT_EQ(recording.DestLine(), nullptr);
+    EXPECT_EQ(recSource.DestLine(), &recording);
+}
+
+TEST_F(MixerModel, ACaptureDeviceLeadsToItsMixerAndItsRecordingLine)
+{
+    auto waveIn = zv::MakeSyntheticWaveIn({ { zv::SyntheticDevice::Silence, "USB Microphone", {}, -1, true },
+        { zv::SyntheticDevice::Silence, "Studio Card", {}, -1, true } });
+    TMMWaveInDevice capture(nullptr, waveIn.get(), ops.get());
+    EXPECT_EQ(capture.MixerId(), 1);
+    capture.SetDeviceId(1);
+    EXPECT_EQ(capture.MixerId(), 0);
+
+    TMMMixerDevice follower(nullptr, ops.get());
+    follower.SetDevice(&capture);
+    EXPECT_EQ(follower.DeviceId(), 0);
+    capture.SetDeviceId(0);
+    EXPECT_EQ(follower.DeviceId(), 1);
+
+    TMMAudioLine byTarget;
+    byTarget.SetMixer(&follower);
+    byTarget.SetTarget(&capture);
+    EXPECT_EQ(byTarget.LineId(), 0); // the microphone card's recording
+    EXPECT_EQ(byTarget.ComponentType(), ctDstWaveIn);
+}
+
+TEST_F(MixerModel, ACardThatGoesAwayDisablesEverythingAndIsReportedOnce)
+{
+    std::vector<std::string> errors;
+    zv::SetApplicationErrorHandler([&](const std::exception& e) { errors.emplace_back(e.what()); });
+    int deviceChanges = 0;
+    device->OnChange = [&](QObject*) { ++deviceChanges; };
+
+    ops->Disconnect(0);
+    test::PumpUntil([&] { return !errors.empty(); });
+    test::Pump(20);
+    zv::SetApplicationErrorHandler(nullptr);
+
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("stopped answering"), std::string::npos) << errors[0];
+    EXPECT_EQ(deviceChanges, 1);
+    EXPECT_FALSE(device->Active());
+    EXPECT_EQ(recording.LineId(), badLineId);
+    EXPECT_EQ(recVolume.ControlId(), badControlId);
+    EXPECT_FALSE(selector.IsEnabled());
+
+    // Back again: the settings window activates the device and attaches the lines again.
+    ops->Reconnect(0);
+    device->SetActive(true);
+    recording.Refresh();
+    EXPECT_TRUE(device->Active());
+    EXPECT_EQ(recSource.LineId(), kRecLine);
+    EXPECT_EQ(recVolume.GetUnsigned(), 30000u);
+}
+
+TEST(MixerTypes, CodesOutsideTheTablesAreRefusedOrCustom)
+{
+    for (int t = 0; t < ComponentTypeCount; ++t)
+        EXPECT_EQ(ComponentTypeOf(ComponentTypeCode(TMMComponentType(t))), TMMComponentType(t));
+    for (int t = 0; t < ControlTypeCount; ++t)
+        EXPECT_EQ(ControlTypeOf(ControlTypeCode(TMMControlType(t))), TMMControlType(t));
+    EXPECT_THROW(ComponentTypeOf(9), EMMMixerServiceError);
+    EXPECT_THROW(ComponentTypeOf(0x100B), EMMMixerServiceError);
+    EXPECT_EQ(ControlTypeOf(0x50030007), ctCustom);
+    EXPECT_EQ(ControlClassOf(0x50030007), ccFader);
+    EXPECT_EQ(ControlClassOf(ControlTypeCode(ctMux)), ccList);
+    EXPECT_EQ(ControlClassOf(ControlTypeCode(ctMute)), ccSwitch);
+    try {
+        ControlClassOf(0x80000000u);
+        FAIL() << "no error";
+    } catch (const EMMMixerServiceError& e) {
+        EXPECT_STREQ(e.what(), "Undefined API control class");
+    }
+}
+
+} // namespace
