@@ -1,8 +1,31 @@
 #include "platform/ProgramFolder.h"
 
+#include <sys/auxv.h>
 #include <system_error>
 
 namespace zv {
+
+namespace {
+
+// The path the program was started by. A per-user folder holds a symbolic link to the installed
+// program, and that folder, not the installation's, is where the program's files live: /proc/self/exe
+// names the link's target, the exec path the link itself.
+std::filesystem::path StartedAs(const std::filesystem::path& exe)
+{
+    const auto* execfn = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+    if (!execfn || !*execfn) {
+        return {};
+    }
+    std::error_code ec;
+    const std::filesystem::path started = std::filesystem::absolute(execfn, ec);
+    // Run through the dynamic loader (ld.so ZoVeva) the exec path is the loader's: not ours.
+    if (ec || !std::filesystem::equivalent(started, exe, ec) || ec) {
+        return {};
+    }
+    return started;
+}
+
+} // namespace
 
 std::filesystem::path ProgramFolder()
 {
@@ -11,7 +34,13 @@ std::filesystem::path ProgramFolder()
     if (ec) {
         return std::filesystem::current_path();
     }
-    return exe.parent_path();
+    const std::filesystem::path started = StartedAs(exe);
+    if (started.empty()) {
+        return exe.parent_path();
+    }
+    // The folder itself may be reached through links; only the program's own name may not be followed.
+    const auto folder = std::filesystem::canonical(started.parent_path(), ec);
+    return ec ? exe.parent_path() : folder;
 }
 
 } // namespace zv
