@@ -34,7 +34,8 @@ int main(int argc, char** argv)
     int code = 0;
     try {
         TFrm_ZoVeva window(folder, clock, encoders);
-        QObject::connect(&instance, &zv::TSingleInstance::ShowRequested, &window, &TFrm_ZoVeva::RestoreWindow);
+        QObject::connect(
+            &instance, &zv::TSingleInstance::ShowRequested, &window, &TFrm_ZoVeva::RestoreWindow);
         window.show();
         code = QApplication::exec();
     } catch (const std::exception& error) {
