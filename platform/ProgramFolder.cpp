@@ -25,9 +25,7 @@ std::filesystem::path StartedAs(const std::filesystem::path& exe)
     return started;
 }
 
-} // namespace
-
-std::filesystem::path ProgramFolder()
+std::filesystem::path FindProgramFolder()
 {
     std::error_code ec;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -41,6 +39,15 @@ std::filesystem::path ProgramFolder()
     // The folder itself may be reached through links; only the program's own name may not be followed.
     const auto folder = std::filesystem::canonical(started.parent_path(), ec);
     return ec ? exe.parent_path() : folder;
+}
+
+} // namespace
+
+std::filesystem::path ProgramFolder()
+{
+    // Found once: an upgrade that replaces the running file makes /proc/self/exe name a deleted file.
+    static const std::filesystem::path folder = FindProgramFolder();
+    return folder;
 }
 
 } // namespace zv
