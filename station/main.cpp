@@ -1,6 +1,7 @@
 #include "platform/Clock.h"
 #include "platform/ProgramFolder.h"
 #include "station/EncoderProcess.h"
+#include "station/SingleInstance.h"
 #include "station/StationVersion.h"
 #include "station/U_ZoVeva.h"
 #include "station/ZoVevaApplication.h"
@@ -12,14 +13,29 @@ int main(int argc, char** argv)
 {
     TZoVevaApplication app(argc, argv);
     QApplication::setApplicationName(ApplicationTitle());
+    // The desktop entry the package installs: docks and task switchers take its name and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("br.net.varekradio.ZoVeva"));
     // The program ends by its close step, not when its last window hides.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    // A second start on the same folder shows the running program's window instead.
+    const auto folder = zv::ProgramFolder();
+    zv::TSingleInstance instance(folder);
+    if (instance.Claim() == zv::TSingleInstance::TClaim::Running) {
+        if (instance.AskRunningToShow()) {
+            return 0;
+        }
+        std::fprintf(stderr, "ZoVeva: already running from %s, but it does not answer\n", folder.c_str());
+        return 1;
+    }
 
     zv::QtClock clock;
     zv::TEncoderProcessFactory encoders;
     int code = 0;
     try {
-        TFrm_ZoVeva window(zv::ProgramFolder(), clock, encoders);
+        TFrm_ZoVeva window(folder, clock, encoders);
+        QObject::connect(
+            &instance, &zv::TSingleInstance::ShowRequested, &window, &TFrm_ZoVeva::RestoreWindow);
         window.show();
         code = QApplication::exec();
     } catch (const std::exception& error) {

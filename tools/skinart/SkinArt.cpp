@@ -698,11 +698,14 @@ QImage TrayFrame(int frame)
     return art.convertToFormat(QImage::Format_ARGB32);
 }
 
-QImage MainIcon()
+// The program's icon, drawn on a 64-pixel grid and scaled: the window's at 64, the desktop's menus
+// and launchers at the sizes their icon theme holds.
+QImage MainIcon(int size = 64)
 {
-    QImage art = Canvas(64, 64);
+    QImage art = Canvas(size, size);
     QPainter p(&art);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 64.0, size / 64.0);
     QLinearGradient g(0, 0, 0, 64);
     g.setColorAt(0, kBodyTop);
     g.setColorAt(1, kBodyBottom);
@@ -810,6 +813,10 @@ std::vector<ArtFile> RenderArtwork()
     files.push_back({ "skins/config.png", Png(ConfigSkin()) });
     files.push_back({ "images/logo.png", Png(Logo()) });
     files.push_back({ "images/mainicon.png", Png(MainIcon()) });
+    // The desktop's icon theme, under the desktop entry's name.
+    for (int size : { 16, 22, 24, 32, 48, 64, 128, 256 })
+        files.push_back({ QStringLiteral("icons/hicolor/%1x%1/apps/br.net.varekradio.ZoVeva.png").arg(size),
+            Png(MainIcon(size)) });
     for (int f = 1; f <= 4; ++f)
         files.push_back({ QStringLiteral("images/tray%1.png").arg(f), Png(TrayFrame(f)) });
     files.push_back({ "images/menu_close.png", Png(MenuImage(0)) });

@@ -1,0 +1,123 @@
+#include "station/SingleInstance.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocalSocket>
+#include <QTemporaryDir>
+#include <fcntl.h>
+#include <future>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+using zv::TSingleInstance;
+using TClaim = zv::TSingleInstance::TClaim;
+using namespace std::chrono_literals;
+
+class SingleInstance : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(Folder.isValid()); }
+
+    std::filesystem::path Path() const { return Folder.path().toStdString(); }
+
+    // Runs the event loop until `done` or 5 s have passed.
+    template <class Done> static bool Spin(Done done)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done() && waited.elapsed() < 5000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        return done();
+    }
+
+    // A later start asks from a thread of its own, as it would from its own process, while this
+    // thread's event loop lets the first one answer.
+    static bool AskFromElsewhere(TSingleInstance& later, std::chrono::milliseconds patience = 5s)
+    {
+        auto asked = std::async(std::launch::async, [&] { return later.AskRunningToShow(patience); });
+        Spin([&] { return asked.wait_for(0s) == std::future_status::ready; });
+        return asked.get();
+    }
+
+    int argc = 1;
+    char name[5] = "test";
+    char* argv[2] = { name, nullptr };
+    QCoreApplication App { argc, argv };
+    QTemporaryDir Folder;
+};
+
+TEST_F(SingleInstance, ALaterStartOnTheFolderAsksTheFirstToShowItsWindow)
+{
+    TSingleInstance first(Path());
+    ASSERT_EQ(first.Claim(), TClaim::First);
+    int shown = 0;
+    QObject::connect(&first, &TSingleInstance::ShowRequested, [&] { ++shown; });
+
+    TSingleInstance later(Path());
+    EXPECT_EQ(later.Claim(), TClaim::Running);
+    EXPECT_TRUE(AskFromElsewhere(later));
+    EXPECT_TRUE(Spin([&] { return shown == 1; }));
+
+    // Anything else on the socket is not a request.
+    QLocalSocket stranger;
+    stranger.connectToServer(first.SocketPath());
+    ASSERT_TRUE(stranger.waitForConnected(1000));
+    stranger.write(QByteArray(200, 'x'));
+    stranger.flush();
+    Spin([&] { return stranger.state() == QLocalSocket::UnconnectedState; });
+    EXPECT_EQ(stranger.state(), QLocalSocket::UnconnectedState);
+    EXPECT_EQ(shown, 1);
+
+    // Other folders are other programs.
+    QTemporaryDir other;
+    TSingleInstance elsewhere(other.path().toStdString());
+    EXPECT_EQ(elsewhere.Claim(), TClaim::First);
+    EXPECT_NE(elsewhere.SocketPath(), first.SocketPath());
+}
+
+TEST_F(SingleInstance, TheFolderIsFreeAgainWhenItsProgramEndsHoweverItEnds)
+{
+    {
+        TSingleInstance first(Path());
+        ASSERT_EQ(first.Claim(), TClaim::First);
+    }
+    // A program killed outright leaves its socket file behind; the kernel has dropped its lock.
+    TSingleInstance probe(Path());
+    QFile stale(probe.SocketPath());
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.close();
+
+    TSingleInstance next(Path());
+    ASSERT_EQ(next.Claim(), TClaim::First);
+    int shown = 0;
+    QObject::connect(&next, &TSingleInstance::ShowRequested, [&] { ++shown; });
+    TSingleInstance later(Path());
+    ASSERT_EQ(later.Claim(), TClaim::Running);
+    EXPECT_TRUE(AskFromElsewhere(later));
+    EXPECT_TRUE(Spin([&] { return shown == 1; }));
+}
+
+TEST_F(SingleInstance, AHeldFolderWhoseProgramDoesNotAnswerIsReportedNotJoined)
+{
+    // A program that holds the lock but never listens (hung while starting).
+    const int held = open((Path() / "ZoVeva.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    TSingleInstance later(Path());
+    EXPECT_EQ(later.Claim(), TClaim::Running);
+    EXPECT_FALSE(later.AskRunningToShow(300ms));
+    close(held);
+    EXPECT_EQ(later.Claim(), TClaim::First);
+}
+
+TEST_F(SingleInstance, AFolderWithoutRoomForTheLockRunsUnguarded)
+{
+    TSingleInstance nowhere(Path() / "missing");
+    EXPECT_EQ(nowhere.Claim(), TClaim::Unguarded);
+}
+
+} // namespace
