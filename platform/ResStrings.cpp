@@ -28,6 +28,10 @@ constexpr Row kBuiltIn[] = {
     { SSourceRefusedSaying, "The server refused the source, saying \"%1\"" },
     { SUnknownMetadataCharset,
         "unknown character set \"%1\" in Broadcast/@MetadataCharset (expected ISO-8859-1 or UTF-8)" },
+    { SServerCertificateRefused, "The server's certificate was not accepted: %1" },
+    { SNoTlsConnection,
+        "Cannot connect to the server over TLS: nothing answers there, the connection was refused, or the "
+        "server does not speak TLS on that port" },
 };
 
 std::mutex gLookupLock;

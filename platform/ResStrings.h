@@ -23,6 +23,8 @@ enum ResStringId : int {
     SSourceMountInUse = 29111,
     SSourceRefusedSaying = 29112,
     SUnknownMetadataCharset = 29113,
+    SServerCertificateRefused = 29114,
+    SNoTlsConnection = 29115,
 };
 
 // The text of a string id: the open language's when a lookup is installed and answers, else the
