@@ -55,6 +55,9 @@ public:
     ListenerCount Listeners() const { return counts_; }
     // Why the listener count is not known; empty while it is read fine.
     const QString& CountProblem() const { return problem_; }
+    // A question is out; its status line has come.
+    bool Asking() const { return exchange_ != nullptr; }
+    bool Answered() const { return exchange_ != nullptr && answered_; }
 
 private:
     void Finish(Clock::time_point now);
