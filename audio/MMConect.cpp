@@ -9,10 +9,9 @@
 #include <QTimer>
 #include <chrono>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <thread>
+#include <utility>
 
 namespace {
 
@@ -33,20 +32,6 @@ public:
 };
 
 std::atomic<TMMConnector::Clock> gClock { nullptr };
-
-// ZOVEVA_PUMP picks the pump mode at start; anything unknown keeps the default with a warning.
-TMMPumpMode PumpModeFromEnvironment()
-{
-    const char* name = std::getenv("ZOVEVA_PUMP");
-    if (!name || !*name || std::strcmp(name, "batch") == 0)
-        return TMMPumpMode::Batch;
-    if (std::strcmp(name, "precise") == 0)
-        return TMMPumpMode::Timer;
-    if (std::strcmp(name, "sleep") == 0)
-        return TMMPumpMode::SleepRepost;
-    qWarning("ZOVEVA_PUMP=%s is none of \"batch\", \"precise\", \"sleep\"; using batch", name);
-    return TMMPumpMode::Batch;
-}
 std::atomic<std::uint64_t> gNextSerial { 1 };
 
 } // namespace
@@ -70,7 +55,6 @@ public:
     static int maxSpeed;
     static int runningAuto;
     static bool enterIdle;
-    static std::atomic<TMMPumpMode> mode; // set on the user-interface thread, read by the capture thread
 
     static TMMConnector* Find(std::uint64_t serial)
     {
@@ -91,13 +75,9 @@ public:
     }
     void StartPump()
     {
-        if (mode != TMMPumpMode::SleepRepost) {
-            sleeping = false;
-            if (!m_timer.isActive())
-                m_timer.start(1);
-        } else {
-            QCoreApplication::postEvent(this, new QEvent(kPumpMessage));
-        }
+        sleeping = false;
+        if (!m_timer.isActive())
+            m_timer.start(1);
     }
     // From any thread, after something became due: wakes a pump that sleeps for want of work.
     static void Wake()
@@ -106,11 +86,10 @@ public:
             QCoreApplication::postEvent(window, new QEvent(kPumpMessage));
     }
 
-    // The timer pumps sleep while nothing is due (no timer at all). The precise one wakes at the
-    // moment the next block falls due, never sooner than 1 ms after the previous pass: the same
-    // blocks at the same moments as a pass every millisecond, without the empty passes. The batch
-    // one wakes when a buffer arrives and then about once per display refresh, and delivers
-    // every block due by then: a few wake-ups per buffer instead of one per block.
+    // The pump wakes when a buffer arrives and then about once per display refresh, and delivers
+    // every block due by then: a few wake-ups per buffer instead of one per block. It sleeps (no
+    // timer at all) while nothing is due. Set on the user-interface thread, cleared by whichever
+    // thread wakes it.
     static std::atomic<bool> sleeping;
 
     void TimerPass()
@@ -140,7 +119,7 @@ private:
         std::int64_t next = INT64_MAX;
         for (TMMConnector* c : connectors)
             if (c->m_inPump && c->m_enabled && c->m_running)
-                next = std::min(next, mode == TMMPumpMode::Batch ? c->NextBatch(now) : c->NextDue());
+                next = std::min(next, c->NextBatch(now));
         if (next == INT64_MAX) {
             m_timer.stop();
             return;
@@ -159,7 +138,6 @@ std::vector<TMMConnector*> TMMConnectorWindow::connectors;
 int TMMConnectorWindow::maxSpeed = 5000;
 int TMMConnectorWindow::runningAuto = 0;
 bool TMMConnectorWindow::enterIdle = false;
-std::atomic<TMMPumpMode> TMMConnectorWindow::mode { PumpModeFromEnvironment() };
 std::atomic<bool> TMMConnectorWindow::sleeping { false };
 
 void TMMConnectorWindow::Pass()
@@ -179,10 +157,7 @@ void TMMConnectorWindow::Pass()
         if (!c || !c->m_inPump || !c->m_enabled || !c->m_running)
             continue;
         try {
-            if (mode == TMMPumpMode::Batch)
-                c->DeliverDue();
-            else
-                c->Deliver();
+            c->DeliverDue();
         } catch (...) {
             // The other connectors still get their pass; the error is reported after it.
             if (!failure)
@@ -205,39 +180,39 @@ bool TMMConnectorWindow::event(QEvent* e)
         return true;
     }
     if (type == kPumpMessage) {
-        if (mode == TMMPumpMode::Batch) {
-            // A buffer arrived: its first blocks are due now.
-            m_timer.stop();
-            TimerPass();
-            return true;
-        }
-        if (mode == TMMPumpMode::Timer) {
-            StartPump();
-            return true;
-        }
-        if (!KeepPumping())
-            return true;
-        // The next pump message goes out even when a display fails in this pass, so one bad
-        // block cannot stop the displays for good.
-        struct Repost {
-            TMMConnectorWindow* self;
-            ~Repost()
-            {
-                if (!KeepPumping())
-                    return;
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                if (enterIdle)
-                    QCoreApplication::processEvents();
-                QCoreApplication::postEvent(self, new QEvent(kPumpMessage));
-            }
-        } repost { this };
-        Pass();
+        // A buffer arrived: its first blocks are due now.
+        m_timer.stop();
+        TimerPass();
         return true;
     }
     return QObject::event(e);
 }
 
 // ---------------------------------------------------------------------------------------------
+
+// A pass under way. The displays it calls may stop, restart or disable the connector (the
+// buffers go or change size) or destroy it; the pass then ends after that display's update.
+struct TMMConnector::TPass {
+    explicit TPass(TMMConnector* connector)
+        : connector(connector)
+        , epoch(connector->m_epoch)
+    {
+        connector->m_pass = this;
+    }
+    ~TPass()
+    {
+        if (alive)
+            connector->m_pass = nullptr;
+    }
+    TPass(const TPass&) = delete;
+    TPass& operator=(const TPass&) = delete;
+    // Whether the pass may go on; reads nothing of a destroyed connector.
+    bool Valid() const { return alive && epoch == connector->m_epoch; }
+
+    TMMConnector* connector;
+    const std::uint64_t epoch;
+    bool alive = true; // cleared by the connector's destructor
+};
 
 TMMConnector::TMMConnector(QObject* AOwner)
     : TMMDSPComponent(AOwner)
@@ -251,6 +226,9 @@ TMMConnector::TMMConnector(QObject* AOwner)
 
 TMMConnector::~TMMConnector()
 {
+    // Destroyed from inside a display's update: the pass under way ends after that update.
+    if (m_pass)
+        m_pass->alive = false;
     MarkDestroying();
     ChainStop();
     for (IMMDisplay* display : m_slots)
@@ -278,16 +256,6 @@ std::int64_t TMMConnector::Now()
     return std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-TMMPumpMode TMMConnector::PumpMode()
-{
-    return TMMConnectorWindow::mode;
-}
-
-void TMMConnector::SetPumpMode(TMMPumpMode mode)
-{
-    TMMConnectorWindow::mode = mode;
 }
 
 int TMMConnector::RunningAutoConnectors()
@@ -358,12 +326,9 @@ void TMMConnector::SetSlot(int slot, IMMDisplay* display)
     if (held == display)
         return;
     IMMDisplay* old = held;
-    {
-        std::lock_guard lock(m_lock);
-        held = display;
-        m_due[static_cast<std::size_t>(FamilyOf(slot))] = false;
-        m_onPrevious[static_cast<std::size_t>(FamilyOf(slot))] = false;
-    }
+    held = display;
+    m_due[static_cast<std::size_t>(FamilyOf(slot))] = false;
+    m_onPrevious[static_cast<std::size_t>(FamilyOf(slot))] = false;
     if (old && std::find(m_slots.begin(), m_slots.end(), old) == m_slots.end())
         old->RemoveWatcher(this);
     if (display) {
@@ -374,7 +339,6 @@ void TMMConnector::SetSlot(int slot, IMMDisplay* display)
 
 void TMMConnector::DisplayDestroyed(IMMDisplay* display)
 {
-    std::lock_guard lock(m_lock);
     for (auto& slot : m_slots)
         if (slot == display)
             slot = nullptr;
@@ -428,24 +392,29 @@ void TMMConnector::ChainStart()
         return;
     m_inputIsPCM = IsPCMFormat(input);
     const int size = GetBufferSize();
+    if (m_inputIsPCM && size > 0) {
+        m_format = CopyWaveFormat(input);
+        m_silence = input->wBitsPerSample == 8 ? 128 : 0;
+        m_intake.assign(static_cast<std::size_t>(size), m_silence);
+        m_previous.assign(static_cast<std::size_t>(size), m_silence);
+    }
+    m_valid = 0;
+    m_due.fill(false);
+    m_onPrevious.fill(false);
+    m_position.fill(0);
+    m_delivered.fill(0);
+    ++m_epoch;
+    if (!m_inputIsPCM || m_intake.empty())
+        return;
     {
-        std::lock_guard lock(m_lock);
-        if (m_inputIsPCM && size > 0) {
-            m_format = CopyWaveFormat(input);
-            m_silence = input->wBitsPerSample == 8 ? 128 : 0;
-            m_intake.assign(static_cast<std::size_t>(size), m_silence);
-            m_previous.assign(static_cast<std::size_t>(size), m_silence);
-        }
-        m_valid = 0;
-        m_due.fill(false);
-        m_onPrevious.fill(false);
-        m_position.fill(0);
-        m_delivered.fill(0);
-        if (!m_inputIsPCM || m_intake.empty())
-            return;
+        std::lock_guard lock(m_handOver);
+        for (auto& slot : m_arrived)
+            slot.assign(static_cast<std::size_t>(size), m_silence);
+        m_arrivals = 0;
+        m_silenceDue = false;
+        m_started = true;
     }
     TMMConnectorWindow::RecomputeSpeed();
-    m_started = true;
     ConfigureDisplays();
     if (m_enabled && m_realTime)
         PostStart();
@@ -499,18 +468,49 @@ bool TMMConnector::RequestBuffer(PWaveHdr lpWaveHdr, bool& MoreBuffers)
 
 void TMMConnector::TakeData(const void* data, int bytes)
 {
-    if (!data || !m_enabled || !m_started || m_paused || !m_inputIsPCM)
+    if (!data)
         return;
     const std::int64_t arrival = Now();
     {
-        std::lock_guard lock(m_lock);
-        if (m_intake.empty())
+        std::lock_guard lock(m_handOver);
+        // Read here, under the lock the user-interface thread changes them under, so that no
+        // buffer slips in after a stop, a pause or a disable.
+        if (!m_enabled || !m_started || m_paused || !m_inputIsPCM || m_arrived[0].empty())
             return;
-        bytes = std::clamp(bytes, 0, static_cast<int>(m_intake.size()));
-        // The batch pump wakes about once per display refresh, so a buffer may come before the
-        // last one went out whole: a family still inside it finishes it first (one buffer back
-        // at most); every other family starts on the new one.
-        const bool keep = TMMConnectorWindow::mode == TMMPumpMode::Batch && m_realTime && m_autoTrigger;
+        // The newest becomes the one before; the one before that is overwritten (a pump that fell
+        // further behind skips it).
+        std::swap(m_arrived[0], m_arrived[1]);
+        m_arrivedValid[1] = m_arrivedValid[0];
+        m_arrivedAt[1] = m_arrivedAt[0];
+        bytes = std::clamp(bytes, 0, static_cast<int>(m_arrived[0].size()));
+        std::memcpy(m_arrived[0].data(), data, static_cast<std::size_t>(bytes));
+        m_arrivedValid[0] = bytes;
+        m_arrivedAt[0] = arrival;
+        m_arrivals = std::min(m_arrivals + 1, 2);
+    }
+    TMMConnectorWindow::Wake();
+    if (!m_realTime && m_autoTrigger) {
+        // Displays are drawn on the user-interface thread only: from elsewhere the pass is posted.
+        if (OnPumpThread()) {
+            Deliver();
+        } else if (m_triggerRequests == 0 && TMMConnectorWindow::window) {
+            ++m_triggerRequests;
+            QCoreApplication::postEvent(
+                TMMConnectorWindow::window, new ConnectorEvent(kTriggerMessage, m_serial));
+        }
+    }
+}
+
+void TMMConnector::TakeIn()
+{
+    if (m_pass || m_intake.empty())
+        return;
+    // The pump wakes about once per display refresh, so a buffer may come before the last one
+    // went out whole: a family still inside it finishes it first (one buffer back at most); every
+    // other family starts on the new one. A pass on demand (AutoTrigger off, or RealTime off)
+    // always starts on the newest.
+    const bool keep = m_realTime && m_autoTrigger;
+    const auto arrive = [&] {
         bool older = false;
         for (int f = 0; f < FamilyCount; ++f) {
             const auto fi = static_cast<std::size_t>(f);
@@ -525,25 +525,44 @@ void TMMConnector::TakeData(const void* data, int bytes)
             }
             m_due[fi] = FamilyHasDisplays(f);
         }
-        if (older) {
-            std::swap(m_intake, m_previous);
-            m_previousValid = m_valid;
-            m_previousArrival = m_arrival;
+        return older;
+    };
+    bool silence = false;
+    std::int64_t silenceAt = 0;
+    {
+        std::lock_guard lock(m_handOver);
+        silence = std::exchange(m_silenceDue, false);
+        silenceAt = m_silenceAt;
+        const int arrivals = std::exchange(m_arrivals, 0);
+        if (arrivals == 1) {
+            if (arrive()) {
+                std::swap(m_intake, m_previous);
+                m_previousValid = m_valid;
+                m_previousArrival = m_arrival;
+            }
+        } else if (arrivals == 2) {
+            arrive();
+            if (arrive()) {
+                std::swap(m_previous, m_arrived[1]);
+                m_previousValid = m_arrivedValid[1];
+                m_previousArrival = m_arrivedAt[1];
+            }
         }
-        std::memcpy(m_intake.data(), data, static_cast<std::size_t>(bytes));
-        m_valid = bytes;
-        m_arrival = arrival;
+        if (arrivals > 0) {
+            std::swap(m_intake, m_arrived[0]);
+            m_valid = m_arrivedValid[0];
+            m_arrival = m_arrivedAt[0];
+        }
     }
-    TMMConnectorWindow::Wake();
-    if (!m_realTime && m_autoTrigger) {
-        // Displays are drawn on the user-interface thread only: from elsewhere the pass is posted.
-        if (OnPumpThread()) {
-            Deliver();
-        } else if (m_triggerRequests == 0 && TMMConnectorWindow::window) {
-            ++m_triggerRequests;
-            QCoreApplication::postEvent(
-                TMMConnectorWindow::window, new ConnectorEvent(kTriggerMessage, m_serial));
-        }
+    if (silence && m_paused) {
+        // Silence again from the start of the buffer, so the displays fall back to rest.
+        m_arrival = silenceAt;
+        m_onPrevious.fill(false);
+        for (int f = 0; f < FamilyCount; ++f)
+            if (FamilyHasDisplays(f)) {
+                m_due[static_cast<std::size_t>(f)] = true;
+                m_position[static_cast<std::size_t>(f)] = 0;
+            }
     }
 }
 
@@ -564,7 +583,7 @@ int TMMConnector::FamilyBlock(int family, bool& wanted, IMMDisplay*& first) cons
     return block;
 }
 
-bool TMMConnector::DeliverBlock(int family, std::int64_t now, bool batch)
+bool TMMConnector::DeliverBlock(int family, std::int64_t now, bool batch, const TPass& pass)
 {
     const auto fi = static_cast<std::size_t>(family);
     bool wanted = false;
@@ -613,9 +632,13 @@ bool TMMConnector::DeliverBlock(int family, std::int64_t now, bool batch)
             return false;
         }
         for (int slot = 0; slot < SlotCount; ++slot) {
+            // Read afresh each time: an update may have changed the slots.
             IMMDisplay* d = m_slots[static_cast<std::size_t>(slot)];
-            if (d && FamilyOf(slot) == family)
-                d->ProcessData(buffer + start);
+            if (!d || FamilyOf(slot) != family || start + d->BytesNeeded() > valid)
+                continue;
+            d->ProcessData(buffer + start);
+            if (!pass.Valid())
+                return false;
         }
         ++m_delivered[fi];
         m_lastDelivery = now;
@@ -623,45 +646,44 @@ bool TMMConnector::DeliverBlock(int family, std::int64_t now, bool batch)
     }
 }
 
-void TMMConnector::Deliver()
+int TMMConnector::Pass(bool batch)
 {
-    if (!m_enabled || !(m_running || (!m_realTime && m_started)))
-        return;
-    {
-        std::lock_guard lock(m_lock);
-        if (m_intake.empty() || !m_format)
-            return;
-        const std::int64_t now = Now();
-        for (int f = 0; f < FamilyCount; ++f)
-            if (m_due[static_cast<std::size_t>(f)])
-                DeliverBlock(f, now, false);
-    }
-    if (OnTrigger)
-        OnTrigger(this);
-}
-
-int TMMConnector::DeliverDue()
-{
-    if (!m_enabled || !(m_running || (!m_realTime && m_started)))
+    if (m_pass || !m_enabled || !(m_running || (!m_realTime && m_started)))
+        return 0;
+    TakeIn();
+    if (m_intake.empty() || !m_format)
         return 0;
     int delivered = 0;
     {
-        std::lock_guard lock(m_lock);
-        if (m_intake.empty() || !m_format)
-            return 0;
+        TPass pass(this);
         const std::int64_t now = Now();
-        for (int f = 0; f < FamilyCount; ++f)
-            while (m_due[static_cast<std::size_t>(f)] && DeliverBlock(f, now, true))
+        for (int f = 0; f < FamilyCount && pass.Valid(); ++f)
+            while (m_due[static_cast<std::size_t>(f)] && DeliverBlock(f, now, batch, pass)) {
                 ++delivered;
+                if (!batch)
+                    break;
+            }
+        if (!pass.alive)
+            return delivered;
     }
     if (OnTrigger)
         OnTrigger(this);
     return delivered;
 }
 
-std::int64_t TMMConnector::NextDue() const
+void TMMConnector::Deliver()
 {
-    std::lock_guard lock(m_lock);
+    Pass(false);
+}
+
+int TMMConnector::DeliverDue()
+{
+    return Pass(true);
+}
+
+std::int64_t TMMConnector::NextDue()
+{
+    TakeIn();
     std::int64_t next = INT64_MAX;
     if (m_intake.empty() || !m_format)
         return next;
@@ -677,9 +699,9 @@ std::int64_t TMMConnector::NextDue() const
     return next;
 }
 
-std::int64_t TMMConnector::NextBatch(std::int64_t now) const
+std::int64_t TMMConnector::NextBatch(std::int64_t now)
 {
-    std::lock_guard lock(m_lock);
+    TakeIn();
     if (m_intake.empty() || !m_format)
         return INT64_MAX;
     const auto avg = static_cast<std::int64_t>(std::max<std::uint32_t>(m_format->nAvgBytesPerSec, 1));
@@ -707,7 +729,6 @@ std::int64_t TMMConnector::NextBatch(std::int64_t now) const
 
 void TMMConnector::FillSilence()
 {
-    std::lock_guard lock(m_lock);
     std::fill(m_intake.begin(), m_intake.end(), m_silence);
     m_onPrevious.fill(false);
 }
@@ -715,23 +736,20 @@ void TMMConnector::FillSilence()
 void TMMConnector::PauseTick(std::uint32_t, void* data)
 {
     auto* c = static_cast<TMMConnector*>(data);
-    if (!c->m_paused)
-        return;
-    // Silence again from the start of the buffer, so the displays fall back to rest.
-    std::lock_guard lock(c->m_lock);
-    c->m_arrival = Now();
-    c->m_onPrevious.fill(false);
-    for (int f = 0; f < FamilyCount; ++f)
-        if (c->FamilyHasDisplays(f)) {
-            c->m_due[static_cast<std::size_t>(f)] = true;
-            c->m_position[static_cast<std::size_t>(f)] = 0;
-        }
+    {
+        // The pump takes it over: the delivery state is the user-interface thread's.
+        std::lock_guard lock(c->m_handOver);
+        if (!c->m_paused)
+            return;
+        c->m_silenceDue = true;
+        c->m_silenceAt = Now();
+    }
     TMMConnectorWindow::Wake();
 }
 
 void TMMConnector::StopPauseTimer()
 {
-    // Never under m_lock: the timer thread holds its own lock while it waits for ours.
+    // Never under m_handOver: the timer thread holds its own lock while it waits for ours.
     if (m_pauseTimer) {
         TimerUnsubscribe(m_pauseTimer);
         m_pauseTimer = 0;
@@ -741,16 +759,18 @@ void TMMConnector::StopPauseTimer()
 void TMMConnector::ChainPause()
 {
     if (!InState(csDesigning) && m_started && !m_paused) {
-        m_paused = true;
+        {
+            // A buffer not yet taken over would overwrite the silence.
+            std::lock_guard lock(m_handOver);
+            m_paused = true;
+            m_arrivals = 0;
+        }
         FillSilence();
         if (m_realTime && !m_pauseTimer) {
             const int size = GetBufferSize();
             const int interval = size > 8191 || !m_format ? 25 : BytesToMs(m_format.get(), size);
             // The silence fills the whole buffer, so every family sees full blocks of it.
-            {
-                std::lock_guard lock(m_lock);
-                m_valid = static_cast<int>(m_intake.size());
-            }
+            m_valid = static_cast<int>(m_intake.size());
             m_pauseTimer = TimerSubscribe(interval, false, &TMMConnector::PauseTick, this);
             if (!m_pauseTimer)
                 throw EOutOfResources("Not enough timers available");
@@ -762,7 +782,11 @@ void TMMConnector::ChainPause()
 void TMMConnector::ChainRestart()
 {
     if (!InState(csDesigning) && m_paused) {
-        m_paused = false;
+        {
+            std::lock_guard lock(m_handOver);
+            m_paused = false;
+            m_silenceDue = false;
+        }
         if (m_realTime)
             StopPauseTimer();
     }
@@ -779,22 +803,29 @@ void TMMConnector::ChainFlush()
 void TMMConnector::ChainStop()
 {
     if (!InState(csDesigning) && m_started) {
-        m_started = false;
+        {
+            std::lock_guard lock(m_handOver);
+            m_started = false;
+            m_paused = false;
+            m_arrivals = 0;
+            m_silenceDue = false;
+            for (auto& slot : m_arrived) {
+                slot.clear();
+                slot.shrink_to_fit();
+            }
+        }
         m_running = false;
         LeavePump();
-        m_paused = false;
         StopPauseTimer();
-        {
-            std::lock_guard lock(m_lock);
-            m_intake.clear();
-            m_intake.shrink_to_fit();
-            m_previous.clear();
-            m_previous.shrink_to_fit();
-            m_valid = 0;
-            m_due.fill(false);
-            m_onPrevious.fill(false);
-            m_format.reset();
-        }
+        ++m_epoch; // a pass under way reads the buffers freed here
+        m_intake.clear();
+        m_intake.shrink_to_fit();
+        m_previous.clear();
+        m_previous.shrink_to_fit();
+        m_valid = 0;
+        m_due.fill(false);
+        m_onPrevious.fill(false);
+        m_format.reset();
         if (m_refreshOnStop)
             ResetDisplays();
     }
@@ -807,16 +838,22 @@ void TMMConnector::SetEnabled(bool value)
 {
     if (value == m_enabled)
         return;
-    m_enabled = value;
+    {
+        // Disabled, the intake drops what has not been taken over: deliveries resume with the
+        // next buffer after enabling.
+        std::lock_guard lock(m_handOver);
+        m_enabled = value;
+        if (!value) {
+            m_arrivals = 0;
+            m_silenceDue = false;
+        }
+    }
     if (!value) {
         m_running = false;
         LeavePump();
-        {
-            // What was due stays undelivered: deliveries resume with the next buffer.
-            std::lock_guard lock(m_lock);
-            m_due.fill(false);
-            m_onPrevious.fill(false);
-        }
+        ++m_epoch;
+        m_due.fill(false);
+        m_onPrevious.fill(false);
         ResetDisplays();
     } else if (m_started && m_realTime) {
         PostStart();
@@ -879,28 +916,22 @@ void TMMConnector::HandleTrigger()
 
 // ---- state ----
 
-int TMMConnector::ValidBytes() const
+int TMMConnector::ValidBytes()
 {
-    std::lock_guard lock(m_lock);
+    TakeIn();
     return m_valid;
 }
 
-int TMMConnector::Position(Family family) const
+int TMMConnector::Position(Family family)
 {
-    std::lock_guard lock(m_lock);
+    TakeIn();
     return m_position[static_cast<std::size_t>(family)];
 }
 
-bool TMMConnector::Due(Family family) const
+bool TMMConnector::Due(Family family)
 {
-    std::lock_guard lock(m_lock);
+    TakeIn();
     return m_due[static_cast<std::size_t>(family)];
-}
-
-int TMMConnector::Delivered(Family family) const
-{
-    std::lock_guard lock(m_lock);
-    return m_delivered[static_cast<std::size_t>(family)];
 }
 
 int TMMConnector::FindTrigger(

@@ -1,9 +1,11 @@
 #pragma once
 
 // The connector: the chain component at the end of the capture chain that turns captured buffers
-// into display updates. The capture thread copies each buffer in under the delivery lock and marks
-// the display families due; a pump on the user-interface thread walks the copy in steps of each
-// family's block size and hands every block to its displays when its moment in the buffer has come.
+// into display updates. The capture thread copies each buffer into a hand-over slot under a short
+// lock and wakes the pump; the pump, on the user-interface thread, takes the newest buffers over
+// into buffers of its own (a swap under the same short lock) and walks them in steps of each
+// family's block size, handing every block to its displays when its moment in the buffer has come.
+// No lock is held while a display updates, so a slow display never holds up the capture.
 
 #include "audio/MMDSPObj.h"
 #include "platform/Exception.h"
@@ -78,19 +80,6 @@ private:
 
 enum TMMTriggerMode { tmNone, tmUpFlank, tmDownFlank };
 
-// How the pump keeps running while a connector delivers. Every mode hands each block over no
-// sooner than its moment in the buffer (with Synchronize) and in buffer order; they differ in how
-// often the user-interface thread wakes for it. Process-wide: TMMConnector::SetPumpMode, or at
-// start the environment variable ZOVEVA_PUMP ("batch", the default; "precise"; "sleep"), so the
-// modes can be compared in the running program.
-enum class TMMPumpMode {
-    Batch, // wakes about once per display refresh (kBatchInterval) and delivers every block due
-           // by then: the displays still see every block, the thread wakes ~60 times a second
-    Timer, // "precise": a 1 ms precise timer for the next due block, at most one block per family
-           // and pass; up to ~1000 wake-ups a second, and short blocks can fall behind
-    SleepRepost, // "sleep": sleep 1 ms in the pump, then post the next pump message
-};
-
 class TMMConnector : public TMMDSPComponent, private IMMDisplayWatcher {
     Q_OBJECT
     Q_PROPERTY(TMMDSPComponent* Input READ GetInput WRITE SetInput)
@@ -113,16 +102,22 @@ public:
     void DeliverBuffer(PWaveHdr lpWaveHdr) override;
     bool RequestBuffer(PWaveHdr lpWaveHdr, bool& MoreBuffers) override;
 
-    // Copies bytes from data into the delivery buffer and marks every family with displays due.
+    // Any thread (the capture thread): copies bytes from data into the hand-over slot and wakes
+    // the pump; the next pass makes every family with displays due on it. Waits for nothing but
+    // another copy or swap of a slot.
     virtual void TakeData(const void* data, int bytes);
     // With AutoTrigger off: one delivery pass now (on the user-interface thread) or soon (posted).
     virtual void Trigger();
     // Hands the delivery format to every display.
     void ConfigureDisplays();
+    // The passes, on the user-interface thread. Each takes over the buffers that arrived, then
+    // updates the displays with no lock held. A pass asked for from inside a display's update does
+    // nothing (the pass under way goes on); a display that stops, disables or destroys the
+    // connector from its update ends the pass after that update.
     // One delivery pass: at most one block per due family whose moment has come.
     void Deliver();
     // Every block whose moment has come, family by family in buffer order; returns how many
-    // deliveries it made (a block handed to a family's displays counts once).
+    // deliveries it made (a block handed to a family's displays counts once). The pump's pass.
     int DeliverDue();
 
     // ---- properties ----
@@ -170,38 +165,37 @@ public:
 
     TNotifyEvent OnTrigger; // after every delivery pass
 
-    // ---- state, for tests and the curious ----
+    // ---- state, for tests and the curious; user-interface thread ----
+    // The delivery state as the next pass sees it: buffers that arrived are taken over first.
     bool IsStarted() const { return m_started; }
     bool IsRunning() const { return m_running; }
     bool InPump() const { return m_inPump; }
     bool IsPausedDelivery() const { return m_paused; }
-    int ValidBytes() const;
-    int Position(Family family) const;
-    bool Due(Family family) const;
-    int Delivered(Family family) const;
+    int ValidBytes();
+    int Position(Family family);
+    bool Due(Family family);
+    int Delivered(Family family) const { return m_delivered[static_cast<std::size_t>(family)]; }
     std::uint8_t SilenceByte() const { return m_silence; }
-    // When the batch pump next wakes for this connector after a pass at now (microseconds of
-    // Now()): at the start of the first display refresh (a multiple of kBatchInterval) after now
-    // and not before the next block's moment; while everything went out, at the next refresh as
-    // long as buffers keep coming and being shown; else INT64_MAX (the next buffer wakes it).
-    std::int64_t NextBatch(std::int64_t now) const;
+    // When the pump next wakes for this connector after a pass at now (microseconds of Now()): at
+    // the start of the first display refresh (a multiple of kBatchInterval) after now and not
+    // before the next block's moment; while everything went out, at the next refresh as long as
+    // buffers keep coming and being shown; else INT64_MAX (the next buffer wakes it).
+    std::int64_t NextBatch(std::int64_t now);
+    // When the earliest due block falls due (microseconds of Now()), or INT64_MAX.
+    std::int64_t NextDue();
 
     // Byte offset of the first crossing of the trigger level in the given direction, or -1.
     static int FindTrigger(
         const TWaveFormatEx* format, const void* data, int bytes, int levelPercent, TMMTriggerMode mode);
 
-    // The batch pump's beat in microseconds: one display refresh, as the displays copy to the
-    // screen no more often anyway (and at the same moments).
+    // The pump's beat in microseconds: one display refresh, as the displays copy to the screen no
+    // more often anyway (and at the same moments).
     static constexpr std::int64_t kBatchInterval = 16'000;
 
     // The microsecond clock; tests put their own in (null: the steady clock).
     using Clock = std::int64_t (*)();
     static void SetClock(Clock clock);
     static std::int64_t Now();
-    // The pump mode of all connectors (see TMMPumpMode); set it on the user-interface thread,
-    // best before the chains start.
-    static TMMPumpMode PumpMode();
-    static void SetPumpMode(TMMPumpMode mode);
     // Connectors the pump currently drives.
     static int RunningAutoConnectors();
 
@@ -221,6 +215,8 @@ private:
         SlotCount
     };
 
+    struct TPass;
+
     void DisplayDestroyed(IMMDisplay* display) override;
     void SetSlot(int slot, IMMDisplay* display);
     bool FamilyHasDisplays(int family) const;
@@ -235,16 +231,20 @@ private:
     void StopPauseTimer();
     static void PauseTick(std::uint32_t handle, void* data);
     bool OnPumpThread() const;
-    // When the earliest due block of this connector falls due (microseconds), or INT64_MAX.
-    std::int64_t NextDue() const;
+    // Takes the buffers that arrived (and the pause timer's silence) over from the hand-over slots
+    // into the delivery state; not while a pass is under way, whose displays read the buffers.
+    void TakeIn();
+    // One pass: at most one block per due family (Deliver), or every block due (DeliverDue).
+    int Pass(bool batch);
     // The block size of a family (its displays' largest BytesNeeded) and whether any of its
-    // displays wants data; under m_lock.
+    // displays wants data.
     int FamilyBlock(int family, bool& wanted, IMMDisplay*& first) const;
     // Hands the family's next block to its displays when its moment has come (now in
-    // microseconds of Now()); false when it waits or the family has run out. Under m_lock.
-    bool DeliverBlock(int family, std::int64_t now, bool batch);
+    // microseconds of Now()); false when it waits, the family has run out, or the pass ended.
+    bool DeliverBlock(int family, std::int64_t now, bool batch, const TPass& pass);
 
-    // Set on the user-interface thread; the atomic ones are also read by the capture thread.
+    // ---- properties: set on the user-interface thread; the atomic ones are also read by the
+    // capture thread (under m_handOver) ----
     std::atomic<bool> m_enabled { true };
     bool m_autoConvert = true;
     std::atomic<bool> m_autoTrigger { true };
@@ -254,27 +254,43 @@ private:
     int m_triggerLevel = 0;
     bool m_refreshOnStop = true;
     bool m_realTime = true;
-    std::array<IMMDisplay*, SlotCount> m_slots {};
+    std::array<IMMDisplay*, SlotCount> m_slots {}; // user-interface thread only
     const std::uint64_t m_serial; // names this connector in posted messages
 
-    // The delivery buffer and everything the pass reads are guarded by m_lock: the capture thread
-    // writes them in TakeData, the display timer thread while paused, the pump reads them.
-    mutable std::recursive_mutex m_lock;
-    std::vector<std::uint8_t> m_intake;
+    // ---- hand-over: written by the capture thread (TakeData) and the display timer thread
+    // (PauseTick, while paused), taken over by the user-interface thread (TakeIn), all under
+    // m_handOver. Every holder only copies one buffer, swaps buffers or sets a few fields, so
+    // nobody waits longer than that. The user-interface thread sets m_started, m_enabled and
+    // m_paused under it where the intake must follow at once (start, stop, disable, pause).
+    mutable std::mutex m_handOver;
+    // [0] the newest buffer, [1] the one before it; all buffers have the delivery size.
+    std::array<std::vector<std::uint8_t>, 2> m_arrived;
+    std::array<int, 2> m_arrivedValid {};
+    std::array<std::int64_t, 2> m_arrivedAt {};
+    int m_arrivals = 0; // buffers since the last take-over; 2 stands for two or more
+    bool m_silenceDue = false; // the pause timer asked for the silence again
+    std::int64_t m_silenceAt = 0;
+
+    // ---- delivery state: user-interface thread only; a pass reads it with no lock ----
+    std::vector<std::uint8_t> m_intake; // the current buffer
     int m_valid = 0;
-    TWaveFormatPtr m_format; // delivery format; user-interface thread, fixed while started
+    TWaveFormatPtr m_format; // delivery format; fixed while started
     std::uint8_t m_silence = 0;
     std::array<int, FamilyCount> m_position {};
     std::array<bool, FamilyCount> m_due {};
     std::array<int, FamilyCount> m_delivered {};
     std::int64_t m_arrival = 0;
-    // The buffer before the current one, kept for families of the batch pump that had not
-    // finished it when the current one came (they read it first).
+    // The buffer before the current one, kept for families that had not finished it when the
+    // current one came (they read it first).
     std::vector<std::uint8_t> m_previous;
     int m_previousValid = 0;
     std::int64_t m_previousArrival = 0;
     std::array<bool, FamilyCount> m_onPrevious {};
     std::int64_t m_lastDelivery = 0; // when a block last went to a display
+    TPass* m_pass = nullptr; // the pass under way, if any
+    // Counts the changes that end a pass under way (start, stop, disable): its buffers or its
+    // displays' format may have gone.
+    std::uint64_t m_epoch = 0;
 
     // Written on the user-interface thread, read by the capture and timer threads.
     std::atomic<bool> m_started { false };

@@ -336,7 +336,7 @@ void TMMCustomWaveIn::SetDeviceID(TMMDeviceId Value)
     FDriverVersion = 0;
     if (FDeviceCount > 0 && Value >= MapperId && Value < FDeviceCount) {
         TWaveInCaps caps {};
-        if (FOps.GetDevCaps(Value, caps) == 0) {
+        if (FOps.GetDevCapsWithoutFormats(Value, caps) == 0) {
             FCaps = caps;
             caps.szPname[sizeof caps.szPname - 1] = 0;
             FProductName = QString::fromUtf8(caps.szPname);
@@ -474,7 +474,7 @@ QStringList TMMCustomWaveIn::DeviceNames(zv::WaveInOps& Binding)
     const int count = Binding.GetNumDevs();
     for (int id = 0; id < count; ++id) {
         TWaveInCaps caps {};
-        if (Binding.GetDevCaps(id, caps) == 0) {
+        if (Binding.GetDevCapsWithoutFormats(id, caps) == 0) {
             caps.szPname[sizeof caps.szPname - 1] = 0;
             names << QString::fromUtf8(caps.szPname);
         } else {

@@ -8,7 +8,8 @@
 //
 // Devices: DeviceCount, then set DeviceID to 0 ... DeviceCount-1 and read ProductName, or use
 // DeviceNames() / DeviceIdOf(name). The binding (ALSA or synthetic) is zv::DefaultWaveIn() unless
-// one is passed in.
+// one is passed in. Naming a device does not open it: its formats are read when a format is
+// checked (CanRecordFormat, at Open).
 
 #include "audio/MMAlloc.h"
 #include "audio/MMDSPObj.h"
@@ -169,7 +170,7 @@ private:
     TMMCallBackMode FCallBackMode = cmWindow;
     std::atomic<int> FLastError { 0 };
     int FDeviceCount = 0;
-    TWaveInCaps FCaps {};
+    TWaveInCaps FCaps {}; // name and driver version of the chosen device; formats are read when checked
     QString FProductName;
     std::uint32_t FDriverVersion = 0;
     // Hand-over between a Stop/Close on the owner's thread and a buffer handled on the capture

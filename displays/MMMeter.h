@@ -19,6 +19,8 @@
 // to the window (at most once per display refresh), as the last block left them.
 class TMMCustomMeter : public TMMGraphicControl, public IMMDisplay {
     Q_OBJECT
+    // Reachable by name, so a language file can translate it.
+    Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
 public:
     explicit TMMCustomMeter(QWidget* parent = nullptr);
     ~TMMCustomMeter() override;

@@ -1,5 +1,6 @@
 #include "platform/ResStrings.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -32,6 +33,7 @@ constexpr Row kBuiltIn[] = {
     { SNoTlsConnection,
         "Cannot connect to the server over TLS: nothing answers there, the connection was refused, or the "
         "server does not speak TLS on that port" },
+    { SUnknownLocale, "<unknown>" },
 };
 
 std::mutex gLookupLock;
@@ -45,6 +47,15 @@ QString BuiltInResString(int id)
         if (row.id == id)
             return QString::fromUtf8(row.text);
     return {};
+}
+
+std::vector<int> BuiltInResStringIds()
+{
+    std::vector<int> ids;
+    for (const Row& row : kBuiltIn)
+        ids.push_back(row.id);
+    std::sort(ids.begin(), ids.end());
+    return ids;
 }
 
 QString LoadResString(int id)

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 // Every built-in message of the components is a numbered resource string, looked up at the moment of
 // use, so an open language file can replace it. The components' own messages are 28000 + n; the
@@ -25,6 +26,7 @@ enum ResStringId : int {
     SUnknownMetadataCharset = 29113,
     SServerCertificateRefused = 29114,
     SNoTlsConnection = 29115,
+    SUnknownLocale = 29900, // "<unknown>": a language list entry whose locale id the system lacks
 };
 
 // The text of a string id: the open language's when a lookup is installed and answers, else the
@@ -33,6 +35,9 @@ QString LoadResString(int id);
 
 // The built-in text of a string id; empty for an id the table does not hold.
 QString BuiltInResString(int id);
+
+// Every id the table holds, ascending: each needs a text in every language file.
+std::vector<int> BuiltInResStringIds();
 
 // Installs the lookup of an open language file, or removes it with an empty function. The lookup
 // answers a null QString for an id it has no text for. Safe on any thread; a lookup in progress on

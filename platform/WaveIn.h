@@ -43,6 +43,16 @@ public:
     // Every operation below returns 0 or an error code (wave::ErrorCode, or the back end's own).
     virtual int GetNumDevs() = 0; // the count itself
     virtual int GetDevCaps(int DeviceId, TWaveInCaps& Caps) = 0; // -1: the default device
+    // The same without the formats (dwFormats and wChannels 0): what naming a device needs. A
+    // binding may have to open a device to learn its formats, and a list of names must not open
+    // every device (nor start a sound server for each).
+    virtual int GetDevCapsWithoutFormats(int DeviceId, TWaveInCaps& Caps)
+    {
+        const int e = GetDevCaps(DeviceId, Caps);
+        Caps.dwFormats = 0;
+        Caps.wChannels = 0;
+        return e;
+    }
     // 0 and the text, or non-zero when the code has no text.
     virtual int GetErrorText(int Code, char* Text, std::size_t Size) = 0;
     virtual int Open(WaveInHandle* Handle, int DeviceId, const TWaveFormatEx& Format, WaveInCallback Callback,
@@ -63,7 +73,8 @@ public:
 
 // ---- ALSA ------------------------------------------------------------------------------------
 // Capture-capable PCMs from the device hints; the description's first line is the product name.
-// The mapper id -1 opens "default".
+// The mapper id -1 opens "default". Listing and naming read the hints only; a device is opened
+// when its formats are asked for (GetDevCaps), queried or opened.
 WaveInOps& AlsaWaveIn();
 
 // ---- synthetic -------------------------------------------------------------------------------

@@ -1,6 +1,11 @@
 // ALSA wave input: capture-capable PCMs from the device hints, read with snd_pcm_readi on the
 // shared capture engine's thread. Devices with a clock pace themselves; the clockless types
 // (file, null) are paced by the engine.
+//
+// Listing and naming devices read the hints only. Opening a PCM can be costly and noisy: a plug-in
+// PCM (PulseAudio, PipeWire, JACK) connects to its sound server, and the JACK client library prints
+// to stderr, which is the encoder's log, when that server is absent. So a device is opened only
+// when it is used: its formats asked for, a format queried, a capture opened.
 
 #include "platform/WaveIn.h"
 #include "platform/WaveInDevice.h"
@@ -12,6 +17,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -44,6 +50,54 @@ void InstallErrorHandler()
 {
     static std::once_flag once;
     std::call_once(once, [] { snd_lib_error_set_handler(&AlsaErrorHandler); });
+}
+
+void JackMessage(const char* text)
+{
+    qCDebug(lcAlsa, "jack: %s", text);
+}
+
+// The plug-in type of a PCM's definition ("hw", "plug", "pulse", "jack", ...); empty when the name
+// has no definition of its own.
+std::string PcmType(const std::string& name)
+{
+    snd_config_t* top = nullptr;
+    if (snd_config_update_ref(&top) < 0)
+        return {};
+    std::string type;
+    snd_config_t* definition = nullptr;
+    if (snd_config_search_definition(top, "pcm", name.c_str(), &definition) >= 0) {
+        snd_config_t* node = nullptr;
+        const char* value = nullptr;
+        if (snd_config_search(definition, "type", &node) >= 0 && snd_config_get_string(node, &value) >= 0
+            && value)
+            type = value;
+        snd_config_delete(definition);
+    }
+    snd_config_unref(top);
+    return type;
+}
+
+// Before a PCM is opened: ALSA's own complaints go to our category (InstallErrorHandler), and so
+// do those of the JACK client library, through its own hooks, set on the library the JACK plug-in
+// is about to load (one copy per process, found by its name). Without its server the JACK PCM
+// then fails to open quietly, with ALSA's error code.
+void PrepareOpen(const std::string& pcm)
+{
+    InstallErrorHandler();
+    if (PcmType(pcm) != "jack")
+        return;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        void* jack = dlopen("libjack.so.0", RTLD_LAZY | RTLD_LOCAL);
+        if (!jack)
+            return; // then the plug-in cannot load either
+        using SetHook = void (*)(void (*)(const char*));
+        for (const char* setter : { "jack_set_error_function", "jack_set_info_function" })
+            if (auto set = reinterpret_cast<SetHook>(dlsym(jack, setter)))
+                set(&JackMessage);
+        // Kept loaded for the life of the process, hooks and all.
+    });
 }
 
 struct Entry {
@@ -157,6 +211,7 @@ public:
 protected:
     int OpenSource() override
     {
+        PrepareOpen(FName);
         int e = snd_pcm_open(&FPcm, FName.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
         if (e < 0) {
             FPcm = nullptr;
@@ -242,14 +297,21 @@ public:
         return int(FList.size());
     }
 
+    int GetDevCapsWithoutFormats(int id, TWaveInCaps& caps) override
+    {
+        Entry entry;
+        if (!Lookup(id, entry))
+            return wave::BadDeviceId;
+        Identify(entry, caps);
+        return wave::NoError;
+    }
+
     int GetDevCaps(int id, TWaveInCaps& caps) override
     {
         Entry entry;
         if (!Lookup(id, entry))
             return wave::BadDeviceId;
-        caps = {};
-        caps.vDriverVersion = SND_LIB_VERSION;
-        std::snprintf(caps.szPname, sizeof caps.szPname, "%s", entry.product.c_str());
+        Identify(entry, caps);
         Probe(entry.pcm, caps);
         return wave::NoError;
     }
@@ -357,8 +419,16 @@ private:
         return Lookup(id, out);
     }
 
+    static void Identify(const Entry& entry, TWaveInCaps& caps)
+    {
+        caps = {};
+        caps.vDriverVersion = SND_LIB_VERSION;
+        std::snprintf(caps.szPname, sizeof caps.szPname, "%s", entry.product.c_str());
+    }
+
     static int Query(const std::string& pcmName, const TWaveFormatEx& format)
     {
+        PrepareOpen(pcmName);
         snd_pcm_t* pcm;
         const int e = snd_pcm_open(&pcm, pcmName.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
         if (e < 0)
@@ -374,6 +444,7 @@ private:
     // The standard-format bits from what the device really takes.
     static void Probe(const std::string& pcmName, TWaveInCaps& caps)
     {
+        PrepareOpen(pcmName);
         snd_pcm_t* pcm;
         if (snd_pcm_open(&pcm, pcmName.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0)
             return; // busy or gone: the name stands, the formats stay unknown

@@ -16,6 +16,8 @@ class QMenu;
 // hover and auto-repeat timers and the caption. Clicks are raised by the button itself (OnClick).
 class TSkBaseGraphicButton : public QWidget {
     Q_OBJECT
+    // Reachable by name, so a language file can translate it.
+    Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
 public:
     explicit TSkBaseGraphicButton(QWidget* parent = nullptr);
     ~TSkBaseGraphicButton() override;

@@ -19,6 +19,11 @@ QString BuiltInCaption(const QString& labelName)
             QStringLiteral("N\u00e3o foi encontrado o arquivo de codifica\u00e7\u00e3o") },
         { QStringLiteral("lblArquivosConfiguracaoPadraoNaoExistente"),
             QStringLiteral("Arquivos de configura\u00e7\u00e3o Padr\u00e3o n\u00e3o existente!") },
+        // The settings window's.
+        { QStringLiteral("lblNecessarioInformarUsuario"),
+            QStringLiteral("\u00c9 necess\u00e1rio informar o Usu\u00e1rio!") },
+        { QStringLiteral("lblNecessarioInformarSenha"), QStringLiteral("\u00c9 necess\u00e1rio informar a Senha!") },
+        { QStringLiteral("lblNecessarioInformarIdioma"), QStringLiteral("\u00c9 necess\u00e1rio informar o Idioma!") },
     };
     return captions.value(labelName);
 }

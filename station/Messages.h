@@ -1,6 +1,6 @@
 #pragma once
 
-// Built-in Portuguese captions of the hidden message labels the station core uses; the windows create
+// Built-in Portuguese captions of the hidden message labels of both windows; the windows create
 // their labels with them, and translation replaces them.
 
 #include <QString>

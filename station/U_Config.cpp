@@ -4,6 +4,9 @@
 #include "skin/SkMMButton.h"
 #include "skin/SkShapedForm.h"
 #include "skin/skcont.h"
+#include "station/LcUnit.h"
+#include "station/LcWidgets.h"
+#include "station/Messages.h"
 
 #include <QComboBox>
 #include <QGuiApplication>
@@ -87,8 +90,9 @@ TFrm_Config::TFrm_Config(TSkBitmapList& faces, const QComboBox& languages, QWidg
                        "QLineEdit { lineedit-password-character: 42; }"
                        "QComboBox QAbstractItemView { color: white; background: black; "
                        "selection-background-color: navy; }"));
-    const auto row = [&](int top, const QString& caption, QWidget* field) {
+    const auto row = [&](int top, const char* name, const QString& caption, QWidget* field) {
         auto* label = new QLabel(caption, PConfig);
+        label->setObjectName(QString::fromLatin1(name));
         label->setFont(labelFont);
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         label->setStyleSheet(QStringLiteral("color: white"));
@@ -97,20 +101,20 @@ TFrm_Config::TFrm_Config(TSkBitmapList& faces, const QComboBox& languages, QWidg
     };
     CBIdiomas = new QComboBox(PConfig);
     CBIdiomas->setObjectName(QStringLiteral("CBIdiomas"));
-    row(12, QStringLiteral("Idioma:"), CBIdiomas);
+    row(12, "LIdioma", QStringLiteral("Idioma:"), CBIdiomas);
     EdRadio = new QLineEdit(PConfig);
     EdRadio->setObjectName(QStringLiteral("EdRadio"));
-    row(40, QStringLiteral("R\u00e1dio:"), EdRadio);
+    row(40, "LRadio", QStringLiteral("R\u00e1dio:"), EdRadio);
     EdUsuario = new QLineEdit(PConfig);
     EdUsuario->setObjectName(QStringLiteral("EdUsuario"));
-    row(68, QStringLiteral("Usu\u00e1rio:"), EdUsuario);
+    row(68, "LUsuario", QStringLiteral("Usu\u00e1rio:"), EdUsuario);
     EdSenha = new QLineEdit(PConfig);
     EdSenha->setObjectName(QStringLiteral("EdSenha"));
     EdSenha->setEchoMode(QLineEdit::Password);
-    row(96, QStringLiteral("Senha:"), EdSenha);
+    row(96, "LSenha", QStringLiteral("Senha:"), EdSenha);
     CBPlacas = new QComboBox(PConfig);
     CBPlacas->setObjectName(QStringLiteral("CBPlacas"));
-    row(124, QStringLiteral("Placa:"), CBPlacas);
+    row(124, "LPlaca", QStringLiteral("Placa:"), CBPlacas);
 
     // The sound-settings button sits where the mixer panel goes: that panel covers it when shown.
     SkMMButton3 = ProgramButton(PConfig, "SkMMButton3", faces, form, { 38, 200, 156, 26 }, QString());
@@ -118,6 +122,16 @@ TFrm_Config::TFrm_Config(TSkBitmapList& faces, const QComboBox& languages, QWidg
         = ProgramButton(PConfig, "SkMMButton1", faces, form, { 30, 312, 74, 26 }, QStringLiteral("Gravar"));
     BFechar = ProgramButton(PConfig, "BFechar", faces, form, { 128, 312, 74, 26 }, QStringLiteral("Fechar"));
 
+    // The messages of a refused save, translated like any caption.
+    for (const char* name : { "lblNecessarioInformarUsuario", "lblNecessarioInformarSenha",
+             "lblNecessarioInformarIdioma" }) {
+        auto* label = new QLabel(BuiltInCaption(QString::fromLatin1(name)), this);
+        label->setObjectName(QString::fromLatin1(name));
+        label->hide();
+    }
+
+    // Only the operator's choice previews; filling the list at a show does not.
+    connect(CBIdiomas, &QComboBox::activated, this, &TFrm_Config::PreviewLanguage);
     connect(BFechar, &TSkMMButton::OnClick, this, &TFrm_Config::CloseWithoutSaving);
     connect(SkMMButton2, &TSkMMButton::OnClick, this, &TFrm_Config::CloseWithoutSaving);
     connect(SkMMButton3, &TSkMMButton::OnClick, this, &TFrm_Config::OpenRecordingSettings);
@@ -162,12 +176,47 @@ void TFrm_Config::showEvent(QShowEvent* event)
         CBIdiomas->addItem(FLanguages.itemText(i), FLanguages.itemData(i));
     }
     CBIdiomas->setCurrentIndex(FLanguages.currentIndex());
+    RunLanguageStep([this] { TranslateForm(*this); });
     QDialog::showEvent(event);
+}
+
+void TFrm_Config::RunLanguageStep(const std::function<void()>& step)
+{
+    if (FLanguage.Guard) {
+        FLanguage.Guard(step);
+    } else {
+        step();
+    }
+}
+
+void TFrm_Config::PreviewLanguage(int index)
+{
+    RunLanguageStep([this, index] {
+        CBIdiomas->setCurrentIndex(index);
+        if (zv::OpenSelectedLanguage(*CBIdiomas, FLanguage.File)) {
+            TranslateForm(*this);
+        }
+    });
 }
 
 void TFrm_Config::CloseWithoutSaving()
 {
-    hide();
+    bool done = false;
+    RunLanguageStep([this, &done] {
+        // Undoes a preview: the saved language again, on this window.
+        if (FLanguage.SavedIndex) {
+            const int saved = FLanguage.SavedIndex();
+            CBIdiomas->setCurrentIndex(saved >= 0 && saved < CBIdiomas->count() ? saved : -1);
+            if (zv::OpenSelectedLanguage(*CBIdiomas, FLanguage.File)) {
+                TranslateForm(*this);
+            }
+        }
+        done = true;
+    });
+    // A failed step leaves the window open, as any failed step does.
+    if (done) {
+        hide();
+    }
 }
 
 void TFrm_Config::OpenRecordingSettings()

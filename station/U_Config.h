@@ -8,6 +8,8 @@
 #include "station/StationInterfaces.h"
 
 #include <QDialog>
+#include <filesystem>
+#include <functional>
 #include <optional>
 
 class QComboBox;
@@ -24,6 +26,14 @@ void InstallStationFonts();
 QWidget* BlackPanel(QWidget* parent, const char* name, const QRect& place);
 } // namespace zv
 
+// What the settings window's language steps need of the main window.
+struct TLanguageContext {
+    std::filesystem::path File; // the language file
+    std::function<int()> SavedIndex; // iIdioma, the saved choice
+    // Runs a step; an error ends it and goes to the application's error handler.
+    std::function<void(const std::function<void()>&)> Guard;
+};
+
 class TFrm_Config : public QDialog, public ISettingsFields {
     Q_OBJECT
 public:
@@ -38,6 +48,14 @@ public:
     void OpenInformation();
     // The first start without an encoding file: settings mode, modal; returns once hidden again.
     void ShowModal();
+
+    // Without it the window has no language steps.
+    void SetLanguageContext(TLanguageContext context) { FLanguage = std::move(context); }
+    // The operator chose entry `index` of the language list: that language is opened and this window
+    // alone translated (a preview until the settings are saved).
+    void PreviewLanguage(int index);
+    // Leaving without saving: the saved language is selected, opened and applied to this window again.
+    void CloseWithoutSaving();
 
     // ISettingsFields
     QString RadioName() const override;
@@ -63,8 +81,9 @@ protected:
 
 private:
     void Open(bool settingsMode);
-    void CloseWithoutSaving();
+    void RunLanguageStep(const std::function<void()>& step);
     void OpenRecordingSettings();
 
     const QComboBox& FLanguages;
+    TLanguageContext FLanguage;
 };

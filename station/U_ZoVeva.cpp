@@ -8,10 +8,13 @@
 #include "displays/MMMeter.h"
 #include "displays/MMOscope.h"
 #include "displays/MMSpectr.h"
+#include "displays/MainDisplays.h"
 #include "skin/SkMMButton.h"
 #include "skin/SkPng.h"
 #include "skin/SkShapedForm.h"
 #include "skin/skcont.h"
+#include "station/LcUnit.h"
+#include "station/LcWidgets.h"
 #include "station/Messages.h"
 #include "station/StationVersion.h"
 #include "station/U_Config.h"
@@ -31,6 +34,9 @@
 
 namespace {
 
+// The language the windows are built in: Portuguese (Brazil).
+constexpr std::uint32_t kBuiltInLanguage = 1046;
+
 // The hidden labels whose captions are the messages the controller shows, logs and puts in LStatus.
 const char* const kMessageLabels[] = {
     "lblConectando",
@@ -45,9 +51,10 @@ const char* const kMessageLabels[] = {
     "lblArquivosConfiguracaoPadraoNaoExistente",
 };
 
-QLabel* PanelText(QWidget* parent, const QString& text, const QRect& place)
+QLabel* PanelText(QWidget* parent, const char* name, const QString& text, const QRect& place)
 {
     auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(place);
     label->setFont(zv::MakePixelFont(QStringLiteral("Small Fonts"), 9));
     QPalette palette = label->palette();
@@ -81,8 +88,10 @@ TFrm_ZoVeva::TFrm_ZoVeva(std::filesystem::path programFolder, zv::IClock& clock,
 TFrm_ZoVeva::TFrm_ZoVeva(
     std::filesystem::path programFolder, zv::IClock& clock, CoEncoderApp& encoders, Options options)
     : FOptions(std::move(options))
+    , FLanguageFile(programFolder / "ZoVeva.lcf")
 {
     zv::InstallStationFonts();
+    zv::RegisterWidgetProps();
     setObjectName(QStringLiteral("Frm_ZoVeva"));
     setWindowTitle(ApplicationTitle());
     setFixedSize(327, 318);
@@ -133,8 +142,30 @@ TFrm_ZoVeva::TFrm_ZoVeva(
     FController->SetTimerHandler(*FController->TimerIcone, [this] { OnTimerIcone(); });
     FController->SetTimerHandler(*FController->TimerPopup, [this] { OnTimerPopup(); });
     FController->Create();
-    // The language list and the translation of the window come with the language files; until then
-    // the list stays empty and the window keeps its built-in texts.
+    FController->Guard([this] { CreateLanguageList(); });
+}
+
+void TFrm_ZoVeva::CreateLanguageList()
+{
+    // Every language of the file, in its order; Portuguese (Brazil) unless cfg.ini chose one.
+    CBIdiomas->clear();
+    OpenLanguage(FLanguageFile, kBuiltInLanguage, AddLanguage, CBIdiomas);
+    // The file is opened again for the language chosen below, or stays closed when none is.
+    CloseLanguage();
+    CBIdiomas->setCurrentIndex(CBIdiomas->findData(QVariant::fromValue(kBuiltInLanguage)));
+    int& iIdioma = FController->Settings.iIdioma;
+    if (iIdioma < 0) {
+        iIdioma = CBIdiomas->currentIndex();
+    }
+    SelectLanguage(iIdioma);
+}
+
+void TFrm_ZoVeva::SelectLanguage(int index)
+{
+    CBIdiomas->setCurrentIndex(index >= 0 && index < CBIdiomas->count() ? index : -1);
+    if (zv::OpenSelectedLanguage(*CBIdiomas, FLanguageFile)) {
+        TranslateForm(*this);
+    }
 }
 
 TFrm_ZoVeva::~TFrm_ZoVeva()
@@ -211,31 +242,12 @@ void TFrm_ZoVeva::CreateControls()
 
 void TFrm_ZoVeva::CreateDisplays()
 {
-    TWaveFormatEx format {};
-    MakePCMFormat(format, 16, 2, 44100);
-
     // Needle meters: left channel on the left.
     for (int i = 0; i < 2; ++i) {
         auto* meter = new TMMMeter(PVU);
         meter->setObjectName(i == 0 ? QStringLiteral("MMMeter2") : QStringLiteral("MMMeter1"));
-        meter->setGeometry(i == 0 ? 0 : 84, 0, 85, 57);
-        meter->Bevel().SetBevelOuter(bvNone);
-        meter->Bevel().SetBevelInner(bvNone);
-        meter->Bevel().SetBorderWidth(2);
-        meter->SetCaption(QStringLiteral("dB"));
-        meter->setFont(zv::MakePixelFont(QStringLiteral("MS Sans Serif"), 11, true));
-        meter->SetFontColor(clSilver);
-        meter->SetScale1Color(clLime);
-        meter->SetNeedleOffset(50);
-        meter->SetScaleHeight1(3);
-        meter->SetScaleAngle(45);
-        meter->SetTopSpace(12);
-        meter->SetPCMFormat(&format);
-        meter->SetSamples(20);
-        meter->SetDecayMode(dmStepUp);
-        meter->SetDecay(8);
-        meter->SetPeakSpeed(2);
-        meter->SetChannel(i == 0 ? chLeft : chRight);
+        zv::SetUpMainMeter(*meter, i == 0 ? chLeft : chRight);
+        meter->move(i == 0 ? 0 : 84, 0);
         (i == 0 ? MMMeter2 : MMMeter1) = meter;
     }
 
@@ -244,83 +256,28 @@ void TFrm_ZoVeva::CreateDisplays()
     for (int i = 0; i < 2; ++i) {
         auto* level = new TMMLevel(PLevel);
         level->setObjectName(i == 0 ? QStringLiteral("MMLevel1") : QStringLiteral("MMLevel2"));
-        level->setGeometry(13, i == 0 ? 14 : 37, 158, 18);
-        level->Bevel().SetBevelOuter(bvNone);
-        level->Bevel().SetBevelInner(bvNone);
-        level->Bevel().SetBorderWidth(0);
-        level->SetBar1Color(clLime);
-        level->SetBar2Color(clYellow);
-        level->SetInactive1Color(clGray);
-        level->SetInactive2Color(clGray);
-        level->SetInactiveDoted(true);
-        level->SetActiveDoted(true);
-        level->SetPoint2(80);
-        level->SetPCMFormat(&format);
-        level->SetSamples(99);
-        level->SetNumPeaks(2);
-        level->SetDecayMode(dmStepUp);
-        level->SetDecay(8);
-        level->SetTag2(0);
-        level->SetChannel(i == 0 ? chLeft : chRight);
+        zv::SetUpMainLevel(*level, i == 0 ? chLeft : chRight);
+        level->move(13, i == 0 ? 14 : 37);
         level->setToolTip(barHint);
         (i == 0 ? MMLevel1 : MMLevel2) = level;
     }
-    // The scale is exactly as wide as the bars, so that each label stands over its level.
     MMLevelScale1 = new TMMLevelScale(PLevel);
     MMLevelScale1->setObjectName(QStringLiteral("MMLevelScale1"));
-    MMLevelScale1->setGeometry(13, 3, 158, 10);
-    MMLevelScale1->setFont(zv::MakePixelFont(QStringLiteral("Small Fonts"), 9));
-    MMLevelScale1->SetPoint2(80);
-    MMLevelScale1->Scale().SetTickCount(11);
-    MMLevelScale1->Scale().SetEnlargeEvery(5);
-    MMLevelScale1->Scale().SetSize(7);
-    MMLevelScale1->Scale().SetOrigin(soInner);
-    MMLevelScale1->Scale().SetConnect(false);
-    MMLevelScale1->Scale().SetVisible(false);
-    PanelText(PLevel, QStringLiteral("dB"), { 1, 2, 12, 11 });
-    PanelText(PLevel, QStringLiteral("L"), { 3, 17, 9, 11 });
-    PanelText(PLevel, QStringLiteral("R"), { 3, 40, 9, 11 });
+    zv::SetUpMainLevelScale(*MMLevelScale1);
+    MMLevelScale1->move(13, 3);
+    PanelText(PLevel, "LDecibeis", QStringLiteral("dB"), { 1, 2, 12, 11 });
+    PanelText(PLevel, "LEsquerdo", QStringLiteral("L"), { 3, 17, 9, 11 });
+    PanelText(PLevel, "LDireito", QStringLiteral("R"), { 3, 40, 9, 11 });
 
-    // The oscilloscope keeps its own defaults otherwise: both channels averaged, info under the mouse.
     MMOscope2 = new TMMOscope(POsciloscopio);
     MMOscope2->setObjectName(QStringLiteral("MMOscope2"));
-    MMOscope2->Bevel().SetBevelOuter(bvNone);
-    MMOscope2->Bevel().SetBevelInner(bvNone);
-    MMOscope2->setGeometry(0, 0, 170, 56);
-    MMOscope2->SetKind(okCzoVevas);
-    MMOscope2->SetForegroundColor(clLime);
-    MMOscope2->SetPCMFormat(&format);
-    MMOscope2->SetBitLength(b16Bit);
-    MMOscope2->SetSampleRate(44100);
-    MMOscope2->SetMode(mStereo);
+    zv::SetUpMainOscope(*MMOscope2);
+    MMOscope2->move(0, 0);
 
     MMSpectrum2 = new TMMSpectrum(PSpectrum);
     MMSpectrum2->setObjectName(QStringLiteral("MMSpectrum2"));
-    MMSpectrum2->Bevel().SetBevelOuter(bvNone);
-    MMSpectrum2->Bevel().SetBevelInner(bvNone);
-    MMSpectrum2->setGeometry(0, 0, 170, 56);
-    MMSpectrum2->SetKind(skBars);
-    MMSpectrum2->SetPCMFormat(&format);
-    MMSpectrum2->SetMode(mStereo);
-    MMSpectrum2->SetChannel(chBoth);
-    MMSpectrum2->SetBitLength(b16Bit);
-    MMSpectrum2->SetSampleRate(44100);
-    MMSpectrum2->SetFFTLength(64);
-    MMSpectrum2->SetWindow(fwHamming);
-    MMSpectrum2->SetGain(sg3db);
-    MMSpectrum2->SetDecayMode(dmStepUp);
-    MMSpectrum2->SetDecay(8);
-    MMSpectrum2->SetVerticalScale(20);
-    MMSpectrum2->SetPoint2(75);
-    MMSpectrum2->SetBar1Color(clLime);
-    MMSpectrum2->SetBar2Color(clYellow);
-    MMSpectrum2->SetBar3Color(clRed);
-    MMSpectrum2->SetInactive1Color(clBlack);
-    MMSpectrum2->SetInactive2Color(clBlack);
-    MMSpectrum2->SetInactive3Color(clBlack);
-    MMSpectrum2->SetInactiveDoted(true);
-    MMSpectrum2->SetShowInfo(false);
-    MMSpectrum2->setCursor(Qt::ArrowCursor);
+    zv::SetUpMainSpectrum(*MMSpectrum2);
+    MMSpectrum2->move(0, 0);
 }
 
 void TFrm_ZoVeva::CreateHiddenLabels()
@@ -584,6 +541,8 @@ void TFrm_ZoVeva::EnsureConfig()
 {
     if (!FConfig) {
         FConfig = std::make_unique<TFrm_Config>(*SkBitmapList2, *CBIdiomas);
+        FConfig->SetLanguageContext({ FLanguageFile, [this] { return FController->Settings.iIdioma; },
+            [this](const std::function<void()>& step) { FController->Guard(step); } });
         FController->SetSettingsFields(FConfig.get());
     }
 }

@@ -81,6 +81,14 @@ public:
     // The account page's request; it arrives with the account page, until then only announced.
     void PostAccount();
 
+    // --- language
+    // The language file beside the program.
+    const std::filesystem::path& LanguageFile() const { return FLanguageFile; }
+    // Selects entry `index` of the language list (none when it is beyond the list), opens that
+    // language and translates this window; with no entry selected nothing is opened. The save of the
+    // settings ends with this.
+    void SelectLanguage(int index);
+
     // --- shell actions
     void BEqualizerClick(); // display switcher
     void BMinimizarClick();
@@ -160,9 +168,11 @@ private:
     void OnTimerPopup();
     void ShowDisplayStack();
     void EnsureConfig();
+    void CreateLanguageList();
     void Terminate();
 
     Options FOptions;
+    std::filesystem::path FLanguageFile;
     std::unique_ptr<TSkBitmapList> SkBitmapList2;
     std::array<QIcon, 4> FImages; // Image1 ... Image4
     QIcon FMainIcon;

@@ -7,6 +7,7 @@
 #include "displays/MMMeter.h"
 #include "displays/MMOscope.h"
 #include "displays/MMSpectr.h"
+#include "displays/MainDisplays.h"
 #include "platform/WaveIn.h"
 
 #include <QApplication>
@@ -15,10 +16,14 @@
 #include <QImage>
 #include <QPainter>
 #include <QTimer>
+#include <algorithm>
+#include <atomic>
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <cmath>
 #include <ctime>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -117,8 +122,9 @@ std::vector<std::int16_t> Tone(int frames, int start, double amplitude)
     return data;
 }
 
-// A whole level update on a shown bar: peak of 99 frames, mapping, frame and its direct paint
-// into the window; the two blocks alternate between -10 dB and -20 dB so each one redraws.
+// A whole level update on a shown bar (main window settings): peak of 99 frames, mapping, frame
+// and its direct paint into the window; the two blocks alternate between -10 dB and -20 dB so each one
+// redraws.
 void BM_LevelBarUpdate(benchmark::State& state)
 {
     if (!EnsureApplication()) {
@@ -129,15 +135,8 @@ void BM_LevelBarUpdate(benchmark::State& state)
     QWidget window;
     window.resize(200, 40);
     auto* level = new TMMLevel(&window);
-    level->setGeometry(10, 10, 158, 18);
-    level->Bevel().SetBevelOuter(bvNone);
-    level->SetActiveDoted(true);
-    level->SetInactiveDoted(true);
-    TWaveFormatEx format {};
-    MakePCMFormat(format, 16, 2, 44100);
-    level->SetPCMFormat(&format);
-    level->SetSamples(99);
-    level->SetNumPeaks(2);
+    zv::SetUpMainLevel(*level, chLeft);
+    level->move(10, 10);
     window.show();
     QApplication::processEvents();
     const auto loud = Tone(99, 0, 10362);
@@ -162,16 +161,8 @@ void BM_NeedleMeterUpdate(benchmark::State& state)
     QWidget window;
     window.resize(120, 80);
     auto* meter = new TMMMeter(&window);
-    meter->setGeometry(10, 10, 85, 57);
-    meter->Bevel().SetBevelOuter(bvNone);
-    meter->Bevel().SetBorderWidth(2);
-    meter->SetNeedleOffset(50);
-    meter->SetScaleAngle(45);
-    meter->SetTopSpace(12);
-    TWaveFormatEx format {};
-    MakePCMFormat(format, 16, 2, 44100);
-    meter->SetPCMFormat(&format);
-    meter->SetSamples(20);
+    zv::SetUpMainMeter(*meter, chLeft);
+    meter->move(10, 10);
     window.show();
     QApplication::processEvents();
     const auto loud = Tone(20, 5, 10362);
@@ -252,10 +243,170 @@ void BM_ConnectorPass(benchmark::State& state)
 }
 BENCHMARK(BM_ConnectorPass);
 
-// The pump mode of an argument: 0 batch, 1 precise timer, 2 sleep and repost.
-TMMPumpMode PumpModeArg(std::int64_t arg)
+// A display that takes its time over every block, as one does whose window system stalls.
+class SlowDisplay : public IMMDisplay {
+public:
+    SlowDisplay(int bytes, int milliseconds)
+        : m_bytes(bytes)
+        , m_cost(milliseconds)
+    {
+    }
+    void SetPCMFormat(const TWaveFormatEx*) override { }
+    int BytesNeeded() const override { return m_bytes; }
+    void ProcessData(const void* data) override
+    {
+        benchmark::DoNotOptimize(data);
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_cost));
+    }
+    void ResetData() override { }
+
+private:
+    int m_bytes;
+    int m_cost;
+};
+
+// The capture thread's hand-over (TakeData of one 4096-byte buffer) while the program's pump feeds
+// a level-bar-sized display that needs arg milliseconds per block. A capture-like thread hands a
+// buffer every 23.22 ms (44100 Hz, 16-bit stereo) for 4 s, timing each hand-over; the user-interface
+// thread runs the event loop meanwhile. Reports the hand-over's median, 99th percentile and maximum
+// in microseconds, and the blocks the display got.
+void BM_ConnectorHandOverWhileDrawing(benchmark::State& state)
 {
-    return arg == 0 ? TMMPumpMode::Batch : arg == 1 ? TMMPumpMode::Timer : TMMPumpMode::SleepRepost;
+    if (!EnsureApplication()) {
+        state.SkipWithError("no application");
+        return;
+    }
+    using Clock = std::chrono::steady_clock;
+    constexpr int kBuffers = 172;
+    constexpr auto kPeriod = std::chrono::microseconds(23220);
+    for (auto _ : state) {
+        SlowDisplay display(396, static_cast<int>(state.range(0)));
+        TMMConnector connector;
+        TWaveFormatEx format {};
+        MakePCMFormat(format, 16, 2, 44100);
+        connector.SetWaveFormat(&format);
+        connector.SetBufferSize(4096);
+        connector.SetLevel1(&display);
+        connector.ChainOpen();
+        connector.ChainStart();
+        QApplication::processEvents(); // the pump takes it on
+        std::vector<std::int64_t> handOver;
+        handOver.reserve(kBuffers);
+        std::atomic<bool> done { false };
+        std::thread capture([&] {
+            const auto tone = Tone(1024, 0, 10362);
+            const auto start = Clock::now();
+            for (int i = 0; i < kBuffers; ++i) {
+                std::this_thread::sleep_until(start + i * kPeriod);
+                const auto before = Clock::now();
+                connector.TakeData(tone.data(), 4096);
+                handOver.push_back(
+                    std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - before).count());
+            }
+            done = true;
+        });
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (done)
+                loop.quit();
+        });
+        poll.start(10);
+        loop.exec();
+        capture.join();
+        connector.ChainStop();
+        connector.ChainClose();
+        QApplication::processEvents();
+        std::sort(handOver.begin(), handOver.end());
+        const auto at = [&](double q) {
+            return static_cast<double>(handOver[static_cast<std::size_t>(q * (handOver.size() - 1))]);
+        };
+        state.counters["handover_p50_us"] = at(0.5);
+        state.counters["handover_p99_us"] = at(0.99);
+        state.counters["handover_max_us"] = static_cast<double>(handOver.back());
+        state.counters["blocks"] = connector.Delivered(TMMConnector::fLevel);
+    }
+}
+BENCHMARK(BM_ConnectorHandOverWhileDrawing)
+    ->Arg(0)
+    ->Arg(50)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The pump of an argument: 0 the program's own (the connector's batch pump), 1 and 2 the
+// comparison pumps below.
+enum class Pump { Batch, Precise, Sleep };
+Pump PumpArg(std::int64_t arg)
+{
+    return arg == 0 ? Pump::Batch : arg == 1 ? Pump::Precise : Pump::Sleep;
+}
+
+// Two ways of pumping that the program does not use, kept to compare with its own. "Precise": a
+// precise single-shot timer set for the next due block, never sooner than 1 ms after the previous
+// pass, at most one block per family and pass (short blocks fall behind, the next buffer skips the
+// rest), no timer while nothing is due (a buffer wakes it). "Sleep": a pass, a 1 ms sleep and a
+// reposted message, for as long as the pump lives. Both drive one connector with AutoTrigger off
+// through Deliver; destroy the pump after the capture has stopped.
+class ComparisonPump : public QObject {
+public:
+    ComparisonPump(TMMConnector& connector, Pump kind)
+        : m_connector(connector)
+        , m_kind(kind)
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setSingleShot(true);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { Pass(); });
+        connector.SetAutoTrigger(false);
+        // On the capture thread, after the connector took the buffer.
+        connector.OnBufferReady = [this](QObject*, PWaveHdr) {
+            if (m_sleeping.exchange(false))
+                QCoreApplication::postEvent(this, new QEvent(kWake));
+        };
+        QCoreApplication::postEvent(this, new QEvent(kWake));
+    }
+    ~ComparisonPump() override { m_connector.OnBufferReady = nullptr; }
+
+    bool event(QEvent* e) override
+    {
+        if (e->type() != kWake)
+            return QObject::event(e);
+        if (m_kind == Pump::Sleep) {
+            m_connector.Deliver();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            QCoreApplication::postEvent(this, new QEvent(kWake));
+        } else {
+            m_timer.stop();
+            Pass();
+        }
+        return true;
+    }
+
+private:
+    static constexpr QEvent::Type kWake = QEvent::Type(QEvent::User + 17);
+
+    void Pass()
+    {
+        m_connector.Deliver();
+        // Sleeping first, then looking: a buffer that arrives meanwhile wakes the pump.
+        m_sleeping = true;
+        const std::int64_t now = TMMConnector::Now();
+        const std::int64_t next = m_connector.NextDue();
+        if (next == INT64_MAX)
+            return;
+        m_sleeping = false;
+        m_timer.start(static_cast<int>(std::clamp<std::int64_t>((next - now + 999) / 1000, 1, 1000)));
+    }
+
+    TMMConnector& m_connector;
+    const Pump m_kind;
+    QTimer m_timer;
+    std::atomic<bool> m_sleeping { false };
+};
+
+std::unique_ptr<ComparisonPump> MakePump(TMMConnector& connector, Pump kind)
+{
+    return kind == Pump::Batch ? nullptr : std::make_unique<ComparisonPump>(connector, kind);
 }
 
 // CPU share of a running pump with nothing to deliver, per pump mode, over one second.
@@ -265,10 +416,10 @@ void BM_PumpIdleCpu(benchmark::State& state)
         state.SkipWithError("no application");
         return;
     }
-    TMMConnector::SetPumpMode(PumpModeArg(state.range(0)));
     for (auto _ : state) {
         NullDisplay level(396);
         TMMConnector connector;
+        const auto pump = MakePump(connector, PumpArg(state.range(0)));
         TWaveFormatEx format {};
         MakePCMFormat(format, 16, 2, 44100);
         connector.SetWaveFormat(&format);
@@ -283,13 +434,12 @@ void BM_PumpIdleCpu(benchmark::State& state)
         connector.ChainStop();
         QApplication::processEvents();
     }
-    TMMConnector::SetPumpMode(TMMPumpMode::Batch);
 }
 BENCHMARK(BM_PumpIdleCpu)->DenseRange(0, 2)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // The whole chain for 10 s of synthetic audio (1 kHz tone, 44100 Hz stereo, 4096-byte buffers):
 // capture thread, connector, pump, two level bars and two needle meters on a shown window.
-// Reports the process's CPU time as a share of one core. Args: pump mode (PumpModeArg); which
+// Reports the process's CPU time as a share of one core. Args: the pump (PumpArg); which
 // displays are shown (0 the bars and meters, 1 only the bars, 2 only the meters: the main window
 // shows one pair at a time, 3 none: capture and connector alone, 4 every family: bars, meters, and
 // the main window's oscilloscope and spectrum analyser).
@@ -300,7 +450,6 @@ void BM_CaptureToDisplaysCpu(benchmark::State& state)
         return;
     }
     const auto shown = state.range(1);
-    TMMConnector::SetPumpMode(PumpModeArg(state.range(0)));
     zv::DisplayTimerService::Instance().SetManual(false);
     auto binding = zv::MakeSyntheticWaveIn({ zv::SyntheticDevice { zv::SyntheticDevice::Tone, "tone" } });
     for (auto _ : state) {
@@ -310,59 +459,24 @@ void BM_CaptureToDisplaysCpu(benchmark::State& state)
         std::vector<TMMMeter*> meters;
         for (int i = 0; i < 2; ++i) {
             auto* level = new TMMLevel(&window);
-            level->setGeometry(0, 20 * i, 158, 18);
-            level->Bevel().SetBevelOuter(bvNone);
-            level->SetActiveDoted(true);
-            level->SetInactiveDoted(true);
-            level->SetSamples(99);
-            level->SetNumPeaks(2);
-            level->SetDecayMode(dmStepUp);
-            level->SetDecay(8);
-            level->SetChannel(i == 0 ? chLeft : chRight);
+            zv::SetUpMainLevel(*level, i == 0 ? chLeft : chRight);
+            level->move(0, 20 * i);
             levels.push_back(level);
             auto* meter = new TMMMeter(&window);
-            meter->setGeometry(200 + 90 * i, 0, 85, 57);
-            meter->Bevel().SetBevelOuter(bvNone);
-            meter->Bevel().SetBorderWidth(2);
-            meter->SetNeedleOffset(50);
-            meter->SetScaleAngle(45);
-            meter->SetTopSpace(12);
-            meter->SetSamples(20);
-            meter->SetDecayMode(dmStepUp);
-            meter->SetDecay(8);
-            meter->SetPeakSpeed(2);
-            meter->SetChannel(i == 0 ? chLeft : chRight);
+            zv::SetUpMainMeter(*meter, i == 0 ? chLeft : chRight);
+            meter->move(200 + 90 * i, 0);
             meters.push_back(meter);
         }
         for (auto* level : levels)
             level->setVisible(shown == 0 || shown == 1 || shown == 4);
         for (auto* meter : meters)
             meter->setVisible(shown == 0 || shown == 2 || shown == 4);
-        TWaveFormatEx format {};
-        MakePCMFormat(format, 16, 2, 44100);
         auto* scope = new TMMOscope(&window);
-        scope->setGeometry(0, 40, 170, 56);
-        scope->Bevel().SetBevelOuter(bvNone);
-        scope->SetKind(okCzoVevas);
-        scope->SetForegroundColor(clLime);
-        scope->SetPCMFormat(&format);
+        zv::SetUpMainOscope(*scope);
+        scope->move(0, 40);
         auto* spectrum = new TMMSpectrum(&window);
-        spectrum->setGeometry(200, 60, 170, 56);
-        spectrum->Bevel().SetBevelOuter(bvNone);
-        spectrum->SetKind(skBars);
-        spectrum->SetPCMFormat(&format);
-        spectrum->SetChannel(chBoth);
-        spectrum->SetFFTLength(64);
-        spectrum->SetWindow(fwHamming);
-        spectrum->SetGain(sg3db);
-        spectrum->SetDecayMode(dmStepUp);
-        spectrum->SetDecay(8);
-        spectrum->SetVerticalScale(20);
-        spectrum->SetPoint2(75);
-        spectrum->SetBar1Color(clLime);
-        spectrum->SetBar2Color(clYellow);
-        spectrum->SetBar3Color(clRed);
-        spectrum->SetInactiveDoted(true);
+        zv::SetUpMainSpectrum(*spectrum);
+        spectrum->move(200, 60);
         scope->setVisible(shown == 4);
         spectrum->setVisible(shown == 4);
         window.show();
@@ -375,6 +489,7 @@ void BM_CaptureToDisplaysCpu(benchmark::State& state)
         waveIn.SetSampleRate(44100);
         waveIn.SetBufferSize(4096);
         waveIn.SetOutput(&connector);
+        auto pump = MakePump(connector, PumpArg(state.range(0)));
         connector.SetLevel1(levels[0]);
         connector.SetLevel2(levels[1]);
         connector.SetMeter1(meters[1]);
@@ -394,10 +509,10 @@ void BM_CaptureToDisplaysCpu(benchmark::State& state)
         state.counters["spectrum_blocks"] = connector.Delivered(TMMConnector::fSpectrum);
         waveIn.Stop();
         waveIn.Close();
+        pump.reset();
         QApplication::processEvents();
     }
     zv::DisplayTimerService::Instance().SetManual(true);
-    TMMConnector::SetPumpMode(TMMPumpMode::Batch);
 }
 BENCHMARK(BM_CaptureToDisplaysCpu)
     ->Args({ 0, 0 })

@@ -197,7 +197,8 @@ TEST_F(PublishTest, ARefusedSourceEndsInStateFiveWithItsReasonInTheLog)
     EXPECT_TRUE(Log().contains(inUse)) << Log().toStdString();
     EXPECT_EQ(reason(*second).toStdString(), inUse.toStdString());
     EXPECT_EQ(State(*first), EncoderRunState::Running);
-    EXPECT_TRUE(server_.HasSource(QStringLiteral("/ocupado")));
+    // Icecast lists a source once its data flows, which may be a moment after it was accepted.
+    EXPECT_TRUE(server_.WaitForSource(QStringLiteral("/ocupado"), 5));
 }
 
 // The stream's name, genre and description reach the server's status page as written (Icecast reads

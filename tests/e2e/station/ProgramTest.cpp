@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -87,17 +88,25 @@ bool IsLime(QRgb c)
     return qGreen(c) > 200 && qRed(c) < 90 && qBlue(c) < 90;
 }
 
-// Which of the four tray frames a picture is, 1 ... 4; 0 for none. Fully see-through pixels match
-// whatever their colour.
+// Which of the four tray frames a picture is, 1 ... 4; 0 for none. The icon reaches the window
+// system through Qt's pixmap conversions, whose rounding of partly see-through pixels depends on the
+// processor: pixels are compared premultiplied (a fully see-through pixel then matches whatever its
+// colour), within a few values. The frames differ from each other by far more.
 int FrameOf(const QImage& icon, const std::vector<QImage>& frames)
 {
+    if (icon.isNull()) {
+        return 0;
+    }
+    const QImage shown = icon.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     for (std::size_t i = 0; i < frames.size(); ++i) {
-        bool same = !icon.isNull() && icon.size() == frames[i].size();
-        for (int y = 0; same && y < icon.height(); ++y) {
-            for (int x = 0; same && x < icon.width(); ++x) {
-                const QRgb a = icon.pixel(x, y);
-                const QRgb b = frames[i].pixel(x, y);
-                same = a == b || (qAlpha(a) == 0 && qAlpha(b) == 0);
+        const QImage frame = frames[i].convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        bool same = shown.size() == frame.size();
+        for (int y = 0; same && y < shown.height(); ++y) {
+            const auto* a = reinterpret_cast<const QRgb*>(shown.constScanLine(y));
+            const auto* b = reinterpret_cast<const QRgb*>(frame.constScanLine(y));
+            for (int x = 0; same && x < shown.width(); ++x) {
+                same = std::abs(qRed(a[x]) - qRed(b[x])) <= 4 && std::abs(qGreen(a[x]) - qGreen(b[x])) <= 4
+                    && std::abs(qBlue(a[x]) - qBlue(b[x])) <= 4 && std::abs(qAlpha(a[x]) - qAlpha(b[x])) <= 4;
             }
         }
         if (same) {

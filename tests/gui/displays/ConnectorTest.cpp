@@ -8,9 +8,14 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -53,15 +58,24 @@ protected:
         zv::DisplayTimerService::Instance().SetManual(true);
         TMMConnector::SetClock(&FakeNow);
         gNow = 1'000'000;
+        Make();
+        Fill(0);
+    }
+    void Make()
+    {
         connector = std::make_unique<TMMConnector>();
         connector->SetAutoTrigger(false);
         TWaveFormatEx format {};
         MakePCMFormat(format, 16, 2, 44100);
         connector->SetWaveFormat(&format);
         connector->SetBufferSize(4096);
+    }
+    // The next buffer's bytes: byte i is (i + first) mod 256.
+    void Fill(int first)
+    {
         buffer.resize(4096);
         for (std::size_t i = 0; i < buffer.size(); ++i)
-            buffer[i] = static_cast<std::uint8_t>(i);
+            buffer[i] = static_cast<std::uint8_t>(static_cast<int>(i) + first);
     }
     void TearDown() override
     {
@@ -123,15 +137,15 @@ TEST_F(Connector, EachPassDeliversOneBlockPerFamilyAndANewBufferStartsOver)
         connector->Deliver();
     EXPECT_EQ(meter.blocks.size(), 5u);
     EXPECT_EQ(level.blocks.size(), 5u);
+    Fill(100);
     Arrive();
     connector->Deliver();
-    EXPECT_EQ(meter.blocks.back() - meter.blocks.front(), 0) << "a new buffer restarts at 0";
+    EXPECT_EQ(meter.blocks.back()[0], 100) << "a new buffer restarts at 0";
     EXPECT_EQ(connector->Position(TMMConnector::fMeter), 80);
 }
 
 TEST_F(Connector, BatchesDeliverEveryDueBlockAtTheRefreshAndFinishTheOlderBufferFirst)
 {
-    ASSERT_EQ(TMMConnector::PumpMode(), TMMPumpMode::Batch) << "the program's pump";
     Recorder meter(80);
     Recorder level(396);
     connector->SetMeter1(&meter);
@@ -177,6 +191,140 @@ TEST_F(Connector, BatchesDeliverEveryDueBlockAtTheRefreshAndFinishTheOlderBuffer
     EXPECT_EQ(connector->NextBatch(gNow), (gNow / refresh + 1) * refresh);
     gNow = second + 50000;
     EXPECT_EQ(connector->NextBatch(gNow), INT64_MAX);
+}
+
+TEST_F(Connector, ThePumpGoesOnFromTheLastBufferButOneWhenSeveralArriveBetweenPasses)
+{
+    Recorder level(396);
+    connector->SetLevel1(&level);
+    connector->SetAutoTrigger(true); // the pump's own connector; no event loop runs here
+    Start();
+    Arrive();
+    ASSERT_EQ(connector->DeliverDue(), 1);
+    for (int first : { 50, 100, 150 }) { // three more before the next pass
+        Fill(first);
+        gNow += 23220;
+        Arrive();
+    }
+    gNow += 1'000'000;
+    EXPECT_EQ(connector->DeliverDue(), 20) << "the last two buffers whole";
+    ASSERT_EQ(level.blocks.size(), 21u);
+    EXPECT_EQ(level.blocks[1][0], 100) << "the buffer before the newest, from its start";
+    EXPECT_EQ(level.blocks[10][0], static_cast<std::uint8_t>(100 + 9 * 396));
+    EXPECT_EQ(level.blocks[11][0], 150) << "then the newest";
+}
+
+// A display that stalls in its update until another thread has handed the connector a buffer
+// (as a display does whose window system hangs), and notes whether the block it reads stayed put.
+class StalledDisplay : public Recorder {
+public:
+    explicit StalledDisplay(std::function<void()> handOver)
+        : Recorder(396)
+        , m_handOver(std::move(handOver))
+    {
+    }
+    void ProcessData(const void* data) override
+    {
+        Recorder::ProcessData(data);
+        if (blocks.size() != 1)
+            return;
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        const std::vector<std::uint8_t> before(bytes, bytes + 396);
+        m_thread = std::thread([this] {
+            m_handOver();
+            std::lock_guard lock(m_mutex);
+            m_done = true;
+            m_doneChanged.notify_all();
+        });
+        std::unique_lock lock(m_mutex);
+        // Long enough for any machine; only a hand-over that waits for this update runs into it.
+        handedOver = m_doneChanged.wait_for(lock, std::chrono::seconds(10), [this] { return m_done; });
+        blockKept = std::equal(before.begin(), before.end(), bytes);
+    }
+    void Join()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    bool handedOver = false;
+    bool blockKept = false;
+
+private:
+    std::function<void()> m_handOver;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_doneChanged;
+    bool m_done = false;
+};
+
+TEST_F(Connector, TheCaptureThreadHandsOverWhileADisplayIsStillDrawing)
+{
+    std::vector<std::uint8_t> next(4096, 0xEE);
+    StalledDisplay level([&] { connector->TakeData(next.data(), 4096); });
+    connector->SetLevel1(&level);
+    Start();
+    Arrive();
+    connector->Deliver();
+    level.Join();
+    EXPECT_TRUE(level.handedOver) << "the capture thread waited for the display";
+    EXPECT_TRUE(level.blockKept) << "the block changed under the display";
+    connector->Deliver();
+    ASSERT_EQ(level.blocks.size(), 2u);
+    EXPECT_EQ(level.blocks[1][0], 0xEE) << "the next pass takes the new buffer over";
+}
+
+TEST_F(Connector, ADisplayThatStopsDisablesOrDestroysTheConnectorEndsThePass)
+{
+    enum Action { Stop, Disable, Destroy, PassFromInside };
+    for (const Action action : { Stop, Disable, Destroy, PassFromInside }) {
+        SCOPED_TRACE(static_cast<int>(action));
+        Make();
+        // Acts on its first block; the other level bar and the meter come after it in the pass.
+        struct Actor : Recorder {
+            using Recorder::Recorder;
+            void ProcessData(const void* data) override
+            {
+                Recorder::ProcessData(data);
+                if (blocks.size() == 1)
+                    act();
+            }
+            std::function<void()> act;
+        } first(396);
+        Recorder second(396);
+        Recorder meter(80);
+        first.act = [&] {
+            switch (action) {
+            case Stop:
+                connector->ChainStop();
+                break;
+            case Disable:
+                connector->SetEnabled(false);
+                break;
+            case Destroy:
+                connector.reset();
+                break;
+            case PassFromInside:
+                connector->Deliver();
+                connector->DeliverDue();
+                break;
+            }
+        };
+        connector->SetLevel1(&first);
+        connector->SetLevel2(&second);
+        connector->SetMeter1(&meter);
+        Start();
+        Arrive();
+        gNow += 1'000'000; // every block overdue
+        connector->Deliver();
+        const std::size_t rest = action == PassFromInside ? 1 : 0;
+        EXPECT_EQ(first.blocks.size(), 1u);
+        EXPECT_EQ(second.blocks.size(), rest);
+        EXPECT_EQ(meter.blocks.size(), rest);
+        if (action == PassFromInside) {
+            EXPECT_EQ(second.blocks[0], first.blocks[0]) << "the same block, in order";
+        }
+        connector.reset();
+    }
 }
 
 TEST_F(Connector, TwinSlotsNeverHoldTheSameDisplay)
@@ -387,12 +535,9 @@ TEST(ConnectorTrigger, FindsTheFirstCrossingInEitherDirection)
 
 // The whole chain: synthetic capture, connector, a pair of bars and a pair of meters; an
 // oscilloscope and a spectrum analyser that are not shown, as the main window keeps them.
-class Chain : public ::testing::TestWithParam<TMMPumpMode> { };
-
-TEST_P(Chain, CapturedToneReachesEveryDisplayAndStopClearsThem)
+TEST(Chain, CapturedToneReachesEveryDisplayAndStopClearsThem)
 {
     zv::DisplayTimerService::Instance().SetManual(true);
-    TMMConnector::SetPumpMode(GetParam());
     auto binding = zv::MakeSyntheticWaveIn({ zv::SyntheticDevice { zv::SyntheticDevice::Tone, "tone" } });
     QWidget window;
     window.resize(400, 100);
@@ -462,11 +607,7 @@ TEST_P(Chain, CapturedToneReachesEveryDisplayAndStopClearsThem)
     // The connector is gone; its displays are not touched any more.
     delete levelL;
     QApplication::processEvents();
-    TMMConnector::SetPumpMode(TMMPumpMode::Batch);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    PumpModes, Chain, ::testing::Values(TMMPumpMode::Batch, TMMPumpMode::Timer, TMMPumpMode::SleepRepost));
 
 TEST(ConnectorLife, MessagesOfADestroyedConnectorFindNobody)
 {

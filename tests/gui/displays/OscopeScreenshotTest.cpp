@@ -2,6 +2,7 @@
 // build/screenshots; the copies in docs/ come from here.
 
 #include "displays/MMOscope.h"
+#include "displays/MainDisplays.h"
 
 #include <QApplication>
 #include <QDir>
@@ -55,13 +56,7 @@ TEST(Screenshots, OscilloscopeAsTheMainWindowShowsIt)
     QWidget window;
     window.resize(170, 56);
     auto* s = new TMMOscope(&window);
-    s->Bevel().SetBevelOuter(bvNone);
-    s->setGeometry(0, 0, 170, 56);
-    s->SetKind(okCzoVevas);
-    s->SetForegroundColor(clLime);
-    TWaveFormatEx format {};
-    MakePCMFormat(format, 16, 2, 44100);
-    s->SetPCMFormat(&format);
+    zv::SetUpMainOscope(*s);
     window.show();
     QApplication::processEvents();
     const auto signal = Signal(4096);

@@ -3,6 +3,7 @@
 
 #include "displays/MMLevel.h"
 #include "displays/MMMeter.h"
+#include "displays/MainDisplays.h"
 
 #include <QApplication>
 #include <QDir>
@@ -42,31 +43,15 @@ TEST(Screenshots, LevelBarPairOnAToneAtMinusTenDecibels)
     QWidget window;
     window.setStyleSheet(QStringLiteral("background: black"));
     window.resize(178, 58);
-    TWaveFormatEx format {};
-    MakePCMFormat(format, 16, 2, 44100);
     TMMLevel* bars[2];
     for (int i = 0; i < 2; ++i) {
         auto* level = bars[i] = new TMMLevel(&window);
-        level->setGeometry(10, 8 + 22 * i, 158, 18);
-        level->Bevel().SetBevelOuter(bvNone);
-        level->SetBar1Color(clLime);
-        level->SetBar2Color(clYellow);
-        level->SetInactive1Color(clGray);
-        level->SetInactive2Color(clGray);
-        level->SetInactiveDoted(true);
-        level->SetActiveDoted(true);
-        level->SetPoint2(80);
-        level->SetPCMFormat(&format);
-        level->SetSamples(99);
-        level->SetNumPeaks(2);
-        level->SetDecayMode(dmStepUp);
-        level->SetDecay(8);
-        level->SetChannel(i == 0 ? chLeft : chRight);
+        zv::SetUpMainLevel(*level, i == 0 ? chLeft : chRight);
+        level->move(10, 8 + 22 * i);
     }
     auto* scale = new TMMLevelScale(&window);
-    scale->setGeometry(10, 49, 158, 9);
-    scale->setFont(zv::MakePixelFont(QStringLiteral("Small Fonts"), 9));
-    scale->SetPoint2(80);
+    zv::SetUpMainLevelScale(*scale);
+    scale->move(10, 48);
     window.show();
     QApplication::processEvents();
     for (int block = 0; block < 40; ++block) {
@@ -85,26 +70,11 @@ TEST(Screenshots, NeedleMeterPairOnAToneAtMinusTenDecibels)
     QWidget window;
     window.setStyleSheet(QStringLiteral("background: black"));
     window.resize(190, 67);
-    TWaveFormatEx format {};
-    MakePCMFormat(format, 16, 2, 44100);
     TMMMeter* meters[2];
     for (int i = 0; i < 2; ++i) {
         auto* meter = meters[i] = new TMMMeter(&window);
-        meter->setGeometry(5 + 95 * i, 5, 85, 57);
-        meter->Bevel().SetBevelOuter(bvNone);
-        meter->Bevel().SetBorderWidth(2);
-        meter->setFont(zv::MakePixelFont(QStringLiteral("MS Sans Serif"), 11, true));
-        meter->SetScale1Color(clLime);
-        meter->SetNeedleOffset(50);
-        meter->SetScaleHeight1(3);
-        meter->SetScaleAngle(45);
-        meter->SetTopSpace(12);
-        meter->SetPCMFormat(&format);
-        meter->SetSamples(20);
-        meter->SetDecayMode(dmStepUp);
-        meter->SetDecay(8);
-        meter->SetPeakSpeed(2);
-        meter->SetChannel(i == 0 ? chLeft : chRight);
+        zv::SetUpMainMeter(*meter, i == 0 ? chLeft : chRight);
+        meter->move(5 + 95 * i, 5);
     }
     window.show();
     QApplication::processEvents();

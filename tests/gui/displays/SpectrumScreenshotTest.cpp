@@ -3,6 +3,7 @@
 
 #include "displays/MMSpectr.h"
 #include "displays/MMTimer.h"
+#include "displays/MainDisplays.h"
 
 #include <QApplication>
 #include <QDir>
@@ -76,25 +77,7 @@ TEST(Screenshots, SpectrumAsTheMainWindowShowsIt)
     QWidget window;
     window.resize(170, 56);
     auto* s = new TMMSpectrum(&window);
-    s->Bevel().SetBevelOuter(bvNone);
-    s->setGeometry(0, 0, 170, 56);
-    TWaveFormatEx format {};
-    MakePCMFormat(format, 16, 2, 44100);
-    s->SetPCMFormat(&format);
-    s->SetFFTLength(64);
-    s->SetGain(sg3db);
-    s->SetDecayMode(dmStepUp);
-    s->SetDecay(8);
-    s->SetVerticalScale(20);
-    s->SetPoint2(75);
-    s->SetBar1Color(clLime);
-    s->SetBar2Color(clYellow);
-    s->SetBar3Color(clRed);
-    s->SetInactive1Color(clBlack);
-    s->SetInactive2Color(clBlack);
-    s->SetInactive3Color(clBlack);
-    s->SetInactiveDoted(true);
-    s->SetShowInfo(false);
+    zv::SetUpMainSpectrum(*s);
     window.show();
     QApplication::processEvents();
     const auto signal = Signal(44100 / 4, 0.3);

@@ -5,10 +5,14 @@
 #include "WaveInSupport.h"
 #include "audio/MMWavIn.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace {
 
@@ -25,9 +29,37 @@ public:
         // Before the first ALSA call of the process, which reads the configuration.
         setenv("ALSA_CONFIG_PATH", "/usr/share/alsa/alsa.conf:" ZOVEVA_ALSA_TEST_CONF, 1);
         setenv("ZOVEVA_TEST_SIGNAL", path.c_str(), 1);
+        trace = test::WriteFile(dir, "trace.raw", std::string(signal.begin(), signal.end()));
+        setenv("ZOVEVA_TEST_TRACE", trace.c_str(), 1);
     }
     QTemporaryDir dir;
     std::vector<char> signal;
+    std::string trace; // opened whenever the trace PCM is opened
+};
+
+// Counts the opens of a file while it lives.
+class OpenWatch {
+public:
+    explicit OpenWatch(const std::string& path)
+        : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        EXPECT_GE(inotify_add_watch(fd_, path.c_str(), IN_OPEN), 0) << path;
+    }
+    ~OpenWatch() { close(fd_); }
+    // Opens since the last call.
+    int Opens()
+    {
+        int n = 0;
+        alignas(inotify_event) char events[4096];
+        for (ssize_t got; (got = read(fd_, events, sizeof events)) > 0;)
+            for (char* p = events; p < events + got;
+                 p += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(p)->len)
+                n += (reinterpret_cast<inotify_event*>(p)->mask & IN_OPEN) != 0;
+        return n;
+    }
+
+private:
+    int fd_;
 };
 
 AlsaEnvironment* gEnvironment
@@ -46,6 +78,80 @@ TEST(AlsaCapture, TestPcmsAreListedByDescriptionWithTheirFormats)
     ASSERT_EQ(alsa.GetDevCaps(id, caps), 0);
     EXPECT_EQ(caps.dwFormats, 0x0FFFu); // the file plugin over null takes every standard format
     EXPECT_EQ(caps.wChannels, 2);
+}
+
+// Listing and naming, as the encoder (at every start) and the settings window do, open no device:
+// a plug-in PCM would connect to its sound server, or start one. A capture opens its own device
+// only; the formats of a device are learnt when they are asked for.
+TEST(AlsaCapture, DevicesAreOpenedOnlyWhenUsed)
+{
+    test::App();
+    zv::WaveInOps& alsa = zv::AlsaWaveIn();
+    OpenWatch trace(gEnvironment->trace);
+
+    const QStringList names = TMMWaveIn::DeviceNames(alsa);
+    ASSERT_TRUE(names.contains("ZoVeva open trace")) << names.join(", ").toStdString();
+    TMMWaveIn w(alsa);
+    for (int d = 0; d < w.DeviceCount(); ++d)
+        w.SetDeviceID(d);
+    EXPECT_EQ(w.ProductName(), names.last());
+    EXPECT_EQ(trace.Opens(), 0) << "listing opened the devices";
+
+    w.SetMode(mStereo);
+    w.SetBitLength(b16Bit);
+    w.SetSampleRate(44100);
+    w.SetDeviceID(TMMWaveIn::DeviceIdOf("ZoVeva test signal", alsa));
+    w.Start();
+    w.Close();
+    EXPECT_EQ(trace.Opens(), 0) << "a capture opened another device";
+
+    TWaveInCaps caps {};
+    ASSERT_EQ(alsa.GetDevCaps(TMMWaveIn::DeviceIdOf("ZoVeva open trace", alsa), caps), 0);
+    EXPECT_EQ(caps.dwFormats, 0x0FFFu);
+    EXPECT_GT(trace.Opens(), 0) << "the formats were not read from the device";
+}
+
+// With libasound2-plugins, as on most desktops, the JACK PCM is listed whether or not a JACK server
+// runs. Using it without one fails, and the JACK client library's complaints do not reach stderr
+// (the encoder's log).
+TEST(AlsaCapture, JackPcmWithoutItsServerStaysOffStandardError)
+{
+    test::App();
+    zv::WaveInOps& alsa = zv::AlsaWaveIn();
+    const TMMDeviceId jack = TMMWaveIn::DeviceIdOf("JACK Audio Connection Kit", alsa);
+    if (jack == InvalidId)
+        GTEST_SKIP() << "no JACK PCM here (libasound2-plugins is not installed)";
+
+    QTemporaryDir dir;
+    const QString captured = dir.filePath("stderr.txt");
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    ASSERT_TRUE(std::freopen(captured.toLocal8Bit().constData(), "w", stderr));
+    {
+        TWaveInCaps caps {};
+        alsa.GetDevCaps(jack, caps);
+        TMMWaveIn w(alsa);
+        w.SetMode(mStereo);
+        w.SetBitLength(b16Bit);
+        w.SetSampleRate(44100);
+        w.SetDeviceID(jack);
+        try {
+            w.Start();
+            w.Close(); // a JACK server runs here
+        } catch (const EMMWaveInError&) {
+        }
+    }
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    QFile text(captured);
+    ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+    const QString written = QString::fromLocal8Bit(text.readAll());
+    // What the client library prints without its server. (The ALSA plug-in itself may warn that a
+    // long program name was cut to make the JACK client's name: not so for the system's programs.)
+    for (const char* line :
+        { "jack server is not running", "Cannot connect to server", "JackShmReadWritePtr" })
+        EXPECT_FALSE(written.contains(QLatin1String(line))) << written.toStdString();
 }
 
 TEST(AlsaCapture, KnownSignalArrivesSampleForSampleInRealTime)
