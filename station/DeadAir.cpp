@@ -149,7 +149,8 @@ std::optional<TDeadAirChange> TDeadAirAlarm::Tick()
         }
         raised_ = false;
         runsSeen_ = runs;
-        const auto ms = static_cast<std::int64_t>(detector_.LastRunSeconds() * 1000.0);
+        // To the nearest second: the block that brought the sound back is not counted in the silence.
+        const std::int64_t ms = std::llround(detector_.LastRunSeconds()) * 1000;
         return TDeadAirChange { false, zv::LoadResString(zv::SDeadAirEnded).arg(OnAirTimeText(ms)) };
     }
     runsSeen_ = runs;
