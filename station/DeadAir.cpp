@@ -23,7 +23,8 @@ QString NumberText(double value)
 std::optional<double> ParseNumber(const QByteArray& text)
 {
     bool ok = false;
-    const double value = QString::fromLatin1(text.trimmed()).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
+    const double value
+        = QString::fromLatin1(text.trimmed()).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
     if (!ok || !std::isfinite(value)) {
         return std::nullopt;
     }
@@ -55,11 +56,13 @@ void ReadNumber(const zv::ProfileFile& file, const char* key, double low, double
 TDeadAirSettings ReadDeadAirSettings(const zv::ProfileFile& file, QStringList& problems)
 {
     TDeadAirSettings settings;
-    if (const std::optional<QByteArray> on = file.Value("Geral", kKeySilencioAlarme); on && !on->trimmed().isEmpty()) {
+    if (const std::optional<QByteArray> on = file.Value("Geral", kKeySilencioAlarme);
+        on && !on->trimmed().isEmpty()) {
         const std::optional<double> number = ParseNumber(*on);
         if (!number) {
             problems << zv::LoadResString(zv::SKeyNotANumber)
-                            .arg(QString::fromLatin1(kKeySilencioAlarme), QString::fromLatin1(*on), QStringLiteral("1"));
+                            .arg(QString::fromLatin1(kKeySilencioAlarme), QString::fromLatin1(*on),
+                                QStringLiteral("1"));
         } else {
             settings.Enabled = *number != 0;
         }
@@ -158,6 +161,8 @@ std::optional<TDeadAirChange> TDeadAirAlarm::Tick()
         return std::nullopt;
     }
     raised_ = true;
-    return TDeadAirChange { true,
-        zv::LoadResString(zv::SDeadAirBegan).arg(NumberText(settings_.LevelDb), NumberText(settings_.Seconds)) };
+    return TDeadAirChange {
+        true,
+        zv::LoadResString(zv::SDeadAirBegan).arg(NumberText(settings_.LevelDb), NumberText(settings_.Seconds))
+    };
 }

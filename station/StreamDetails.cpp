@@ -39,7 +39,9 @@ QString StreamDetailsText(const QString& statusText, const TStreamDetails& detai
         parts << OnAirTimeText(details.OnAirMs) << SentBytesText(details.BytesSent);
         if (details.Listeners >= 0) {
             parts << (details.ListenerPeak >= 0
-                    ? zv::LoadResString(zv::SDetailsListenersPeak).arg(details.Listeners).arg(details.ListenerPeak)
+                    ? zv::LoadResString(zv::SDetailsListenersPeak)
+                          .arg(details.Listeners)
+                          .arg(details.ListenerPeak)
                     : zv::LoadResString(zv::SDetailsListeners).arg(details.Listeners));
         }
         if (!details.Title.isEmpty()) {

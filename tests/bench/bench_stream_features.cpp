@@ -46,8 +46,8 @@ struct FeatureStation {
         if (extras) {
             Certificates = std::make_unique<TestCertificates>(Folder.path());
             const QString pem = Certificates->MakeAuthority(QStringLiteral("ca"), &Error)
-                ? Certificates->MakeServer(QStringLiteral("servidor"), QStringLiteral("IP:127.0.0.1"),
-                      QStringLiteral("ca"), &Error)
+                ? Certificates->MakeServer(
+                    QStringLiteral("servidor"), QStringLiteral("IP:127.0.0.1"), QStringLiteral("ca"), &Error)
                 : QString();
             if (pem.isEmpty()) {
                 return;
@@ -92,7 +92,8 @@ struct FeatureStation {
             char insecure[] = "-k";
             char output[] = "-o";
             char nowhere[] = "/dev/null";
-            char* argv[] = { program, quiet, insecure, output, nowhere, const_cast<char*>(url.constData()), nullptr };
+            char* argv[]
+                = { program, quiet, insecure, output, nowhere, const_cast<char*>(url.constData()), nullptr };
             if (posix_spawnp(&Listener, "curl", nullptr, nullptr, argv, environ) != 0) {
                 Listener = -1;
             }

@@ -125,9 +125,9 @@ bool DesktopBus::Start(QString* error)
         *error = QStringLiteral("dbus-daemon is not installed");
         return false;
     }
-    daemon_ = std::make_unique<Process>(QStringList { program, QStringLiteral("--session"),
-                                            QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
-                                            QStringLiteral("--address=") + address_ },
+    daemon_ = std::make_unique<Process>(
+        QStringList { program, QStringLiteral("--session"), QStringLiteral("--nofork"),
+            QStringLiteral("--nopidfile"), QStringLiteral("--address=") + address_ },
         std::map<QString, QString> {}, folder_.filePath(QStringLiteral("dbus.txt")));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!QFileInfo::exists(socket) && std::chrono::steady_clock::now() < deadline) {

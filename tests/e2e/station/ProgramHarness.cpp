@@ -294,7 +294,8 @@ bool AppendSettings(const QString& folder, const QByteArray& lines, QString* err
     return true;
 }
 
-bool AddBroadcastAttributes(const QString& folder, const QString& user, const QString& attributes, QString* error)
+bool AddBroadcastAttributes(
+    const QString& folder, const QString& user, const QString& attributes, QString* error)
 {
     QFile file(folder + QLatin1Char('/') + user + QStringLiteral(".xml"));
     if (!file.open(QIODevice::ReadOnly)) {

@@ -64,6 +64,7 @@ pid_t FirstChild(pid_t pid);
 // Adds lines to the [Geral] section of the program's cfg.ini (the only section it has).
 bool AppendSettings(const QString& folder, const QByteArray& lines, QString* error);
 // Adds attributes to the Broadcast element of the user's encoding file.
-bool AddBroadcastAttributes(const QString& folder, const QString& user, const QString& attributes, QString* error);
+bool AddBroadcastAttributes(
+    const QString& folder, const QString& user, const QString& attributes, QString* error);
 
 } // namespace zv::test

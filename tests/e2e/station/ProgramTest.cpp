@@ -321,7 +321,8 @@ TEST_F(Program, TrayToolTipFollowsTheListenersAndTheDeadAirAlarmComesAndGoes)
     ASSERT_TRUE(zv::test::WriteSilenceThenToneWav(wav, 16, 50));
     ASSERT_TRUE(zv::test::WriteUserSettings(Folder.path(), QStringLiteral("extras"), 2, &error))
         << error.toStdString();
-    ASSERT_TRUE(zv::test::AppendSettings(Folder.path(), "SilencioTempo=2\r\n", &error)) << error.toStdString();
+    ASSERT_TRUE(zv::test::AppendSettings(Folder.path(), "SilencioTempo=2\r\n", &error))
+        << error.toStdString();
 
     auto environment = zv::test::ProgramEnvironment(X.DisplayName(), Runtime.path(), wav);
     environment[QStringLiteral("DBUS_SESSION_BUS_ADDRESS")] = desktop.Address();
@@ -337,7 +338,8 @@ TEST_F(Program, TrayToolTipFollowsTheListenersAndTheDeadAirAlarmComesAndGoes)
     const auto watch = [&](double seconds, const std::function<bool()>& done) {
         for (int i = 0; i < int(seconds * 5); ++i) {
             tip = desktop.TrayToolTip();
-            warned = warned || tip.startsWith(QStringLiteral("ATEN\u00c7\u00c3O: sil\u00eancio no ar desde "));
+            warned
+                = warned || tip.startsWith(QStringLiteral("ATEN\u00c7\u00c3O: sil\u00eancio no ar desde "));
             if (done()) {
                 return true;
             }
@@ -347,7 +349,8 @@ TEST_F(Program, TrayToolTipFollowsTheListenersAndTheDeadAirAlarmComesAndGoes)
     };
 
     const auto log = [&] { return ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log"))); };
-    EXPECT_TRUE(watch(40, [&] { return warned && log().contains(QStringLiteral("O som voltou depois de 00:00:1")); }))
+    EXPECT_TRUE(
+        watch(40, [&] { return warned && log().contains(QStringLiteral("O som voltou depois de 00:00:1")); }))
         << tip.toStdString() << Diagnostics().toStdString();
     EXPECT_TRUE(log().contains(
         QStringLiteral("Sil\u00eancio no ar: o som capturado ficou abaixo de -50 dBFS por 2 s")));
@@ -358,7 +361,8 @@ TEST_F(Program, TrayToolTipFollowsTheListenersAndTheDeadAirAlarmComesAndGoes)
 
     ASSERT_TRUE(icecast.WaitForSource(QStringLiteral("/extras"), 10)) << Diagnostics().toStdString();
     const QString where = QStringLiteral("Conectado \u2014 127.0.0.1:%1/extras \u2014 ").arg(icecast.Port());
-    EXPECT_TRUE(watch(20, [&] { return tip.contains(where) && tip.contains(QStringLiteral(" \u2014 0 ouvintes")); }))
+    EXPECT_TRUE(
+        watch(20, [&] { return tip.contains(where) && tip.contains(QStringLiteral(" \u2014 0 ouvintes")); }))
         << tip.toStdString() << Diagnostics().toStdString();
     EXPECT_FALSE(warned && tip.startsWith(QStringLiteral("ATEN")));
 

@@ -40,7 +40,10 @@ struct FakeWindow final : IStationWindow {
     void RequestTermination() override { ++terminations; }
     void ProcessPendingEvents() override { }
     void SetStatusDetails(const QString& text) override { details = text; }
-    void DeadAirChanged(bool silent, const QString& message) override { deadAir.emplace_back(silent, message); }
+    void DeadAirChanged(bool silent, const QString& message) override
+    {
+        deadAir.emplace_back(silent, message);
+    }
     QString details;
     std::vector<std::pair<bool, QString>> deadAir;
 };
@@ -516,7 +519,8 @@ TEST_F(StationControllerTest, StreamDetailsFollowThePollAndAnEndedConnectionIsLo
 
     clock.Advance(1100);
     EXPECT_EQ(window.details,
-        QStringLiteral("Conectado \u2014 ns1.varekradio.net.br:8000/maria \u2014 01:02:03 \u2014 14.2 MB \u2014 3 ouvintes"));
+        QStringLiteral("Conectado \u2014 ns1.varekradio.net.br:8000/maria \u2014 01:02:03 \u2014 14.2 MB "
+                       "\u2014 3 ouvintes"));
     EXPECT_EQ(window.status, "Conectado"); // the status text itself stays as it is
     EXPECT_EQ(s.StreamDetails().Listeners, 3);
 
@@ -528,8 +532,9 @@ TEST_F(StationControllerTest, StreamDetailsFollowThePollAndAnEndedConnectionIsLo
     clock.Advance(1000);
     EXPECT_EQ(window.details, QStringLiteral("Desconectado \u2014 ns1.varekradio.net.br:8000/maria"));
     const QByteArray log = Read("ZoVeva.log");
-    EXPECT_TRUE(log.contains("Conex\xe3o com ns1.varekradio.net.br:8000/maria encerrada: 01:02:03 no ar, 14.2 MB "
-                             "enviados\r\nProcesso.............: TimerStatus\r\n"))
+    EXPECT_TRUE(
+        log.contains("Conex\xe3o com ns1.varekradio.net.br:8000/maria encerrada: 01:02:03 no ar, 14.2 MB "
+                     "enviados\r\nProcesso.............: TimerStatus\r\n"))
         << log.toStdString();
     clock.Advance(1000);
     EXPECT_EQ(Read("ZoVeva.log").count("encerrada"), 1);
@@ -548,8 +553,9 @@ TEST_F(StationControllerTest, DeadAirAlarmIsLoggedAndToldToTheWindow)
 {
     Configure("SilencioTempo=3\r\nSilencioNivel=muito baixo\r\n");
     TStationController& s = Start();
-    EXPECT_TRUE(Read("ZoVeva.log").contains(
-        "cfg.ini: o valor \"muito baixo\" da chave SilencioNivel em [Geral] n\xe3o \xe9 um n\xfamero; vale -50"));
+    EXPECT_TRUE(Read("ZoVeva.log")
+                    .contains("cfg.ini: o valor \"muito baixo\" da chave SilencioNivel em [Geral] n\xe3o "
+                              "\xe9 um n\xfamero; vale -50"));
     EXPECT_EQ(s.DeadAir().Settings().Seconds, 3.0);
     EXPECT_EQ(s.DeadAir().Settings().LevelDb, -50.0);
 
@@ -567,7 +573,8 @@ TEST_F(StationControllerTest, DeadAirAlarmIsLoggedAndToldToTheWindow)
     clock.Advance(1000);
     ASSERT_EQ(window.deadAir.size(), 1u);
     EXPECT_TRUE(window.deadAir[0].first);
-    EXPECT_EQ(window.deadAir[0].second, "Sil\u00eancio no ar: o som capturado ficou abaixo de -50 dBFS por 3 s");
+    EXPECT_EQ(
+        window.deadAir[0].second, "Sil\u00eancio no ar: o som capturado ficou abaixo de -50 dBFS por 3 s");
     feed(quiet, 20);
     clock.Advance(5000); // still silent: told once
     EXPECT_EQ(window.deadAir.size(), 1u);
@@ -577,7 +584,9 @@ TEST_F(StationControllerTest, DeadAirAlarmIsLoggedAndToldToTheWindow)
     ASSERT_EQ(window.deadAir.size(), 2u);
     EXPECT_FALSE(window.deadAir[1].first);
     const QByteArray log = Read("ZoVeva.log");
-    EXPECT_TRUE(log.contains("A\xe7\xe3o.................: Aviso\r\nDescri\xe7\xe3o............: Sil\xeancio no ar"));
-    EXPECT_TRUE(log.contains("O som voltou depois de 00:00:05 de sil\xeancio\r\nProcesso.............: TimerSilencio"))
+    EXPECT_TRUE(
+        log.contains("A\xe7\xe3o.................: Aviso\r\nDescri\xe7\xe3o............: Sil\xeancio no ar"));
+    EXPECT_TRUE(log.contains(
+        "O som voltou depois de 00:00:05 de sil\xeancio\r\nProcesso.............: TimerSilencio"))
         << log.toStdString();
 }

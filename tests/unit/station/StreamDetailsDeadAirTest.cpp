@@ -52,13 +52,14 @@ TEST(StreamDetails, TextsOfTheHint)
             QStringLiteral("Conectado") + kDash + "ns2.example.net:8000/user" + kDash + "01:02:03" + kDash
                 + "14.2 MB" + kDash + "3 ouvintes" },
         { "tls, peak and title", tls,
-            QStringLiteral("Conectado") + kDash + "ns2.example.net:8000/user (TLS)" + kDash + "01:02:03" + kDash
-                + "14.2 MB" + kDash + QStringLiteral("3 ouvintes (m\u00e1ximo 7)") + kDash
+            QStringLiteral("Conectado") + kDash + "ns2.example.net:8000/user (TLS)" + kDash + "01:02:03"
+                + kDash + "14.2 MB" + kDash + QStringLiteral("3 ouvintes (m\u00e1ximo 7)") + kDash
                 + QStringLiteral("Tocando: Banda \u2013 Can\u00e7\u00e3o") },
         { "count not known", unknownCount,
             QStringLiteral("Conectado") + kDash + "ns2.example.net:8000/user" + kDash + "01:02:03" + kDash
                 + "14.2 MB" },
-        { "off the air: where only", offAir, QStringLiteral("Conectado") + kDash + "ns2.example.net:8000/user" },
+        { "off the air: where only", offAir,
+            QStringLiteral("Conectado") + kDash + "ns2.example.net:8000/user" },
         { "nothing known", TStreamDetails {}, QStringLiteral("Conectado") },
     };
     for (const Case& c : cases) {
@@ -66,9 +67,8 @@ TEST(StreamDetails, TextsOfTheHint)
     }
 
     // The words come through the language file.
-    zv::SetResStringLookup([](int id) {
-        return id == zv::SDetailsListeners ? QStringLiteral("%1 listeners") : QString();
-    });
+    zv::SetResStringLookup(
+        [](int id) { return id == zv::SDetailsListeners ? QStringLiteral("%1 listeners") : QString(); });
     EXPECT_TRUE(StreamDetailsText(QStringLiteral("Connected"), OnAir()).endsWith(kDash + "3 listeners"));
     zv::SetResStringLookup({});
 }
@@ -122,7 +122,8 @@ TEST(StreamDetails, EachEndedConnectionIsLoggedOnce)
     first.details.OnAirMs = 2000; // reconnected between two polls
     watch.Poll(&first, QStringLiteral("Conectado"), line);
     ASSERT_EQ(log.size(), 1);
-    EXPECT_EQ(log[0], "Conex\u00e3o com ns2.example.net:8000/user encerrada: 01:02:04 no ar, 14.3 MB enviados");
+    EXPECT_EQ(
+        log[0], "Conex\u00e3o com ns2.example.net:8000/user encerrada: 01:02:04 no ar, 14.3 MB enviados");
 
     second.details = OnAir();
     watch.Poll(&second, QStringLiteral("Conectado"), line); // a new encoder
@@ -225,16 +226,18 @@ TEST(DeadAir, KeysOfTheSettingsFile)
     };
     const Case cases[] = {
         { "none: defaults", "[Geral]\r\nUsuario=a\r\n", { true, -50, 20 }, 0, nullptr },
-        { "all set", "[Geral]\r\nSilencioAlarme=1\r\nSilencioNivel=-40,5\r\nSilencioTempo= 8 \r\n", { true, -40.5, 8 },
-            0, nullptr },
+        { "all set", "[Geral]\r\nSilencioAlarme=1\r\nSilencioNivel=-40,5\r\nSilencioTempo= 8 \r\n",
+            { true, -40.5, 8 }, 0, nullptr },
         { "off", "[Geral]\r\nSilencioAlarme=0\r\n", { false, -50, 20 }, 0, nullptr },
         { "not numbers", "[Geral]\r\nSilencioAlarme=sim\r\nSilencioTempo=20s\r\n", { true, -50, 20 }, 2,
-            "cfg.ini: o valor \"20s\" da chave SilencioTempo em [Geral] n\u00e3o \u00e9 um n\u00famero; vale 20" },
+            "cfg.ini: o valor \"20s\" da chave SilencioTempo em [Geral] n\u00e3o \u00e9 um n\u00famero; vale "
+            "20" },
         { "out of range", "[Geral]\r\nSilencioNivel=10\r\nSilencioTempo=0\r\n", { true, -50, 20 }, 2,
             "cfg.ini: o valor 10 da chave SilencioNivel em [Geral] est\u00e1 fora de -120 a -1; vale -50" },
         { "empty values: defaults", "[Geral]\r\nSilencioNivel=\r\nSilencioTempo=\r\n", { true, -50, 20 }, 0,
             nullptr },
-        { "not finite", "[Geral]\r\nSilencioNivel=nan\r\nSilencioTempo=inf\r\n", { true, -50, 20 }, 2, nullptr },
+        { "not finite", "[Geral]\r\nSilencioNivel=nan\r\nSilencioTempo=inf\r\n", { true, -50, 20 }, 2,
+            nullptr },
     };
     for (const Case& c : cases) {
         QStringList problems;
