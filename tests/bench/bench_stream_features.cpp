@@ -7,12 +7,17 @@
 // are measured over the same 10 s, so the machine's load falls on both alike; the status poll asks
 // for the stream's details in both (it cannot be switched off).
 // Counters: each process's share of one core in percent, and the extra of the station with them on.
+// BM_StreamDetailsRequest times the one request the status poll adds every second, through the
+// client's proxy to a real encoder on the air.
 #ifdef ZOVEVA_BENCH_PROGRAM
 
+#include "EncodingFiles.h"
 #include "IcecastServer.h"
 #include "ProgramHarness.h"
+#include "ProxyDriver.h"
 #include "XSession.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
@@ -29,6 +34,24 @@ namespace {
 using namespace zv::test;
 
 const QString kUser = QStringLiteral("extras");
+
+// Processor time of a process's live threads in seconds, from the scheduler's nanosecond counts (the
+// clock ticks of /proc/PID/stat are too coarse for the differences measured here).
+double SchedulerCpuSeconds(pid_t pid)
+{
+    if (pid <= 0) {
+        return -1;
+    }
+    double total = 0;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(tasks.filePath(task + QStringLiteral("/schedstat")));
+        if (file.open(QIODevice::ReadOnly)) {
+            total += file.readAll().split(' ').value(0).toDouble() / 1e9;
+        }
+    }
+    return total;
+}
 
 struct FeatureStation {
     XSession X;
@@ -141,8 +164,8 @@ void BM_StreamExtrasCpu(benchmark::State& state)
         double client0[2];
         double encoder0[2];
         for (int i = 0; i < 2; ++i) {
-            client0[i] = CpuSeconds(clients[i]);
-            encoder0[i] = CpuSeconds(encoders[i]);
+            client0[i] = SchedulerCpuSeconds(clients[i]);
+            encoder0[i] = SchedulerCpuSeconds(encoders[i]);
         }
         const auto start = std::chrono::steady_clock::now();
         QThread::msleep(5000);
@@ -150,8 +173,8 @@ void BM_StreamExtrasCpu(benchmark::State& state)
         QThread::msleep(5000);
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         for (int i = 0; i < 2; ++i) {
-            client[i] = (CpuSeconds(clients[i]) - client0[i]) / wall;
-            encoder[i] = (CpuSeconds(encoders[i]) - encoder0[i]) / wall;
+            client[i] = (SchedulerCpuSeconds(clients[i]) - client0[i]) / wall;
+            encoder[i] = (SchedulerCpuSeconds(encoders[i]) - encoder0[i]) / wall;
         }
         state.SetIterationTime(wall);
     }
@@ -163,6 +186,39 @@ void BM_StreamExtrasCpu(benchmark::State& state)
     state.counters["encoder_extra_percent"] = 100 * (encoder[1] - encoder[0]);
 }
 
+// One StreamDetails request and its answer, as the status poll makes it once a second.
+void BM_StreamDetailsRequest(benchmark::State& state)
+{
+    QTemporaryDir folder;
+    IcecastServer icecast;
+    QString error;
+    if (!icecast.Start(&error)) {
+        state.SkipWithError(error.toStdString().c_str());
+        return;
+    }
+    qputenv("ZOVEVA_WAVEIN", "synthetic");
+    zv::EncoderProcessOptions options;
+    options.executable = (zv::test::BinDir() + QStringLiteral("/zoveva-encoder")).toStdString();
+    options.logFile = folder.filePath(QStringLiteral("zoveva-encoder.log")).toStdString();
+    const QString file
+        = WriteEncodingFile(folder.path(), QStringLiteral("detalhes"), QStringLiteral("Synthetic tone 1 kHz"),
+            QStringLiteral("%1:%2").arg(icecast.Address()).arg(icecast.Port()), icecast.Password(), 32000);
+    const std::shared_ptr<IEncoderApp> app = StartEncoder(options, file);
+    Until(*app, EncoderRunState::Running, std::chrono::seconds(10));
+    if (State(*app) != EncoderRunState::Running) {
+        state.SkipWithError("the encoder did not go on the air");
+        return;
+    }
+    const std::shared_ptr<IEncoder> encoder = Encoder(*app);
+    TStreamDetails details;
+    for (auto _ : state) {
+        CheckResult(encoder->GetStreamDetails(details), "details");
+        benchmark::DoNotOptimize(details);
+    }
+    state.counters["on_air"] = details.OnAir ? 1 : 0;
+}
+
+BENCHMARK(BM_StreamDetailsRequest)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StreamExtrasCpu)->UseManualTime()->Iterations(1)->Repetitions(5)->Unit(benchmark::kSecond);
 
 } // namespace
