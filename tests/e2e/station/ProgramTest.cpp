@@ -387,6 +387,39 @@ TEST_F(Program, TrayToolTipFollowsTheListenersAndTheDeadAirAlarmComesAndGoes)
     EXPECT_TRUE(icecast.HasSource(QStringLiteral("/extras")));
 }
 
+// The synthetic input's silence, with the alarm's time shortened in cfg.ini, raises the alarm once; the
+// stream stays on the air.
+TEST_F(Program, SyntheticSilenceRaisesTheDeadAirAlarmOnce)
+{
+    zv::test::IcecastServer icecast;
+    QString error;
+    ASSERT_TRUE(icecast.Start(&error)) << error.toStdString();
+    ASSERT_TRUE(zv::test::MakeProgramFolder(Folder.path(), icecast.Port(), icecast.Password(), &error))
+        << error.toStdString();
+    // The second input is "Synthetic silence".
+    ASSERT_TRUE(zv::test::WriteUserSettings(Folder.path(), QStringLiteral("quieto"), 1, &error))
+        << error.toStdString();
+    ASSERT_TRUE(zv::test::AppendSettings(Folder.path(), "SilencioTempo=3\r\nSilencioNivel=-60\r\n", &error))
+        << error.toStdString();
+    auto program = StartProgram();
+    XSession::Window window;
+    ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 20, &window)) << Diagnostics().toStdString();
+    ASSERT_TRUE(icecast.WaitForSource(QStringLiteral("/quieto"), 30)) << Diagnostics().toStdString();
+    const QString raised
+        = QStringLiteral("Sil\u00eancio no ar: o som capturado ficou abaixo de -60 dBFS por 3 s");
+    bool logged = false;
+    for (int i = 0; i < 100 && !logged; ++i) {
+        logged = ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log"))).contains(raised);
+        QThread::msleep(100);
+    }
+    ASSERT_TRUE(logged) << Diagnostics().toStdString();
+    QThread::msleep(4000);
+    const QString log = ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log")));
+    EXPECT_EQ(log.count(raised), 1) << log.toStdString();
+    EXPECT_FALSE(log.contains(QStringLiteral("O som voltou")));
+    EXPECT_TRUE(icecast.HasSource(QStringLiteral("/quieto")));
+}
+
 TEST_F(Program, FirstStartInAnEmptyFolderAsksForTheSettings)
 {
     QString error;
