@@ -773,7 +773,7 @@ void TMMConnector::ChainPause()
             m_valid = static_cast<int>(m_intake.size());
             m_pauseTimer = TimerSubscribe(interval, false, &TMMConnector::PauseTick, this);
             if (!m_pauseTimer)
-                throw EOutOfResources("Not enough timers available");
+                throw EOutOfResources(zv::LoadResString(zv::SOutOfTimers));
         }
     }
     TMMDSPComponent::ChainPause();

@@ -17,8 +17,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const QString kNoDevice = QStringLiteral("No wave audio recording device found");
-const QString kUnknownError = QStringLiteral("Specified error number is out of range (unknown error)");
 constexpr auto kThreadTimeout = 5000ms;
 
 const QEvent::Type kStopEvent = QEvent::Type(QEvent::registerEventType());
@@ -67,7 +65,7 @@ QString MessageOf(const std::exception_ptr& e)
     } catch (const std::exception& x) {
         return QString::fromUtf8(x.what());
     } catch (...) {
-        return QStringLiteral("WaveIn:\n\rUnknown error");
+        return QStringLiteral("WaveIn:\n\r") + zv::LoadResString(zv::SUnknownError);
     }
 }
 
@@ -291,7 +289,7 @@ QString TMMCustomWaveIn::PlatformText(int Code)
 {
     char text[256] = {};
     if (FOps.GetErrorText(Code, text, sizeof text) != 0)
-        return kUnknownError;
+        return zv::LoadResString(zv::SUnknownWaveError);
     return QString::fromLocal8Bit(text);
 }
 
@@ -332,7 +330,7 @@ void TMMCustomWaveIn::SetNumBuffers(int Value)
 void TMMCustomWaveIn::SetDeviceID(TMMDeviceId Value)
 {
     CheckClosed();
-    FProductName = kNoDevice;
+    FProductName = zv::LoadResString(zv::SNoWaveInDevice);
     FDriverVersion = 0;
     if (FDeviceCount > 0 && Value >= MapperId && Value < FDeviceCount) {
         TWaveInCaps caps {};
@@ -618,7 +616,7 @@ void TMMCustomWaveIn::StartThread()
     }
     if (!ready) {
         FThreadFailed = true;
-        Error(QStringLiteral("WaveIn:\n\rCould not create thread"));
+        Error(QStringLiteral("WaveIn:\n\r") + zv::LoadResString(zv::SCouldNotCreateThread));
     }
 }
 
@@ -629,7 +627,7 @@ void TMMCustomWaveIn::EndThread()
     if (!FThread->End(kThreadTimeout)) {
         // Stuck in a handler for seconds: it keeps its object, the component goes on without it.
         (void)FThread.release();
-        FErrorMessage = QStringLiteral("WaveIn:\n\rCould not end thread");
+        FErrorMessage = QStringLiteral("WaveIn:\n\r") + zv::LoadResString(zv::SCouldNotEndThread);
         FireError();
         return;
     }
@@ -642,11 +640,11 @@ void TMMCustomWaveIn::Open()
 {
     FinishPendingStop();
     if (FDeviceCount == 0)
-        Error(kNoDevice);
+        Error(zv::LoadResString(zv::SNoWaveInDevice));
     if (FDeviceID == InvalidId)
-        Error(QStringLiteral("Invalid DeviceID"));
+        Error(zv::LoadResString(zv::SInvalidDeviceId));
     if (!WaveFormat())
-        Error(QStringLiteral("Invalid wave format"));
+        Error(zv::LoadResString(zv::SInvalidWaveInFormat));
     if (IsOpen())
         Close();
     if (IsOpen() || FClosing)
@@ -658,7 +656,7 @@ void TMMCustomWaveIn::Open()
     FFailurePending = false;
     try {
         if (!CanRecordFormat(FDeviceID, WaveFormat()))
-            Error(QStringLiteral("WaveInOpen:\n\rThe actual device can''t record this format"));
+            Error(QStringLiteral("WaveInOpen:\n\r") + zv::LoadResString(zv::SCannotRecordFormat));
         FHandle = 0;
         FClosePending = false;
         if (FCallBackMode == cmThread)
@@ -679,14 +677,14 @@ void TMMCustomWaveIn::Open()
         FDeviceState = saved;
 
         if (!WaitFor([this] { return IsOpen(); }))
-            Error(QStringLiteral("WaveInOpen:\n\rUnable to open device"));
+            Error(QStringLiteral("WaveInOpen:\n\r") + zv::LoadResString(zv::SUnableToOpenDevice));
 
         const int size = GetBufferSize();
         for (int i = 0; i < FNumBuffers; ++i) {
             if (!FHeaders[std::size_t(i)]) {
                 void* block = FAllocator.GetBlock(GHND, std::size_t(size) + WaveHeaderSize);
                 if (!block)
-                    Error(QStringLiteral("Unable to allocate memory for wave header"));
+                    Error(zv::LoadResString(zv::SNoMemoryForWaveHeader));
                 FHeaders[std::size_t(i)] = static_cast<PWaveHdr>(block);
             }
             PWaveHdr h = FHeaders[std::size_t(i)];
@@ -764,7 +762,7 @@ void TMMCustomWaveIn::Close()
             FireError();
         }
         if (unconfirmed) {
-            FErrorMessage = QStringLiteral("WaveInClose:\n\rUnable to close device");
+            FErrorMessage = QStringLiteral("WaveInClose:\n\r") + zv::LoadResString(zv::SUnableToCloseDevice);
             FireError();
         }
     } catch (...) {

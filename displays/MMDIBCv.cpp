@@ -1,5 +1,7 @@
 #include "displays/MMDIBCv.h"
 
+#include "platform/ResStrings.h"
+
 #include <QFont>
 #include <QPainter>
 #include <algorithm>
@@ -246,7 +248,7 @@ void TMMDIBCanvas::SetSize(int width, int height)
 void TMMDIBCanvas::SetBitsPerPixel(int bits)
 {
     if (bits != 8 && bits != 24)
-        throw EMMDIBError("Bitlength not supported yet");
+        throw EMMDIBError(zv::LoadResString(zv::SBitLengthNotSupported));
     if (bits == m_bitsPerPixel)
         return;
     const int old = m_bitsPerPixel;
@@ -319,8 +321,7 @@ void TMMDIBCanvas::BuildPalette()
 void TMMDIBCanvas::Rebuild()
 {
     if (m_drawing)
-        throw EMMDIBError(
-            m_owner + QStringLiteral(": Attempt to create new DIB while initialized for drawing"));
+        throw EMMDIBError(zv::LoadResString(zv::SNewDibWhileDrawing).arg(m_owner));
     try {
         m_frame.clear();
         m_background.clear();
@@ -341,7 +342,7 @@ void TMMDIBCanvas::Rebuild()
         m_background.clear();
         m_bufWidth = m_bufHeight = m_stride = 0;
         m_rebuildPending = true;
-        throw EMMDIBError("Unable to access DIB device context");
+        throw EMMDIBError(zv::LoadResString(zv::SNoDibDeviceContext));
     }
     m_rebuildPending = false;
 }
@@ -387,7 +388,7 @@ void TMMDIBCanvas::BuildBackground()
 void TMMDIBCanvas::BeginDraw()
 {
     if (t_drawing)
-        throw EMMDIBError(m_owner + QStringLiteral(": Attempt to draw while another canvas is drawing"));
+        throw EMMDIBError(zv::LoadResString(zv::SDrawWhileAnotherDraws).arg(m_owner));
     g_drawLock.lock();
     t_drawing = true;
     if (m_rebuildPending) {

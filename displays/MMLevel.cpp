@@ -1,5 +1,7 @@
 #include "displays/MMLevel.h"
 
+#include "platform/ResStrings.h"
+
 #include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
@@ -49,7 +51,7 @@ void TMMCustomLevel::PeakFall()
 void TMMCustomLevel::SetPCMFormat(const TWaveFormatEx* format)
 {
     if (!IsPCMFormat(format))
-        throw EMMLevelError("Invalid WaveFormat");
+        throw EMMLevelError(zv::LoadResString(zv::SInvalidPcmFormat));
     SetBitLength(static_cast<TMMBits>(format->wBitsPerSample / 8 - 1));
     SetMode(static_cast<TMMMode>(format->nChannels - 1));
 }

@@ -1,5 +1,7 @@
 #include "displays/MMMeter.h"
 
+#include "platform/ResStrings.h"
+
 #include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
@@ -91,7 +93,7 @@ QPoint TMMCustomMeter::ValuePoint(int x, int r) const
 void TMMCustomMeter::SetPCMFormat(const TWaveFormatEx* format)
 {
     if (!IsPCMFormat(format))
-        throw EMMMeterError("Invalid WaveFormat");
+        throw EMMMeterError(zv::LoadResString(zv::SInvalidPcmFormat));
     SetBitLength(static_cast<TMMBits>(format->wBitsPerSample / 8 - 1));
     SetMode(static_cast<TMMMode>(format->nChannels - 1));
 }

@@ -1,5 +1,7 @@
 #include "displays/MMOscopeMath.h"
 
+#include "platform/ResStrings.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
@@ -199,7 +201,7 @@ bool OscopeCore::SetBackColor(TColor color)
 void OscopeCore::SetPCMFormat(const TWaveFormatEx* format)
 {
     if (!IsPCMFormat(format))
-        throw EMMOscopeError("Invalid WaveFormat");
+        throw EMMOscopeError(zv::LoadResString(zv::SInvalidPcmFormat));
     SetSampleRate(int(format->nSamplesPerSec));
     SetBitLength(TMMBits(format->wBitsPerSample / 8 - 1));
     SetMode(TMMMode(format->nChannels - 1));

@@ -1,5 +1,7 @@
 #include "displays/MMScale.h"
 
+#include "platform/ResStrings.h"
+
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
@@ -127,7 +129,7 @@ int TMMCustomScale::BandSize() const
 void TMMCustomScale::DrawTick(int x1, int y1, int x2, int y2, TColor color)
 {
     if (!m_canvas)
-        throw EMMScaleError("Canvas needed for this operation");
+        throw EMMScaleError(zv::LoadResString(zv::SCanvasNeeded));
     QPainter& canvas = *m_canvas;
     if (m_style == stColor) {
         zv::PlatformLine(canvas, { x1, y1 }, { x2, y2 }, color);

@@ -1,5 +1,7 @@
 #include "displays/MMSpectrMath.h"
 
+#include "platform/ResStrings.h"
+
 #include <algorithm>
 #include <bit>
 #include <climits>
@@ -415,7 +417,7 @@ bool SpectrumCore::SetPeakSpeed(int speed)
 void SpectrumCore::SetPCMFormat(const TWaveFormatEx* format)
 {
     if (!IsPCMFormat(format))
-        throw EMMSpectrumError("Invalid WaveFormat");
+        throw EMMSpectrumError(zv::LoadResString(zv::SInvalidPcmFormat));
     SetSampleRate(int(format->nSamplesPerSec));
     SetBitLength(TMMBits(format->wBitsPerSample / 8 - 1));
     SetMode(TMMMode(format->nChannels - 1));

@@ -179,7 +179,7 @@ QByteArray StoredValue(QByteArrayView value)
 [[noreturn]] void RaiseWriteError(const std::filesystem::path& path)
 {
     throw EProfileWriteError(
-        QStringLiteral("Unable to write to %1").arg(QString::fromStdString(path.string())));
+        zv::LoadResString(zv::SUnableToWrite).arg(QString::fromStdString(path.string())));
 }
 
 bool Carriable(QByteArrayView text)

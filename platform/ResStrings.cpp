@@ -1,6 +1,7 @@
 #include "platform/ResStrings.h"
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <mutex>
 
@@ -14,7 +15,67 @@ struct Row {
 
 // The built-in texts, by id. Keep the ids stable: language files name their strings by them.
 constexpr Row kBuiltIn[] = {
+    { SNoWaveInDevice, "No wave audio recording device found" },
+    { SUnknownWaveError, "Specified error number is out of range (unknown error)" },
+    { SInvalidDeviceId, "Invalid DeviceID" },
+    { SInvalidWaveInFormat, "Invalid wave format" },
+    { SCannotRecordFormat, "The actual device can''t record this format" },
+    { SUnableToOpenDevice, "Unable to open device" },
+    { SNoMemoryForWaveHeader, "Unable to allocate memory for wave header" },
+    { SCouldNotCreateThread, "Could not create thread" },
+    { SCouldNotEndThread, "Could not end thread" },
+    { SUnableToCloseDevice, "Unable to close device" },
+    { SInvalidPcmFormat, "Invalid WaveFormat" },
+    { SCanvasNeeded, "Canvas needed for this operation" },
+    { SBitLengthNotSupported, "Bitlength not supported yet" },
+    { SNoDibDeviceContext, "Unable to access DIB device context" },
+    { SNewDibWhileDrawing, "%1: Attempt to create new DIB while initialized for drawing" },
+    { SDrawWhileAnotherDraws, "%1: Attempt to draw while another canvas is drawing" },
     { SPropertyWhileOpen, "Change to property while device was open" },
+
+    { SNotPng, "Not a PNG picture" },
+    { SDamagedPng, "Damaged PNG picture: %1" },
+    { SWindowDataTruncated, "Window data is truncated (%1 at byte %2)" },
+    { SWindowDataTooDeep, "Window data nests its components too deeply" },
+    { SWindowDataNameTooLong, "The %1 \"%2\" is longer than 255 bytes" },
+    { SWindowDataNoComponent, "Window data of %1 has no component %2" },
+    { SNotWindowData, "Not window data (no ZVWD signature)" },
+    { SWindowDataVersion, "Window data version %1 is not supported" },
+    { SWindowDataStrayBytes, "Window data has %1 stray bytes after its last component" },
+    { SCannotReadWindowData, "Cannot read window data %1: %2" },
+    { SButtonFaceSize, "Button %1: \"%2\" holds %3 bytes instead of %4" },
+    { SSkinWithoutWindow, "A window skin must belong to a window" },
+    { SSkinOutsideWindow, "A window skin must be placed inside its window" },
+    { SBitmapItemTruncated, "Bitmap list item is truncated in its %1" },
+    { SBitmapItemCompressed, "Compressed bitmap list items are not supported" },
+    { SBitmapItemNoBmp, "Bitmap list item holds no BMP picture" },
+    { SBitmapItemDamagedBmp, "Bitmap list item holds a damaged BMP picture" },
+    { SBitmapItemDescriptionTooLong, "A bitmap list item's description is longer than 255 bytes" },
+    { SBitmapItemCannotWriteBmp, "A bitmap list item's picture cannot be written as BMP" },
+    { SBitmapItemNoPicture, "Item %1 of bitmap list %2 has no stored picture value" },
+    { SBitmapItemError, "Item %1 of bitmap list %2: %3" },
+
+    { SWaveNoError, "The operation completed successfully" },
+    { SWaveError, "Unspecified error" },
+    { SWaveBadDeviceId, "The device identifier is out of range" },
+    { SWaveNotEnabled, "The driver failed to enable" },
+    { SWaveAllocated, "The device is already in use" },
+    { SWaveInvalidHandle, "The device handle is invalid" },
+    { SWaveNoDriver, "No device driver is present" },
+    { SWaveNoMem, "Unable to allocate memory" },
+    { SWaveNotSupported, "The function is not supported" },
+    { SWaveBadErrNum, "The error value is out of range" },
+    { SWaveInvalidFlag, "An invalid flag was passed" },
+    { SWaveInvalidParam, "An invalid parameter was passed" },
+    { SWaveBadFormat, "The wave format is not supported" },
+    { SWaveStillRecording, "Buffers are still queued" },
+    { SWaveUnprepared, "The buffer is not prepared" },
+    { SWaveBadFile, "The source file cannot be read" },
+    { SUnableToWrite, "Unable to write to %1" },
+    { SOutOfTimers, "Not enough timers available" },
+    { SUnknownError, "Unknown error" },
+    { SInvalidInteger, "'%1' is not a valid integer value" },
+
     { SEncoderStopped, "O Encoder parou: %1" },
     { SCannotReadFile, "Cannot read %1: %2" },
     { SEncodingFileTooLarge,
@@ -24,11 +85,39 @@ constexpr Row kBuiltIn[] = {
         "padrao.xml" },
     { SEncodingFileNotSaved,
         "The encoding file %1 was not saved, because what was made of it could not be read back: %2" },
+    { SCannotReadEncodingFile, "Cannot read the encoding file %1: %2" },
+    { SEncodingFileNotXml, "The encoding file %1 is not valid XML (%2)" },
+    { SCannotWriteEncodingFile, "Cannot write the encoding file %1: %2" },
+    { SEncodingFileNoElement, "The encoding file has no element %1" },
+    { SEncodingFileNoRoot, "The encoding file has no document element" },
     { SSourceWrongPassword, "The server refused the source: wrong source user or password" },
     { SSourceMountInUse, "The server refused the source: the publishing point is already in use" },
     { SSourceRefusedSaying, "The server refused the source, saying \"%1\"" },
     { SUnknownMetadataCharset,
         "unknown character set \"%1\" in Broadcast/@MetadataCharset (expected ISO-8859-1 or UTF-8)" },
+    { SXmlErrorAt, "line %1, column %2: %3" },
+    { SNoSoundCardSelected, "No sound card is selected" },
+    { SUserNameNotAFile, "The user name \"%1\" cannot name a file" },
+    { SNoSettingsWindow, "The settings window is not there yet" },
+    { SResultSuccess, "success" },
+    { SResultUnexpected, "unexpected failure" },
+    { SResultNotImplemented, "not implemented" },
+    { SResultInvalidPointer, "invalid pointer" },
+    { SResultFailed, "unspecified error" },
+    { SResultAccessDenied, "access denied" },
+    { SResultInvalidArgument, "invalid argument" },
+    { SResultNotStarted, "the encoder could not be started" },
+    { SResultGone, "the encoder is not answering" },
+    { SResultEncodingFile, "the encoding file is not usable" },
+    { SResultOther, "error" },
+    { SCannotStartEncoder, "Cannot start the encoder: %1" },
+    { SCannotStartEncoderFile, "Cannot start the encoder \"%1\": %2" },
+    { SEncoderEndedHow, "The encoder process has ended (%1)" },
+    { SEncoderStoppedTaking, "The encoder process stopped taking requests" },
+    { SEncoderMalformedAnswer, "The encoder process sent a malformed answer" },
+    { SEncoderNoAnswerWithin, "The encoder process did not answer within %1 s" },
+    { SEncoderEnded, "The encoder process has ended" },
+    { SNotACollection, "%1: %2 is not a collection" },
     { SServerCertificateRefused, "The server's certificate was not accepted: %1" },
     { SNoTlsConnection,
         "Cannot connect to the server over TLS: nothing answers there, the connection was refused, or the "
@@ -46,6 +135,17 @@ constexpr Row kBuiltIn[] = {
     { SKeyOutOfRange, "cfg.ini: o valor %2 da chave %1 em [Geral] está fora de %3 a %4; vale %5" },
     { SUnknownLocale, "<unknown>" },
 };
+
+// Language files name their strings by id: two texts under one id would make one of them unreachable.
+constexpr bool IdsAreUnique()
+{
+    for (std::size_t i = 0; i < std::size(kBuiltIn); ++i)
+        for (std::size_t j = i + 1; j < std::size(kBuiltIn); ++j)
+            if (kBuiltIn[i].id == kBuiltIn[j].id)
+                return false;
+    return true;
+}
+static_assert(IdsAreUnique(), "two built-in resource strings share an id");
 
 std::mutex gLookupLock;
 std::shared_ptr<const ResStringLookup> gLookup; // guarded by gLookupLock

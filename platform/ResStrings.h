@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <functional>
 #include <vector>
 
@@ -12,7 +11,72 @@
 namespace zv {
 
 enum ResStringId : int {
+    // The wave-in component (28000 ... 28019).
+    SNoWaveInDevice = 28000, // "No wave audio recording device found"
+    SUnknownWaveError = 28001, // the service has no text for an error number
+    SInvalidDeviceId = 28002,
+    SInvalidWaveInFormat = 28003,
+    SCannotRecordFormat = 28004,
+    SUnableToOpenDevice = 28005,
+    SNoMemoryForWaveHeader = 28006,
+    SCouldNotCreateThread = 28007,
+    SCouldNotEndThread = 28008,
+    SUnableToCloseDevice = 28009,
+
+    // The displays (28020 ... 28029) and their pixel canvas (28030 ... 28039).
+    SInvalidPcmFormat = 28020, // "Invalid WaveFormat": level bar, needle meter, spectrum, oscilloscope
+    SCanvasNeeded = 28021,
+    SBitLengthNotSupported = 28030,
+    SNoDibDeviceContext = 28031,
+    SNewDibWhileDrawing = 28032,
+    SDrawWhileAnotherDraws = 28033,
+
     SPropertyWhileOpen = 28060, // "Change to property while device was open"
+
+    // The skin: window data, bitmap lists, button faces, PNG pictures (29000 ... 29049).
+    SNotPng = 29000,
+    SDamagedPng = 29001,
+    SWindowDataTruncated = 29002,
+    SWindowDataTooDeep = 29003,
+    SWindowDataNameTooLong = 29004,
+    SWindowDataNoComponent = 29005,
+    SNotWindowData = 29006,
+    SWindowDataVersion = 29007,
+    SWindowDataStrayBytes = 29008,
+    SCannotReadWindowData = 29009,
+    SButtonFaceSize = 29010,
+    SSkinWithoutWindow = 29011,
+    SSkinOutsideWindow = 29012,
+    SBitmapItemTruncated = 29013,
+    SBitmapItemCompressed = 29014,
+    SBitmapItemNoBmp = 29015,
+    SBitmapItemDamagedBmp = 29016,
+    SBitmapItemDescriptionTooLong = 29017,
+    SBitmapItemCannotWriteBmp = 29018,
+    SBitmapItemNoPicture = 29019,
+    SBitmapItemError = 29020,
+
+    // The platform layer (29050 ... 29099): the wave service's error texts, files, timers, numbers.
+    SWaveNoError = 29050,
+    SWaveError = 29051,
+    SWaveBadDeviceId = 29052,
+    SWaveNotEnabled = 29053,
+    SWaveAllocated = 29054,
+    SWaveInvalidHandle = 29055,
+    SWaveNoDriver = 29056,
+    SWaveNoMem = 29057,
+    SWaveNotSupported = 29058,
+    SWaveBadErrNum = 29059,
+    SWaveInvalidFlag = 29060,
+    SWaveInvalidParam = 29061,
+    SWaveBadFormat = 29062,
+    SWaveStillRecording = 29063,
+    SWaveUnprepared = 29064,
+    SWaveBadFile = 29065,
+    SUnableToWrite = 29070, // "Unable to write to %1"
+    SOutOfTimers = 29071,
+    SUnknownError = 29072,
+    SInvalidInteger = 29073, // "'%1' is not a valid integer value"
 
     // Station files and the encoder's reasons (29100 ... 29199).
     SEncoderStopped = 29100, // ZoVeva.log: why the encoder stopped by itself
@@ -20,14 +84,42 @@ enum ResStringId : int {
     SEncodingFileTooLarge = 29102,
     SRemakeUserEncodingFile = 29103,
     SEncodingFileNotSaved = 29104,
+    SCannotReadEncodingFile = 29105,
+    SEncodingFileNotXml = 29106,
+    SCannotWriteEncodingFile = 29107,
+    SEncodingFileNoElement = 29108,
+    SEncodingFileNoRoot = 29109,
     SSourceWrongPassword = 29110,
     SSourceMountInUse = 29111,
     SSourceRefusedSaying = 29112,
     SUnknownMetadataCharset = 29113,
-    SServerCertificateRefused = 29114,
-    SNoTlsConnection = 29115,
+    SXmlErrorAt = 29114, // "line %1, column %2: %3"
+    SNoSoundCardSelected = 29120,
+    SUserNameNotAFile = 29121,
+    SNoSettingsWindow = 29122,
+    // Encoder results (29130 ... 29139) and the encoder process (29140 ... 29149).
+    SResultSuccess = 29130,
+    SResultUnexpected = 29131,
+    SResultNotImplemented = 29132,
+    SResultInvalidPointer = 29133,
+    SResultFailed = 29134,
+    SResultAccessDenied = 29135,
+    SResultInvalidArgument = 29136,
+    SResultNotStarted = 29137,
+    SResultGone = 29138,
+    SResultEncodingFile = 29139,
+    SResultOther = 29140,
+    SCannotStartEncoder = 29141,
+    SCannotStartEncoderFile = 29142,
+    SEncoderEndedHow = 29143,
+    SEncoderStoppedTaking = 29144,
+    SEncoderMalformedAnswer = 29145,
+    SEncoderNoAnswerWithin = 29146,
+    SEncoderEnded = 29147,
+    // Language files (29150 ... 29159).
+    SNotACollection = 29150,
 
-    // The stream's details and the dead-air alarm (29300 ... 29399).
+    // The stream's details, the dead-air alarm and the encoder's TLS (29300 ... 29399).
     SDetailsListeners = 29300, // "%1 ouvintes"
     SDetailsListenersPeak = 29301,
     SDetailsTls = 29302,
@@ -39,6 +131,9 @@ enum ResStringId : int {
     SDeadAirWarning = 29313, // the tray tooltip's first line while the alarm is raised
     SKeyNotANumber = 29320, // ZoVeva.log: a cfg.ini key
     SKeyOutOfRange = 29321,
+    SServerCertificateRefused = 29330, // the encoder's TLS refusals
+    SNoTlsConnection = 29331,
+
     SUnknownLocale = 29900, // "<unknown>": a language list entry whose locale id the system lacks
 };
 

@@ -1,5 +1,6 @@
 #include "platform/WaveInErrors.h"
 
+#include "platform/ResStrings.h"
 #include "platform/WaveTypes.h"
 
 #include <cstdio>
@@ -8,61 +9,61 @@ namespace zv::detail {
 
 int StandardWaveErrorText(int Code, char* Text, std::size_t Size)
 {
-    const char* text = nullptr;
+    int id = 0;
     switch (Code) {
     case wave::NoError:
-        text = "The operation completed successfully";
+        id = SWaveNoError;
         break;
     case wave::Error:
-        text = "Unspecified error";
+        id = SWaveError;
         break;
     case wave::BadDeviceId:
-        text = "The device identifier is out of range";
+        id = SWaveBadDeviceId;
         break;
     case wave::NotEnabled:
-        text = "The driver failed to enable";
+        id = SWaveNotEnabled;
         break;
     case wave::Allocated:
-        text = "The device is already in use";
+        id = SWaveAllocated;
         break;
     case wave::InvalidHandle:
-        text = "The device handle is invalid";
+        id = SWaveInvalidHandle;
         break;
     case wave::NoDriver:
-        text = "No device driver is present";
+        id = SWaveNoDriver;
         break;
     case wave::NoMem:
-        text = "Unable to allocate memory";
+        id = SWaveNoMem;
         break;
     case wave::NotSupported:
-        text = "The function is not supported";
+        id = SWaveNotSupported;
         break;
     case wave::BadErrNum:
-        text = "The error value is out of range";
+        id = SWaveBadErrNum;
         break;
     case wave::InvalidFlag:
-        text = "An invalid flag was passed";
+        id = SWaveInvalidFlag;
         break;
     case wave::InvalidParam:
-        text = "An invalid parameter was passed";
+        id = SWaveInvalidParam;
         break;
     case wave::BadFormat:
-        text = "The wave format is not supported";
+        id = SWaveBadFormat;
         break;
     case wave::StillRecording:
-        text = "Buffers are still queued";
+        id = SWaveStillRecording;
         break;
     case wave::Unprepared:
-        text = "The buffer is not prepared";
+        id = SWaveUnprepared;
         break;
     case wave::BadFile:
-        text = "The source file cannot be read";
+        id = SWaveBadFile;
         break;
     default:
         return wave::BadErrNum;
     }
     if (Size > 0)
-        std::snprintf(Text, Size, "%s", text);
+        std::snprintf(Text, Size, "%s", LoadResString(id).toUtf8().constData());
     return wave::NoError;
 }
 

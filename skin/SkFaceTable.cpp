@@ -1,5 +1,6 @@
 #include "skin/SkFaceTable.h"
 
+#include "platform/ResStrings.h"
 #include "skin/skcont.h"
 
 #include <QtEndian>
@@ -16,10 +17,9 @@ std::int32_t I32(const QByteArray& data, int index)
 void Expect(const SkStoredValue& v, qsizetype size, const SkStoredObject& button)
 {
     if (v.Data.size() != size)
-        throw ESkFaceTableError(QStringLiteral("Button %1: \"%2\" holds %3 bytes instead of %4")
-                                    .arg(QString::fromLatin1(button.Name), QString::fromLatin1(v.Name))
-                                    .arg(v.Data.size())
-                                    .arg(size));
+        throw ESkFaceTableError(zv::LoadResString(zv::SButtonFaceSize)
+                                    .arg(QString::fromLatin1(button.Name), QString::fromLatin1(v.Name),
+                                        QString::number(v.Data.size()), QString::number(size)));
 }
 
 void PutI32(QByteArray& out, std::int32_t v)

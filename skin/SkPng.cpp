@@ -1,5 +1,7 @@
 #include "skin/SkPng.h"
 
+#include "platform/ResStrings.h"
+
 #include <QFile>
 #include <csetjmp>
 #include <cstring>
@@ -96,11 +98,11 @@ QImage LoadPngImage(const QByteArray& data)
 {
     const auto* bytes = reinterpret_cast<const png_byte*>(data.constData());
     if (data.size() < 8 || png_sig_cmp(bytes, 0, 8) != 0)
-        throw EPngError("Not a PNG picture");
+        throw EPngError(zv::LoadResString(zv::SNotPng));
     QImage image;
     PngJob job { bytes, std::size_t(data.size()), 0, {}, &image };
     if (!Decode(&job))
-        throw EPngError(QStringLiteral("Damaged PNG picture: %1").arg(QLatin1String(job.Message)));
+        throw EPngError(zv::LoadResString(zv::SDamagedPng).arg(QLatin1String(job.Message)));
     return image;
 }
 
@@ -108,7 +110,7 @@ QImage LoadPngFile(const QString& path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        throw EPngError(QStringLiteral("Cannot read %1: %2").arg(path, f.errorString()));
+        throw EPngError(zv::LoadResString(zv::SCannotReadFile).arg(path, f.errorString()));
     try {
         return LoadPngImage(f.readAll());
     } catch (const EPngError& e) {

@@ -1,5 +1,6 @@
 #include "skin/SkShapedForm.h"
 
+#include "platform/ResStrings.h"
 #include "skin/SkRegion.h"
 #include "skin/skcont.h"
 
@@ -12,9 +13,9 @@ TSkShapedForm::TSkShapedForm(QWidget* form, QWidget* parent)
     , FForm(form)
 {
     if (!form || !form->isWindow())
-        throw ESkShapedFormError("A window skin must belong to a window");
+        throw ESkShapedFormError(zv::LoadResString(zv::SSkinWithoutWindow));
     if (parent && parent != form && !form->isAncestorOf(parent))
-        throw ESkShapedFormError("A window skin must be placed inside its window");
+        throw ESkShapedFormError(zv::LoadResString(zv::SSkinOutsideWindow));
     FSavedFlags = form->windowFlags();
     resize(105, 105);
 }

@@ -1,5 +1,7 @@
 #include "skin/SkWindowData.h"
 
+#include "platform/ResStrings.h"
+
 #include <QFile>
 #include <QtEndian>
 
@@ -24,9 +26,8 @@ public:
     void Need(qsizetype n, const char* what) const
     {
         if (n < 0 || Remaining() < n)
-            throw ESkWindowDataError(QStringLiteral("Window data is truncated (%1 at byte %2)")
-                                         .arg(QLatin1String(what))
-                                         .arg(FPos));
+            throw ESkWindowDataError(
+                zv::LoadResString(zv::SWindowDataTruncated).arg(QLatin1String(what), QString::number(FPos)));
     }
     quint8 U8(const char* what)
     {
@@ -57,7 +58,7 @@ private:
 SkStoredObject ReadObject(Reader& r, int depth)
 {
     if (depth > kMaxDepth)
-        throw ESkWindowDataError("Window data nests its components too deeply");
+        throw ESkWindowDataError(zv::LoadResString(zv::SWindowDataTooDeep));
     SkStoredObject o;
     o.Name = r.Str("component name");
     o.ClassName = r.Str("class name");
@@ -89,7 +90,7 @@ void PutU32(QByteArray& out, quint32 v)
 void PutStr(QByteArray& out, const QByteArray& s, const char* what)
 {
     if (s.size() > 255)
-        throw ESkWindowDataError(QStringLiteral("The %1 \"%2\" is longer than 255 bytes")
+        throw ESkWindowDataError(zv::LoadResString(zv::SWindowDataNameTooLong)
                                      .arg(QLatin1String(what), QString::fromLatin1(s.left(40))));
     out.append(char(s.size()));
     out.append(s);
@@ -132,23 +133,22 @@ const SkStoredObject& SkStoredObject::RequireChild(const QByteArray& name) const
 {
     if (const SkStoredObject* c = Child(name))
         return *c;
-    throw ESkWindowDataError(QStringLiteral("Window data of %1 has no component %2")
+    throw ESkWindowDataError(zv::LoadResString(zv::SWindowDataNoComponent)
                                  .arg(QString::fromLatin1(Name), QString::fromLatin1(name)));
 }
 
 SkStoredObject ReadWindowData(const QByteArray& bytes)
 {
     if (!bytes.startsWith(kMagic))
-        throw ESkWindowDataError("Not window data (no ZVWD signature)");
+        throw ESkWindowDataError(zv::LoadResString(zv::SNotWindowData));
     Reader r(bytes);
     r.Bytes(4, "signature");
     const quint8 version = r.U8("version");
     if (version != kVersion)
-        throw ESkWindowDataError(QStringLiteral("Window data version %1 is not supported").arg(version));
+        throw ESkWindowDataError(zv::LoadResString(zv::SWindowDataVersion).arg(version));
     SkStoredObject root = ReadObject(r, 0);
     if (r.Remaining() != 0)
-        throw ESkWindowDataError(
-            QStringLiteral("Window data has %1 stray bytes after its last component").arg(r.Remaining()));
+        throw ESkWindowDataError(zv::LoadResString(zv::SWindowDataStrayBytes).arg(r.Remaining()));
     return root;
 }
 
@@ -164,7 +164,7 @@ SkStoredObject LoadWindowData(const QString& path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        throw ESkWindowDataError(QStringLiteral("Cannot read window data %1: %2").arg(path, f.errorString()));
+        throw ESkWindowDataError(zv::LoadResString(zv::SCannotReadWindowData).arg(path, f.errorString()));
     try {
         return ReadWindowData(f.readAll());
     } catch (const ESkWindowDataError& e) {

@@ -1,5 +1,7 @@
 #include "skin/skcont.h"
 
+#include "platform/ResStrings.h"
+
 #include <QBuffer>
 #include <QtEndian>
 #include <algorithm>
@@ -119,13 +121,12 @@ TSkBitmapListItem ReadBitmapListItem(const QByteArray& internal)
     qsizetype pos = 0;
     auto need = [&](qsizetype k, const char* what) {
         if (n - pos < k)
-            throw ESkBitmapListError(
-                QStringLiteral("Bitmap list item is truncated in its %1").arg(QLatin1String(what)));
+            throw ESkBitmapListError(zv::LoadResString(zv::SBitmapItemTruncated).arg(QLatin1String(what)));
     };
     need(1, "flags");
     const quint8 flags = p[pos++];
     if (flags & fCompressed)
-        throw ESkBitmapListError("Compressed bitmap list items are not supported");
+        throw ESkBitmapListError(zv::LoadResString(zv::SBitmapItemCompressed));
 
     TSkBitmapListItem item;
     item.PixelFormat = (flags & fMono) ? spfMono
@@ -151,9 +152,9 @@ TSkBitmapListItem ReadBitmapListItem(const QByteArray& internal)
         need(qsizetype(len), "bitmap");
         const QByteArray bmp = internal.mid(pos, qsizetype(len));
         if (!bmp.startsWith("BM"))
-            throw ESkBitmapListError("Bitmap list item holds no BMP picture");
+            throw ESkBitmapListError(zv::LoadResString(zv::SBitmapItemNoBmp));
         if (!item.Bitmap.loadFromData(bmp, "BMP"))
-            throw ESkBitmapListError("Bitmap list item holds a damaged BMP picture");
+            throw ESkBitmapListError(zv::LoadResString(zv::SBitmapItemDamagedBmp));
     }
     return item;
 }
@@ -161,13 +162,13 @@ TSkBitmapListItem ReadBitmapListItem(const QByteArray& internal)
 QByteArray WriteBitmapListItem(const TSkBitmapListItem& item)
 {
     if (item.Description.size() > 255)
-        throw ESkBitmapListError("A bitmap list item's description is longer than 255 bytes");
+        throw ESkBitmapListError(zv::LoadResString(zv::SBitmapItemDescriptionTooLong));
     QByteArray bmp;
     if (!item.Bitmap.isNull()) {
         QBuffer buf(&bmp);
         buf.open(QIODevice::WriteOnly);
         if (!item.Bitmap.save(&buf, "BMP"))
-            throw ESkBitmapListError("A bitmap list item's picture cannot be written as BMP");
+            throw ESkBitmapListError(zv::LoadResString(zv::SBitmapItemCannotWriteBmp));
     }
     quint8 flags = 0;
     if (!item.Description.isEmpty())
@@ -236,15 +237,15 @@ void TSkBitmapList::LoadFrom(const zv::SkStoredObject& list)
     for (const zv::SkStoredObject& child : list.Children) {
         const QByteArray* internal = child.Value("Internal");
         if (!internal)
-            throw ESkBitmapListError(QStringLiteral("Item %1 of bitmap list %2 has no stored picture value")
-                                         .arg(loaded.size())
-                                         .arg(QString::fromLatin1(list.Name)));
+            throw ESkBitmapListError(
+                zv::LoadResString(zv::SBitmapItemNoPicture)
+                    .arg(QString::number(loaded.size()), QString::fromLatin1(list.Name)));
         try {
             loaded.push_back(zv::ReadBitmapListItem(*internal));
         } catch (const ESkBitmapListError& e) {
-            throw ESkBitmapListError(QStringLiteral("Item %1 of bitmap list %2: %3")
-                                         .arg(loaded.size())
-                                         .arg(QString::fromLatin1(list.Name), e.Message()));
+            throw ESkBitmapListError(
+                zv::LoadResString(zv::SBitmapItemError)
+                    .arg(QString::number(loaded.size()), QString::fromLatin1(list.Name), e.Message()));
         }
     }
     for (TSkBitmapListItem& item : loaded)

@@ -3,6 +3,7 @@
 #include "platform/Ansi.h"
 #include "platform/FileIo.h"
 #include "platform/ProfileFile.h"
+#include "platform/ResStrings.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ constexpr unsigned kConfigFileMode = zv::kPrivateFileMode;
 [[noreturn]] void RaiseWriteError(const std::filesystem::path& path)
 {
     throw EProfileWriteError(
-        QStringLiteral("Unable to write to %1").arg(QString::fromStdString(path.string())));
+        zv::LoadResString(zv::SUnableToWrite).arg(QString::fromStdString(path.string())));
 }
 
 // Text the code page cannot hold would be stored as something else: refuse it rather than lose it.

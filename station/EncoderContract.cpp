@@ -1,32 +1,34 @@
 #include "station/EncoderContract.h"
 
+#include "platform/ResStrings.h"
+
 #include <utility>
 
 QString ResultText(HRESULT hr)
 {
     switch (hr) {
     case S_OK:
-        return QStringLiteral("success");
+        return zv::LoadResString(zv::SResultSuccess);
     case E_UNEXPECTED:
-        return QStringLiteral("unexpected failure");
+        return zv::LoadResString(zv::SResultUnexpected);
     case E_NOTIMPL:
-        return QStringLiteral("not implemented");
+        return zv::LoadResString(zv::SResultNotImplemented);
     case E_POINTER:
-        return QStringLiteral("invalid pointer");
+        return zv::LoadResString(zv::SResultInvalidPointer);
     case E_FAIL:
-        return QStringLiteral("unspecified error");
+        return zv::LoadResString(zv::SResultFailed);
     case E_ACCESSDENIED:
-        return QStringLiteral("access denied");
+        return zv::LoadResString(zv::SResultAccessDenied);
     case E_INVALIDARG:
-        return QStringLiteral("invalid argument");
+        return zv::LoadResString(zv::SResultInvalidArgument);
     case E_ENCODER_NOT_STARTED:
-        return QStringLiteral("the encoder could not be started");
+        return zv::LoadResString(zv::SResultNotStarted);
     case E_ENCODER_GONE:
-        return QStringLiteral("the encoder is not answering");
+        return zv::LoadResString(zv::SResultGone);
     case E_ENCODING_FILE:
-        return QStringLiteral("the encoding file is not usable");
+        return zv::LoadResString(zv::SResultEncodingFile);
     default:
-        return QStringLiteral("error");
+        return zv::LoadResString(zv::SResultOther);
     }
 }
 
@@ -43,9 +45,11 @@ void CheckResult(HRESULT hr, const char* operation)
 {
     const QString info = std::exchange(errorInfo, QString());
     if (Failed(hr)) {
-        throw EEncoderError(QStringLiteral("%1: %2 (0x%3)")
-                                .arg(QString::fromUtf8(operation), info.isEmpty() ? ResultText(hr) : info)
-                                .arg(static_cast<std::uint32_t>(hr), 8, 16, QLatin1Char('0')),
+        // One arg call: the encoder's text (a server's words, maybe) may hold "%1" of its own.
+        throw EEncoderError(
+            QStringLiteral("%1: %2 (0x%3)")
+                .arg(QString::fromUtf8(operation), info.isEmpty() ? ResultText(hr) : info,
+                    QStringLiteral("%1").arg(static_cast<std::uint32_t>(hr), 8, 16, QLatin1Char('0'))),
             hr);
     }
 }

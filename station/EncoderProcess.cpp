@@ -2,6 +2,7 @@
 
 #include "platform/EncoderFolder.h"
 #include "platform/ProgramFolder.h"
+#include "platform/ResStrings.h"
 
 #include <QDateTime>
 #include <cerrno>
@@ -225,7 +226,7 @@ std::shared_ptr<EncoderProcess> EncoderProcess::Launch(const EncoderProcessOptio
     int pair[2] = { -1, -1 };
     int status[2] = { -1, -1 };
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0 || pipe2(status, O_CLOEXEC) != 0) {
-        message = QStringLiteral("Cannot start the encoder: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        message = zv::LoadResString(zv::SCannotStartEncoder).arg(QString::fromLocal8Bit(strerror(errno)));
         for (int fd : { log, pair[0], pair[1], status[0], status[1] }) {
             if (fd >= 0) {
                 close(fd);
@@ -281,8 +282,7 @@ std::shared_ptr<EncoderProcess> EncoderProcess::Launch(const EncoderProcessOptio
     if (pid < 0) {
         close(status[0]);
         close(pair[0]);
-        message
-            = QStringLiteral("Cannot start the encoder: %1").arg(QString::fromLocal8Bit(strerror(forkError)));
+        message = zv::LoadResString(zv::SCannotStartEncoder).arg(QString::fromLocal8Bit(strerror(forkError)));
         return nullptr;
     }
     // The status pipe closes on a successful exec; otherwise it carries the exec's errno.
@@ -296,7 +296,7 @@ std::shared_ptr<EncoderProcess> EncoderProcess::Launch(const EncoderProcessOptio
         int ignored = 0;
         waitpid(pid, &ignored, 0);
         close(pair[0]);
-        message = QStringLiteral("Cannot start the encoder \"%1\": %2")
+        message = zv::LoadResString(zv::SCannotStartEncoderFile)
                       .arg(QString::fromStdString(executable), QString::fromLocal8Bit(strerror(execError)));
         LogLine(options.logFile, message.toStdString());
         return nullptr;
@@ -361,7 +361,7 @@ bool EncoderProcess::Reap(bool block)
     exitText_ = QString::fromStdString(how);
     LogLine(options_.logFile, "encoder process " + std::to_string(pid_) + " ended: " + how);
     if (goneReason_.isEmpty()) {
-        goneReason_ = QStringLiteral("The encoder process has ended (%1)").arg(QString::fromStdString(how));
+        goneReason_ = zv::LoadResString(zv::SEncoderEndedHow).arg(QString::fromStdString(how));
     }
     return true;
 }
@@ -411,7 +411,7 @@ EncoderProcess::Answer EncoderProcess::Call(
             continue;
         }
         if (n <= 0) {
-            MarkGone(QStringLiteral("The encoder process stopped taking requests"), true);
+            MarkGone(zv::LoadResString(zv::SEncoderStoppedTaking), true);
             return { E_ENCODER_GONE, 0, goneReason_ };
         }
         sent += static_cast<std::size_t>(n);
@@ -421,13 +421,13 @@ EncoderProcess::Answer EncoderProcess::Call(
         if (auto frame = reader_.Next()) {
             const auto reply = protocol::DecodeReply(*frame);
             if (!reply) {
-                MarkGone(QStringLiteral("The encoder process sent a malformed answer"), true);
+                MarkGone(zv::LoadResString(zv::SEncoderMalformedAnswer), true);
                 return { E_ENCODER_GONE, 0, goneReason_ };
             }
             return { reply->result, reply->value, QString::fromUtf8(reply->message) };
         }
         if (reader_.Broken()) {
-            MarkGone(QStringLiteral("The encoder process sent a malformed answer"), true);
+            MarkGone(zv::LoadResString(zv::SEncoderMalformedAnswer), true);
             return { E_ENCODER_GONE, 0, goneReason_ };
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -438,9 +438,7 @@ EncoderProcess::Answer EncoderProcess::Call(
             continue;
         }
         if (ready == 0) {
-            MarkGone(QStringLiteral("The encoder process did not answer within %1 s")
-                         .arg(timeout.count() / 1000.0),
-                true);
+            MarkGone(zv::LoadResString(zv::SEncoderNoAnswerWithin).arg(timeout.count() / 1000.0), true);
             return { E_ENCODER_GONE, 0, goneReason_ };
         }
         char buffer[4096];
@@ -449,7 +447,7 @@ EncoderProcess::Answer EncoderProcess::Call(
             continue;
         }
         if (n <= 0) {
-            MarkGone(QStringLiteral("The encoder process has ended"), false);
+            MarkGone(zv::LoadResString(zv::SEncoderEnded), false);
             return { E_ENCODER_GONE, 0, goneReason_ };
         }
         reader_.Append(std::string_view(buffer, static_cast<std::size_t>(n)));

@@ -22,10 +22,9 @@ constexpr qint64 kMaxBytes = zv::shared::kMaxEncodingFileBytes;
 
 QString TooLarge(const QString& path, qint64 size)
 {
+    // One arg call: a path holding "%1" must not take the next argument's place.
     return zv::LoadResString(zv::SEncodingFileTooLarge)
-        .arg(path)
-        .arg(size)
-        .arg(QStringLiteral("%1 bytes").arg(kMaxBytes));
+        .arg(path, QString::number(size), QStringLiteral("%1 bytes").arg(kMaxBytes));
 }
 
 // Parses as the encoder does; the parser's complaint, or nothing for a well-formed document.
@@ -37,7 +36,7 @@ std::optional<QString> ParseError(const QByteArray& bytes, QDomDocument& documen
     if (document.setContent(bytes, &message, &line, &column)) {
         return std::nullopt;
     }
-    return QStringLiteral("line %1, column %2: %3").arg(line).arg(column).arg(message);
+    return zv::LoadResString(zv::SXmlErrorAt).arg(QString::number(line), QString::number(column), message);
 }
 
 QString Attribute(const char* name, const char* value)
@@ -71,7 +70,7 @@ QDomElement Path(const QDomDocument& document, std::initializer_list<const char*
         walked += (walked.isEmpty() ? QString() : QStringLiteral("/")) + QLatin1StringView(step);
         node = FirstChildNamed(node, QLatin1StringView(step));
         if (node.isNull() || !node.isElement()) {
-            throw EEncodingFileError(QStringLiteral("The encoding file has no element %1").arg(walked));
+            throw EEncodingFileError(zv::LoadResString(zv::SEncodingFileNoElement).arg(walked));
         }
     }
     return node.toElement();
@@ -145,14 +144,14 @@ QString XmlCharactersOnly(const QString& text)
 void PatchEncodingFile(QDomDocument& document, const TEncodingValues& values, QStringView kbps)
 {
     if (document.documentElement().isNull()) {
-        throw EEncodingFileError(QStringLiteral("The encoding file has no document element"));
+        throw EEncodingFileError(zv::LoadResString(zv::SEncodingFileNoRoot));
     }
     // A value with a character XML cannot hold would make a file that neither we nor the encoder can
     // read again: such characters (a control byte in cfg.ini's radio name, say) are left out.
     Path(document, { "Description" }).setAttribute(QStringLiteral("Title"), XmlCharactersOnly(values.Title));
     QDomElement source = Path(document, { "SourceGroups", "SourceGroup", "Source" });
     if (!values.InputSource) {
-        throw EEncodingFileError(QStringLiteral("No sound card is selected"));
+        throw EEncodingFileError(zv::LoadResString(zv::SNoSoundCardSelected));
     }
     source.setAttribute(QStringLiteral("InputSource"), XmlCharactersOnly(*values.InputSource));
     Path(document, { "Broadcast" })
@@ -181,7 +180,7 @@ QDomDocument LoadEncodingFile(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         throw EEncodingFileError(
-            QStringLiteral("Cannot read the encoding file %1: %2").arg(path, file.errorString()));
+            zv::LoadResString(zv::SCannotReadEncodingFile).arg(path, file.errorString()));
     }
     // Checked before reading: a huge file would cost many times its size in memory as a document.
     if (file.size() > kMaxBytes) {
@@ -193,8 +192,7 @@ QDomDocument LoadEncodingFile(const QString& path)
     }
     QDomDocument document;
     if (const auto error = ParseError(bytes, document)) {
-        throw EEncodingFileError(
-            QStringLiteral("The encoding file %1 is not valid XML (%2)").arg(path, *error));
+        throw EEncodingFileError(zv::LoadResString(zv::SEncodingFileNotXml).arg(path, *error));
     }
     return document;
 }
@@ -217,7 +215,7 @@ void SaveEncodingFile(QDomDocument& document, const QString& path)
         throw EEncodingFileError(zv::LoadResString(zv::SEncodingFileNotSaved).arg(path, *error));
     }
     if (const int error = zv::ReplaceFile(path.toStdString(), bytes, zv::kPrivateFileMode); error != 0) {
-        throw EEncodingFileError(QStringLiteral("Cannot write the encoding file %1: %2")
+        throw EEncodingFileError(zv::LoadResString(zv::SCannotWriteEncodingFile)
                                      .arg(path, QString::fromLocal8Bit(std::strerror(error))));
     }
 }

@@ -113,8 +113,8 @@ Segment ParseSegment(const QByteArray& text, const QString& where)
         bool ok = false;
         const int n = decimal ? digits.toInt(&ok) : 0;
         if (!decimal || !ok) {
-            throw ELcfError(
-                QStringLiteral("%1: '%2' is not a valid integer value").arg(where, zv::FromAnsi(digits)));
+            throw ELcfError(where + QStringLiteral(": ")
+                + zv::LoadResString(zv::SInvalidInteger).arg(zv::FromAnsi(digits)));
         }
         segment = Segment { text.left(at), kind, n };
         return true;
@@ -164,8 +164,8 @@ void ApplyEntry(QObject& component, const QByteArray& path, const QString& text,
         }
         case Segment::Item: {
             if (property->Kind() != TPropKind::Collection) {
-                throw ELcfError(QStringLiteral("%1: %2 is not a collection")
-                                    .arg(where, QString::fromLatin1(segment.Name)));
+                throw ELcfError(
+                    zv::LoadResString(zv::SNotACollection).arg(where, QString::fromLatin1(segment.Name)));
             }
             const QObjectList items = value.value<QObjectList>();
             if (segment.N < 0 || segment.N >= items.size() || !items[segment.N]) {

@@ -110,8 +110,7 @@ QString TStationController::UserEncodingFile() const
 {
     // The user name becomes a file name in the program folder; a separator would lead elsewhere.
     if (Settings.Usuario.contains(QLatin1Char('/')) || Settings.Usuario.contains(QChar(0))) {
-        throw EEncodingFileError(
-            QStringLiteral("The user name \"%1\" cannot name a file").arg(Settings.Usuario));
+        throw EEncodingFileError(zv::LoadResString(zv::SUserNameNotAFile).arg(Settings.Usuario));
     }
     return QString::fromStdString((programFolder_ / "").string()) + Settings.Usuario + QStringLiteral(".xml");
 }
@@ -134,7 +133,7 @@ void TStationController::RebuildEncodingFile()
         source = TemplateFile();
     }
     if (!fields_) {
-        throw EEncodingFileError(QStringLiteral("The settings window is not there yet"));
+        throw EEncodingFileError(zv::LoadResString(zv::SNoSettingsWindow));
     }
     const TEncodingValues values { fields_->RadioName(), fields_->SelectedSoundCard(), CurrentServer,
         fields_->UserName() };
@@ -353,7 +352,7 @@ void TStationController::Guard(const std::function<void()>& step) noexcept
     } catch (const std::exception& error) {
         AppException(error);
     } catch (...) {
-        AppException(Exception("Unknown error"));
+        AppException(Exception(zv::LoadResString(zv::SUnknownError)));
     }
 }
 

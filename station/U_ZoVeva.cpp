@@ -78,7 +78,7 @@ int StrToInt(const QString& text)
     bool ok = false;
     const int value = text.trimmed().toInt(&ok, 10);
     if (!ok) {
-        throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+        throw EConvertError(zv::LoadResString(zv::SInvalidInteger).arg(text));
     }
     return value;
 }

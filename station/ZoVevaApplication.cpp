@@ -1,6 +1,7 @@
 #include "station/ZoVevaApplication.h"
 
 #include "platform/Exception.h"
+#include "platform/ResStrings.h"
 
 #include <cstdio>
 
@@ -28,7 +29,7 @@ bool TZoVevaApplication::notify(QObject* receiver, QEvent* event)
     } catch (const std::exception& error) {
         report(error);
     } catch (...) {
-        report(Exception("Unknown error"));
+        report(Exception(zv::LoadResString(zv::SUnknownError)));
     }
     return false;
 }

@@ -121,7 +121,7 @@ QString ReadAnsi(const QString& path)
 
 bool MakeProgramFolder(const QString& folder, quint16 port, const QString& password, QString* error)
 {
-    for (const char* name : { "ZoVeva", "zoveva-encoder" }) {
+    for (const char* name : { "ZoVeva", "zoveva-encoder", "ZoVeva.lcf" }) {
         const QString from = BinDir() + QLatin1Char('/') + QLatin1String(name);
         const QString to = folder + QLatin1Char('/') + QLatin1String(name);
         if (link(from.toLocal8Bit().constData(), to.toLocal8Bit().constData()) != 0) {
@@ -152,14 +152,15 @@ bool MakeProgramFolder(const QString& folder, quint16 port, const QString& passw
     return true;
 }
 
-bool WriteUserSettings(const QString& folder, const QString& user, int placa, QString* error)
+bool WriteUserSettings(const QString& folder, const QString& user, int placa, QString* error, int iIdioma)
 {
     QFile cfg(folder + QStringLiteral("/cfg.ini"));
     // The password "demo", scrambled as the program stores it.
     const QByteArray text = "[Geral]\r\nControle=0\r\nUsuario=" + user.toLatin1()
         + "\r\nSenha=\xbb\xba\xb2\xb0\r\nPlaca=" + QByteArray::number(placa)
         + "\r\nRadio=R\xe1"
-          "dio Teste\r\nKbps=64008\r\nServidor=0.0.1\r\nServerDefault=127\r\niIdioma=-1\r\n";
+          "dio Teste\r\nKbps=64008\r\nServidor=0.0.1\r\nServerDefault=127\r\niIdioma="
+        + QByteArray::number(iIdioma) + "\r\n";
     if (!cfg.open(QIODevice::WriteOnly) || cfg.write(text) != text.size()) {
         *error = QStringLiteral("cannot write %1").arg(cfg.fileName());
         return false;

@@ -40,13 +40,16 @@ QString SourceDir();
 // A Windows-1252 text file (the program's log), decoded.
 QString ReadAnsi(const QString& path);
 
-// The program folder: the two executables (hard links, so that the program finds its files beside
-// itself; copies where links cannot be made) and the template, with the publish port and source
-// password of a private Icecast when `port` is not 0. False, with `error`, on failure.
+// The program folder: the two executables and the language file (hard links, so that the program
+// finds its files beside itself; copies where links cannot be made) and the template, with the
+// publish port and source password of a private Icecast when `port` is not 0. False, with `error`,
+// on failure.
 bool MakeProgramFolder(const QString& folder, quint16 port, const QString& password, QString* error);
 // cfg.ini for user `user` (password "demo") on the server 127.0.0.1 (ServerDefault 127, Servidor
-// 0.0.1), capturing from input number `placa`, and the user's encoding file made from the template.
-bool WriteUserSettings(const QString& folder, const QString& user, int placa, QString* error);
+// 0.0.1), capturing from input number `placa`, in the language at `iIdioma` (-1: none chosen), and
+// the user's encoding file made from the template.
+bool WriteUserSettings(
+    const QString& folder, const QString& user, int placa, QString* error, int iIdioma = -1);
 // Four seconds of a chord that swells and fades, louder on the left, 44100 Hz stereo 16 bit.
 bool WriteMusicWav(const QString& path);
 // Silence, then a 1 kHz tone at about -12 dBFS, 44100 Hz stereo 16 bit.

@@ -246,6 +246,21 @@ void XSession::Click(QPoint onScreen, unsigned int button)
     XSync(display_, False);
 }
 
+void XSession::MoveTo(QPoint onScreen)
+{
+    XTestFakeMotionEvent(display_, DefaultScreen(display_), onScreen.x() - 1, onScreen.y(), CurrentTime);
+    XSync(display_, False);
+    QThread::msleep(60);
+    XTestFakeMotionEvent(display_, DefaultScreen(display_), onScreen.x(), onScreen.y(), CurrentTime);
+    XSync(display_, False);
+}
+
+void XSession::Focus(const Window& window)
+{
+    XSetInputFocus(display_, window.id, RevertToParent, CurrentTime);
+    XSync(display_, False);
+}
+
 bool XSession::StartTray(QPoint at, int size)
 {
     tray_ = QRect(at, QSize(size, size));

@@ -55,6 +55,10 @@ public:
 
     // button 1: left, 3: right.
     void Click(QPoint onScreen, unsigned int button = 1);
+    // Moves the pointer there (in two steps, so that the window under it sees a move).
+    void MoveTo(QPoint onScreen);
+    // Gives the window the input focus, as a window manager would: it becomes the active window.
+    void Focus(const Window& window);
     void PressReturn(const Window& window);
 
 private:

@@ -2,11 +2,13 @@
 // list and choice at the main window's creation, the settings window's copy, preview and undo, and a
 // missing or damaged language file.
 
+#include "audio/MMWavIn.h"
 #include "displays/MMLevel.h"
 #include "platform/Locales.h"
 #include "platform/ResStrings.h"
 #include "platform/WaveIn.h"
 #include "skin/SkMMButton.h"
+#include "skin/SkWindowData.h"
 #include "skin/skcont.h"
 #include "station/EncoderContract.h"
 #include "station/LcUnit.h"
@@ -20,6 +22,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -74,6 +77,18 @@ struct Boxes final : IMessageBoxes {
 std::optional<QString> Text(const char* utf8)
 {
     return QString::fromUtf8(utf8);
+}
+
+// The %1, %2, ... of a message, sorted.
+QStringList Placeholders(const QString& text)
+{
+    static const QRegularExpression argument(QStringLiteral("%[1-9]"));
+    QStringList found;
+    for (auto match = argument.globalMatch(text); match.hasNext();) {
+        found << match.next().captured();
+    }
+    found.sort();
+    return found;
 }
 
 QStringList LanguageSources()
@@ -206,6 +221,11 @@ TEST_F(Languages, EverySourceTranslatesEveryTextOfBothWindowsAndEveryResourceStr
             EXPECT_TRUE(found->Translation && !found->Translation->isEmpty())
                 << qPrintable(file) << ": no text for " << qPrintable(context);
             EXPECT_EQ(found->Source, builtIn) << qPrintable(file) << ": msgid of " << qPrintable(context);
+            // A message's arguments (a file, a reason) must survive its translation.
+            if (found->Translation && !found->Translation->isEmpty()) {
+                EXPECT_EQ(Placeholders(*found->Translation), Placeholders(builtIn))
+                    << qPrintable(file) << ": arguments of " << qPrintable(context);
+            }
         }
     }
     // The program's own file has all three, Portuguese first.
@@ -302,6 +322,63 @@ TEST_F(Languages, SettingsWindowCopiesTheListPreviewsAChoiceAndUndoesItWhenClose
     EXPECT_EQ(config.SkMMButton1->toolTip(), "Save");
     EXPECT_EQ(TLcf::Instance().Lcid(), 1033u);
     EXPECT_TRUE(MessageBoxes.errors.isEmpty());
+}
+
+// The messages the components make at the moment of an error, in the open language: the level bar,
+// the wave-in (its own text and the sound service's after the operation's prefix), the skin.
+TEST_F(Languages, ComponentsReportTheirErrorsInTheOpenLanguage)
+{
+    WriteProjectLanguages({ "pt_BR.po", "en_US.po", "es_ES.po" });
+    const auto file = Folder.filePath(QStringLiteral("ZoVeva.lcf")).toStdString();
+    const auto message = [](const std::function<void()>& fail) {
+        try {
+            fail();
+        } catch (const Exception& e) {
+            return e.Message();
+        }
+        return QStringLiteral("no error");
+    };
+    TMMLevel level;
+    TWaveFormatEx mono24 {};
+    MakePCMFormat(mono24, 24, 1, 44100);
+    auto none = zv::MakeSyntheticWaveIn({});
+    TMMWaveIn noDevice(*none);
+    auto unreadable = zv::MakeSyntheticWaveIn(
+        { { zv::SyntheticDevice::WavFile, "Missing", "/nonexistent/zoveva.wav", -1, true } });
+    TMMWaveIn missingFile(*unreadable);
+    missingFile.SetDeviceID(0);
+    const std::vector<std::function<void()>> failures {
+        [&] { level.SetPCMFormat(&mono24); },
+        [&] { noDevice.Open(); },
+        [&] { missingFile.Open(); },
+        [] { zv::ReadWindowData("junk"); },
+    };
+    struct Case {
+        std::uint32_t lcid;
+        QStringList texts;
+    };
+    const Case cases[] = {
+        { 3082,
+            { QStringLiteral("WaveFormat no válido"),
+                QStringLiteral("No se encontró ningún dispositivo de grabación de audio"),
+                QStringLiteral("WaveInOpen:\n\rNo se puede leer el archivo de origen"),
+                QStringLiteral("No son datos de ventana (sin la firma ZVWD)") } },
+        { 1046,
+            { QStringLiteral("WaveFormat inválido"),
+                QStringLiteral("Nenhum dispositivo de gravação de áudio encontrado"),
+                QStringLiteral("WaveInOpen:\n\rO arquivo de origem não pode ser lido"),
+                QStringLiteral("Não são dados de janela (sem a assinatura ZVWD)") } },
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(OpenLanguage(file, c.lcid), olOpened);
+        for (std::size_t i = 0; i < failures.size(); ++i) {
+            EXPECT_EQ(message(failures[i]), c.texts[int(i)]) << c.lcid;
+        }
+    }
+    // Closed: the built-in texts again.
+    CloseLanguage();
+    EXPECT_EQ(message(failures[0]), "Invalid WaveFormat");
+    EXPECT_EQ(message(failures[3]), "Not window data (no ZVWD signature)");
 }
 
 TEST_F(Languages, ListLinesOfAComboBoxAreReplacedInPlace)

@@ -33,4 +33,12 @@ TEST(EncoderContract, ImplementationsDescriptionNamesTheCauseOnce)
     } catch (const EEncoderError& e) {
         EXPECT_EQ(e.Message(), QStringLiteral("Stop: unspecified error (0x80004005)"));
     }
+    // A server's words pass through as they are, placeholders and all.
+    SetEncoderErrorInfo(QStringLiteral("The server refused the source, saying \"%1 %2 %3\""));
+    try {
+        CheckResult(E_FAIL, "Start");
+    } catch (const EEncoderError& e) {
+        EXPECT_EQ(e.Message(),
+            QStringLiteral("Start: The server refused the source, saying \"%1 %2 %3\" (0x80004005)"));
+    }
 }

@@ -273,6 +273,17 @@ TEST_F(EncodingFileTest, FilesBeyondTheEncodersBoundAreRefused)
                 .toStdString());
     }
     EXPECT_EQ(ReadAll(user), "<old/>");
+    // A name that looks like an argument is named as it is.
+    const QString odd = dir.filePath(QStringLiteral("r%1d%2.xml"));
+    WriteAll(odd, padded(bound + 1));
+    try {
+        LoadEncodingFile(odd);
+        ADD_FAILURE() << "loaded";
+    } catch (const EEncodingFileError& error) {
+        EXPECT_TRUE(error.Message().startsWith(QStringLiteral("The encoding file %1 is too large: %2 bytes")
+                                                   .arg(odd, QString::number(bound + 1))))
+            << error.Message().toStdString();
+    }
 
     // 200 MB (a sparse file: the size is what is looked at, nothing of it is read).
     QFile huge(big);
