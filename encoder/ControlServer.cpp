@@ -92,6 +92,8 @@ protocol::Reply ControlServer::Handle(const protocol::Request& request)
             return {};
         case Op::StopReason:
             return { protocol::kOk, 0, service_.LastError().toStdString() };
+        case Op::StreamDetails:
+            return { protocol::kOk, 0, protocol::EncodeStreamDetails(service_.Details()) };
         }
     } catch (const EEncodingFileError& error) {
         EncoderLog(QStringLiteral("%1 failed: %2").arg(QString::fromUtf8(name), error.Message()));

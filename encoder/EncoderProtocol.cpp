@@ -1,5 +1,7 @@
 #include "encoder/EncoderProtocol.h"
 
+#include <charconv>
+
 namespace zv::protocol {
 
 namespace {
@@ -33,7 +35,82 @@ std::string Frame(std::string payload)
     return out;
 }
 
+// A value stays on its line.
+std::string OneLine(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out) {
+        if (c == '\n' || c == '\r') {
+            c = ' ';
+        }
+    }
+    return out;
+}
+
+template <typename Number> void ReadNumber(std::string_view text, Number& out)
+{
+    Number value {};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error == std::errc() && end == text.data() + text.size()) {
+        out = value;
+    }
+}
+
 } // namespace
+
+std::string EncodeStreamDetails(const StreamDetails& details)
+{
+    std::string out;
+    const auto line = [&out](std::string_view key, std::string_view value) {
+        out.append(key).append("=").append(OneLine(value)).append("\n");
+    };
+    line("on_air", details.onAir ? "1" : "0");
+    line("on_air_ms", std::to_string(details.onAirMs));
+    line("bytes_sent", std::to_string(details.bytesSent));
+    line("server", details.server);
+    line("mount", details.mount);
+    line("tls", details.tls ? "1" : "0");
+    line("listeners", std::to_string(details.listeners));
+    line("listener_peak", std::to_string(details.listenerPeak));
+    line("title", details.title);
+    return out;
+}
+
+StreamDetails DecodeStreamDetails(std::string_view text)
+{
+    StreamDetails details;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        const auto equals = line.find('=');
+        if (equals == std::string_view::npos) {
+            continue;
+        }
+        const std::string_view key = line.substr(0, equals);
+        const std::string_view value = line.substr(equals + 1);
+        if (key == "on_air") {
+            details.onAir = value == "1";
+        } else if (key == "on_air_ms") {
+            ReadNumber(value, details.onAirMs);
+        } else if (key == "bytes_sent") {
+            ReadNumber(value, details.bytesSent);
+        } else if (key == "server") {
+            details.server = value;
+        } else if (key == "mount") {
+            details.mount = value;
+        } else if (key == "tls") {
+            details.tls = value == "1";
+        } else if (key == "listeners") {
+            ReadNumber(value, details.listeners);
+        } else if (key == "listener_peak") {
+            ReadNumber(value, details.listenerPeak);
+        } else if (key == "title") {
+            details.title = value;
+        }
+    }
+    return details;
+}
 
 std::string EncodeRequest(const Request& request)
 {
@@ -57,7 +134,7 @@ std::optional<Request> DecodeRequest(std::string_view frame)
         return std::nullopt;
     }
     const auto op = static_cast<Op>(static_cast<unsigned char>(frame[0]));
-    if (op < Op::Load || op > Op::StopReason) {
+    if (op < Op::Load || op > Op::StreamDetails) {
         return std::nullopt;
     }
     return Request { op, std::string(frame.substr(1)) };

@@ -17,6 +17,7 @@ enum class Op : std::uint8_t {
     RunState = 4, // reply value: the run state
     Stopped = 5, // the client has seen state 5
     StopReason = 6, // reply message: why the stream last ended by itself; empty when it did not
+    StreamDetails = 7, // reply message: the stream's details (EncodeStreamDetails)
 };
 
 // Result codes in the client's HRESULT style: zero or positive succeeds.
@@ -41,6 +42,24 @@ struct Reply {
     std::int32_t value = 0;
     std::string message; // UTF-8; why a call failed
 };
+
+// What the encoder tells about its stream besides the run state. Numbers that are not known are -1.
+struct StreamDetails {
+    bool onAir = false; // publishing now
+    std::int64_t onAirMs = 0; // time on the air since the current connection came up
+    std::int64_t bytesSent = 0; // stream bytes that reached the server on the current connection
+    std::string server; // "host:port" ("[v6]:port"), once an encoding file is loaded
+    std::string mount; // e.g. "/radio1"
+    bool tls = false; // the connection is made with TLS
+    std::int32_t listeners = -1; // of our mount, from the server's status page
+    std::int32_t listenerPeak = -1;
+    std::string title; // the song title the server last took; UTF-8
+};
+
+// One "key=value" line per field; a reader ignores keys it does not know and keeps the defaults for
+// values it cannot read, so either side may add fields.
+std::string EncodeStreamDetails(const StreamDetails& details);
+StreamDetails DecodeStreamDetails(std::string_view text);
 
 std::string EncodeRequest(const Request& request);
 std::string EncodeReply(const Reply& reply);

@@ -53,15 +53,26 @@ void EncoderService::Load(const QString& path)
     }
     encoder_ = std::move(encoder);
     const EncoderSettings& loaded = encoder_->Settings();
+    QString extras;
+    if (loaded.tls == EncoderSettings::Tls::Verified) {
+        extras += loaded.tlsCaFile.isEmpty()
+            ? QStringLiteral(", TLS (certificates of the system's store)")
+            : QStringLiteral(", TLS (certificates of the CA file %1)").arg(loaded.tlsCaFile);
+    } else if (!loaded.tlsCaFile.isEmpty()) {
+        extras += QStringLiteral(", no TLS (Broadcast/@Tls is not 1, so the CA file is not used)");
+    }
+    if (!loaded.nowPlayingFile.isEmpty()) {
+        extras += QStringLiteral(", song titles from %1").arg(loaded.nowPlayingFile);
+    }
     EncoderLog(QStringLiteral(
-        "loaded %1: input \"%2\", %3 kbit/s at %4 Hz, %5 channel(s), server %6:%7, publishing point %8")
+        "loaded %1: input \"%2\", %3 kbit/s at %4 Hz, %5 channel(s), server %6:%7, publishing point %8%9")
                    .arg(path, loaded.inputSource)
                    .arg(loaded.kbps)
                    .arg(loaded.sampleRate)
                    .arg(loaded.channels)
                    .arg(loaded.host)
                    .arg(loaded.port)
-                   .arg(loaded.mount));
+                   .arg(loaded.mount, extras));
 }
 
 void EncoderService::Start()
@@ -87,6 +98,27 @@ int EncoderService::RunState() const
 QString EncoderService::LastError() const
 {
     return encoder_ ? encoder_->LastError() : QString();
+}
+
+protocol::StreamDetails EncoderService::Details() const
+{
+    protocol::StreamDetails details;
+    if (!encoder_) {
+        return details;
+    }
+    const EncoderSettings& settings = encoder_->Settings();
+    const QString host = settings.host.contains(u':') ? u'[' + settings.host + u']' : settings.host;
+    details.server = QStringLiteral("%1:%2").arg(host).arg(settings.port).toStdString();
+    details.mount = settings.mount.toStdString();
+    details.tls = settings.tls == EncoderSettings::Tls::Verified;
+    const StreamingEncoder::LiveDetails live = encoder_->Details();
+    details.onAir = live.onAir;
+    details.onAirMs = live.onAirTime.count();
+    details.bytesSent = static_cast<std::int64_t>(live.bytesSent);
+    details.listeners = live.listeners.listeners;
+    details.listenerPeak = live.listeners.peak;
+    details.title = live.title.toStdString();
+    return details;
 }
 
 bool EncoderService::Shutdown(std::chrono::milliseconds timeout)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "encoder/EncoderProtocol.h"
 #include "encoder/StreamingEncoder.h"
 
 #include <QObject>
@@ -31,6 +32,9 @@ public:
     void Stop();
     int RunState() const;
     QString LastError() const;
+    // The stream's details for the client: where it goes, and while on the air for how long, how much,
+    // to how many listeners and with which song title.
+    protocol::StreamDetails Details() const;
     // Stops and waits up to `timeout` for the stream to close. False when it did not close in time.
     bool Shutdown(std::chrono::milliseconds timeout);
 

@@ -3,8 +3,10 @@
 #include "encoder/EncoderShared.h"
 #include "platform/ResStrings.h"
 
+#include <QDir>
 #include <QDomDocument>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <array>
 #include <optional>
@@ -184,6 +186,43 @@ bool BitrateFitsSampleRate(int kbps, int sampleRate)
     return sampleRate > 12000 || kbps <= 64;
 }
 
+// A file named by an attribute: any path, as long as it is one.
+QString ParseFileName(const QDomElement& element, const QString& name, const QString& origin)
+{
+    const QString value = element.attribute(name).trimmed();
+    if (HasControlCharacters(value) || value.size() > 4096) {
+        Fail(origin, QStringLiteral("Broadcast/@%1 is not a usable file name").arg(name));
+    }
+    return value;
+}
+
+// What the network may switch on in the template: TLS to the server, and the titles of a playout.
+void ParseOptionalFeatures(const QDomElement& broadcast, EncoderSettings& settings, const QString& origin)
+{
+    const QString tls = broadcast.attribute(QStringLiteral("Tls")).trimmed();
+    if (tls.isEmpty() || tls == u'0') {
+        settings.tls = EncoderSettings::Tls::Off;
+    } else if (tls == u'1') {
+        settings.tls = EncoderSettings::Tls::Verified;
+    } else {
+        Fail(origin,
+            QStringLiteral("unknown value \"%1\" in Broadcast/@Tls (expected 0, no TLS, or 1, TLS with the "
+                           "server's certificate verified)")
+                .arg(tls.left(40)));
+    }
+    settings.tlsCaFile = ParseFileName(broadcast, QStringLiteral("TlsCaFile"), origin);
+    settings.nowPlayingFile = ParseFileName(broadcast, QStringLiteral("NowPlayingFile"), origin);
+}
+
+// A relative name in an encoding file means a file beside it.
+QString BesideFile(const QString& name, const QString& file)
+{
+    if (name.isEmpty() || QDir::isAbsolutePath(name)) {
+        return name;
+    }
+    return QDir::cleanPath(QFileInfo(file).absoluteDir().filePath(name));
+}
+
 } // namespace
 
 int KbpsForBitrateCode(int bitrateCode)
@@ -201,7 +240,10 @@ EncoderSettings ReadEncodingFile(const QString& path)
     if (file.size() > kMaxFileSize) {
         Fail(path, QStringLiteral("is too large to be an encoding file (%1 bytes)").arg(file.size()));
     }
-    return ParseEncodingFile(file.readAll(), path);
+    EncoderSettings settings = ParseEncodingFile(file.readAll(), path);
+    settings.tlsCaFile = BesideFile(settings.tlsCaFile, path);
+    settings.nowPlayingFile = BesideFile(settings.nowPlayingFile, path);
+    return settings;
 }
 
 EncoderSettings ParseEncodingFile(const QByteArray& content, const QString& origin)
@@ -245,6 +287,7 @@ EncoderSettings ParseEncodingFile(const QByteArray& content, const QString& orig
 
     const QDomElement broadcast
         = RequireChild(root, QStringLiteral("Broadcast"), QStringLiteral("Broadcast"), origin);
+    ParseOptionalFeatures(broadcast, settings, origin);
     settings.genre = CleanHeaderText(broadcast.attribute(QStringLiteral("Genre")));
     const QString charset = broadcast.attribute(QStringLiteral("MetadataCharset")).trimmed();
     if (charset.isEmpty() || charset.compare(QStringLiteral("ISO-8859-1"), Qt::CaseInsensitive) == 0) {

@@ -12,8 +12,10 @@ ZV_DECLARE_EXCEPTION(EEncodingFileError, Exception);
 // What the encoder takes from an encoding file: where the sound comes from, how it is encoded and
 // where it is published.
 struct EncoderSettings {
-    // How the stream's name, genre and description are written in the source request's headers.
+    // How the stream's name, genre, description and song titles are written for the server.
     enum class MetadataCharset { Latin1, Utf8 };
+    // How the connection to the server is made: plain, or TLS with the server's certificate verified.
+    enum class Tls { Off, Verified };
 
     QString title; // stream name shown to listeners
     QString genre; // Broadcast/@Genre
@@ -29,6 +31,13 @@ struct EncoderSettings {
     int kbps = 0; // the constant MP3 bitrate derived from it
     int sampleRate = 0; // capture and output sample rate
     int channels = 2;
+    Tls tls = Tls::Off; // Broadcast/@Tls
+    // Broadcast/@TlsCaFile: the only certificate authorities trusted for the server; empty: the
+    // system's store. Relative paths are taken from the encoding file's folder.
+    QString tlsCaFile;
+    // Broadcast/@NowPlayingFile: a text file whose first line is the song on the air; empty: none.
+    // Relative paths are taken from the encoding file's folder.
+    QString nowPlayingFile;
 };
 
 // The four profile bitrates the client writes and the MP3 rate each one stands for; 0 for others.

@@ -1,9 +1,13 @@
 #include "encoder/IcecastPublisher.h"
 
+#include "encoder/EncoderLog.h"
+#include "encoder/HttpExchange.h"
 #include "encoder/SourceRefusal.h"
 #include "encoder/StatusProbe.h"
+#include "encoder/TlsPolicy.h"
 #include "platform/ResStrings.h"
 
+#include <QUrl>
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdlib>
@@ -82,6 +86,44 @@ QByteArray Utf8(const QString& text)
     return text.toUtf8();
 }
 
+// libshout has made the TLS connection and asks whether to trust it. Its own check compares host names
+// only (a numeric server never passes) and tells nobody why it failed; ours answers for every
+// connection alike and keeps the reason.
+int CheckCertificate(shout_t* handle, shout_event_t event, void* data, va_list)
+{
+    if (event != SHOUT_EVENT_TLS_CHECK_PEER_CERTIFICATE) {
+        return SHOUT_CALLBACK_PASS;
+    }
+    auto* check = static_cast<IcecastPublisher::CertificateCheck*>(data);
+    char* pem = nullptr;
+    if (shout_control(handle, SHOUT_CONTROL_GET_SERVER_CERTIFICATE_CHAIN_AS_PEM, &pem) != SHOUTERR_SUCCESS) {
+        check->problem = QStringLiteral("the server's certificate could not be read");
+        return SHOUTERR_TLSBADCERT;
+    }
+    check->problem = check->policy->VerifyPem(pem);
+    std::free(pem);
+    return check->problem.isEmpty() ? SHOUTERR_SUCCESS : SHOUTERR_TLSBADCERT;
+}
+
+// The meaning of the metadata update's answer, for the log; empty when the server took the title.
+QString TitleRefusal(const HttpExchange& exchange)
+{
+    if (exchange.Current() == HttpExchange::State::Failed) {
+        return exchange.Error();
+    }
+    const int status = exchange.Status();
+    if (status == 200 && exchange.Body().contains("<return>1</return>")) {
+        return {};
+    }
+    if (status == 401) {
+        return QStringLiteral("wrong source user or password");
+    }
+    if (status == 0) {
+        return QStringLiteral("its answer is no HTTP answer");
+    }
+    return QStringLiteral("it answered HTTP %1").arg(status);
+}
+
 } // namespace
 
 IcecastPublisher::IcecastPublisher(PublishTarget target)
@@ -121,7 +163,7 @@ void IcecastPublisher::Raise(const QString& what)
 
 void IcecastPublisher::RaiseRefused()
 {
-    const SourceRefusal why = AskWhySourceRefused(addresses_, target_, limits_.refusalQuestion);
+    const SourceRefusal why = AskWhySourceRefused(addresses_, target_, tls_.get(), limits_.refusalQuestion);
     switch (why.kind) {
     case SourceRefusal::Kind::WrongPassword:
         Raise(LoadResString(SSourceWrongPassword));
@@ -171,6 +213,14 @@ void IcecastPublisher::ApplySettings()
     ok = ok
         && shout_set_audio_info(shout_, SHOUT_AI_CHANNELS, QByteArray::number(target_.channels).constData())
             == SHOUTERR_SUCCESS;
+    if (target_.tls) {
+        // Direct TLS: the connection is TLS from its first byte or it does not come up.
+        ok = ok && shout_set_tls(shout_, SHOUT_TLS_RFC2818) == SHOUTERR_SUCCESS;
+        check_.policy = tls_.get();
+        ok = ok && shout_set_callback(shout_, CheckCertificate, &check_) == SHOUTERR_SUCCESS;
+    } else {
+        ok = ok && shout_set_tls(shout_, SHOUT_TLS_DISABLED) == SHOUTERR_SUCCESS;
+    }
     if (!ok) {
         Raise(QStringLiteral("Icecast publisher: the connection settings were refused (%1)")
                   .arg(QString::fromUtf8(shout_get_error(shout_))));
@@ -179,6 +229,13 @@ void IcecastPublisher::ApplySettings()
 
 void IcecastPublisher::BeginConnect()
 {
+    if (target_.tls && !tls_) {
+        QString problem;
+        tls_ = TlsPolicy::Make(target_.host, target_.tlsCaFile, problem);
+        if (!tls_) {
+            Raise(problem);
+        }
+    }
     ApplySettings();
     // libshout reports a name that does not resolve as a refused connection; say what it is. (The
     // lookup blocks like libshout's own; the caller's deadline covers both.)
@@ -207,8 +264,34 @@ void IcecastPublisher::BeginConnect()
     if (result == SHOUTERR_NOLOGIN) {
         RaiseRefused();
     }
+    if (target_.tls) {
+        Raise(LoadResString(SNoTlsConnection));
+    }
     Raise(
         QStringLiteral("Cannot connect to the server: nothing answers there or the connection was refused"));
+}
+
+void IcecastPublisher::FindServerAddress()
+{
+    serverLength_ = 0;
+    if (socket_ >= 0) {
+        socklen_t length = sizeof server_;
+        if (getpeername(socket_, reinterpret_cast<sockaddr*>(&server_), &length) == 0) {
+            serverLength_ = length;
+            return;
+        }
+    }
+    // Without the stream's own socket, the first address the name gave.
+    if (!addresses_.empty()) {
+        server_ = addresses_.front();
+        if (server_.ss_family == AF_INET6) {
+            reinterpret_cast<sockaddr_in6&>(server_).sin6_port = htons(target_.port);
+            serverLength_ = sizeof(sockaddr_in6);
+        } else {
+            reinterpret_cast<sockaddr_in&>(server_).sin_port = htons(target_.port);
+            serverLength_ = sizeof(sockaddr_in);
+        }
+    }
 }
 
 bool IcecastPublisher::PollConnect(Clock::time_point now)
@@ -224,18 +307,26 @@ bool IcecastPublisher::PollConnect(Clock::time_point now)
             // counters within seconds instead of after megabytes of buffering.
             const int size = 16 * 1024;
             setsockopt(socket_, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-            sockaddr_storage peer {};
-            socklen_t length = sizeof peer;
-            if (getpeername(socket_, reinterpret_cast<sockaddr*>(&peer), &length) == 0) {
-                probe_ = std::make_unique<StatusProbe>(
-                    peer, length, target_.host, target_.port, limits_.probePeriod, limits_.probeTimeout, now);
-            }
+        }
+        FindServerAddress();
+        if (socket_ >= 0 && serverLength_ > 0) {
+            probe_ = std::make_unique<StatusProbe>(server_, serverLength_, target_.host, target_.port,
+                target_.mount, tls_, limits_.probePeriod, limits_.probeTimeout, now);
         }
         lastProgress_ = now;
         return true;
     }
     if (result == SHOUTERR_NOLOGIN) {
         RaiseRefused();
+    }
+    if (result == SHOUTERR_TLSBADCERT) {
+        Raise(LoadResString(SServerCertificateRefused)
+                  .arg(check_.problem.isEmpty() ? QStringLiteral("it does not verify") : check_.problem));
+    }
+    if (target_.tls
+        && (result == SHOUTERR_NOCONNECT || result == SHOUTERR_SOCKET || result == SHOUTERR_UNCONNECTED
+            || result == SHOUTERR_NOTLS)) {
+        Raise(LoadResString(SNoTlsConnection));
     }
     if (result == SHOUTERR_NOCONNECT || result == SHOUTERR_SOCKET || result == SHOUTERR_UNCONNECTED) {
         Raise(QStringLiteral(
@@ -295,12 +386,72 @@ void IcecastPublisher::Send(std::span<const std::uint8_t> bytes, Clock::time_poi
             Raise(QStringLiteral("The server stopped answering: %1").arg(*silence));
         }
     }
+    PollTitle(now);
+}
+
+ListenerCount IcecastPublisher::Listeners() const
+{
+    return probe_ ? probe_->Listeners() : ListenerCount {};
+}
+
+void IcecastPublisher::SetSongTitle(const QString& title)
+{
+    wantedTitle_ = title;
+}
+
+QByteArray IcecastPublisher::TitleRequest(const QString& title) const
+{
+    const QByteArray host
+        = target_.host.contains(u':') ? '[' + target_.host.toUtf8() + ']' : target_.host.toUtf8();
+    const QByteArray credentials = (target_.user + u':' + target_.password).toUtf8().toBase64();
+    // The server is told the title's character set, so it shows it right whatever its mount expects.
+    return "GET /admin/metadata?mode=updinfo&mount=" + QUrl::toPercentEncoding(target_.mount) + "&charset="
+        + (target_.metadataUtf8 ? "UTF-8" : "ISO-8859-1") + "&song=" + Metadata(title).toPercentEncoding()
+        + " HTTP/1.0\r\nHost: " + host + ':' + QByteArray::number(target_.port) + "\r\nAuthorization: Basic "
+        + credentials + "\r\nUser-Agent: zoveva-encoder\r\nConnection: close\r\n\r\n";
+}
+
+void IcecastPublisher::FinishTitle()
+{
+    const QString refusal = TitleRefusal(*titleExchange_);
+    if (refusal.isEmpty()) {
+        acceptedTitle_ = askedTitle_;
+        EncoderLog(QStringLiteral("now playing: \"%1\"").arg(*askedTitle_));
+    } else {
+        EncoderLog(
+            QStringLiteral("The server did not take the song title \"%1\": %2").arg(*askedTitle_, refusal));
+    }
+    titleExchange_.reset();
+}
+
+void IcecastPublisher::PollTitle(Clock::time_point now)
+{
+    if (titleExchange_) {
+        if (titleExchange_->Poll() != HttpExchange::State::Working) {
+            FinishTitle();
+        } else if (now - titleAsked_ > limits_.probeTimeout) {
+            EncoderLog(QStringLiteral("The server did not take the song title \"%1\": no answer within %2 s")
+                           .arg(*askedTitle_)
+                           .arg(limits_.probeTimeout.count() / 1000.0));
+            titleExchange_.reset();
+        }
+    }
+    // An empty first title says nothing; a later one clears what was shown.
+    if (!wantedTitle_ || wantedTitle_ == askedTitle_ || serverLength_ == 0
+        || (wantedTitle_->isEmpty() && !askedTitle_)) {
+        return;
+    }
+    titleExchange_ = std::make_unique<HttpExchange>(
+        server_, serverLength_, tls_.get(), TitleRequest(*wantedTitle_), 4096);
+    askedTitle_ = wantedTitle_;
+    titleAsked_ = now;
 }
 
 void IcecastPublisher::Close()
 {
     // Also abandons a connection still being set up; on an idle handle it only reports an error.
     probe_.reset();
+    titleExchange_.reset();
     if (shout_ != nullptr) {
         shout_close(shout_);
     }

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "encoder/StatusProbe.h"
 #include "platform/Exception.h"
 
 #include <QString>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <sys/socket.h>
 #include <vector>
@@ -13,7 +15,8 @@
 struct shout;
 
 namespace zv {
-class StatusProbe;
+class HttpExchange;
+class TlsPolicy;
 }
 
 namespace zv {
@@ -31,7 +34,12 @@ struct PublishTarget {
     QString description;
     // Icecast takes the name, genre and description of an MP3 source as ISO-8859-1 unless its mount is
     // configured otherwise; UTF-8 bytes would show garbled in its status pages and directory listings.
+    // Song titles too, and the update says which it is.
     bool metadataUtf8 = false;
+    // TLS to the server, its certificate checked against the CA file's authorities (empty: the
+    // system's). Never a plain connection instead.
+    bool tls = false;
+    QString tlsCaFile;
     int kbps = 0;
     int sampleRate = 0;
     int channels = 2;
@@ -75,7 +83,25 @@ public:
     std::size_t Pending();
     void Close();
 
+    // Stream bytes that reached the server (best knowledge).
+    std::uint64_t Delivered() const { return delivered_; }
+    // Our listeners, from the status requests; -1 while not known.
+    ListenerCount Listeners() const;
+
+    // The song title to show on the stream. Sent with the next Send once connected (a title given
+    // while one is still on its way replaces it); a title the server refuses is logged, the stream
+    // goes on. Nothing waits for the server.
+    void SetSongTitle(const QString& title);
+    // The last title the server took on this connection.
+    const std::optional<QString>& AcceptedTitle() const { return acceptedTitle_; }
+
     QString Where() const;
+
+    // What libshout's certificate callback needs, and what it finds.
+    struct CertificateCheck {
+        const TlsPolicy* policy = nullptr;
+        QString problem; // why the server's certificate was refused
+    };
 
 private:
     void ApplySettings();
@@ -84,6 +110,10 @@ private:
     void WatchProgress(Clock::time_point now);
     std::size_t KernelQueue() const;
     [[noreturn]] void Raise(const QString& what);
+    void FindServerAddress();
+    void PollTitle(Clock::time_point now);
+    void FinishTitle();
+    QByteArray TitleRequest(const QString& title) const;
 
     PublishTarget target_;
     Limits limits_;
@@ -91,6 +121,15 @@ private:
     int socket_ = -1; // the connection's socket, when we could find it; only inspected
     std::unique_ptr<StatusProbe> probe_;
     std::vector<sockaddr_storage> addresses_; // the server's, as BeginConnect found them
+    sockaddr_storage server_ {}; // the address the stream went to, once connected
+    socklen_t serverLength_ = 0;
+    std::shared_ptr<const TlsPolicy> tls_; // with TLS
+    CertificateCheck check_;
+    std::optional<QString> wantedTitle_; // the latest title given
+    std::optional<QString> askedTitle_; // the latest title a request went out for
+    std::optional<QString> acceptedTitle_;
+    std::unique_ptr<HttpExchange> titleExchange_;
+    Clock::time_point titleAsked_ {};
     std::uint64_t submitted_ = 0;
     std::uint64_t delivered_ = 0;
     Clock::time_point lastProgress_ {};

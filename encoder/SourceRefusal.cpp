@@ -1,5 +1,6 @@
 #include "encoder/SourceRefusal.h"
 
+#include "encoder/HttpExchange.h"
 #include "encoder/IcecastPublisher.h"
 
 #include <cerrno>
@@ -57,7 +58,7 @@ bool WaitFor(int fd, short events, Clock::time_point deadline)
         if (ready < 0 && errno == EINTR) {
             continue;
         }
-        return ready > 0 && (wait.revents & (events | POLLHUP)) != 0;
+        return ready > 0 && (wait.revents & (events | POLLHUP | POLLERR)) != 0;
     }
 }
 
@@ -72,42 +73,21 @@ QByteArray Request(const PublishTarget& target)
 }
 
 // One attempt on one address: the answer's first bytes, empty when none came.
-QByteArray Ask(sockaddr_storage address, const PublishTarget& target, Clock::time_point deadline)
+QByteArray Ask(
+    sockaddr_storage address, const PublishTarget& target, const TlsPolicy* tls, Clock::time_point deadline)
 {
     SetPort(address, target.port);
-    const int fd = socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return {};
-    }
-    QByteArray answer;
-    const QByteArray request = Request(target);
-    int error = 0;
-    socklen_t size = sizeof error;
-    const bool connected = (connect(fd, reinterpret_cast<const sockaddr*>(&address), LengthOf(address)) == 0
-                               || errno == EINPROGRESS)
-        && WaitFor(fd, POLLOUT, deadline) && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0
-        && error == 0;
-    if (connected
-        && send(fd, request.constData(), static_cast<size_t>(request.size()), MSG_NOSIGNAL)
-            == static_cast<ssize_t>(request.size())) {
-        // Icecast closes the connection after a refusal; the status line and a short body are all we need.
-        while (answer.size() < 2048 && WaitFor(fd, POLLIN, deadline)) {
-            char buffer[1024];
-            const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                break;
-            }
-            answer.append(buffer, got);
-            if (answer.size() >= 12 && answer.startsWith("HTTP/") && answer[9] == '2') {
-                break; // accepted after all: nothing more to learn, and the source must not linger
-            }
+    // Icecast closes the connection after a refusal; the status line and a short body are all we need.
+    HttpExchange exchange(address, LengthOf(address), tls, Request(target), 2048);
+    while (exchange.Poll() == HttpExchange::State::Working) {
+        if (exchange.HasStatusLine() && exchange.Status() / 100 == 2) {
+            break; // accepted after all: nothing more to learn, and the source must not linger
+        }
+        if (!WaitFor(exchange.Fd(), exchange.Events(), deadline)) {
+            break;
         }
     }
-    close(fd);
-    return answer;
+    return exchange.Answer();
 }
 
 } // namespace
@@ -150,14 +130,14 @@ SourceRefusal ClassifySourceAnswer(QByteArrayView answer)
 }
 
 SourceRefusal AskWhySourceRefused(const std::vector<sockaddr_storage>& addresses, const PublishTarget& target,
-    std::chrono::milliseconds timeout)
+    const TlsPolicy* tls, std::chrono::milliseconds timeout)
 {
     const auto deadline = Clock::now() + timeout;
     for (const sockaddr_storage& address : addresses) {
         if (Clock::now() >= deadline) {
             break;
         }
-        const QByteArray answer = Ask(address, target, deadline);
+        const QByteArray answer = Ask(address, target, tls, deadline);
         if (!answer.isEmpty()) {
             return ClassifySourceAnswer(answer);
         }

@@ -9,6 +9,7 @@
 namespace zv {
 
 struct PublishTarget;
+class TlsPolicy;
 
 // Why a streaming server refused our source. libshout reports a wrong password and a publishing point
 // in use alike ("Login failed"); only the server's own answer tells them apart.
@@ -28,8 +29,9 @@ SourceRefusal ClassifySourceAnswer(QByteArrayView answer);
 
 // Asks the server again, on a connection of its own, for the source the target describes, reads its
 // answer and closes at once (a server that accepts this time gets an empty source that ends at once).
+// With TLS (`tls` not null) the question goes only to a server whose certificate the policy accepts.
 // Tries the addresses in order; gives up after `timeout` in all. Blocks its thread for that long at most.
 SourceRefusal AskWhySourceRefused(const std::vector<sockaddr_storage>& addresses, const PublishTarget& target,
-    std::chrono::milliseconds timeout);
+    const TlsPolicy* tls, std::chrono::milliseconds timeout);
 
 } // namespace zv

@@ -1,9 +1,12 @@
 #include "encoder/StreamingEncoder.h"
 
+#include "encoder/EncoderLog.h"
 #include "encoder/Mp3Encoder.h"
+#include "encoder/NowPlaying.h"
 #include "encoder/PcmRing.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace zv {
@@ -28,10 +31,21 @@ PublishTarget TargetOf(const EncoderSettings& settings)
     target.genre = settings.genre;
     target.description = settings.description;
     target.metadataUtf8 = settings.metadataCharset == EncoderSettings::MetadataCharset::Utf8;
+    target.tls = settings.tls == EncoderSettings::Tls::Verified;
+    target.tlsCaFile = settings.tlsCaFile;
     target.kbps = settings.kbps;
     target.sampleRate = settings.sampleRate;
     target.channels = settings.channels;
     return target;
+}
+
+QString Duration(std::chrono::milliseconds time)
+{
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(time).count();
+    return QStringLiteral("%1:%2:%3")
+        .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
 } // namespace
@@ -67,6 +81,7 @@ StreamingEncoder::StreamingEncoder(
 
 StreamingEncoder::~StreamingEncoder()
 {
+    watcher_.reset();
     RequestStop();
     // The streaming thread ends within its own bounds (connect deadline, stall watchdog, drain).
     if (thread_.joinable()) {
@@ -128,6 +143,10 @@ void StreamingEncoder::Start()
         lastError_.clear();
         streamEnded_ = false;
     }
+    if (!watcher_ && !settings_.nowPlayingFile.isEmpty()) {
+        watcher_ = std::make_unique<NowPlayingWatcher>(
+            settings_.nowPlayingFile, [this](const QString& title) { SetSongTitle(title); });
+    }
     connectDeadline_ = Clock::now() + options_.connectTimeout;
     Transition({}, kStateStarting);
     thread_ = std::thread(&StreamingEncoder::Stream, this, std::move(publisher), std::move(mp3));
@@ -172,6 +191,48 @@ bool StreamingEncoder::Finish(std::chrono::milliseconds timeout)
     return true;
 }
 
+void StreamingEncoder::SetSongTitle(const QString& title)
+{
+    {
+        std::lock_guard lock(titleMutex_);
+        songTitle_ = title;
+    }
+    ++titleGeneration_;
+}
+
+StreamingEncoder::LiveDetails StreamingEncoder::Details() const
+{
+    LiveDetails details;
+    details.onAir = onAir_;
+    if (details.onAir) {
+        details.onAirTime = std::chrono::duration_cast<std::chrono::milliseconds>(
+            Clock::now() - Clock::time_point(Clock::duration(onAirSince_.load())));
+        details.bytesSent = bytesSent_;
+        details.listeners = { listeners_, listenerPeak_ };
+    }
+    std::lock_guard lock(titleMutex_);
+    details.title = details.onAir ? acceptedTitle_ : QString();
+    return details;
+}
+
+void StreamingEncoder::PassSongTitle(IcecastPublisher& publisher, std::uint64_t& passed)
+{
+    const std::uint64_t generation = titleGeneration_;
+    if (generation != passed) {
+        passed = generation;
+        std::lock_guard lock(titleMutex_);
+        publisher.SetSongTitle(songTitle_);
+    }
+}
+
+void StreamingEncoder::LogConnectionEnd(const IcecastPublisher& publisher, Clock::time_point since)
+{
+    EncoderLog(QStringLiteral("the connection ended after %1 on the air, %2 bytes sent (%3)")
+                   .arg(Duration(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since)))
+                   .arg(publisher.Delivered())
+                   .arg(publisher.Where()));
+}
+
 int StreamingEncoder::RunState() const
 {
     const int state = state_;
@@ -212,6 +273,15 @@ void StreamingEncoder::Stream(std::unique_ptr<IcecastPublisher> publisher, std::
             throw EStreamingError(abandonReason_);
         }
     };
+    std::optional<Clock::time_point> onAirSince; // while connected
+    QString acceptedTitle;
+    const auto endConnection = [&] {
+        if (onAirSince) {
+            onAir_ = false;
+            LogConnectionEnd(*publisher, *onAirSince);
+            onAirSince.reset();
+        }
+    };
     try {
         publisher->BeginConnect();
         for (;;) {
@@ -232,13 +302,25 @@ void StreamingEncoder::Stream(std::unique_ptr<IcecastPublisher> publisher, std::
             }
             std::this_thread::sleep_for(20ms);
         }
+        onAirSince = Clock::now();
+        bytesSent_ = 0;
+        listeners_ = -1;
+        listenerPeak_ = -1;
+        {
+            std::lock_guard lock(titleMutex_);
+            acceptedTitle_.clear();
+        }
+        onAirSince_ = onAirSince->time_since_epoch().count();
+        onAir_ = true;
         Transition({ kStateStarting }, kStateRunning);
         // Sound captured while connecting is stale; listeners get it live from here on.
         ring_->Clear();
         std::vector<std::int16_t> block(static_cast<std::size_t>(kBlockFrames) * settings_.channels);
         auto lastSound = Clock::now();
+        std::uint64_t titlePassed = 0; // a title given before this connection is sent on it
         while (!stopRequested_) {
             checkAbandoned();
+            PassSongTitle(*publisher, titlePassed);
             const int frames = ring_->Read(block.data(), kBlockFrames, 100ms);
             const auto now = Clock::now();
             std::span<const std::uint8_t> bytes;
@@ -251,6 +333,15 @@ void StreamingEncoder::Stream(std::unique_ptr<IcecastPublisher> publisher, std::
                                           .arg(options_.captureSilence.count() / 1000.0));
             }
             publisher->Send(bytes, now);
+            bytesSent_ = publisher->Delivered();
+            const ListenerCount listeners = publisher->Listeners();
+            listeners_ = listeners.listeners;
+            listenerPeak_ = listeners.peak;
+            if (const auto& accepted = publisher->AcceptedTitle(); accepted && *accepted != acceptedTitle) {
+                acceptedTitle = *accepted;
+                std::lock_guard lock(titleMutex_);
+                acceptedTitle_ = acceptedTitle;
+            }
         }
         // Stopping: the encoder's tail, then a bounded wait for the bytes to leave.
         const auto drainEnd = Clock::now() + options_.stopDrain;
@@ -260,12 +351,15 @@ void StreamingEncoder::Stream(std::unique_ptr<IcecastPublisher> publisher, std::
             publisher->Send({}, Clock::now());
         }
         publisher->Close();
+        endConnection();
         EndStream({});
     } catch (const Exception& error) {
         publisher->Close();
+        endConnection();
         EndStream(stopRequested_ ? QString() : error.Message());
     } catch (const std::exception& error) {
         publisher->Close();
+        endConnection();
         EndStream(QString::fromUtf8(error.what()));
     }
 }

@@ -4,6 +4,7 @@
 #include "encoder/EncoderShared.h"
 #include "encoder/IcecastPublisher.h"
 #include "encoder/PcmCapture.h"
+#include "encoder/StatusProbe.h"
 
 #include <QString>
 #include <atomic>
@@ -17,6 +18,7 @@
 
 namespace zv {
 
+class NowPlayingWatcher;
 class PcmRing;
 
 using shared::kStateRunning;
@@ -41,6 +43,15 @@ public:
         std::chrono::milliseconds stopDrain { 2000 };
         IcecastPublisher::Limits publishLimits {};
         int quality = 2;
+    };
+
+    // What the stream is doing, for the client's display; safe from any thread.
+    struct LiveDetails {
+        bool onAir = false;
+        std::chrono::milliseconds onAirTime { 0 }; // since the current connection came up
+        std::uint64_t bytesSent = 0; // that reached the server on the current connection
+        ListenerCount listeners;
+        QString title; // the song title the server last took
     };
 
     // Called on any thread with the new state and, for state 5 after a failure, the reason.
@@ -68,6 +79,11 @@ public:
     // Ends the stream from outside (any thread), as if the connection had been lost for `reason`.
     void Abandon(const QString& reason);
 
+    // The song title to show on the stream from now on (any thread); sent once connected, and again at
+    // every new connection.
+    void SetSongTitle(const QString& title);
+    LiveDetails Details() const;
+
     int RunState() const;
     QString LastError() const;
     const EncoderSettings& Settings() const { return settings_; }
@@ -77,6 +93,8 @@ private:
     // Moves to `to` when the state is one of `from` (any state when empty); false otherwise.
     bool Transition(std::initializer_list<int> from, int to, const QString& reason = {});
     void EndStream(const QString& reason);
+    void PassSongTitle(IcecastPublisher& publisher, std::uint64_t& passed);
+    void LogConnectionEnd(const IcecastPublisher& publisher, Clock::time_point since);
 
     EncoderSettings settings_;
     std::unique_ptr<IPcmCapture> capture_;
@@ -92,6 +110,20 @@ private:
     std::atomic<bool> abandoned_ { false };
     std::atomic<bool> captureOpen_ { false }; // owner thread only
     Clock::time_point connectDeadline_ {}; // owner thread writes before the thread starts
+
+    std::unique_ptr<NowPlayingWatcher> watcher_; // owner thread only
+
+    // Written by the streaming thread, read by any: what Details reports.
+    std::atomic<bool> onAir_ { false };
+    std::atomic<Clock::rep> onAirSince_ { 0 };
+    std::atomic<std::uint64_t> bytesSent_ { 0 };
+    std::atomic<int> listeners_ { -1 };
+    std::atomic<int> listenerPeak_ { -1 };
+    std::atomic<std::uint64_t> titleGeneration_ { 0 }; // counts SetSongTitle calls
+
+    mutable std::mutex titleMutex_; // guards songTitle_ and acceptedTitle_
+    QString songTitle_; // the latest title given
+    QString acceptedTitle_; // the latest the server took
 
     mutable std::mutex mutex_; // guards lastError_, abandonReason_ and streamEnded_
     std::condition_variable endedCondition_;

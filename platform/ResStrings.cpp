@@ -133,6 +133,21 @@ constexpr Row kBuiltIn[] = {
     { SEncoderNoAnswerWithin, "The encoder process did not answer within %1 s" },
     { SEncoderEnded, "The encoder process has ended" },
     { SNotACollection, "%1: %2 is not a collection" },
+    { SServerCertificateRefused, "The server's certificate was not accepted: %1" },
+    { SNoTlsConnection,
+        "Cannot connect to the server over TLS: nothing answers there, the connection was refused, or the "
+        "server does not speak TLS on that port" },
+    { SDetailsListeners, "%1 ouvintes" },
+    { SDetailsListenersPeak, "%1 ouvintes (máximo %2)" },
+    { SDetailsTls, "%1 (TLS)" },
+    { SDetailsTitle, "Tocando: %1" },
+    { SConnectionEnded, "Conexão com %1 encerrada: %2 no ar, %3 enviados" },
+    { SDeadAirBegan, "Silêncio no ar: o som capturado ficou abaixo de %1 dBFS por %2 s" },
+    { SDeadAirEnded, "O som voltou depois de %1 de silêncio" },
+    { SDeadAirTitle, "Silêncio no ar" },
+    { SDeadAirWarning, "ATENÇÃO: silêncio no ar desde %1" },
+    { SKeyNotANumber, "cfg.ini: o valor \"%2\" da chave %1 em [Geral] não é um número; vale %3" },
+    { SKeyOutOfRange, "cfg.ini: o valor %2 da chave %1 em [Geral] está fora de %3 a %4; vale %5" },
     { SUnknownLocale, "<unknown>" },
 };
 

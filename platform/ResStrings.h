@@ -135,6 +135,21 @@ enum ResStringId : int {
     // Language files (29150 ... 29159).
     SNotACollection = 29150,
 
+    // The stream's details, the dead-air alarm and the encoder's TLS (29300 ... 29399).
+    SDetailsListeners = 29300, // "%1 ouvintes"
+    SDetailsListenersPeak = 29301,
+    SDetailsTls = 29302,
+    SDetailsTitle = 29303,
+    SConnectionEnded = 29304, // ZoVeva.log: a connection's time on the air and bytes
+    SDeadAirBegan = 29310,
+    SDeadAirEnded = 29311,
+    SDeadAirTitle = 29312, // the tray notification's title
+    SDeadAirWarning = 29313, // the tray tooltip's first line while the alarm is raised
+    SKeyNotANumber = 29320, // ZoVeva.log: a cfg.ini key
+    SKeyOutOfRange = 29321,
+    SServerCertificateRefused = 29330, // the encoder's TLS refusals
+    SNoTlsConnection = 29331,
+
     SUnknownLocale = 29900, // "<unknown>": a language list entry whose locale id the system lacks
 };
 

@@ -83,6 +83,20 @@ void SetEncoderErrorInfo(const QString& message);
 // implementation's description when it gave one, else by a short text for the code.
 void CheckResult(HRESULT hr, const char* operation);
 
+// What an encoder tells about its stream besides the run state (see IEncoder::GetStreamDetails).
+// Numbers that are not known are -1.
+struct TStreamDetails {
+    bool OnAir = false; // connected and publishing
+    std::int64_t OnAirMs = 0; // time on the air since the current connection came up
+    std::int64_t BytesSent = 0; // stream bytes that reached the server on the current connection
+    QString Server; // "host:port" the stream goes to; empty before an encoding file is loaded
+    QString Mount; // the publishing point, e.g. "/radio1"
+    bool Tls = false; // the connection is made with TLS
+    std::int32_t Listeners = -1; // of the publishing point, as the server counts them
+    std::int32_t ListenerPeak = -1;
+    QString Title; // the song title the server last took
+};
+
 class IEncoder {
 public:
     virtual ~IEncoder() = default;
@@ -103,6 +117,13 @@ public:
     virtual HRESULT GetStopReason(QString& reason)
     {
         reason.clear();
+        return E_NOTIMPL;
+    }
+    // The stream's details, for the operator's display. Optional like GetStopReason. An encoder that
+    // has ended is not on the air.
+    virtual HRESULT GetStreamDetails(TStreamDetails& details)
+    {
+        details = {};
         return E_NOTIMPL;
     }
 };

@@ -154,6 +154,32 @@ public:
         return S_OK;
     }
 
+    HRESULT GetStreamDetails(TStreamDetails& details) override
+    {
+        details = {};
+        if (!process_->Alive()) {
+            return S_OK;
+        }
+        const auto answer = process_->Call(protocol::Op::StreamDetails, {}, process_->Options().callTimeout);
+        if (answer.result == E_ENCODER_GONE) {
+            return S_OK;
+        }
+        if (Failed(answer.result)) {
+            return Fail(answer);
+        }
+        const protocol::StreamDetails read = protocol::DecodeStreamDetails(answer.message.toStdString());
+        details.OnAir = read.onAir;
+        details.OnAirMs = read.onAirMs;
+        details.BytesSent = read.bytesSent;
+        details.Server = QString::fromStdString(read.server);
+        details.Mount = QString::fromStdString(read.mount);
+        details.Tls = read.tls;
+        details.Listeners = read.listeners;
+        details.ListenerPeak = read.listenerPeak;
+        details.Title = QString::fromStdString(read.title);
+        return S_OK;
+    }
+
 private:
     static HRESULT Check(const EncoderProcess::Answer& answer)
     {

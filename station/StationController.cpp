@@ -48,6 +48,7 @@ TStationController::TStationController(std::filesystem::path programFolder, zv::
     TimerVerificaServidor = MakeTimer(60000, true, &TStationController::OnTimerVerificaServidor);
     TimerIcone = MakeTimer(500, false, nullptr);
     TimerPopup = MakeTimer(200, false, nullptr);
+    TimerSilencio = MakeTimer(1000, true, &TStationController::OnTimerSilencio);
 }
 
 TStationController::~TStationController() = default;
@@ -80,6 +81,16 @@ void TStationController::LoadSettings()
 {
     Settings = config_.LoadSettings();
     CurrentServer = Settings.ServerDefault + QLatin1Char('.') + Settings.Servidor;
+    LoadDeadAirSettings();
+}
+
+void TStationController::LoadDeadAirSettings()
+{
+    QStringList problems;
+    deadAir_.SetSettings(ReadDeadAirSettings(zv::ProfileFile::Read(config_.Path()), problems));
+    for (const QString& problem : problems) {
+        WriteLog(problem, QStringLiteral("Erro"), QStringLiteral("LoadSettings"));
+    }
 }
 
 void TStationController::WriteDefaultSettings()
@@ -133,7 +144,7 @@ void TStationController::RequestTermination()
 {
     terminationRequested_ = true;
     for (auto* timer : { TimerInicio.get(), TimerStatus.get(), TimerVerifica.get(),
-             TimerVerificaServidor.get(), TimerIcone.get(), TimerPopup.get() }) {
+             TimerVerificaServidor.get(), TimerIcone.get(), TimerPopup.get(), TimerSilencio.get() }) {
         timer->SetEnabled(false);
     }
     window_.RequestTermination();
@@ -219,9 +230,11 @@ void TStationController::OnTimerStatus()
         TimerStatus->SetEnabled(false);
         LogStopReason(*app);
     }
+    QString statusText;
     switch (RunState) {
     case EncoderRunState::Starting:
-        window_.SetStatus(window_.Caption(QStringLiteral("lblConectando")), kYellow);
+        statusText = window_.Caption(QStringLiteral("lblConectando"));
+        window_.SetStatus(statusText, kYellow);
         Connected = false;
         // Only when off: a running fail-over period must not restart with every poll.
         if (!TimerVerificaServidor->Enabled()) {
@@ -229,17 +242,20 @@ void TStationController::OnTimerStatus()
         }
         break;
     case EncoderRunState::Running:
-        window_.SetStatus(window_.Caption(QStringLiteral("lblConectado")), kLime);
+        statusText = window_.Caption(QStringLiteral("lblConectado"));
+        window_.SetStatus(statusText, kLime);
         Connected = true;
         loggedStopReasons_.clear();
         TimerVerificaServidor->SetEnabled(false);
         break;
     case EncoderRunState::Stopping:
-        window_.SetStatus(window_.Caption(QStringLiteral("lblDesconectando")), kYellow);
+        statusText = window_.Caption(QStringLiteral("lblDesconectando"));
+        window_.SetStatus(statusText, kYellow);
         Connected = false;
         break;
     case EncoderRunState::Stopped:
-        window_.SetStatus(window_.Caption(QStringLiteral("lblDesconectado")), kRed);
+        statusText = window_.Caption(QStringLiteral("lblDesconectado"));
+        window_.SetStatus(statusText, kRed);
         Connected = false;
         if (!TimerVerificaServidor->Enabled()) {
             TimerVerificaServidor->SetEnabled(true);
@@ -248,7 +264,23 @@ void TStationController::OnTimerStatus()
     default:
         break;
     }
+    if (!statusText.isEmpty()) {
+        window_.SetStatusDetails(details_.Poll(app.get(), statusText, [this](const QString& line) {
+            WriteLog(line, QStringLiteral("Processo normal"), QStringLiteral("TimerStatus"));
+        }));
+    }
     window_.ProcessPendingEvents();
+}
+
+void TStationController::OnTimerSilencio()
+{
+    const std::optional<TDeadAirChange> change = deadAir_.Tick();
+    if (!change) {
+        return;
+    }
+    WriteLog(change->Message, change->Silent ? QStringLiteral("Aviso") : QStringLiteral("Processo normal"),
+        QStringLiteral("TimerSilencio"));
+    window_.DeadAirChanged(change->Silent, change->Message);
 }
 
 void TStationController::LogStopReason(IEncoderApp& app)

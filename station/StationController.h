@@ -9,9 +9,11 @@
 
 #include "platform/Clock.h"
 #include "station/ConfigStore.h"
+#include "station/DeadAir.h"
 #include "station/EncoderContract.h"
 #include "station/EventLog.h"
 #include "station/StationInterfaces.h"
+#include "station/StreamDetails.h"
 
 #include <QString>
 #include <array>
@@ -67,6 +69,7 @@ public:
     void OnTimerStatus(); // status poll
     void OnTimerVerifica(); // restart
     void OnTimerVerificaServidor(); // fail-over
+    void OnTimerSilencio(); // dead-air alarm
 
     // --- log and errors
     int WriteLog(const QString& description, const QString& action, const QString& process);
@@ -101,6 +104,13 @@ public:
     std::unique_ptr<zv::ITimer> TimerVerificaServidor; // 60000 ms
     std::unique_ptr<zv::ITimer> TimerIcone; // 500 ms, tray animation (the window's handler)
     std::unique_ptr<zv::ITimer> TimerPopup; // 200 ms, delayed tray menu (the window's handler)
+    std::unique_ptr<zv::ITimer> TimerSilencio; // 1000 ms, the dead-air alarm
+
+    // The capture's blocks go here (any thread; 16-bit stereo at 44100 Hz, as the main window captures).
+    TDeadAirDetector& DeadAirDetector() { return deadAirDetector_; }
+    const TDeadAirAlarm& DeadAir() const { return deadAir_; }
+    // What the last status poll learnt of the stream.
+    const TStreamDetails& StreamDetails() const { return details_.Last(); }
 
     // True once a step asked the application to end; the timers are stopped then.
     bool TerminationRequested() const { return terminationRequested_; }
@@ -110,6 +120,8 @@ private:
     // Writes why the encoder stopped by itself to the log, once per reason and server until the stream
     // is on the air again: the restarts every 10 s would otherwise repeat it all day.
     void LogStopReason(IEncoderApp& app);
+    // The dead-air keys of cfg.ini; what is wrong with them goes to the log.
+    void LoadDeadAirSettings();
     std::unique_ptr<zv::ITimer> MakeTimer(int interval, bool enabled, void (TStationController::*handler)());
     void RequestTermination();
 
@@ -124,4 +136,7 @@ private:
     bool terminationRequested_ = false;
     QString encoderServer_; // the server the current encoder was started on
     std::map<QString, QString> loggedStopReasons_; // last reason logged, by server; cleared on air
+    TStreamDetailsWatch details_;
+    TDeadAirDetector deadAirDetector_ { 2, 44100 };
+    TDeadAirAlarm deadAir_ { deadAirDetector_ };
 };

@@ -30,6 +30,14 @@ public:
     virtual QString Caption(const QString& labelName) const = 0;
     // The status label LStatus.
     virtual void SetStatus(const QString& text, TRgb colour) = 0;
+    // The stream's details: the hint of LStatus and the tray icon's tooltip. Optional.
+    virtual void SetStatusDetails(const QString& details) { (void)details; }
+    // The dead-air alarm was raised (message says why) or cleared. Optional.
+    virtual void DeadAirChanged(bool silent, const QString& message)
+    {
+        (void)silent;
+        (void)message;
+    }
     // Makes the settings window's settings panel visible and shows the window modally.
     virtual void ShowSettingsModal() = 0;
     // Asks the application to end once the current step is over.

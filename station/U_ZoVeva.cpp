@@ -30,6 +30,8 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
+#include <QStringList>
+#include <QTime>
 #include <QTimer>
 #include <algorithm>
 
@@ -142,6 +144,12 @@ TFrm_ZoVeva::TFrm_ZoVeva(
     }
     FController->SetTimerHandler(*FController->TimerIcone, [this] { OnTimerIcone(); });
     FController->SetTimerHandler(*FController->TimerPopup, [this] { OnTimerPopup(); });
+    // The dead-air alarm listens to the blocks the connector takes, on the capture thread.
+    MMConnector1->OnBufferReady = [detector = &FController->DeadAirDetector()](QObject*, PWaveHdr header) {
+        if (header) {
+            detector->Feed(header->lpData, static_cast<int>(header->dwBytesRecorded));
+        }
+    };
     FController->Create();
     FController->Guard([this] { CreateLanguageList(); });
 }
@@ -380,7 +388,7 @@ void TFrm_ZoVeva::AddTrayIcon()
     if (!FTrayIcon) {
         FTrayIcon = std::make_unique<QSystemTrayIcon>(FMainIcon);
         FTrayIcon->setObjectName(QStringLiteral("TrayIcon"));
-        FTrayIcon->setToolTip(ApplicationTitle());
+        UpdateTrayToolTip();
         connect(FTrayIcon.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger) {
@@ -536,6 +544,44 @@ void TFrm_ZoVeva::SetStatus(const QString& text, TRgb colour)
     palette.setColor(QPalette::Window, Qt::black);
     palette.setColor(QPalette::WindowText, QColor(colour.red, colour.green, colour.blue));
     LStatus->setPalette(palette);
+}
+
+void TFrm_ZoVeva::SetStatusDetails(const QString& details)
+{
+    LStatus->setToolTip(details);
+    FStatusDetails = details;
+    UpdateTrayToolTip();
+}
+
+void TFrm_ZoVeva::DeadAirChanged(bool silent, const QString& message)
+{
+    FDeadAirWarning = silent ? zv::LoadResString(zv::SDeadAirWarning)
+                                   .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")))
+                             : QString();
+    UpdateTrayToolTip();
+    if (silent && FTrayIcon && FTrayIcon->isVisible()) {
+        FTrayIcon->showMessage(zv::LoadResString(zv::SDeadAirTitle), message, QSystemTrayIcon::Warning);
+    }
+}
+
+QString TFrm_ZoVeva::TrayToolTip() const
+{
+    QStringList lines;
+    if (!FDeadAirWarning.isEmpty()) {
+        lines << FDeadAirWarning;
+    }
+    lines << ApplicationTitle();
+    if (!FStatusDetails.isEmpty()) {
+        lines << FStatusDetails;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+void TFrm_ZoVeva::UpdateTrayToolTip()
+{
+    if (FTrayIcon) {
+        FTrayIcon->setToolTip(TrayToolTip());
+    }
 }
 
 void TFrm_ZoVeva::EnsureConfig()

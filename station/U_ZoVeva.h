@@ -103,6 +103,8 @@ public:
     // The display in front, the one that can be seen.
     QWidget* FrontDisplay() const { return FDisplayStack.back(); }
     QSystemTrayIcon* TrayIcon() const { return FTrayIcon.get(); }
+    // The tray icon's tooltip: the dead-air warning when raised, the title, the stream's details.
+    QString TrayToolTip() const;
     // The tray animation's frames Image1 ... Image4 (index 0 ... 3).
     const QIcon& TrayFrame(int index) const { return FImages.at(static_cast<std::size_t>(index)); }
     // The frame the last animation tick showed: 1 ... 4, 0 before the first tick.
@@ -111,6 +113,8 @@ public:
     // --- IStationWindow
     QString Caption(const QString& labelName) const override;
     void SetStatus(const QString& text, TRgb colour) override;
+    void SetStatusDetails(const QString& details) override;
+    void DeadAirChanged(bool silent, const QString& message) override;
     void ShowSettingsModal() override;
     void RequestTermination() override;
     void ProcessPendingEvents() override;
@@ -164,6 +168,7 @@ private:
     void ConfigureWaveIn();
     void FirstShow();
     void AddTrayIcon();
+    void UpdateTrayToolTip();
     void OnTimerIcone();
     void OnTimerPopup();
     void ShowDisplayStack();
@@ -185,4 +190,6 @@ private:
     std::unique_ptr<TFrm_Config> FConfig;
     std::unique_ptr<QSystemTrayIcon> FTrayIcon;
     int FShownFrame = 0;
+    QString FStatusDetails;
+    QString FDeadAirWarning;
 };

@@ -21,32 +21,6 @@ namespace {
 
 using namespace zv::test;
 
-// Processor time of a process in seconds (user + system, all threads); -1 when it is gone.
-double CpuSeconds(pid_t pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (pid <= 0 || !stat.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    const QByteArray text = stat.readAll();
-    // Fields after the command name, which ends with the last ')': state is field 3, utime 14, stime 15.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13) {
-        return -1;
-    }
-    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
-}
-
-pid_t FirstChild(pid_t pid)
-{
-    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
-    if (!children.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    const QList<QByteArray> pids = children.readAll().trimmed().split(' ');
-    return pids.isEmpty() || pids.first().isEmpty() ? -1 : pid_t(pids.first().toInt());
-}
-
 // One program on the air for the whole benchmark run.
 struct Station {
     XSession X;

@@ -92,7 +92,56 @@ quint16 IcecastServer::FreePort(const QString& address)
 
 QString IcecastServer::Url(const QString& path) const
 {
-    return QStringLiteral("http://%1:%2%3").arg(config_.address).arg(config_.port).arg(path);
+    return QStringLiteral("%1://%2:%3%4")
+        .arg(Tls() ? QStringLiteral("https") : QStringLiteral("http"), config_.address)
+        .arg(config_.port)
+        .arg(path);
+}
+
+bool TestCertificates::MakeAuthority(const QString& ca, QString* error)
+{
+    int code = 0;
+    const QByteArray output
+        = RunCommand(QStringLiteral("cd '%1' && openssl req -x509 -newkey rsa:2048 -nodes "
+                                    "-keyout '%2.key' -out '%2.pem' -days 2 -subj '/CN=%2' 2>&1")
+                         .arg(folder_, ca),
+            &code);
+    if (code != 0 && error) {
+        *error = QString::fromLocal8Bit(output);
+    }
+    return code == 0;
+}
+
+QString TestCertificates::Authority(const QString& ca) const
+{
+    return folder_ + u'/' + ca + QStringLiteral(".pem");
+}
+
+QString TestCertificates::MakeServer(
+    const QString& name, const QString& subjectAltName, const QString& ca, QString* error)
+{
+    const QString signing = ca.isEmpty()
+        ? QStringLiteral("openssl req -x509 -newkey rsa:2048 -nodes -keyout '%1.key' -out '%1.crt' -days 2 "
+                         "-subj '/CN=%1' -addext 'subjectAltName=%2'")
+              .arg(name, subjectAltName)
+        : QStringLiteral(
+            "openssl req -newkey rsa:2048 -nodes -keyout '%1.key' -out '%1.csr' -subj '/CN=%1' && "
+            "printf 'subjectAltName=%2\\n' > '%1.ext' && "
+            "openssl x509 -req -in '%1.csr' -CA '%3.pem' -CAkey '%3.key' -CAcreateserial "
+            "-out '%1.crt' -days 2 -extfile '%1.ext'")
+              .arg(name, subjectAltName, ca);
+    int code = 0;
+    const QByteArray output = RunCommand(
+        QStringLiteral("cd '%1' && (%2) 2>&1 && cat '%3.crt' '%3.key' > '%3.pem' && chmod 644 '%3.pem'")
+            .arg(folder_, signing, name),
+        &code);
+    if (code != 0) {
+        if (error) {
+            *error = QString::fromLocal8Bit(output);
+        }
+        return {};
+    }
+    return folder_ + u'/' + name + QStringLiteral(".pem");
 }
 
 bool IcecastServer::Start(QString* error)
@@ -118,24 +167,45 @@ bool IcecastServer::Start(QString* error)
 IcecastServer::Launch IcecastServer::Spawn(QString* error)
 {
     const QString configPath = dir_.filePath(QStringLiteral("icecast.xml"));
-    const QString xml = QStringLiteral(
-        "<icecast>\n"
-        "  <location>test</location><admin>test@localhost</admin>\n"
-        "  <limits><clients>20</clients><sources>4</sources><source-timeout>10</source-timeout>"
-        "<header-timeout>5</header-timeout><burst-on-connect>1</burst-on-connect></limits>\n"
-        "  <authentication><source-password>%1</source-password><admin-user>admin</admin-user>"
-        "<admin-password>admin-de-teste</admin-password></authentication>\n"
-        "  <hostname>%2</hostname>\n"
-        "  <listen-socket><port>%3</port><bind-address>%2</bind-address></listen-socket>\n"
-        "  <fileserve>1</fileserve>\n"
-        "  <paths><basedir>/usr/share/icecast2</basedir><logdir>%4</logdir>"
-        "<webroot>/usr/share/icecast2/web</webroot><adminroot>/usr/share/icecast2/admin</adminroot></paths>\n"
-        "  <logging><accesslog>-</accesslog><errorlog>-</errorlog><loglevel>3</loglevel></logging>\n"
-        "  %5\n"
-        "</icecast>\n")
-                            .arg(config_.sourcePassword, config_.address)
-                            .arg(config_.port)
-                            .arg(dir_.path(), SecurityBlock());
+    QString certificate;
+    if (Tls()) {
+        // Icecast reads its certificate after it has dropped to nobody: a copy that account can
+        // reach (a throwaway test key).
+        certificate = dir_.filePath(QStringLiteral("server.pem"));
+        QFile::remove(certificate);
+        if (!QFile::copy(config_.tlsCertificate, certificate)
+            || !QFile::setPermissions(certificate, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther)
+            || !QFile::setPermissions(
+                dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeOther)) {
+            if (error) {
+                *error = QStringLiteral("cannot copy the certificate %1").arg(config_.tlsCertificate);
+            }
+            return Launch::Silent;
+        }
+    }
+    const QString xml
+        = QStringLiteral(
+            "<icecast>\n"
+            "  <location>test</location><admin>test@localhost</admin>\n"
+            "  <limits><clients>20</clients><sources>4</sources><source-timeout>10</source-timeout>"
+            "<header-timeout>5</header-timeout><burst-on-connect>1</burst-on-connect></limits>\n"
+            "  <authentication><source-password>%1</source-password><admin-user>admin</admin-user>"
+            "<admin-password>admin-de-teste</admin-password></authentication>\n"
+            "  <hostname>%2</hostname>\n"
+            "  <listen-socket><port>%3</port><bind-address>%2</bind-address>%6</listen-socket>\n"
+            "  <fileserve>1</fileserve>\n"
+            "  <paths><basedir>/usr/share/icecast2</basedir><logdir>%4</logdir>"
+            "<webroot>/usr/share/icecast2/web</webroot><adminroot>/usr/share/icecast2/admin</adminroot>%7</"
+            "paths>\n"
+            "  <logging><accesslog>-</accesslog><errorlog>-</errorlog><loglevel>3</loglevel></logging>\n"
+            "  %5\n"
+            "</icecast>\n")
+              .arg(config_.sourcePassword, config_.address)
+              .arg(config_.port)
+              .arg(dir_.path(), SecurityBlock(), Tls() ? QStringLiteral("<ssl>1</ssl>") : QString(),
+                  Tls() ? QStringLiteral("<ssl-certificate>%1</ssl-certificate>")
+                              .arg(certificate.toHtmlEscaped())
+                        : QString());
     QFile file(configPath);
     if (!file.open(QIODevice::WriteOnly) || file.write(xml.toUtf8()) < 0) {
         if (error) {
@@ -239,7 +309,7 @@ void IcecastServer::Thaw()
 QJsonObject IcecastServer::Status() const
 {
     const QByteArray body = RunCommand(
-        QStringLiteral("curl -s --max-time 2 '%1'").arg(Url(QStringLiteral("/status-json.xsl"))));
+        QStringLiteral("curl -s -k --max-time 2 '%1'").arg(Url(QStringLiteral("/status-json.xsl"))));
     QJsonParseError parse {};
     const QJsonDocument document = QJsonDocument::fromJson(body, &parse);
     if (parse.error != QJsonParseError::NoError || !document.object().contains(QStringLiteral("icestats"))) {
@@ -275,7 +345,7 @@ bool IcecastServer::WaitForSource(const QString& mount, double seconds) const
 
 QByteArray IcecastServer::Listen(const QString& mount, double seconds) const
 {
-    return RunCommand(QStringLiteral("curl -s --max-time %1 '%2'").arg(seconds).arg(Url(mount)));
+    return RunCommand(QStringLiteral("curl -s -k --max-time %1 '%2'").arg(seconds).arg(Url(mount)));
 }
 
 QByteArray IcecastServer::Log() const

@@ -16,6 +16,8 @@ public:
         QString address = QStringLiteral("127.0.0.1"); // numeric: Icecast does not resolve it
         quint16 port = 0; // 0: a free one
         QString sourcePassword = QStringLiteral("segredo-de-teste");
+        // A PEM file with the certificate (and its chain) and the key: the port speaks only TLS.
+        QString tlsCertificate;
     };
 
     IcecastServer();
@@ -38,7 +40,9 @@ public:
     quint16 Port() const { return config_.port; }
     QString Address() const { return config_.address; }
     QString Password() const { return config_.sourcePassword; }
+    // http:// or, with TLS, https:// (the harness's own requests do not check the certificate).
     QString Url(const QString& path) const;
+    bool Tls() const { return !config_.tlsCertificate.isEmpty(); }
 
     // The status page, parsed; empty when it does not answer with valid JSON.
     QJsonObject Status() const;
@@ -61,6 +65,25 @@ private:
     Config config_;
     QTemporaryDir dir_;
     pid_t pid_ = -1;
+};
+
+// A test certificate authority and server certificates made by it with openssl, in a folder.
+class TestCertificates {
+public:
+    explicit TestCertificates(QString folder)
+        : folder_(std::move(folder))
+    {
+    }
+    // Makes a CA named `ca` (ca.pem beside its key); false with openssl's words in `error`.
+    bool MakeAuthority(const QString& ca, QString* error = nullptr);
+    // A server certificate for `subjectAltName` (e.g. "IP:127.0.0.1") signed by `ca`, or self-signed
+    // when `ca` is empty; returns the path of a PEM holding certificate and key, empty on failure.
+    QString MakeServer(
+        const QString& name, const QString& subjectAltName, const QString& ca, QString* error = nullptr);
+    QString Authority(const QString& ca) const;
+
+private:
+    QString folder_;
 };
 
 // Output of a command run through the shell, with its exit status.

@@ -64,4 +64,40 @@ DecodedStream Decode(const QByteArray& mp3)
     return result;
 }
 
+QStringList ListenForTitles(const IcecastServer& server, const QString& mount, double seconds)
+{
+    QTemporaryDir dir;
+    const QString headers = dir.filePath(QStringLiteral("headers.txt"));
+    const QString body = dir.filePath(QStringLiteral("body.bin"));
+    RunCommand(QStringLiteral("curl -s -k -H 'Icy-MetaData: 1' -D '%1' -o '%2' --max-time %3 '%4'")
+                   .arg(headers, body)
+                   .arg(seconds)
+                   .arg(server.Url(mount)));
+    QFile headerFile(headers);
+    QFile bodyFile(body);
+    if (!headerFile.open(QIODevice::ReadOnly) || !bodyFile.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    qsizetype interval = 0;
+    for (const QByteArray& line : headerFile.readAll().split('\n')) {
+        if (line.toLower().startsWith("icy-metaint:")) {
+            interval = line.mid(12).trimmed().toLongLong();
+        }
+    }
+    const QByteArray stream = bodyFile.readAll();
+    QStringList titles;
+    // After every `interval` bytes of sound: one length byte (in 16-byte units), then the metadata.
+    for (qsizetype at = interval; interval > 0 && at < stream.size();) {
+        const qsizetype length = static_cast<unsigned char>(stream[at]) * 16;
+        const QByteArray block = stream.mid(at + 1, length);
+        const qsizetype start = block.indexOf("StreamTitle='");
+        const qsizetype end = block.indexOf("';", start);
+        if (start >= 0 && end > start && at + 1 + length <= stream.size()) {
+            titles += QString::fromLatin1(block.mid(start + 13, end - start - 13));
+        }
+        at += 1 + length + interval;
+    }
+    return titles;
+}
+
 } // namespace zv::test

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace zv::test {
 
@@ -17,5 +18,12 @@ struct DecodedStream {
 
 // Decodes MP3 bytes with ffprobe and ffmpeg.
 DecodedStream Decode(const QByteArray& mp3);
+
+class IcecastServer;
+
+// The song titles a listener that asks for inline metadata (Icy-MetaData) reads from the mount in
+// `seconds`, in order (Icecast repeats a title only when it changed, so the last is the current one).
+// ISO-8859-1, as Icecast sends them for an MP3 mount by default.
+QStringList ListenForTitles(const IcecastServer& server, const QString& mount, double seconds);
 
 } // namespace zv::test

@@ -174,23 +174,12 @@ bool WriteUserSettings(const QString& folder, const QString& user, int placa, QS
     return true;
 }
 
-bool WriteMusicWav(const QString& path)
+namespace {
+
+// 44100 Hz stereo 16-bit samples as a WAV file.
+bool WriteStereoWav(const QString& path, const QByteArray& data)
 {
     const int rate = 44100;
-    const int frames = rate * 4;
-    QByteArray data;
-    data.reserve(frames * 4);
-    for (int i = 0; i < frames; ++i) {
-        const double t = double(i) / rate;
-        const double swell = 0.15 + 0.85 * std::pow(std::sin(M_PI * t / 2.0), 2.0);
-        const double chord = 0.45 * std::sin(2 * M_PI * 220 * t) + 0.25 * std::sin(2 * M_PI * 1250 * t)
-            + 0.15 * std::sin(2 * M_PI * 4400 * t) + 0.1 * std::sin(2 * M_PI * 9000 * t);
-        for (const double gain : { 1.0, 0.6 }) {
-            const auto s = static_cast<qint16>(std::lrint(32767.0 * 0.9 * gain * swell * chord));
-            data.append(char(s & 0xFF));
-            data.append(char((s >> 8) & 0xFF));
-        }
-    }
     QByteArray header;
     const auto u32 = [&](quint32 v) {
         for (int b = 0; b < 4; ++b) {
@@ -216,6 +205,43 @@ bool WriteMusicWav(const QString& path)
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(header + data) == header.size() + data.size();
 }
+} // namespace
+
+bool WriteMusicWav(const QString& path)
+{
+    const int rate = 44100;
+    const int frames = rate * 4;
+    QByteArray data;
+    data.reserve(frames * 4);
+    for (int i = 0; i < frames; ++i) {
+        const double t = double(i) / rate;
+        const double swell = 0.15 + 0.85 * std::pow(std::sin(M_PI * t / 2.0), 2.0);
+        const double chord = 0.45 * std::sin(2 * M_PI * 220 * t) + 0.25 * std::sin(2 * M_PI * 1250 * t)
+            + 0.15 * std::sin(2 * M_PI * 4400 * t) + 0.1 * std::sin(2 * M_PI * 9000 * t);
+        for (const double gain : { 1.0, 0.6 }) {
+            const auto s = static_cast<qint16>(std::lrint(32767.0 * 0.9 * gain * swell * chord));
+            data.append(char(s & 0xFF));
+            data.append(char((s >> 8) & 0xFF));
+        }
+    }
+    return WriteStereoWav(path, data);
+}
+
+bool WriteSilenceThenToneWav(const QString& path, double silenceSeconds, double toneSeconds)
+{
+    const int rate = 44100;
+    const auto silent = static_cast<int>(silenceSeconds * rate);
+    const auto frames = silent + static_cast<int>(toneSeconds * rate);
+    QByteArray data(qsizetype(frames) * 4, '\0');
+    for (int i = silent; i < frames; ++i) {
+        const auto s = static_cast<qint16>(std::lrint(8000.0 * std::sin(2 * M_PI * 1000.0 * i / rate)));
+        for (int c = 0; c < 2; ++c) {
+            data[4 * i + 2 * c] = char(s & 0xFF);
+            data[4 * i + 2 * c + 1] = char((s >> 8) & 0xFF);
+        }
+    }
+    return WriteStereoWav(path, data);
+}
 
 std::map<QString, QString> ProgramEnvironment(
     const QString& display, const QString& runtime, const QString& wav)
@@ -232,6 +258,63 @@ std::map<QString, QString> ProgramEnvironment(
         // The tray icon goes to the X notification area the test provides, not to a desktop bus.
         { QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString() },
     };
+}
+
+double CpuSeconds(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    const QByteArray text = stat.readAll();
+    // Fields after the command name, which ends with the last ')': state is field 3, utime 14, stime 15.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13) {
+        return -1;
+    }
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
+
+pid_t FirstChild(pid_t pid)
+{
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (!children.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    const QList<QByteArray> pids = children.readAll().trimmed().split(' ');
+    return pids.isEmpty() || pids.first().isEmpty() ? -1 : pid_t(pids.first().toInt());
+}
+
+bool AppendSettings(const QString& folder, const QByteArray& lines, QString* error)
+{
+    QFile cfg(folder + QStringLiteral("/cfg.ini"));
+    if (!cfg.open(QIODevice::Append) || cfg.write(lines) != lines.size()) {
+        *error = QStringLiteral("cannot write %1").arg(cfg.fileName());
+        return false;
+    }
+    return true;
+}
+
+bool AddBroadcastAttributes(
+    const QString& folder, const QString& user, const QString& attributes, QString* error)
+{
+    QFile file(folder + QLatin1Char('/') + user + QStringLiteral(".xml"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1").arg(file.fileName());
+        return false;
+    }
+    QByteArray text = file.readAll();
+    file.close();
+    if (!text.contains("<Broadcast ")) {
+        *error = QStringLiteral("%1 has no Broadcast element").arg(file.fileName());
+        return false;
+    }
+    text.replace("<Broadcast ", "<Broadcast " + attributes.toUtf8() + ' ');
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size()) {
+        *error = QStringLiteral("cannot write %1").arg(file.fileName());
+        return false;
+    }
+    return true;
 }
 
 } // namespace zv::test

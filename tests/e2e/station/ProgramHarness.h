@@ -52,9 +52,22 @@ bool WriteUserSettings(
     const QString& folder, const QString& user, int placa, QString* error, int iIdioma = -1);
 // Four seconds of a chord that swells and fades, louder on the left, 44100 Hz stereo 16 bit.
 bool WriteMusicWav(const QString& path);
+// Silence, then a 1 kHz tone at about -12 dBFS, 44100 Hz stereo 16 bit.
+bool WriteSilenceThenToneWav(const QString& path, double silenceSeconds, double toneSeconds);
 // The environment of the program under test on `display`: the synthetic input (with `wav` as third
 // input when given), no sound server, its runtime files in `runtime`.
 std::map<QString, QString> ProgramEnvironment(
     const QString& display, const QString& runtime, const QString& wav = QString());
+
+// Processor time of a process in seconds (user + system, all threads); -1 when it is gone.
+double CpuSeconds(pid_t pid);
+// The first child of a process (the program's encoder), or -1.
+pid_t FirstChild(pid_t pid);
+
+// Adds lines to the [Geral] section of the program's cfg.ini (the only section it has).
+bool AppendSettings(const QString& folder, const QByteArray& lines, QString* error);
+// Adds attributes to the Broadcast element of the user's encoding file.
+bool AddBroadcastAttributes(
+    const QString& folder, const QString& user, const QString& attributes, QString* error);
 
 } // namespace zv::test

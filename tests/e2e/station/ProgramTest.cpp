@@ -3,6 +3,7 @@
 // windows on the screen, their pixels, shape and icon, the files in the program folder, the stream.
 // Screenshots of the window go to build/screenshots (the copies in docs/ come from here).
 
+#include "DesktopBus.h"
 #include "IcecastServer.h"
 #include "ProgramHarness.h"
 #include "XSession.h"
@@ -20,6 +21,10 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
 
 namespace {
 
@@ -295,6 +300,124 @@ TEST_F(Program, OnTheAirWithItsShapeStatusTrayAnimationAndFourMovingDisplays)
         QThread::msleep(100);
     }
     EXPECT_TRUE(off);
+}
+
+// Under a desktop whose tray host speaks the status-notifier protocol, the tray icon's tooltip is text
+// the test can read. The input is silence, then a tone, in a loop: past the time cfg.ini gives, the
+// dead-air alarm is logged, notified and put first in the tooltip, and the tone clears it. Then the
+// tooltip carries the stream's details and follows the listeners the server counts.
+TEST_F(Program, TrayToolTipFollowsTheListenersAndTheDeadAirAlarmComesAndGoes)
+{
+    zv::test::DesktopBus desktop;
+    QString error;
+    ASSERT_TRUE(desktop.Start(&error)) << error.toStdString();
+    zv::test::IcecastServer icecast;
+    ASSERT_TRUE(icecast.Start(&error)) << error.toStdString();
+    ASSERT_TRUE(zv::test::MakeProgramFolder(Folder.path(), icecast.Port(), icecast.Password(), &error))
+        << error.toStdString();
+    // A desktop shows a notification in the tooltip for 10 s: the silence outlasts it, so the warning
+    // line shows after it, and the tone leaves time for the listeners before the next silence.
+    const QString wav = Folder.filePath(QStringLiteral("silence-then-tone.wav"));
+    ASSERT_TRUE(zv::test::WriteSilenceThenToneWav(wav, 16, 50));
+    ASSERT_TRUE(zv::test::WriteUserSettings(Folder.path(), QStringLiteral("extras"), 2, &error))
+        << error.toStdString();
+    ASSERT_TRUE(zv::test::AppendSettings(Folder.path(), "SilencioTempo=2\r\n", &error))
+        << error.toStdString();
+
+    auto environment = zv::test::ProgramEnvironment(X.DisplayName(), Runtime.path(), wav);
+    environment[QStringLiteral("DBUS_SESSION_BUS_ADDRESS")] = desktop.Address();
+    Process program(QStringList { Folder.filePath(QStringLiteral("ZoVeva")) }, environment,
+        Folder.filePath(QStringLiteral("output.txt")));
+    XSession::Window window;
+    ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 20, &window)) << Diagnostics().toStdString();
+    ASSERT_TRUE(desktop.WaitForTrayIcon(20)) << Diagnostics().toStdString();
+
+    // Watches the tooltip until `done` holds or the time is up.
+    bool warned = false;
+    QString tip;
+    const auto watch = [&](double seconds, const std::function<bool()>& done) {
+        for (int i = 0; i < int(seconds * 5); ++i) {
+            tip = desktop.TrayToolTip();
+            warned
+                = warned || tip.startsWith(QStringLiteral("ATEN\u00c7\u00c3O: sil\u00eancio no ar desde "));
+            if (done()) {
+                return true;
+            }
+            QThread::msleep(200);
+        }
+        return false;
+    };
+
+    const auto log = [&] { return ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log"))); };
+    EXPECT_TRUE(
+        watch(40, [&] { return warned && log().contains(QStringLiteral("O som voltou depois de 00:00:1")); }))
+        << tip.toStdString() << Diagnostics().toStdString();
+    EXPECT_TRUE(log().contains(
+        QStringLiteral("Sil\u00eancio no ar: o som capturado ficou abaixo de -50 dBFS por 2 s")));
+    const auto notifications = desktop.Notifications();
+    ASSERT_EQ(notifications.size(), 1u);
+    EXPECT_EQ(notifications.front().summary, QStringLiteral("Sil\u00eancio no ar"));
+    EXPECT_TRUE(notifications.front().body.contains(QStringLiteral("-50 dBFS por 2 s")));
+
+    ASSERT_TRUE(icecast.WaitForSource(QStringLiteral("/extras"), 10)) << Diagnostics().toStdString();
+    const QString where = QStringLiteral("Conectado \u2014 127.0.0.1:%1/extras \u2014 ").arg(icecast.Port());
+    EXPECT_TRUE(
+        watch(20, [&] { return tip.contains(where) && tip.contains(QStringLiteral(" \u2014 0 ouvintes")); }))
+        << tip.toStdString() << Diagnostics().toStdString();
+    EXPECT_FALSE(warned && tip.startsWith(QStringLiteral("ATEN")));
+
+    std::vector<pid_t> listeners;
+    const QByteArray url = icecast.Url(QStringLiteral("/extras")).toLocal8Bit();
+    for (int i = 0; i < 2; ++i) {
+        char curl[] = "curl";
+        char quiet[] = "-s";
+        char output[] = "-o";
+        char nowhere[] = "/dev/null";
+        char* argv[] = { curl, quiet, output, nowhere, const_cast<char*>(url.constData()), nullptr };
+        pid_t pid = -1;
+        ASSERT_EQ(posix_spawnp(&pid, "curl", nullptr, nullptr, argv, environ), 0);
+        listeners.push_back(pid);
+    }
+    EXPECT_TRUE(watch(25, [&] { return tip.contains(QStringLiteral(" \u2014 2 ouvintes")); }))
+        << tip.toStdString() << Diagnostics().toStdString();
+    for (const pid_t pid : listeners) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    EXPECT_TRUE(icecast.HasSource(QStringLiteral("/extras")));
+}
+
+// The synthetic input's silence, with the alarm's time shortened in cfg.ini, raises the alarm once; the
+// stream stays on the air.
+TEST_F(Program, SyntheticSilenceRaisesTheDeadAirAlarmOnce)
+{
+    zv::test::IcecastServer icecast;
+    QString error;
+    ASSERT_TRUE(icecast.Start(&error)) << error.toStdString();
+    ASSERT_TRUE(zv::test::MakeProgramFolder(Folder.path(), icecast.Port(), icecast.Password(), &error))
+        << error.toStdString();
+    // The second input is "Synthetic silence".
+    ASSERT_TRUE(zv::test::WriteUserSettings(Folder.path(), QStringLiteral("quieto"), 1, &error))
+        << error.toStdString();
+    ASSERT_TRUE(zv::test::AppendSettings(Folder.path(), "SilencioTempo=3\r\nSilencioNivel=-60\r\n", &error))
+        << error.toStdString();
+    auto program = StartProgram();
+    XSession::Window window;
+    ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 20, &window)) << Diagnostics().toStdString();
+    ASSERT_TRUE(icecast.WaitForSource(QStringLiteral("/quieto"), 30)) << Diagnostics().toStdString();
+    const QString raised
+        = QStringLiteral("Sil\u00eancio no ar: o som capturado ficou abaixo de -60 dBFS por 3 s");
+    bool logged = false;
+    for (int i = 0; i < 100 && !logged; ++i) {
+        logged = ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log"))).contains(raised);
+        QThread::msleep(100);
+    }
+    ASSERT_TRUE(logged) << Diagnostics().toStdString();
+    QThread::msleep(4000);
+    const QString log = ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log")));
+    EXPECT_EQ(log.count(raised), 1) << log.toStdString();
+    EXPECT_FALSE(log.contains(QStringLiteral("O som voltou")));
+    EXPECT_TRUE(icecast.HasSource(QStringLiteral("/quieto")));
 }
 
 TEST_F(Program, FirstStartInAnEmptyFolderAsksForTheSettings)

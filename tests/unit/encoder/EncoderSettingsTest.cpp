@@ -246,3 +246,45 @@ TEST(EncoderSettings, AcceptsTheTemplateOnceTheClientHasFilledIt)
     EXPECT_EQ(settings.sampleRate, 32000);
     EXPECT_EQ(settings.channels, 2);
 }
+
+// TLS and the now-playing file are the template's to switch on; both stay off when it says nothing,
+// and a value the encoder does not know is refused rather than read as "off".
+TEST(EncoderSettings, TlsAndNowPlayingFileComeFromBroadcast)
+{
+    using Tls = zv::EncoderSettings::Tls;
+    const auto broadcast = [](const QString& extra) {
+        return File(
+            QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="p" SourcePassword="pw" %1/>)")
+                .arg(extra));
+    };
+    const auto off = ParseEncodingFile(broadcast({}), QStringLiteral("u.xml"));
+    EXPECT_EQ(off.tls, Tls::Off);
+    EXPECT_TRUE(off.tlsCaFile.isEmpty());
+    EXPECT_TRUE(off.nowPlayingFile.isEmpty());
+    EXPECT_EQ(
+        ParseEncodingFile(broadcast(QStringLiteral(R"(Tls="0")")), QStringLiteral("u.xml")).tls, Tls::Off);
+    EXPECT_EQ(ParseEncodingFile(broadcast(QStringLiteral(R"(Tls=" 1 ")")), QStringLiteral("u.xml")).tls,
+        Tls::Verified);
+    for (const char* value : { "yes", "2", "insecure" }) {
+        EXPECT_TRUE(
+            ErrorOf(broadcast(QStringLiteral(R"(Tls="%1")").arg(QString::fromLatin1(value))))
+                .contains(
+                    QStringLiteral("unknown value \"%1\" in Broadcast/@Tls").arg(QString::fromLatin1(value))))
+            << value;
+    }
+    EXPECT_TRUE(ErrorOf(broadcast(QStringLiteral(R"(NowPlayingFile="a&#10;b")")))
+                    .contains(QStringLiteral("Broadcast/@NowPlayingFile is not a usable file name")));
+
+    // Relative names are files beside the encoding file.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("user.xml"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(
+        broadcast(QStringLiteral(R"(Tls="1" TlsCaFile="certs/ca.pem" NowPlayingFile="/var/tocando.txt")")));
+    file.close();
+    const auto read = zv::ReadEncodingFile(path);
+    EXPECT_EQ(read.tls, Tls::Verified);
+    EXPECT_EQ(read.tlsCaFile, dir.filePath(QStringLiteral("certs/ca.pem")));
+    EXPECT_EQ(read.nowPlayingFile, QStringLiteral("/var/tocando.txt"));
+}

@@ -10,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ struct EncoderScript {
     std::deque<std::int32_t> states;
     std::int32_t lastState = EncoderRunState::Stopped;
     QString stopReason;
+    std::optional<TStreamDetails> details; // none: the encoder cannot tell
     std::map<std::string, HRESULT> failures;
     int created = 0;
 
@@ -63,6 +65,15 @@ public:
     {
         const HRESULT hr = script_.Call("GetStopReason");
         reason = Succeeded(hr) ? script_.stopReason : QString();
+        return hr;
+    }
+    HRESULT GetStreamDetails(TStreamDetails& details) override
+    {
+        const HRESULT hr = script_.Call("GetStreamDetails");
+        if (!script_.details) {
+            return IEncoder::GetStreamDetails(details);
+        }
+        details = Succeeded(hr) ? *script_.details : TStreamDetails {};
         return hr;
     }
     QString loaded;

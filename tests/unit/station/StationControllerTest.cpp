@@ -39,6 +39,13 @@ struct FakeWindow final : IStationWindow {
     void ShowSettingsModal() override { ++settingsShown; }
     void RequestTermination() override { ++terminations; }
     void ProcessPendingEvents() override { }
+    void SetStatusDetails(const QString& text) override { details = text; }
+    void DeadAirChanged(bool silent, const QString& message) override
+    {
+        deadAir.emplace_back(silent, message);
+    }
+    QString details;
+    std::vector<std::pair<bool, QString>> deadAir;
 };
 
 struct FakeFields final : ISettingsFields {
@@ -492,4 +499,94 @@ TEST_F(StationControllerTest, UnreadableConfigurationIsReportedAndKept)
     // The first start still says what it finds missing.
     clock.Advance(100);
     EXPECT_EQ(window.settingsShown, 1);
+}
+
+// The status poll asks for the stream's details and hands the window its hint; a connection that
+// ends is logged with what it last showed, and an encoder that cannot tell leaves the status alone.
+TEST_F(StationControllerTest, StreamDetailsFollowThePollAndAnEndedConnectionIsLogged)
+{
+    Configure();
+    script.lastState = EncoderRunState::Running;
+    TStreamDetails onAir;
+    onAir.OnAir = true;
+    onAir.OnAirMs = 3'723'000;
+    onAir.BytesSent = 14'200'000;
+    onAir.Server = QStringLiteral("ns1.varekradio.net.br:8000");
+    onAir.Mount = QStringLiteral("/maria");
+    onAir.Listeners = 3;
+    script.details = onAir;
+    TStationController& s = Start();
+
+    clock.Advance(1100);
+    EXPECT_EQ(window.details,
+        QStringLiteral("Conectado \u2014 ns1.varekradio.net.br:8000/maria \u2014 01:02:03 \u2014 14.2 MB "
+                       "\u2014 3 ouvintes"));
+    EXPECT_EQ(window.status, "Conectado"); // the status text itself stays as it is
+    EXPECT_EQ(s.StreamDetails().Listeners, 3);
+
+    script.lastState = EncoderRunState::Stopped;
+    TStreamDetails offAir;
+    offAir.Server = onAir.Server;
+    offAir.Mount = onAir.Mount;
+    script.details = offAir;
+    clock.Advance(1000);
+    EXPECT_EQ(window.details, QStringLiteral("Desconectado \u2014 ns1.varekradio.net.br:8000/maria"));
+    const QByteArray log = Read("ZoVeva.log");
+    EXPECT_TRUE(
+        log.contains("Conex\xe3o com ns1.varekradio.net.br:8000/maria encerrada: 01:02:03 no ar, 14.2 MB "
+                     "enviados\r\nProcesso.............: TimerStatus\r\n"))
+        << log.toStdString();
+    clock.Advance(1000);
+    EXPECT_EQ(Read("ZoVeva.log").count("encerrada"), 1);
+
+    // An encoder that fails the request shows the status only, and no error reaches the operator.
+    script.lastState = EncoderRunState::Running;
+    script.failures["GetStreamDetails"] = E_FAIL;
+    clock.Advance(10000);
+    EXPECT_EQ(window.details, "Conectado");
+    EXPECT_TRUE(boxes.errors.empty());
+}
+
+// The dead-air keys are read with the settings; a value that is not a number is logged and the default
+// kept. Silence fed to the detector raises the alarm on the 1-s tick after its time, sound clears it.
+TEST_F(StationControllerTest, DeadAirAlarmIsLoggedAndToldToTheWindow)
+{
+    Configure("SilencioTempo=3\r\nSilencioNivel=muito baixo\r\n");
+    TStationController& s = Start();
+    EXPECT_TRUE(Read("ZoVeva.log")
+                    .contains("cfg.ini: o valor \"muito baixo\" da chave SilencioNivel em [Geral] n\xe3o "
+                              "\xe9 um n\xfamero; vale -50"));
+    EXPECT_EQ(s.DeadAir().Settings().Seconds, 3.0);
+    EXPECT_EQ(s.DeadAir().Settings().LevelDb, -50.0);
+
+    const std::vector<std::int16_t> quiet(2 * 4410, 50); // 100 ms at about -56 dBFS
+    const std::vector<std::int16_t> loud(2 * 4410, 3000);
+    const auto feed = [&](const std::vector<std::int16_t>& block, int times) {
+        for (int i = 0; i < times; ++i) {
+            s.DeadAirDetector().Feed(block.data(), static_cast<int>(block.size() * 2));
+        }
+    };
+    feed(quiet, 29);
+    clock.Advance(1000);
+    EXPECT_TRUE(window.deadAir.empty());
+    feed(quiet, 1);
+    clock.Advance(1000);
+    ASSERT_EQ(window.deadAir.size(), 1u);
+    EXPECT_TRUE(window.deadAir[0].first);
+    EXPECT_EQ(
+        window.deadAir[0].second, "Sil\u00eancio no ar: o som capturado ficou abaixo de -50 dBFS por 3 s");
+    feed(quiet, 20);
+    clock.Advance(5000); // still silent: told once
+    EXPECT_EQ(window.deadAir.size(), 1u);
+
+    feed(loud, 1);
+    clock.Advance(1000);
+    ASSERT_EQ(window.deadAir.size(), 2u);
+    EXPECT_FALSE(window.deadAir[1].first);
+    const QByteArray log = Read("ZoVeva.log");
+    EXPECT_TRUE(
+        log.contains("A\xe7\xe3o.................: Aviso\r\nDescri\xe7\xe3o............: Sil\xeancio no ar"));
+    EXPECT_TRUE(log.contains(
+        "O som voltou depois de 00:00:05 de sil\xeancio\r\nProcesso.............: TimerSilencio"))
+        << log.toStdString();
 }

@@ -1,0 +1,78 @@
+#pragma once
+// The dead-air alarm: the captured sound staying below a level for a time. The detector is fed the
+// blocks the connector takes from the capture (no capture of its own) on the capture thread and never
+// waits; the alarm asks it once a second on the user-interface thread.
+#include "platform/ProfileFile.h"
+
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <cstdint>
+#include <optional>
+
+// The [Geral] keys of cfg.ini.
+inline constexpr const char* kKeySilencioAlarme = "SilencioAlarme"; // 0 switches the alarm off
+inline constexpr const char* kKeySilencioNivel = "SilencioNivel"; // dBFS, e.g. -50
+inline constexpr const char* kKeySilencioTempo = "SilencioTempo"; // seconds, e.g. 20
+
+struct TDeadAirSettings {
+    bool Enabled = true;
+    double LevelDb = -50.0; // the block peak below this is silence; -120 ... -1
+    double Seconds = 20.0; // 1 ... 86400
+};
+
+// The settings from cfg.ini's [Geral]: a missing key keeps its default; one that is not a number or
+// is out of range keeps it too and adds a line to problems naming the key, its value and what is used.
+TDeadAirSettings ReadDeadAirSettings(const zv::ProfileFile& file, QStringList& problems);
+
+// Interleaved signed 16-bit samples of any channel count at one rate.
+class TDeadAirDetector {
+public:
+    TDeadAirDetector(int channels, int sampleRate);
+
+    // The level and the time; takes effect from the next block and starts the silent run anew.
+    void Configure(double levelDb, double seconds);
+
+    // Capture thread: one block. A block whose peak reaches the level ends the silent run.
+    void Feed(const void* data, int bytes) noexcept;
+
+    // Any thread: seconds of the current silent run, and of the last run that sound ended.
+    double SilentSeconds() const noexcept;
+    double LastRunSeconds() const noexcept;
+    // Counts silent runs that sound ended, so a short return between two looks is not missed.
+    std::uint64_t RunsEnded() const noexcept { return runsEnded_.load(std::memory_order_acquire); }
+
+private:
+    const int channels_;
+    const int sampleRate_;
+    std::atomic<int> threshold_; // sample magnitude that counts as sound
+    std::atomic<std::int64_t> silentFrames_ { 0 };
+    std::atomic<std::int64_t> lastRunFrames_ { 0 };
+    std::atomic<std::uint64_t> runsEnded_ { 0 };
+};
+
+// A change of the alarm: raised (silent) or cleared, with its message for the log and the operator.
+struct TDeadAirChange {
+    bool Silent = false;
+    QString Message;
+};
+
+// The alarm's state, advanced once a second on the user-interface thread.
+class TDeadAirAlarm {
+public:
+    explicit TDeadAirAlarm(TDeadAirDetector& detector);
+
+    // Applies the settings to the detector; switching off clears a raised alarm silently.
+    void SetSettings(const TDeadAirSettings& settings);
+    const TDeadAirSettings& Settings() const { return settings_; }
+    bool Raised() const { return raised_; }
+
+    // The change since the last tick, if any.
+    std::optional<TDeadAirChange> Tick();
+
+private:
+    TDeadAirDetector& detector_;
+    TDeadAirSettings settings_;
+    bool raised_ = false;
+    std::uint64_t runsSeen_ = 0;
+};
