@@ -10,6 +10,9 @@
 
 int main(int argc, char** argv)
 {
+    // The account page's browser shares the windows' OpenGL contexts; this must be said before the
+    // application object exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     TZoVevaApplication app(argc, argv);
     QApplication::setApplicationName(ApplicationTitle());
     // The program ends by its close step, not when its last window hides.
