@@ -56,6 +56,10 @@ public:
     // button 1: left, 3: right.
     void Click(QPoint onScreen, unsigned int button = 1);
     void PressReturn(const Window& window);
+    // Gives `window` the keyboard focus, clicks `onScreen` (a text field in it), selects all that the
+    // field holds (Ctrl+A) and types `text` over it: printable ASCII only, as the US keyboard of Xvfb
+    // has it.
+    void TypeInto(const Window& window, QPoint onScreen, const QString& text);
 
 private:
     pid_t xvfb_ = -1;

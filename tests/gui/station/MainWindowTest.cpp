@@ -489,7 +489,8 @@ TEST_F(MainWindow, SaveWritesPostsRestartsAndHides)
         const int stops = Factory.stops;
 
         Click(config->SkMMButton1);
-        EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join(QLatin1Char('\n')).toStdString();
+        EXPECT_TRUE(MessageBoxes.errors.isEmpty())
+            << MessageBoxes.errors.join(QLatin1Char('\n')).toStdString();
         const QByteArray cfg = ReadFile("cfg.ini");
         EXPECT_TRUE(cfg.contains(newUser ? "Usuario=jose\r\n" : "Usuario=demo\r\n")) << cfg.constData();
         EXPECT_TRUE(cfg.contains("Senha=\xbb\xba\xb2\xb0\r\n")) << "scrambled \"demo\"";
@@ -497,8 +498,9 @@ TEST_F(MainWindow, SaveWritesPostsRestartsAndHides)
                                  "dio Nova\r\n"));
         EXPECT_EQ(Window->Controller().Settings.Senha, "demo");
         const QString user = newUser ? QStringLiteral("jose") : QStringLiteral("demo");
-        EXPECT_TRUE(ReadFile((user + QStringLiteral(".xml")).toLatin1().constData()).contains("R\xc3\xa1"
-                                                                                              "dio Nova"));
+        EXPECT_TRUE(ReadFile((user + QStringLiteral(".xml")).toLatin1().constData())
+                        .contains("R\xc3\xa1"
+                                  "dio Nova"));
         ASSERT_FALSE(Browser->posts.empty());
         EXPECT_EQ(Browser->posts.back().Body, "Usuario=" + user.toLatin1() + "&Senha=demo");
         EXPECT_EQ(Factory.stops, stops + 1);

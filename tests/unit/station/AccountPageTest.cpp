@@ -50,8 +50,15 @@ TEST(AccountPage, LimitMapsOntoTheFourBitrates)
         int limit;
         const char* kbps;
     } cases[] = {
-        { 63, "32000" }, { 64, "64008" }, { 95, "64008" }, { 96, "96000" }, { 127, "96000" },
-        { 128, "128016" }, { 1000, "128016" }, { 0, "32000" }, { -5, "32000" },
+        { 63, "32000" },
+        { 64, "64008" },
+        { 95, "64008" },
+        { 96, "96000" },
+        { 127, "96000" },
+        { 128, "128016" },
+        { 1000, "128016" },
+        { 0, "32000" },
+        { -5, "32000" },
     };
     for (const auto& c : cases) {
         EXPECT_EQ(KbpsForLimit(c.limit), QString::fromLatin1(c.kbps)) << c.limit;
