@@ -18,10 +18,10 @@ public:
         FView = new QWebEngineView(parent);
         FView->setObjectName(QStringLiteral("WebBrowser1"));
         FView->setPage(new QWebEnginePage(FProfile, FView));
-        // loadFinished comes once per load of the top document, after its frames have loaded, and
-        // also when `ok` is false for a page that did load: an HTTP error status whose page the
-        // browser shows (a 404 with a body), or a load that a newer one cut short. The browser's
-        // own error page (server unreachable) comes here too; it has no limit, so nothing changes.
+        // loadFinished comes once per load of the top document, after its frames have loaded. Its
+        // `ok` is false also for a page that did load: one sent with an HTTP error status, whose body
+        // the browser shows (a 403 or 404 page). The browser's own error page (server unreachable)
+        // comes here too; it has no limit, so nothing changes.
         connect(FView->page(), &QWebEnginePage::loadFinished, this, [this](bool) { ReadLimit(); });
     }
 
