@@ -10,7 +10,9 @@
 #include "XSession.h"
 #include "station/ConfigStore.h"
 
+#include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -182,6 +184,42 @@ TEST_F(Account, SaveAndAccountLimitPutTheStationOnTheAirAtTheAccountsBitrate)
     EXPECT_EQ(
         Posts().front(), std::make_pair(QByteArray("Usuario=maria&Senha=demo"), QStringLiteral("200 maria")));
     ASSERT_TRUE(Icecast.WaitForSource(QStringLiteral("/maria"), 30)) << Diagnostics();
+
+    // The information button: the settings window with the account page, as the operator sees it.
+    X.Click(main.geometry.topLeft() + QPoint(36 + 12, 255 + 12));
+    XSession::Window info;
+    ASSERT_TRUE(X.WaitForWindow(QStringLiteral("Configura\u00e7\u00f5es"), kSettingsSize, 10, &info));
+    const QRect page = QRect(34, 32, 232, 305).translated(info.geometry.topLeft());
+    // The page's black background with its green heading and white and yellow text.
+    const auto painted = [&] {
+        const QImage shot = X.Grab(page);
+        int green = 0;
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x) {
+                const QRgb c = shot.pixel(x, y);
+                green += qGreen(c) > 200 && qRed(c) < 90 && qBlue(c) < 90;
+            }
+        }
+        return green > 20;
+    };
+    EXPECT_TRUE(WaitFor(20, painted)) << "the account page shows";
+    QImage shot = X.Grab(info.geometry).convertToFormat(QImage::Format_ARGB32);
+    const QRegion shape = X.Shape(info);
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            if (!shape.contains(QPoint(x, y))) {
+                shot.setPixel(x, y, 0);
+            }
+        }
+    }
+    QDir().mkpath(QStringLiteral(ZOVEVA_SCREENSHOT_DIR));
+    EXPECT_TRUE(shot.save(QStringLiteral(ZOVEVA_SCREENSHOT_DIR "/program-account.png")));
+    // Its close button, under the page.
+    X.Click(info.geometry.topLeft() + QPoint(34 + 79 + 37, 32 + 312 + 13));
+    EXPECT_TRUE(WaitFor(10, [&] {
+        XSession::Window shown;
+        return !X.WaitForWindow(QStringLiteral("Configura\u00e7\u00f5es"), kSettingsSize, 0, &shown);
+    }));
 
     // The settings window: radio name, user name and password typed in, then saved.
     X.Click(main.geometry.topLeft() + QPoint(8 + 12, 215 + 12));
