@@ -561,3 +561,25 @@ TEST_F(MainWindow, AccountPageLimitReachesTheStation)
 }
 
 } // namespace
+
+namespace {
+
+// Without pavucontrol, alsamixer or a terminal on the PATH, the recording-settings button says what to
+// install instead of failing silently.
+TEST_F(MainWindow, RecordingSettingsWithoutAnyToolSaysWhatToInstall)
+{
+    PrepareUser();
+    CreateAndShow();
+    Click(Window->BConfig);
+    QTemporaryDir empty;
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", empty.path().toLocal8Bit());
+    Click(Window->Frm_Config()->SkMMButton3);
+    qputenv("PATH", path);
+    ASSERT_EQ(MessageBoxes.messages.size(), 1);
+    EXPECT_TRUE(MessageBoxes.messages[0].contains(QStringLiteral("pavucontrol")));
+    EXPECT_TRUE(MessageBoxes.messages[0].contains(QStringLiteral("alsamixer")));
+    EXPECT_TRUE(MessageBoxes.errors.isEmpty());
+}
+
+} // namespace
