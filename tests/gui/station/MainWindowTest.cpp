@@ -21,7 +21,11 @@
 #include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -580,6 +584,64 @@ TEST_F(MainWindow, RecordingSettingsWithoutAnyToolSaysWhatToInstall)
     EXPECT_TRUE(MessageBoxes.messages[0].contains(QStringLiteral("pavucontrol")));
     EXPECT_TRUE(MessageBoxes.messages[0].contains(QStringLiteral("alsamixer")));
     EXPECT_TRUE(MessageBoxes.errors.isEmpty());
+}
+
+} // namespace
+
+namespace {
+
+// With a sound server owning the devices, the capture takes the default device (0) whatever card is
+// chosen, while the chosen card stays in cfg.ini and its name in the encoding file.
+TEST_F(MainWindow, WithASoundServerCaptureUsesDeviceZeroAndTheChosenCardIsKept)
+{
+    QTemporaryDir runtime;
+    ASSERT_TRUE(QDir(runtime.path()).mkdir(QStringLiteral("pulse")));
+    const QByteArray socketPath = runtime.filePath(QStringLiteral("pulse/native")).toLocal8Bit();
+    const int server = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), qsizetype(sizeof address.sun_path));
+    std::memcpy(address.sun_path, socketPath.constData(), socketPath.size());
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(server, 8), 0);
+    const QByteArray runtimeBefore = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray pulseBefore = qgetenv("PULSE_RUNTIME_PATH");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    qunsetenv("PULSE_RUNTIME_PATH");
+
+    PrepareUser("1");
+    AddLanguageFile();
+    CreateAndShow();
+    Clock.Advance(100);
+    TFrm_Config* config = Window->Frm_Config();
+    ASSERT_GE(config->CBPlacas->count(), 2);
+    const QString card = config->CBPlacas->itemText(1);
+    ASSERT_NE(card, config->CBPlacas->itemText(0));
+    EXPECT_EQ(config->CBPlacas->currentIndex(), 1);
+    EXPECT_EQ(Window->WaveIn().DeviceID(), 0);
+    EXPECT_TRUE(ReadFile("demo.xml").contains(card.toUtf8()));
+
+    Click(Window->BConfig);
+    EXPECT_EQ(config->PControles, nullptr) << "no mixer panel while a sound server owns the devices";
+    EXPECT_TRUE(config->SkMMButton3->isVisible());
+    config->EdSenha->setText(QStringLiteral("demo"));
+    Click(config->SkMMButton1);
+    EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(ReadFile("cfg.ini").contains("Placa=1\r\n"));
+    EXPECT_TRUE(ReadFile("demo.xml").contains(card.toUtf8()));
+    EXPECT_EQ(Window->WaveIn().DeviceID(), 0);
+    EXPECT_TRUE(Window->WaveIn().Started());
+
+    Window.reset();
+    if (runtimeBefore.isNull()) {
+        qunsetenv("XDG_RUNTIME_DIR");
+    } else {
+        qputenv("XDG_RUNTIME_DIR", runtimeBefore);
+    }
+    if (!pulseBefore.isNull()) {
+        qputenv("PULSE_RUNTIME_PATH", pulseBefore);
+    }
+    ::close(server);
 }
 
 } // namespace
