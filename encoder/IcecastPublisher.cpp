@@ -184,9 +184,19 @@ QByteArray IcecastPublisher::Metadata(const QString& text) const
     return target_.metadataUtf8 ? text.toUtf8() : text.toLatin1();
 }
 
+QString ConnectHost(const QString& host)
+{
+    const QString name = host.endsWith(u'.') ? host.chopped(1) : host;
+    if (name.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+        || name.endsWith(QLatin1String(".localhost"), Qt::CaseInsensitive)) {
+        return QStringLiteral("127.0.0.1");
+    }
+    return host;
+}
+
 void IcecastPublisher::ApplySettings()
 {
-    bool ok = shout_set_host(shout_, Utf8(target_.host).constData()) == SHOUTERR_SUCCESS;
+    bool ok = shout_set_host(shout_, Utf8(ConnectHost(target_.host)).constData()) == SHOUTERR_SUCCESS;
     ok = ok && shout_set_port(shout_, target_.port) == SHOUTERR_SUCCESS;
     ok = ok && shout_set_user(shout_, Utf8(target_.user).constData()) == SHOUTERR_SUCCESS;
     ok = ok && shout_set_password(shout_, Utf8(target_.password).constData()) == SHOUTERR_SUCCESS;
@@ -242,7 +252,7 @@ void IcecastPublisher::BeginConnect()
     addrinfo hints {};
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    const int lookup = getaddrinfo(Utf8(target_.host).constData(), nullptr, &hints, &found);
+    const int lookup = getaddrinfo(Utf8(ConnectHost(target_.host)).constData(), nullptr, &hints, &found);
     if (lookup != 0) {
         Raise(QStringLiteral("Cannot find the server \"%1\" (%2)")
                   .arg(target_.host, QString::fromLocal8Bit(gai_strerror(lookup))));

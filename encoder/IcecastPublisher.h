@@ -45,6 +45,11 @@ struct PublishTarget {
     int channels = 2;
 };
 
+// The name to connect to for `host`: the loopback address for "localhost" and every name under it,
+// which are this machine by definition (RFC 6761) and which a browser resolves so on its own, while
+// the system's resolver knows only "localhost" itself; any other host as it is.
+QString ConnectHost(const QString& host);
+
 // Publishes an MP3 stream to an Icecast 2 mount as a source client. Nothing here blocks: connecting
 // and sending advance on each call, so the caller keeps its own deadlines. One thread uses it.
 class IcecastPublisher {

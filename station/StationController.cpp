@@ -3,6 +3,7 @@
 #include "platform/EncoderFolder.h"
 #include "platform/ResStrings.h"
 #include "platform/SoundServer.h"
+#include "station/AccountPage.h"
 #include "station/EncodingFile.h"
 
 #include <QFileInfo>
@@ -187,6 +188,43 @@ void TStationController::StopEncoder()
     const std::shared_ptr<IEncoderApp> app = EncoderApp;
     if (app) {
         CheckResult(Encoder(*app)->Stop(), "Stop");
+    }
+}
+
+void TStationController::RestartEncoderAfterSave(const QString& previousUsuario)
+{
+    if (RunState == EncoderRunState::Running) {
+        StopEncoder();
+    }
+    RebuildEncodingFile();
+    StartEncoder();
+    if (Settings.Usuario != previousUsuario) {
+        StartEncoder();
+    }
+}
+
+// --- account page
+
+void TStationController::AccountPageLoaded(const std::optional<QString>& limit) noexcept
+{
+    const QString remembered = Settings.Kbps;
+    try {
+        if (!limit || limit->isEmpty()) {
+            return;
+        }
+        Settings.Kbps = KbpsForLimit(StrToInt(*limit));
+        if (Settings.Kbps == remembered) {
+            return;
+        }
+        config_.WriteKbps(Settings.Kbps);
+        if (RunState == EncoderRunState::Running) {
+            StopEncoder();
+        }
+        RebuildEncodingFile();
+        StartEncoder();
+    } catch (...) {
+        // The page is the network's, not the operator's: what goes wrong here is shown nowhere. What
+        // was done stays done, the new Kbps included.
     }
 }
 

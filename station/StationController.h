@@ -23,6 +23,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 // Ends a step on purpose after the user was told why: the error handler lets it pass without a box or
 // a log entry.
@@ -63,6 +64,17 @@ public:
     void StartEncoder();
     // Get encoder and stop; raises on failure. No call at all when no encoder was created.
     void StopEncoder();
+
+    // The save's encoder steps, after the settings were written and read again: the publishing
+    // encoder is stopped, the encoding file rebuilt and the encoder started; once more when the user
+    // name differs from `previousUsuario`, the one before the save.
+    void RestartEncoderAfterSave(const QString& previousUsuario);
+
+    // --- account page
+    // After every completed load of the account page: `limit` is the value of its element
+    // "limitekbps" (nothing when there is no such element). A limit that changes the bitrate is
+    // written to cfg.ini and the encoder restarted on it. Every error ends it silently.
+    void AccountPageLoaded(const std::optional<QString>& limit) noexcept;
 
     // --- timer handlers (public for the windows and tests; the timers call them guarded)
     void OnTimerInicio(); // first start

@@ -7,6 +7,7 @@
 #include "station/LcUnit.h"
 #include "station/LcWidgets.h"
 #include "station/Messages.h"
+#include "station/StationController.h"
 
 #include <QComboBox>
 #include <QGuiApplication>
@@ -54,7 +55,8 @@ void zv::InstallStationFonts()
     (void)installed;
 }
 
-TFrm_Config::TFrm_Config(TSkBitmapList& faces, const QComboBox& languages, QWidget* parent)
+TFrm_Config::TFrm_Config(
+    TSkBitmapList& faces, const QComboBox& languages, QWidget* parent, const TAccountBrowserFactory& browser)
     : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint)
     , FLanguages(languages)
 {
@@ -78,6 +80,9 @@ TFrm_Config::TFrm_Config(TSkBitmapList& faces, const QComboBox& languages, QWidg
 
     // Back to front: the account page's panel, then the settings panel over it.
     PBrowser = zv::BlackPanel(this, "PBrowser", { 34, 32, 232, 345 });
+    FBrowser = browser ? browser(PBrowser) : zv::MakeWebAccountBrowser(PBrowser);
+    WebBrowser1 = FBrowser->View();
+    WebBrowser1->setGeometry(0, 0, 232, 305);
     SkMMButton2
         = ProgramButton(PBrowser, "SkMMButton2", faces, form, { 79, 312, 74, 26 }, QStringLiteral("Fechar"));
     PConfig = zv::BlackPanel(this, "PConfig", { 34, 31, 232, 345 });
@@ -122,9 +127,9 @@ TFrm_Config::TFrm_Config(TSkBitmapList& faces, const QComboBox& languages, QWidg
         = ProgramButton(PConfig, "SkMMButton1", faces, form, { 30, 312, 74, 26 }, QStringLiteral("Gravar"));
     BFechar = ProgramButton(PConfig, "BFechar", faces, form, { 128, 312, 74, 26 }, QStringLiteral("Fechar"));
 
-    // The messages of a refused save, translated like any caption.
+    // The messages of a refused save and of the sound-settings button, translated like any caption.
     for (const char* name : { "lblNecessarioInformarUsuario", "lblNecessarioInformarSenha",
-             "lblNecessarioInformarIdioma" }) {
+             "lblNecessarioInformarIdioma", "lblControleGravacaoNaoEncontrado" }) {
         auto* label = new QLabel(BuiltInCaption(QString::fromLatin1(name)), this);
         label->setObjectName(QString::fromLatin1(name));
         label->hide();
@@ -132,6 +137,7 @@ TFrm_Config::TFrm_Config(TSkBitmapList& faces, const QComboBox& languages, QWidg
 
     // Only the operator's choice previews; filling the list at a show does not.
     connect(CBIdiomas, &QComboBox::activated, this, &TFrm_Config::PreviewLanguage);
+    connect(SkMMButton1, &TSkMMButton::OnClick, this, &TFrm_Config::SaveRequested);
     connect(BFechar, &TSkMMButton::OnClick, this, &TFrm_Config::CloseWithoutSaving);
     connect(SkMMButton2, &TSkMMButton::OnClick, this, &TFrm_Config::CloseWithoutSaving);
     connect(SkMMButton3, &TSkMMButton::OnClick, this, &TFrm_Config::OpenRecordingSettings);
@@ -142,6 +148,22 @@ TFrm_Config::~TFrm_Config() = default;
 void TFrm_Config::Open(bool settingsMode)
 {
     PConfig->setVisible(settingsMode);
+    ShowMixerPanel();
+}
+
+void TFrm_Config::ShowMixerPanel()
+{
+    if (PControles) {
+        PControles->setVisible(!PConfig->isHidden() && !TStationController::IsNewerWindows());
+    }
+}
+
+QString TFrm_Config::Caption(const QString& labelName) const
+{
+    if (const auto* label = findChild<QLabel*>(labelName, Qt::FindDirectChildrenOnly)) {
+        return label->text();
+    }
+    return BuiltInCaption(labelName);
 }
 
 void TFrm_Config::OpenSettings()
@@ -177,6 +199,7 @@ void TFrm_Config::showEvent(QShowEvent* event)
     }
     CBIdiomas->setCurrentIndex(FLanguages.currentIndex());
     RunLanguageStep([this] { TranslateForm(*this); });
+    ShowMixerPanel();
     QDialog::showEvent(event);
 }
 
@@ -211,6 +234,7 @@ void TFrm_Config::CloseWithoutSaving()
                 TranslateForm(*this);
             }
         }
+        // The control list's saved entry comes back here too, once the mixer panel is there.
         done = true;
     });
     // A failed step leaves the window open, as any failed step does.
@@ -222,14 +246,27 @@ void TFrm_Config::CloseWithoutSaving()
 void TFrm_Config::OpenRecordingSettings()
 {
     // The desktop's recording settings: the sound server's volume control on its recording tab, or
-    // the ALSA mixer's capture view in a terminal.
-    if (!QStandardPaths::findExecutable(QStringLiteral("pavucontrol")).isEmpty()) {
-        QProcess::startDetached(QStringLiteral("pavucontrol"), { QStringLiteral("--tab=2") });
-        return;
+    // the ALSA mixer's capture view in a terminal (every x-terminal-emulator takes "-e command ...").
+    const auto found = [](const char* name) {
+        return !QStandardPaths::findExecutable(QString::fromLatin1(name)).isEmpty();
+    };
+    bool started = false;
+    if (found("pavucontrol")) {
+        started = QProcess::startDetached(QStringLiteral("pavucontrol"), { QStringLiteral("--tab=2") });
     }
-    QProcess::startDetached(QStringLiteral("x-terminal-emulator"),
-        { QStringLiteral("-e"), QStringLiteral("alsamixer"), QStringLiteral("-V"),
-            QStringLiteral("capture") });
+    if (!started && found("alsamixer")) {
+        for (const char* terminal : { "x-terminal-emulator", "xterm" }) {
+            if (found(terminal)) {
+                started = QProcess::startDetached(QString::fromLatin1(terminal),
+                    { QStringLiteral("-e"), QStringLiteral("alsamixer"), QStringLiteral("-V"),
+                        QStringLiteral("capture") });
+                break;
+            }
+        }
+    }
+    if (!started && FBoxes) {
+        FBoxes->ShowMessage(Caption(QStringLiteral("lblControleGravacaoNaoEncontrado")));
+    }
 }
 
 QString TFrm_Config::RadioName() const

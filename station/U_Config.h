@@ -1,15 +1,19 @@
 #pragma once
 
-// The settings window: account, radio name, sound card and language, on a skinned panel. Created
-// once at the main window's first show and only hidden, never destroyed, until the program ends.
+// The settings window: account, radio name, sound card and language on one panel, the account page on
+// the panel behind it, on a skinned window. Created once at the main window's first show and only
+// hidden, never destroyed, until the program ends. The save itself is the main window's, which owns
+// what it touches (capture, language, encoder).
 //
 // Threads: user-interface thread only.
 
+#include "station/AccountBrowser.h"
 #include "station/StationInterfaces.h"
 
 #include <QDialog>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QComboBox;
@@ -38,8 +42,10 @@ class TFrm_Config : public QDialog, public ISettingsFields {
     Q_OBJECT
 public:
     // `faces` is the main window's bitmap list; `languages` its (hidden) language list, copied into
-    // this window's own list at every show. Both must outlive the window.
-    TFrm_Config(TSkBitmapList& faces, const QComboBox& languages, QWidget* parent = nullptr);
+    // this window's own list at every show. Both must outlive the window. Without `browser` the account
+    // page is shown in the real browser.
+    TFrm_Config(TSkBitmapList& faces, const QComboBox& languages, QWidget* parent = nullptr,
+        const TAccountBrowserFactory& browser = {});
     ~TFrm_Config() override;
 
     // Settings mode (BConfig): the settings panel in front. Not modal.
@@ -51,6 +57,17 @@ public:
 
     // Without it the window has no language steps.
     void SetLanguageContext(TLanguageContext context) { FLanguage = std::move(context); }
+    // Where the window's messages go; without them, nowhere.
+    void SetMessageBoxes(IMessageBoxes* boxes) { FBoxes = boxes; }
+    // Caption of this window's hidden message label of that name; follows the chosen language.
+    QString Caption(const QString& labelName) const;
+    // The account page's browser.
+    TAccountBrowser& Browser() const { return *FBrowser; }
+
+    // The recording control: the entry of the control list chosen, -1 for none. Without the mixer
+    // panel the number is only kept, so that a save writes back what it found.
+    void SelectControl(int index) { FControl = index; }
+    int SelectedControl() const { return FControl; }
     // The operator chose entry `index` of the language list: that language is opened and this window
     // alone translated (a preview until the settings are saved).
     void PreviewLanguage(int index);
@@ -75,15 +92,27 @@ public:
     TSkMMButton* SkMMButton2 = nullptr; // close, on the account page's panel
     TSkMMButton* SkMMButton3 = nullptr; // the desktop's recording settings
     TSkMMButton* BFechar = nullptr; // close
+    QWidget* WebBrowser1 = nullptr; // the account page, filling PBrowser above its close button
+    // The mixer panel, over SkMMButton3; not there until the mixer controls are.
+    QWidget* PControles = nullptr;
+
+signals:
+    // SkMMButton1: the operator asks to save.
+    void SaveRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     void Open(bool settingsMode);
+    // The mixer panel shows exactly with the settings panel, unless a sound server owns the devices.
+    void ShowMixerPanel();
     void RunLanguageStep(const std::function<void()>& step);
     void OpenRecordingSettings();
 
     const QComboBox& FLanguages;
     TLanguageContext FLanguage;
+    IMessageBoxes* FBoxes = nullptr;
+    std::unique_ptr<TAccountBrowser> FBrowser;
+    int FControl = -1;
 };

@@ -73,16 +73,6 @@ QIcon IconFrom(const QString& resource)
 
 } // namespace
 
-int StrToInt(const QString& text)
-{
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok, 10);
-    if (!ok) {
-        throw EConvertError(zv::LoadResString(zv::SInvalidInteger).arg(text));
-    }
-    return value;
-}
-
 TFrm_ZoVeva::TFrm_ZoVeva(std::filesystem::path programFolder, zv::IClock& clock, CoEncoderApp& encoders)
     : TFrm_ZoVeva(std::move(programFolder), clock, encoders, Options {})
 {
@@ -375,11 +365,75 @@ void TFrm_ZoVeva::SettingsToDialog()
     if (!FWaveIn->Started()) {
         FWaveIn->SetDeviceID(TStationController::IsNewerWindows() ? 0 : placa);
     }
+    // The recording control; the mixer panel sets its lines from it once it is there.
+    if (settings.Controle != QLatin1String("-1")) {
+        FConfig->SelectControl(StrToInt(settings.Controle));
+    }
 }
 
 void TFrm_ZoVeva::PostAccount()
 {
+    const TSettings& settings = FController->Settings;
+    FConfig->Browser().Post(MakeAccountRequest(settings.Servidor, settings.Usuario, settings.Senha));
     emit AccountRequested();
+}
+
+void TFrm_ZoVeva::SaveSettings()
+{
+    TFrm_Config& config = *FConfig;
+    // 1. What a save cannot do without; a refused save changes nothing and the capture goes on.
+    for (const auto& [missing, label] : {
+             std::pair { config.CBIdiomas->currentIndex() < 0, "lblNecessarioInformarIdioma" },
+             std::pair { config.EdUsuario->text().isEmpty(), "lblNecessarioInformarUsuario" },
+             std::pair { config.EdSenha->text().isEmpty(), "lblNecessarioInformarSenha" },
+         }) {
+        if (missing) {
+            ShowMessage(config.Caption(QString::fromLatin1(label)));
+            return;
+        }
+    }
+    TStationController& station = *FController;
+    bool saved = false;
+    station.Guard([&] {
+        // 2.
+        FWaveIn->Close();
+        const QString previousUsuario = station.Settings.Usuario;
+        try {
+            // 3.
+            station.Settings.iIdioma = config.CBIdiomas->currentIndex();
+            SelectLanguage(station.Settings.iIdioma);
+            // 4., then LoadSettings (5.)
+            TDialogSettings values;
+            values.Placa = config.CBPlacas->currentIndex();
+            values.Controle = config.SelectedControl();
+            values.Usuario = config.EdUsuario->text();
+            values.Senha = config.EdSenha->text();
+            values.Radio = config.EdRadio->text();
+            values.Kbps = station.Settings.Kbps;
+            values.iIdioma = station.Settings.iIdioma;
+            station.SaveSettings(values);
+            // 5.
+            SettingsToDialog();
+            PostAccount();
+            // 6. to 8.
+            station.RestartEncoderAfterSave(previousUsuario);
+        } catch (...) {
+            // The displays are not the failed step's to stop: the capture comes back, and the error
+            // it stopped for is the one reported.
+            try {
+                FWaveIn->Start();
+            } catch (...) {
+            }
+            throw;
+        }
+        // 9.
+        FWaveIn->Start();
+        config.hide();
+        saved = true;
+    });
+    if (saved) {
+        emit SettingsSaved();
+    }
 }
 
 void TFrm_ZoVeva::AddTrayIcon()
@@ -587,10 +641,14 @@ void TFrm_ZoVeva::UpdateTrayToolTip()
 void TFrm_ZoVeva::EnsureConfig()
 {
     if (!FConfig) {
-        FConfig = std::make_unique<TFrm_Config>(*SkBitmapList2, *CBIdiomas);
+        FConfig = std::make_unique<TFrm_Config>(*SkBitmapList2, *CBIdiomas, nullptr, FOptions.AccountBrowser);
         FConfig->SetLanguageContext({ FLanguageFile, [this] { return FController->Settings.iIdioma; },
             [this](const std::function<void()>& step) { FController->Guard(step); } });
+        FConfig->SetMessageBoxes(this);
         FController->SetSettingsFields(FConfig.get());
+        connect(FConfig.get(), &TFrm_Config::SaveRequested, this, &TFrm_ZoVeva::SaveSettings);
+        connect(&FConfig->Browser(), &TAccountBrowser::PageLoaded, this,
+            [this](const std::optional<QString>& limit) { FController->AccountPageLoaded(limit); });
     }
 }
 
@@ -618,7 +676,7 @@ void TFrm_ZoVeva::ShowMessage(const QString& text)
         FOptions.Boxes->ShowMessage(text);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::Ok, BoxParent());
     box.exec();
 }
 
@@ -628,6 +686,15 @@ void TFrm_ZoVeva::ShowError(const QString& text)
         FOptions.Boxes->ShowError(text);
         return;
     }
-    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok, BoxParent());
     box.exec();
+}
+
+QWidget* TFrm_ZoVeva::BoxParent() const
+{
+    // Over the settings window when it is shown: it stays on top of every window without a parent.
+    if (FConfig && FConfig->isVisible()) {
+        return FConfig.get();
+    }
+    return nullptr;
 }

@@ -10,6 +10,8 @@
 // buffers to the displays' feed on a thread of its own; nothing of this class is touched there.
 
 #include "platform/Clock.h"
+#include "station/AccountBrowser.h"
+#include "station/AccountPage.h"
 #include "station/StationController.h"
 #include "station/StationInterfaces.h"
 
@@ -41,12 +43,6 @@ namespace zv {
 class WaveInOps;
 }
 
-// A text that should hold a decimal number and does not.
-ZV_DECLARE_EXCEPTION(EConvertError, Exception);
-
-// The decimal number in `text` (blanks around it allowed); raises EConvertError otherwise.
-int StrToInt(const QString& text);
-
 class TFrm_ZoVeva : public QWidget, public IStationWindow, public IMessageBoxes {
     Q_OBJECT
 public:
@@ -60,6 +56,7 @@ public:
         zv::WaveInOps* WaveInBinding = nullptr; // null: the binding ZOVEVA_WAVEIN names
         std::function<QPoint()> CursorPos; // null: the mouse cursor's screen position
         std::function<void()> Terminate; // null: quits the application's event loop
+        TAccountBrowserFactory AccountBrowser; // null: the real browser
     };
 
     // Runs the creation steps: installs the controller's error handler on the application object
@@ -77,9 +74,20 @@ public:
 
     // --- first-show steps (public for tests)
     void ListSoundCards();
+    // The saved settings into the settings window, and the capture device chosen from them (device 0
+    // while a sound server owns the devices). Raises EConvertError when Placa, or Controle other than
+    // "-1", is not a number.
     void SettingsToDialog();
-    // The account page's request; it arrives with the account page, until then only announced.
+    // Posts the account to the account page in the settings window's browser.
     void PostAccount();
+
+    // --- the settings window's save (SkMMButton1)
+    // Refused, with its message and nothing changed, without a language, a user name or a password.
+    // Otherwise: capture closed, language applied, cfg.ini written and read again, the dialog filled
+    // from it, the account posted, the encoder restarted (twice for a new user name), capture started
+    // and the window hidden. An error ends the save there (the window stays open) and goes to the
+    // application's error handler.
+    void SaveSettings();
 
     // --- language
     // The language file beside the program.
@@ -155,6 +163,8 @@ public:
 signals:
     // PostAccount ran (the account page will answer it).
     void AccountRequested();
+    // A save went through all its steps.
+    void SettingsSaved();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -175,6 +185,7 @@ private:
     void EnsureConfig();
     void CreateLanguageList();
     void Terminate();
+    QWidget* BoxParent() const;
 
     Options FOptions;
     std::filesystem::path FLanguageFile;

@@ -11,6 +11,9 @@
 
 int main(int argc, char** argv)
 {
+    // The account page's browser shares the windows' OpenGL contexts; this must be said before the
+    // application object exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     TZoVevaApplication app(argc, argv);
     QApplication::setApplicationName(ApplicationTitle());
     // The desktop entry the package installs: docks and task switchers take its name and icon.

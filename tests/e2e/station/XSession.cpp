@@ -1,6 +1,7 @@
 #include "XSession.h"
 
 #include <QThread>
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -342,6 +343,44 @@ void XSession::PressReturn(const Window& window)
     XTestFakeKeyEvent(display_, key, True, CurrentTime);
     XTestFakeKeyEvent(display_, key, False, CurrentTime);
     XSync(display_, False);
+}
+
+void XSession::TypeInto(const Window& window, QPoint onScreen, const QString& text)
+{
+    XSetInputFocus(display_, window.id, RevertToParent, CurrentTime);
+    XSync(display_, False);
+    Click(onScreen);
+    QThread::msleep(100);
+    const auto press = [this](KeySym symbol, bool shift, bool control) {
+        const KeyCode key = XKeysymToKeycode(display_, symbol);
+        const KeyCode shiftKey = XKeysymToKeycode(display_, XK_Shift_L);
+        const KeyCode controlKey = XKeysymToKeycode(display_, XK_Control_L);
+        if (shift) {
+            XTestFakeKeyEvent(display_, shiftKey, True, CurrentTime);
+        }
+        if (control) {
+            XTestFakeKeyEvent(display_, controlKey, True, CurrentTime);
+        }
+        XTestFakeKeyEvent(display_, key, True, CurrentTime);
+        XTestFakeKeyEvent(display_, key, False, CurrentTime);
+        if (control) {
+            XTestFakeKeyEvent(display_, controlKey, False, CurrentTime);
+        }
+        if (shift) {
+            XTestFakeKeyEvent(display_, shiftKey, False, CurrentTime);
+        }
+        XSync(display_, False);
+        QThread::msleep(15);
+    };
+    press(XK_a, false, true);
+    for (const QChar c : text) {
+        // Printable ASCII characters are their own key symbols; the shifted ones sit on level 1.
+        const KeySym symbol = c.unicode();
+        const KeyCode key = XKeysymToKeycode(display_, symbol);
+        const bool shift = key != 0 && XkbKeycodeToKeysym(display_, key, 0, 0) != symbol;
+        press(symbol, shift, false);
+    }
+    QThread::msleep(100);
 }
 
 } // namespace zv::test

@@ -60,6 +60,10 @@ public:
     // Gives the window the input focus, as a window manager would: it becomes the active window.
     void Focus(const Window& window);
     void PressReturn(const Window& window);
+    // Gives `window` the keyboard focus, clicks `onScreen` (a text field in it), selects all that the
+    // field holds (Ctrl+A) and types `text` over it: printable ASCII only, as the US keyboard of Xvfb
+    // has it.
+    void TypeInto(const Window& window, QPoint onScreen, const QString& text);
 
 private:
     pid_t xvfb_ = -1;

@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/WaveIn.h"
 #include "skin/SkMMButton.h"
+#include "station/AccountBrowser.h"
 #include "station/EncoderContract.h"
 #include "station/U_Config.h"
 #include "station/U_ZoVeva.h"
@@ -20,7 +21,11 @@
 #include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -71,6 +76,19 @@ struct Encoders final : CoEncoderApp {
     std::int32_t runState = EncoderRunState::Starting;
 };
 
+// The account page's browser without a network: it keeps what was posted, and the test says when a
+// page has loaded.
+struct FakeBrowser final : TAccountBrowser {
+    explicit FakeBrowser(QWidget* parent)
+        : view(new QWidget(parent))
+    {
+    }
+    QWidget* View() const override { return view; }
+    void Post(const TAccountRequest& request) override { posts.push_back(request); }
+    QWidget* view;
+    std::vector<TAccountRequest> posts;
+};
+
 struct Boxes final : IMessageBoxes {
     void ShowMessage(const QString& text) override { messages << text; }
     void ShowError(const QString& text) override { errors << text; }
@@ -95,14 +113,28 @@ protected:
     }
 
     // A folder set up for a user whose encoding file and encoder are there.
-    void PrepareUser(const QByteArray& placa = "0")
+    void PrepareUser(const QByteArray& placa = "0", const QByteArray& controle = "0")
     {
         WriteFile("cfg.ini",
-            "[Geral]\r\nControle=0\r\nUsuario=demo\r\nSenha=\r\nPlaca=" + placa
+            "[Geral]\r\nControle=" + controle + "\r\nUsuario=demo\r\nSenha=\r\nPlaca=" + placa
                 + "\r\nRadio=R\xe1"
                   "dio Teste\r\nKbps=32000\r\nServidor=0.0.1\r\nServerDefault=127\r\niIdioma=-1\r\n");
         QFile::copy(QStringLiteral(ZOVEVA_SOURCE_PADRAO), Folder.filePath(QStringLiteral("demo.xml")));
         WriteFile("zoveva-encoder", "#!/bin/sh\n");
+    }
+
+    // The program's language file beside it: a save needs a language chosen from its list.
+    void AddLanguageFile()
+    {
+        const QString file = Folder.filePath(QStringLiteral("ZoVeva.lcf"));
+        QFile::remove(file);
+        ASSERT_TRUE(QFile::copy(QStringLiteral(ZOVEVA_LANGUAGE_FILE), file));
+    }
+
+    QByteArray ReadFile(const char* name) const
+    {
+        QFile file(Folder.filePath(QString::fromLatin1(name)));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     void WriteFile(const char* name, const QByteArray& bytes)
@@ -119,6 +151,11 @@ protected:
         options.WaveInBinding = Binding.get();
         options.CursorPos = [this] { return Cursor; };
         options.Terminate = [this] { ++Terminations; };
+        options.AccountBrowser = [this](QWidget* parent) {
+            auto browser = std::make_unique<FakeBrowser>(parent);
+            Browser = browser.get();
+            return browser;
+        };
         Window = std::make_unique<TFrm_ZoVeva>(Folder.path().toStdString(), Clock, Factory, options);
     }
 
@@ -167,6 +204,7 @@ protected:
     QPoint Cursor { 100, 100 };
     int Terminations = 0;
     std::unique_ptr<TFrm_ZoVeva> Window;
+    FakeBrowser* Browser = nullptr;
 };
 
 TEST_F(MainWindow, DisplayButtonCyclesOscilloscopeLevelsMetersSpectrum)
@@ -261,6 +299,14 @@ TEST_F(MainWindow, HidingAndShowingNeverRepeatsTheFirstShowSteps)
     EXPECT_EQ(Window->TrayIcon(), tray);
     EXPECT_EQ(Window->Frm_Config()->EdRadio->text(), QStringLiteral("typed"));
     EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join('\n').toStdString();
+}
+
+TEST_F(MainWindow, ControleThatIsNotANumberRaisesThroughTheErrorHandler)
+{
+    PrepareUser("0", "");
+    CreateAndShow();
+    EXPECT_EQ(MessageBoxes.errors, QStringList { QStringLiteral("'' is not a valid integer value") });
+    EXPECT_TRUE(Log().contains(QStringLiteral("EConvertError"))) << Log().toStdString();
 }
 
 TEST_F(MainWindow, AFailedFirstShowIsTriedAgainWithoutASecondWindowOrIcon)
@@ -387,6 +433,215 @@ TEST_F(MainWindow, SettingsAndInformationButtonsShowTheirPanels)
     config->close();
     EXPECT_FALSE(config->isVisible());
     EXPECT_EQ(SettingsWindows(), 1);
+}
+
+// A save that lacks a user name or a password is refused with its message: no file changes, the
+// encoder is left alone and the capture goes on.
+TEST_F(MainWindow, RefusedSaveChangesNothing)
+{
+    for (const char* empty : { "EdUsuario", "EdSenha" }) {
+        SCOPED_TRACE(empty);
+        PrepareUser();
+        AddLanguageFile();
+        CreateAndShow();
+        Clock.Advance(100);
+        TFrm_Config* config = Window->Frm_Config();
+        Click(Window->BConfig);
+        config->EdUsuario->setText(QStringLiteral("jose"));
+        config->EdSenha->setText(QStringLiteral("nova"));
+        config->findChild<QLineEdit*>(QString::fromLatin1(empty))->clear();
+        const QByteArray cfg = ReadFile("cfg.ini");
+        const int created = Factory.created;
+        const std::size_t posts = Browser->posts.size();
+        MessageBoxes.messages.clear();
+
+        Click(config->SkMMButton1);
+        EXPECT_EQ(MessageBoxes.messages,
+            QStringList { QString::fromLatin1(empty) == QLatin1String("EdUsuario")
+                    ? QStringLiteral("\u00c9 necess\u00e1rio informar o Usu\u00e1rio!")
+                    : QStringLiteral("\u00c9 necess\u00e1rio informar a Senha!") });
+        EXPECT_EQ(ReadFile("cfg.ini"), cfg);
+        EXPECT_FALSE(QFile::exists(Folder.filePath(QStringLiteral("jose.xml"))));
+        EXPECT_EQ(Factory.created, created);
+        EXPECT_EQ(Browser->posts.size(), posts);
+        EXPECT_TRUE(Window->WaveIn().Started());
+        EXPECT_TRUE(config->isVisible());
+        Window.reset();
+    }
+}
+
+// A save writes cfg.ini (password scrambled), reads it back, posts the account, restarts the encoder
+// (twice for a new user name, once for the same) and hides the window with the capture running.
+TEST_F(MainWindow, SaveWritesPostsRestartsAndHides)
+{
+    for (const bool newUser : { false, true }) {
+        SCOPED_TRACE(newUser ? "new user name" : "same user name");
+        PrepareUser();
+        AddLanguageFile();
+        // A new user's encoding file is made from the template.
+        QFile::copy(QStringLiteral(ZOVEVA_SOURCE_PADRAO), Folder.filePath(QStringLiteral("padrao.xml")));
+        CreateAndShow();
+        Clock.Advance(100);
+        Factory.runState = EncoderRunState::Running;
+        Clock.Advance(1000);
+        TFrm_Config* config = Window->Frm_Config();
+        Click(Window->BConfig);
+        config->EdRadio->setText(QStringLiteral("R\u00e1dio Nova"));
+        config->EdUsuario->setText(newUser ? QStringLiteral("jose") : QStringLiteral("demo"));
+        config->EdSenha->setText(QStringLiteral("demo"));
+        const int created = Factory.created;
+        const int stops = Factory.stops;
+
+        Click(config->SkMMButton1);
+        EXPECT_TRUE(MessageBoxes.errors.isEmpty())
+            << MessageBoxes.errors.join(QLatin1Char('\n')).toStdString();
+        const QByteArray cfg = ReadFile("cfg.ini");
+        EXPECT_TRUE(cfg.contains(newUser ? "Usuario=jose\r\n" : "Usuario=demo\r\n")) << cfg.constData();
+        EXPECT_TRUE(cfg.contains("Senha=\xbb\xba\xb2\xb0\r\n")) << "scrambled \"demo\"";
+        EXPECT_TRUE(cfg.contains("Radio=R\xe1"
+                                 "dio Nova\r\n"));
+        EXPECT_EQ(Window->Controller().Settings.Senha, "demo");
+        const QString user = newUser ? QStringLiteral("jose") : QStringLiteral("demo");
+        EXPECT_TRUE(ReadFile((user + QStringLiteral(".xml")).toLatin1().constData())
+                        .contains("R\xc3\xa1"
+                                  "dio Nova"));
+        ASSERT_FALSE(Browser->posts.empty());
+        EXPECT_EQ(Browser->posts.back().Body, "Usuario=" + user.toLatin1() + "&Senha=demo");
+        EXPECT_EQ(Factory.stops, stops + 1);
+        EXPECT_EQ(Factory.created, created + (newUser ? 2 : 1));
+        EXPECT_TRUE(Window->WaveIn().Started());
+        EXPECT_FALSE(config->isVisible());
+        Window.reset();
+        QFile::remove(Folder.filePath(QStringLiteral("jose.xml")));
+    }
+}
+
+// The first start in an empty folder: the operator fills in the modal window and saves, and the
+// station is on its way to the air.
+TEST_F(MainWindow, FirstStartEndsWithASavedRunningStation)
+{
+    WriteFile("zoveva-encoder", "#!/bin/sh\n");
+    QFile::copy(QStringLiteral(ZOVEVA_SOURCE_PADRAO), Folder.filePath(QStringLiteral("padrao.xml")));
+    AddLanguageFile();
+    CreateAndShow();
+    bool modal = false;
+    QTimer::singleShot(0, [&] {
+        TFrm_Config* config = Window->Frm_Config();
+        modal = config->isModal();
+        config->EdUsuario->setText(QStringLiteral("maria"));
+        config->EdSenha->setText(QStringLiteral("segredo"));
+        config->EdRadio->setText(QStringLiteral("Minha R\u00e1dio"));
+        Click(config->SkMMButton1);
+    });
+    QTimer::singleShot(5000, [&] { Window->Frm_Config()->hide(); });
+    Clock.Advance(100);
+    EXPECT_TRUE(modal);
+    EXPECT_FALSE(Window->Frm_Config()->isVisible());
+    EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(ReadFile("cfg.ini").contains("Usuario=maria\r\n"));
+    EXPECT_TRUE(QFile::exists(Folder.filePath(QStringLiteral("maria.xml"))));
+    EXPECT_EQ(Factory.created, 2) << "a new user name starts the encoder twice";
+    EXPECT_TRUE(Window->WaveIn().Started());
+}
+
+// The account page's limit reaches the controller after each load.
+TEST_F(MainWindow, AccountPageLimitReachesTheStation)
+{
+    PrepareUser();
+    CreateAndShow();
+    Clock.Advance(100);
+    ASSERT_EQ(Browser->posts.size(), 1U) << "posted at the first show";
+    EXPECT_EQ(Browser->posts[0].Url.toString(), "http://info.0.0.1");
+    const int created = Factory.created;
+    emit Browser->PageLoaded(QStringLiteral("96"));
+    EXPECT_EQ(Window->Controller().Settings.Kbps, "96000");
+    EXPECT_TRUE(ReadFile("cfg.ini").contains("Kbps=96000\r\n"));
+    EXPECT_EQ(Factory.created, created + 1);
+    emit Browser->PageLoaded(QStringLiteral("abc"));
+    emit Browser->PageLoaded(std::nullopt);
+    EXPECT_EQ(Window->Controller().Settings.Kbps, "96000");
+    EXPECT_EQ(Factory.created, created + 1);
+    EXPECT_TRUE(MessageBoxes.errors.isEmpty());
+}
+
+} // namespace
+
+namespace {
+
+// Without pavucontrol, alsamixer or a terminal on the PATH, the recording-settings button says what to
+// install instead of failing silently.
+TEST_F(MainWindow, RecordingSettingsWithoutAnyToolSaysWhatToInstall)
+{
+    PrepareUser();
+    CreateAndShow();
+    Click(Window->BConfig);
+    QTemporaryDir empty;
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", empty.path().toLocal8Bit());
+    Click(Window->Frm_Config()->SkMMButton3);
+    qputenv("PATH", path);
+    ASSERT_EQ(MessageBoxes.messages.size(), 1);
+    EXPECT_TRUE(MessageBoxes.messages[0].contains(QStringLiteral("pavucontrol")));
+    EXPECT_TRUE(MessageBoxes.messages[0].contains(QStringLiteral("alsamixer")));
+    EXPECT_TRUE(MessageBoxes.errors.isEmpty());
+}
+
+} // namespace
+
+namespace {
+
+// With a sound server owning the devices, the capture takes the default device (0) whatever card is
+// chosen, while the chosen card stays in cfg.ini and its name in the encoding file.
+TEST_F(MainWindow, WithASoundServerCaptureUsesDeviceZeroAndTheChosenCardIsKept)
+{
+    QTemporaryDir runtime;
+    ASSERT_TRUE(QDir(runtime.path()).mkdir(QStringLiteral("pulse")));
+    const QByteArray socketPath = runtime.filePath(QStringLiteral("pulse/native")).toLocal8Bit();
+    const int server = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), qsizetype(sizeof address.sun_path));
+    std::memcpy(address.sun_path, socketPath.constData(), socketPath.size());
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(server, 8), 0);
+    const QByteArray runtimeBefore = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray pulseBefore = qgetenv("PULSE_RUNTIME_PATH");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    qunsetenv("PULSE_RUNTIME_PATH");
+
+    PrepareUser("1");
+    AddLanguageFile();
+    CreateAndShow();
+    Clock.Advance(100);
+    TFrm_Config* config = Window->Frm_Config();
+    ASSERT_GE(config->CBPlacas->count(), 2);
+    const QString card = config->CBPlacas->itemText(1);
+    ASSERT_NE(card, config->CBPlacas->itemText(0));
+    EXPECT_EQ(config->CBPlacas->currentIndex(), 1);
+    EXPECT_EQ(Window->WaveIn().DeviceID(), 0);
+    EXPECT_TRUE(ReadFile("demo.xml").contains(card.toUtf8()));
+
+    Click(Window->BConfig);
+    EXPECT_EQ(config->PControles, nullptr) << "no mixer panel while a sound server owns the devices";
+    EXPECT_TRUE(config->SkMMButton3->isVisible());
+    config->EdSenha->setText(QStringLiteral("demo"));
+    Click(config->SkMMButton1);
+    EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(ReadFile("cfg.ini").contains("Placa=1\r\n"));
+    EXPECT_TRUE(ReadFile("demo.xml").contains(card.toUtf8()));
+    EXPECT_EQ(Window->WaveIn().DeviceID(), 0);
+    EXPECT_TRUE(Window->WaveIn().Started());
+
+    Window.reset();
+    if (runtimeBefore.isNull()) {
+        qunsetenv("XDG_RUNTIME_DIR");
+    } else {
+        qputenv("XDG_RUNTIME_DIR", runtimeBefore);
+    }
+    if (!pulseBefore.isNull()) {
+        qputenv("PULSE_RUNTIME_PATH", pulseBefore);
+    }
+    ::close(server);
 }
 
 } // namespace

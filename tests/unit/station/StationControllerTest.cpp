@@ -589,4 +589,85 @@ TEST_F(StationControllerTest, DeadAirAlarmIsLoggedAndToldToTheWindow)
     EXPECT_TRUE(log.contains(
         "O som voltou depois de 00:00:05 de sil\xeancio\r\nProcesso.............: TimerSilencio"))
         << log.toStdString();
+// The account page's limit, read after each load: only a number that changes the bitrate writes it and
+// restarts the encoder (stopping it first only while it publishes); anything else changes nothing.
+TEST_F(StationControllerTest, AccountPageLimitChangesTheBitrateOrNothing)
+{
+    const struct {
+        const char* name;
+        std::optional<QString> limit;
+        std::int32_t state;
+        const char* kbps;
+        std::vector<std::string> calls;
+    } cases[] = {
+        { "no element", std::nullopt, EncoderRunState::Running, "32000", {} },
+        { "empty", QString(), EncoderRunState::Running, "32000", {} },
+        { "not a number", QStringLiteral("abc"), EncoderRunState::Running, "32000", {} },
+        { "same bitrate", QStringLiteral("63"), EncoderRunState::Running, "32000", {} },
+        { "publishing", QStringLiteral("96"), EncoderRunState::Running, "96000",
+            { "GetEncoder", "Stop", "Create", "GetEncoder", "Load", "GetEncoder", "Start", "GetEncoder",
+                "GetRunState" } },
+        { "not publishing", QStringLiteral(" 128 "), EncoderRunState::Starting, "128016",
+            { "Create", "GetEncoder", "Load", "GetEncoder", "Start", "GetEncoder", "GetRunState" } },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Configure();
+        script.lastState = c.state;
+        TStationController& s = Start();
+        clock.Advance(1000);
+        ASSERT_EQ(s.RunState, c.state);
+        const QByteArray before = Read("maria.xml");
+        script.calls.clear();
+        const int entries = LogEntries();
+
+        s.AccountPageLoaded(c.limit);
+        EXPECT_EQ(s.Settings.Kbps, c.kbps);
+        EXPECT_TRUE(Read("cfg.ini").contains(QByteArray("Kbps=") + c.kbps));
+        EXPECT_EQ(script.calls, c.calls);
+        EXPECT_EQ(Read("maria.xml") != before, !c.calls.empty());
+        EXPECT_EQ(LogEntries(), entries);
+        EXPECT_TRUE(boxes.errors.empty());
+        station.reset();
+        QFile::remove(Path("cfg.ini"));
+        QFile::remove(Path("maria.xml"));
+    }
+}
+
+// A failure after the new bitrate was set is silent, and the bitrate stays what the page said.
+TEST_F(StationControllerTest, AccountPageFailureIsSilentAndKeepsTheNewBitrate)
+{
+    Configure();
+    script.lastState = EncoderRunState::Starting;
+    TStationController& s = Start();
+    clock.Advance(1000);
+    const int entries = LogEntries();
+    Write("maria.xml", "<Encoder");
+    script.calls.clear();
+
+    s.AccountPageLoaded(QStringLiteral("64"));
+    EXPECT_EQ(s.Settings.Kbps, "64008");
+    EXPECT_TRUE(Read("cfg.ini").contains("Kbps=64008"));
+    EXPECT_TRUE(script.calls.empty());
+    EXPECT_TRUE(boxes.errors.empty());
+    EXPECT_TRUE(boxes.messages.empty());
+    EXPECT_EQ(LogEntries(), entries);
+}
+
+// The save's encoder steps: a new user name starts the encoder twice, the same one once.
+TEST_F(StationControllerTest, SaveStartsTheEncoderTwiceForANewUserName)
+{
+    for (const bool newUser : { false, true }) {
+        SCOPED_TRACE(newUser ? "new user" : "same user");
+        Configure();
+        script.lastState = EncoderRunState::Running;
+        TStationController& s = Start();
+        clock.Advance(1000);
+        script.calls.clear();
+        s.RestartEncoderAfterSave(newUser ? QStringLiteral("jose") : QStringLiteral("maria"));
+        EXPECT_EQ(script.Count("Stop"), 1);
+        EXPECT_EQ(script.Count("Start"), newUser ? 2 : 1);
+        EXPECT_EQ(script.Count("Create"), newUser ? 2 : 1);
+        station.reset();
+    }
 }
