@@ -589,6 +589,8 @@ TEST_F(StationControllerTest, DeadAirAlarmIsLoggedAndToldToTheWindow)
     EXPECT_TRUE(log.contains(
         "O som voltou depois de 00:00:05 de sil\xeancio\r\nProcesso.............: TimerSilencio"))
         << log.toStdString();
+}
+
 // The account page's limit, read after each load: only a number that changes the bitrate writes it and
 // restarts the encoder (stopping it first only while it publishes); anything else changes nothing.
 TEST_F(StationControllerTest, AccountPageLimitChangesTheBitrateOrNothing)
