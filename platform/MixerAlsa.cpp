@@ -3,6 +3,7 @@
 // its poll descriptors with QSocketNotifier on the opening thread and turns element events into
 // line and control changes.
 
+#include "platform/AlsaLog.h"
 #include "platform/Mixer.h"
 #include "platform/MixerLayout.h"
 
@@ -11,7 +12,6 @@
 #include <QSocketNotifier>
 #include <algorithm>
 #include <alsa/asoundlib.h>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -29,26 +29,6 @@ namespace {
 
 using detail::AlsaLayout;
 using detail::MixerElement;
-
-// ALSA reports trouble (a sound server that does not answer, say) on stderr by default; it goes to
-// our log category instead.
-void AlsaErrorHandler(const char* file, int line, const char* function, int err, const char* fmt, ...)
-{
-    if (!lcAlsaMixer().isDebugEnabled())
-        return;
-    char text[512];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(text, sizeof text, fmt, args);
-    va_end(args);
-    qCDebug(lcAlsaMixer, "%s:%d %s: %s (%s)", file, line, function, text, err ? snd_strerror(err) : "");
-}
-
-void InstallErrorHandler()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { snd_lib_error_set_handler(&AlsaErrorHandler); });
-}
 
 const char* const kDefaultCtl = "default";
 const char* const kDefaultName = "Default device"; // as the capture list names the default device
@@ -114,7 +94,7 @@ public:
 
     static int Load(const std::string& device, const std::string& name, std::unique_ptr<AlsaMixerDevice>* out)
     {
-        InstallErrorHandler();
+        InstallAlsaErrorHandler();
         auto d = std::make_unique<AlsaMixerDevice>();
         int e = snd_mixer_open(&d->m_mixer, 0);
         if (e < 0) {

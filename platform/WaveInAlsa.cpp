@@ -7,6 +7,7 @@
 // to stderr, which is the encoder's log, when that server is absent. So a device is opened only
 // when it is used: its formats asked for, a format queried, a capture opened.
 
+#include "platform/AlsaLog.h"
 #include "platform/WaveIn.h"
 #include "platform/WaveInDevice.h"
 #include "platform/WaveInErrors.h"
@@ -14,15 +15,12 @@
 #include <QLoggingCategory>
 #include <alsa/asoundlib.h>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
 #include <mutex>
 #include <string>
 #include <vector>
-
-Q_LOGGING_CATEGORY(lcAlsa, "zoveva.alsa", QtWarningMsg)
 
 namespace zv {
 
@@ -32,25 +30,6 @@ constexpr unsigned kPeriodUs = 20'000; // wake-ups of about 50 per second
 constexpr unsigned kBufferUs = 500'000; // room for half a second of scheduling trouble
 const char* const kDefaultPcm = "default";
 const char* const kDefaultName = "Default device";
-
-// ALSA reports configuration trouble on stderr by default; it goes to our log category instead.
-void AlsaErrorHandler(const char* file, int line, const char* function, int err, const char* fmt, ...)
-{
-    if (!lcAlsa().isDebugEnabled())
-        return;
-    char text[512];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(text, sizeof text, fmt, args);
-    va_end(args);
-    qCDebug(lcAlsa, "%s:%d %s: %s (%s)", file, line, function, text, err ? snd_strerror(err) : "");
-}
-
-void InstallErrorHandler()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { snd_lib_error_set_handler(&AlsaErrorHandler); });
-}
 
 void JackMessage(const char* text)
 {
@@ -78,13 +57,13 @@ std::string PcmType(const std::string& name)
     return type;
 }
 
-// Before a PCM is opened: ALSA's own complaints go to our category (InstallErrorHandler), and so
+// Before a PCM is opened: ALSA's own complaints go to our category (InstallAlsaErrorHandler), and so
 // do those of the JACK client library, through its own hooks, set on the library the JACK plug-in
 // is about to load (one copy per process, found by its name). Without its server the JACK PCM
 // then fails to open quietly, with ALSA's error code.
 void PrepareOpen(const std::string& pcm)
 {
-    InstallErrorHandler();
+    InstallAlsaErrorHandler();
     if (PcmType(pcm) != "jack")
         return;
     static std::once_flag once;
@@ -131,7 +110,7 @@ int Rank(const std::string& pcm)
 
 std::vector<Entry> Enumerate()
 {
-    InstallErrorHandler();
+    InstallAlsaErrorHandler();
     std::vector<Entry> list;
     void** hints = nullptr;
     if (snd_device_name_hint(-1, "pcm", &hints) < 0)
