@@ -1,6 +1,7 @@
 // Level displays and connector: frame costs, the copy to the window, the pump, and the CPU share of
 // the whole capture-to-display chain. Widgets run on Qt's offscreen platform unless a display is set.
 
+#include "BenchApp.h"
 #include "audio/MMConect.h"
 #include "audio/MMWavIn.h"
 #include "displays/MMLevel.h"
@@ -27,20 +28,6 @@
 #include <vector>
 
 namespace {
-
-// Widgets need a QApplication; made once, the first time a widget benchmark runs.
-bool EnsureApplication()
-{
-    if (QCoreApplication::instance())
-        return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "zoveva-bench";
-    static char* argv[] = { name, nullptr };
-    new QApplication(argc, argv); // lives to the end of the program
-    return true;
-}
 
 // The user-interface thread's event loop, waiting for events as the program's own does.
 void RunEventLoop(int milliseconds)
@@ -127,7 +114,7 @@ std::vector<std::int16_t> Tone(int frames, int start, double amplitude)
 // redraws.
 void BM_LevelBarUpdate(benchmark::State& state)
 {
-    if (!EnsureApplication()) {
+    if (!HaveWidgetApplication()) {
         state.SkipWithError("no widget application");
         return;
     }
@@ -153,7 +140,7 @@ BENCHMARK(BM_LevelBarUpdate);
 // face copy, two needles and the direct paint of the work bitmap.
 void BM_NeedleMeterUpdate(benchmark::State& state)
 {
-    if (!EnsureApplication()) {
+    if (!HaveWidgetApplication()) {
         state.SkipWithError("no widget application");
         return;
     }
@@ -200,7 +187,7 @@ std::int64_t BenchNow()
 // One pump pass with four families due (two bars, two meters, a scope, a spectrum).
 void BM_ConnectorPass(benchmark::State& state)
 {
-    if (!EnsureApplication()) {
+    if (!HaveWidgetApplication()) {
         state.SkipWithError("no application");
         return;
     }
@@ -272,7 +259,7 @@ private:
 // in microseconds, and the blocks the display got.
 void BM_ConnectorHandOverWhileDrawing(benchmark::State& state)
 {
-    if (!EnsureApplication()) {
+    if (!HaveWidgetApplication()) {
         state.SkipWithError("no application");
         return;
     }
@@ -412,7 +399,7 @@ std::unique_ptr<ComparisonPump> MakePump(TMMConnector& connector, Pump kind)
 // CPU share of a running pump with nothing to deliver, per pump mode, over one second.
 void BM_PumpIdleCpu(benchmark::State& state)
 {
-    if (!EnsureApplication()) {
+    if (!HaveWidgetApplication()) {
         state.SkipWithError("no application");
         return;
     }
@@ -445,7 +432,7 @@ BENCHMARK(BM_PumpIdleCpu)->DenseRange(0, 2)->Iterations(1)->Unit(benchmark::kMil
 // the main window's oscilloscope and spectrum analyser).
 void BM_CaptureToDisplaysCpu(benchmark::State& state)
 {
-    if (!EnsureApplication()) {
+    if (!HaveWidgetApplication()) {
         state.SkipWithError("no widget application");
         return;
     }

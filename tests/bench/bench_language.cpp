@@ -1,6 +1,7 @@
 // Language files: opening build/bin/ZoVeva.lcf and translating the settings window, as a preview of
 // another language does on every choice (target: well under 2 ms), and a resource string's look-up.
 
+#include "BenchApp.h"
 #include "platform/ResStrings.h"
 #include "skin/skcont.h"
 #include "station/LcUnit.h"
@@ -13,25 +14,12 @@
 
 namespace {
 
-bool EnsureWidgets()
-{
-    if (QCoreApplication::instance())
-        return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "zoveva-bench";
-    static char* argv[] = { name, nullptr };
-    new QApplication(argc, argv); // lives to the end of the program
-    return true;
-}
-
 const std::filesystem::path kFile = ZOVEVA_LANGUAGE_FILE;
 
 // English and Spanish in turn, so every round changes every text of the window.
 void BM_LanguageOpenAndTranslateSettings(benchmark::State& state)
 {
-    if (!EnsureWidgets()) {
+    if (!HaveWidgetApplication()) {
         state.SkipWithError("no widgets");
         return;
     }

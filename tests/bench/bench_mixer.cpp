@@ -10,6 +10,7 @@
 // per wall time over the idle spans (percent of one core), and baseline_cpu_pct, the same for 1 s of
 // the same event loop before the mixer opened.
 
+#include "BenchApp.h"
 #include "audio/MMWheel.h"
 #include "tests/support/MixerTables.h"
 #include "tests/support/PulseServer.h"
@@ -22,19 +23,6 @@
 #include <memory>
 
 namespace {
-
-bool EnsureWidgetApplication()
-{
-    if (QCoreApplication::instance())
-        return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "zoveva-bench";
-    static char* argv[] = { name, nullptr };
-    new QApplication(argc, argv); // lives to the end of the program
-    return true;
-}
 
 double ProcessCpuSeconds()
 {
@@ -54,8 +42,8 @@ double WallSeconds()
 
 static void BM_MixerKnobRoundTrip(benchmark::State& state)
 {
-    if (!EnsureWidgetApplication()) {
-        state.SkipWithError("another benchmark made a QCoreApplication: run with --benchmark_filter=Mixer");
+    if (!HaveWidgetApplication()) {
+        state.SkipWithError("no widget application");
         return;
     }
     auto ops = zv::MakeMemoryMixer({ test::StudioCard() });
@@ -88,8 +76,8 @@ BENCHMARK(BM_MixerKnobRoundTrip)->Unit(benchmark::kMicrosecond);
 
 static void BM_AlsaMixerNotifierIdle(benchmark::State& state)
 {
-    if (!EnsureWidgetApplication()) {
-        state.SkipWithError("another benchmark made a QCoreApplication: run with --benchmark_filter=Mixer");
+    if (!HaveWidgetApplication()) {
+        state.SkipWithError("no widget application");
         return;
     }
     // Kept for the rest of the program, since ALSA keeps the configuration it has read; stopped when
