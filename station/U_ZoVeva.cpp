@@ -647,8 +647,7 @@ void TFrm_ZoVeva::EnsureConfig()
         FConfig->SetLanguageContext({ FLanguageFile, [this] { return FController->Settings.iIdioma; },
             [this] { return StrToInt(FController->Settings.Controle); },
             [this](const std::function<void()>& step) { FController->Guard(step); } });
-        FConfig->SetNewerWindowsCheck(
-            [this] { return TStationController::IsNewerWindows(*FCapture); });
+        FConfig->SetNewerWindowsCheck([this] { return TStationController::IsNewerWindows(*FCapture); });
         FConfig->UseControlTypes(FController->ControlTypes);
         FConfig->SetMessageBoxes(this);
         FController->SetSettingsFields(FConfig.get());

@@ -42,7 +42,7 @@ class TSkShapedForm;
 namespace zv {
 class MixerOps;
 class WaveInOps;
-}
+} // namespace zv
 
 class TFrm_ZoVeva : public QWidget, public IStationWindow, public IMessageBoxes {
     Q_OBJECT

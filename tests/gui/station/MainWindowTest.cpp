@@ -628,7 +628,10 @@ struct CardsBehindServer final : zv::WaveInOps {
         return cards->Open(handle, id, format, callback, instance, flags);
     }
     int Close(zv::WaveInHandle h) override { return cards->Close(h); }
-    int PrepareHeader(zv::WaveInHandle h, TWaveHdr* header) override { return cards->PrepareHeader(h, header); }
+    int PrepareHeader(zv::WaveInHandle h, TWaveHdr* header) override
+    {
+        return cards->PrepareHeader(h, header);
+    }
     int UnprepareHeader(zv::WaveInHandle h, TWaveHdr* header) override
     {
         return cards->UnprepareHeader(h, header);
@@ -678,7 +681,8 @@ TEST_F(MainWindow, WithASoundServerCaptureUsesDeviceZeroAndTheChosenCardIsKept)
 
     for (TSkMMButton* open : { Window->BConfig, Window->BInfo, Window->BConfig }) {
         Click(open);
-        EXPECT_FALSE(config->PControles->isVisible()) << "no mixer panel while a sound server owns the devices";
+        EXPECT_FALSE(config->PControles->isVisible())
+            << "no mixer panel while a sound server owns the devices";
     }
     EXPECT_TRUE(config->SkMMButton3->isVisible());
     config->EdSenha->setText(QStringLiteral("demo"));
@@ -750,7 +754,8 @@ TEST_F(MainWindow, MixerPanelRecordsTheChosenInputAndClosingUndoesATry)
     EXPECT_EQ(config->PlacaDevice->DeviceId(), 0);
     EXPECT_TRUE(config->PlacaDevice->Active());
     ASSERT_EQ(ItemTexts(*config->CBControle),
-        (QStringList { QStringLiteral("CD Audio"), QStringLiteral("Line In"), QStringLiteral("Microphone") }));
+        (QStringList {
+            QStringLiteral("CD Audio"), QStringLiteral("Line In"), QStringLiteral("Microphone") }));
     const auto& types = Window->Controller().ControlTypes;
     EXPECT_EQ(types[0], ctSrcCD);
     EXPECT_EQ(types[1], ctSrcLine);
