@@ -5,6 +5,7 @@
 #include "audio/MMMixer.h"
 #include "audio/MMWavIn.h"
 #include "platform/Ansi.h"
+#include "platform/AppError.h"
 #include "platform/Clock.h"
 #include "platform/Mixer.h"
 #include "platform/WaveIn.h"
@@ -827,6 +828,39 @@ TEST_F(MainWindow, MixerFollowsTheCardByNameButNotOmniaAX)
     EXPECT_FALSE(config->Volume->isEnabled());
     EXPECT_FALSE(config->MMMixerWheel1->isEnabled());
     EXPECT_FALSE(config->CBLineIn->isEnabled());
+    EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join(QLatin1Char('\n')).toStdString();
+}
+
+// A card that goes away while its mixer is open empties the panel (the device reports the change of
+// its own and the list is built again) and is reported once; chosen again once it is back, its inputs
+// return.
+TEST_F(MainWindow, ACardThatGoesAwayEmptiesThePanelUntilChosenAgain)
+{
+    QStringList reported;
+    zv::SetApplicationErrorHandler(
+        [&](const std::exception& error) { reported << QString::fromUtf8(error.what()); });
+    struct Uninstall {
+        ~Uninstall() { zv::SetApplicationErrorHandler({}); }
+    } uninstall;
+    PrepareUser("0", "1");
+    CreateAndShow();
+    TFrm_Config* config = Window->Frm_Config();
+    ASSERT_EQ(config->CBControle->count(), 3);
+    ASSERT_TRUE(config->PlacaDevice->Active());
+
+    Mixers->Disconnect(0);
+    QApplication::processEvents();
+    EXPECT_EQ(reported.size(), 1) << reported.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(config->CBControle->count(), 0);
+    EXPECT_FALSE(config->Volume->isEnabled());
+    EXPECT_FALSE(config->CBLineIn->isEnabled());
+
+    Mixers->Reconnect(0);
+    Choose(config->CBPlacas, 0);
+    EXPECT_EQ(config->CBControle->count(), 3);
+    EXPECT_TRUE(config->PlacaDevice->Active());
+    EXPECT_TRUE(config->Volume->isEnabled());
+    EXPECT_EQ(reported.size(), 1);
     EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join(QLatin1Char('\n')).toStdString();
 }
 
