@@ -9,6 +9,7 @@
 // binding; the callback also reports open and close (synchronously, from the opening or closing
 // call) and a device that failed while capturing.
 
+#include "platform/SoundServer.h"
 #include "platform/WaveTypes.h"
 
 #include <cstddef>
@@ -69,6 +70,9 @@ public:
     virtual int Reset(WaveInHandle Handle) = 0;
     virtual int GetPosition(WaveInHandle Handle, TMMTime& Time) = 0;
     virtual int GetID(WaveInHandle Handle, int* DeviceId) = 0;
+    // Whether a sound server stands between this binding and its devices: then the capture takes the
+    // default device and the cards' own mixers are the server's, not ours to set.
+    virtual bool SoundServerOwnsDevices() { return zv::SoundServerOwnsDevices(); }
 };
 
 // ---- ALSA ------------------------------------------------------------------------------------

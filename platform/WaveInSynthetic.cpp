@@ -187,6 +187,8 @@ public:
 
     const char* Name() const override { return "synthetic"; }
     int GetNumDevs() override { return int(FDevices.size()); }
+    // Its devices and their in-memory mixers are its own, whatever server runs beside them.
+    bool SoundServerOwnsDevices() override { return false; }
 
     int GetDevCaps(int id, TWaveInCaps& caps) override
     {

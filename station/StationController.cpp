@@ -2,7 +2,7 @@
 
 #include "platform/EncoderFolder.h"
 #include "platform/ResStrings.h"
-#include "platform/SoundServer.h"
+#include "platform/WaveIn.h"
 #include "station/AccountPage.h"
 #include "station/EncodingFile.h"
 
@@ -404,7 +404,7 @@ bool TStationController::CloseStep()
     return stopped;
 }
 
-bool TStationController::IsNewerWindows()
+bool TStationController::IsNewerWindows(zv::WaveInOps& capture)
 {
-    return zv::SoundServerOwnsDevices();
+    return capture.SoundServerOwnsDevices();
 }

@@ -25,6 +25,10 @@
 #include <memory>
 #include <optional>
 
+namespace zv {
+class WaveInOps;
+}
+
 // Ends a step on purpose after the user was told why: the error handler lets it pass without a box or
 // a log entry.
 ZV_DECLARE_EXCEPTION(EAbandonStep, Exception);
@@ -97,8 +101,9 @@ public:
     // stop failed (the error went to AppException and the window stays open).
     bool CloseStep();
 
-    // A sound server owns the sound devices: capture uses the default device, no mixer panel.
-    static bool IsNewerWindows();
+    // A sound server owns the devices the capture binding lists: capture uses the default device and
+    // the mixer panel stays hidden. The synthetic devices are nobody's but their binding's.
+    static bool IsNewerWindows(zv::WaveInOps& capture);
 
     // --- state (user-interface thread only)
     TSettings Settings;

@@ -1,6 +1,10 @@
 #include "station/U_Config.h"
 
+#include "audio/MMMixCtl.h"
+#include "audio/MMMixer.h"
+#include "displays/MMColors.h"
 #include "displays/MMDIBCv.h"
+#include "platform/WaveIn.h"
 #include "skin/SkMMButton.h"
 #include "skin/SkShapedForm.h"
 #include "skin/skcont.h"
@@ -10,6 +14,7 @@
 #include "station/StationController.h"
 
 #include <QComboBox>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,7 +35,57 @@ TSkMMButton* ProgramButton(QWidget* parent, const char* name, TSkBitmapList& fac
     return button;
 }
 
+// The panel's knob: 52 x 52 around its own picture, a white ring of 11 ticks, no frame.
+void SetUpKnob(TMMMixerWheel& knob, const QString& picture)
+{
+    knob.BeginLoading();
+    knob.SetColor(clBlack);
+    knob.SetBackBmp(QImage(picture));
+    knob.SetRadius(11);
+    knob.SetHandleSize(5);
+    knob.SetHandleMargin(5);
+    knob.SetFrameSpace(0);
+    knob.Bevel().SetBevelOuter(bvNone);
+    TMMScale& scale = knob.Scale();
+    scale.SetVisible(true);
+    scale.SetColor(clWhite);
+    scale.SetStyle(stColor);
+    scale.SetTickCount(11);
+    scale.SetEnlargeEvery(5);
+    scale.SetSize(7);
+    scale.SetOrigin(soInner);
+    scale.SetConnect(false);
+    knob.EndLoading();
+}
+
+// Where a knob's caption goes: centred under it, as wide as the space between the knobs allows.
+constexpr int kCaptionWidth = 90;
+
 } // namespace
+
+TConfigWheel::TConfigWheel(QWidget* parent)
+    : TMMMixerWheel(parent)
+    , FLabel(new QLabel(parent))
+{
+    FLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    FLabel->setFont(zv::MakePixelFont(QStringLiteral("Courier New"), 12, true));
+}
+
+QString TConfigWheel::Caption() const
+{
+    return FLabel->text();
+}
+
+void TConfigWheel::SetCaption(const QString& text)
+{
+    FLabel->setText(text);
+}
+
+void TConfigWheel::Place(int left, int top)
+{
+    move(left, top);
+    FLabel->setGeometry(left + width() / 2 - kCaptionWidth / 2, top + height() + 2, kCaptionWidth, 16);
+}
 
 QWidget* zv::BlackPanel(QWidget* parent, const char* name, const QRect& place)
 {
@@ -55,8 +110,8 @@ void zv::InstallStationFonts()
     (void)installed;
 }
 
-TFrm_Config::TFrm_Config(
-    TSkBitmapList& faces, const QComboBox& languages, QWidget* parent, const TAccountBrowserFactory& browser)
+TFrm_Config::TFrm_Config(TSkBitmapList& faces, const QComboBox& languages, QWidget* parent,
+    const TAccountBrowserFactory& browser, zv::MixerOps* mixer)
     : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint)
     , FLanguages(languages)
 {
@@ -127,6 +182,8 @@ TFrm_Config::TFrm_Config(
         = ProgramButton(PConfig, "SkMMButton1", faces, form, { 30, 312, 74, 26 }, QStringLiteral("Gravar"));
     BFechar = ProgramButton(PConfig, "BFechar", faces, form, { 128, 312, 74, 26 }, QStringLiteral("Fechar"));
 
+    CreateMixerPanel(mixer);
+
     // The messages of a refused save and of the sound-settings button, translated like any caption.
     for (const char* name : { "lblNecessarioInformarUsuario", "lblNecessarioInformarSenha",
              "lblNecessarioInformarIdioma", "lblControleGravacaoNaoEncontrado" }) {
@@ -141,9 +198,226 @@ TFrm_Config::TFrm_Config(
     connect(BFechar, &TSkMMButton::OnClick, this, &TFrm_Config::CloseWithoutSaving);
     connect(SkMMButton2, &TSkMMButton::OnClick, this, &TFrm_Config::CloseWithoutSaving);
     connect(SkMMButton3, &TSkMMButton::OnClick, this, &TFrm_Config::OpenRecordingSettings);
+    // The operator's choices; SettingsToDialog's selections are the program's and change nothing here.
+    connect(CBPlacas, &QComboBox::activated, this, [this] { RunStep([this] { SoundCardChange(); }); });
+    connect(CBControle, &QComboBox::activated, this,
+        [this](int index) { RunStep([this, index] { ChooseControl(index); }); });
 }
 
 TFrm_Config::~TFrm_Config() = default;
+
+void TFrm_Config::CreateMixerPanel(zv::MixerOps* mixer)
+{
+    // In front of the settings panel, over the sound-settings button.
+    PControles = zv::BlackPanel(this, "PControles", { 33, 184, 232, 152 });
+    PControles->setStyleSheet(
+        QStringLiteral("QComboBox { color: white; background: black; font-weight: bold;"
+                       " border: 1px solid rgb(90, 96, 108); padding: 0 2px; }"
+                       "QComboBox QAbstractItemView { color: white; background: black; "
+                       "selection-background-color: navy; }"
+                       "QLabel, QCheckBox { color: white; }"
+                       "QGroupBox { color: white; border: 1px solid rgb(90, 96, 108); margin-top: 7px; }"
+                       "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 2px; }"));
+    const QFont labelFont = zv::MakePixelFont(QStringLiteral("Courier New"), 12, true);
+    auto* label = new QLabel(QStringLiteral("Controle:"), PControles);
+    label->setObjectName(QStringLiteral("LControle"));
+    label->setFont(labelFont);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->setGeometry(1, 6, 74, 20);
+    CBControle = new QComboBox(PControles);
+    CBControle->setObjectName(QStringLiteral("CBControle"));
+    CBControle->setGeometry(79, 6, 146, 20);
+    // Replaced by the card's own inputs once a mixer is chosen.
+    CBControle->addItems({ QStringLiteral("Entrada de Linha"), QStringLiteral("Microfone") });
+    CBControle->setCurrentIndex(-1);
+
+    GBVolume = new QGroupBox(QStringLiteral("Volume: "), PControles);
+    GBVolume->setObjectName(QStringLiteral("GBVolume"));
+    GBVolume->setFont(labelFont);
+    GBVolume->setGeometry(8, 34, 216, 88);
+    Volume = new TConfigWheel(GBVolume);
+    Volume->setObjectName(QStringLiteral("Volume"));
+    SetUpKnob(*Volume, QStringLiteral(":/knobs/recording.png"));
+    Volume->SetCaption(QStringLiteral("Grava\u00e7\u00e3o"));
+    Volume->Place(28, 14);
+    MMMixerWheel1 = new TConfigWheel(GBVolume);
+    MMMixerWheel1->setObjectName(QStringLiteral("MMMixerWheel1"));
+    SetUpKnob(*MMMixerWheel1, QStringLiteral(":/knobs/return.png"));
+    MMMixerWheel1->SetCaption(QStringLiteral("Retorno"));
+    MMMixerWheel1->Place(136, 14);
+
+    CBLineIn = new TMMMixerCheckBox(PControles);
+    CBLineIn->setObjectName(QStringLiteral("CBLineIn"));
+    CBLineIn->SetAutoCaption(false);
+    CBLineIn->setText(QStringLiteral("Desativar retorno"));
+    CBLineIn->setFont(labelFont);
+    CBLineIn->setGeometry(16, 126, 208, 20);
+    // Its tick is the recording source; it is set by the program, never seen.
+    CBLineInRec = new TMMMixerCheckBox(PControles);
+    CBLineInRec->setObjectName(QStringLiteral("CBLineInRec"));
+    CBLineInRec->setGeometry(16, 200, 208, 20);
+
+    // The model. The lines meet the mixer at the first sound-card change, so that a window nobody
+    // set up yet reads no device.
+    PlacaDevice = new TMMMixerDevice(this, mixer);
+    PlacaDevice->setObjectName(QStringLiteral("PlacaDevice"));
+    PlacaDevice->OnChange = [this](QObject*) {
+        if (!FChangingCard) {
+            PlacaDeviceChange();
+        }
+    };
+    ComboPlaca = new TMMDeviceComboBox(this);
+    ComboPlaca->setObjectName(QStringLiteral("ComboPlaca"));
+    ComboPlaca->SetIncludeMapper(false);
+    ComboPlaca->hide();
+    AudioGravacao = new TMMAudioLine(this);
+    AudioGravacao->setObjectName(QStringLiteral("AudioGravacao"));
+    AudioGravacao->SetComponentType(ctDstWaveIn);
+    AudioLineInRec = new TMMAudioLine(this);
+    AudioLineInRec->setObjectName(QStringLiteral("AudioLineInRec"));
+    AudioLineInRec->SetDestLine(AudioGravacao);
+    AudioLineInRec->SetComponentType(ctSrcLine);
+    AudioLineIn = new TMMAudioLine(this);
+    AudioLineIn->setObjectName(QStringLiteral("AudioLineIn"));
+    AudioLineIn->SetComponentType(ctSrcLine);
+    MixerLineInRec = new TMMMixerControl(this);
+    MixerLineInRec->setObjectName(QStringLiteral("MixerLineInRec"));
+    MixerLineInRec->SetAudioLine(AudioGravacao);
+    MixerLineInRec->SetControlType(ctMux);
+    MixerLineIn = new TMMMixerControl(this);
+    MixerLineIn->setObjectName(QStringLiteral("MixerLineIn"));
+    MixerLineIn->SetAudioLine(AudioLineIn);
+    MixerLineIn->SetControlType(ctMute);
+    ControleVolumeRec = new TMMVolumeControl(this);
+    ControleVolumeRec->setObjectName(QStringLiteral("ControleVolumeRec"));
+    ControleVolumeRec->SetAudioLine(AudioLineInRec);
+    ControlVolume = new TMMVolumeControl(this);
+    ControlVolume->setObjectName(QStringLiteral("ControlVolume"));
+    ControlVolume->SetAudioLine(AudioLineIn);
+
+    Volume->SetControl(ControleVolumeRec);
+    MMMixerWheel1->SetControl(ControlVolume);
+    CBLineIn->SetControl(MixerLineIn);
+    CBLineInRec->SetControl(MixerLineInRec);
+    CBLineInRec->SetItemLine(AudioLineInRec);
+    PControles->hide();
+}
+
+bool TFrm_Config::NewerWindows() const
+{
+    return FNewerWindows ? FNewerWindows() : TStationController::IsNewerWindows(zv::DefaultWaveIn());
+}
+
+void TFrm_Config::AttachLines(TMMMixerDevice* mixer)
+{
+    // The destination first: the recording source is looked up among its sources.
+    AudioGravacao->SetMixer(mixer);
+    AudioLineInRec->SetMixer(mixer);
+    AudioLineIn->SetMixer(mixer);
+}
+
+void TFrm_Config::SoundCardChange()
+{
+    const QString card = CBPlacas->currentIndex() >= 0 ? CBPlacas->currentText() : QString();
+    // That card's mixer is not one to set from here: the mixer stays as it was.
+    if (card == QLatin1String("OmniaAX")) {
+        return;
+    }
+    if (!ComboPlaca->Device()) {
+        ComboPlaca->SetDevice(PlacaDevice);
+    } else {
+        ComboPlaca->Refresh(); // cards may have come or gone
+    }
+    int found = -1;
+    for (int i = 0; i < ComboPlaca->count() && !card.isEmpty(); ++i) {
+        if (ComboPlaca->itemText(i).compare(card, Qt::CaseInsensitive) == 0) {
+            found = i;
+            break;
+        }
+    }
+    ComboPlaca->setCurrentIndex(found);
+    {
+        FChangingCard = true;
+        struct Resume {
+            bool& flag;
+            ~Resume() { flag = false; }
+        } resume { FChangingCard };
+        PlacaDevice->SetActive(false);
+        AttachLines(nullptr);
+        PlacaDevice->SetDeviceId(found);
+    }
+    PlacaDeviceChange();
+}
+
+void TFrm_Config::PlacaDeviceChange()
+{
+    AttachLines(PlacaDevice);
+    // A machine without any mixer has nothing to open; the lines then find nothing and the panel's
+    // controls disable themselves.
+    if (PlacaDevice->IsValid()) {
+        PlacaDevice->SetActive(true);
+    }
+    BuildControlList();
+}
+
+void TFrm_Config::BuildControlList()
+{
+    CBControle->clear();
+    FControlNames.clear();
+    // The probe moves the recording line over every type; it comes back to its own afterwards, so the
+    // knob stays on the input it was on until one is chosen.
+    const TMMComponentType kept = AudioLineInRec->ComponentType();
+    int count = 0;
+    for (int t = 0; t < ComponentTypeCount; ++t) {
+        AudioLineInRec->SetComponentType(static_cast<TMMComponentType>(t));
+        if (AudioLineInRec->LineId() != badLineId) {
+            FControlNames << AudioLineInRec->LineInfo().Name;
+            (*FControlTypes)[static_cast<std::size_t>(count++)] = t;
+        }
+    }
+    AudioLineInRec->SetComponentType(kept);
+    CBControle->addItems(FControlNames);
+    CBControle->setCurrentIndex(-1);
+    FControlListBuilt = true;
+}
+
+void TFrm_Config::SelectControl(int index)
+{
+    CBControle->setCurrentIndex(index >= 0 && index < CBControle->count() ? index : -1);
+    if (CBControle->currentIndex() >= 0) {
+        ChooseControl(CBControle->currentIndex());
+    }
+}
+
+int TFrm_Config::SelectedControl() const
+{
+    return CBControle->currentIndex();
+}
+
+void TFrm_Config::ChooseControl(int index)
+{
+    if (index < 0 || index >= CBControle->count() || index >= int(FControlTypes->size())) {
+        return;
+    }
+    const std::int32_t type = (*FControlTypes)[static_cast<std::size_t>(index)];
+    if (type < 0 || type >= ComponentTypeCount) {
+        return;
+    }
+    AudioLineIn->SetComponentType(static_cast<TMMComponentType>(type));
+    AudioLineInRec->SetComponentType(static_cast<TMMComponentType>(type));
+    // Ticked, the box makes its line the recording source.
+    CBLineInRec->setChecked(true);
+}
+
+void TFrm_Config::TranslateWindow()
+{
+    TranslateForm(*this);
+    if (FControlListBuilt) {
+        for (int i = 0; i < CBControle->count() && i < FControlNames.size(); ++i) {
+            CBControle->setItemText(i, FControlNames[i]);
+        }
+    }
+}
 
 void TFrm_Config::Open(bool settingsMode)
 {
@@ -153,9 +427,7 @@ void TFrm_Config::Open(bool settingsMode)
 
 void TFrm_Config::ShowMixerPanel()
 {
-    if (PControles) {
-        PControles->setVisible(!PConfig->isHidden() && !TStationController::IsNewerWindows());
-    }
+    PControles->setVisible(!PConfig->isHidden() && !NewerWindows());
 }
 
 QString TFrm_Config::Caption(const QString& labelName) const
@@ -198,12 +470,12 @@ void TFrm_Config::showEvent(QShowEvent* event)
         CBIdiomas->addItem(FLanguages.itemText(i), FLanguages.itemData(i));
     }
     CBIdiomas->setCurrentIndex(FLanguages.currentIndex());
-    RunLanguageStep([this] { TranslateForm(*this); });
+    RunStep([this] { TranslateWindow(); });
     ShowMixerPanel();
     QDialog::showEvent(event);
 }
 
-void TFrm_Config::RunLanguageStep(const std::function<void()>& step)
+void TFrm_Config::RunStep(const std::function<void()>& step)
 {
     if (FLanguage.Guard) {
         FLanguage.Guard(step);
@@ -214,10 +486,10 @@ void TFrm_Config::RunLanguageStep(const std::function<void()>& step)
 
 void TFrm_Config::PreviewLanguage(int index)
 {
-    RunLanguageStep([this, index] {
+    RunStep([this, index] {
         CBIdiomas->setCurrentIndex(index);
         if (zv::OpenSelectedLanguage(*CBIdiomas, FLanguage.File)) {
-            TranslateForm(*this);
+            TranslateWindow();
         }
     });
 }
@@ -225,16 +497,19 @@ void TFrm_Config::PreviewLanguage(int index)
 void TFrm_Config::CloseWithoutSaving()
 {
     bool done = false;
-    RunLanguageStep([this, &done] {
+    RunStep([this, &done] {
         // Undoes a preview: the saved language again, on this window.
         if (FLanguage.SavedIndex) {
             const int saved = FLanguage.SavedIndex();
             CBIdiomas->setCurrentIndex(saved >= 0 && saved < CBIdiomas->count() ? saved : -1);
             if (zv::OpenSelectedLanguage(*CBIdiomas, FLanguage.File)) {
-                TranslateForm(*this);
+                TranslateWindow();
             }
         }
-        // The control list's saved entry comes back here too, once the mixer panel is there.
+        // And the saved recording input, over one the operator tried.
+        if (FLanguage.SavedControl) {
+            SelectControl(FLanguage.SavedControl());
+        }
         done = true;
     });
     // A failed step leaves the window open, as any failed step does.

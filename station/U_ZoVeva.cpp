@@ -111,6 +111,7 @@ TFrm_ZoVeva::TFrm_ZoVeva(
 
     FWaveIn = FOptions.WaveInBinding ? std::make_unique<TMMWaveIn>(*FOptions.WaveInBinding)
                                      : std::make_unique<TMMWaveIn>();
+    FCapture = FOptions.WaveInBinding ? FOptions.WaveInBinding : &zv::DefaultWaveIn();
     FWaveIn->setObjectName(QStringLiteral("WaveIn"));
     ConfigureWaveIn();
     FConnector = std::make_unique<TMMConnector>();
@@ -361,11 +362,11 @@ void TFrm_ZoVeva::SettingsToDialog()
     const int placa = StrToInt(settings.Placa);
     // An index beyond the list selects nothing.
     FConfig->CBPlacas->setCurrentIndex(placa);
-    // The mixer device follows the chosen card once the mixer panel is there.
+    FConfig->SoundCardChange();
     if (!FWaveIn->Started()) {
-        FWaveIn->SetDeviceID(TStationController::IsNewerWindows() ? 0 : placa);
+        FWaveIn->SetDeviceID(TStationController::IsNewerWindows(*FCapture) ? 0 : placa);
     }
-    // The recording control; the mixer panel sets its lines from it once it is there.
+    // The saved recording input; a number that names no entry of the card's list changes nothing.
     if (settings.Controle != QLatin1String("-1")) {
         FConfig->SelectControl(StrToInt(settings.Controle));
     }
@@ -641,9 +642,13 @@ void TFrm_ZoVeva::UpdateTrayToolTip()
 void TFrm_ZoVeva::EnsureConfig()
 {
     if (!FConfig) {
-        FConfig = std::make_unique<TFrm_Config>(*SkBitmapList2, *CBIdiomas, nullptr, FOptions.AccountBrowser);
+        FConfig = std::make_unique<TFrm_Config>(
+            *SkBitmapList2, *CBIdiomas, nullptr, FOptions.AccountBrowser, FOptions.MixerBinding);
         FConfig->SetLanguageContext({ FLanguageFile, [this] { return FController->Settings.iIdioma; },
+            [this] { return StrToInt(FController->Settings.Controle); },
             [this](const std::function<void()>& step) { FController->Guard(step); } });
+        FConfig->SetNewerWindowsCheck([this] { return TStationController::IsNewerWindows(*FCapture); });
+        FConfig->UseControlTypes(FController->ControlTypes);
         FConfig->SetMessageBoxes(this);
         FController->SetSettingsFields(FConfig.get());
         connect(FConfig.get(), &TFrm_Config::SaveRequested, this, &TFrm_ZoVeva::SaveSettings);

@@ -40,8 +40,9 @@ class TSkMMButton;
 class TSkShapedForm;
 
 namespace zv {
+class MixerOps;
 class WaveInOps;
-}
+} // namespace zv
 
 class TFrm_ZoVeva : public QWidget, public IStationWindow, public IMessageBoxes {
     Q_OBJECT
@@ -54,6 +55,7 @@ public:
     struct Options {
         IMessageBoxes* Boxes = nullptr; // null: this window's message boxes
         zv::WaveInOps* WaveInBinding = nullptr; // null: the binding ZOVEVA_WAVEIN names
+        zv::MixerOps* MixerBinding = nullptr; // null: the mixer service ZOVEVA_WAVEIN names
         std::function<QPoint()> CursorPos; // null: the mouse cursor's screen position
         std::function<void()> Terminate; // null: quits the application's event loop
         TAccountBrowserFactory AccountBrowser; // null: the real browser
@@ -74,9 +76,9 @@ public:
 
     // --- first-show steps (public for tests)
     void ListSoundCards();
-    // The saved settings into the settings window, and the capture device chosen from them (device 0
-    // while a sound server owns the devices). Raises EConvertError when Placa, or Controle other than
-    // "-1", is not a number.
+    // The saved settings into the settings window, the mixer of the chosen card with its recording
+    // input, and the capture device chosen from them (device 0 while a sound server owns the
+    // devices). Raises EConvertError when Placa, or Controle other than "-1", is not a number.
     void SettingsToDialog();
     // Posts the account to the account page in the settings window's browser.
     void PostAccount();
@@ -197,6 +199,7 @@ private:
     std::unique_ptr<TMMConnector> FConnector;
     // Declared after the connector, so that the capture ends before the connector goes.
     std::unique_ptr<TMMWaveIn> FWaveIn;
+    zv::WaveInOps* FCapture = nullptr; // WaveIn's binding
     std::unique_ptr<TStationController> FController;
     std::unique_ptr<TFrm_Config> FConfig;
     std::unique_ptr<QSystemTrayIcon> FTrayIcon;

@@ -453,6 +453,7 @@ TEST_F(Program, FirstStartInAnEmptyFolderAsksForTheSettings)
     ASSERT_TRUE(X.WaitForWindow(QStringLiteral("Configura\u00e7\u00f5es"), QSize(300, 414), 10, &settings))
         << Diagnostics().toStdString();
     QThread::msleep(300);
+    QDir().mkpath(QStringLiteral(ZOVEVA_SCREENSHOT_DIR));
     EXPECT_TRUE(Screenshot(settings).save(QStringLiteral(ZOVEVA_SCREENSHOT_DIR "/program-settings.png")));
     const QString log = ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log")));
     EXPECT_TRUE(log.contains(QStringLiteral("N\u00e3o foi encontrado o arquivo de codifica\u00e7\u00e3o")))

@@ -1,9 +1,13 @@
 // The main window on the offscreen platform: its program folder in a temporary directory, its timers on
 // a virtual clock, a scripted encoder, the synthetic sound input and recorded message boxes.
 
+#include "audio/MMMixCtl.h"
+#include "audio/MMMixer.h"
 #include "audio/MMWavIn.h"
 #include "platform/Ansi.h"
+#include "platform/AppError.h"
 #include "platform/Clock.h"
+#include "platform/Mixer.h"
 #include "platform/WaveIn.h"
 #include "skin/SkMMButton.h"
 #include "station/AccountBrowser.h"
@@ -21,6 +25,7 @@
 #include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -102,6 +107,12 @@ protected:
     {
         ASSERT_TRUE(Folder.isValid());
         Binding = zv::MakeSyntheticWaveIn(zv::SyntheticDevicesFromEnvironment());
+        // Each synthetic card with its in-memory mixer, as the demo station has them.
+        std::vector<zv::MemoryMixerTable> tables;
+        for (const auto& device : zv::SyntheticDevicesFromEnvironment()) {
+            tables.push_back(zv::SyntheticMixerTable(device.name));
+        }
+        Mixers = zv::MakeMemoryMixer(std::move(tables));
     }
 
     void TearDown() override
@@ -149,6 +160,7 @@ protected:
         TFrm_ZoVeva::Options options;
         options.Boxes = &MessageBoxes;
         options.WaveInBinding = Binding.get();
+        options.MixerBinding = Mixers.get();
         options.CursorPos = [this] { return Cursor; };
         options.Terminate = [this] { ++Terminations; };
         options.AccountBrowser = [this](QWidget* parent) {
@@ -201,6 +213,7 @@ protected:
     Encoders Factory;
     Boxes MessageBoxes;
     std::unique_ptr<zv::WaveInOps> Binding;
+    std::unique_ptr<zv::MemoryMixerOps> Mixers;
     QPoint Cursor { 100, 100 };
     int Terminations = 0;
     std::unique_ptr<TFrm_ZoVeva> Window;
@@ -578,6 +591,8 @@ TEST_F(MainWindow, RecordingSettingsWithoutAnyToolSaysWhatToInstall)
     QTemporaryDir empty;
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", empty.path().toLocal8Bit());
+    // The button lies under the mixer panel; it is reachable where the panel is hidden (a sound server).
+    Window->Frm_Config()->PControles->hide();
     Click(Window->Frm_Config()->SkMMButton3);
     qputenv("PATH", path);
     ASSERT_EQ(MessageBoxes.messages.size(), 1);
@@ -590,8 +605,51 @@ TEST_F(MainWindow, RecordingSettingsWithoutAnyToolSaysWhatToInstall)
 
 namespace {
 
+// The synthetic cards behind the session's sound server, if one answers: what the ALSA binding says
+// on a desktop with PipeWire or PulseAudio.
+struct CardsBehindServer final : zv::WaveInOps {
+    explicit CardsBehindServer(std::unique_ptr<zv::WaveInOps> cards)
+        : cards(std::move(cards))
+    {
+    }
+    const char* Name() const override { return cards->Name(); }
+    int GetNumDevs() override { return cards->GetNumDevs(); }
+    int GetDevCaps(int id, TWaveInCaps& caps) override { return cards->GetDevCaps(id, caps); }
+    int GetDevCapsWithoutFormats(int id, TWaveInCaps& caps) override
+    {
+        return cards->GetDevCapsWithoutFormats(id, caps);
+    }
+    int GetErrorText(int code, char* text, std::size_t size) override
+    {
+        return cards->GetErrorText(code, text, size);
+    }
+    int Open(zv::WaveInHandle* handle, int id, const TWaveFormatEx& format, zv::WaveInCallback callback,
+        void* instance, unsigned flags) override
+    {
+        return cards->Open(handle, id, format, callback, instance, flags);
+    }
+    int Close(zv::WaveInHandle h) override { return cards->Close(h); }
+    int PrepareHeader(zv::WaveInHandle h, TWaveHdr* header) override
+    {
+        return cards->PrepareHeader(h, header);
+    }
+    int UnprepareHeader(zv::WaveInHandle h, TWaveHdr* header) override
+    {
+        return cards->UnprepareHeader(h, header);
+    }
+    int AddBuffer(zv::WaveInHandle h, TWaveHdr* header) override { return cards->AddBuffer(h, header); }
+    int Start(zv::WaveInHandle h) override { return cards->Start(h); }
+    int Stop(zv::WaveInHandle h) override { return cards->Stop(h); }
+    int Reset(zv::WaveInHandle h) override { return cards->Reset(h); }
+    int GetPosition(zv::WaveInHandle h, TMMTime& time) override { return cards->GetPosition(h, time); }
+    int GetID(zv::WaveInHandle h, int* id) override { return cards->GetID(h, id); }
+    // The base's answer: the real look at the session's sockets.
+    std::unique_ptr<zv::WaveInOps> cards;
+};
+
 // With a sound server owning the devices, the capture takes the default device (0) whatever card is
-// chosen, while the chosen card stays in cfg.ini and its name in the encoding file.
+// chosen, while the chosen card stays in cfg.ini and its name in the encoding file; the mixer panel
+// never shows, so the recording-settings button under it is reachable.
 TEST_F(MainWindow, WithASoundServerCaptureUsesDeviceZeroAndTheChosenCardIsKept)
 {
     QTemporaryDir runtime;
@@ -609,6 +667,7 @@ TEST_F(MainWindow, WithASoundServerCaptureUsesDeviceZeroAndTheChosenCardIsKept)
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     qunsetenv("PULSE_RUNTIME_PATH");
 
+    Binding = std::make_unique<CardsBehindServer>(std::move(Binding));
     PrepareUser("1");
     AddLanguageFile();
     CreateAndShow();
@@ -621,8 +680,11 @@ TEST_F(MainWindow, WithASoundServerCaptureUsesDeviceZeroAndTheChosenCardIsKept)
     EXPECT_EQ(Window->WaveIn().DeviceID(), 0);
     EXPECT_TRUE(ReadFile("demo.xml").contains(card.toUtf8()));
 
-    Click(Window->BConfig);
-    EXPECT_EQ(config->PControles, nullptr) << "no mixer panel while a sound server owns the devices";
+    for (TSkMMButton* open : { Window->BConfig, Window->BInfo, Window->BConfig }) {
+        Click(open);
+        EXPECT_FALSE(config->PControles->isVisible())
+            << "no mixer panel while a sound server owns the devices";
+    }
     EXPECT_TRUE(config->SkMMButton3->isVisible());
     config->EdSenha->setText(QStringLiteral("demo"));
     Click(config->SkMMButton1);
@@ -642,6 +704,180 @@ TEST_F(MainWindow, WithASoundServerCaptureUsesDeviceZeroAndTheChosenCardIsKept)
         qputenv("PULSE_RUNTIME_PATH", pulseBefore);
     }
     ::close(server);
+}
+
+} // namespace
+
+namespace {
+
+QStringList ItemTexts(const QComboBox& list)
+{
+    QStringList texts;
+    for (int i = 0; i < list.count(); ++i) {
+        texts << list.itemText(i);
+    }
+    return texts;
+}
+
+// The sources the recording selector has switched on, by name.
+QStringList Recorded(TFrm_Config& config)
+{
+    TMMMixerControl& selector = *config.MixerLineInRec;
+    QStringList on;
+    for (int i = 0; i < selector.Items(); ++i) {
+        if (selector.GetItemBool(0, i)) {
+            on << selector.ItemInfo(i).Name;
+        }
+    }
+    return on;
+}
+
+// An operator's pick in a drop-down list.
+void Choose(QComboBox* list, int index)
+{
+    list->setCurrentIndex(index);
+    emit list->activated(index);
+}
+
+// The mixer panel on the card's in-memory mixer: the control list has one entry per source of the
+// recording, in type order, under the line's name (also after the window was translated); the saved
+// input is recorded; the operator's choice records another and moves the knobs and the mute box to
+// it; closing without saving brings the saved input back, and a save keeps the new one.
+TEST_F(MainWindow, MixerPanelRecordsTheChosenInputAndClosingUndoesATry)
+{
+    PrepareUser("0", "1");
+    AddLanguageFile();
+    CreateAndShow();
+    Clock.Advance(100);
+    TFrm_Config* config = Window->Frm_Config();
+    Click(Window->BConfig);
+    EXPECT_TRUE(config->PControles->isVisible());
+    EXPECT_EQ(config->PlacaDevice->DeviceId(), 0);
+    EXPECT_TRUE(config->PlacaDevice->Active());
+    ASSERT_EQ(ItemTexts(*config->CBControle),
+        (QStringList {
+            QStringLiteral("CD Audio"), QStringLiteral("Line In"), QStringLiteral("Microphone") }));
+    const auto& types = Window->Controller().ControlTypes;
+    EXPECT_EQ(types[0], ctSrcCD);
+    EXPECT_EQ(types[1], ctSrcLine);
+    EXPECT_EQ(types[2], ctSrcMicrophone);
+    EXPECT_EQ(config->CBControle->currentIndex(), 1);
+    EXPECT_EQ(Recorded(*config), QStringList { QStringLiteral("Line In") });
+    // The knob shows a control value to within one of its steps.
+    const auto shows = [&](TMMMixerWheel* knob, double value) {
+        return std::abs(knob->Value() * double(knob->Step()) - value) <= double(knob->Step());
+    };
+    EXPECT_TRUE(config->Volume->isEnabled());
+    EXPECT_TRUE(shows(config->Volume, 45000)) << "Line In's recording volume";
+    EXPECT_FALSE(config->CBLineIn->isChecked()) << "Line In is heard";
+    EXPECT_EQ(config->CBLineIn->text(), QStringLiteral("Desativar retorno"));
+
+    Choose(config->CBControle, 2);
+    EXPECT_EQ(Recorded(*config), QStringList { QStringLiteral("Microphone") });
+    EXPECT_TRUE(shows(config->Volume, 40000)) << "the microphone's recording volume";
+    EXPECT_TRUE(shows(config->MMMixerWheel1, 32768)) << "the microphone as heard";
+    EXPECT_EQ(config->AudioLineIn->LineInfo().Name, QStringLiteral("Microphone"));
+    EXPECT_TRUE(config->CBLineIn->isChecked()) << "the microphone is not heard";
+    // The knob acts on the microphone's recording volume.
+    config->Volume->SetValue(config->Volume->Maximum() / 4);
+    EXPECT_TRUE(shows(config->Volume, config->ControleVolumeRec->GetUnsigned()));
+    EXPECT_LT(config->ControleVolumeRec->GetUnsigned(), 20000u);
+
+    Click(config->BFechar);
+    EXPECT_FALSE(config->isVisible());
+    EXPECT_EQ(config->CBControle->currentIndex(), 1);
+    EXPECT_EQ(Recorded(*config), QStringList { QStringLiteral("Line In") });
+    EXPECT_FALSE(config->CBLineIn->isChecked());
+
+    Click(Window->BConfig);
+    EXPECT_EQ(config->CBControle->itemText(0), QStringLiteral("CD Audio")) << "not the built-in entry";
+    Choose(config->CBControle, 0);
+    config->EdSenha->setText(QStringLiteral("demo"));
+    Click(config->SkMMButton1);
+    EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(ReadFile("cfg.ini").contains("Controle=0\r\n"));
+    EXPECT_EQ(Recorded(*config), QStringList { QStringLiteral("CD Audio") });
+}
+
+// The card decides the mixer, matched by name without regard to case: "OmniaAX" leaves the mixer and
+// its list as they are; a card with no mixer of its name gives device id -1, an empty list and
+// knobs that do nothing, with no error.
+TEST_F(MainWindow, MixerFollowsTheCardByNameButNotOmniaAX)
+{
+    const auto cards = zv::SyntheticDevicesFromEnvironment();
+    ASSERT_GE(cards.size(), 2u);
+    Mixers = zv::MakeMemoryMixer({ zv::SyntheticMixerTable("Another card"),
+        zv::SyntheticMixerTable(QString::fromStdString(cards[0].name).toUpper().toStdString()) });
+    PrepareUser("0", "1");
+    CreateAndShow();
+    TFrm_Config* config = Window->Frm_Config();
+    EXPECT_EQ(config->PlacaDevice->DeviceId(), 1);
+    const QStringList list = ItemTexts(*config->CBControle);
+    EXPECT_EQ(list.size(), 3);
+
+    config->CBPlacas->addItem(QStringLiteral("OmniaAX"));
+    Choose(config->CBPlacas, config->CBPlacas->count() - 1);
+    EXPECT_EQ(config->PlacaDevice->DeviceId(), 1);
+    EXPECT_EQ(ItemTexts(*config->CBControle), list);
+    EXPECT_EQ(config->CBControle->currentIndex(), 1);
+
+    Choose(config->CBPlacas, 1);
+    EXPECT_EQ(config->PlacaDevice->DeviceId(), -1);
+    EXPECT_EQ(config->ComboPlaca->currentIndex(), -1);
+    EXPECT_EQ(config->CBControle->count(), 0);
+    EXPECT_FALSE(config->Volume->isEnabled());
+    EXPECT_FALSE(config->MMMixerWheel1->isEnabled());
+    EXPECT_FALSE(config->CBLineIn->isEnabled());
+    EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join(QLatin1Char('\n')).toStdString();
+}
+
+// A card that goes away while its mixer is open empties the panel (the device reports the change of
+// its own and the list is built again) and is reported once; chosen again once it is back, its inputs
+// return.
+TEST_F(MainWindow, ACardThatGoesAwayEmptiesThePanelUntilChosenAgain)
+{
+    QStringList reported;
+    zv::SetApplicationErrorHandler(
+        [&](const std::exception& error) { reported << QString::fromUtf8(error.what()); });
+    struct Uninstall {
+        ~Uninstall() { zv::SetApplicationErrorHandler({}); }
+    } uninstall;
+    PrepareUser("0", "1");
+    CreateAndShow();
+    TFrm_Config* config = Window->Frm_Config();
+    ASSERT_EQ(config->CBControle->count(), 3);
+    ASSERT_TRUE(config->PlacaDevice->Active());
+
+    Mixers->Disconnect(0);
+    QApplication::processEvents();
+    EXPECT_EQ(reported.size(), 1) << reported.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(config->CBControle->count(), 0);
+    EXPECT_FALSE(config->Volume->isEnabled());
+    EXPECT_FALSE(config->CBLineIn->isEnabled());
+
+    Mixers->Reconnect(0);
+    Choose(config->CBPlacas, 0);
+    EXPECT_EQ(config->CBControle->count(), 3);
+    EXPECT_TRUE(config->PlacaDevice->Active());
+    EXPECT_TRUE(config->Volume->isEnabled());
+    EXPECT_EQ(reported.size(), 1);
+    EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join(QLatin1Char('\n')).toStdString();
+}
+
+// A saved Controle beyond the card's list selects nothing and leaves the lines and the recording
+// source as the card has them: nothing is written to the mixer.
+TEST_F(MainWindow, ControleBeyondTheListLeavesTheMixerAlone)
+{
+    PrepareUser("0", "7");
+    CreateAndShow();
+    TFrm_Config* config = Window->Frm_Config();
+    EXPECT_EQ(config->CBControle->count(), 3);
+    EXPECT_EQ(config->CBControle->currentIndex(), -1);
+    EXPECT_EQ(config->AudioLineIn->ComponentType(), ctSrcLine);
+    EXPECT_EQ(config->AudioLineInRec->ComponentType(), ctSrcLine);
+    EXPECT_EQ(Recorded(*config), QStringList { QStringLiteral("Line In") });
+    EXPECT_EQ(Mixers->WriteCount(), 0u);
+    EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join(QLatin1Char('\n')).toStdString();
 }
 
 } // namespace
