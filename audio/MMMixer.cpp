@@ -248,10 +248,19 @@ void TMMMixerDevice::Notification(zv::MixerNotification Message, std::int64_t Pa
         // The card went away (or its sound server ended) while open: let go of it, let the lines
         // look again (they find nothing now, so the widgets disable themselves), and tell once.
         const int code = int(Param);
+        const QString name = FDeviceCaps.ProductName();
         try {
             CloseDevice();
         } catch (const std::exception&) {
             // The handle is dead anyway.
+        }
+        // Once a card is gone the others may move up into its id: this device then stands for no
+        // mixer, rather than for another card, until one is chosen again.
+        TMixerCaps caps {};
+        if (IsValid()
+            && (PlatformCaps(FDeviceId, caps) != 0 || MixerText(caps.szPname, sizeof caps.szPname) != name)) {
+            FDeviceId = InvalidId;
+            FDeviceCaps.Clear();
         }
         NotifyChange();
         Check(code);

@@ -7,6 +7,7 @@
 #include "tests/support/MixerTables.h"
 #include "tests/unit/audio/WaveInSupport.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -295,6 +296,119 @@ TEST_F(MixerModel, ACardThatGoesAwayDisablesEverythingAndIsReportedOnce)
     EXPECT_TRUE(device->Active());
     EXPECT_EQ(recSource.LineId(), kRecLine);
     EXPECT_EQ(recVolume.GetUnsigned(), 30000u);
+}
+
+// A service whose ids are positions in the list of present mixers, as ALSA's cards are: when a mixer
+// leaves, the ones after it move up.
+class ShiftingMixer final : public zv::MixerOps {
+public:
+    explicit ShiftingMixer(zv::MemoryMixerOps& under)
+        : m(under)
+    {
+    }
+    void Remove(int id)
+    {
+        const int gone = present.at(std::size_t(id));
+        present.erase(present.begin() + id);
+        m.Disconnect(gone);
+    }
+    const char* Name() const override { return "shifting"; }
+    int GetNumDevs() override { return int(present.size()); }
+    int GetDevCaps(int id, TMixerCaps& caps) override { return Valid(id) ? m.GetDevCaps(At(id), caps) : 2; }
+    int GetErrorText(int code, char* text, std::size_t size) override
+    {
+        return m.GetErrorText(code, text, size);
+    }
+    int Open(zv::MixerHandle* h, int id, zv::MixerCallback cb, void* instance) override
+    {
+        return Valid(id) ? m.Open(h, At(id), cb, instance) : 2;
+    }
+    int Close(zv::MixerHandle h) override { return m.Close(h); }
+    int GetID(zv::MixerHandle h, int* id) override
+    {
+        int under = 0;
+        if (const int e = m.GetID(h, &under))
+            return e;
+        const auto it = std::find(present.begin(), present.end(), under);
+        *id = it == present.end() ? -2 : int(it - present.begin());
+        return 0;
+    }
+    int GetIdOf(zv::mixer::TargetType kind, const char* name, int* id) override
+    {
+        return m.GetIdOf(kind, name, id);
+    }
+    int GetLineInfo(zv::MixerObject o, TMixerLine& l, zv::MixerLineQuery q) override
+    {
+        return Map(o) ? m.GetLineInfo(o, l, q) : 2;
+    }
+    int GetLineControl(zv::MixerObject o, std::uint32_t line, std::uint32_t type, TMixerControl& c) override
+    {
+        return Map(o) ? m.GetLineControl(o, line, type, c) : 2;
+    }
+    int GetControl(zv::MixerObject o, std::uint32_t id, TMixerControl& c, std::uint32_t* line) override
+    {
+        return Map(o) ? m.GetControl(o, id, c, line) : 2;
+    }
+    int GetControlValues(zv::MixerObject o, std::uint32_t id, int ch, int items, std::int32_t* v) override
+    {
+        return Map(o) ? m.GetControlValues(o, id, ch, items, v) : 2;
+    }
+    int SetControlValues(
+        zv::MixerObject o, std::uint32_t id, int ch, int items, const std::int32_t* v) override
+    {
+        return Map(o) ? m.SetControlValues(o, id, ch, items, v) : 2;
+    }
+    int GetListTexts(zv::MixerObject o, std::uint32_t id, int items, TMixerListText* t) override
+    {
+        return Map(o) ? m.GetListTexts(o, id, items, t) : 2;
+    }
+
+private:
+    bool Valid(int id) const { return id >= 0 && id < int(present.size()); }
+    int At(int id) const { return present[std::size_t(id)]; }
+    bool Map(zv::MixerObject& o) const
+    {
+        if (o.handle)
+            return true;
+        if (!Valid(o.id))
+            return false;
+        o.id = At(o.id);
+        return true;
+    }
+    zv::MemoryMixerOps& m;
+    std::vector<int> present { 0, 1 };
+};
+
+// The open card leaves and the next one takes its id: the device stands for no mixer then, instead of
+// quietly driving the other card, until a card is chosen again.
+TEST(MixerModelShift, ACardThatLeavesIsNotReplacedByTheOneThatTakesItsId)
+{
+    test::App();
+    auto memory = zv::MakeMemoryMixer({ test::StudioCard(), test::MicCard() });
+    ShiftingMixer ops(*memory);
+    std::vector<std::string> errors;
+    zv::SetApplicationErrorHandler([&](const std::exception& e) { errors.emplace_back(e.what()); });
+    TMMMixerDevice device(nullptr, &ops);
+    TMMAudioLine recording;
+    recording.SetMixer(&device);
+    recording.SetComponentType(ctDstWaveIn);
+    device.SetActive(true);
+    ASSERT_TRUE(device.Active());
+    ASSERT_EQ(recording.LineId(), kRecording);
+
+    ops.Remove(0);
+    test::PumpUntil([&] { return !errors.empty(); });
+    zv::SetApplicationErrorHandler(nullptr);
+    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_EQ(device.DeviceId(), InvalidId);
+    EXPECT_EQ(device.DeviceCaps().ProductName(), QString());
+    EXPECT_EQ(recording.LineId(), badLineId);
+
+    // Chosen again: the card that is there now.
+    device.SetDeviceId(0);
+    device.SetActive(true);
+    EXPECT_TRUE(device.Active());
+    EXPECT_EQ(recording.LineId(), 0);
 }
 
 TEST(MixerTypes, CodesOutsideTheTablesAreRefusedOrCustom)
