@@ -248,10 +248,19 @@ void TMMMixerDevice::Notification(zv::MixerNotification Message, std::int64_t Pa
         // The card went away (or its sound server ended) while open: let go of it, let the lines
         // look again (they find nothing now, so the widgets disable themselves), and tell once.
         const int code = int(Param);
+        const QString name = FDeviceCaps.ProductName();
         try {
             CloseDevice();
         } catch (const std::exception&) {
             // The handle is dead anyway.
+        }
+        // Once a card is gone the others may move up into its id: this device then stands for no
+        // mixer, rather than for another card, until one is chosen again.
+        TMixerCaps caps {};
+        if (IsValid()
+            && (PlatformCaps(FDeviceId, caps) != 0 || MixerText(caps.szPname, sizeof caps.szPname) != name)) {
+            FDeviceId = InvalidId;
+            FDeviceCaps.Clear();
         }
         NotifyChange();
         Check(code);
@@ -590,10 +599,18 @@ void TMMAudioLine::MixerNotify(TMMObject* Change)
 
 void TMMAudioLine::LineChanged()
 {
-    // What changed is the line's information (its active state, say): read it again.
+    // What changed is the line's information (its active state, say): read it again. A card whose
+    // elements came or went is numbered anew, so the id may now be another line: a line found by
+    // its type or target then looks again.
     TMixerLine answer {};
     answer.dwLineID = std::uint32_t(FLineId);
-    if (MixerValid() && FMixer->GetLineInfo(answer, zv::MixerLineQuery::LineId))
+    const bool found = MixerValid() && FMixer->GetLineInfo(answer, zv::MixerLineQuery::LineId);
+    const bool moved = FLookup == TLookup::ByComponentType
+        ? !found || answer.dwComponentType != ComponentTypeCode(FComponentType)
+        : FLookup == TLookup::ByTarget && (!found || (!FDestLine && !MatchesTarget(answer)));
+    if (moved)
+        Refresh();
+    else if (found)
         FLineInfo = LineInfoOf(answer);
     TMMLineChange change(FLineId);
     FObservable.Notify(&change);
@@ -701,6 +718,17 @@ void TMMCustomMixerControl::LineNotify(TMMObject* Change)
             ValueChanged();
     } else if (dynamic_cast<TMMLineIdChange*>(Change)) {
         Refresh();
+    } else if (dynamic_cast<TMMLineChange*>(Change)) {
+        // Controls are numbered anew with the card's elements: an id that now names another
+        // control (or none) is looked up again.
+        if (FControlId == badControlId || !FAudioLine || !FAudioLine->MixerValid())
+            return;
+        TMixerControl now {};
+        std::uint32_t line = 0;
+        if (!FAudioLine->Mixer()->GetControl(std::uint32_t(FControlId), now, &line)
+            || TMMLineId(line) != FAudioLine->LineId() || ControlTypeOf(now.dwControlType) != FControlType
+            || MixerText(now.szName, sizeof now.szName) != FControlInfo.Name)
+            Refresh();
     }
 }
 

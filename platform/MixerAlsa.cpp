@@ -12,6 +12,7 @@
 #include <QSocketNotifier>
 #include <algorithm>
 #include <alsa/asoundlib.h>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -87,7 +88,8 @@ public:
             // Closing reports every element as removed: nobody listens any more.
             snd_mixer_set_callback(m_mixer, nullptr);
             for (snd_mixer_elem_t* e : m_elems)
-                snd_mixer_elem_set_callback(e, nullptr);
+                if (e)
+                    snd_mixer_elem_set_callback(e, nullptr);
             snd_mixer_close(m_mixer);
         }
     }
@@ -125,40 +127,61 @@ public:
         m_layout = AlsaLayout(table, m_name, SND_LIB_VERSION);
     }
 
+    // The library frees an element right after reporting its removal: its slot keeps the layout's
+    // numbering until the next Read, but nothing may reach the element through it any more.
+    void Forget(snd_mixer_elem_t* elem)
+    {
+        for (snd_mixer_elem_t*& e : m_elems)
+            if (e == elem)
+                e = nullptr;
+    }
+
     snd_mixer_t* Mixer() const { return m_mixer; }
     const AlsaLayout& Layout() const { return m_layout; }
     const std::vector<snd_mixer_elem_t*>& Elements() const { return m_elems; }
 
     int GetVolume(std::size_t i, bool capture, int ch, long* v) override
     {
+        if (!m_elems[i])
+            return -ENODEV;
         const auto c = snd_mixer_selem_channel_id_t(ch);
         return capture ? snd_mixer_selem_get_capture_volume(m_elems[i], c, v)
                        : snd_mixer_selem_get_playback_volume(m_elems[i], c, v);
     }
     int SetVolume(std::size_t i, bool capture, int ch, long v) override
     {
+        if (!m_elems[i])
+            return -ENODEV;
         const auto c = snd_mixer_selem_channel_id_t(ch);
         return capture ? snd_mixer_selem_set_capture_volume(m_elems[i], c, v)
                        : snd_mixer_selem_set_playback_volume(m_elems[i], c, v);
     }
     int GetSwitch(std::size_t i, bool capture, int ch, int* v) override
     {
+        if (!m_elems[i])
+            return -ENODEV;
         const auto c = snd_mixer_selem_channel_id_t(ch);
         return capture ? snd_mixer_selem_get_capture_switch(m_elems[i], c, v)
                        : snd_mixer_selem_get_playback_switch(m_elems[i], c, v);
     }
     int SetSwitch(std::size_t i, bool capture, int ch, int v) override
     {
+        if (!m_elems[i])
+            return -ENODEV;
         const auto c = snd_mixer_selem_channel_id_t(ch);
         return capture ? snd_mixer_selem_set_capture_switch(m_elems[i], c, v)
                        : snd_mixer_selem_set_playback_switch(m_elems[i], c, v);
     }
     int GetEnum(std::size_t i, int ch, unsigned* item) override
     {
+        if (!m_elems[i])
+            return -ENODEV;
         return snd_mixer_selem_get_enum_item(m_elems[i], snd_mixer_selem_channel_id_t(ch), item);
     }
     int SetEnum(std::size_t i, int ch, unsigned item) override
     {
+        if (!m_elems[i])
+            return -ENODEV;
         return snd_mixer_selem_set_enum_item(m_elems[i], snd_mixer_selem_channel_id_t(ch), item);
     }
 
@@ -292,6 +315,7 @@ private:
     void OnElement(snd_mixer_elem_t* elem, unsigned int mask)
     {
         if (mask == SND_CTL_EVENT_MASK_REMOVE) {
+            m_device->Forget(elem);
             m_restructured = true;
             return;
         }
@@ -381,7 +405,8 @@ private:
             // Elements came or went: map them again; every line may have changed.
             m_restructured = false;
             for (snd_mixer_elem_t* e : m_device->Elements())
-                snd_mixer_elem_set_callback_private(e, nullptr);
+                if (e)
+                    snd_mixer_elem_set_callback_private(e, nullptr);
             m_device->Read();
             for (snd_mixer_elem_t* e : m_device->Elements()) {
                 snd_mixer_elem_set_callback(e, &ElementEvent);

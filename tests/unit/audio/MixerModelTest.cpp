@@ -7,6 +7,7 @@
 #include "tests/support/MixerTables.h"
 #include "tests/unit/audio/WaveInSupport.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -295,6 +296,229 @@ TEST_F(MixerModel, ACardThatGoesAwayDisablesEverythingAndIsReportedOnce)
     EXPECT_TRUE(device->Active());
     EXPECT_EQ(recSource.LineId(), kRecLine);
     EXPECT_EQ(recVolume.GetUnsigned(), 30000u);
+}
+
+// A service whose ids are positions in the list of present mixers, as ALSA's cards are: when a mixer
+// leaves, the ones after it move up.
+class ShiftingMixer final : public zv::MixerOps {
+public:
+    explicit ShiftingMixer(zv::MemoryMixerOps& under)
+        : m(under)
+    {
+    }
+    void Remove(int id)
+    {
+        const int gone = present.at(std::size_t(id));
+        present.erase(present.begin() + id);
+        m.Disconnect(gone);
+    }
+    const char* Name() const override { return "shifting"; }
+    int GetNumDevs() override { return int(present.size()); }
+    int GetDevCaps(int id, TMixerCaps& caps) override { return Valid(id) ? m.GetDevCaps(At(id), caps) : 2; }
+    int GetErrorText(int code, char* text, std::size_t size) override
+    {
+        return m.GetErrorText(code, text, size);
+    }
+    int Open(zv::MixerHandle* h, int id, zv::MixerCallback cb, void* instance) override
+    {
+        return Valid(id) ? m.Open(h, At(id), cb, instance) : 2;
+    }
+    int Close(zv::MixerHandle h) override { return m.Close(h); }
+    int GetID(zv::MixerHandle h, int* id) override
+    {
+        int under = 0;
+        if (const int e = m.GetID(h, &under))
+            return e;
+        const auto it = std::find(present.begin(), present.end(), under);
+        *id = it == present.end() ? -2 : int(it - present.begin());
+        return 0;
+    }
+    int GetIdOf(zv::mixer::TargetType kind, const char* name, int* id) override
+    {
+        return m.GetIdOf(kind, name, id);
+    }
+    int GetLineInfo(zv::MixerObject o, TMixerLine& l, zv::MixerLineQuery q) override
+    {
+        return Map(o) ? m.GetLineInfo(o, l, q) : 2;
+    }
+    int GetLineControl(zv::MixerObject o, std::uint32_t line, std::uint32_t type, TMixerControl& c) override
+    {
+        return Map(o) ? m.GetLineControl(o, line, type, c) : 2;
+    }
+    int GetControl(zv::MixerObject o, std::uint32_t id, TMixerControl& c, std::uint32_t* line) override
+    {
+        return Map(o) ? m.GetControl(o, id, c, line) : 2;
+    }
+    int GetControlValues(zv::MixerObject o, std::uint32_t id, int ch, int items, std::int32_t* v) override
+    {
+        return Map(o) ? m.GetControlValues(o, id, ch, items, v) : 2;
+    }
+    int SetControlValues(
+        zv::MixerObject o, std::uint32_t id, int ch, int items, const std::int32_t* v) override
+    {
+        return Map(o) ? m.SetControlValues(o, id, ch, items, v) : 2;
+    }
+    int GetListTexts(zv::MixerObject o, std::uint32_t id, int items, TMixerListText* t) override
+    {
+        return Map(o) ? m.GetListTexts(o, id, items, t) : 2;
+    }
+
+private:
+    bool Valid(int id) const { return id >= 0 && id < int(present.size()); }
+    int At(int id) const { return present[std::size_t(id)]; }
+    bool Map(zv::MixerObject& o) const
+    {
+        if (o.handle)
+            return true;
+        if (!Valid(o.id))
+            return false;
+        o.id = At(o.id);
+        return true;
+    }
+    zv::MemoryMixerOps& m;
+    std::vector<int> present { 0, 1 };
+};
+
+// The open card leaves and the next one takes its id: the device stands for no mixer then, instead of
+// quietly driving the other card, until a card is chosen again.
+TEST(MixerModelShift, ACardThatLeavesIsNotReplacedByTheOneThatTakesItsId)
+{
+    test::App();
+    auto memory = zv::MakeMemoryMixer({ test::StudioCard(), test::MicCard() });
+    ShiftingMixer ops(*memory);
+    std::vector<std::string> errors;
+    zv::SetApplicationErrorHandler([&](const std::exception& e) { errors.emplace_back(e.what()); });
+    TMMMixerDevice device(nullptr, &ops);
+    TMMAudioLine recording;
+    recording.SetMixer(&device);
+    recording.SetComponentType(ctDstWaveIn);
+    device.SetActive(true);
+    ASSERT_TRUE(device.Active());
+    ASSERT_EQ(recording.LineId(), kRecording);
+
+    ops.Remove(0);
+    test::PumpUntil([&] { return !errors.empty(); });
+    zv::SetApplicationErrorHandler(nullptr);
+    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_EQ(device.DeviceId(), InvalidId);
+    EXPECT_EQ(device.DeviceCaps().ProductName(), QString());
+    EXPECT_EQ(recording.LineId(), badLineId);
+
+    // Chosen again: the card that is there now.
+    device.SetDeviceId(0);
+    device.SetActive(true);
+    EXPECT_TRUE(device.Active());
+    EXPECT_EQ(recording.LineId(), 0);
+}
+
+// One open mixer whose card gains an element, as ALSA's can: lines and controls are numbered anew and
+// every line is reported changed.
+class RenumberingMixer final : public zv::MixerOps {
+public:
+    explicit RenumberingMixer(zv::MemoryMixerOps& under)
+        : m(under)
+    {
+    }
+    // The card now looks like the second table.
+    void Renumber()
+    {
+        current = 1;
+        for (std::uint32_t d = 0; d < 2; ++d)
+            for (std::uint32_t s = 0; s <= 5; ++s)
+                callback(kHandle, zv::MixerNotification::LineChange, instance, s == 0 ? d : (s << 16) | d);
+    }
+    const char* Name() const override { return "renumbering"; }
+    int GetNumDevs() override { return 1; }
+    int GetDevCaps(int id, TMixerCaps& caps) override { return id == 0 ? m.GetDevCaps(current, caps) : 2; }
+    int GetErrorText(int code, char* text, std::size_t size) override
+    {
+        return m.GetErrorText(code, text, size);
+    }
+    int Open(zv::MixerHandle* h, int id, zv::MixerCallback cb, void* inst) override
+    {
+        if (id != 0)
+            return 2;
+        callback = cb;
+        instance = inst;
+        *h = kHandle;
+        return 0;
+    }
+    int Close(zv::MixerHandle) override { return 0; }
+    int GetID(zv::MixerHandle, int* id) override
+    {
+        *id = 0;
+        return 0;
+    }
+    int GetIdOf(zv::mixer::TargetType, const char*, int* id) override
+    {
+        *id = -1;
+        return 0;
+    }
+    int GetLineInfo(zv::MixerObject, TMixerLine& l, zv::MixerLineQuery q) override
+    {
+        return m.GetLineInfo(Here(), l, q);
+    }
+    int GetLineControl(zv::MixerObject, std::uint32_t line, std::uint32_t type, TMixerControl& c) override
+    {
+        return m.GetLineControl(Here(), line, type, c);
+    }
+    int GetControl(zv::MixerObject, std::uint32_t id, TMixerControl& c, std::uint32_t* line) override
+    {
+        return m.GetControl(Here(), id, c, line);
+    }
+    int GetControlValues(zv::MixerObject, std::uint32_t id, int ch, int items, std::int32_t* v) override
+    {
+        return m.GetControlValues(Here(), id, ch, items, v);
+    }
+    int SetControlValues(zv::MixerObject, std::uint32_t id, int ch, int items, const std::int32_t* v) override
+    {
+        return m.SetControlValues(Here(), id, ch, items, v);
+    }
+    int GetListTexts(zv::MixerObject, std::uint32_t id, int items, TMixerListText* t) override
+    {
+        return m.GetListTexts(Here(), id, items, t);
+    }
+
+private:
+    static constexpr zv::MixerHandle kHandle = 1;
+    zv::MixerObject Here() const { return zv::MixerObject { 0, current }; }
+    zv::MemoryMixerOps& m;
+    int current = 0;
+    zv::MixerCallback callback = nullptr;
+    void* instance = nullptr;
+};
+
+// After the renumbering the line input and its volume are found again; the knob never drives the
+// element that moved into their old ids.
+TEST(MixerModelRenumbered, LinesAndControlsFoundByTypeFollowTheirOwnElements)
+{
+    test::App();
+    zv::MemoryMixerTable grown = test::StudioCard();
+    grown.destinations[0].sources.insert(grown.destinations[0].sources.begin(),
+        test::Line(zv::mixer::SrcWaveOut, "PCM",
+            { test::Control(zv::mixer::CtlVolume, "PCM Volume", { 1000, 1000 }) }));
+    auto memory = zv::MakeMemoryMixer({ test::StudioCard(), grown });
+    RenumberingMixer ops(*memory);
+    TMMMixerDevice device(nullptr, &ops);
+    TMMAudioLine lineIn;
+    lineIn.SetMixer(&device);
+    lineIn.SetComponentType(ctSrcLine);
+    TMMVolumeControl volume;
+    volume.SetAudioLine(&lineIn);
+    device.SetActive(true);
+    ASSERT_TRUE(device.Active());
+    ASSERT_EQ(lineIn.LineId(), 1 << 16);
+    ASSERT_EQ(volume.GetUnsigned(), 20000u);
+
+    ops.Renumber();
+    EXPECT_EQ(lineIn.LineId(), 2 << 16);
+    EXPECT_EQ(lineIn.LineInfo().Name, QStringLiteral("Line In"));
+    EXPECT_EQ(volume.ControlInfo().Name, QStringLiteral("Line Volume"));
+    EXPECT_EQ(volume.GetUnsigned(), 20000u);
+    volume.SetUnsigned(5000);
+    std::int32_t pcm[2] = {};
+    ASSERT_EQ(memory->GetControlValues(zv::MixerObject { 0, 1 }, 2, 2, 0, pcm), 0);
+    EXPECT_EQ(pcm[0], 1000);
 }
 
 TEST(MixerTypes, CodesOutsideTheTablesAreRefusedOrCustom)
