@@ -132,12 +132,16 @@ void TSingleInstance::Accept()
                 return;
             }
             const QByteArray line = socket->readLine(64);
-            if (line == kShow) {
-                emit ShowRequested();
+            const bool show = line == kShow;
+            // Answered before the window shows: showing it may take a while (a message box).
+            if (show) {
                 socket->write(kShown);
+                socket->flush();
             }
-            // Sends the answer first.
-            socket->disconnectFromServer();
+            socket->disconnectFromServer(); // after the answer is sent
+            if (show) {
+                emit ShowRequested();
+            }
         });
     }
 }
