@@ -21,10 +21,10 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QKeyEvent>
 #include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
@@ -315,10 +315,11 @@ TEST_F(Languages, SettingsWindowCopiesTheListPreviewsAChoiceAndUndoesItWhenClose
     const std::pair<const char*, std::function<void()>> ways[] = {
         { "close button", [&] { config.CloseWithoutSaving(); } },
         { "close request", [&] { config.close(); } },
-        { "Escape", [&] {
-             QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-             QApplication::sendEvent(&config, &escape);
-         } },
+        { "Escape",
+            [&] {
+                QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                QApplication::sendEvent(&config, &escape);
+            } },
     };
     for (const auto& [way, leave] : ways) {
         SCOPED_TRACE(way);
