@@ -15,6 +15,7 @@ namespace zv {
 namespace {
 
 constexpr char kShow[] = "show\n";
+constexpr char kShown[] = "shown\n";
 
 } // namespace
 
@@ -85,13 +86,31 @@ bool TSingleInstance::AskRunningToShow(std::chrono::milliseconds patience)
     for (;;) {
         QLocalSocket socket;
         socket.connectToServer(path);
+        bool closed = false;
         if (socket.waitForConnected(1000)) {
             socket.write(kShow);
             if (socket.waitForBytesWritten(1000)) {
-                // The answer is the other side closing: the request was read.
-                socket.waitForDisconnected(1000);
-                return true;
+                // The answer is a line back. A program on its way out (waiting for its encoder to end)
+                // still has its socket but reads nothing: the kernel accepting the request is no answer.
+                QElapsedTimer answer;
+                answer.start();
+                while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState
+                    && answer.elapsed() < 1000) {
+                    socket.waitForReadyRead(100);
+                }
+                if (socket.canReadLine()) {
+                    return socket.readLine(64) == kShown;
+                }
+                closed = socket.state() != QLocalSocket::ConnectedState;
             }
+        }
+        // The program holding the folder has ended: nobody is left to ask, and the folder is ours.
+        if (FLock >= 0 && flock(FLock, LOCK_EX | LOCK_NB) == 0) {
+            return false;
+        }
+        // A program of an earlier version closes without a word once it has read the request.
+        if (closed) {
+            return true;
         }
         if (waited.elapsed() >= patience.count()) {
             return false;
@@ -113,8 +132,14 @@ void TSingleInstance::Accept()
                 return;
             }
             const QByteArray line = socket->readLine(64);
-            socket->disconnectFromServer();
-            if (line == kShow) {
+            const bool show = line == kShow;
+            // Answered before the window shows: showing it may take a while (a message box).
+            if (show) {
+                socket->write(kShown);
+                socket->flush();
+            }
+            socket->disconnectFromServer(); // after the answer is sent
+            if (show) {
                 emit ShowRequested();
             }
         });

@@ -31,7 +31,8 @@ public:
     TClaim Claim();
 
     // From a later start: asks the program holding the folder to show its window. It may be starting
-    // up and not listen yet, so this keeps trying for `patience`. False when nobody answered.
+    // up and not listen yet, so this keeps trying for `patience`. False when nobody answered, and
+    // at once when the program holding the folder ends meanwhile: Claim then makes it ours.
     bool AskRunningToShow(std::chrono::milliseconds patience = std::chrono::seconds(10));
 
     // The socket's path: in $XDG_RUNTIME_DIR (or the temporary folder), one per program folder.

@@ -99,8 +99,23 @@ void TStationController::WriteDefaultSettings()
     config_.WriteDefaultSettings();
 }
 
+namespace {
+
+// The user name becomes a file name in the program folder; a separator would lead elsewhere.
+void CheckUserFileName(const QString& usuario)
+{
+    if (usuario.contains(QLatin1Char('/')) || usuario.contains(QChar(0))) {
+        throw EEncodingFileError(zv::LoadResString(zv::SUserNameNotAFile).arg(usuario));
+    }
+}
+
+} // namespace
+
 void TStationController::SaveSettings(const TDialogSettings& values)
 {
+    // Refused before anything is written: saved, it would stop the encoder and then fail to name the
+    // new encoding file, leaving the station off the air.
+    CheckUserFileName(values.Usuario);
     config_.WriteDialogSettings(values);
     LoadSettings();
 }
@@ -109,10 +124,7 @@ void TStationController::SaveSettings(const TDialogSettings& values)
 
 QString TStationController::UserEncodingFile() const
 {
-    // The user name becomes a file name in the program folder; a separator would lead elsewhere.
-    if (Settings.Usuario.contains(QLatin1Char('/')) || Settings.Usuario.contains(QChar(0))) {
-        throw EEncodingFileError(zv::LoadResString(zv::SUserNameNotAFile).arg(Settings.Usuario));
-    }
+    CheckUserFileName(Settings.Usuario);
     return QString::fromStdString((programFolder_ / "").string()) + Settings.Usuario + QStringLiteral(".xml");
 }
 

@@ -518,6 +518,16 @@ void TFrm_Config::CloseWithoutSaving()
     }
 }
 
+void TFrm_Config::reject()
+{
+    // Otherwise a preview would stay: this window in the previewed language, which stays open for
+    // every later message, and the tried recording input on the card.
+    if (isVisible()) {
+        CloseWithoutSaving();
+    }
+    QDialog::reject();
+}
+
 void TFrm_Config::OpenRecordingSettings()
 {
     // The desktop's recording settings: the sound server's volume control on its recording tab, or

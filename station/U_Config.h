@@ -124,6 +124,9 @@ public:
     // Leaving without saving: the saved language is selected, opened and applied to this window again.
     void CloseWithoutSaving();
 
+    // The window's close request and the Escape key: as a close button, but the window always hides.
+    void reject() override;
+
     // ISettingsFields
     QString RadioName() const override;
     std::optional<QString> SelectedSoundCard() const override;

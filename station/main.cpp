@@ -28,8 +28,11 @@ int main(int argc, char** argv)
         if (instance.AskRunningToShow()) {
             return 0;
         }
-        std::fprintf(stderr, "ZoVeva: already running from %s, but it does not answer\n", folder.c_str());
-        return 1;
+        // The other program may have been on its way out, and be gone now.
+        if (instance.Claim() == zv::TSingleInstance::TClaim::Running) {
+            std::fprintf(stderr, "ZoVeva: already running from %s, but it does not answer\n", folder.c_str());
+            return 1;
+        }
     }
 
     zv::QtClock clock;

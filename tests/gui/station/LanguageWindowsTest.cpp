@@ -21,10 +21,12 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -308,19 +310,34 @@ TEST_F(Languages, SettingsWindowCopiesTheListPreviewsAChoiceAndUndoesItWhenClose
     EXPECT_EQ(config.findChild<QLabel*>(QStringLiteral("lblNecessarioInformarUsuario"))->text(),
         "The user name is required!");
 
-    // The operator picks Spanish: only this window follows.
-    emit config.CBIdiomas->activated(2);
-    EXPECT_EQ(config.windowTitle(), QStringLiteral("Configuraci\u00f3n"));
-    EXPECT_EQ(config.SkMMButton1->toolTip(), "Guardar");
-    EXPECT_EQ(Window->BConfig->toolTip(), "Settings");
-    EXPECT_EQ(Window->CBIdiomas->currentIndex(), 1);
+    // The operator picks Spanish: only this window follows. Every way of leaving without a save
+    // undoes it: the close buttons, the window's close request and the Escape key.
+    const std::pair<const char*, std::function<void()>> ways[] = {
+        { "close button", [&] { config.CloseWithoutSaving(); } },
+        { "close request", [&] { config.close(); } },
+        { "Escape",
+            [&] {
+                QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                QApplication::sendEvent(&config, &escape);
+            } },
+    };
+    for (const auto& [way, leave] : ways) {
+        SCOPED_TRACE(way);
+        config.OpenSettings();
+        QApplication::processEvents();
+        emit config.CBIdiomas->activated(2);
+        EXPECT_EQ(config.windowTitle(), QStringLiteral("Configuraci\u00f3n"));
+        EXPECT_EQ(config.SkMMButton1->toolTip(), "Guardar");
+        EXPECT_EQ(Window->BConfig->toolTip(), "Settings");
+        EXPECT_EQ(Window->CBIdiomas->currentIndex(), 1);
 
-    config.CloseWithoutSaving();
-    EXPECT_FALSE(config.isVisible());
-    EXPECT_EQ(config.CBIdiomas->currentIndex(), 1);
-    EXPECT_EQ(config.windowTitle(), "Settings");
-    EXPECT_EQ(config.SkMMButton1->toolTip(), "Save");
-    EXPECT_EQ(TLcf::Instance().Lcid(), 1033u);
+        leave();
+        EXPECT_FALSE(config.isVisible());
+        EXPECT_EQ(config.CBIdiomas->currentIndex(), 1);
+        EXPECT_EQ(config.windowTitle(), "Settings");
+        EXPECT_EQ(config.SkMMButton1->toolTip(), "Save");
+        EXPECT_EQ(TLcf::Instance().Lcid(), 1033u);
+    }
     EXPECT_TRUE(MessageBoxes.errors.isEmpty());
 }
 

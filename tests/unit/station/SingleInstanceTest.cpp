@@ -3,12 +3,14 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QTemporaryDir>
 #include <fcntl.h>
 #include <future>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -72,6 +74,17 @@ TEST_F(SingleInstance, ALaterStartOnTheFolderAsksTheFirstToShowItsWindow)
     EXPECT_EQ(stranger.state(), QLocalSocket::UnconnectedState);
     EXPECT_EQ(shown, 1);
 
+    // A start that gave up waiting is gone before its answer is written: that costs the program nothing.
+    for (int i = 0; i < 20; ++i) {
+        QLocalSocket impatient;
+        impatient.connectToServer(first.SocketPath());
+        ASSERT_TRUE(impatient.waitForConnected(1000));
+        impatient.write("show\n");
+        ASSERT_TRUE(impatient.waitForBytesWritten(1000));
+        impatient.abort();
+    }
+    EXPECT_TRUE(Spin([&] { return shown == 21; }));
+
     // Other folders are other programs.
     QTemporaryDir other;
     TSingleInstance elsewhere(other.path().toStdString());
@@ -111,6 +124,29 @@ TEST_F(SingleInstance, AHeldFolderWhoseProgramDoesNotAnswerIsReportedNotJoined)
     EXPECT_EQ(later.Claim(), TClaim::Running);
     EXPECT_FALSE(later.AskRunningToShow(300ms));
     close(held);
+    EXPECT_EQ(later.Claim(), TClaim::First);
+}
+
+TEST_F(SingleInstance, AProgramOnItsWayOutIsNoAnswerAndItsEndFreesTheFolder)
+{
+    // The first program left its event loop and waits for its encoder: the lock is held and the
+    // socket still listens, but nobody reads from it.
+    const int held = open((Path() / "ZoVeva.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    TSingleInstance later(Path());
+    QLocalServer leaving;
+    ASSERT_TRUE(leaving.listen(later.SocketPath()));
+    EXPECT_EQ(later.Claim(), TClaim::Running);
+    EXPECT_FALSE(later.AskRunningToShow(300ms));
+
+    // It ends while a later start is still asking: the start stops asking and may take the folder.
+    auto asked = std::async(std::launch::async, [&] { return later.AskRunningToShow(10min); });
+    std::this_thread::sleep_for(200ms);
+    close(held);
+    leaving.close();
+    ASSERT_EQ(asked.wait_for(2min), std::future_status::ready);
+    EXPECT_FALSE(asked.get());
     EXPECT_EQ(later.Claim(), TClaim::First);
 }
 

@@ -390,6 +390,30 @@ TEST_F(StationControllerTest, UserNameThatLeavesTheFolderIsAnError)
     EXPECT_EQ(script.created, 0);
 }
 
+// Saved, such a name would stop the encoder and then fail to name the new encoding file: the station
+// off the air, and every later start failing the same way. The save refuses it before anything.
+TEST_F(StationControllerTest, SaveOfAUserNameThatCannotNameAFileChangesNothing)
+{
+    Configure();
+    script.lastState = EncoderRunState::Running;
+    TStationController& s = Start();
+    clock.Advance(1000);
+    const QByteArray before = Read("cfg.ini");
+    for (const QString& name :
+        { QStringLiteral("../fora"), QStringLiteral("a/b"), QStringLiteral("a") + QChar(0) }) {
+        TDialogSettings values;
+        values.Usuario = name;
+        values.Senha = QStringLiteral("segredo");
+        values.Kbps = s.Settings.Kbps;
+        values.iIdioma = 0;
+        script.calls.clear();
+        EXPECT_THROW(s.SaveSettings(values), EEncodingFileError);
+        EXPECT_EQ(Read("cfg.ini"), before);
+        EXPECT_EQ(s.Settings.Usuario, "maria");
+        EXPECT_TRUE(script.calls.empty());
+    }
+}
+
 TEST_F(StationControllerTest, BrokenUserFileStopsTheFirstStartAndStaysAsItWas)
 {
     Configure();
