@@ -1,6 +1,7 @@
 #include "encoder/TlsPolicy.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <arpa/inet.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -29,6 +30,11 @@ QString OpenSslError()
 
 std::shared_ptr<const TlsPolicy> TlsPolicy::Make(const QString& host, const QString& caFile, QString& error)
 {
+    // A pipe under the CA file's name would hold the streaming thread in its open for good.
+    if (const QFileInfo info(caFile); !caFile.isEmpty() && info.exists() && !info.isFile()) {
+        error = QStringLiteral("The CA file \"%1\" cannot be used: it is not a regular file").arg(caFile);
+        return nullptr;
+    }
     SSL_CTX* context = SSL_CTX_new(TLS_client_method());
     if (context == nullptr) {
         error = QStringLiteral("TLS is not available: %1").arg(OpenSslError());

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -52,4 +53,15 @@ TEST(TlsPolicy, CertificateIsGoodOnlyForTheNameItIsMadeOutTo)
         const QString reason = policy->VerifyPem(pem.constData());
         EXPECT_EQ(reason.isEmpty(), c.good) << reason.toStdString();
     }
+}
+
+// A CA file that is no regular file (a pipe would hold the connection in its open) is refused.
+TEST(TlsPolicy, CaFileMustBeARegularFile)
+{
+    QTemporaryDir dir;
+    const QString pipe = dir.filePath(QStringLiteral("ca.pem"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QString error;
+    EXPECT_FALSE(zv::TlsPolicy::Make(QStringLiteral("radio.example"), pipe, error));
+    EXPECT_TRUE(error.contains(QStringLiteral("not a regular file"))) << error.toStdString();
 }
