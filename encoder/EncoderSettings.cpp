@@ -233,6 +233,10 @@ int KbpsForBitrateCode(int bitrateCode)
 
 EncoderSettings ReadEncodingFile(const QString& path)
 {
+    // A pipe would hold the open until a writer comes, and a device such as /dev/zero never ends.
+    if (const QFileInfo info(path); info.exists() && !info.isFile()) {
+        Fail(path, QStringLiteral("is not a regular file"));
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         Fail(path, QStringLiteral("cannot be read (%1)").arg(file.errorString()));

@@ -441,8 +441,7 @@ void IcecastPublisher::PollTitle(Clock::time_point now)
             FinishTitle();
         } else if (now - titleAsked_ > limits_.probeTimeout) {
             EncoderLog(QStringLiteral("The server did not take the song title \"%1\": no answer within %2 s")
-                           .arg(*askedTitle_)
-                           .arg(limits_.probeTimeout.count() / 1000.0));
+                           .arg(*askedTitle_, QString::number(limits_.probeTimeout.count() / 1000.0)));
             titleExchange_.reset();
         }
     }

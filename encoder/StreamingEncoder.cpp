@@ -329,8 +329,8 @@ void StreamingEncoder::Stream(std::unique_ptr<IcecastPublisher> publisher, std::
                 lastSound = now;
             } else if (now - lastSound > options_.captureSilence) {
                 throw EStreamingError(QStringLiteral("The input device \"%1\" delivered no sound for %2 s")
-                                          .arg(settings_.inputSource)
-                                          .arg(options_.captureSilence.count() / 1000.0));
+                                          .arg(settings_.inputSource,
+                                              QString::number(options_.captureSilence.count() / 1000.0)));
             }
             publisher->Send(bytes, now);
             bytesSent_ = publisher->Delivered();

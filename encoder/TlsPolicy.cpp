@@ -1,6 +1,7 @@
 #include "encoder/TlsPolicy.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <arpa/inet.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -29,6 +30,11 @@ QString OpenSslError()
 
 std::shared_ptr<const TlsPolicy> TlsPolicy::Make(const QString& host, const QString& caFile, QString& error)
 {
+    // A pipe under the CA file's name would hold the streaming thread in its open for good.
+    if (const QFileInfo info(caFile); !caFile.isEmpty() && info.exists() && !info.isFile()) {
+        error = QStringLiteral("The CA file \"%1\" cannot be used: it is not a regular file").arg(caFile);
+        return nullptr;
+    }
     SSL_CTX* context = SSL_CTX_new(TLS_client_method());
     if (context == nullptr) {
         error = QStringLiteral("TLS is not available: %1").arg(OpenSslError());
@@ -83,10 +89,15 @@ QString TlsPolicy::Verify(stack_st_X509* chain) const
     X509_VERIFY_PARAM_set_purpose(param, X509_PURPOSE_SSL_SERVER);
     X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
     const QByteArray host = host_.toUtf8();
-    if (address_) {
-        X509_VERIFY_PARAM_set1_ip_asc(param, host.constData());
-    } else {
-        X509_VERIFY_PARAM_set1_host(param, host.constData(), static_cast<std::size_t>(host.size()));
+    // A name the check could not take would leave any trusted certificate good for us.
+    const bool named = address_ ? X509_VERIFY_PARAM_set1_ip_asc(param, host.constData()) == 1
+                                : !host.isEmpty()
+            && X509_VERIFY_PARAM_set1_host(param, host.constData(), static_cast<std::size_t>(host.size()))
+                == 1;
+    if (!named) {
+        X509_STORE_CTX_free(check);
+        ERR_clear_error();
+        return QStringLiteral("the host name %1 cannot be checked against it").arg(host_);
     }
     QString reason;
     if (X509_verify_cert(check) != 1) {

@@ -1,6 +1,7 @@
 #include "platform/PeResources.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 
 namespace zv {
@@ -53,6 +54,12 @@ QString Upper(QStringView name)
 TResourceModule TResourceModule::Open(const std::filesystem::path& path)
 {
     const QString name = QString::fromStdString(path.string());
+    // A pipe would hold the open until someone writes to it, and a device such as /dev/zero never
+    // ends: only a regular file (or a link to one) is read.
+    const QFileInfo info(name);
+    if (info.exists() && !info.isFile()) {
+        throw EResourceModuleError(QStringLiteral("%1: is not a regular file").arg(name));
+    }
     QFile file(name);
     if (!file.open(QIODevice::ReadOnly)) {
         throw EResourceModuleError(QStringLiteral("%1: cannot be opened: %2").arg(name, file.errorString()));

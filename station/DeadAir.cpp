@@ -134,14 +134,23 @@ TDeadAirAlarm::TDeadAirAlarm(TDeadAirDetector& detector)
 
 void TDeadAirAlarm::SetSettings(const TDeadAirSettings& settings)
 {
+    if (settings == settings_) {
+        return;
+    }
     settings_ = settings;
     detector_.Configure(settings.LevelDb, settings.Seconds);
+    clearPending_ = clearPending_ || raised_;
     raised_ = false;
     runsSeen_ = detector_.RunsEnded();
 }
 
 std::optional<TDeadAirChange> TDeadAirAlarm::Tick()
 {
+    if (clearPending_) {
+        clearPending_ = false;
+        runsSeen_ = detector_.RunsEnded();
+        return TDeadAirChange { false, QString() };
+    }
     if (!settings_.Enabled) {
         return std::nullopt;
     }

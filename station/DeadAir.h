@@ -19,6 +19,8 @@ struct TDeadAirSettings {
     bool Enabled = true;
     double LevelDb = -50.0; // the block peak below this is silence; -120 ... -1
     double Seconds = 20.0; // 1 ... 86400
+
+    bool operator==(const TDeadAirSettings&) const = default;
 };
 
 // The settings from cfg.ini's [Geral]: a missing key keeps its default; one that is not a number or
@@ -62,7 +64,10 @@ class TDeadAirAlarm {
 public:
     explicit TDeadAirAlarm(TDeadAirDetector& detector);
 
-    // Applies the settings to the detector; switching off clears a raised alarm silently.
+    // Applies the settings to the detector. The same settings again (every save of the settings
+    // window reads them anew) change nothing, not even a silent run in progress. Changed ones start the
+    // run anew; a raised alarm is then cleared by the next Tick, with an empty message (no sound came
+    // back, so there is nothing to log), so the window does not keep its warning.
     void SetSettings(const TDeadAirSettings& settings);
     const TDeadAirSettings& Settings() const { return settings_; }
     bool Raised() const { return raised_; }
@@ -74,5 +79,6 @@ private:
     TDeadAirDetector& detector_;
     TDeadAirSettings settings_;
     bool raised_ = false;
+    bool clearPending_ = false; // raised when the settings changed: the window still shows it
     std::uint64_t runsSeen_ = 0;
 };

@@ -328,6 +328,10 @@ void TStationController::OnTimerSilencio()
     if (!change) {
         return;
     }
+    if (change->Message.isEmpty()) {
+        window_.DeadAirChanged(change->Silent, change->Message); // cleared by new settings: nothing to log
+        return;
+    }
     WriteLog(change->Message, change->Silent ? QStringLiteral("Aviso") : QStringLiteral("Processo normal"),
         QStringLiteral("TimerSilencio"));
     window_.DeadAirChanged(change->Silent, change->Message);

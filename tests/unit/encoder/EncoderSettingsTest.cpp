@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using zv::EEncodingFileError;
 using zv::ParseEncodingFile;
@@ -217,6 +218,18 @@ TEST(EncoderSettings, ReadsFromDiskAndNamesAMissingFile)
     file.write(File());
     file.close();
     EXPECT_EQ(zv::ReadEncodingFile(path).mount, QStringLiteral("/radio1"));
+
+    // A pipe (whose open would wait for a writer) and an endless device are refused at once.
+    const QString pipe = dir.filePath(QStringLiteral("pipe.xml"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    for (const QString& odd : { pipe, QStringLiteral("/dev/zero") }) {
+        try {
+            zv::ReadEncodingFile(odd);
+            ADD_FAILURE() << odd.toStdString() << " was accepted";
+        } catch (const EEncodingFileError& error) {
+            EXPECT_TRUE(error.Message().contains(QStringLiteral("is not a regular file"))) << error.what();
+        }
+    }
 }
 
 // The installed template, patched as the client patches it, is a file the encoder accepts.

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
+#include <sys/stat.h>
 
 using zv::EResourceModuleError;
 using zv::TResourceModule;
@@ -198,7 +199,14 @@ TEST(ResourceModule, ModulesWithoutRawDataAndMissingFiles)
     EXPECT_TRUE(TResourceModule::FromBytes(noResources, QStringLiteral("t")).RcDataNames().isEmpty());
 
     lcftest::TempFiles files;
-    for (const QString& path : { files.Path(QStringLiteral("absent.lcf")), files.Path(QString()) }) {
+    // A pipe (whose open would wait for a writer) and an endless device, directly or through a link,
+    // are refused at once instead of holding or filling the program.
+    const QString pipe = files.Path(QStringLiteral("pipe.lcf"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const QString link = files.Path(QStringLiteral("zero.lcf"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), link));
+    for (const QString& path : { files.Path(QStringLiteral("absent.lcf")), files.Path(QString()), pipe, link,
+             QStringLiteral("/dev/zero") }) {
         try {
             TResourceModule::Open(path.toStdString());
             ADD_FAILURE() << qPrintable(path);

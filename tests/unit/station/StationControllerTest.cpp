@@ -602,6 +602,11 @@ TEST_F(StationControllerTest, DeadAirAlarmIsLoggedAndToldToTheWindow)
     feed(quiet, 20);
     clock.Advance(5000); // still silent: told once
     EXPECT_EQ(window.deadAir.size(), 1u);
+    // Saving the settings window reads the same settings again: the alarm stays as it is.
+    s.SaveSettings(TDialogSettings {});
+    clock.Advance(1000);
+    EXPECT_EQ(window.deadAir.size(), 1u);
+    EXPECT_TRUE(s.DeadAir().Raised());
 
     feed(loud, 1);
     clock.Advance(1000);

@@ -215,6 +215,42 @@ TEST(DeadAir, AlarmRaisesOnceAndClearsWhenSoundReturnsEvenBriefly)
     EXPECT_FALSE(alarm.Tick());
 }
 
+// Every save of the settings window applies the settings again: the same ones leave a raised alarm
+// and a silent run alone; changed ones (or switching off) clear a raised alarm with an empty message,
+// so the window drops its warning instead of keeping it for good.
+TEST(DeadAir, SettingsAppliedAgainKeepOrClearARaisedAlarm)
+{
+    TDeadAirDetector detector(2, 1000);
+    TDeadAirAlarm alarm(detector);
+    alarm.SetSettings({ true, -50, 2 });
+    Feed(detector, Block(1500, 0));
+    alarm.SetSettings({ true, -50, 2 });
+    Feed(detector, Block(500, 0));
+    ASSERT_TRUE(alarm.Tick());
+    alarm.SetSettings({ true, -50, 2 });
+    EXPECT_TRUE(alarm.Raised());
+    EXPECT_FALSE(alarm.Tick());
+    Feed(detector, Block(10, 5000));
+    const auto cleared = alarm.Tick();
+    ASSERT_TRUE(cleared);
+    EXPECT_EQ(cleared->Message, "O som voltou depois de 00:00:02 de sil\u00eancio");
+
+    for (const TDeadAirSettings changed :
+        { TDeadAirSettings { true, -40, 2 }, TDeadAirSettings { false, -50, 2 } }) {
+        SCOPED_TRACE(changed.Enabled ? "level changed" : "switched off");
+        alarm.SetSettings({ true, -50, 2 });
+        Feed(detector, Block(2000, 0));
+        ASSERT_TRUE(alarm.Tick());
+        alarm.SetSettings(changed);
+        const auto dropped = alarm.Tick();
+        ASSERT_TRUE(dropped);
+        EXPECT_FALSE(dropped->Silent);
+        EXPECT_TRUE(dropped->Message.isEmpty());
+        EXPECT_FALSE(alarm.Raised());
+        EXPECT_FALSE(alarm.Tick());
+    }
+}
+
 TEST(DeadAir, KeysOfTheSettingsFile)
 {
     struct Case {
