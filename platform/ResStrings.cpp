@@ -101,6 +101,7 @@ constexpr Row kBuiltIn[] = {
     { SEncodingFileNotSaved,
         "The encoding file %1 was not saved, because what was made of it could not be read back: %2" },
     { SCannotReadEncodingFile, "Cannot read the encoding file %1: %2" },
+    { SNotARegularFile, "it is not a regular file" },
     { SEncodingFileNotXml, "The encoding file %1 is not valid XML (%2)" },
     { SCannotWriteEncodingFile, "Cannot write the encoding file %1: %2" },
     { SEncodingFileNoElement, "The encoding file has no element %1" },

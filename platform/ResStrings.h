@@ -110,6 +110,7 @@ enum ResStringId : int {
     SSourceRefusedSaying = 29112,
     SUnknownMetadataCharset = 29113,
     SXmlErrorAt = 29114, // "line %1, column %2: %3"
+    SNotARegularFile = 29115, // the reason when a pipe or a device stands under a file's name
     SNoSoundCardSelected = 29120,
     SUserNameNotAFile = 29121,
     SNoSettingsWindow = 29122,

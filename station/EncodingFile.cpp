@@ -4,6 +4,7 @@
 #include "platform/ResStrings.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <cstring>
 
 const TBitrateRow* BitrateRowFor(QStringView kbps)
@@ -177,6 +178,11 @@ void PatchEncodingFile(QDomDocument& document, const TEncodingValues& values, QS
 
 QDomDocument LoadEncodingFile(const QString& path)
 {
+    // A pipe under the file's name would hold the open (and the window) until a writer came.
+    if (const QFileInfo info(path); info.exists() && !info.isFile()) {
+        throw EEncodingFileError(zv::LoadResString(zv::SCannotReadEncodingFile)
+                                     .arg(path, zv::LoadResString(zv::SNotARegularFile)));
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         throw EEncodingFileError(

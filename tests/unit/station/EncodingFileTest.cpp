@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -173,6 +174,10 @@ TEST_F(EncodingFileTest, BrokenOrIncompleteFilesRaiseAndTheUserFileStays)
     EXPECT_THROW(RebuildEncodingFileFrom(templ, user, noCard, u"32000"), EEncodingFileError);
     EXPECT_THROW(
         RebuildEncodingFileFrom(dir.filePath("absent.xml"), user, kValues, u"32000"), EEncodingFileError);
+    // A pipe under the template's name is refused at once instead of waiting for a writer.
+    const QString pipe = dir.filePath(QStringLiteral("pipe.xml"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    EXPECT_THROW(RebuildEncodingFileFrom(pipe, user, kValues, u"32000"), EEncodingFileError);
     EXPECT_EQ(ReadAll(user), userBytes);
 }
 
