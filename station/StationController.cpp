@@ -101,10 +101,12 @@ void TStationController::WriteDefaultSettings()
 
 namespace {
 
-// The user name becomes a file name in the program folder; a separator would lead elsewhere.
+// The user name becomes a file name in the program folder; a separator would lead elsewhere, and
+// "padrao" would make the template itself the user's file, rewritten with this user's values.
 void CheckUserFileName(const QString& usuario)
 {
-    if (usuario.contains(QLatin1Char('/')) || usuario.contains(QChar(0))) {
+    if (usuario.contains(QLatin1Char('/')) || usuario.contains(QChar(0))
+        || usuario == QLatin1String("padrao")) {
         throw EEncodingFileError(zv::LoadResString(zv::SUserNameNotAFile).arg(usuario));
     }
 }

@@ -399,8 +399,8 @@ TEST_F(StationControllerTest, SaveOfAUserNameThatCannotNameAFileChangesNothing)
     TStationController& s = Start();
     clock.Advance(1000);
     const QByteArray before = Read("cfg.ini");
-    for (const QString& name :
-        { QStringLiteral("../fora"), QStringLiteral("a/b"), QStringLiteral("a") + QChar(0) }) {
+    for (const QString& name : { QStringLiteral("../fora"), QStringLiteral("a/b"),
+             QStringLiteral("a") + QChar(0), QStringLiteral("padrao") }) {
         TDialogSettings values;
         values.Usuario = name;
         values.Senha = QStringLiteral("segredo");
