@@ -42,6 +42,8 @@ bool Blank(char32_t c)
     return c < 0x20 || (c >= 0x7f && c < 0xa0) || c == 0x2028 || c == 0x2029 || c == 0xfffe || c == 0xffff;
 }
 
+// A NUL byte, or a first line mostly of control bytes: no playout writes that. A few controls in a
+// title (an escape, a form feed) are a playout's slip, and become blanks.
 bool LooksBinary(QByteArrayView bytes, QByteArrayView line)
 {
     if (bytes.contains('\0')) {
@@ -51,7 +53,7 @@ bool LooksBinary(QByteArrayView bytes, QByteArrayView line)
         const auto byte = static_cast<unsigned char>(c);
         return byte < 0x20 && byte != '\t';
     });
-    return controls * 10 > line.size();
+    return controls * 2 > line.size();
 }
 
 QByteArrayView WithoutByteOrderMark(QByteArrayView bytes)
@@ -138,7 +140,14 @@ NowPlayingRead ReadNowPlayingFile(const QString& path)
         read.problem = QStringLiteral("holds binary data, not a line of text");
         return read;
     }
-    read.title = TitleFromBytes(bytes, got < info.st_size);
+    const QString title = TitleFromBytes(bytes, got < info.st_size);
+    if (title.isEmpty()) {
+        // An emptied file is a playout between two writes, or one that has nothing to say: neither
+        // takes the title off the air.
+        read.problem = QStringLiteral("holds no title: its first line is empty or blank");
+        return read;
+    }
+    read.title = title;
     if (info.st_size > kLargeTitleFile) {
         read.problem = QStringLiteral("is %1 bytes long; only its first line is read").arg(info.st_size);
     }

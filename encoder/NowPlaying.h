@@ -30,7 +30,8 @@ struct NowPlayingRead {
 };
 
 // Reads the title of a now-playing file: at most kTitleReadBytes of it, never waiting on what is no
-// regular file (a pipe, a device).
+// regular file (a pipe, a device). A file with a NUL byte or a first line mostly of control bytes is
+// binary; an empty or blank first line is no title either.
 NowPlayingRead ReadNowPlayingFile(const QString& path);
 
 // Watches a now-playing file (through its folder, so a file that is deleted, or replaced by a rename,
