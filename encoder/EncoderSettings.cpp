@@ -256,10 +256,20 @@ EncoderSettings ParseEncodingFile(const QByteArray& content, const QString& orig
         Fail(origin, QStringLiteral("is too large to be an encoding file (%1 bytes)").arg(content.size()));
     }
     QDomDocument document;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    // The bytes, not a string: the parser takes the encoding from the XML declaration.
+    const QDomDocument::ParseResult parsed = document.setContent(content);
+    const bool wellFormed = static_cast<bool>(parsed);
+    const qsizetype line = parsed.errorLine;
+    const qsizetype column = parsed.errorColumn;
+    const QString& error = parsed.errorMessage;
+#else
     QString error;
     int line = 0;
     int column = 0;
-    if (!document.setContent(content, &error, &line, &column)) {
+    const bool wellFormed = document.setContent(content, &error, &line, &column);
+#endif
+    if (!wellFormed) {
         Fail(origin,
             QStringLiteral("is not well-formed XML (line %1, column %2: %3)")
                 .arg(line)

@@ -31,12 +31,23 @@ QString TooLarge(const QString& path, qint64 size)
 // Parses as the encoder does; the parser's complaint, or nothing for a well-formed document.
 std::optional<QString> ParseError(const QByteArray& bytes, QDomDocument& document)
 {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    // The bytes, not a string: the parser takes the encoding from the XML declaration.
+    const QDomDocument::ParseResult result = document.setContent(bytes);
+    if (result) {
+        return std::nullopt;
+    }
+    const qsizetype line = result.errorLine;
+    const qsizetype column = result.errorColumn;
+    const QString& message = result.errorMessage;
+#else
     QString message;
     int line = 0;
     int column = 0;
     if (document.setContent(bytes, &message, &line, &column)) {
         return std::nullopt;
     }
+#endif
     return zv::LoadResString(zv::SXmlErrorAt).arg(QString::number(line), QString::number(column), message);
 }
 
