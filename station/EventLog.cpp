@@ -23,6 +23,19 @@ QString Field(const QString& label, const QString& value)
     return line + QStringLiteral(": ") + value + QStringLiteral("\r\n");
 }
 
+// The log's code page has one blank besides the space, the no-break space. Other blanks (the narrow
+// no-break space some locales put before "AM", thin and figure spaces) would turn into "?": they
+// become plain spaces.
+QString PlainBlanks(QString text)
+{
+    for (QChar& c : text) {
+        if (c.category() == QChar::Separator_Space && c != QChar::Nbsp) {
+            c = QLatin1Char(' ');
+        }
+    }
+    return text;
+}
+
 } // namespace
 
 TEventLog::TEventLog(std::filesystem::path programFolder, std::function<QDateTime()> now, QLocale locale)
@@ -42,7 +55,7 @@ QString TEventLog::DateTimeText(const QDateTime& when, const QLocale& locale)
             = locale.timeFormat(QLocale::LongFormat).replace(zone, QStringLiteral(" ")).trimmed();
         text += QLatin1Char(' ') + locale.toString(when.time(), format);
     }
-    return text;
+    return PlainBlanks(text);
 }
 
 int TEventLog::WriteLog(const QString& description, const QString& action, const QString& process) noexcept
@@ -68,7 +81,7 @@ int TEventLog::WriteLog(const QString& description, const QString& action, const
         text += Field(QStringLiteral("Processo"), process);
         text += QStringLiteral("\r\n");
 
-        return zv::AppendToFile(path_, zv::ToAnsi(text), !existed);
+        return zv::AppendToFile(path_, zv::ToAnsi(PlainBlanks(text)), !existed);
     } catch (...) {
         return -1;
     }

@@ -24,7 +24,8 @@ public:
     int WriteLog(const QString& description, const QString& action, const QString& process) noexcept;
 
     // The date in the locale's short format and the time in its long format without the time zone,
-    // separated by a blank; the time is left out when it is exactly midnight.
+    // separated by a blank; the time is left out when it is exactly midnight. Blanks the log's code
+    // page lacks (a narrow no-break space before "AM") are plain spaces, here and in every entry.
     static QString DateTimeText(const QDateTime& when, const QLocale& locale);
 
 private:

@@ -118,7 +118,11 @@ std::set<QString> LibraryPackages(const QString& executable)
             = QString::fromLocal8Bit(RunCommand(QStringLiteral("dpkg -S %1 2>/dev/null").arg(library)));
         QString owner;
         for (const QString& line : owners.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-            // "libqt6core6:amd64: /usr/lib/x86_64-linux-gnu/libQt6Core.so.6"
+            // "libqt6core6:amd64: /usr/lib/x86_64-linux-gnu/libQt6Core.so.6"; lines of diversions
+            // ("diversion by libc6 from: /lib64/ld-linux-x86-64.so.2") name no owner.
+            if (line.startsWith(QStringLiteral("diversion by "))) {
+                continue;
+            }
             const QString file = line.section(QStringLiteral(": "), 1);
             std::error_code ec2;
             if (!ec && fs::canonical(file.toStdString(), ec2) == path && !ec2) {

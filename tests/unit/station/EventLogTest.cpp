@@ -60,6 +60,22 @@ TEST(EventLog, TextOutsideTheCodePageBecomesAQuestionMark)
     EXPECT_TRUE(ReadAll(log.Path()).contains("Descri\xe7\xe3o............: ? \x80\r\n"));
 }
 
+TEST(EventLog, BlanksOutsideTheCodePageBecomeSpaces)
+{
+    // Some locales' time formats put a narrow no-break space before "AM"; the code page has no byte
+    // for it, nor for the other blanks, so each would read "?". The no-break space has its byte.
+    QTemporaryDir dir;
+    TEventLog log(
+        dir.path().toStdString(), [] { return QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)); }, kBrazil);
+    log.WriteLog(QStringLiteral("5:06:07\u202fAM|\u2009|\u2007|\u3000|\u00a0|\t"), QStringLiteral("A\u202fB"),
+        QStringLiteral("P"));
+    const QByteArray written = ReadAll(log.Path());
+    EXPECT_TRUE(written.contains("Descri\xe7\xe3o............: 5:06:07 AM| | | |\xa0|\t\r\n"))
+        << written.constData();
+    EXPECT_TRUE(written.contains("A\xe7\xe3o.................: A B\r\n"));
+    EXPECT_FALSE(written.contains('?'));
+}
+
 TEST(EventLog, AnUnwritableFolderLosesTheEntryQuietly)
 {
     QTemporaryDir dir;
@@ -72,6 +88,7 @@ TEST(EventLog, DateAndTimeFollowTheLocale)
 {
     const QDateTime when(QDate(2026, 3, 4), QTime(5, 6, 7));
     EXPECT_EQ(TEventLog::DateTimeText(when, kBrazil), QStringLiteral("04/03/2026 05:06:07"));
+    // Plain spaces also where the locale data has a narrow no-break space before "AM" (newer Qt).
     EXPECT_EQ(TEventLog::DateTimeText(when, QLocale(QLocale::English, QLocale::UnitedStates)),
         QStringLiteral("3/4/26 5:06:07 AM"));
 }
