@@ -1,7 +1,10 @@
 #include "platform/SoundServer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <limits.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -30,7 +33,76 @@ bool Answers(const std::filesystem::path& socketPath)
     return connected;
 }
 
+bool StartsWith(std::string_view text, std::string_view prefix)
+{
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+// The first line of a file, blanks around it dropped; empty when it cannot be read.
+std::string FirstLine(const char* path)
+{
+    std::ifstream file(path);
+    std::string line;
+    std::getline(file, line);
+    const auto begin = line.find_first_not_of(" \t\r");
+    const auto end = line.find_last_not_of(" \t\r");
+    return begin == std::string::npos ? std::string() : line.substr(begin, end - begin + 1);
+}
+
 } // namespace
+
+std::string LocalMachineId()
+{
+    for (const char* path : { "/etc/machine-id", "/var/lib/dbus/machine-id" }) {
+        if (std::string id = FirstLine(path); !id.empty()) {
+            return id;
+        }
+    }
+    char host[HOST_NAME_MAX + 1] {};
+    return ::gethostname(host, sizeof host - 1) == 0 ? std::string(host) : std::string();
+}
+
+bool PulseServerListNamesServer(std::string_view list, std::string_view machineId)
+{
+    constexpr std::string_view blanks = " \t\n\r\f\v";
+    for (std::size_t at = list.find_first_not_of(blanks); at != std::string_view::npos;
+         at = list.find_first_not_of(blanks, at)) {
+        const std::size_t end = std::min(list.find_first_of(blanks, at), list.size());
+        std::string_view entry = list.substr(at, end - at);
+        at = end;
+        if (StartsWith(entry, "{")) {
+            const std::size_t close = entry.find('}');
+            // Meant for another machine (its socket path means nothing here), or malformed.
+            if (close == std::string_view::npos || machineId.empty()
+                || entry.substr(1, close - 1) != machineId) {
+                continue;
+            }
+            entry.remove_prefix(close + 1);
+        }
+        if (entry.empty()) {
+            continue;
+        }
+        if (StartsWith(entry, "unix:")) {
+            entry.remove_prefix(5);
+        } else if (entry.front() != '/') {
+            // tcp:, tcp4:, tcp6: or a bare host: a server over the network, when a host is named.
+            for (std::string_view prefix : { "tcp:", "tcp4:", "tcp6:" }) {
+                if (StartsWith(entry, prefix)) {
+                    entry.remove_prefix(prefix.size());
+                    break;
+                }
+            }
+            if (!entry.empty() && entry.front() != ':') {
+                return true;
+            }
+            continue;
+        }
+        if (!entry.empty() && Answers(std::filesystem::path(std::string(entry)))) {
+            return true;
+        }
+    }
+    return false;
+}
 
 bool SoundServerOwnsDevices(const std::filesystem::path& runtimeDir)
 {
@@ -39,6 +111,12 @@ bool SoundServerOwnsDevices(const std::filesystem::path& runtimeDir)
 
 bool SoundServerOwnsDevices()
 {
+    // The server ALSA's pulse plug-in and every other client of this session are sent to.
+    if (const char* servers = std::getenv("PULSE_SERVER"); servers && *servers) {
+        if (PulseServerListNamesServer(servers, LocalMachineId())) {
+            return true;
+        }
+    }
     if (const char* pulse = std::getenv("PULSE_RUNTIME_PATH"); pulse && *pulse) {
         if (Answers(std::filesystem::path(pulse) / "native")) {
             return true;

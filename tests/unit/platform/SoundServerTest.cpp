@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
+#include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -43,6 +45,96 @@ TEST(SoundServer, OwnsTheDevicesOnlyWhenItsSocketAnswers)
     EXPECT_TRUE(zv::SoundServerOwnsDevices(runtime));
     ::close(pipewire);
     ::close(stale);
+}
+
+// A server list as PULSE_SERVER holds it: an answering unix socket or a server over the network
+// counts; stale or missing sockets, empty or malformed entries and entries for another machine do not.
+TEST(SoundServer, PulseServerListCountsAnsweringSocketsAndNetworkServersOfThisMachine)
+{
+    QTemporaryDir dir;
+    const std::filesystem::path folder = dir.path().toStdString();
+    const std::string live = (folder / "native").string();
+    const std::string stale = (folder / "stale").string();
+    const std::string missing = (folder / "missing").string();
+    const int liveFd = BindSocket(live, true);
+    const int staleFd = BindSocket(stale, false);
+
+    const struct {
+        std::string list;
+        bool server;
+    } cases[] = {
+        { "", false },
+        { " \t ", false },
+        { "unix:" + live, true },
+        { live, true },
+        { "unix:" + stale, false },
+        { missing, false },
+        { "unix:" + missing + "  unix:" + live, true }, // any entry of the list
+        { "unix:" + stale + "\t" + missing, false },
+        { "tcp:studio.example:4713", true },
+        { "tcp4:192.0.2.7", true },
+        { "tcp6:[::1]:4713", true },
+        { "studio.example", true },
+        { "192.0.2.7:4713", true },
+        { "tcp:", false },
+        { "unix:", false },
+        { ":4713", false },
+        { "{0123abcd}unix:" + live, true },
+        { "{0123abcd}tcp:studio.example", true },
+        { "{0123abcd}", false },
+        { "{ffff0000}unix:" + live, false }, // another machine's socket
+        { "{ffff0000}tcp:studio.example", false },
+        { "{ffff0000}unix:" + live + " " + live, true },
+        { "{0123abcd" + live, false },
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(zv::PulseServerListNamesServer(c.list, "0123abcd"), c.server) << "\"" << c.list << '"';
+    }
+    EXPECT_FALSE(zv::PulseServerListNamesServer("{0123abcd}unix:" + live, ""))
+        << "without a machine id, no prefixed entry is this machine's";
+    ::close(liveFd);
+    ::close(staleFd);
+}
+
+// The session's check takes PULSE_SERVER first, with this machine's id, then the runtime folders.
+TEST(SoundServer, PulseServerInTheEnvironmentMakesASoundServer)
+{
+    QTemporaryDir runtime;
+    QTemporaryDir elsewhere;
+    const std::string socket = (std::filesystem::path(elsewhere.path().toStdString()) / "native").string();
+    const int fd = BindSocket(socket, true);
+    const auto saved = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value ? std::optional<std::string>(value) : std::nullopt;
+    };
+    const auto pulseServer = saved("PULSE_SERVER");
+    const auto runtimePath = saved("PULSE_RUNTIME_PATH");
+    const auto xdgRuntime = saved("XDG_RUNTIME_DIR");
+    ::unsetenv("PULSE_RUNTIME_PATH");
+    ::setenv("XDG_RUNTIME_DIR", runtime.path().toUtf8().constData(), 1);
+
+    ::unsetenv("PULSE_SERVER");
+    EXPECT_FALSE(zv::SoundServerOwnsDevices());
+    ::setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+    EXPECT_TRUE(zv::SoundServerOwnsDevices());
+    ::setenv("PULSE_SERVER", ("{not-this-machine}unix:" + socket).c_str(), 1);
+    EXPECT_FALSE(zv::SoundServerOwnsDevices());
+    if (const std::string id = zv::LocalMachineId(); !id.empty()) {
+        ::setenv("PULSE_SERVER", ("{" + id + "}unix:" + socket).c_str(), 1);
+        EXPECT_TRUE(zv::SoundServerOwnsDevices());
+    }
+
+    const auto restore = [](const char* name, const std::optional<std::string>& value) {
+        if (value) {
+            ::setenv(name, value->c_str(), 1);
+        } else {
+            ::unsetenv(name);
+        }
+    };
+    restore("PULSE_SERVER", pulseServer);
+    restore("PULSE_RUNTIME_PATH", runtimePath);
+    restore("XDG_RUNTIME_DIR", xdgRuntime);
+    ::close(fd);
 }
 
 TEST(EncoderFolder, IsTheProgramFolderUnlessTheEnvironmentNamesAnother)
