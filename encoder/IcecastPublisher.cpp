@@ -5,6 +5,7 @@
 #include "encoder/SourceRefusal.h"
 #include "encoder/StatusProbe.h"
 #include "encoder/TlsPolicy.h"
+#include "platform/Ansi.h"
 #include "platform/ResStrings.h"
 
 #include <QUrl>
@@ -180,8 +181,8 @@ void IcecastPublisher::RaiseRefused()
 
 QByteArray IcecastPublisher::Metadata(const QString& text) const
 {
-    // Characters Latin-1 has no byte for become '?'.
-    return target_.metadataUtf8 ? text.toUtf8() : text.toLatin1();
+    // The source's headers carry no character set: the server reads them as its mount says.
+    return target_.metadataUtf8 ? text.toUtf8() : ToLatin1Nearest(text);
 }
 
 QString ConnectHost(const QString& host)
@@ -414,11 +415,12 @@ QByteArray IcecastPublisher::TitleRequest(const QString& title) const
     const QByteArray host
         = target_.host.contains(u':') ? '[' + target_.host.toUtf8() + ']' : target_.host.toUtf8();
     const QByteArray credentials = (target_.user + u':' + target_.password).toUtf8().toBase64();
-    // The server is told the title's character set, so it shows it right whatever its mount expects.
-    return "GET /admin/metadata?mode=updinfo&mount=" + QUrl::toPercentEncoding(target_.mount) + "&charset="
-        + (target_.metadataUtf8 ? "UTF-8" : "ISO-8859-1") + "&song=" + Metadata(title).toPercentEncoding()
-        + " HTTP/1.0\r\nHost: " + host + ':' + QByteArray::number(target_.port) + "\r\nAuthorization: Basic "
-        + credentials + "\r\nUser-Agent: zoveva-encoder\r\nConnection: close\r\n\r\n";
+    // The request names the title's character set, and the server converts it for its mount: sent as
+    // UTF-8, every character arrives, where Latin-1 would have lost typographic quotes and the euro.
+    return "GET /admin/metadata?mode=updinfo&mount=" + QUrl::toPercentEncoding(target_.mount)
+        + "&charset=UTF-8&song=" + title.toUtf8().toPercentEncoding() + " HTTP/1.0\r\nHost: " + host + ':'
+        + QByteArray::number(target_.port) + "\r\nAuthorization: Basic " + credentials
+        + "\r\nUser-Agent: zoveva-encoder\r\nConnection: close\r\n\r\n";
 }
 
 void IcecastPublisher::FinishTitle()

@@ -34,7 +34,8 @@ struct PublishTarget {
     QString description;
     // Icecast takes the name, genre and description of an MP3 source as ISO-8859-1 unless its mount is
     // configured otherwise; UTF-8 bytes would show garbled in its status pages and directory listings.
-    // Song titles too, and the update says which it is.
+    // Sent as ISO-8859-1, what that encoding lacks goes as its nearest Latin-1 text. Song titles always
+    // go as UTF-8: their update names its character set.
     bool metadataUtf8 = false;
     // TLS to the server, its certificate checked against the CA file's authorities (empty: the
     // system's). Never a plain connection instead.

@@ -1,7 +1,13 @@
 #include "platform/Ansi.h"
 
+#include <QList>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <memory>
+#include <mutex>
+#include <unicode/parseerr.h>
+#include <unicode/translit.h>
+#include <unicode/unistr.h>
 
 namespace zv {
 
@@ -39,6 +45,42 @@ QByteArray ToAnsi(const QString& text)
         const auto one = ToAnsiExact(text.sliced(i, length));
         bytes += one ? *one : QByteArray("?");
         i += length - 1;
+    }
+    return bytes;
+}
+
+QByteArray ToLatin1Nearest(const QString& text)
+{
+    // Only what Latin-1 lacks is touched. ICU's Latin-ASCII knows quotes, dashes, ellipses and letters
+    // of other Latin alphabets; Any-Latin transliterates other scripts first; the two symbols a radio's
+    // name or a genre most often holds get their usual letters; other blanks are blanks; invisible format
+    // characters go.
+    static std::mutex mutex;
+    static std::unique_ptr<icu::Transliterator> nearest = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        UParseError where {};
+        std::unique_ptr<icu::Transliterator> made(
+            icu::Transliterator::createFromRules(icu::UnicodeString(u"zoveva-latin1"),
+                icu::UnicodeString(u":: [^\\u0000-\\u00FF] ;"
+                                   u"\\u20AC > EUR ; \\u2122 > TM ; [:Zs:] > ' ' ; [:Cf:] > ;"
+                                   u":: Any-Latin ; :: Latin-ASCII ;"),
+                UTRANS_FORWARD, where, status));
+        return U_SUCCESS(status) ? std::move(made) : nullptr;
+    }();
+    QString latin = text.normalized(QString::NormalizationForm_C);
+    if (nearest) {
+        icu::UnicodeString converted(
+            reinterpret_cast<const UChar*>(latin.utf16()), static_cast<int32_t>(latin.size()));
+        {
+            const std::lock_guard lock(mutex);
+            nearest->transliterate(converted);
+        }
+        latin = QString(reinterpret_cast<const QChar*>(converted.getBuffer()), converted.length());
+    }
+    QByteArray bytes;
+    bytes.reserve(latin.size());
+    for (const char32_t c : QStringView(latin).toUcs4()) {
+        bytes += c <= 0xFF ? static_cast<char>(c) : '?';
     }
     return bytes;
 }

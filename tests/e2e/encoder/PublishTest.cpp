@@ -10,6 +10,7 @@
 #include "station/StationController.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -202,18 +203,51 @@ TEST_F(PublishTest, ARefusedSourceEndsInStateFiveWithItsReasonInTheLog)
 }
 
 // The stream's name, genre and description reach the server's status page as written (Icecast reads
-// them as ISO-8859-1, the way they are sent).
+// them as ISO-8859-1, the way they are sent); what ISO-8859-1 lacks arrives as its nearest Latin-1
+// text, not as "?".
 TEST_F(PublishTest, StreamDetailsReachTheServerReadable)
 {
-    auto app = Start(File(QStringLiteral("detalhes")));
-    Until(*app, EncoderRunState::Running, 5s);
-    ASSERT_EQ(State(*app), EncoderRunState::Running) << Log().toStdString();
-    ASSERT_TRUE(server_.WaitForSource(QStringLiteral("/detalhes"), 5));
-    const QJsonObject source = server_.Status().value(QStringLiteral("source")).toObject();
-    EXPECT_EQ(source.value(QStringLiteral("server_name")).toString().toStdString(), "Rádio de Teste");
-    EXPECT_EQ(source.value(QStringLiteral("genre")).toString().toStdString(), "Variedades");
-    EXPECT_EQ(
-        source.value(QStringLiteral("server_description")).toString().toStdString(), "Transmissão ao vivo");
+    const QString punctuated = File(QStringLiteral("pontuacao"));
+    {
+        QFile file(punctuated);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        QString xml = QString::fromUtf8(file.readAll());
+        file.close();
+        xml.replace(QStringLiteral("Title=\"R\u00e1dio de Teste\""),
+            QStringLiteral("Title=\"R\u00e1dio \u201cVoz\u201d \u2013 5 \u20ac\u2026\""));
+        xml.replace(
+            QStringLiteral("Genre=\"Variedades\""), QStringLiteral("Genre=\"Pop\u2122 \u2018Br\u2019\""));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(xml.toUtf8());
+    }
+    const struct {
+        QString mount;
+        QString file;
+        const char* name;
+        const char* genre;
+    } cases[] = {
+        { QStringLiteral("/detalhes"), File(QStringLiteral("detalhes")), "Rádio de Teste", "Variedades" },
+        { QStringLiteral("/pontuacao"), punctuated, "Rádio \"Voz\" - 5 EUR...", "PopTM 'Br'" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mount.toStdString());
+        auto app = Start(c.file);
+        Until(*app, EncoderRunState::Running, 5s);
+        ASSERT_EQ(State(*app), EncoderRunState::Running) << Log().toStdString();
+        ASSERT_TRUE(server_.WaitForSource(c.mount, 5));
+        // One source is an object on the status page, several an array.
+        const QJsonValue sources = server_.Status().value(QStringLiteral("source"));
+        QJsonObject source;
+        for (const QJsonValue& one : sources.isArray() ? sources.toArray() : QJsonArray { sources }) {
+            if (one.toObject().value(QStringLiteral("listenurl")).toString().endsWith(c.mount)) {
+                source = one.toObject();
+            }
+        }
+        EXPECT_EQ(source.value(QStringLiteral("server_name")).toString().toStdString(), c.name);
+        EXPECT_EQ(source.value(QStringLiteral("genre")).toString().toStdString(), c.genre);
+        EXPECT_EQ(source.value(QStringLiteral("server_description")).toString().toStdString(),
+            "Transmissão ao vivo");
+    }
 }
 
 // A server that takes the connection and never answers, and one that stops reading while we publish,

@@ -110,6 +110,22 @@ protected:
     zv::EncoderProcessOptions options_;
 };
 
+// The text with its numeric character references ("&#8220;", "&#x201C;") replaced by their characters.
+QString ReferencesResolved(const QString& text)
+{
+    static const QRegularExpression reference(QStringLiteral("&#(x[0-9a-fA-F]+|[0-9]+);"));
+    QString resolved;
+    qsizetype from = 0;
+    for (auto it = reference.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        const QString number = match.captured(1);
+        const char32_t code = number.startsWith(u'x') ? number.mid(1).toUInt(nullptr, 16) : number.toUInt();
+        resolved += text.mid(from, match.capturedStart() - from) + QString::fromUcs4(&code, 1);
+        from = match.capturedEnd();
+    }
+    return resolved + text.mid(from);
+}
+
 // Writes the bytes to the file in place (a playout that rewrites its file) or through a new file
 // renamed over it (one that replaces it).
 void WriteTitleFile(const QString& path, const QByteArray& bytes, bool replace = false)
@@ -218,9 +234,53 @@ TEST_F(StreamFeaturesTest, NowPlayingFileGivesTheStreamItsTitles)
     ASSERT_FALSE(heard.isEmpty());
     EXPECT_EQ(heard.last(), QStringLiteral("Segunda canção")) << heard.join(u'|').toStdString();
 
+    // Titles as playouts write them reach the server whole, as its status page reports them:
+    // Windows-1252 punctuation (in either encoding) and stray control characters as blanks. The server
+    // keeps a title in its mount's character set (ISO-8859-1 here) and writes what that set lacks as a
+    // numeric character reference ("&#8220;"), for its status page and its listeners alike.
+    const struct {
+        QByteArray bytes;
+        QString title;
+    } written[] = {
+        { "\x01"
+          "Faixa\x1b\x0b"
+          "com\x0c"
+          "controles\x1f\n",
+            QStringLiteral("Faixa com controles") },
+        { "\xe2\x80\x98Sol\xe2\x80\x99 \xe2\x80\x94 Lua\n", QStringLiteral("\u2018Sol\u2019 \u2014 Lua") },
+        { "Banda \x93Voz\x94 \x96 5 \x80\x85\n",
+            QStringLiteral("Banda \u201cVoz\u201d \u2013 5 \u20ac\u2026") },
+    };
+    for (const auto& w : written) {
+        WriteTitleFile(titles, w.bytes, true);
+        EXPECT_TRUE(Eventually([&] { return ReferencesResolved(StatusTitle(server)) == w.title; }, 10s))
+            << w.title.toStdString() << "\n"
+            << StatusTitle(server).toStdString() << "\n"
+            << Log().toStdString();
+    }
+    const QStringList punctuated = zv::test::ListenForTitles(server, QStringLiteral("/titulos"), 3);
+    ASSERT_FALSE(punctuated.isEmpty());
+    EXPECT_EQ(ReferencesResolved(punctuated.last()), written[2].title) << punctuated.join(u'|').toStdString();
+
     // Rewritten in place.
     WriteTitleFile(titles, "Terceira");
     EXPECT_TRUE(showsTitle(QStringLiteral("Terceira"))) << Log().toStdString();
+
+    // Emptied, then blanks only: logged each time, and the title on the air stays.
+    const QString noTitle = QStringLiteral(
+        "tocando.txt\" holds no title: its first line is empty or blank; the title on the air stays");
+    WriteTitleFile(titles, "");
+    EXPECT_TRUE(Eventually([&] { return Log().count(noTitle) == 1; }, 5s)) << Log().toStdString();
+    EXPECT_EQ(StatusTitle(server), QStringLiteral("Terceira"));
+    WriteTitleFile(titles, "Quinta", true);
+    EXPECT_TRUE(showsTitle(QStringLiteral("Quinta"))) << Log().toStdString();
+    WriteTitleFile(titles, " \t \r\n");
+    EXPECT_TRUE(Eventually([&] { return Log().count(noTitle) == 2; }, 5s)) << Log().toStdString();
+    EXPECT_EQ(StatusTitle(server), QStringLiteral("Quinta"));
+    WriteTitleFile(titles, "Terceira", true);
+    EXPECT_TRUE(showsTitle(QStringLiteral("Terceira"))) << Log().toStdString();
+    // Neither the empty nor the blank file ever reached the server as a title.
+    EXPECT_FALSE(Log().contains(QStringLiteral("now playing: \"\""))) << Log().toStdString();
 
     // Removed, then binary: logged, and the title on the air stays.
     ASSERT_TRUE(QFile::remove(titles));
