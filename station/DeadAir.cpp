@@ -170,8 +170,16 @@ std::optional<TDeadAirChange> TDeadAirAlarm::Tick()
         return std::nullopt;
     }
     raised_ = true;
-    return TDeadAirChange {
-        true,
-        zv::LoadResString(zv::SDeadAirBegan).arg(NumberText(settings_.LevelDb), NumberText(settings_.Seconds))
-    };
+    return TDeadAirChange { true,
+        zv::LoadResString(zv::SDeadAirBegan)
+            .arg(NumberText(settings_.LevelDb), NumberText(settings_.Seconds)),
+        detector_.SilentSeconds() };
+}
+
+QString DeadAirWarningText(const QTime& now, double silentSeconds)
+{
+    // QTime wraps at midnight: a silence that began yesterday evening reads 23:59:50.
+    const QTime began
+        = now.addMSecs(-static_cast<int>(std::llround(std::clamp(silentSeconds, 0.0, 86400.0) * 1000)));
+    return zv::LoadResString(zv::SDeadAirWarning).arg(began.toString(QStringLiteral("HH:mm:ss")));
 }

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QTime>
 #include <atomic>
 #include <cstdint>
 #include <optional>
@@ -57,7 +58,12 @@ private:
 struct TDeadAirChange {
     bool Silent = false;
     QString Message;
+    double SilentSeconds = 0; // raised: how long the silence had lasted, so its start can be told
 };
+
+// The tray tooltip's warning line at the wall-clock time `now` for a silence that has lasted
+// `silentSeconds`: it names the time the silence began, as the return message counts from there.
+QString DeadAirWarningText(const QTime& now, double silentSeconds);
 
 // The alarm's state, advanced once a second on the user-interface thread.
 class TDeadAirAlarm {

@@ -331,12 +331,13 @@ void TStationController::OnTimerSilencio()
         return;
     }
     if (change->Message.isEmpty()) {
-        window_.DeadAirChanged(change->Silent, change->Message); // cleared by new settings: nothing to log
+        // Cleared by new settings: nothing to log.
+        window_.DeadAirChanged(change->Silent, change->Message, change->SilentSeconds);
         return;
     }
     WriteLog(change->Message, change->Silent ? QStringLiteral("Aviso") : QStringLiteral("Processo normal"),
         QStringLiteral("TimerSilencio"));
-    window_.DeadAirChanged(change->Silent, change->Message);
+    window_.DeadAirChanged(change->Silent, change->Message, change->SilentSeconds);
 }
 
 void TStationController::LogStopReason(IEncoderApp& app)

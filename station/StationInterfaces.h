@@ -32,11 +32,13 @@ public:
     virtual void SetStatus(const QString& text, TRgb colour) = 0;
     // The stream's details: the hint of LStatus and the tray icon's tooltip. Optional.
     virtual void SetStatusDetails(const QString& details) { (void)details; }
-    // The dead-air alarm was raised (message says why) or cleared. Optional.
-    virtual void DeadAirChanged(bool silent, const QString& message)
+    // The dead-air alarm was raised (message says why; the silence has lasted silentSeconds) or
+    // cleared. Optional.
+    virtual void DeadAirChanged(bool silent, const QString& message, double silentSeconds)
     {
         (void)silent;
         (void)message;
+        (void)silentSeconds;
     }
     // Makes the settings window's settings panel visible and shows the window modally.
     virtual void ShowSettingsModal() = 0;

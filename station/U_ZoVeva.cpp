@@ -608,11 +608,9 @@ void TFrm_ZoVeva::SetStatusDetails(const QString& details)
     UpdateTrayToolTip();
 }
 
-void TFrm_ZoVeva::DeadAirChanged(bool silent, const QString& message)
+void TFrm_ZoVeva::DeadAirChanged(bool silent, const QString& message, double silentSeconds)
 {
-    FDeadAirWarning = silent ? zv::LoadResString(zv::SDeadAirWarning)
-                                   .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")))
-                             : QString();
+    FDeadAirWarning = silent ? DeadAirWarningText(QTime::currentTime(), silentSeconds) : QString();
     UpdateTrayToolTip();
     if (silent && FTrayIcon && FTrayIcon->isVisible()) {
         FTrayIcon->showMessage(zv::LoadResString(zv::SDeadAirTitle), message, QSystemTrayIcon::Warning);

@@ -124,7 +124,7 @@ public:
     QString Caption(const QString& labelName) const override;
     void SetStatus(const QString& text, TRgb colour) override;
     void SetStatusDetails(const QString& details) override;
-    void DeadAirChanged(bool silent, const QString& message) override;
+    void DeadAirChanged(bool silent, const QString& message, double silentSeconds) override;
     void ShowSettingsModal() override;
     void RequestTermination() override;
     void ProcessPendingEvents() override;

@@ -40,12 +40,14 @@ struct FakeWindow final : IStationWindow {
     void RequestTermination() override { ++terminations; }
     void ProcessPendingEvents() override { }
     void SetStatusDetails(const QString& text) override { details = text; }
-    void DeadAirChanged(bool silent, const QString& message) override
+    void DeadAirChanged(bool silent, const QString& message, double silentSeconds) override
     {
         deadAir.emplace_back(silent, message);
+        deadAirSeconds.push_back(silentSeconds);
     }
     QString details;
     std::vector<std::pair<bool, QString>> deadAir;
+    std::vector<double> deadAirSeconds;
 };
 
 struct FakeFields final : ISettingsFields {
@@ -599,6 +601,8 @@ TEST_F(StationControllerTest, DeadAirAlarmIsLoggedAndToldToTheWindow)
     EXPECT_TRUE(window.deadAir[0].first);
     EXPECT_EQ(
         window.deadAir[0].second, "Sil\u00eancio no ar: o som capturado ficou abaixo de -50 dBFS por 3 s");
+    // The window is told how long the silence has lasted, so its warning names when it began.
+    EXPECT_DOUBLE_EQ(window.deadAirSeconds[0], 3.0);
     feed(quiet, 20);
     clock.Advance(5000); // still silent: told once
     EXPECT_EQ(window.deadAir.size(), 1u);

@@ -251,6 +251,36 @@ TEST(DeadAir, SettingsAppliedAgainKeepOrClearARaisedAlarm)
     }
 }
 
+// The tooltip names when the silence began, not when the alarm fired: the return message counts from
+// the same moment. The clock's midnight lies between the two for a silence that began the day before.
+TEST(DeadAir, WarningNamesTheTimeTheSilenceBegan)
+{
+    const struct {
+        QTime now;
+        double silentSeconds;
+        const char* since;
+    } cases[] = {
+        { QTime(10, 0, 20), 20.0, "10:00:00" },
+        { QTime(10, 0, 20, 400), 20.6, "09:59:59" }, // counted in samples, not whole seconds
+        { QTime(0, 0, 5), 20.0, "23:59:45" },
+        { QTime(12, 0, 0), 86400.0, "12:00:00" }, // the longest SilencioTempo: a whole day
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DeadAirWarningText(c.now, c.silentSeconds),
+            QStringLiteral("ATEN\u00c7\u00c3O: sil\u00eancio no ar desde ") + QLatin1String(c.since))
+            << c.since;
+    }
+
+    // The alarm tells how long the silence has lasted when it fires, which may be past its time.
+    TDeadAirDetector detector(2, 1000);
+    TDeadAirAlarm alarm(detector);
+    alarm.SetSettings({ true, -50, 2 });
+    Feed(detector, Block(2700, 0));
+    const auto raised = alarm.Tick();
+    ASSERT_TRUE(raised);
+    EXPECT_DOUBLE_EQ(raised->SilentSeconds, 2.7);
+}
+
 TEST(DeadAir, KeysOfTheSettingsFile)
 {
     struct Case {
