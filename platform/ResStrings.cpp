@@ -140,6 +140,8 @@ constexpr Row kBuiltIn[] = {
         "server does not speak TLS on that port" },
     { SDetailsListeners, "%1 ouvintes" },
     { SDetailsListenersPeak, "%1 ouvintes (máximo %2)" },
+    { SDetailsListener, "%1 ouvinte" },
+    { SDetailsListenerPeak, "%1 ouvinte (máximo %2)" },
     { SDetailsTls, "%1 (TLS)" },
     { SDetailsTitle, "Tocando: %1" },
     { SConnectionEnded, "Conexão com %1 encerrada: %2 no ar, %3 enviados" },

@@ -139,6 +139,8 @@ enum ResStringId : int {
     // The stream's details, the dead-air alarm and the encoder's TLS (29300 ... 29399).
     SDetailsListeners = 29300, // "%1 ouvintes"
     SDetailsListenersPeak = 29301,
+    SDetailsListener = 29370, // "%1 ouvinte": the same for exactly one listener
+    SDetailsListenerPeak = 29371,
     SDetailsTls = 29302,
     SDetailsTitle = 29303,
     SConnectionEnded = 29304, // ZoVeva.log: a connection's time on the air and bytes

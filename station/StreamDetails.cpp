@@ -38,11 +38,14 @@ QString StreamDetailsText(const QString& statusText, const TStreamDetails& detai
     if (details.OnAir) {
         parts << OnAirTimeText(details.OnAirMs) << SentBytesText(details.BytesSent);
         if (details.Listeners >= 0) {
+            // One listener takes the singular; none and several the plural, in the three languages.
+            const bool one = details.Listeners == 1;
             parts << (details.ListenerPeak >= 0
-                    ? zv::LoadResString(zv::SDetailsListenersPeak)
+                    ? zv::LoadResString(one ? zv::SDetailsListenerPeak : zv::SDetailsListenersPeak)
                           .arg(details.Listeners)
                           .arg(details.ListenerPeak)
-                    : zv::LoadResString(zv::SDetailsListeners).arg(details.Listeners));
+                    : zv::LoadResString(one ? zv::SDetailsListener : zv::SDetailsListeners)
+                          .arg(details.Listeners));
         }
         if (!details.Title.isEmpty()) {
             parts << zv::LoadResString(zv::SDetailsTitle).arg(details.Title);

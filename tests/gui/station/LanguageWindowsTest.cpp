@@ -13,6 +13,7 @@
 #include "station/EncoderContract.h"
 #include "station/LcUnit.h"
 #include "station/LcWidgets.h"
+#include "station/StreamDetails.h"
 #include "station/U_Config.h"
 #include "station/U_ZoVeva.h"
 #include "tools/lcfbuild/LcfBuild.h"
@@ -292,6 +293,40 @@ TEST_F(Languages, EnglishChosenTranslatesTheMainWindowItsStatusAndItsMessages)
     Factory.runState = EncoderRunState::Running;
     Clock.Advance(1000);
     EXPECT_EQ(Window->LStatus->text(), "Connected");
+}
+
+// One listener in the singular, none and several in the plural, in each language of the program's file.
+TEST_F(Languages, ListenerCountTakesSingularAndPluralInEachLanguage)
+{
+    WriteProjectLanguages({ "pt_BR.po", "en_US.po", "es_ES.po" });
+    const struct {
+        int iIdioma;
+        const char* none;
+        const char* one;
+        const char* several;
+        const char* oneOfPeak;
+    } languages[] = {
+        { 0, "0 ouvintes", "1 ouvinte", "2 ouvintes", "1 ouvinte (m\u00e1ximo 3)" },
+        { 1, "0 listeners", "1 listener", "2 listeners", "1 listener (peak 3)" },
+        { 2, "0 oyentes", "1 oyente", "2 oyentes", "1 oyente (m\u00e1ximo 3)" },
+    };
+    for (const auto& language : languages) {
+        SCOPED_TRACE(language.iIdioma);
+        Window.reset();
+        PrepareUser(language.iIdioma);
+        Create();
+        const auto count = [](int listeners, int peak) {
+            TStreamDetails details;
+            details.OnAir = true;
+            details.Listeners = listeners;
+            details.ListenerPeak = peak;
+            return StreamDetailsText(QString(), details).split(QStringLiteral(" \u2014 ")).last();
+        };
+        EXPECT_EQ(count(0, -1), QString::fromUtf8(language.none));
+        EXPECT_EQ(count(1, -1), QString::fromUtf8(language.one));
+        EXPECT_EQ(count(2, -1), QString::fromUtf8(language.several));
+        EXPECT_EQ(count(1, 3), QString::fromUtf8(language.oneOfPeak));
+    }
 }
 
 TEST_F(Languages, SettingsWindowCopiesTheListPreviewsAChoiceAndUndoesItWhenClosedWithoutSaving)

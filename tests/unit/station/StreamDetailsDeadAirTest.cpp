@@ -47,6 +47,13 @@ TEST(StreamDetails, TextsOfTheHint)
     unknownCount.Listeners = -1;
     TStreamDetails offAir = OnAir();
     offAir.OnAir = false;
+    TStreamDetails one = OnAir();
+    one.Listeners = 1;
+    TStreamDetails oneOfPeak = one;
+    oneOfPeak.ListenerPeak = 4;
+    TStreamDetails none = OnAir();
+    none.Listeners = 0;
+    none.ListenerPeak = 1;
     const Case cases[] = {
         { "on the air", OnAir(),
             QStringLiteral("Conectado") + kDash + "ns2.example.net:8000/user" + kDash + "01:02:03" + kDash
@@ -55,6 +62,15 @@ TEST(StreamDetails, TextsOfTheHint)
             QStringLiteral("Conectado") + kDash + "ns2.example.net:8000/user (TLS)" + kDash + "01:02:03"
                 + kDash + "14.2 MB" + kDash + QStringLiteral("3 ouvintes (m\u00e1ximo 7)") + kDash
                 + QStringLiteral("Tocando: Banda \u2013 Can\u00e7\u00e3o") },
+        { "one listener: singular", one,
+            QStringLiteral("Conectado") + kDash + "ns2.example.net:8000/user" + kDash + "01:02:03" + kDash
+                + "14.2 MB" + kDash + "1 ouvinte" },
+        { "one listener and a peak", oneOfPeak,
+            QStringLiteral("Conectado") + kDash + "ns2.example.net:8000/user" + kDash + "01:02:03" + kDash
+                + "14.2 MB" + kDash + QStringLiteral("1 ouvinte (m\u00e1ximo 4)") },
+        { "no listener: plural", none,
+            QStringLiteral("Conectado") + kDash + "ns2.example.net:8000/user" + kDash + "01:02:03" + kDash
+                + "14.2 MB" + kDash + QStringLiteral("0 ouvintes (m\u00e1ximo 1)") },
         { "count not known", unknownCount,
             QStringLiteral("Conectado") + kDash + "ns2.example.net:8000/user" + kDash + "01:02:03" + kDash
                 + "14.2 MB" },
