@@ -138,6 +138,8 @@ constexpr Row kBuiltIn[] = {
     { SNoTlsConnection,
         "Cannot connect to the server over TLS: nothing answers there, the connection was refused, or the "
         "server does not speak TLS on that port" },
+    { SMixerWithoutInputs, "Sem entradas próprias: Gravação ajusta a captura da placa." },
+    { SMuteRecording, "Silenciar a gravação" },
     { SDetailsListeners, "%1 ouvintes" },
     { SDetailsListenersPeak, "%1 ouvintes (máximo %2)" },
     { SDetailsListener, "%1 ouvinte" },

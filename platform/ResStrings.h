@@ -152,6 +152,9 @@ enum ResStringId : int {
     SKeyOutOfRange = 29321,
     SServerCertificateRefused = 29330, // the encoder's TLS refusals
     SNoTlsConnection = 29331,
+    // The settings window's mixer panel on a mixer whose recording has no inputs of its own (29360 ...).
+    SMixerWithoutInputs = 29360, // the line in place of the control list
+    SMuteRecording = 29361, // the box that switches the recording's own mute
 
     SUnknownLocale = 29900, // "<unknown>": a language list entry whose locale id the system lacks
 };

@@ -4,6 +4,7 @@
 #include "audio/MMMixer.h"
 #include "displays/MMColors.h"
 #include "displays/MMDIBCv.h"
+#include "platform/ResStrings.h"
 #include "platform/WaveIn.h"
 #include "skin/SkMMButton.h"
 #include "skin/SkShapedForm.h"
@@ -219,11 +220,11 @@ void TFrm_Config::CreateMixerPanel(zv::MixerOps* mixer)
                        "QGroupBox { color: white; border: 1px solid rgb(90, 96, 108); margin-top: 7px; }"
                        "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 2px; }"));
     const QFont labelFont = zv::MakePixelFont(QStringLiteral("Courier New"), 12, true);
-    auto* label = new QLabel(QStringLiteral("Controle:"), PControles);
-    label->setObjectName(QStringLiteral("LControle"));
-    label->setFont(labelFont);
-    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    label->setGeometry(1, 6, 74, 20);
+    LControle = new QLabel(QStringLiteral("Controle:"), PControles);
+    LControle->setObjectName(QStringLiteral("LControle"));
+    LControle->setFont(labelFont);
+    LControle->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    LControle->setGeometry(1, 6, 74, 20);
     CBControle = new QComboBox(PControles);
     CBControle->setObjectName(QStringLiteral("CBControle"));
     CBControle->setGeometry(79, 6, 146, 20);
@@ -256,6 +257,21 @@ void TFrm_Config::CreateMixerPanel(zv::MixerOps* mixer)
     CBLineInRec = new TMMMixerCheckBox(PControles);
     CBLineInRec->setObjectName(QStringLiteral("CBLineInRec"));
     CBLineInRec->setGeometry(16, 200, 208, 20);
+    // In the control list's and CBLineIn's places while the recording has no source lines; their
+    // texts come from the resource strings when they show.
+    LSemEntradas = new QLabel(PControles);
+    LSemEntradas->setObjectName(QStringLiteral("LSemEntradas"));
+    LSemEntradas->setFont(zv::MakePixelFont(QStringLiteral("Verdana"), 10, true));
+    LSemEntradas->setWordWrap(true);
+    LSemEntradas->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    LSemEntradas->setGeometry(8, 1, 218, 31);
+    LSemEntradas->hide();
+    CBGravacao = new TMMMixerCheckBox(PControles);
+    CBGravacao->setObjectName(QStringLiteral("CBGravacao"));
+    CBGravacao->SetAutoCaption(false);
+    CBGravacao->setFont(labelFont);
+    CBGravacao->setGeometry(16, 126, 208, 20);
+    CBGravacao->hide();
 
     // The model. The lines meet the mixer at the first sound-card change, so that a window nobody
     // set up yet reads no device.
@@ -294,12 +310,20 @@ void TFrm_Config::CreateMixerPanel(zv::MixerOps* mixer)
     ControlVolume = new TMMVolumeControl(this);
     ControlVolume->setObjectName(QStringLiteral("ControlVolume"));
     ControlVolume->SetAudioLine(AudioLineIn);
+    ControleGravacao = new TMMVolumeControl(this);
+    ControleGravacao->setObjectName(QStringLiteral("ControleGravacao"));
+    ControleGravacao->SetAudioLine(AudioGravacao);
+    MixerGravacao = new TMMMixerControl(this);
+    MixerGravacao->setObjectName(QStringLiteral("MixerGravacao"));
+    MixerGravacao->SetAudioLine(AudioGravacao);
+    MixerGravacao->SetControlType(ctMute);
 
     Volume->SetControl(ControleVolumeRec);
     MMMixerWheel1->SetControl(ControlVolume);
     CBLineIn->SetControl(MixerLineIn);
     CBLineInRec->SetControl(MixerLineInRec);
     CBLineInRec->SetItemLine(AudioLineInRec);
+    CBGravacao->SetControl(MixerGravacao);
     PControles->hide();
 }
 
@@ -379,6 +403,29 @@ void TFrm_Config::BuildControlList()
     CBControle->addItems(FControlNames);
     CBControle->setCurrentIndex(-1);
     FControlListBuilt = true;
+    // A mixer whose recording has no inputs of its own (a sound server's: just "Capture") would leave
+    // the panel dead: the knob and the box take the recording's own volume and switch instead.
+    RecordDestination(count == 0 && AudioGravacao->LineId() != badLineId);
+}
+
+void TFrm_Config::RecordDestination(bool own)
+{
+    FOwnRecording = own;
+    if (TMMVolumeControl* volume = own ? ControleGravacao : ControleVolumeRec; Volume->Control() != volume) {
+        Volume->SetControl(volume);
+    }
+    LControle->setVisible(!own);
+    CBControle->setVisible(!own);
+    CBLineIn->setVisible(!own);
+    LSemEntradas->setVisible(own);
+    CBGravacao->setVisible(own);
+    ShowRecordingTexts();
+}
+
+void TFrm_Config::ShowRecordingTexts()
+{
+    LSemEntradas->setText(FOwnRecording ? zv::LoadResString(zv::SMixerWithoutInputs) : QString());
+    CBGravacao->setText(FOwnRecording ? zv::LoadResString(zv::SMuteRecording) : QString());
 }
 
 void TFrm_Config::SelectControl(int index)
@@ -417,6 +464,7 @@ void TFrm_Config::TranslateWindow()
             CBControle->setItemText(i, FControlNames[i]);
         }
     }
+    ShowRecordingTexts();
 }
 
 void TFrm_Config::Open(bool settingsMode)

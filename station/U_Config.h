@@ -109,8 +109,11 @@ public:
     // lines attached to it again, the device active when it can be, and the control list rebuilt.
     void PlacaDeviceChange();
     // The control list: one entry per source type that the recording destination has, in type order,
-    // named after the line; no entry selected.
+    // named after the line; no entry selected. A recording destination without source lines puts the
+    // recording knob and CBGravacao on its own volume and switch instead, and LSemEntradas says so.
     void BuildControlList();
+    // Whether the knob and the box act on the recording destination itself (it has no source line).
+    bool RecordsDestination() const { return FOwnRecording; }
     // The control list selects entry `index` (none when there is no such entry); a selected entry
     // becomes the recording input, as when the operator chooses it.
     void SelectControl(int index);
@@ -164,6 +167,13 @@ public:
     TMMVolumeControl* ControleVolumeRec = nullptr;
     TMMVolumeControl* ControlVolume = nullptr;
     TMMMixerCheckBox* CBLineInRec = nullptr; // outside the visible area: ticked, its line is recorded
+    // Where the recording has no source lines: its own volume and switch, the box in CBLineIn's
+    // place, and the line that says why in the control list's.
+    QLabel* LControle = nullptr;
+    QLabel* LSemEntradas = nullptr;
+    TMMVolumeControl* ControleGravacao = nullptr;
+    TMMMixerControl* MixerGravacao = nullptr;
+    TMMMixerCheckBox* CBGravacao = nullptr;
 
 signals:
     // SkMMButton1: the operator asks to save.
@@ -185,6 +195,9 @@ private:
     // names win.
     void TranslateWindow();
     void AttachLines(TMMMixerDevice* mixer);
+    // The knob and the box on the recording destination's own controls, or on the chosen input's.
+    void RecordDestination(bool own);
+    void ShowRecordingTexts();
 
     const QComboBox& FLanguages;
     TLanguageContext FLanguage;
@@ -196,4 +209,5 @@ private:
     QStringList FControlNames; // the control list as last built
     bool FControlListBuilt = false;
     bool FChangingCard = false; // the sound-card change sets the device: it rebuilds once, at its end
+    bool FOwnRecording = false;
 };

@@ -8,12 +8,14 @@
 #include "platform/AppError.h"
 #include "platform/Clock.h"
 #include "platform/Mixer.h"
+#include "platform/ResStrings.h"
 #include "platform/WaveIn.h"
 #include "skin/SkMMButton.h"
 #include "station/AccountBrowser.h"
 #include "station/EncoderContract.h"
 #include "station/U_Config.h"
 #include "station/U_ZoVeva.h"
+#include "tests/support/MixerTables.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -861,6 +863,84 @@ TEST_F(MainWindow, ACardThatGoesAwayEmptiesThePanelUntilChosenAgain)
     EXPECT_TRUE(config->PlacaDevice->Active());
     EXPECT_TRUE(config->Volume->isEnabled());
     EXPECT_EQ(reported.size(), 1);
+    EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join(QLatin1Char('\n')).toStdString();
+}
+
+// A mixer whose recording has no inputs of its own, as a sound server's mixer through ALSA shows
+// ("Master" and "Capture"): the recording knob and the box act on the recording itself, and a line in
+// the open language says why where the control list was; a card with inputs brings the panel as it
+// was. Nothing of this is written to cfg.ini.
+TEST_F(MainWindow, MixerWithoutInputsPutsTheKnobAndTheBoxOnTheRecordingItself)
+{
+    using namespace zv::mixer;
+    const auto cards = zv::SyntheticDevicesFromEnvironment();
+    ASSERT_GE(cards.size(), 2u);
+    zv::MemoryMixerTable server;
+    server.name = cards[0].name;
+    server.destinations = {
+        test::Line(DstSpeakers, "Playback",
+            { test::Control(CtlVolume, "Master", { 30000, 30000 }),
+                test::Control(CtlMute, "Master", { 0 }, ControlUniform, 1) }),
+        test::Line(DstWaveIn, "Recording",
+            { test::Control(CtlVolume, "Capture", { 20000, 20000 }),
+                test::Control(CtlMute, "Capture", { 0 }, ControlUniform, 1) }),
+    };
+    Mixers = zv::MakeMemoryMixer({ server, zv::SyntheticMixerTable(cards[1].name) });
+    PrepareUser("0", "1");
+    AddLanguageFile();
+    CreateAndShow();
+    TFrm_Config* config = Window->Frm_Config();
+    Click(Window->BConfig);
+    ASSERT_TRUE(config->PControles->isVisible());
+    const auto shows = [](TMMMixerWheel* knob, double value) {
+        return std::abs(knob->Value() * double(knob->Step()) - value) <= double(knob->Step());
+    };
+
+    EXPECT_TRUE(config->RecordsDestination());
+    EXPECT_EQ(config->CBControle->count(), 0);
+    EXPECT_FALSE(config->CBControle->isVisible());
+    EXPECT_FALSE(config->LControle->isVisible());
+    EXPECT_TRUE(config->LSemEntradas->isVisible());
+    EXPECT_EQ(config->LSemEntradas->text(), zv::BuiltInResString(zv::SMixerWithoutInputs));
+    EXPECT_FALSE(config->CBLineIn->isVisible());
+    ASSERT_TRUE(config->CBGravacao->isVisible());
+    EXPECT_TRUE(config->CBGravacao->isEnabled());
+    EXPECT_EQ(config->CBGravacao->text(), zv::BuiltInResString(zv::SMuteRecording));
+    EXPECT_FALSE(config->MMMixerWheel1->isEnabled()) << "nothing of the recording is heard";
+    ASSERT_TRUE(config->Volume->isEnabled());
+    EXPECT_TRUE(shows(config->Volume, 20000)) << "the recording's own volume";
+
+    // Both act on the recording, and follow another program's changes of it.
+    config->Volume->SetValue(config->Volume->Maximum() * 3 / 4);
+    EXPECT_NEAR(double(config->ControleGravacao->GetUnsigned()), 49151.0, double(config->Volume->Step()));
+    config->CBGravacao->setChecked(true);
+    EXPECT_TRUE(config->MixerGravacao->GetBool());
+    const TMMControlId volume = config->ControleGravacao->ControlId();
+    ASSERT_EQ(Mixers->SetValuesFromOutside(0, std::uint32_t(volume), { 10000, 10000 }), 0);
+    ASSERT_EQ(Mixers->SetValuesFromOutside(0, std::uint32_t(config->MixerGravacao->ControlId()), { 0 }), 0);
+    QApplication::processEvents();
+    EXPECT_TRUE(shows(config->Volume, 10000));
+    EXPECT_FALSE(config->CBGravacao->isChecked());
+
+    // A language preview puts both texts in that language, closing without saving back.
+    emit config->CBIdiomas->activated(1);
+    EXPECT_EQ(config->LSemEntradas->text(),
+        QStringLiteral("No inputs of its own: Recording sets the card's capture."));
+    EXPECT_EQ(config->CBGravacao->text(), QStringLiteral("Mute the recording"));
+    Click(config->BFechar);
+    EXPECT_EQ(config->CBGravacao->text(), zv::BuiltInResString(zv::SMuteRecording));
+
+    // A card with inputs: the panel as it always was.
+    Click(Window->BConfig);
+    Choose(config->CBPlacas, 1);
+    EXPECT_FALSE(config->RecordsDestination());
+    EXPECT_EQ(config->CBControle->count(), 3);
+    EXPECT_TRUE(config->CBControle->isVisible());
+    EXPECT_TRUE(config->LControle->isVisible());
+    EXPECT_FALSE(config->LSemEntradas->isVisible());
+    EXPECT_TRUE(config->CBLineIn->isVisible());
+    EXPECT_FALSE(config->CBGravacao->isVisible());
+    EXPECT_EQ(config->Volume->Control(), config->ControleVolumeRec);
     EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join(QLatin1Char('\n')).toStdString();
 }
 
