@@ -6,11 +6,43 @@
 #include "station/U_ZoVeva.h"
 #include "station/ZoVevaApplication.h"
 
+#include <QLoggingCategory>
 #include <cstdio>
 #include <exception>
 
+namespace {
+
+QtMessageHandler gQtHandler = nullptr;
+
+// The browser engine says this at every start as root, where the program itself switched the sandbox
+// off (see the account browser); the rest goes on to Qt's own handler.
+void WithoutSandboxNotice(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtInfoMsg && message == QLatin1String("Sandboxing disabled by user.")) {
+        return;
+    }
+    gQtHandler(type, context, message);
+}
+
+// What the libraries say about themselves (the browser engine's graphics details at every start, the
+// account page's script console, the sound libraries' complaints) is for whoever looks into them, not
+// for the operator's terminal: ZOVEVA_DEBUG_LIBS=1 shows it. QT_LOGGING_RULES still has the last word.
+void RouteLibraryMessages()
+{
+    const QByteArray wanted = qgetenv("ZOVEVA_DEBUG_LIBS");
+    if (!wanted.isEmpty() && wanted != "0") {
+        QLoggingCategory::setFilterRules(QStringLiteral("zoveva.alsa.debug=true"));
+        return;
+    }
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false\njs=false"));
+    gQtHandler = qInstallMessageHandler(WithoutSandboxNotice);
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
+    RouteLibraryMessages();
     // The account page's browser shares the windows' OpenGL contexts; this must be said before the
     // application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

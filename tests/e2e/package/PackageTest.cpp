@@ -207,7 +207,12 @@ TEST_F(Package, HoldsTheProgramFolderTheDesktopFilesAndTheLibrariesItNeeds)
                                                 << "; Depends: " << field("Depends").toStdString();
         }
     }
-    EXPECT_TRUE(depends.count(QStringLiteral("qt6-qpa-plugins")));
+    // What no linker sees: the window system plug-ins, and fontconfig's configuration (without it a
+    // minimal install greets every start with "Fontconfig error: Cannot load default config file").
+    for (const char* package : { "qt6-qpa-plugins", "fontconfig-config", "fontconfig" }) {
+        EXPECT_TRUE(depends.count(QLatin1String(package)))
+            << package << "; Depends: " << field("Depends").toStdString();
+    }
     EXPECT_FALSE(depends.count(QStringLiteral("icecast2")));
     EXPECT_TRUE(Names(field("Suggests")).count(QStringLiteral("icecast2")));
 

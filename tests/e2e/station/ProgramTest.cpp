@@ -420,6 +420,70 @@ TEST_F(Program, SyntheticSilenceRaisesTheDeadAirAlarmOnce)
     EXPECT_TRUE(icecast.HasSource(QStringLiteral("/quieto")));
 }
 
+namespace {
+
+// Whether a process of the group (the program and what it started) runs the named command.
+bool GroupRuns(pid_t group, const QByteArray& command)
+{
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (entry.toInt() <= 0 || !stat.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        // "pid (comm) state ppid pgrp ...": the name may hold blanks, so fields count from its ')'.
+        const QByteArray text = stat.readAll();
+        const qsizetype open = text.indexOf('(');
+        const qsizetype close = text.lastIndexOf(')');
+        const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+        if (open > 0 && close > open && fields.size() > 2 && fields[2].toInt() == group
+            && text.mid(open + 1, close - open - 1) == command) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+// Started from a terminal, the program keeps what the libraries say about themselves off it: the
+// browser engine's graphics details (qt.webenginecontext), the account page's script console, the
+// engine's sandbox notice as root. ZOVEVA_DEBUG_LIBS=1 brings them back. The engine has said its
+// piece once its page processes run.
+TEST_F(Program, TerminalStaysQuietUnlessLibraryMessagesAreAskedFor)
+{
+    QString error;
+    ASSERT_TRUE(zv::test::MakeProgramFolder(Folder.path(), 0, QString(), &error)) << error.toStdString();
+    ASSERT_TRUE(zv::test::WriteUserSettings(Folder.path(), QStringLiteral("quieto"), 1, &error))
+        << error.toStdString();
+    const QString output = Folder.filePath(QStringLiteral("output.txt"));
+    for (const bool wanted : { false, true }) {
+        SCOPED_TRACE(wanted ? "ZOVEVA_DEBUG_LIBS=1" : "by default");
+        auto environment = zv::test::ProgramEnvironment(X.DisplayName(), Runtime.path(), QString());
+        environment[QStringLiteral("ZOVEVA_DEBUG_LIBS")] = wanted ? QStringLiteral("1") : QString();
+        environment[QStringLiteral("QT_LOGGING_RULES")] = QString();
+        QFile::remove(output);
+        {
+            Process program(QStringList { Folder.filePath(QStringLiteral("ZoVeva")) }, environment, output);
+            XSession::Window window;
+            ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 20, &window)) << Diagnostics().toStdString();
+            bool engine = false;
+            for (int i = 0; i < 300 && !engine; ++i) {
+                engine = GroupRuns(program.Pid(), "QtWebEngineProc");
+                QThread::msleep(100);
+            }
+            ASSERT_TRUE(engine) << Diagnostics().toStdString();
+            QThread::msleep(1000); // what the first page load says, too
+        }
+        const QString printed = ReadAnsi(output);
+        EXPECT_EQ(printed.contains(QStringLiteral("qt.webenginecontext:")), wanted) << printed.toStdString();
+        EXPECT_EQ(printed.contains(QStringLiteral("GL Type:")), wanted) << printed.toStdString();
+        if (!wanted) {
+            EXPECT_FALSE(printed.contains(QStringLiteral("Sandboxing disabled"))) << printed.toStdString();
+            EXPECT_FALSE(printed.contains(QStringLiteral("js: "))) << printed.toStdString();
+        }
+    }
+}
+
 TEST_F(Program, FirstStartInAnEmptyFolderAsksForTheSettings)
 {
     QString error;
