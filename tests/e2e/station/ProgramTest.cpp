@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTime>
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -335,11 +336,17 @@ TEST_F(Program, TrayToolTipFollowsTheListenersAndTheDeadAirAlarmComesAndGoes)
     // Watches the tooltip until `done` holds or the time is up.
     bool warned = false;
     QString tip;
+    QString since; // the warning's time, and when the test first saw it
+    QTime seenAt;
+    const QString warning = QStringLiteral("ATEN\u00c7\u00c3O: sil\u00eancio no ar desde ");
     const auto watch = [&](double seconds, const std::function<bool()>& done) {
         for (int i = 0; i < int(seconds * 5); ++i) {
             tip = desktop.TrayToolTip();
-            warned
-                = warned || tip.startsWith(QStringLiteral("ATEN\u00c7\u00c3O: sil\u00eancio no ar desde "));
+            if (!warned && tip.startsWith(warning)) {
+                warned = true;
+                since = tip.mid(warning.size(), 8);
+                seenAt = QTime::currentTime();
+            }
             if (done()) {
                 return true;
             }
@@ -354,6 +361,13 @@ TEST_F(Program, TrayToolTipFollowsTheListenersAndTheDeadAirAlarmComesAndGoes)
         << tip.toStdString() << Diagnostics().toStdString();
     EXPECT_TRUE(log().contains(
         QStringLiteral("Sil\u00eancio no ar: o som capturado ficou abaixo de -50 dBFS por 2 s")));
+    // The warning names when the silence began: at least the alarm's 2 s before it could be seen.
+    const QTime began = QTime::fromString(since, QStringLiteral("HH:mm:ss"));
+    ASSERT_TRUE(began.isValid()) << since.toStdString();
+    if (seenAt >= QTime(0, 1, 0)) { // not across midnight
+        EXPECT_LE(began, seenAt.addSecs(-2)) << since.toStdString() << " seen at "
+                                             << seenAt.toString(QStringLiteral("HH:mm:ss.zzz")).toStdString();
+    }
     const auto notifications = desktop.Notifications();
     ASSERT_EQ(notifications.size(), 1u);
     EXPECT_EQ(notifications.front().summary, QStringLiteral("Sil\u00eancio no ar"));
