@@ -3,6 +3,7 @@
 #include <QList>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <unicode/parseerr.h>
@@ -49,14 +50,17 @@ QByteArray ToAnsi(const QString& text)
     return bytes;
 }
 
-QByteArray ToLatin1Nearest(const QString& text)
+namespace {
+
+// Only what Latin-1 lacks is touched. ICU's Latin-ASCII knows quotes, dashes, ellipses and letters of
+// other Latin alphabets; Any-Latin transliterates other scripts first; the two symbols a radio's name
+// or a genre most often holds get their usual letters; other blanks are blanks; invisible format
+// characters go. Made once, on first need: it loads a good part of ICU's data.
+void TransliterateToLatin1(QString& text)
 {
-    // Only what Latin-1 lacks is touched. ICU's Latin-ASCII knows quotes, dashes, ellipses and letters
-    // of other Latin alphabets; Any-Latin transliterates other scripts first; the two symbols a radio's
-    // name or a genre most often holds get their usual letters; other blanks are blanks; invisible format
-    // characters go.
     static std::mutex mutex;
-    static std::unique_ptr<icu::Transliterator> nearest = [] {
+    const std::lock_guard lock(mutex);
+    static const std::unique_ptr<icu::Transliterator> nearest = [] {
         UErrorCode status = U_ZERO_ERROR;
         UParseError where {};
         std::unique_ptr<icu::Transliterator> made(
@@ -67,15 +71,22 @@ QByteArray ToLatin1Nearest(const QString& text)
                 UTRANS_FORWARD, where, status));
         return U_SUCCESS(status) ? std::move(made) : nullptr;
     }();
+    if (!nearest) {
+        return; // without ICU's data: '?' as before
+    }
+    icu::UnicodeString converted(
+        reinterpret_cast<const UChar*>(text.utf16()), static_cast<int32_t>(text.size()));
+    nearest->transliterate(converted);
+    text = QString(reinterpret_cast<const QChar*>(converted.getBuffer()), converted.length());
+}
+
+} // namespace
+
+QByteArray ToLatin1Nearest(const QString& text)
+{
     QString latin = text.normalized(QString::NormalizationForm_C);
-    if (nearest) {
-        icu::UnicodeString converted(
-            reinterpret_cast<const UChar*>(latin.utf16()), static_cast<int32_t>(latin.size()));
-        {
-            const std::lock_guard lock(mutex);
-            nearest->transliterate(converted);
-        }
-        latin = QString(reinterpret_cast<const QChar*>(converted.getBuffer()), converted.length());
+    if (std::any_of(latin.cbegin(), latin.cend(), [](QChar c) { return c.unicode() > 0xFF; })) {
+        TransliterateToLatin1(latin);
     }
     QByteArray bytes;
     bytes.reserve(latin.size());
