@@ -153,6 +153,9 @@ constexpr Row kBuiltIn[] = {
     { SDeadAirWarning, "ATENÇÃO: silêncio no ar desde %1" },
     { SKeyNotANumber, "cfg.ini: o valor \"%2\" da chave %1 em [Geral] não é um número; vale %3" },
     { SKeyOutOfRange, "cfg.ini: o valor %2 da chave %1 em [Geral] está fora de %3 a %4; vale %5" },
+    { SAskOffAir, "Tirar a rádio do ar?" },
+    { SAnswerYes, "Sim" },
+    { SAnswerNo, "Não" },
     { SUnknownLocale, "<unknown>" },
 };
 

@@ -152,6 +152,9 @@ enum ResStringId : int {
     SKeyOutOfRange = 29321,
     SServerCertificateRefused = 29330, // the encoder's TLS refusals
     SNoTlsConnection = 29331,
+    SAskOffAir = 29380, // the question before quitting while the station is on the air
+    SAnswerYes = 29381,
+    SAnswerNo = 29382,
     // The settings window's mixer panel on a mixer whose recording has no inputs of its own (29360 ...).
     SMixerWithoutInputs = 29360, // the line in place of the control list
     SMuteRecording = 29361, // the box that switches the recording's own mute

@@ -21,6 +21,13 @@ public:
     virtual void ShowMessage(const QString& text) = 0;
     // The standard error box: the error's message, titled with the application title.
     virtual void ShowError(const QString& text) = 0;
+    // A question with Yes and No, No the default (Enter and Escape keep things as they are). True for
+    // Yes. Boxes that do not ask answer Yes.
+    virtual bool AskYesNo(const QString& text)
+    {
+        (void)text;
+        return true;
+    }
 };
 
 class IStationWindow {

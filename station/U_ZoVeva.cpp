@@ -21,6 +21,7 @@
 #include "station/U_Config.h"
 #include "station/ZoVevaApplication.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -556,6 +557,10 @@ void TFrm_ZoVeva::RestoreWindow()
 
 void TFrm_ZoVeva::Quit()
 {
+    // One click under minimise and hide must not take the station off the air by mistake.
+    if (FController->Connected && !AskYesNo(zv::LoadResString(zv::SAskOffAir))) {
+        return;
+    }
     FController->TimerIcone->SetEnabled(false);
     close();
 }
@@ -691,6 +696,20 @@ void TFrm_ZoVeva::ShowError(const QString& text)
     }
     QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok, BoxParent());
     box.exec();
+}
+
+bool TFrm_ZoVeva::AskYesNo(const QString& text)
+{
+    if (FOptions.Boxes) {
+        return FOptions.Boxes->AskYesNo(text);
+    }
+    QMessageBox box(QMessageBox::Question, ApplicationTitle(), text, QMessageBox::Yes | QMessageBox::No,
+        BoxParent());
+    box.button(QMessageBox::Yes)->setText(zv::LoadResString(zv::SAnswerYes));
+    box.button(QMessageBox::No)->setText(zv::LoadResString(zv::SAnswerNo));
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 QWidget* TFrm_ZoVeva::BoxParent() const

@@ -132,6 +132,7 @@ public:
     // --- IMessageBoxes
     void ShowMessage(const QString& text) override;
     void ShowError(const QString& text) override;
+    bool AskYesNo(const QString& text) override;
 
     // --- components, by their names
     TSkShapedForm* Skin = nullptr;

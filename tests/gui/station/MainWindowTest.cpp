@@ -99,8 +99,15 @@ struct FakeBrowser final : TAccountBrowser {
 struct Boxes final : IMessageBoxes {
     void ShowMessage(const QString& text) override { messages << text; }
     void ShowError(const QString& text) override { errors << text; }
+    bool AskYesNo(const QString& text) override
+    {
+        questions << text;
+        return answer;
+    }
     QStringList messages;
     QStringList errors;
+    QStringList questions;
+    bool answer = true;
 };
 
 class MainWindow : public ::testing::Test {
@@ -400,6 +407,40 @@ TEST_F(MainWindow, QuitStopsTheEncoderOrStaysOpenWhenItCannot)
 
     Factory.stopResult = S_OK;
     Click(Window->BFechar);
+    EXPECT_EQ(Terminations, 2);
+}
+
+// On the air, the power button and the tray's close item ask first, and No keeps the station on the
+// air; off the air (connecting, disconnected) they quit at once as before.
+TEST_F(MainWindow, QuittingOnTheAirAsksFirst)
+{
+    PrepareUser();
+    CreateAndShow();
+    Clock.Advance(100); // first start: connecting
+    Click(Window->BFechar);
+    EXPECT_TRUE(MessageBoxes.questions.isEmpty()) << "not on the air yet";
+    EXPECT_EQ(Terminations, 1);
+
+    Window->show();
+    Factory.runState = EncoderRunState::Running;
+    Clock.Advance(1000);
+    ASSERT_TRUE(Window->Controller().Connected);
+    const int stopsBefore = Factory.stops;
+    const bool animating = Window->Controller().TimerIcone->Enabled();
+    MessageBoxes.answer = false;
+    Click(Window->BFechar);
+    Window->Fechar1->trigger();
+    EXPECT_EQ(MessageBoxes.questions,
+        QStringList(2, zv::BuiltInResString(zv::SAskOffAir)));
+    EXPECT_EQ(Terminations, 1);
+    EXPECT_EQ(Factory.stops, stopsBefore) << "No leaves the encoder alone";
+    EXPECT_TRUE(Window->isVisible());
+    EXPECT_EQ(Window->Controller().TimerIcone->Enabled(), animating) << "the animation goes on";
+
+    MessageBoxes.answer = true;
+    Window->Fechar1->trigger();
+    EXPECT_EQ(MessageBoxes.questions.size(), 3);
+    EXPECT_EQ(Factory.stops, stopsBefore + 1);
     EXPECT_EQ(Terminations, 2);
 }
 
