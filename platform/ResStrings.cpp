@@ -138,6 +138,17 @@ constexpr Row kBuiltIn[] = {
     { SNoTlsConnection,
         "Cannot connect to the server over TLS: nothing answers there, the connection was refused, or the "
         "server does not speak TLS on that port" },
+    { SRadioNameNotStorable,
+        "The radio name cannot hold %1: cfg.ini keeps one line of Windows-1252 text (the letters and signs "
+        "of Western European languages)" },
+    { SUserNameNotStorable,
+        "The user name cannot hold %1: cfg.ini keeps one line of Windows-1252 text (the letters and signs "
+        "of Western European languages)" },
+    { SPasswordNotStorable,
+        "The password holds a character that cfg.ini cannot keep: it keeps one line of Windows-1252 text "
+        "(the letters and signs of Western European languages), without control characters" },
+    { STlsHandshakeUnanswered,
+        "The server did not answer the TLS handshake within %1 s (%2): that port may not have TLS" },
     { SMixerWithoutInputs, "Sem entradas próprias: Gravação ajusta a captura da placa." },
     { SMuteRecording, "Silenciar a gravação" },
     { SDetailsListeners, "%1 ouvintes" },

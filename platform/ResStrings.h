@@ -152,6 +152,11 @@ enum ResStringId : int {
     SKeyOutOfRange = 29321,
     SServerCertificateRefused = 29330, // the encoder's TLS refusals
     SNoTlsConnection = 29331,
+    // The settings window's fields that cfg.ini cannot keep, and a TLS port that never answered (29340 ...).
+    SRadioNameNotStorable = 29340, // %1: the characters, quoted
+    SUserNameNotStorable = 29341,
+    SPasswordNotStorable = 29342, // names no character: the box and the log would show the password
+    STlsHandshakeUnanswered = 29343, // the encoder's stop reason: %1 seconds, %2 the server
     SAskOffAir = 29380, // the question before quitting while the station is on the air
     SAnswerYes = 29381,
     SAnswerNo = 29382,

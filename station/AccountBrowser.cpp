@@ -41,7 +41,19 @@ public:
             post.setHeader(name, value);
         }
         FView->load(post);
+        FStarted = true;
     }
+
+    void Prepare() override
+    {
+        if (!FStarted) {
+            FStarted = true;
+            FView->setUrl(QUrl(QStringLiteral("about:blank")));
+        }
+    }
+
+    // The view hands its focus to the drawing surface once it has one.
+    bool Ready() const override { return FView && FView->focusProxy() != nullptr; }
 
 private:
     void ReadLimit()
@@ -64,6 +76,7 @@ private:
 
     QWebEngineProfile* FProfile;
     QPointer<QWebEngineView> FView;
+    bool FStarted = false; // the page was loaded once
 };
 
 } // namespace

@@ -27,6 +27,12 @@ public:
     // Navigates to the request's address with its body and headers: an HTTP POST. A load still
     // under way is abandoned.
     virtual void Post(const TAccountRequest& request) = 0;
+    // Starts the page, empty, when nothing was posted yet: a real browser's view makes its drawing
+    // surface a moment after its page starts, and the window around it is then made anew in the
+    // window system, which costs a window shown modally its modal state. Optional.
+    virtual void Prepare() { }
+    // The view has its drawing surface: showing the window now keeps it the window system's window.
+    virtual bool Ready() const { return true; }
 
 signals:
     // After every completed load, whatever its outcome: the text of the "value" of the element

@@ -5,6 +5,9 @@
 #include "platform/ProfileFile.h"
 #include "platform/ResStrings.h"
 
+#include <QStringList>
+#include <algorithm>
+
 namespace {
 
 constexpr QByteArrayView kSection = "Geral";
@@ -28,7 +31,55 @@ QByteArray Ansi(const QString& text, const std::filesystem::path& path)
     return *bytes;
 }
 
+// What ends a line of the file, so that no value can hold it.
+bool EndsLine(char32_t c)
+{
+    return c == 0 || c == '\r' || c == '\n';
+}
+
+// The characters of text that cfg.ini cannot keep, each once, for a message: printable ones quoted,
+// control characters by their code. Empty when it keeps them all.
+QString Unstorable(const QString& text)
+{
+    constexpr qsizetype kShown = 8;
+    QStringList found;
+    qsizetype more = 0;
+    for (const char32_t c : QStringView(text).toUcs4()) {
+        const QString character = QString::fromUcs4(&c, 1);
+        if (!EndsLine(c) && zv::ToAnsiExact(character)) {
+            continue;
+        }
+        const QString shown = c < 0x20
+            ? QStringLiteral("U+%1").arg(uint(c), 4, 16, QLatin1Char('0')).toUpper()
+            : u'"' + character + u'"';
+        if (found.contains(shown)) {
+            continue;
+        }
+        if (found.size() < kShown) {
+            found << shown;
+        } else {
+            ++more;
+        }
+    }
+    return found.join(QStringLiteral(", ")) + (more > 0 ? QStringLiteral(", \u2026") : QString());
+}
+
 } // namespace
+
+void CheckDialogFields(const TDialogSettings& values)
+{
+    for (const auto& [text, message] : { std::pair { &values.Radio, zv::SRadioNameNotStorable },
+             std::pair { &values.Usuario, zv::SUserNameNotStorable } }) {
+        if (const QString bad = Unstorable(*text); !bad.isEmpty()) {
+            throw ESettingsFieldError(zv::LoadResString(message).arg(bad));
+        }
+    }
+    const auto password = zv::ToAnsiExact(values.Senha);
+    const QByteArray stored = password ? ScramblePassword(*password) : QByteArray();
+    if (!password || std::any_of(stored.begin(), stored.end(), [](char c) { return EndsLine(uchar(c)); })) {
+        throw ESettingsFieldError(zv::LoadResString(zv::SPasswordNotStorable));
+    }
+}
 
 QByteArray ScramblePassword(const QByteArray& text)
 {
@@ -45,19 +96,32 @@ TConfigStore::TConfigStore(std::filesystem::path programFolder)
 {
 }
 
+TSettings DefaultSettings()
+{
+    TSettings s;
+    s.Controle = QStringLiteral("0");
+    s.Placa = QStringLiteral("0");
+    s.Kbps = QStringLiteral("32000");
+    s.Servidor = QString::fromLatin1(DefaultServidor);
+    s.ServerDefault = QStringLiteral("ns1");
+    s.iIdioma = -1;
+    return s;
+}
+
 void TConfigStore::WriteDefaultSettings()
 {
+    const TSettings s = DefaultSettings();
     zv::WriteProfileStrings(path_, kSection,
         {
-            { "Controle", "0" },
-            { "Usuario", "" },
-            { "Senha", "" },
-            { "Placa", "0" },
-            { "Radio", "" },
-            { "Kbps", "32000" },
-            { "Servidor", DefaultServidor },
-            { "ServerDefault", "ns1" },
-            { "iIdioma", "-1" },
+            { "Controle", s.Controle.toLatin1() },
+            { "Usuario", s.Usuario.toLatin1() },
+            { "Senha", ScramblePassword(s.Senha.toLatin1()) },
+            { "Placa", s.Placa.toLatin1() },
+            { "Radio", s.Radio.toLatin1() },
+            { "Kbps", s.Kbps.toLatin1() },
+            { "Servidor", s.Servidor.toLatin1() },
+            { "ServerDefault", s.ServerDefault.toLatin1() },
+            { "iIdioma", QByteArray::number(s.iIdioma) },
         },
         kConfigFileMode);
 }
@@ -86,6 +150,8 @@ TSettings TConfigStore::LoadSettings()
 
 void TConfigStore::WriteDialogSettings(const TDialogSettings& v)
 {
+    // A field the file cannot keep is the operator's to mend, not a fault of the disk.
+    CheckDialogFields(v);
     zv::WriteProfileStrings(path_, kSection,
         {
             { "Placa", QByteArray::number(v.Placa) },

@@ -2,9 +2,14 @@
 
 // The configuration store: cfg.ini in the program folder, section [Geral], Windows-1252 text.
 
+#include "platform/Exception.h"
+
 #include <QByteArray>
 #include <QString>
 #include <filesystem>
+
+// A settings field whose text cfg.ini cannot keep; the message names the field.
+ZV_DECLARE_EXCEPTION(ESettingsFieldError, Exception);
 
 // Key of ScramblePassword. With 32 the transform maps the printable range 0x20..0xFF onto itself
 // (reversed), so a scrambled password never holds a control byte (NUL, tab, CR, LF) that a line of the
@@ -42,6 +47,15 @@ struct TDialogSettings {
     int iIdioma = -1;
 };
 
+// The nine values a new cfg.ini gets (WriteDefaultSettings), as the controller holds them.
+TSettings DefaultSettings();
+
+// Refuses, naming the field, a radio name, user name or password that cfg.ini cannot keep as it is: a
+// character Windows-1252 lacks, a NUL or line break (they end the file's line), a password character
+// that scrambles into one of those. The names' message quotes what they cannot hold; the password's
+// shows none of it. Raises ESettingsFieldError; checked in field order (radio, user, password).
+void CheckDialogFields(const TDialogSettings& values);
+
 class TConfigStore {
 public:
     explicit TConfigStore(std::filesystem::path programFolder);
@@ -55,7 +69,8 @@ public:
     // cannot be read (a folder, no read permission). The file is created readable by its owner only.
     TSettings LoadSettings();
     // The dialog's save: Placa, Controle, Usuario, Senha (scrambled), Radio, Kbps, iIdioma in one
-    // replace of the file. Servidor and ServerDefault are never written here.
+    // replace of the file. Servidor and ServerDefault are never written here. A field cfg.ini cannot
+    // keep raises ESettingsFieldError (CheckDialogFields) and nothing is written.
     void WriteDialogSettings(const TDialogSettings& values);
     // The bitrate limit of the account page.
     void WriteKbps(const QString& kbps);

@@ -73,6 +73,11 @@ void TStationController::SetTimerHandler(zv::ITimer& timer, std::function<void()
 
 void TStationController::Create()
 {
+    // What a new cfg.ini holds, until the file is read: where it can be neither read nor made (a
+    // read-only folder), the program runs on these, not on empty values that the first show, closing
+    // the settings window and the fail-over would each refuse as not a number.
+    Settings = DefaultSettings();
+    CurrentServer = Settings.ServerDefault + QLatin1Char('.') + Settings.Servidor;
     Guard([this] { LoadSettings(); });
 }
 

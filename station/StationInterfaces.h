@@ -47,7 +47,8 @@ public:
         (void)message;
         (void)silentSeconds;
     }
-    // Makes the settings window's settings panel visible and shows the window modally.
+    // Makes the settings window's settings panel visible and shows the window modally: from the event
+    // loop, once every box is closed, so the caller returns first.
     virtual void ShowSettingsModal() = 0;
     // Asks the application to end once the current step is over.
     virtual void RequestTermination() = 0;

@@ -662,8 +662,46 @@ void TFrm_ZoVeva::EnsureConfig()
 
 void TFrm_ZoVeva::ShowSettingsModal()
 {
-    EnsureConfig();
-    FConfig->ShowModal();
+    // From the event loop, not from inside the caller: the first start comes while an error of the
+    // creation or of the first show may still be on the screen, and a window made modal inside that
+    // box's loop took no input, nor did the box under it (nor was the error logged, which waits for
+    // the box).
+    QTimer::singleShot(0, this, &TFrm_ZoVeva::OpenSettingsModal);
+}
+
+void TFrm_ZoVeva::OpenSettingsModal()
+{
+    // Every box the operator still has to answer comes first.
+    const auto boxOpen = [] {
+        if (QApplication::activeModalWidget()) {
+            return true;
+        }
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        return std::any_of(windows.begin(), windows.end(),
+            [](const QWidget* w) { return w->isVisible() && qobject_cast<const QMessageBox*>(w); });
+    };
+    if (boxOpen()) {
+        QTimer::singleShot(50, this, &TFrm_ZoVeva::OpenSettingsModal);
+        return;
+    }
+    bool waiting = false;
+    FController->Guard([this, &waiting] {
+        EnsureConfig();
+        // A first show that failed before posting the account left the page unstarted; started while
+        // the window is up, it would cost the window its modal state (see TAccountBrowser::Prepare).
+        TAccountBrowser& browser = FConfig->Browser();
+        browser.Prepare();
+        // 10 s at most: a view that never gets there must not keep the settings from the operator.
+        if (!browser.Ready() && ++FSettingsModalWaits <= 200) {
+            waiting = true;
+            return;
+        }
+        FSettingsModalWaits = 0;
+        FConfig->ShowModal();
+    });
+    if (waiting) {
+        QTimer::singleShot(50, this, &TFrm_ZoVeva::OpenSettingsModal);
+    }
 }
 
 void TFrm_ZoVeva::RequestTermination()

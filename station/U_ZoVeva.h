@@ -186,6 +186,8 @@ private:
     void OnTimerPopup();
     void ShowDisplayStack();
     void EnsureConfig();
+    // The settings window, modally, once no box is open (ShowSettingsModal queues it).
+    void OpenSettingsModal();
     void CreateLanguageList();
     void Terminate();
     QWidget* BoxParent() const;
@@ -205,6 +207,7 @@ private:
     std::unique_ptr<TFrm_Config> FConfig;
     std::unique_ptr<QSystemTrayIcon> FTrayIcon;
     int FShownFrame = 0;
+    int FSettingsModalWaits = 0; // for the account page's view, before the first start's settings
     QString FStatusDetails;
     QString FDeadAirWarning;
 };

@@ -345,6 +345,42 @@ void XSession::PressReturn(const Window& window)
     XSync(display_, False);
 }
 
+void XSession::PressEscape(const Window& window)
+{
+    XSetInputFocus(display_, window.id, RevertToParent, CurrentTime);
+    const KeyCode key = XKeysymToKeycode(display_, XK_Escape);
+    XTestFakeKeyEvent(display_, key, True, CurrentTime);
+    XTestFakeKeyEvent(display_, key, False, CurrentTime);
+    XSync(display_, False);
+}
+
+QStringList XSession::States(const Window& window)
+{
+    const Atom property = XInternAtom(display_, "_NET_WM_STATE", False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    QStringList states;
+    if (XGetWindowProperty(
+            display_, window.id, property, 0, 64, False, XA_ATOM, &type, &format, &count, &after, &data)
+            == Success
+        && data && format == 32) {
+        const auto* atoms = reinterpret_cast<const Atom*>(data);
+        for (unsigned long i = 0; i < count; ++i) {
+            if (char* name = XGetAtomName(display_, atoms[i])) {
+                states << QString::fromLatin1(name);
+                XFree(name);
+            }
+        }
+    }
+    if (data) {
+        XFree(data);
+    }
+    return states;
+}
+
 void XSession::TypeInto(const Window& window, QPoint onScreen, const QString& text)
 {
     XSetInputFocus(display_, window.id, RevertToParent, CurrentTime);

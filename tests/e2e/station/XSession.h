@@ -7,6 +7,7 @@
 #include <QRect>
 #include <QRegion>
 #include <QString>
+#include <QStringList>
 #include <sys/types.h>
 #include <vector>
 
@@ -60,6 +61,9 @@ public:
     // Gives the window the input focus, as a window manager would: it becomes the active window.
     void Focus(const Window& window);
     void PressReturn(const Window& window);
+    void PressEscape(const Window& window);
+    // The window's states as its program set them (_NET_WM_STATE: "_NET_WM_STATE_MODAL", ...).
+    QStringList States(const Window& window);
     // Gives `window` the keyboard focus, clicks `onScreen` (a text field in it), selects all that the
     // field holds (Ctrl+A) and types `text` over it: printable ASCII only, as the US keyboard of Xvfb
     // has it.

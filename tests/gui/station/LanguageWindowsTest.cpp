@@ -272,8 +272,10 @@ TEST_F(Languages, EnglishChosenTranslatesTheMainWindowItsStatusAndItsMessages)
     EXPECT_EQ(Window->MMLevel1->toolTip(), "click to change the style,\ndouble click to disable the level");
     EXPECT_EQ(zv::LoadResString(zv::SPropertyWhileOpen), "Change to property while device was open");
 
-    // The first start without an encoding file asks for the settings, modally, after its message.
+    // The first start without an encoding file asks for the settings, modally, after its message: the
+    // window opens from the event loop, and this runs in its modal loop.
     bool asked = false;
+    Clock.Advance(100); // first start
     QTimer::singleShot(0, [&] {
         TFrm_Config* config = Window->Frm_Config();
         asked = config->isVisible();
@@ -281,7 +283,7 @@ TEST_F(Languages, EnglishChosenTranslatesTheMainWindowItsStatusAndItsMessages)
         config->CloseWithoutSaving();
     });
     QTimer::singleShot(5000, [&] { Window->Frm_Config()->hide(); });
-    Clock.Advance(100); // first start
+    QApplication::processEvents();
     EXPECT_TRUE(asked);
     EXPECT_EQ(MessageBoxes.messages, QStringList { "Encoding file not found!" });
 

@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,6 +30,7 @@
 #include <QTimer>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -215,6 +217,38 @@ protected:
             n += qobject_cast<TFrm_Config*>(w) != nullptr;
         }
         return n;
+    }
+
+    // Runs the first start (the clock to 100 ms). Its settings window opens from the event loop, once
+    // no box is open: `inside` runs in the window's modal loop once it is up, and this returns when the
+    // window has closed (or, should it not react, after 10 s, which closes it).
+    void FirstStartWithSettingsWindow(const std::function<void(TFrm_Config&)>& inside)
+    {
+        bool ran = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            TFrm_Config* config = Window->Frm_Config();
+            if (!ran && config && config->isVisible()) {
+                ran = true;
+                inside(*config);
+            }
+        });
+        poll.start(5);
+        QTimer bound;
+        bound.setSingleShot(true);
+        QObject::connect(&bound, &QTimer::timeout, [&] {
+            if (Window->Frm_Config()) {
+                Window->Frm_Config()->hide();
+            }
+        });
+        bound.start(10000);
+        Clock.Advance(100);
+        QElapsedTimer waited;
+        waited.start();
+        while (!(ran && !Window->Frm_Config()->isVisible()) && waited.elapsed() < 11000) {
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        EXPECT_TRUE(ran) << "the settings window opened";
     }
 
     QTemporaryDir Folder;
@@ -450,16 +484,12 @@ TEST_F(MainWindow, FirstStartInAnEmptyFolderCreatesTheSettingsAndAsksForThemModa
     EXPECT_TRUE(QFile::exists(Folder.filePath(QStringLiteral("cfg.ini"))));
     bool modal = false;
     bool settingsPanel = false;
-    // Runs inside the modal loop; closing the window ends it.
-    QTimer::singleShot(0, [&] {
-        TFrm_Config* config = Window->Frm_Config();
-        modal = config->isVisible() && config->isModal();
-        settingsPanel = config->PConfig->isVisible();
-        Click(config->BFechar);
+    // Closing the window ends its modal loop.
+    FirstStartWithSettingsWindow([&](TFrm_Config& config) {
+        modal = config.isVisible() && config.isModal();
+        settingsPanel = config.PConfig->isVisible();
+        Click(config.BFechar);
     });
-    // Should the window not react, the test ends instead of waiting for ever.
-    QTimer::singleShot(5000, [&] { Window->Frm_Config()->hide(); });
-    Clock.Advance(100);
     EXPECT_TRUE(modal);
     EXPECT_TRUE(settingsPanel);
     EXPECT_FALSE(Window->Frm_Config()->isVisible());
@@ -581,16 +611,13 @@ TEST_F(MainWindow, FirstStartEndsWithASavedRunningStation)
     AddLanguageFile();
     CreateAndShow();
     bool modal = false;
-    QTimer::singleShot(0, [&] {
-        TFrm_Config* config = Window->Frm_Config();
-        modal = config->isModal();
-        config->EdUsuario->setText(QStringLiteral("maria"));
-        config->EdSenha->setText(QStringLiteral("segredo"));
-        config->EdRadio->setText(QStringLiteral("Minha R\u00e1dio"));
-        Click(config->SkMMButton1);
+    FirstStartWithSettingsWindow([&](TFrm_Config& config) {
+        modal = config.isModal();
+        config.EdUsuario->setText(QStringLiteral("maria"));
+        config.EdSenha->setText(QStringLiteral("segredo"));
+        config.EdRadio->setText(QStringLiteral("Minha R\u00e1dio"));
+        Click(config.SkMMButton1);
     });
-    QTimer::singleShot(5000, [&] { Window->Frm_Config()->hide(); });
-    Clock.Advance(100);
     EXPECT_TRUE(modal);
     EXPECT_FALSE(Window->Frm_Config()->isVisible());
     EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join(QLatin1Char('\n')).toStdString();
