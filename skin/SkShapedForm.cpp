@@ -73,15 +73,36 @@ void TSkShapedForm::SetFormFlags(Qt::WindowFlags flags)
         FForm->show();
 }
 
+void TSkShapedForm::SetSeeThrough(bool on)
+{
+    if (on == FSeeThrough)
+        return;
+    if (on) {
+        FSavedTranslucent = FForm->testAttribute(Qt::WA_TranslucentBackground);
+        FSavedNoBackground = FForm->testAttribute(Qt::WA_NoSystemBackground);
+        FForm->setAttribute(Qt::WA_TranslucentBackground, true);
+    } else {
+        // Qt sets the second with the first but does not clear it with it.
+        FForm->setAttribute(Qt::WA_TranslucentBackground, FSavedTranslucent);
+        FForm->setAttribute(Qt::WA_NoSystemBackground, FSavedNoBackground);
+    }
+    FSeeThrough = on;
+}
+
 void TSkShapedForm::ApplyShape()
 {
     FSavedFlags = FForm->windowFlags();
     if (FPicture.isNull())
         return;
-    SetFormFlags(FSavedFlags | Qt::FramelessWindowHint);
     const QPoint offset = mapTo(FForm, QPoint(0, 0));
     const std::vector<QRect> runs = zv::SkShapeRuns(FPicture);
     FShapeRects = int(runs.size());
+    FShapeArea = zv::SkShapeRegion(runs, QPoint(0, 0));
+    // Before the frame goes: a window takes its see-through surface when it is made, and taking the
+    // frame away makes it anew.
+    SetSeeThrough(!runs.empty());
+    SetFormFlags(FSavedFlags | Qt::FramelessWindowHint);
+    // The mask still limits the input to the shape, and cuts it where nothing composes the see-through.
     if (runs.empty())
         FForm->clearMask();
     else
@@ -91,8 +112,10 @@ void TSkShapedForm::ApplyShape()
 
 void TSkShapedForm::RemoveShape()
 {
-    FShapeRects = 0;
     FForm->clearMask();
+    SetSeeThrough(false);
+    FShapeRects = 0;
+    FShapeArea = QRegion();
     FForm->update();
     SetFormFlags(FSavedFlags);
 }
@@ -102,6 +125,9 @@ void TSkShapedForm::paintEvent(QPaintEvent*)
     if (FShown.isNull())
         return;
     QPainter p(this);
+    // Outside the shape the window stays see-through, exactly where the mask cuts it.
+    if (FActive && !FShapeArea.isEmpty())
+        p.setClipRegion(FShapeArea);
     p.drawImage(0, 0, FShown);
 }
 

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QRegion>
 #include <QWidget>
 
 // A skin placed on something that is not a window.
@@ -11,7 +12,9 @@ ZV_DECLARE_EXCEPTION(ESkShapedFormError, Exception);
 
 // The skin of a window: shows a picture and, while Active, cuts its window down to the picture's
 // pixels that differ from the top-left one, takes away the window's frame and title bar, and lets
-// the operator drag the window by pressing on the picture.
+// the operator drag the window by pressing on the picture. The cut is drawn as well as masked: the
+// window is see-through outside the shape, because some window systems (Wayland) take a mask for
+// input only and would show the window's rectangle around the skin.
 class TSkShapedForm : public QWidget {
     Q_OBJECT
 public:
@@ -24,7 +27,8 @@ public:
     void SetPicture(const QImage& picture);
 
     bool Active() const { return FActive; }
-    // Applies (true) or removes (false) the shape, on every assignment.
+    // Applies (true) or removes (false) the shape, on every assignment. The see-through window is
+    // chosen when the native window is made: set it before the form is first shown.
     void SetActive(bool active);
 
     bool AutoSize() const { return FAutoSize; }
@@ -53,6 +57,7 @@ private:
     void ApplyShape();
     void RemoveShape();
     void SetFormFlags(Qt::WindowFlags flags);
+    void SetSeeThrough(bool on);
 
     QWidget* FForm;
     QImage FPicture;
@@ -62,6 +67,12 @@ private:
     bool FTransparent = false;
     Qt::WindowFlags FSavedFlags; // the form's frame before the last shape was applied
     int FShapeRects = 0;
+    QRegion FShapeArea; // the runs in the picture's coordinates; painting stays inside them
+    // Whether the skin made the form see-through, and the form's see-through background and its own
+    // background fill from before.
+    bool FSeeThrough = false;
+    bool FSavedTranslucent = false;
+    bool FSavedNoBackground = false;
     bool FDragging = false; // moving the window ourselves
     QPoint FDragOffset; // press point relative to the window's top-left
 };

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QTest>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 namespace {
@@ -74,6 +75,56 @@ TEST(TSkShapedForm, ActiveCutsTheWindowToThePictureOffsetByItsPlaceAndRestoresIt
     skin.SetActive(false);
     EXPECT_FALSE(Frameless(form));
     EXPECT_TRUE(form.mask().isEmpty());
+}
+
+// Some window systems take the mask for input only: the window is see-through exactly where the mask
+// cuts it (holes and the margins around the skin), and the skin keeps its colours inside.
+TEST(TSkShapedForm, WindowIsSeeThroughWhereTheMaskCutsItAndOpaqueAgainWithoutTheShape)
+{
+    QWidget form;
+    form.resize(30, 20);
+    TSkShapedForm skin(&form);
+    skin.move(3, 2);
+    constexpr QRgb grey = qRgb(60, 60, 60);
+    QImage picture = Picture(20, 12, QRect(2, 3, 6, 4), grey);
+    picture.setPixel(4, 4, kNavy); // a hole
+    skin.SetPicture(picture);
+    skin.SetActive(true);
+    form.show();
+    ASSERT_NE(form.windowHandle(), nullptr);
+    EXPECT_TRUE(form.windowHandle()->requestedFormat().hasAlpha());
+
+    const QImage shown = form.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(shown.size(), form.size());
+    const QRegion mask = form.mask();
+    ASSERT_FALSE(mask.contains(QPoint(3 + 4, 2 + 4)));
+    int opaque = 0;
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+            const QRgb c = shown.pixel(x, y);
+            if (mask.contains(QPoint(x, y))) {
+                EXPECT_EQ(c, grey) << x << "," << y;
+                ++opaque;
+            } else {
+                EXPECT_EQ(qAlpha(c), 0) << x << "," << y;
+            }
+        }
+    }
+    EXPECT_EQ(opaque, 6 * 4 - 1);
+
+    // Without the shape, or with a picture that gives none, the window is a plain rectangle again.
+    for (const bool active : { false, true }) {
+        SCOPED_TRACE(active ? "picture of the see-through colour only" : "Active false");
+        if (active) {
+            skin.SetPicture(Picture(20, 12, QRect()));
+        }
+        skin.SetActive(active);
+        EXPECT_FALSE(form.testAttribute(Qt::WA_TranslucentBackground));
+        EXPECT_FALSE(form.testAttribute(Qt::WA_NoSystemBackground));
+        const QImage plain = form.grab().toImage();
+        EXPECT_EQ(qAlpha(plain.pixel(0, 0)), 255);
+        EXPECT_EQ(qAlpha(plain.pixel(29, 19)), 255);
+    }
 }
 
 TEST(TSkShapedForm, ActiveTwiceThenFalseLeavesNoFrame)
