@@ -488,6 +488,26 @@ TMMDeviceId TMMCustomWaveIn::DeviceIdOf(const QString& ProductName, zv::WaveInOp
     return index >= 0 ? index : InvalidId;
 }
 
+QStringList TMMCustomWaveIn::FullDeviceNames(zv::WaveInOps& Binding)
+{
+    QStringList names;
+    const int count = Binding.GetNumDevs();
+    for (int id = 0; id < count; ++id)
+        names << QString::fromStdString(Binding.FullName(id));
+    return names;
+}
+
+bool TMMCustomWaveIn::SelectDevice(const QString& ProductName)
+{
+    CheckClosed();
+    // DeviceNames lists anew; the count must follow, as the ids index that list.
+    const QStringList names = DeviceNames(FOps);
+    FDeviceCount = int(names.size());
+    const int index = int(names.indexOf(ProductName));
+    SetDeviceID(index >= 0 ? index : InvalidId);
+    return index >= 0;
+}
+
 bool TMMCustomWaveIn::CanRecordFormat(TMMDeviceId Id, const TWaveFormatEx* Format)
 {
     if (!Format || Id < MapperId || Id >= FDeviceCount)

@@ -100,6 +100,11 @@ public:
     static QStringList DeviceNames(zv::WaveInOps& Binding = zv::DefaultWaveIn());
     // The id of the first device of that product name, or InvalidId.
     static TMMDeviceId DeviceIdOf(const QString& ProductName, zv::WaveInOps& Binding = zv::DefaultWaveIn());
+    // The devices' names whole (DeviceNames cuts them to 31 bytes), for messages.
+    static QStringList FullDeviceNames(zv::WaveInOps& Binding = zv::DefaultWaveIn());
+    // Lists the binding's devices anew (DeviceCount follows) and selects the first of that product
+    // name; false, with no device selected, when there is none. The device must be closed.
+    bool SelectDevice(const QString& ProductName);
 
     TNotifyEvent OnError;
     TNotifyEvent OnOpen;

@@ -1,6 +1,7 @@
 #include "encoder/WaveInCapture.h"
 
 #include "audio/MMWavIn.h"
+#include "platform/ResStrings.h"
 #include "platform/WaveIn.h"
 
 #include <QStringList>
@@ -18,7 +19,13 @@ std::unique_ptr<WaveInCapture> WaveInCapture::ForDevice(const QString& name, Wav
 {
     const TMMDeviceId device = TMMWaveIn::DeviceIdOf(name, binding);
     if (device == InvalidId) {
-        const QStringList names = TMMWaveIn::DeviceNames(binding);
+        // The default device goes through the sound server, and goes with it: what the operator needs
+        // then is to know that the station comes back by itself, not the devices that remain.
+        if (name == QString::fromStdString(binding.FullName(MapperId)) && binding.SoundServerAway()) {
+            throw EInputDeviceError(LoadResString(SSoundServerNotAnswering).arg(name));
+        }
+        // Whole names: two cut to 31 bytes may read alike.
+        const QStringList names = TMMWaveIn::FullDeviceNames(binding);
         throw EInputDeviceError(
             QStringLiteral("Unknown input device \"%1\" (input devices here: %2)")
                 .arg(name,

@@ -135,6 +135,13 @@ constexpr Row kBuiltIn[] = {
     { SEncoderEnded, "The encoder process has ended" },
     { SNotACollection, "%1: %2 is not a collection" },
     { SServerCertificateRefused, "The server's certificate was not accepted: %1" },
+    { SSoundServerNotAnswering,
+        "The input device \"%1\" is missing: the sound server is not answering; the station will go back "
+        "on the air when it returns" },
+    { SInputDeviceFailed, "O dispositivo de entrada \"%1\" falhou (%2); nova tentativa a cada %3 s" },
+    { SInputDeviceBack, "O dispositivo de entrada \"%1\" voltou depois de %2" },
+    { SDeadAirNoInput, "Silêncio no ar: nenhum dispositivo de entrada há %1 s" },
+    { SDeadAirNoInputWarning, "ATENÇÃO: nenhum dispositivo de entrada desde %1" },
     { SNoTlsConnection,
         "Cannot connect to the server over TLS: nothing answers there, the connection was refused, or the "
         "server does not speak TLS on that port" },

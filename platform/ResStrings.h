@@ -157,6 +157,12 @@ enum ResStringId : int {
     SUserNameNotStorable = 29341,
     SPasswordNotStorable = 29342, // names no character: the box and the log would show the password
     STlsHandshakeUnanswered = 29343, // the encoder's stop reason: %1 seconds, %2 the server
+    // The capture's input device while it is lost, and the sound server that took it away (29350 ...).
+    SSoundServerNotAnswering = 29350, // the encoder's Load: the default device gone with its server
+    SInputDeviceFailed = 29351, // ZoVeva.log: the displays' capture failed, retried every %3 s
+    SInputDeviceBack = 29352, // ZoVeva.log: the capture runs again after %2
+    SDeadAirNoInput = 29353, // the dead-air alarm without an input device
+    SDeadAirNoInputWarning = 29354, // the tray tooltip's first line then
     SAskOffAir = 29380, // the question before quitting while the station is on the air
     SAnswerYes = 29381,
     SAnswerNo = 29382,

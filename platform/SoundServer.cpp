@@ -109,6 +109,73 @@ bool SoundServerOwnsDevices(const std::filesystem::path& runtimeDir)
     return Answers(runtimeDir / "pipewire-0") || Answers(runtimeDir / "pulse" / "native");
 }
 
+namespace {
+
+std::filesystem::path RuntimeDir()
+{
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && *runtime) {
+        return runtime;
+    }
+    return std::filesystem::path("/run/user") / std::to_string(::getuid());
+}
+
+bool Exists(const std::filesystem::path& path)
+{
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+}
+
+// Unix sockets of a server list: only those can be found away (a network server is not tried).
+bool ListNamesUnixSocket(std::string_view list, std::string_view machineId)
+{
+    constexpr std::string_view blanks = " \t\n\r\f\v";
+    for (std::size_t at = list.find_first_not_of(blanks); at != std::string_view::npos;
+         at = list.find_first_not_of(blanks, at)) {
+        const std::size_t end = std::min(list.find_first_of(blanks, at), list.size());
+        std::string_view entry = list.substr(at, end - at);
+        at = end;
+        if (StartsWith(entry, "{")) {
+            // Another machine's socket is no trace of a server here.
+            const std::size_t close = entry.find('}');
+            if (close == std::string_view::npos || entry.substr(1, close - 1) != machineId) {
+                continue;
+            }
+            entry.remove_prefix(close + 1);
+        }
+        if (StartsWith(entry, "unix:") || StartsWith(entry, "/")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool SoundServerAway(const std::filesystem::path& runtimeDir, std::string_view pulseServer)
+{
+    // PulseAudio removes its socket when it ends but keeps its folder; PipeWire keeps its lock file.
+    const std::string machineId = LocalMachineId();
+    const bool traces = Exists(runtimeDir / "pulse") || Exists(runtimeDir / "pipewire-0")
+        || Exists(runtimeDir / "pipewire-0.lock") || ListNamesUnixSocket(pulseServer, machineId);
+    if (!traces || SoundServerOwnsDevices(runtimeDir)) {
+        return false;
+    }
+    return pulseServer.empty() || !PulseServerListNamesServer(pulseServer, machineId);
+}
+
+bool SoundServerAway()
+{
+    const char* servers = std::getenv("PULSE_SERVER");
+    const std::string_view list = servers ? std::string_view(servers) : std::string_view();
+    if (const char* pulse = std::getenv("PULSE_RUNTIME_PATH"); pulse && *pulse) {
+        if (Answers(std::filesystem::path(pulse) / "native")) {
+            return false;
+        }
+    }
+    return SoundServerAway(RuntimeDir(), list);
+}
+
 bool SoundServerOwnsDevices()
 {
     // The server ALSA's pulse plug-in and every other client of this session are sent to.

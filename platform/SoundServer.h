@@ -24,6 +24,14 @@ bool SoundServerOwnsDevices(const std::filesystem::path& runtimeDir);
 // machine id is left out, as the sound server's clients leave it out.
 bool PulseServerListNamesServer(std::string_view list, std::string_view machineId);
 
+// Whether this session's sound server is away: it has left its traces (PulseAudio's folder in the
+// runtime folder, PipeWire's socket or lock file, a unix socket $PULSE_SERVER names) but none of them
+// accepts a connection. Then the default device, which goes through it, is missing until it returns.
+bool SoundServerAway();
+
+// The same against one runtime folder and a server list in the form of $PULSE_SERVER (may be empty).
+bool SoundServerAway(const std::filesystem::path& runtimeDir, std::string_view pulseServer);
+
 // This machine's id as the sound server's clients compare it: /etc/machine-id, else D-Bus's copy,
 // else the host name; empty when none can be read.
 std::string LocalMachineId();

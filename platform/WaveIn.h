@@ -73,6 +73,19 @@ public:
     // Whether a sound server stands between this binding and its devices: then the capture takes the
     // default device and the cards' own mixers are the server's, not ours to set.
     virtual bool SoundServerOwnsDevices() { return zv::SoundServerOwnsDevices(); }
+    // Whether the sound server this binding's default device goes through has left its traces but
+    // does not answer now (stopped, restarting): that device is missing until it returns.
+    virtual bool SoundServerAway() { return zv::SoundServerAway(); }
+    // The device's name whole, for messages (the capabilities' name is cut to 31 bytes, and so are
+    // the names devices are chosen by); empty for an id that names no device.
+    virtual std::string FullName(int DeviceId)
+    {
+        TWaveInCaps caps {};
+        if (GetDevCapsWithoutFormats(DeviceId, caps) != 0)
+            return {};
+        caps.szPname[sizeof caps.szPname - 1] = 0;
+        return caps.szPname;
+    }
 };
 
 // ---- ALSA ------------------------------------------------------------------------------------

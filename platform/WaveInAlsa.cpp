@@ -82,6 +82,7 @@ void PrepareOpen(const std::string& pcm)
 struct Entry {
     std::string pcm;
     std::string product; // at most 31 bytes
+    std::string whole; // the product name before the cut
     int rank; // among entries of one product name, the lowest rank is kept
 };
 
@@ -121,7 +122,7 @@ std::vector<Entry> Enumerate()
         char* ioid = snd_device_name_get_hint(*h, "IOID");
         const bool capture = !ioid || std::strcmp(ioid, "Input") == 0;
         if (name && capture && std::strcmp(name, "null") != 0) {
-            Entry e { name, {}, Rank(name) };
+            Entry e { name, {}, {}, Rank(name) };
             if (e.pcm == kDefaultPcm)
                 e.product = kDefaultName;
             else if (desc && *desc) {
@@ -129,6 +130,7 @@ std::vector<Entry> Enumerate()
                 e.product = d.substr(0, d.find('\n'));
             } else
                 e.product = e.pcm;
+            e.whole = e.product;
             e.product = ProductName(e.product);
             bool known = false;
             for (Entry& other : list)
@@ -295,6 +297,12 @@ public:
         return wave::NoError;
     }
 
+    std::string FullName(int id) override
+    {
+        Entry entry;
+        return Lookup(id, entry) ? entry.whole : std::string();
+    }
+
     int GetErrorText(int code, char* text, std::size_t size) override
     {
         if (code < 0) {
@@ -382,7 +390,7 @@ private:
     bool Lookup(int id, Entry& out)
     {
         if (id == -1) {
-            out = { kDefaultPcm, kDefaultName, 0 };
+            out = { kDefaultPcm, kDefaultName, kDefaultName, 0 };
             return true;
         }
         {

@@ -189,6 +189,7 @@ public:
     int GetNumDevs() override { return int(FDevices.size()); }
     // Its devices and their in-memory mixers are its own, whatever server runs beside them.
     bool SoundServerOwnsDevices() override { return false; }
+    bool SoundServerAway() override { return false; }
 
     int GetDevCaps(int id, TWaveInCaps& caps) override
     {

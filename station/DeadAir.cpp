@@ -141,7 +141,17 @@ void TDeadAirAlarm::SetSettings(const TDeadAirSettings& settings)
     detector_.Configure(settings.LevelDb, settings.Seconds);
     clearPending_ = clearPending_ || raised_;
     raised_ = false;
+    raisedNoInput_ = false;
     runsSeen_ = detector_.RunsEnded();
+}
+
+void TDeadAirAlarm::SetInputLost(bool lost)
+{
+    if (lost == inputLost_) {
+        return;
+    }
+    inputLost_ = lost;
+    lostTicks_ = 0;
 }
 
 std::optional<TDeadAirChange> TDeadAirAlarm::Tick()
@@ -153,6 +163,20 @@ std::optional<TDeadAirChange> TDeadAirAlarm::Tick()
     }
     if (!settings_.Enabled) {
         return std::nullopt;
+    }
+    if (inputLost_) {
+        ++lostTicks_;
+        if (raisedNoInput_ || (!raised_ && detector_.SilentSeconds() + lostTicks_ < settings_.Seconds)) {
+            return std::nullopt;
+        }
+        raised_ = raisedNoInput_ = true;
+        return TDeadAirChange { true, zv::LoadResString(zv::SDeadAirNoInput).arg(lostTicks_),
+            static_cast<double>(lostTicks_) };
+    }
+    if (raisedNoInput_) {
+        raised_ = raisedNoInput_ = false;
+        runsSeen_ = detector_.RunsEnded();
+        return TDeadAirChange { false, QString() };
     }
     const std::uint64_t runs = detector_.RunsEnded();
     if (raised_) {
@@ -182,4 +206,11 @@ QString DeadAirWarningText(const QTime& now, double silentSeconds)
     const QTime began
         = now.addMSecs(-static_cast<int>(std::llround(std::clamp(silentSeconds, 0.0, 86400.0) * 1000)));
     return zv::LoadResString(zv::SDeadAirWarning).arg(began.toString(QStringLiteral("HH:mm:ss")));
+}
+
+QString DeadAirNoInputWarningText(const QTime& now, double lostSeconds)
+{
+    const QTime lost
+        = now.addMSecs(-static_cast<int>(std::llround(std::clamp(lostSeconds, 0.0, 86400.0) * 1000)));
+    return zv::LoadResString(zv::SDeadAirNoInputWarning).arg(lost.toString(QStringLiteral("HH:mm:ss")));
 }

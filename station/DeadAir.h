@@ -64,6 +64,8 @@ struct TDeadAirChange {
 // The tray tooltip's warning line at the wall-clock time `now` for a silence that has lasted
 // `silentSeconds`: it names the time the silence began, as the return message counts from there.
 QString DeadAirWarningText(const QTime& now, double silentSeconds);
+// The same while the alarm is raised because no input device captures: it names the time it was lost.
+QString DeadAirNoInputWarningText(const QTime& now, double lostSeconds);
 
 // The alarm's state, advanced once a second on the user-interface thread.
 class TDeadAirAlarm {
@@ -78,6 +80,15 @@ public:
     const TDeadAirSettings& Settings() const { return settings_; }
     bool Raised() const { return raised_; }
 
+    // The capture's input device was lost (no block comes, so the detector cannot tell silence), or
+    // works again. While it is lost, the alarm rises when the silence before the loss and the time
+    // since reach the alarm's time, at once when it is raised already, and says that there is no input
+    // device (SilentSeconds: the time since the loss). Its return clears that alarm without a message
+    // (the capture logs the return); silence after it is the detector's again.
+    void SetInputLost(bool lost);
+    bool InputLost() const { return inputLost_; }
+    bool RaisedWithoutInput() const { return raisedNoInput_; }
+
     // The change since the last tick, if any.
     std::optional<TDeadAirChange> Tick();
 
@@ -87,4 +98,7 @@ private:
     bool raised_ = false;
     bool clearPending_ = false; // raised when the settings changed: the window still shows it
     std::uint64_t runsSeen_ = 0;
+    bool inputLost_ = false;
+    bool raisedNoInput_ = false;
+    int lostTicks_ = 0; // ticks (seconds) since the input was lost
 };

@@ -46,10 +46,15 @@ void CheckResult(HRESULT hr, const char* operation)
     const QString info = std::exchange(errorInfo, QString());
     if (Failed(hr)) {
         // One arg call: the encoder's text (a server's words, maybe) may hold "%1" of its own.
-        throw EEncoderError(
-            QStringLiteral("%1: %2 (0x%3)")
-                .arg(QString::fromUtf8(operation), info.isEmpty() ? ResultText(hr) : info,
-                    QStringLiteral("%1").arg(static_cast<std::uint32_t>(hr), 8, 16, QLatin1Char('0'))),
+        throw EEncoderError(QStringLiteral("%1: %2").arg(
+                                QString::fromUtf8(operation), info.isEmpty() ? ResultText(hr) : info),
             hr);
     }
+}
+
+QString EEncoderError::MessageWithCode() const
+{
+    return QStringLiteral("%1 (0x%2)")
+        .arg(Message(),
+            QString::number(static_cast<std::uint32_t>(code_), 16).rightJustified(8, QLatin1Char('0')));
 }

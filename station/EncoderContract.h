@@ -67,6 +67,8 @@ public:
     }
     const char* ClassName() const noexcept override { return "EEncoderError"; }
     HRESULT Code() const noexcept { return code_; }
+    // The message with the code, "... (0x80004005)": for the log; the operator reads the message alone.
+    QString MessageWithCode() const;
 
 private:
     HRESULT code_;
@@ -80,7 +82,8 @@ QString ResultText(HRESULT hr);
 void SetEncoderErrorInfo(const QString& message);
 
 // Raises EEncoderError when hr is a failure; operation names the call in the message, followed by the
-// implementation's description when it gave one, else by a short text for the code.
+// implementation's description when it gave one, else by a short text for the code. The code itself
+// is the error's Code(), not part of its message.
 void CheckResult(HRESULT hr, const char* operation);
 
 // What an encoder tells about its stream besides the run state (see IEncoder::GetStreamDetails).

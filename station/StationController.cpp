@@ -402,7 +402,9 @@ void TStationController::AppException(const std::exception& error) noexcept
         } catch (...) {
             // The box failing must not cost the log entry.
         }
-        WriteLog(message, type, QString());
+        // The encoder's result code is for whoever reads the log, not for the operator's box.
+        const auto* encoder = dynamic_cast<const EEncoderError*>(&error);
+        WriteLog(encoder ? encoder->MessageWithCode() : message, type, QString());
     } catch (...) {
     }
 }

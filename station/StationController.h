@@ -126,6 +126,8 @@ public:
     // The capture's blocks go here (any thread; 16-bit stereo at 44100 Hz, as the main window captures).
     TDeadAirDetector& DeadAirDetector() { return deadAirDetector_; }
     const TDeadAirAlarm& DeadAir() const { return deadAir_; }
+    // The capture's input device was lost, or works again (see TDeadAirAlarm::SetInputLost).
+    void SetInputLost(bool lost) { deadAir_.SetInputLost(lost); }
     // What the last status poll learnt of the stream.
     const TStreamDetails& StreamDetails() const { return details_.Last(); }
 

@@ -30,6 +30,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QStringList>
 #include <QTime>
@@ -142,6 +143,10 @@ TFrm_ZoVeva::TFrm_ZoVeva(
             detector->Feed(header->lpData, static_cast<int>(header->dwBytesRecorded));
         }
     };
+    FCaptureRetry = clock.CreateTimer();
+    FCaptureRetry->SetInterval(CaptureRetryMs);
+    FController->SetTimerHandler(*FCaptureRetry, [this] { RetryCapture(); });
+    FWaveIn->OnError = [this](QObject*) { CaptureFailed(); };
     FController->Create();
     FController->Guard([this] { CreateLanguageList(); });
 }
@@ -176,7 +181,9 @@ TFrm_ZoVeva::~TFrm_ZoVeva()
     }
     // The tray icon goes with the window; the capture stops before the displays it feeds go away.
     FTrayIcon.reset();
+    FWaveIn->OnError = nullptr;
     FWaveIn.reset();
+    FCaptureRetry.reset();
     FConnector.reset();
     FConfig.reset();
     FController.reset();
@@ -336,7 +343,7 @@ void TFrm_ZoVeva::FirstShow()
         EnsureConfig();
         ListSoundCards();
         SettingsToDialog();
-        FWaveIn->Start();
+        StartCapture();
         FController->TimerIcone->SetEnabled(true);
         PostAccount();
         AddTrayIcon();
@@ -423,19 +430,78 @@ void TFrm_ZoVeva::SaveSettings()
             // The displays are not the failed step's to stop: the capture comes back, and the error
             // it stopped for is the one reported.
             try {
-                FWaveIn->Start();
+                StartCapture();
             } catch (...) {
             }
             throw;
         }
         // 9.
-        FWaveIn->Start();
+        StartCapture();
         config.hide();
         saved = true;
     });
     if (saved) {
         emit SettingsSaved();
     }
+}
+
+// --- the displays' capture
+
+void TFrm_ZoVeva::StartCapture()
+{
+    ++FCaptureStarting;
+    const auto started = qScopeGuard([this] { --FCaptureStarting; });
+    FWaveIn->Start();
+    if (FCaptureLost) {
+        CaptureReturned();
+    }
+}
+
+void TFrm_ZoVeva::CaptureFailed()
+{
+    // A start that fails raises to its caller; a retry that fails is the outage going on.
+    if (FCaptureStarting > 0 || FCaptureLost) {
+        return;
+    }
+    FCaptureLost = true;
+    FLostDevice = FWaveIn->ProductName();
+    FLostSince.start();
+    FController->WriteLog(
+        zv::LoadResString(zv::SInputDeviceFailed)
+            .arg(FLostDevice, FWaveIn->ErrorMessage().simplified(), QString::number(CaptureRetryMs / 1000)),
+        QStringLiteral("Erro"), QStringLiteral("WaveIn"));
+    FController->SetInputLost(true);
+    FCaptureRetry->SetEnabled(true);
+}
+
+void TFrm_ZoVeva::RetryCapture()
+{
+    if (!FCaptureLost || FWaveIn->Started()) {
+        FCaptureRetry->SetEnabled(false);
+        if (FCaptureLost) {
+            CaptureReturned(); // a save started it meanwhile
+        }
+        return;
+    }
+    try {
+        // By name: device ids are places in a list that changes while a server or a card is away.
+        FWaveIn->Close();
+        if (FWaveIn->SelectDevice(FLostDevice)) {
+            StartCapture();
+        }
+    } catch (...) {
+        // Still away; the failure was logged once, and the next try comes.
+    }
+}
+
+void TFrm_ZoVeva::CaptureReturned()
+{
+    FCaptureLost = false;
+    FCaptureRetry->SetEnabled(false);
+    FController->SetInputLost(false);
+    FController->WriteLog(
+        zv::LoadResString(zv::SInputDeviceBack).arg(FLostDevice, OnAirTimeText(FLostSince.elapsed())),
+        QStringLiteral("Processo normal"), QStringLiteral("WaveIn"));
 }
 
 void TFrm_ZoVeva::AddTrayIcon()
@@ -615,7 +681,13 @@ void TFrm_ZoVeva::SetStatusDetails(const QString& details)
 
 void TFrm_ZoVeva::DeadAirChanged(bool silent, const QString& message, double silentSeconds)
 {
-    FDeadAirWarning = silent ? DeadAirWarningText(QTime::currentTime(), silentSeconds) : QString();
+    if (!silent) {
+        FDeadAirWarning.clear();
+    } else if (FController->DeadAir().RaisedWithoutInput()) {
+        FDeadAirWarning = DeadAirNoInputWarningText(QTime::currentTime(), silentSeconds);
+    } else {
+        FDeadAirWarning = DeadAirWarningText(QTime::currentTime(), silentSeconds);
+    }
     UpdateTrayToolTip();
     if (silent && FTrayIcon && FTrayIcon->isVisible()) {
         FTrayIcon->showMessage(zv::LoadResString(zv::SDeadAirTitle), message, QSystemTrayIcon::Warning);
@@ -716,8 +788,27 @@ void TFrm_ZoVeva::ProcessPendingEvents()
 
 // --- IMessageBoxes
 
+// Timers go on while a box is open: the same text coming again meanwhile (an error of every restart
+// while the sound server is away) is logged each time by the caller, but the operator finds one box to
+// close, not a stack of copies.
+TFrm_ZoVeva::TOpenBox::TOpenBox(QSet<QString>& open, const QString& text)
+    : FOpen(open)
+    , FText(text)
+{
+    FOpen.insert(FText);
+}
+
+TFrm_ZoVeva::TOpenBox::~TOpenBox()
+{
+    FOpen.remove(FText);
+}
+
 void TFrm_ZoVeva::ShowMessage(const QString& text)
 {
+    if (FOpenBoxes.contains(text)) {
+        return;
+    }
+    const TOpenBox open(FOpenBoxes, text);
     if (FOptions.Boxes) {
         FOptions.Boxes->ShowMessage(text);
         return;
@@ -728,12 +819,24 @@ void TFrm_ZoVeva::ShowMessage(const QString& text)
 
 void TFrm_ZoVeva::ShowError(const QString& text)
 {
+    if (FOpenBoxes.contains(text)) {
+        return;
+    }
     if (FOptions.Boxes) {
+        const TOpenBox open(FOpenBoxes, text);
         FOptions.Boxes->ShowError(text);
         return;
     }
-    QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok, BoxParent());
-    box.exec();
+    // Not waited for: the step that failed ends now, and its timer goes on while the operator is away
+    // (a box waited for inside a restart timer held every later restart until it was closed, so the
+    // station stayed off the air after the sound server came back). Modal all the same.
+    auto* box
+        = new QMessageBox(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::Ok, BoxParent());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(true);
+    FOpenBoxes.insert(text);
+    connect(box, &QObject::destroyed, this, [this, text] { FOpenBoxes.remove(text); });
+    box->show();
 }
 
 bool TFrm_ZoVeva::AskYesNo(const QString& text)

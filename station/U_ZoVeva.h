@@ -15,7 +15,9 @@
 #include "station/StationController.h"
 #include "station/StationInterfaces.h"
 
+#include <QElapsedTimer>
 #include <QIcon>
+#include <QSet>
 #include <QSystemTrayIcon>
 #include <QWidget>
 #include <array>
@@ -120,6 +122,12 @@ public:
     // The frame the last animation tick showed: 1 ... 4, 0 before the first tick.
     int ShownFrame() const { return FShownFrame; }
 
+    // --- the displays' capture when its device fails (a sound server stopped, a card pulled out)
+    // The failure is logged once; the device chosen then is tried again every CaptureRetryMs until it
+    // captures again, which is logged too. Meanwhile the dead-air alarm knows there is no input.
+    static constexpr int CaptureRetryMs = 2000;
+    bool CaptureLost() const { return FCaptureLost; }
+
     // --- IStationWindow
     QString Caption(const QString& labelName) const override;
     void SetStatus(const QString& text, TRgb colour) override;
@@ -191,6 +199,24 @@ private:
     void CreateLanguageList();
     void Terminate();
     QWidget* BoxParent() const;
+    // WaveIn's Start: a failure raises to the caller, which reports it; a success ends an outage.
+    void StartCapture();
+    void CaptureFailed(); // WaveIn's OnError
+    void RetryCapture();
+    void CaptureReturned();
+
+    // A box waited for: its text is among the open ones while it lasts.
+    class TOpenBox {
+    public:
+        TOpenBox(QSet<QString>& open, const QString& text);
+        ~TOpenBox();
+        TOpenBox(const TOpenBox&) = delete;
+        TOpenBox& operator=(const TOpenBox&) = delete;
+
+    private:
+        QSet<QString>& FOpen;
+        QString FText;
+    };
 
     Options FOptions;
     std::filesystem::path FLanguageFile;
@@ -210,4 +236,10 @@ private:
     int FSettingsModalWaits = 0; // for the account page's view, before the first start's settings
     QString FStatusDetails;
     QString FDeadAirWarning;
+    QSet<QString> FOpenBoxes; // texts of the boxes open now
+    std::unique_ptr<zv::ITimer> FCaptureRetry; // after FController, whose Guard it runs through
+    int FCaptureStarting = 0; // inside StartCapture: failures are the caller's to report
+    bool FCaptureLost = false;
+    QString FLostDevice; // the product name the capture had when it failed
+    QElapsedTimer FLostSince;
 };

@@ -118,3 +118,44 @@ TEST_F(EncoderAlsaTest, AStartLogsNoPlugInLibraryNoise)
 }
 
 } // namespace
+
+namespace {
+
+// An unknown input device: the encoder's message lists the devices there are, under their whole
+// names; the names a device is chosen by are cut to 31 bytes, and two cut names may read alike.
+TEST_F(EncoderAlsaTest, UnknownDeviceListsTheDevicesUnderTheirWholeNames)
+{
+    const QString whole = QStringLiteral("ZoVeva test input whose name runs past thirty-one bytes");
+    QFile conf(dir_.filePath(QStringLiteral("long-name.conf")));
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+    conf.write("pcm.zoveva_long_name {\n    type file\n    slave.pcm \"null\"\n    file \"/dev/null\"\n"
+               "    infile \"/nonexistent/zoveva-long-name.raw\"\n    format \"raw\"\n"
+               "    hint {\n        show on\n        description \""
+        + whole.toUtf8() + "\"\n    }\n}\n");
+    conf.close();
+    setenv("ALSA_CONFIG_PATH",
+        ("/usr/share/alsa/alsa.conf:" ZOVEVA_ALSA_TEST_CONF ":" + conf.fileName()).toLocal8Bit().constData(),
+        1);
+
+    zv::EncoderProcessOptions options;
+    options.executable = executable_.toStdString();
+    options.logFile = dir_.filePath(QStringLiteral("zoveva-encoder.log")).toStdString();
+    const QString file = zv::test::WriteEncodingFile(dir_.path(), QStringLiteral("unknown"),
+        QStringLiteral("no such device"), QStringLiteral("127.0.0.1:9"), QStringLiteral("x"));
+    zv::TEncoderProcessFactory factory(options);
+    std::shared_ptr<IEncoderApp> app;
+    CheckResult(factory.Create(app), "create");
+    std::shared_ptr<IEncoder> encoder;
+    CheckResult(app->GetEncoder(encoder), "get encoder");
+    try {
+        CheckResult(encoder->Load(file), "Load");
+        FAIL() << "an unknown device was loaded";
+    } catch (const EEncoderError& e) {
+        EXPECT_TRUE(e.Message().startsWith(QStringLiteral("Load: Unknown input device \"no such device\"")))
+            << e.Message().toStdString();
+        EXPECT_TRUE(e.Message().contains(u'"' + whole + u'"')) << e.Message().toStdString();
+        EXPECT_TRUE(e.Message().contains(QStringLiteral("\"ZoVeva test signal\"")));
+    }
+}
+
+} // namespace

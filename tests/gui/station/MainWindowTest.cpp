@@ -1029,3 +1029,52 @@ TEST_F(MainWindow, ControleBeyondTheListLeavesTheMixerAlone)
 }
 
 } // namespace
+
+// The displays' device fails while capturing (as a card pulled out, or a sound server that ended): the
+// failure is logged once, the dead-air alarm then says there is no input device rather than silence,
+// and the device is opened again on the retry timer, which is logged too and clears the alarm.
+TEST_F(MainWindow, CaptureThatFailsIsTriedAgainAndTheDeadAirAlarmSaysNoInputMeanwhile)
+{
+    zv::SyntheticDevice tone;
+    tone.name = "Synthetic tone 1 kHz";
+    tone.failAfterFrames = 44100 / 4; // every open captures a quarter of a second, then fails
+    Binding = zv::MakeSyntheticWaveIn({ tone });
+    PrepareUser();
+    QFile cfg(Folder.filePath(QStringLiteral("cfg.ini")));
+    ASSERT_TRUE(cfg.open(QIODevice::Append));
+    cfg.write("SilencioTempo=1\r\n");
+    cfg.close();
+    CreateAndShow();
+    ASSERT_TRUE(Window->WaveIn().Started());
+
+    const QString failed = QStringLiteral("O dispositivo de entrada \"Synthetic tone 1 kHz\" falhou");
+    QElapsedTimer waited;
+    waited.start();
+    while (!Window->CaptureLost() && waited.elapsed() < 10000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    ASSERT_TRUE(Window->CaptureLost());
+    EXPECT_FALSE(Window->WaveIn().Started());
+    EXPECT_EQ(Log().count(failed), 1) << Log().toStdString();
+    EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << "the operator is told by the alarm, not by a box";
+
+    // One tick of the alarm later (its time is 1 s): no input device, and since when.
+    Clock.Advance(1000);
+    EXPECT_TRUE(
+        Log().contains(QStringLiteral("Sil\u00eancio no ar: nenhum dispositivo de entrada h\u00e1 1 s")))
+        << Log().toStdString();
+    EXPECT_TRUE(Window->TrayToolTip().startsWith(
+        QStringLiteral("ATEN\u00c7\u00c3O: nenhum dispositivo de entrada desde ")))
+        << Window->TrayToolTip().toStdString();
+
+    // The retry, 2 s after the failure, captures again (nothing else has run on the event loop).
+    Clock.Advance(TFrm_ZoVeva::CaptureRetryMs - 1000);
+    EXPECT_TRUE(Window->WaveIn().Started());
+    EXPECT_FALSE(Window->CaptureLost());
+    EXPECT_TRUE(
+        Log().contains(QStringLiteral("O dispositivo de entrada \"Synthetic tone 1 kHz\" voltou depois de")))
+        << Log().toStdString();
+    Clock.Advance(1000);
+    EXPECT_FALSE(Window->TrayToolTip().contains(QStringLiteral("nenhum dispositivo"))) << "the alarm cleared";
+    EXPECT_EQ(Log().count(failed), 1);
+}

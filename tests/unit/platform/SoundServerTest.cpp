@@ -155,3 +155,49 @@ TEST(EncoderFolder, IsTheProgramFolderUnlessTheEnvironmentNamesAnother)
     EXPECT_TRUE(zv::EncoderExecutableExists(programFolder));
     ::unsetenv("ZOVEVA_ENCODER_DIR");
 }
+
+// Away: the session's sound server left its traces (PulseAudio's folder, PipeWire's lock, a unix
+// socket PULSE_SERVER names) and nothing answers. No traces at all is a machine without one; an
+// answering socket, or a server over the network, is a server that is there.
+TEST(SoundServer, AwayWhenItsTracesRemainButNothingAnswers)
+{
+    QTemporaryDir dir;
+    const std::filesystem::path root = dir.path().toStdString();
+    const auto folder = [&](const char* name) {
+        std::filesystem::create_directories(root / name);
+        return root / name;
+    };
+    const std::filesystem::path empty = folder("empty");
+    const std::filesystem::path pulseGone = folder("pulse-gone");
+    std::filesystem::create_directory(pulseGone / "pulse");
+    const std::filesystem::path pipewireGone = folder("pipewire-gone");
+    std::ofstream(pipewireGone / "pipewire-0.lock").put('\n');
+    const std::filesystem::path pulseHere = folder("pulse-here");
+    std::filesystem::create_directory(pulseHere / "pulse");
+    const int live = BindSocket(pulseHere / "pulse" / "native", true);
+    const std::string liveList = "unix:" + (pulseHere / "pulse" / "native").string();
+    const std::string goneList = "unix:" + (root / "nothing" / "native").string();
+
+    const struct {
+        const std::filesystem::path& runtime;
+        std::string pulseServer;
+        bool away;
+    } cases[] = {
+        { empty, "", false },
+        { pulseGone, "", true },
+        { pipewireGone, "", true },
+        { pulseHere, "", false },
+        { empty, goneList, true },
+        { empty, "{" + zv::LocalMachineId() + "}" + goneList.substr(5), true },
+        { empty, "{another-machine}" + goneList.substr(5), false },
+        { empty, liveList, false },
+        { pulseGone, liveList, false },
+        { pulseGone, "tcp:studio.example:4713", false },
+        { empty, "tcp:studio.example:4713", false },
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(zv::SoundServerAway(c.runtime, c.pulseServer), c.away)
+            << c.runtime.filename() << " PULSE_SERVER=" << c.pulseServer;
+    }
+    ::close(live);
+}

@@ -334,3 +334,60 @@ TEST(DeadAir, KeysOfTheSettingsFile)
         }
     }
 }
+
+// Without an input device no block comes, so the detector alone would stay quiet: the alarm counts the
+// time since the loss on top of the silence before it, says "no input device" instead of silence (at
+// once when it was raised for silence), and the device's return clears it without a message.
+TEST(DeadAir, LostInputRaisesNoInputDeviceAndItsReturnClearsIt)
+{
+    const QString noInput = QStringLiteral("Sil\u00eancio no ar: nenhum dispositivo de entrada h\u00e1 %1 s");
+    TDeadAirDetector detector(2, 1000);
+    TDeadAirAlarm alarm(detector);
+    alarm.SetSettings({ true, -50, 3 });
+
+    // One second of silence, then the device goes: two more ticks reach the alarm's 3 s.
+    Feed(detector, Block(1000, 0));
+    alarm.SetInputLost(true);
+    alarm.SetInputLost(true); // told twice, counted once
+    EXPECT_FALSE(alarm.Tick());
+    const auto raised = alarm.Tick();
+    ASSERT_TRUE(raised);
+    EXPECT_TRUE(raised->Silent);
+    EXPECT_EQ(raised->Message, noInput.arg(2));
+    EXPECT_DOUBLE_EQ(raised->SilentSeconds, 2.0);
+    EXPECT_TRUE(alarm.RaisedWithoutInput());
+    EXPECT_FALSE(alarm.Tick()) << "raised once";
+
+    alarm.SetInputLost(false);
+    const auto cleared = alarm.Tick();
+    ASSERT_TRUE(cleared);
+    EXPECT_FALSE(cleared->Silent);
+    EXPECT_TRUE(cleared->Message.isEmpty());
+    EXPECT_FALSE(alarm.Raised());
+    EXPECT_FALSE(alarm.RaisedWithoutInput());
+    Feed(detector, Block(10, 5000));
+    EXPECT_FALSE(alarm.Tick()) << "sound after the return: nothing to clear";
+
+    // Raised for silence, then the device goes: the next tick says why there is nothing to hear.
+    Feed(detector, Block(3000, 0));
+    ASSERT_TRUE(alarm.Tick());
+    ASSERT_FALSE(alarm.RaisedWithoutInput());
+    alarm.SetInputLost(true);
+    const auto switched = alarm.Tick();
+    ASSERT_TRUE(switched);
+    EXPECT_TRUE(switched->Silent);
+    EXPECT_EQ(switched->Message, noInput.arg(1));
+
+    // Switched off meanwhile: cleared, and nothing more while the device stays away.
+    alarm.SetSettings({ false, -50, 3 });
+    ASSERT_TRUE(alarm.Tick());
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_FALSE(alarm.Tick());
+    }
+}
+
+TEST(DeadAir, NoInputWarningNamesTheTimeTheDeviceWasLost)
+{
+    EXPECT_EQ(DeadAirNoInputWarningText(QTime(10, 0, 30), 45),
+        QStringLiteral("ATEN\u00c7\u00c3O: nenhum dispositivo de entrada desde 09:59:45"));
+}
