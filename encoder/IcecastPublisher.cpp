@@ -11,9 +11,11 @@
 #include <QUrl>
 #include <arpa/inet.h>
 #include <csignal>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <linux/tcp.h>
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -345,6 +347,20 @@ bool IcecastPublisher::PollConnect(Clock::time_point now)
     }
     Raise(QStringLiteral("The server did not accept the source (%1)")
               .arg(QString::fromUtf8(shout_get_error(shout_))));
+}
+
+bool IcecastPublisher::TlsHandshakeUnanswered() const
+{
+    if (!target_.tls) {
+        return false;
+    }
+    const int socket = FindConnectionSocket(target_.port);
+    tcp_info info {};
+    socklen_t length = sizeof info;
+    // Kernels older than the byte count (4.1) leave it out: then nothing is known.
+    return socket >= 0 && getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &length) == 0
+        && length >= offsetof(tcp_info, tcpi_bytes_received) + sizeof info.tcpi_bytes_received
+        && info.tcpi_bytes_received == 0;
 }
 
 std::size_t IcecastPublisher::KernelQueue() const

@@ -82,6 +82,10 @@ public:
     void BeginConnect();
     // Advances connecting; true once the server has accepted the source. Throws EPublishError on refusal.
     bool PollConnect(Clock::time_point now);
+    // While connecting with TLS: the connection to the server is up and the server has sent nothing on
+    // it, so our handshake got no answer (a TLS server answers at once; a plain HTTP port waits for a
+    // request that never comes).
+    bool TlsHandshakeUnanswered() const;
     // Queues the bytes and pushes what the connection takes. Throws EPublishError when the connection
     // is lost or the server stopped taking data.
     void Send(std::span<const std::uint8_t> bytes, Clock::time_point now);

@@ -4,6 +4,7 @@
 #include "encoder/Mp3Encoder.h"
 #include "encoder/NowPlaying.h"
 #include "encoder/PcmRing.h"
+#include "platform/ResStrings.h"
 
 #include <algorithm>
 #include <optional>
@@ -296,8 +297,15 @@ void StreamingEncoder::Stream(std::unique_ptr<IcecastPublisher> publisher, std::
                 break;
             }
             if (now > connectDeadline_) {
+                const double seconds = options_.connectTimeout.count() / 1000.0;
+                // Waiting for a source answer and waiting for a TLS answer the port never gives are
+                // different faults with different cures.
+                if (publisher->TlsHandshakeUnanswered()) {
+                    throw EStreamingError(
+                        zv::LoadResString(zv::STlsHandshakeUnanswered).arg(seconds).arg(publisher->Where()));
+                }
                 throw EStreamingError(QStringLiteral("The server did not accept the source within %1 s (%2)")
-                                          .arg(options_.connectTimeout.count() / 1000.0)
+                                          .arg(seconds)
                                           .arg(publisher->Where()));
             }
             std::this_thread::sleep_for(20ms);

@@ -188,7 +188,7 @@ IcecastServer::Launch IcecastServer::Spawn(QString* error)
             "<icecast>\n"
             "  <location>test</location><admin>test@localhost</admin>\n"
             "  <limits><clients>20</clients><sources>4</sources><source-timeout>10</source-timeout>"
-            "<header-timeout>5</header-timeout><burst-on-connect>1</burst-on-connect></limits>\n"
+            "<header-timeout>%8</header-timeout><burst-on-connect>1</burst-on-connect></limits>\n"
             "  <authentication><source-password>%1</source-password><admin-user>admin</admin-user>"
             "<admin-password>admin-de-teste</admin-password></authentication>\n"
             "  <hostname>%2</hostname>\n"
@@ -205,7 +205,8 @@ IcecastServer::Launch IcecastServer::Spawn(QString* error)
               .arg(dir_.path(), SecurityBlock(), Tls() ? QStringLiteral("<ssl>1</ssl>") : QString(),
                   Tls() ? QStringLiteral("<ssl-certificate>%1</ssl-certificate>")
                               .arg(certificate.toHtmlEscaped())
-                        : QString());
+                        : QString())
+              .arg(config_.headerTimeout);
     QFile file(configPath);
     if (!file.open(QIODevice::WriteOnly) || file.write(xml.toUtf8()) < 0) {
         if (error) {

@@ -18,6 +18,8 @@ public:
         QString sourcePassword = QStringLiteral("segredo-de-teste");
         // A PEM file with the certificate (and its chain) and the key: the port speaks only TLS.
         QString tlsCertificate;
+        // Seconds a client may take to send its request's headers before the server hangs up.
+        int headerTimeout = 5;
     };
 
     IcecastServer();

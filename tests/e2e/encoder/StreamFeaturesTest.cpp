@@ -402,3 +402,31 @@ TEST_F(StreamFeaturesTest, TlsServerWhoseCertificateDoesNotVerifyIsRefusedWithTh
         app.reset();
     }
 }
+
+// TLS to a port that speaks plain HTTP: the server waits for the headers of a request, which our
+// handshake never sends, for longer than the 10-s connect deadline. The stop says what happened (the
+// handshake got no answer) instead of blaming the source; the server never saw a source request.
+TEST_F(StreamFeaturesTest, TlsToAPlainHttpPortStopsSayingTheHandshakeGotNoAnswer)
+{
+    IcecastServer::Config config;
+    config.headerTimeout = 60;
+    IcecastServer server(config);
+    QString error;
+    ASSERT_TRUE(server.Start(&error)) << error.toStdString();
+    auto app = Start(File(server, QStringLiteral("semtls"), 32000, QStringLiteral(R"(Tls="1")")));
+    Until(*app, EncoderRunState::Stopped, 30s);
+    ASSERT_EQ(State(*app), EncoderRunState::Stopped) << Log().toStdString();
+    QString reason;
+    EXPECT_TRUE(Eventually(
+        [&] {
+            CheckResult(Encoder(*app)->GetStopReason(reason), "stop reason");
+            return !reason.isEmpty();
+        },
+        5s));
+    EXPECT_EQ(reason,
+        QStringLiteral(
+            "The server did not answer the TLS handshake within 10 s (%1): that port may not have TLS")
+            .arg(QStringLiteral("server 127.0.0.1:%1, publishing point /semtls").arg(server.Port())))
+        << Log().toStdString();
+    EXPECT_FALSE(server.Log().contains("/semtls")) << server.Log().toStdString();
+}
