@@ -118,11 +118,17 @@ void CheckUserFileName(const QString& usuario)
 
 } // namespace
 
+void TStationController::CheckDialogSettings(const TDialogSettings& values)
+{
+    CheckDialogFields(values);
+    CheckUserFileName(values.Usuario);
+}
+
 void TStationController::SaveSettings(const TDialogSettings& values)
 {
-    // Refused before anything is written: saved, it would stop the encoder and then fail to name the
-    // new encoding file, leaving the station off the air.
-    CheckUserFileName(values.Usuario);
+    // Refused before anything is written: saved, a user name that names no file would stop the encoder
+    // and then fail to name the new encoding file, leaving the station off the air.
+    CheckDialogSettings(values);
     config_.WriteDialogSettings(values);
     LoadSettings();
 }

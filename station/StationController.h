@@ -55,6 +55,10 @@ public:
     void WriteDefaultSettings();
     // The settings dialog's save of the values, then LoadSettings: ends any fail-over switch.
     void SaveSettings(const TDialogSettings& values);
+    // Refuses what the save could not keep, naming the field, before the save changes anything: text
+    // cfg.ini cannot hold (ESettingsFieldError), a user name that cannot name the encoding file
+    // (EEncodingFileError). Only the radio name, user name and password are looked at.
+    static void CheckDialogSettings(const TDialogSettings& values);
     TConfigStore& Config() { return config_; }
 
     // --- encoding file

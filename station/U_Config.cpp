@@ -22,6 +22,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QValidator>
 
 namespace {
 
@@ -61,6 +62,28 @@ void SetUpKnob(TMMMixerWheel& knob, const QString& picture)
 
 // Where a knob's caption goes: centred under it, as wide as the space between the knobs allows.
 constexpr int kCaptionWidth = 90;
+
+// A one-line field drops the line breaks of pasted text as it takes it: the field would show them as
+// blanks, and cfg.ini, one line per value, could not keep them.
+class TOneLineValidator final : public QValidator {
+public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int& position) const override
+    {
+        for (qsizetype i = input.size(); i-- > 0;) {
+            const char16_t c = input[i].unicode();
+            if (c == u'\n' || c == u'\r' || c == u'\v' || c == u'\f' || c == 0x85 || c == 0x2028
+                || c == 0x2029) {
+                input.remove(i, 1);
+                if (i < position) {
+                    --position;
+                }
+            }
+        }
+        return Acceptable;
+    }
+};
 
 } // namespace
 
@@ -173,6 +196,9 @@ TFrm_Config::TFrm_Config(TSkBitmapList& faces, const QComboBox& languages, QWidg
     EdSenha->setObjectName(QStringLiteral("EdSenha"));
     EdSenha->setEchoMode(QLineEdit::Password);
     row(96, "LSenha", QStringLiteral("Senha:"), EdSenha);
+    for (QLineEdit* field : { EdRadio, EdUsuario, EdSenha }) {
+        field->setValidator(new TOneLineValidator(field));
+    }
     CBPlacas = new QComboBox(PConfig);
     CBPlacas->setObjectName(QStringLiteral("CBPlacas"));
     row(124, "LPlaca", QStringLiteral("Placa:"), CBPlacas);

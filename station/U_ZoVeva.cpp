@@ -26,6 +26,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -304,8 +306,8 @@ void TFrm_ZoVeva::CreateTrayMenu()
     Maximizar1 = PopupMenu1->addAction(IconFrom(QStringLiteral(":/images/menu_restore.png")),
         QStringLiteral("Restaurar"), this, &TFrm_ZoVeva::RestoreWindow);
     Maximizar1->setObjectName(QStringLiteral("Maximizar1"));
-    Minimizar1 = PopupMenu1->addAction(
-        IconFrom(QStringLiteral(":/images/menu_hide.png")), QStringLiteral("Ocultar"), this, &QWidget::hide);
+    Minimizar1 = PopupMenu1->addAction(IconFrom(QStringLiteral(":/images/menu_hide.png")),
+        QStringLiteral("Ocultar"), this, &TFrm_ZoVeva::BOcultarClick);
     Minimizar1->setObjectName(QStringLiteral("Minimizar1"));
     PopupMenu1->addSeparator()->setObjectName(QStringLiteral("N1"));
     Fechar1 = PopupMenu1->addAction(IconFrom(QStringLiteral(":/images/menu_close.png")),
@@ -402,6 +404,19 @@ void TFrm_ZoVeva::SaveSettings()
         }
     }
     TStationController& station = *FController;
+    // A field the save could not keep is refused, by its name, while nothing has changed yet.
+    bool keepable = false;
+    station.Guard([&] {
+        TDialogSettings fields;
+        fields.Radio = config.EdRadio->text();
+        fields.Usuario = config.EdUsuario->text();
+        fields.Senha = config.EdSenha->text();
+        TStationController::CheckDialogSettings(fields);
+        keepable = true;
+    });
+    if (!keepable) {
+        return;
+    }
     bool saved = false;
     station.Guard([&] {
         // 2.
@@ -520,7 +535,60 @@ void TFrm_ZoVeva::AddTrayIcon()
                 }
             });
     }
-    FTrayIcon->show();
+    CheckTray();
+}
+
+void TFrm_ZoVeva::CheckTray()
+{
+    FHasTray = FOptions.TrayAvailable ? FOptions.TrayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+    if (FTrayIcon) {
+        // An icon shown with no tray host waits for one in ways that only the X11 plug-in of Qt
+        // supports (elsewhere it warns on the terminal): it is shown once a host is there.
+        FTrayIcon->setVisible(FHasTray);
+    }
+    // Hidden to a tray that went away: the taskbar is the way back now.
+    if (!FHasTray && isHidden() && FWaveIn->Started()) {
+        showMinimized();
+    }
+    ShowStatus();
+}
+
+void TFrm_ZoVeva::Notify(const QString& summary, const QString& body)
+{
+    if (FOptions.Notify) {
+        FOptions.Notify(summary, body);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"), QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("Notify"));
+    const QVariantMap hints { { QStringLiteral("urgency"), QVariant::fromValue(uchar(2)) } }; // critical
+    call << ApplicationTitle() << uint(0) << QString() << summary << body << QStringList() << hints << -1;
+    // Not waited for: with no notification service the status line still shows the alarm.
+    QDBusConnection::sessionBus().send(call);
+}
+
+void TFrm_ZoVeva::PaintStatus(const QString& text, TRgb colour)
+{
+    LStatus->setText(text);
+    QPalette palette = LStatus->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    palette.setColor(QPalette::WindowText, QColor(colour.red, colour.green, colour.blue));
+    LStatus->setPalette(palette);
+}
+
+void TFrm_ZoVeva::ShowStatus()
+{
+    // Otherwise the status line is left as SetStatus (or a translation) put it.
+    const bool alarm = !FHasTray && !FDeadAirWarning.isEmpty();
+    if (alarm) {
+        PaintStatus(zv::LoadResString(zv::SDeadAirTitle), TRgb { 255, 128, 0 });
+        LStatus->setToolTip(FDeadAirWarning + QLatin1Char('\n') + FStatusDetails);
+    } else if (FStatusAlarm) {
+        PaintStatus(FStatusText, FStatusColour);
+        LStatus->setToolTip(FStatusDetails);
+    }
+    FStatusAlarm = alarm;
 }
 
 // --- tray
@@ -529,6 +597,10 @@ void TFrm_ZoVeva::OnTimerIcone()
 {
     std::uint8_t& frame = FController->IconFrame;
     frame = static_cast<std::uint8_t>(frame >= 4 ? 1 : frame + 1);
+    // A tray host may come or go at any time; nothing tells, so look every 2 s.
+    if (frame == 1 && FTrayIcon) {
+        CheckTray();
+    }
     const int shown = FController->Connected ? frame : 1;
     if (shown == FShownFrame) {
         return;
@@ -596,7 +668,12 @@ void TFrm_ZoVeva::BMinimizarClick()
 
 void TFrm_ZoVeva::BOcultarClick()
 {
-    hide();
+    CheckTray();
+    if (FHasTray) {
+        hide();
+    } else {
+        showMinimized();
+    }
 }
 
 void TFrm_ZoVeva::BConfigClick()
@@ -665,17 +742,18 @@ QString TFrm_ZoVeva::Caption(const QString& labelName) const
 
 void TFrm_ZoVeva::SetStatus(const QString& text, TRgb colour)
 {
-    LStatus->setText(text);
-    QPalette palette = LStatus->palette();
-    palette.setColor(QPalette::Window, Qt::black);
-    palette.setColor(QPalette::WindowText, QColor(colour.red, colour.green, colour.blue));
-    LStatus->setPalette(palette);
+    FStatusText = text;
+    FStatusColour = colour;
+    if (!FStatusAlarm) {
+        PaintStatus(text, colour);
+    }
 }
 
 void TFrm_ZoVeva::SetStatusDetails(const QString& details)
 {
-    LStatus->setToolTip(details);
     FStatusDetails = details;
+    LStatus->setToolTip(details);
+    ShowStatus();
     UpdateTrayToolTip();
 }
 
@@ -689,8 +767,14 @@ void TFrm_ZoVeva::DeadAirChanged(bool silent, const QString& message, double sil
         FDeadAirWarning = DeadAirWarningText(QTime::currentTime(), silentSeconds);
     }
     UpdateTrayToolTip();
-    if (silent && FTrayIcon && FTrayIcon->isVisible()) {
+    ShowStatus();
+    if (!silent) {
+        return;
+    }
+    if (FHasTray && FTrayIcon && FTrayIcon->isVisible()) {
         FTrayIcon->showMessage(zv::LoadResString(zv::SDeadAirTitle), message, QSystemTrayIcon::Warning);
+    } else {
+        Notify(zv::LoadResString(zv::SDeadAirTitle), message);
     }
 }
 

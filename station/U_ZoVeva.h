@@ -61,6 +61,9 @@ public:
         std::function<QPoint()> CursorPos; // null: the mouse cursor's screen position
         std::function<void()> Terminate; // null: quits the application's event loop
         TAccountBrowserFactory AccountBrowser; // null: the real browser
+        std::function<bool()> TrayAvailable; // null: whether the desktop has a tray host now
+        // null: the desktop's notification service on the session bus
+        std::function<void(const QString& summary, const QString& body)> Notify;
     };
 
     // Runs the creation steps: installs the controller's error handler on the application object
@@ -104,6 +107,8 @@ public:
     // --- shell actions
     void BEqualizerClick(); // display switcher
     void BMinimizarClick();
+    // Hides the window to the tray; with no tray host it minimises it instead, so that the taskbar
+    // still brings it back.
     void BOcultarClick();
     void BConfigClick();
     void BInfoClick();
@@ -115,6 +120,10 @@ public:
     // The display in front, the one that can be seen.
     QWidget* FrontDisplay() const { return FDisplayStack.back(); }
     QSystemTrayIcon* TrayIcon() const { return FTrayIcon.get(); }
+    // Whether a tray host was there at the last look (the first show, then every 2 s of the animation).
+    // Without one the tray icon is not shown, a hidden window comes back minimised, and the dead-air
+    // alarm goes to the desktop's notifications and to the status line.
+    bool HasTray() const { return FHasTray; }
     // The tray icon's tooltip: the dead-air warning when raised, the title, the stream's details.
     QString TrayToolTip() const;
     // The tray animation's frames Image1 ... Image4 (index 0 ... 3).
@@ -190,6 +199,12 @@ private:
     void FirstShow();
     void AddTrayIcon();
     void UpdateTrayToolTip();
+    // Looks for a tray host and follows what it finds (see HasTray).
+    void CheckTray();
+    void Notify(const QString& summary, const QString& body);
+    // LStatus: the encoder's state, or the dead-air alarm while it is raised and there is no tray.
+    void ShowStatus();
+    void PaintStatus(const QString& text, TRgb colour);
     void OnTimerIcone();
     void OnTimerPopup();
     void ShowDisplayStack();
@@ -236,6 +251,10 @@ private:
     int FSettingsModalWaits = 0; // for the account page's view, before the first start's settings
     QString FStatusDetails;
     QString FDeadAirWarning;
+    bool FHasTray = true;
+    QString FStatusText; // the encoder's state as SetStatus gave it
+    TRgb FStatusColour {};
+    bool FStatusAlarm = false; // LStatus shows the dead-air alarm
     QSet<QString> FOpenBoxes; // texts of the boxes open now
     std::unique_ptr<zv::ITimer> FCaptureRetry; // after FController, whose Guard it runs through
     int FCaptureStarting = 0; // inside StartCapture: failures are the caller's to report

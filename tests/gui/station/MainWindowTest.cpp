@@ -12,16 +12,19 @@
 #include "platform/WaveIn.h"
 #include "skin/SkMMButton.h"
 #include "station/AccountBrowser.h"
+#include "station/ConfigStore.h"
 #include "station/EncoderContract.h"
 #include "station/U_Config.h"
 #include "station/U_ZoVeva.h"
 #include "tests/support/MixerTables.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -174,6 +177,10 @@ protected:
         options.MixerBinding = Mixers.get();
         options.CursorPos = [this] { return Cursor; };
         options.Terminate = [this] { ++Terminations; };
+        options.TrayAvailable = [this] { return TrayHost; };
+        options.Notify = [this](const QString& summary, const QString& body) {
+            Notifications << summary + QStringLiteral(": ") + body;
+        };
         options.AccountBrowser = [this](QWidget* parent) {
             auto browser = std::make_unique<FakeBrowser>(parent);
             Browser = browser.get();
@@ -252,6 +259,8 @@ protected:
     }
 
     QTemporaryDir Folder;
+    bool TrayHost = true; // the desktop has a tray
+    QStringList Notifications; // "summary: body" sent to the desktop's notifications
     zv::VirtualClock Clock;
     Encoders Factory;
     Boxes MessageBoxes;
@@ -354,6 +363,65 @@ TEST_F(MainWindow, HidingAndShowingNeverRepeatsTheFirstShowSteps)
     EXPECT_EQ(SettingsWindows(), 1);
     EXPECT_EQ(Window->TrayIcon(), tray);
     EXPECT_EQ(Window->Frm_Config()->EdRadio->text(), QStringLiteral("typed"));
+    EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join('\n').toStdString();
+}
+
+// A desktop without a tray host: hiding minimises instead (the taskbar brings the window back), the
+// dead-air alarm goes to the desktop's notifications and the status line, and a host that comes or
+// goes later is followed within 2 s.
+TEST_F(MainWindow, WithoutATrayHideMinimisesAndAlarmsGoToNotificationsAndTheStatus)
+{
+    TrayHost = false;
+    PrepareUser();
+    CreateAndShow();
+    Clock.Advance(100);
+    EXPECT_FALSE(Window->HasTray());
+    ASSERT_NE(Window->TrayIcon(), nullptr);
+    EXPECT_FALSE(Window->TrayIcon()->isVisible()) << "no icon for a tray that is not there";
+    for (const auto& hide : std::vector<std::function<void()>> {
+             [&] { Click(Window->BOcultar); }, [&] { Window->Minimizar1->trigger(); } }) {
+        hide();
+        EXPECT_TRUE(Window->isVisible());
+        EXPECT_TRUE(Window->isMinimized());
+        Window->RestoreWindow();
+        EXPECT_FALSE(Window->isMinimized());
+    }
+
+    Window->SetStatus(QStringLiteral("Conectado"), TRgb { 0, 255, 0 });
+    Window->SetStatusDetails(QStringLiteral("details"));
+    const QString title = zv::LoadResString(zv::SDeadAirTitle);
+    Window->DeadAirChanged(true, QStringLiteral("below -50 dBFS"), 20);
+    EXPECT_EQ(Notifications, QStringList { title + QStringLiteral(": below -50 dBFS") });
+    EXPECT_EQ(Window->LStatus->text(), title);
+    EXPECT_TRUE(Window->LStatus->toolTip().startsWith(QStringLiteral("ATEN\u00c7\u00c3O")))
+        << Window->LStatus->toolTip().toStdString();
+    EXPECT_TRUE(Window->LStatus->toolTip().endsWith(QStringLiteral("\ndetails")));
+    // The encoder's state changes underneath; the alarm stays in front until the sound returns.
+    Window->SetStatus(QStringLiteral("Desconectado"), TRgb { 255, 0, 0 });
+    EXPECT_EQ(Window->LStatus->text(), title);
+    Window->DeadAirChanged(false, QString(), 0);
+    EXPECT_EQ(Window->LStatus->text(), QStringLiteral("Desconectado"));
+    EXPECT_EQ(Window->LStatus->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    EXPECT_EQ(Window->LStatus->toolTip(), QStringLiteral("details"));
+
+    // A tray host comes: the icon shows, hiding hides, the alarm is the tray's.
+    TrayHost = true;
+    Clock.Advance(2000);
+    EXPECT_TRUE(Window->HasTray());
+    EXPECT_TRUE(Window->TrayIcon()->isVisible());
+    Window->DeadAirChanged(true, QStringLiteral("again"), 20);
+    EXPECT_EQ(Notifications.size(), 1);
+    EXPECT_NE(Window->LStatus->text(), title) << "the tray has the alarm";
+    Window->DeadAirChanged(false, QString(), 0);
+    Click(Window->BOcultar);
+    EXPECT_FALSE(Window->isVisible());
+
+    // It goes away while the window is in it: the window comes back, minimised.
+    TrayHost = false;
+    Clock.Advance(2000);
+    EXPECT_TRUE(Window->isVisible());
+    EXPECT_TRUE(Window->isMinimized());
+    EXPECT_FALSE(Window->TrayIcon()->isVisible());
     EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join('\n').toStdString();
 }
 
@@ -1077,4 +1145,90 @@ TEST_F(MainWindow, CaptureThatFailsIsTriedAgainAndTheDeadAirAlarmSaysNoInputMean
     Clock.Advance(1000);
     EXPECT_FALSE(Window->TrayToolTip().contains(QStringLiteral("nenhum dispositivo"))) << "the alarm cleared";
     EXPECT_EQ(Log().count(failed), 1);
+}
+
+// Names and passwords as the operator types or pastes them into the settings window: what cfg.ini
+// cannot keep is refused by a message naming the field (and, but for the password, the characters),
+// before anything changes; pasted line breaks are gone from the field as it takes the text.
+TEST_F(MainWindow, TypedOrPastedFieldsTheFileCannotKeepAreRefusedByNameAndLineBreaksDropped)
+{
+    const QString tail = QStringLiteral(
+        ": o cfg.ini guarda uma s\u00f3 linha de texto Windows-1252 (as letras e sinais das l\u00ednguas da "
+        "Europa Ocidental)");
+    enum Field { Radio, Usuario, Senha };
+    const struct {
+        Field field;
+        bool pasted; // else typed
+        QString text;
+        QString shown; // what the field then holds
+        QString refusal; // empty: saved
+        QByteArray stored; // the key's line in cfg.ini when saved
+    } cases[] = {
+        { Radio, false, QStringLiteral("R\u00e1dio \u5317\u4eac"), QStringLiteral("R\u00e1dio \u5317\u4eac"),
+            QStringLiteral("O nome da r\u00e1dio n\u00e3o pode conter \"\u5317\", \"\u4eac\"") + tail, {} },
+        { Radio, false, QStringLiteral("R\u00e1dio \u20ac \u201cAo vivo\u201d"),
+            QStringLiteral("R\u00e1dio \u20ac \u201cAo vivo\u201d"), {},
+            "Radio=R\xe1"
+            "dio \x80 \x93"
+            "Ao vivo\x94\r\n" },
+        { Radio, true, QStringLiteral("R\u00e1dio\r\nNova\n"), QStringLiteral("R\u00e1dioNova"), {},
+            "Radio=R\xe1"
+            "dioNova\r\n" },
+        { Usuario, false, QStringLiteral("\u738b"), QStringLiteral("\u738b"),
+            QStringLiteral("O nome de usu\u00e1rio n\u00e3o pode conter \"\u738b\"") + tail, {} },
+        { Usuario, true, QStringLiteral("maria\n"), QStringLiteral("maria"), {}, "Usuario=maria\r\n" },
+        { Senha, false, QStringLiteral("\u5bc6\u7801"), QStringLiteral("\u5bc6\u7801"),
+            QStringLiteral(
+                "A senha tem um caractere que o cfg.ini n\u00e3o pode guardar: ele guarda uma s\u00f3 "
+                "linha de texto Windows-1252 (as letras e sinais das l\u00ednguas da Europa Ocidental), "
+                "sem caracteres de controle"),
+            {} },
+        { Senha, true, QStringLiteral("\r\nsegredo\u2028\r\n"), QStringLiteral("segredo"), {},
+            "Senha=" + ScramblePassword("segredo") + "\r\n" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        PrepareUser();
+        // A new user's encoding file is made from it.
+        QFile::copy(QStringLiteral(ZOVEVA_SOURCE_PADRAO), Folder.filePath(QStringLiteral("padrao.xml")));
+        AddLanguageFile();
+        CreateAndShow();
+        Clock.Advance(100);
+        TFrm_Config* config = Window->Frm_Config();
+        Click(Window->BConfig);
+        config->EdSenha->setText(QStringLiteral("demo"));
+        QLineEdit* field = c.field == Radio ? config->EdRadio
+            : c.field == Usuario            ? config->EdUsuario
+                                            : config->EdSenha;
+        field->clear();
+        if (c.pasted) {
+            QApplication::clipboard()->setText(c.text);
+            field->paste();
+        } else {
+            QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, c.text);
+            QApplication::sendEvent(field, &key);
+        }
+        EXPECT_EQ(field->text(), c.shown);
+        const QByteArray cfg = ReadFile("cfg.ini");
+        const int created = Factory.created;
+        MessageBoxes.errors.clear();
+
+        Click(config->SkMMButton1);
+        if (c.refusal.isEmpty()) {
+            EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join(u'\n').toStdString();
+            EXPECT_TRUE(ReadFile("cfg.ini").contains(c.stored)) << ReadFile("cfg.ini").constData();
+            EXPECT_FALSE(config->isVisible()) << MessageBoxes.messages.join(u'\n').toStdString();
+        } else {
+            EXPECT_EQ(MessageBoxes.errors, QStringList { c.refusal });
+            EXPECT_EQ(ReadFile("cfg.ini"), cfg);
+            EXPECT_EQ(Factory.created, created);
+            EXPECT_TRUE(config->isVisible());
+            EXPECT_TRUE(Log().contains(QStringLiteral("ESettingsFieldError"))) << Log().toStdString();
+        }
+        // Refused or saved, the displays go on.
+        EXPECT_TRUE(Window->WaveIn().Started());
+        Window.reset();
+        QFile::remove(Folder.filePath(QStringLiteral("ZoVeva.log")));
+        QFile::remove(Folder.filePath(QStringLiteral("maria.xml")));
+    }
 }

@@ -111,14 +111,65 @@ TEST_F(ConfigStoreTest, DialogSaveWritesItsKeysOnlyAndKeepsTheRest)
     EXPECT_EQ(store.LoadSettings().Kbps, "128016");
 }
 
-TEST_F(ConfigStoreTest, TextTheFileCannotHoldIsRefusedAndTheFileKept)
+// The dialog's texts: what the file cannot keep is refused before it is touched, by a message that
+// names the field and (but for the password) what it cannot hold; the rest reads back as it was typed.
+TEST_F(ConfigStoreTest, DialogTextsTheFileCannotKeepAreRefusedByFieldAndTheRestKept)
 {
     store.LoadSettings();
-    const QByteArray before = ReadAll(folder / "cfg.ini");
-    for (const QString& radio : { QStringLiteral("R\u0101dio"), QStringLiteral("a\nb") }) {
+    const QString tail
+        = QStringLiteral(": cfg.ini keeps one line of Windows-1252 text (the letters and signs of "
+                         "Western European languages)");
+    const QString radio = QStringLiteral("The radio name cannot hold ");
+    const QString user = QStringLiteral("The user name cannot hold ");
+    const QString password
+        = QStringLiteral("The password holds a character that cfg.ini cannot keep: it keeps one line of "
+                         "Windows-1252 text (the "
+                         "letters and signs of Western European languages), without control characters");
+    enum Field { Radio, Usuario, Senha };
+    const struct {
+        Field field;
+        QString text;
+        QString refusal; // empty: kept
+    } cases[] = {
+        { Radio, QStringLiteral("R\u00e1dio \u20ac \u201cAo vivo\u201d \u2013 24h\u2026"), {} },
+        { Radio, QStringLiteral("R\u00e1dio \u5317\u4eac\u53f0 \u5317"),
+            radio + QStringLiteral("\"\u5317\", \"\u4eac\", \"\u53f0\"") + tail },
+        { Radio, QStringLiteral("R\u0101dio"), radio + QStringLiteral("\"\u0101\"") + tail },
+        { Radio, QStringLiteral("Som \U0001F3B5"), radio + QStringLiteral("\"\U0001F3B5\"") + tail },
+        { Radio, QStringLiteral("linha\r\noutra"), radio + QStringLiteral("U+000D, U+000A") + tail },
+        { Radio, QStringLiteral("\u4e00\u4e8c\u4e09\u56db\u4e94\u516d\u4e03\u516b\u4e5d\u5341"),
+            radio
+                + QStringLiteral("\"\u4e00\", \"\u4e8c\", \"\u4e09\", \"\u56db\", \"\u4e94\", \"\u516d\", "
+                                 "\"\u4e03\", \"\u516b\", \u2026")
+                + tail },
+        { Usuario, QStringLiteral("jos\u00e9.s\u00e1"), {} },
+        { Usuario, QStringLiteral("\u738b"), user + QStringLiteral("\"\u738b\"") + tail },
+        { Usuario, QStringLiteral("a") + QChar(0), user + QStringLiteral("U+0000") + tail },
+        { Senha, QStringLiteral("s\u00eanha \u20ac\tx"), {} },
+        { Senha, QStringLiteral("\u5bc6\u7801"), password },
+        // Bytes that the scrambling would turn into NUL, LF and CR.
+        { Senha, QStringLiteral("a\x1f"), password },
+        { Senha, QStringLiteral("a\x15"), password },
+        { Senha, QStringLiteral("a\x12"), password },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
         TDialogSettings values;
-        values.Radio = radio;
-        EXPECT_THROW(store.WriteDialogSettings(values), EProfileWriteError);
+        (c.field == Radio ? values.Radio : c.field == Usuario ? values.Usuario : values.Senha) = c.text;
+        const QByteArray before = ReadAll(folder / "cfg.ini");
+        if (c.refusal.isEmpty()) {
+            EXPECT_NO_THROW(store.WriteDialogSettings(values));
+            const TSettings s = store.LoadSettings();
+            EXPECT_EQ(c.field == Radio ? s.Radio : c.field == Usuario ? s.Usuario : s.Senha, c.text);
+            continue;
+        }
+        try {
+            CheckDialogFields(values);
+            ADD_FAILURE() << "not refused";
+        } catch (const ESettingsFieldError& e) {
+            EXPECT_EQ(e.Message(), c.refusal);
+        }
+        EXPECT_THROW(store.WriteDialogSettings(values), ESettingsFieldError);
         EXPECT_EQ(ReadAll(folder / "cfg.ini"), before);
     }
 }

@@ -404,15 +404,21 @@ TEST_F(StationControllerTest, SaveOfAUserNameThatCannotNameAFileChangesNothing)
     TStationController& s = Start();
     clock.Advance(1000);
     const QByteArray before = Read("cfg.ini");
-    for (const QString& name : { QStringLiteral("../fora"), QStringLiteral("a/b"),
-             QStringLiteral("a") + QChar(0), QStringLiteral("padrao") }) {
+    // A NUL cannot even stand in cfg.ini: that check comes first.
+    for (const auto& [name, fileName] : { std::pair { QStringLiteral("../fora"), true },
+             std::pair { QStringLiteral("a/b"), true }, std::pair { QStringLiteral("a") + QChar(0), false },
+             std::pair { QStringLiteral("padrao"), true } }) {
         TDialogSettings values;
         values.Usuario = name;
         values.Senha = QStringLiteral("segredo");
         values.Kbps = s.Settings.Kbps;
         values.iIdioma = 0;
         script.calls.clear();
-        EXPECT_THROW(s.SaveSettings(values), EEncodingFileError);
+        if (fileName) {
+            EXPECT_THROW(s.SaveSettings(values), EEncodingFileError);
+        } else {
+            EXPECT_THROW(s.SaveSettings(values), ESettingsFieldError);
+        }
         EXPECT_EQ(Read("cfg.ini"), before);
         EXPECT_EQ(s.Settings.Usuario, "maria");
         EXPECT_TRUE(script.calls.empty());
