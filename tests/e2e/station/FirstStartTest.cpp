@@ -7,6 +7,7 @@
 #include "XSession.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <memory>
 #include <unistd.h>
 
@@ -76,8 +78,14 @@ protected:
         const QString program = Folder.filePath(QStringLiteral("ZoVeva"));
         QStringList command { program };
         if (readOnly && geteuid() == 0) {
+            // A container may refuse root its mounts: then there is no read-only folder to try.
             const QString unshare = QStandardPaths::findExecutable(QStringLiteral("unshare"));
-            if (unshare.isEmpty()) {
+            if (unshare.isEmpty()
+                || QProcess::execute(unshare,
+                       { QStringLiteral("--mount"), QStringLiteral("--propagation"),
+                           QStringLiteral("private"), QStringLiteral("mount"), QStringLiteral("--bind"),
+                           Folder.path(), Folder.path() })
+                    != 0) {
                 return nullptr;
             }
             command = QStringList { unshare, QStringLiteral("--mount"), QStringLiteral("--propagation"),
@@ -159,6 +167,10 @@ TEST_F(FirstStart, AfterAnErrorEveryBoxAnswersAndTheSettingsWindowComesLastModal
             WriteCfg(c.usuario);
         }
         auto program = StartProgram(c.readOnly);
+        if (!program && c.readOnly) {
+            std::cerr << "[ SKIPPED  ] " << c.name << ": this machine makes no read-only mount for root\n";
+            continue;
+        }
         ASSERT_TRUE(program && program->Running());
 
         // Answers the top box, then the next, until the settings window shows. (A box of the first show
