@@ -12,7 +12,6 @@
 #include "displays/MMOscope.h"
 #include "platform/Ansi.h"
 #include "platform/Clock.h"
-#include "platform/Mixer.h"
 #include "platform/SoundServer.h"
 #include "platform/WaveIn.h"
 #include "station/AccountBrowser.h"
@@ -98,10 +97,8 @@ TEST(CaptureOutagePulse, DisplaysFollowTheSoundServerBackAndItsAbsenceShowsOneBo
     encoderOptions.logFile = folder.filePath(QStringLiteral("zoveva-encoder.log")).toStdString();
     zv::TEncoderProcessFactory encoders(encoderOptions);
     zv::QtClock clock;
-    const std::unique_ptr<zv::MixerOps> mixers = zv::MakeMemoryMixer({}); // the panel is not this test's
     TFrm_ZoVeva::Options options;
-    options.WaveInBinding = &zv::AlsaWaveIn();
-    options.MixerBinding = mixers.get();
+    options.WaveInBinding = &zv::AlsaWaveIn(); // and the ALSA mixer: no box of its own either
     options.AccountBrowser = [](QWidget* parent) { return std::make_unique<NoBrowser>(parent); };
     options.Terminate = [] {};
     auto window = std::make_unique<TFrm_ZoVeva>(folder.path().toStdString(), clock, encoders, options);
