@@ -119,6 +119,28 @@ protected:
 
 } // namespace
 
+// Where cfg.ini can be neither read nor made (here a folder that is not there, as a read-only one for
+// root), the error is reported and the program goes on with what a new file would hold: empty values
+// would make the first show, closing the settings window and the fail-over fail as not numbers.
+TEST_F(StationControllerTest, ConfigurationThatCannotBeMadeIsReportedAndItsDefaultsUsed)
+{
+    const std::filesystem::path missing = std::filesystem::path(dir.path().toStdString()) / "nao-existe";
+    TStationController s(missing, clock, factory, boxes, window);
+    s.Create();
+    ASSERT_EQ(boxes.errors.size(), 1u);
+    EXPECT_EQ(boxes.errors[0],
+        QStringLiteral("Unable to write to ") + QString::fromStdString((missing / "cfg.ini").string()));
+    for (const auto& [value, expected] : { std::pair { s.Settings.Controle, QStringLiteral("0") },
+             std::pair { s.Settings.Placa, QStringLiteral("0") },
+             std::pair { s.Settings.Kbps, QStringLiteral("32000") },
+             std::pair { s.Settings.Servidor, QStringLiteral("varekradio.net.br") },
+             std::pair { s.Settings.ServerDefault, QStringLiteral("ns1") } }) {
+        EXPECT_EQ(value, expected);
+    }
+    EXPECT_EQ(s.Settings.iIdioma, -1);
+    EXPECT_EQ(s.CurrentServer, "ns1.varekradio.net.br");
+}
+
 TEST_F(StationControllerTest, FirstRunWithoutConfigurationGetsTheDefaultsAndAsksForSettings)
 {
     TStationController& s = Start();
