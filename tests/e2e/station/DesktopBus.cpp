@@ -116,7 +116,7 @@ DesktopBus::~DesktopBus()
     daemon_.reset();
 }
 
-bool DesktopBus::Start(QString* error)
+bool DesktopBus::Start(QString* error, bool tray)
 {
     const QString socket = folder_.filePath(QStringLiteral("bus"));
     address_ = QStringLiteral("unix:path=") + socket;
@@ -144,9 +144,11 @@ bool DesktopBus::Start(QString* error)
     notifications_ = notifications;
     const auto everything = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals
         | QDBusConnection::ExportAllProperties;
-    if (!bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), watcher, everything)
+    const bool trayOffered = !tray
+        || (bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), watcher, everything)
+            && bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
+    if (!trayOffered
         || !bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), notifications, everything)
-        || !bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"))
         || !bus.registerService(QStringLiteral("org.freedesktop.Notifications"))) {
         *error = QStringLiteral("cannot offer the desktop's services: %1").arg(bus.lastError().message());
         return false;

@@ -29,8 +29,9 @@ public:
     DesktopBus(const DesktopBus&) = delete;
     DesktopBus& operator=(const DesktopBus&) = delete;
 
-    // Starts the bus and offers the services on it. False, with `error`, on failure.
-    bool Start(QString* error);
+    // Starts the bus and offers the services on it: the notification server, and the tray host unless
+    // `tray` is false (a desktop without a tray). False, with `error`, on failure.
+    bool Start(QString* error, bool tray = true);
     // DBUS_SESSION_BUS_ADDRESS for the program.
     QString Address() const { return address_; }
 
