@@ -336,8 +336,9 @@ void TFrm_ZoVeva::showEvent(QShowEvent* event)
 
 void TFrm_ZoVeva::FirstShow()
 {
-    // Once the capture runs, a show is a return from the tray: nothing to do.
-    if (FWaveIn->Started()) {
+    // Once the capture runs, a show is a return from the tray: nothing to do. So it is while a capture
+    // that ran is lost: the retry brings it back, not the first-show steps again.
+    if (FWaveIn->Started() || FCaptureLost) {
         return;
     }
     FController->Guard([this] {

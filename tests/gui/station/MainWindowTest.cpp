@@ -1125,6 +1125,14 @@ TEST_F(MainWindow, CaptureThatFailsIsTriedAgainAndTheDeadAirAlarmSaysNoInputMean
     EXPECT_FALSE(Window->WaveIn().Started());
     EXPECT_EQ(Log().count(failed), 1) << Log().toStdString();
     EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << "the operator is told by the alarm, not by a box";
+    // Back from the tray meanwhile: a return, not a first show again (no second account request).
+    const std::size_t posts = Browser->posts.size();
+    Window->hide();
+    Window->show();
+    QApplication::processEvents();
+    EXPECT_EQ(Browser->posts.size(), posts);
+    EXPECT_TRUE(MessageBoxes.errors.isEmpty());
+    EXPECT_TRUE(Window->CaptureLost());
 
     // One tick of the alarm later (its time is 1 s): no input device, and since when.
     Clock.Advance(1000);
