@@ -9,6 +9,7 @@
 
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 #include <gtest/gtest.h>
 
@@ -46,6 +47,13 @@ public:
     IconifyWatch& operator=(const IconifyWatch&) = delete;
 
     bool Open() const { return display_ != nullptr; }
+
+    // Moves a window as the operator dragging it would.
+    void Move(unsigned long window, QPoint to)
+    {
+        XMoveWindow(display_, window, to.x(), to.y());
+        XSync(display_, False);
+    }
 
     bool WaitFor(unsigned long window, double seconds)
     {
@@ -129,9 +137,38 @@ TEST(DesktopWithoutTray, HideMinimisesAndTheDeadAirAlarmGoesToNotificationsAndTh
     }
     EXPECT_GT(orange, 20) << "the status line shows the alarm";
 
-    // The hide button: the window asks to be minimised and stays mapped, so the taskbar has it.
     IconifyWatch watch(x.DisplayName());
     ASSERT_TRUE(watch.Open());
+
+    // The status line's hint (the alarm's warning first) stays on the screen with the window dragged
+    // into the bottom-right corner, partly off it.
+    const QRect screen(0, 0, 1024, 768);
+    const QPoint corner(screen.right() - 222, screen.bottom() - 104);
+    watch.Move(window.id, corner);
+    QThread::msleep(300);
+    std::vector<unsigned long> before;
+    for (const auto& w : x.Windows()) {
+        before.push_back(w.id);
+    }
+    x.Focus(window); // hints show in the active window
+    x.MoveTo(corner + QPoint(210, 95));
+    QRect hint;
+    for (int i = 0; i < 60 && hint.isNull(); ++i) {
+        QThread::msleep(100);
+        for (const auto& w : x.Windows()) {
+            if (std::find(before.begin(), before.end(), w.id) == before.end() && w.geometry.width() > 100) {
+                hint = w.geometry;
+            }
+        }
+    }
+    ASSERT_FALSE(hint.isNull()) << "no hint over the status line" << diagnostics();
+    EXPECT_TRUE(screen.contains(hint))
+        << hint.x() << "," << hint.y() << " " << hint.width() << "x" << hint.height();
+    watch.Move(window.id, window.geometry.topLeft());
+    x.MoveTo(window.geometry.center());
+    QThread::msleep(300);
+
+    // The hide button: the window asks to be minimised and stays mapped, so the taskbar has it.
     x.Click(window.geometry.topLeft() + QPoint(288 + 12, 92 + 11));
     EXPECT_TRUE(watch.WaitFor(window.id, 10)) << diagnostics();
     QThread::msleep(500);
