@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTime>
+#include <X11/keysym.h>
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -269,26 +270,57 @@ TEST_F(Program, OnTheAirWithItsShapeStatusTrayAnimationAndFourMovingDisplays)
     X.Click(trayIcon);
     ASSERT_TRUE(waitFor(mapped));
 
-    // A right click opens the tray menu where the mouse is; its last item, "Fechar", quits: the encoder
-    // stops, the program ends, the stream goes off the air.
-    std::vector<unsigned long> before;
-    for (const auto& w : X.Windows()) {
-        before.push_back(w.id);
-    }
-    X.Click(trayIcon, 3);
-    XSession::Window menu;
-    ASSERT_TRUE(waitFor([&] {
+    // A right click opens the tray menu where the mouse is; its last item, "Fechar", asks first while
+    // the station is on the air: Escape keeps it on the air, Yes stops the encoder, the program ends,
+    // the stream goes off the air.
+    const auto newWindow
+        = [&](const std::vector<unsigned long>& before, auto accept, XSession::Window* found) {
+              return waitFor([&] {
+                  for (const auto& w : X.Windows()) {
+                      if (std::find(before.begin(), before.end(), w.id) == before.end() && accept(w)) {
+                          *found = w;
+                          return true;
+                      }
+                  }
+                  return false;
+              });
+          };
+    const auto windowIds = [&] {
+        std::vector<unsigned long> ids;
         for (const auto& w : X.Windows()) {
-            if (std::find(before.begin(), before.end(), w.id) == before.end() && w.geometry.height() > 40) {
-                menu = w;
-                return true;
-            }
+            ids.push_back(w.id);
         }
-        return false;
-    })) << "no menu";
-    EXPECT_EQ(menu.geometry.topLeft(), trayIcon) << "the menu opens at the mouse";
-    QThread::msleep(300);
-    X.Click(QPoint(menu.geometry.left() + 30, menu.geometry.bottom() - 10));
+        return ids;
+    };
+    const auto quitFromTheMenu = [&] {
+        X.Click(trayIcon, 3);
+        XSession::Window menu;
+        ASSERT_TRUE(newWindow(
+            windowIds(), [](const XSession::Window& w) { return w.geometry.height() > 40; }, &menu))
+            << "no menu";
+        EXPECT_EQ(menu.geometry.topLeft(), trayIcon) << "the menu opens at the mouse";
+        QThread::msleep(300);
+        X.Click(QPoint(menu.geometry.left() + 30, menu.geometry.bottom() - 10));
+    };
+    const auto isQuestion = [&](const XSession::Window& w) { return w.title == kTitle && w.id != window.id; };
+    XSession::Window question;
+    auto before = windowIds();
+    quitFromTheMenu();
+    ASSERT_TRUE(newWindow(before, isQuestion, &question)) << "no question" << Diagnostics().toStdString();
+    X.PressEscape(question);
+    ASSERT_TRUE(waitFor([&] {
+        const auto windows = X.Windows();
+        return std::none_of(
+            windows.begin(), windows.end(), [&](const auto& w) { return w.id == question.id; });
+    })) << "the question closes";
+    EXPECT_FALSE(program->WaitForExit(1)) << "Escape answers No";
+    EXPECT_TRUE(icecast.HasSource(QStringLiteral("/e2e")));
+    before = windowIds();
+    quitFromTheMenu();
+    ASSERT_TRUE(newWindow(before, isQuestion, &question)) << "no question" << Diagnostics().toStdString();
+    // No has the focus; the Tab key takes it to Yes, which Return presses.
+    X.PressKey(question, XK_Tab);
+    X.PressReturn(question);
     ASSERT_TRUE(program->WaitForExit(20)) << Diagnostics().toStdString();
     EXPECT_EQ(program->ExitCode(), 0);
     // The program waited for the last encoder to end: its exit status is in the encoder's log.

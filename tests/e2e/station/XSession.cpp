@@ -354,6 +354,15 @@ void XSession::PressEscape(const Window& window)
     XSync(display_, False);
 }
 
+void XSession::PressKey(const Window& window, unsigned long keysym)
+{
+    XSetInputFocus(display_, window.id, RevertToParent, CurrentTime);
+    const KeyCode key = XKeysymToKeycode(display_, keysym);
+    XTestFakeKeyEvent(display_, key, True, CurrentTime);
+    XTestFakeKeyEvent(display_, key, False, CurrentTime);
+    XSync(display_, False);
+}
+
 QStringList XSession::States(const Window& window)
 {
     const Atom property = XInternAtom(display_, "_NET_WM_STATE", False);

@@ -62,6 +62,8 @@ public:
     void Focus(const Window& window);
     void PressReturn(const Window& window);
     void PressEscape(const Window& window);
+    // Any key by its keysym (XK_Tab, ...).
+    void PressKey(const Window& window, unsigned long keysym);
     // The window's states as its program set them (_NET_WM_STATE: "_NET_WM_STATE_MODAL", ...).
     QStringList States(const Window& window);
     // Gives `window` the keyboard focus, clicks `onScreen` (a text field in it), selects all that the
