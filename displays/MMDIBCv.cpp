@@ -173,6 +173,18 @@ QFont MakeFont(const QString& family, int points, bool bold)
     return MakePixelFont(family, static_cast<int>(std::lround(points * 96.0 / 72.0)), bold);
 }
 
+QFont DeviceFont(const QFont& font, qreal ratio)
+{
+    if (ratio == 1.0)
+        return font;
+    QFont scaled(font);
+    if (font.pixelSize() > 0)
+        scaled.setPixelSize(std::max(qRound(font.pixelSize() * ratio), 1));
+    else
+        scaled.setPointSizeF(font.pointSizeF() * ratio);
+    return scaled;
+}
+
 } // namespace zv
 
 // ---------------------------------------------------------------------------------------------
@@ -821,8 +833,8 @@ void TMMDIBCanvas::CopyToDevice(QPainter& device, const QRect& rect, int srcX, i
 {
     int dstX = 0;
     int dstY = 0;
-    int width = rect.width();
-    int height = rect.height();
+    int width = m_ratio == 1.0 ? rect.width() : qRound(rect.width() * m_ratio);
+    int height = m_ratio == 1.0 ? rect.height() : qRound(rect.height() * m_ratio);
     if (m_frame.empty() || m_deviceImage.isNull())
         return;
     if (!ClipCopy(dstX, dstY, width, height, srcX, srcY, m_deviceImage.width(), m_deviceImage.height(),
@@ -840,7 +852,15 @@ void TMMDIBCanvas::CopyToDevice(QPainter& device, const QRect& rect, int srcX, i
                 d[x] = qRgb(s[2], s[1], s[0]);
         }
     }
-    device.drawImage(QPoint(rect.x() + dstX, rect.y() + dstY), m_deviceImage, QRect(0, 0, width, height));
+    if (m_ratio == 1.0) {
+        device.drawImage(QPoint(rect.x() + dstX, rect.y() + dstY), m_deviceImage, QRect(0, 0, width, height));
+        return;
+    }
+    // Drawn at its own ratio, one canvas pixel lands on one screen pixel: nothing is resampled.
+    if (m_deviceImage.devicePixelRatio() != m_ratio)
+        m_deviceImage.setDevicePixelRatio(m_ratio);
+    device.drawImage(QPointF(rect.x() + dstX / m_ratio, rect.y() + dstY / m_ratio), m_deviceImage,
+        QRectF(0, 0, width, height));
 }
 
 QImage TMMDIBCanvas::ToImage() const

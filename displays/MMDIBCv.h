@@ -91,6 +91,14 @@ void InstallFontSubstitutes();
 QFont MakeFont(const QString& family, int points, bool bold = false);
 // A font whose characters are pixels high, as the forms give heights.
 QFont MakePixelFont(const QString& family, int pixels, bool bold = false);
+
+// A length in logical pixels as device pixels at the given ratio; exact at ratio 1.
+inline int DevicePixels(int logical, qreal ratio)
+{
+    return ratio == 1.0 ? logical : qRound(logical * ratio);
+}
+// The same font for a picture drawn in device pixels at the given ratio.
+QFont DeviceFont(const QFont& font, qreal ratio);
 } // namespace zv
 
 // ---------------------------------------------------------------------------------------------
@@ -161,7 +169,12 @@ public:
     // Text in the current colour, top-left corner at (x, y); at 8 bits per pixel a pixel is set
     // where the glyph covers at least half of it.
     void TextOut(const QFont& font, int x, int y, const QString& text);
-    // Copies the canvas region at (srcX, srcY) of rect's size to rect's position on the device.
+    // Device pixels per logical pixel of the window the canvas is shown in (1 by default). The
+    // owner sizes the canvas in device pixels; CopyToDevice then draws it 1:1 on the screen.
+    qreal DevicePixelRatio() const { return m_ratio; }
+    void SetDevicePixelRatio(qreal ratio) { m_ratio = ratio > 0 ? ratio : 1.0; }
+    // Copies the canvas region at (srcX, srcY) (device pixels) to rect's position on the device;
+    // rect is in the device's logical pixels and covers round(size * ratio) canvas pixels.
     void CopyToDevice(QPainter& device, const QRect& rect, int srcX, int srcY);
 
     // A top-down colour picture of the frame buffer as it is now, for screenshots and tests.
@@ -198,6 +211,7 @@ private:
     int m_bufBytes = 1;
     int m_stride = 0;
     std::array<QRgb, 256> m_palette {};
+    qreal m_ratio = 1.0;
     QImage m_deviceImage; // colour copy handed to the window; kept to avoid allocating per frame
 
     // Drawing state, valid between BeginDraw and EndDraw.

@@ -32,15 +32,18 @@ void TMMInfoBox::Show(TMMDIBCanvas& picture, QPoint at, const QString& text)
     Restore(picture);
     if (text.isEmpty())
         return;
-    const QFont font = zv::MakeFont(QStringLiteral("MS Sans Serif"), 8);
+    // at and the picture are in device pixels; the box keeps its logical size on the screen.
+    const qreal ratio = picture.DevicePixelRatio();
+    const auto px = [ratio](int logical) { return zv::DevicePixels(logical, ratio); };
+    const QFont font = zv::DeviceFont(zv::MakeFont(QStringLiteral("MS Sans Serif"), 8), ratio);
     const QFontMetrics metrics(font);
     const int W = picture.Width(), H = picture.Height();
-    const int w = metrics.horizontalAdvance(text) + 4;
-    const int h = metrics.height() + 2;
+    const int w = metrics.horizontalAdvance(text) + px(4);
+    const int h = metrics.height() + px(2);
     int x = at.x();
-    int y = at.y() + 15;
+    int y = at.y() + px(15);
     if (y + h > H)
-        y -= 40;
+        y -= px(40);
     if (x + w > W)
         x = W - w;
     if (y < 0)
@@ -59,5 +62,5 @@ void TMMInfoBox::Show(TMMDIBCanvas& picture, QPoint at, const QString& text)
     picture.HLine(x, x + w, y + h - 1);
     picture.VLine(x, y, y + h);
     picture.VLine(x + w - 1, y, y + h);
-    picture.TextOut(font, x + 2, y + 1, text);
+    picture.TextOut(font, x + px(2), y + px(1), text);
 }

@@ -118,10 +118,17 @@ void TMMCustomLevel::Refresh()
 
 void TMMCustomLevel::ComputeGeometry()
 {
+    // The segments are laid out in the screen's device pixels, so every segment and gap is whole
+    // pixels wide at any scale.
     const QRect inner = GetInnerRect();
-    m_geometry = zv::LevelGeometry::Compute(
-        inner.width(), inner.height(), m_kind, m_direction, m_spotWidth, m_spotSpace, m_point1, m_point2);
+    const qreal ratio = devicePixelRatioF();
+    m_geometry = zv::LevelGeometry::Compute(zv::DevicePixels(inner.width(), ratio),
+        zv::DevicePixels(inner.height(), ratio), m_kind, m_direction, zv::DevicePixels(m_spotWidth, ratio),
+        zv::DevicePixels(m_spotSpace, ratio), m_point1, m_point2);
     m_geometrySize = size();
+    m_geometryRatio = ratio;
+    DIB().SetDevicePixelRatio(ratio);
+    m_inactive.SetDevicePixelRatio(ratio);
     DIB().SetSize(m_geometry.width, m_geometry.height);
     m_inactive.SetSize(m_geometry.width, m_geometry.height);
     m_inactiveDirty = true;
@@ -133,7 +140,7 @@ void TMMCustomLevel::ComputeGeometry()
 void TMMCustomLevel::EnsureGeometry()
 {
     // A hidden control hears of its new size only when shown; its bounds are already known.
-    if (size() != m_geometrySize)
+    if (size() != m_geometrySize || devicePixelRatioF() != m_geometryRatio)
         ComputeGeometry();
 }
 

@@ -163,6 +163,7 @@ private:
 
     zv::LevelGeometry m_geometry;
     QSize m_geometrySize; // control size the geometry was computed for
+    qreal m_geometryRatio = 1.0; // and the screen's device pixel ratio
     TMMDIBCanvas m_inactive { QStringLiteral("TMMLevel") };
     bool m_inactiveDirty = true;
     std::array<std::uint32_t, 3> m_barPixels {};

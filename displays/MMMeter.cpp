@@ -87,7 +87,7 @@ void TMMCustomMeter::PeakFall()
 
 QPoint TMMCustomMeter::ValuePoint(int x, int r) const
 {
-    return zv::NeedlePoint(x, r, m_w, m_h, m_needleOffset, m_scaleAngle);
+    return zv::NeedlePoint(x, r, m_w, m_h, Px(m_needleOffset), m_scaleAngle);
 }
 
 void TMMCustomMeter::SetPCMFormat(const TWaveFormatEx* format)
@@ -159,8 +159,9 @@ void TMMCustomMeter::Repaint()
 void TMMCustomMeter::Layout()
 {
     const QRect inner = GetInnerRect();
-    m_w = std::max(inner.width(), 0);
-    m_h = std::max(inner.height(), 0);
+    m_ratio = devicePixelRatioF();
+    m_w = std::max(Px(inner.width()), 0);
+    m_h = std::max(Px(inner.height()), 0);
     m_layoutSize = size();
     m_face = QImage(m_w, m_h, QImage::Format_RGB32);
     m_work = QImage(m_w, m_h, QImage::Format_RGB32);
@@ -171,7 +172,7 @@ void TMMCustomMeter::Layout()
 
 void TMMCustomMeter::EnsureLayout()
 {
-    if (size() != m_layoutSize)
+    if (size() != m_layoutSize || devicePixelRatioF() != m_ratio)
         Layout();
 }
 
@@ -234,8 +235,12 @@ void TMMCustomMeter::DrawFace()
         painter.drawImage(QRect(0, 0, m_w, m_h), m_backGround);
 
     const int r = Radius();
+    m_labelRects.clear();
     if (m_drawScale && m_scaleTicks > 1) {
-        const QFont labelFont = zv::MakeFont(QStringLiteral("Small Fonts"), 6);
+        const QFont labelFont = zv::DeviceFont(zv::MakeFont(QStringLiteral("Small Fonts"), 6), m_ratio);
+        const int h1 = Px(m_scaleHeight1);
+        const int h2 = Px(m_scaleHeight2);
+        const int gap = Px(2);
         const QFontMetrics metrics(labelFont);
         painter.setFont(labelFont);
         const int last = m_scaleTicks - 1;
@@ -246,11 +251,11 @@ void TMMCustomMeter::DrawFace()
             int from = 0;
             int to = 0;
             if (m_scaleOrigin == soInner) {
-                from = r - m_scaleHeight2 - 2;
-                to = shortTick ? r + m_scaleHeight1 - m_scaleHeight2 - 2 : r - 2;
+                from = r - h2 - gap;
+                to = shortTick ? r + h1 - h2 - gap : r - gap;
             } else {
-                from = r - 2;
-                to = shortTick ? r + m_scaleHeight1 - m_scaleHeight2 - 2 : r - m_scaleHeight2 - 2;
+                from = r - gap;
+                to = shortTick ? r + h1 - h2 - gap : r - h2 - gap;
             }
             TColor color = m_colors[1];
             if (x > m_point2 * 32767.0 / 100.0)
@@ -268,22 +273,26 @@ void TMMCustomMeter::DrawFace()
                         std::nearbyint(20.0 * std::log10((t + (32767.0 - t) * i / last) / 32767.0)));
                 const QString text = QString::number(number);
                 const QString digits = QString::number(std::abs(number));
-                const QPoint anchor = ValuePoint(x, r - 2);
-                // Digits centred over the tick, the sign to their left.
-                const int tx = anchor.x() + metrics.horizontalAdvance(digits) / 2
-                    - metrics.horizontalAdvance(text) + 1;
-                const int ty = anchor.y() - metrics.height() - 3;
+                const QPoint anchor = ValuePoint(x, r - gap);
+                // Digits centred over the tick, the sign to their left; a label that would stick
+                // out of the face (the first and last of a wide scale) is moved in whole.
+                const int textWidth = metrics.horizontalAdvance(text) + 1;
+                int tx = anchor.x() + metrics.horizontalAdvance(digits) / 2 - textWidth + 2;
+                tx = std::max(0, std::min(tx, m_w - textWidth));
+                const int ty = anchor.y() - metrics.height() - Px(3);
+                const QRect box(tx, ty, textWidth, metrics.height());
                 painter.setPen(zv::ColorToQColor(m_fontColor));
-                painter.drawText(QRect(tx, ty, metrics.horizontalAdvance(text) + 1, metrics.height()),
-                    Qt::AlignLeft | Qt::AlignTop, text);
+                painter.drawText(box, Qt::AlignLeft | Qt::AlignTop, text);
+                m_labelRects.append(box);
             }
         }
     }
     if (!m_caption.isEmpty()) {
-        const QFontMetrics metrics(font());
+        const QFont captionFont = zv::DeviceFont(font(), m_ratio);
+        const QFontMetrics metrics(captionFont);
         const int bottom = m_h - m_h / 16;
         const int top = bottom - metrics.height();
-        painter.setFont(font());
+        painter.setFont(captionFont);
         painter.setPen(zv::ColorToQColor(m_fontColor));
         painter.drawText(QRect(0, top, m_w, bottom - top), Qt::AlignHCenter | Qt::AlignTop, m_caption);
     }
@@ -304,7 +313,8 @@ void TMMCustomMeter::DrawNeedles()
     const NeedleEnds ends = CurrentEnds();
     m_drawnEnds = ends;
     m_drawnValid = true;
-    if (m_needleWidth <= 1) {
+    const int needleWidth = Px(m_needleWidth);
+    if (needleWidth <= 1) {
         if (m_showPeak)
             PixelLine(m_work, pivot, ends.peak, zv::ColorToQRgb(m_colors[4]));
         PixelLine(m_work, pivot, ends.level, zv::ColorToQRgb(m_colors[3]));
@@ -312,10 +322,10 @@ void TMMCustomMeter::DrawNeedles()
     }
     QPainter painter(&m_work);
     if (m_showPeak) {
-        painter.setPen(QPen(zv::ColorToQColor(m_colors[4]), m_needleWidth));
+        painter.setPen(QPen(zv::ColorToQColor(m_colors[4]), needleWidth));
         painter.drawLine(pivot, ends.peak);
     }
-    painter.setPen(QPen(zv::ColorToQColor(m_colors[3]), m_needleWidth));
+    painter.setPen(QPen(zv::ColorToQColor(m_colors[3]), needleWidth));
     painter.drawLine(pivot, ends.level);
 }
 
@@ -346,7 +356,18 @@ void TMMCustomMeter::DrawWork()
 void TMMCustomMeter::CopyFrame(QPainter& device)
 {
     if (m_w > 0 && m_h > 0)
+        DrawWorkTo(device);
+}
+
+void TMMCustomMeter::DrawWorkTo(QPainter& device) const
+{
+    if (m_ratio == 1.0) {
         device.drawImage(GetInnerRect().topLeft(), m_work);
+        return;
+    }
+    // The work bitmap holds device pixels: drawn at their own ratio, nothing is resampled.
+    const QPointF at = GetInnerRect().topLeft();
+    device.drawImage(QRectF(at, QSizeF(m_w / m_ratio, m_h / m_ratio)), m_work);
 }
 
 void TMMCustomMeter::Paint(QPainter& canvas)
@@ -358,7 +379,7 @@ void TMMCustomMeter::Paint(QPainter& canvas)
     DrawFace();
     m_framePeak = m_peak.peak;
     DrawNeedles();
-    canvas.drawImage(GetInnerRect().topLeft(), m_work);
+    DrawWorkTo(canvas);
     if (OnPostPaint)
         OnPostPaint(this);
 }

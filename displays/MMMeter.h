@@ -9,6 +9,7 @@
 
 #include <QFont>
 #include <QImage>
+#include <QList>
 #include <QSize>
 #include <array>
 
@@ -121,9 +122,14 @@ public:
     int Shown() const { return m_shown; }
     int Peak() const { return m_peak.peak; }
     int RawLevel() const { return m_raw; }
+    // The face and needles are drawn in the screen's device pixels: sizes, radius, pivot and
+    // points below are device pixels (logical ones at ratio 1).
     QSize InnerSize() const { return { m_w, m_h }; }
-    int Radius() const { return m_h + m_needleOffset - m_topSpace; }
-    QPoint Pivot() const { return { m_w / 2, m_h + m_needleOffset }; }
+    qreal PixelRatio() const { return m_ratio; }
+    int Radius() const { return m_h + Px(m_needleOffset) - Px(m_topSpace); }
+    QPoint Pivot() const { return { m_w / 2, m_h + Px(m_needleOffset) }; }
+    // Where the labels of the scale were drawn last, in inner coordinates.
+    const QList<QRect>& LabelRects() const { return m_labelRects; }
     // Where value x (0 ... 32767) lies at radius r, in inner coordinates.
     QPoint ValuePoint(int x, int r) const;
     // The work bitmap as last copied to the window.
@@ -144,6 +150,7 @@ private:
     void EnsureLayout();
     void DrawFace();
     void DrawNeedles();
+    void DrawWorkTo(QPainter& device) const;
     // Face and needles into the work bitmap; CopyFrame brings it to the window.
     void DrawWork();
     // Skips the frame when the window shows the same face and the needles would end on the same
@@ -188,9 +195,13 @@ private:
     zv::SampleLayout m_layout;
     zv::LevelDecay m_decay;
 
+    int Px(int logical) const { return zv::DevicePixels(logical, m_ratio); }
+
     int m_w = 0;
     int m_h = 0;
+    qreal m_ratio = 1.0;
     QSize m_layoutSize;
+    QList<QRect> m_labelRects;
     QImage m_face;
     QImage m_work;
     bool m_faceDirty = true;

@@ -171,7 +171,10 @@ void TMMOscope::Layout()
     r.adjust(e, e, -e, -e);
     m_drawRect = r;
     EndInfoMode();
-    m_core.SetArea(r.width(), r.height());
+    m_ratio = devicePixelRatioF();
+    DIB().SetDevicePixelRatio(m_ratio);
+    m_core.SetPixelRatio(m_ratio);
+    m_core.SetArea(zv::DevicePixels(r.width(), m_ratio), zv::DevicePixels(r.height(), m_ratio));
     DIB().SetSize(m_core.W(), m_core.H());
     m_infoBox.SetSize(m_core.W(), m_core.H());
 }
@@ -228,6 +231,9 @@ void TMMOscope::CopyFrame(QPainter& device)
 
 void TMMOscope::Paint(QPainter& canvas)
 {
+    // Moved to a screen of another scale: lay the picture out in its device pixels.
+    if (devicePixelRatioF() != m_ratio)
+        Layout();
     if (m_drawAmpScale || m_drawTimeScale)
         DrawScales(canvas);
     Bevel().PaintBevel(canvas, rect(), true);
@@ -244,7 +250,7 @@ void TMMOscope::DrawScales(QPainter& p)
     const QColor back = parentWidget() ? parentWidget()->palette().color(QPalette::Window)
                                        : palette().color(QPalette::Window);
     const int cw = width(), ch = height();
-    const int W = m_core.W();
+    const int W = LogicalW();
     const int divisions = m_core.GridDivisions();
     const QRect dr = m_drawRect;
     const QColor text = zv::ColorToQColor(m_core.Color(zv::OscopeCore::ScaleTextColor));
@@ -341,7 +347,7 @@ double TMMOscope::TimeAt(int x) const
 {
     if (x < m_drawRect.left() || x > m_drawRect.right())
         return 0.0;
-    return double(x + 1 - m_drawRect.left()) * m_core.BlockMs() / m_core.W();
+    return double(x + 1 - m_drawRect.left()) * m_core.BlockMs() / LogicalW();
 }
 
 double TMMOscope::ValueAt(int y) const
@@ -349,7 +355,7 @@ double TMMOscope::ValueAt(int y) const
     if (y < m_drawRect.top() || y > m_drawRect.bottom())
         return 0.0;
     const double a = y - m_drawRect.top();
-    const double H = m_core.H();
+    const double H = LogicalH();
     if (m_core.Kind() == okSpikes)
         return (H - 1 - a) / (H - 1);
     double c = H / 2 - a;
@@ -368,7 +374,8 @@ QString TMMOscope::InfoText(QPoint p) const
 void TMMOscope::DrawInfoBox(QPoint p)
 {
     const int e = Bevel().BevelExtent();
-    m_infoBox.Show(DIB(), QPoint(p.x() - e - (m_drawAmpScale ? AmpStrip : 0), p.y() - e), InfoText(p));
+    const QPoint at(p.x() - e - (m_drawAmpScale ? AmpStrip : 0), p.y() - e);
+    m_infoBox.Show(DIB(), m_ratio == 1.0 ? at : (QPointF(at) * m_ratio).toPoint(), InfoText(p));
 }
 
 void TMMOscope::EndInfoMode()
@@ -406,19 +413,20 @@ void TMMOscope::mousePressEvent(QMouseEvent* event)
         PaintDirect(nullptr);
     } else if (event->button() == Qt::RightButton && m_useSelection && !m_locked && m_drag == Drag::None
         && GetInnerRect().contains(p)) {
+        const QPoint c(ColumnX(p.x()), p.y());
         const int left = m_drawRect.left();
-        const int column = std::clamp(p.x() - left, 0, m_core.W() - 1);
+        const int column = std::clamp(c.x() - left, 0, m_core.W() - 1);
         const int s = m_core.SelStart(), e = m_core.SelEnd();
         const int startEdge = left + s, endEdge = left + e;
-        if (s >= 0 && p.x() >= startEdge - 3 && p.x() <= startEdge + 2) {
+        if (s >= 0 && c.x() >= startEdge - 3 && c.x() <= startEdge + 2) {
             m_drag = Drag::Start;
             m_dragX = e; // the fixed edge
-        } else if (e >= 0 && p.x() >= endEdge - 2 && p.x() <= endEdge + 3) {
+        } else if (e >= 0 && c.x() >= endEdge - 2 && c.x() <= endEdge + 3) {
             m_drag = Drag::End;
             m_dragX = s;
         } else if (s >= 0 && column > s && column < e) {
             m_drag = Drag::Move;
-            m_dragX = p.x();
+            m_dragX = c.x();
             setCursor(Qt::SizeAllCursor);
         } else {
             m_drag = Drag::End;
@@ -440,8 +448,9 @@ void TMMOscope::mouseMoveEvent(QMouseEvent* event)
     }
     const int left = m_drawRect.left();
     const int W = m_core.W();
+    const QPoint c(ColumnX(p.x()), p.y());
     if (m_drag != Drag::None) {
-        const int x = std::clamp(p.x(), left, left + W - 1);
+        const int x = std::clamp(c.x(), left, left + W - 1);
         if (m_drag == Drag::Move) {
             const int s = m_core.SelStart(), e = m_core.SelEnd();
             const int dx = std::clamp(x - m_dragX, -s, W - 1 - e);
@@ -453,10 +462,10 @@ void TMMOscope::mouseMoveEvent(QMouseEvent* event)
         }
     } else if (m_useSelection && !m_locked) {
         const int s = m_core.SelStart(), e = m_core.SelEnd();
-        const int column = p.x() - left;
+        const int column = c.x() - left;
         const bool nearEdge = s >= 0
-            && ((p.x() >= left + s - 3 && p.x() <= left + s + 2)
-                || (p.x() >= left + e - 2 && p.x() <= left + e + 3));
+            && ((c.x() >= left + s - 3 && c.x() <= left + s + 2)
+                || (c.x() >= left + e - 2 && c.x() <= left + e + 3));
         if (nearEdge)
             setCursor(Qt::SizeHorCursor);
         else if (s >= 0 && column > s && column < e)

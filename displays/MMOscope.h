@@ -155,6 +155,16 @@ private:
 
     zv::OscopeCore m_core;
     QRect m_drawRect;
+    // The picture is drawn in the screen's device pixels; scales and mouse positions are logical,
+    // selections and the locator are canvas columns.
+    qreal m_ratio = 1.0;
+    int LogicalW() const { return m_ratio == 1.0 ? m_core.W() : qRound(m_core.W() / m_ratio); }
+    int LogicalH() const { return m_ratio == 1.0 ? m_core.H() : qRound(m_core.H() / m_ratio); }
+    // A window x as the x of the canvas column under it, counted from the picture's left edge.
+    int ColumnX(int x) const
+    {
+        return m_ratio == 1.0 ? x : m_drawRect.left() + qRound((x - m_drawRect.left()) * m_ratio);
+    }
     bool m_drawAmpScale = false;
     bool m_drawTimeScale = false;
     bool m_showInfo = true;

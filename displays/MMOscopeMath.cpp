@@ -214,7 +214,7 @@ void OscopeCore::ComputeBytesNeeded()
         m_bytesNeeded = f * m_fftLength;
         return;
     }
-    const int b = f * m_w;
+    const int b = f * (m_ratio == 1.0 ? m_w : qRound(m_w / m_ratio));
     if (m_zoom > 0)
         m_bytesNeeded = b * m_zoom;
     else
@@ -311,9 +311,13 @@ void OscopeCore::Take(const void* data)
     } else {
         // Never past the block: the last whole frame of BytesNeeded bounds every column.
         const int frames = m_bytesNeeded / ((bits16 ? 2 : 1) * (stereo ? 2 : 1));
-        for (int i = 0; i < m_w; ++i) {
-            const int j = std::min(m_zoom > 0 ? i * m_zoom : i / (1 - m_zoom), frames - 1);
-            m_data[std::size_t(i)] = std::int16_t(SampleAt(p, j, bits16, stereo, m_channel));
+        if (m_ratio != 1.0) {
+            TakeBetweenSamples(p, frames);
+        } else {
+            for (int i = 0; i < m_w; ++i) {
+                const int j = std::min(m_zoom > 0 ? i * m_zoom : i / (1 - m_zoom), frames - 1);
+                m_data[std::size_t(i)] = std::int16_t(SampleAt(p, j, bits16, stereo, m_channel));
+            }
         }
         count = m_w;
     }
@@ -324,6 +328,22 @@ void OscopeCore::Take(const void* data)
             m_data[std::size_t(i)] = std::int16_t((previous + 3 * s) / 4);
             previous = s;
         }
+    }
+}
+
+void OscopeCore::TakeBetweenSamples(const std::uint8_t* p, int frames)
+{
+    // More columns than logical pixels: a column between two samples takes the value between
+    // them, so the trace runs smooth instead of in steps of repeated samples.
+    const bool bits16 = m_bits == b16Bit;
+    const bool stereo = m_mode != mMono;
+    const double step = (m_zoom > 0 ? double(m_zoom) : 1.0 / (1 - m_zoom)) / m_ratio;
+    for (int i = 0; i < m_w; ++i) {
+        const double at = i * step;
+        const int j = std::min(int(at), frames - 1);
+        const int a = SampleAt(p, j, bits16, stereo, m_channel);
+        const int b = SampleAt(p, std::min(j + 1, frames - 1), bits16, stereo, m_channel);
+        m_data[std::size_t(i)] = std::int16_t(std::lrint(a + (b - a) * (at - j)));
     }
 }
 

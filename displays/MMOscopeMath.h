@@ -104,6 +104,10 @@ public:
     // ---- layout ----
     // The drawing area (each side at least 4): samples reallocated and cleared, selection and
     // locator removed, effect limits, BytesNeeded and grid divisions.
+    // The canvas is in device pixels at this ratio (set before SetArea): a block covers as many
+    // samples as the logical width shows, spread over the device columns.
+    void SetPixelRatio(qreal ratio) { m_ratio = ratio > 0 ? ratio : 1.0; }
+    qreal PixelRatio() const { return m_ratio; }
     void SetArea(int width, int height);
     int W() const { return m_w; }
     int H() const { return m_h; }
@@ -174,6 +178,8 @@ private:
 
     int m_w = 4;
     int m_h = 4;
+    qreal m_ratio = 1.0;
+    void TakeBetweenSamples(const std::uint8_t* block, int frames);
     int m_bytesNeeded = 4;
     int m_span = 65535;
     int m_offset = 32767;

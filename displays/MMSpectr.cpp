@@ -175,7 +175,10 @@ void TMMSpectrum::Layout()
     r.adjust(e, e, -e, -e);
     m_drawRect = r;
     EndInfoMode();
-    m_core.SetArea(r.width(), r.height());
+    m_ratio = devicePixelRatioF();
+    DIB().SetDevicePixelRatio(m_ratio);
+    m_core.SetPixelRatio(m_ratio);
+    m_core.SetArea(zv::DevicePixels(r.width(), m_ratio), zv::DevicePixels(r.height(), m_ratio));
     DIB().SetSize(m_core.W(), m_core.H());
     m_infoBox.SetSize(m_core.W(), m_core.H());
 }
@@ -218,6 +221,9 @@ void TMMSpectrum::CopyFrame(QPainter& device)
 
 void TMMSpectrum::Paint(QPainter& canvas)
 {
+    // Moved to a screen of another scale: lay the picture out in its device pixels.
+    if (devicePixelRatioF() != m_ratio)
+        Layout();
     if (m_drawFreqScale || m_drawAmpScale)
         DrawScales(canvas);
     Bevel().PaintBevel(canvas, rect(), true);
@@ -251,12 +257,15 @@ void TMMSpectrum::DrawPeakText(QPainter& device)
         return;
     const QFont font = zv::MakeFont(QStringLiteral("MS Sans Serif"), 8, true);
     const QFontMetrics metrics(font);
-    const int W = m_core.W(), H = m_core.H();
+    const int W = LogicalW(), H = LogicalH();
     const int base = m_core.Kind() == skScroll ? H - H / 3 : 1;
     const int textWidth = metrics.horizontalAdvance(text);
-    const int column = std::max(std::min(m_core.PeakInfo().Column, W - 1 - textWidth), 0);
+    const zv::SpectrumPeakInfo& peak = m_core.PeakInfo();
+    const int peakColumn = m_ratio == 1.0 ? peak.Column : qRound(peak.Column / m_ratio);
+    const int peakValue = m_ratio == 1.0 ? peak.Value : qRound(peak.Value / m_ratio);
+    const int column = std::max(std::min(peakColumn, W - 1 - textWidth), 0);
     const int x = m_drawRect.left() + column;
-    const int y = m_drawRect.top() + std::max(H - m_core.PeakInfo().Value - base - metrics.height(), 0);
+    const int y = m_drawRect.top() + std::max(H - peakValue - base - metrics.height(), 0);
     device.save();
     device.setClipRect(m_drawRect);
     device.setFont(font);
@@ -270,7 +279,7 @@ void TMMSpectrum::DrawScales(QPainter& p)
     const QColor back = parentWidget() ? parentWidget()->palette().color(QPalette::Window)
                                        : palette().color(QPalette::Window);
     const int cw = width(), ch = height();
-    const int W = m_core.W(), H = m_core.H();
+    const int W = LogicalW(), H = LogicalH();
     const QRect dr = m_drawRect;
     const QColor text = ToQColor(ScaleTextColor()), line = ToQColor(ScaleLineColor());
     QFont font = zv::MakePixelFont(QStringLiteral("ARIAL"), 10);
@@ -371,7 +380,7 @@ double TMMSpectrum::FrequencyAt(int x) const
     if (x < m_drawRect.left() || x > m_drawRect.right())
         return 0.0;
     const double b = x - m_drawRect.left();
-    const double W = m_core.W();
+    const double W = LogicalW();
     const double N = m_core.FFTLength();
     const double SR = m_core.SampleRate();
     const double FS = m_core.FrequencyScale();
@@ -386,7 +395,7 @@ double TMMSpectrum::ValueAt(int y) const
     if (y < m_drawRect.top() || y > m_drawRect.bottom())
         return 0.0;
     const double a = y - m_drawRect.top();
-    const double H = m_core.H();
+    const double H = LogicalH();
     if (m_core.LogAmp())
         return -60.0 * a / (H - 1);
     return (H - 1 - a) / (H - 1) * double(m_core.VS());
@@ -407,7 +416,8 @@ QString TMMSpectrum::InfoText(QPoint p) const
 void TMMSpectrum::DrawInfoBox(QPoint p)
 {
     const int e = Bevel().BevelExtent();
-    m_infoBox.Show(DIB(), QPoint(p.x() - e - (m_drawAmpScale ? AmpStrip : 0), p.y() - e), InfoText(p));
+    const QPoint at(p.x() - e - (m_drawAmpScale ? AmpStrip : 0), p.y() - e);
+    m_infoBox.Show(DIB(), m_ratio == 1.0 ? at : (QPointF(at) * m_ratio).toPoint(), InfoText(p));
 }
 
 void TMMSpectrum::EndInfoMode()

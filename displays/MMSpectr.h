@@ -176,6 +176,10 @@ private:
 
     zv::SpectrumCore m_core;
     QRect m_drawRect;
+    // The picture is drawn in the screen's device pixels; scales and mouse positions are logical.
+    qreal m_ratio = 1.0;
+    int LogicalW() const { return m_ratio == 1.0 ? m_core.W() : qRound(m_core.W() / m_ratio); }
+    int LogicalH() const { return m_ratio == 1.0 ? m_core.H() : qRound(m_core.H() / m_ratio); }
     bool m_displayPeak = false;
     bool m_showInfo = true;
     bool m_drawFreqScale = false;

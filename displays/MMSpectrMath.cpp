@@ -368,7 +368,7 @@ bool SpectrumCore::SetSpace(int pixels)
 
 bool SpectrumCore::SetSpotHeight(int pixels)
 {
-    if (pixels < 1 || pixels > m_h / 3 || pixels == m_spotHeight)
+    if (pixels < 1 || Px(pixels) > m_h / 3 || pixels == m_spotHeight)
         return false;
     m_spotHeight = pixels;
     SpotLayout();
@@ -485,9 +485,10 @@ void SpectrumCore::SetArea(int width, int height)
 void SpectrumCore::SpotLayout()
 {
     m_spotHeight = std::max(m_spotHeight, 1);
-    const int pitch = m_spotHeight + m_spotSpace;
-    m_numSpots = std::max((m_h + m_spotSpace) / pitch, 1);
-    m_spotOffset = (m_h - (pitch * m_numSpots - m_spotSpace)) / 2;
+    const int spotSpace = Px(m_spotSpace);
+    const int pitch = Px(m_spotHeight) + spotSpace;
+    m_numSpots = std::max((m_h + spotSpace) / pitch, 1);
+    m_spotOffset = (m_h - (pitch * m_numSpots - spotSpace)) / 2;
     const auto limit = [this](int p) {
         switch (m_kind) {
         case skBars:
@@ -891,9 +892,10 @@ void SpectrumCore::PeakTick()
 void SpectrumCore::NarrowBar(int& left, int& right) const
 {
     right = std::max(right, left + 1);
-    if (m_space < right - left) {
-        left += m_space / 2;
-        right -= m_space - m_space / 2;
+    const int space = Px(m_space);
+    if (space < right - left) {
+        left += space / 2;
+        right -= space - space / 2;
     }
 }
 
@@ -902,11 +904,12 @@ void SpectrumCore::DrawSpots(TMMDIBCanvas& dib, int x1, int x2, int lit, int pea
 {
     int left = x1, right = x2;
     NarrowBar(left, right);
-    const int pitch = m_spotHeight + m_spotSpace;
+    const int spotHeight = Px(m_spotHeight);
+    const int pitch = spotHeight + Px(m_spotSpace);
     const auto spot = [&](int n) {
         const int bottom = m_h - m_spotOffset - (n - 1) * pitch;
         dib.SetDrawValue(pixels[n > m_p2 ? 2 : (n > m_p1 ? 1 : 0)]);
-        dib.FillRectDotted(QRect(left, bottom - m_spotHeight, right - left, m_spotHeight), dotted);
+        dib.FillRectDotted(QRect(left, bottom - spotHeight, right - left, spotHeight), dotted);
     };
     if (onlyTop) {
         if (lit > 0)

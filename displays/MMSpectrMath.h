@@ -151,6 +151,10 @@ public:
     // ---- layout ----
     // The drawing area, each side raised to at least 4: reallocates the column arrays (timer
     // paused), sizes the inactive image, then spot layout, column mapping and a data reset.
+    // The canvas is in device pixels at this ratio (set before SetArea): the bar gap and the spot
+    // sizes, given in logical pixels, are scaled by it.
+    void SetPixelRatio(qreal ratio) { m_ratio = ratio > 0 ? ratio : 1.0; }
+    qreal PixelRatio() const { return m_ratio; }
     void SetArea(int width, int height);
     int W() const { return m_w; }
     int H() const { return m_h; }
@@ -286,6 +290,8 @@ private:
     int m_p2 = 0;
     int m_w = 4;
     int m_h = 4;
+    qreal m_ratio = 1.0;
+    int Px(int logical) const { return zv::DevicePixels(logical, m_ratio); }
     SpectrumPeakInfo m_peakInfo;
     bool m_inDataReset = false;
 
