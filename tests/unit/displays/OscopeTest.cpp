@@ -124,6 +124,35 @@ TEST(Oscope, ZoomStretchesOrCompressesTime)
     EXPECT_EQ(s.core.ScopeData()[169], 84) << "each of 85 frames twice";
 }
 
+TEST(Oscope, DeviceColumnsShowTheLogicalTimeSpanWithValuesBetweenSamples)
+{
+    // A ramp of ten per frame: a column between two frames reads the value between them.
+    std::vector<std::int16_t> ramp(2 * 170 * 4);
+    for (std::size_t i = 0; i < ramp.size() / 2; ++i)
+        ramp[2 * i] = ramp[2 * i + 1] = std::int16_t(10 * i);
+    struct Case {
+        qreal ratio;
+        int zoom, width, column, value;
+    };
+    for (const Case c : { Case { 2.0, 1, 340, 9, 45 }, Case { 2.0, 1, 340, 339, 1690 },
+             Case { 1.5, 2, 255, 9, 120 }, Case { 1.5, 2, 255, 10, 133 }, Case { 1.5, -1, 255, 10, 33 } }) {
+        OscopeCore core;
+        core.SetBitLength(b16Bit);
+        core.SetMode(mStereo);
+        core.SetZoom(c.zoom);
+        const int logicalBytes = [&] {
+            core.SetArea(170, 56);
+            return core.BytesNeeded();
+        }();
+        core.SetPixelRatio(c.ratio);
+        core.SetArea(c.width, 84);
+        SCOPED_TRACE(testing::Message() << c.ratio << " zoom " << c.zoom << " column " << c.column);
+        EXPECT_EQ(core.BytesNeeded(), logicalBytes) << "the same time span as the logical width";
+        core.Take(ramp.data());
+        EXPECT_EQ(core.ScopeData()[std::size_t(c.column)], c.value);
+    }
+}
+
 TEST(Oscope, StepsDrawEveryKthColumn)
 {
     MainScope s;
