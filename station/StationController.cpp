@@ -7,8 +7,10 @@
 #include "station/EncodingFile.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <cxxabi.h>
 #include <typeinfo>
+#include <vector>
 
 namespace {
 
@@ -29,6 +31,57 @@ QString TypeName(const std::exception& error)
 bool FileExists(const QString& path)
 {
     return QFileInfo(path).isFile();
+}
+
+// The texts the encoder process builds its stop reasons from. It runs without the chosen language, so
+// they come in the built-in wording.
+constexpr zv::ResStringId kEncoderReasons[] = { zv::SSourceWrongPassword, zv::SSourceMountInUse,
+    zv::SSourceRefusedSaying, zv::SServerCertificateRefused, zv::SNoTlsConnection,
+    zv::STlsHandshakeUnanswered, zv::SSoundServerNotAnswering };
+
+// A reason in the built-in wording of one of those texts, in the chosen language's wording with the same
+// arguments; any other reason as it came.
+QString TranslatedReason(const QString& reason)
+{
+    static const QRegularExpression placeholder(QStringLiteral("%([1-9])"));
+    for (const zv::ResStringId id : kEncoderReasons) {
+        const QString builtIn = zv::BuiltInResString(id).simplified(); // as the reason is
+        QString pattern;
+        std::vector<int> groupOf(10, 0); // placeholder number -> its first capture group
+        int groups = 0;
+        qsizetype from = 0;
+        for (auto it = placeholder.globalMatch(builtIn); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            pattern += QRegularExpression::escape(builtIn.mid(from, m.capturedStart() - from));
+            const int n = m.captured(1).toInt();
+            if (groupOf[n] == 0) {
+                groupOf[n] = ++groups;
+                pattern += QStringLiteral("(.*)");
+            } else {
+                pattern += QStringLiteral("\\%1").arg(groupOf[n]);
+            }
+            from = m.capturedEnd();
+        }
+        pattern += QRegularExpression::escape(builtIn.mid(from));
+        const QRegularExpressionMatch whole
+            = QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(reason);
+        if (!whole.hasMatch()) {
+            continue;
+        }
+        // One pass over the translation, so a '%' inside an argument stays as it is.
+        const QString translated = zv::LoadResString(id);
+        QString text;
+        from = 0;
+        for (auto it = placeholder.globalMatch(translated); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            const int n = m.captured(1).toInt();
+            text += translated.mid(from, m.capturedStart() - from);
+            text += groupOf[n] ? whole.captured(groupOf[n]) : m.captured();
+            from = m.capturedEnd();
+        }
+        return text + translated.mid(from);
+    }
+    return reason;
 }
 
 } // namespace
@@ -309,6 +362,7 @@ void TStationController::OnTimerStatus()
         window_.SetStatus(statusText, kLime);
         Connected = true;
         loggedStopReasons_.clear();
+        window_.SetStopReason(QString());
         TimerVerificaServidor->SetEnabled(false);
         break;
     case EncoderRunState::Stopping:
@@ -353,20 +407,24 @@ void TStationController::OnTimerSilencio()
 
 void TStationController::LogStopReason(IEncoderApp& app)
 {
-    // For the log only: an encoder that cannot say costs the entry, never the poll.
+    // For the log and the status hint only: an encoder that cannot say costs the entry and the hint,
+    // never the poll.
     std::shared_ptr<IEncoder> encoder;
     QString reason;
     if (Failed(app.GetEncoder(encoder)) || !encoder || Failed(encoder->GetStopReason(reason))) {
+        window_.SetStopReason(QString());
         return;
     }
     reason = reason.simplified();
+    const QString text
+        = reason.isEmpty() ? QString() : zv::LoadResString(zv::SEncoderStopped).arg(TranslatedReason(reason));
+    window_.SetStopReason(text);
     QString& logged = loggedStopReasons_[encoderServer_];
     if (reason.isEmpty() || reason == logged) {
         return;
     }
     logged = reason;
-    WriteLog(zv::LoadResString(zv::SEncoderStopped).arg(reason), QStringLiteral("Erro"),
-        QStringLiteral("TimerStatus"));
+    WriteLog(text, QStringLiteral("Erro"), QStringLiteral("TimerStatus"));
 }
 
 void TStationController::OnTimerVerifica()

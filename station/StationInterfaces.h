@@ -39,6 +39,9 @@ public:
     virtual void SetStatus(const QString& text, TRgb colour) = 0;
     // The stream's details: the hint of LStatus and the tray icon's tooltip. Optional.
     virtual void SetStatusDetails(const QString& details) { (void)details; }
+    // Why the encoder last stopped by itself, as the operator reads it; empty once it is on the air again
+    // or when it could not say. Optional.
+    virtual void SetStopReason(const QString& reason) { (void)reason; }
     // The dead-air alarm was raised (message says why; the silence has lasted silentSeconds) or
     // cleared. Optional.
     virtual void DeadAirChanged(bool silent, const QString& message, double silentSeconds)

@@ -44,6 +44,9 @@ namespace {
 // The language the windows are built in: Portuguese (Brazil).
 constexpr std::uint32_t kBuiltInLanguage = 1046;
 
+// The status line's dead-air alarm: amber, apart from the encoder's yellow, green and red.
+constexpr TRgb kDeadAirColour { 255, 191, 0 };
+
 // The hidden labels whose captions are the messages the controller shows, logs and puts in LStatus.
 const char* const kMessageLabels[] = {
     "lblConectando",
@@ -580,16 +583,28 @@ void TFrm_ZoVeva::PaintStatus(const QString& text, TRgb colour)
 
 void TFrm_ZoVeva::ShowStatus()
 {
-    // Otherwise the status line is left as SetStatus (or a translation) put it.
-    const bool alarm = !FHasTray && !FDeadAirWarning.isEmpty();
+    // Without a tray the status line is the one place the alarm stays in sight, so it holds it; with one
+    // the alarm takes turns with the encoder's state, which the operator needs as much. Otherwise the
+    // status line is left as SetStatus (or a translation) put it.
+    const bool raised = !FDeadAirWarning.isEmpty();
+    const bool alarm = raised && (!FHasTray || FDeadAirTicks / 2 % 2 == 0);
     if (alarm) {
-        PaintStatus(zv::LoadResString(zv::SDeadAirTitle), TRgb { 255, 128, 0 });
-        LStatus->setToolTip(FDeadAirWarning + QLatin1Char('\n') + FStatusDetails);
+        PaintStatus(zv::LoadResString(zv::SDeadAirTitle), kDeadAirColour);
     } else if (FStatusAlarm) {
         PaintStatus(FStatusText, FStatusColour);
-        LStatus->setToolTip(FStatusDetails);
     }
     FStatusAlarm = alarm;
+    QStringList hint;
+    if (raised) {
+        hint << FDeadAirWarning;
+    }
+    if (!FStatusDetails.isEmpty()) {
+        hint << FStatusDetails;
+    }
+    if (!FStopReason.isEmpty()) {
+        hint << FStopReason;
+    }
+    LStatus->setToolTip(hint.join(QLatin1Char('\n')));
 }
 
 // --- tray
@@ -598,6 +613,11 @@ void TFrm_ZoVeva::OnTimerIcone()
 {
     std::uint8_t& frame = FController->IconFrame;
     frame = static_cast<std::uint8_t>(frame >= 4 ? 1 : frame + 1);
+    // This timer runs on and off the air: the dead-air alarm's turns on the status line follow it.
+    if (!FDeadAirWarning.isEmpty()) {
+        ++FDeadAirTicks;
+        ShowStatus();
+    }
     // A tray host may come or go at any time; nothing tells, so look every 2 s.
     if (frame == 1 && FTrayIcon) {
         CheckTray();
@@ -753,13 +773,25 @@ void TFrm_ZoVeva::SetStatus(const QString& text, TRgb colour)
 void TFrm_ZoVeva::SetStatusDetails(const QString& details)
 {
     FStatusDetails = details;
-    LStatus->setToolTip(details);
+    ShowStatus();
+    UpdateTrayToolTip();
+}
+
+void TFrm_ZoVeva::SetStopReason(const QString& reason)
+{
+    // Every poll on the air hands an empty one.
+    if (reason == FStopReason) {
+        return;
+    }
+    FStopReason = reason;
     ShowStatus();
     UpdateTrayToolTip();
 }
 
 void TFrm_ZoVeva::DeadAirChanged(bool silent, const QString& message, double silentSeconds)
 {
+    // A raised alarm shows at once, then takes its turns (see ShowStatus).
+    FDeadAirTicks = 0;
     if (!silent) {
         FDeadAirWarning.clear();
     } else if (FController->DeadAir().RaisedWithoutInput()) {
@@ -788,6 +820,9 @@ QString TFrm_ZoVeva::TrayToolTip() const
     lines << ApplicationTitle();
     if (!FStatusDetails.isEmpty()) {
         lines << FStatusDetails;
+    }
+    if (!FStopReason.isEmpty()) {
+        lines << FStopReason;
     }
     return lines.join(QLatin1Char('\n'));
 }

@@ -122,9 +122,11 @@ public:
     QSystemTrayIcon* TrayIcon() const { return FTrayIcon.get(); }
     // Whether a tray host was there at the last look (the first show, then every 2 s of the animation).
     // Without one the tray icon is not shown, a hidden window comes back minimised, and the dead-air
-    // alarm goes to the desktop's notifications and to the status line.
+    // alarm goes to the desktop's notifications and holds the status line; with one, the alarm takes
+    // turns with the encoder's state there each second.
     bool HasTray() const { return FHasTray; }
-    // The tray icon's tooltip: the dead-air warning when raised, the title, the stream's details.
+    // The tray icon's tooltip: the dead-air warning when raised, the title, the stream's details, and
+    // why the encoder last stopped while it is off the air.
     QString TrayToolTip() const;
     // The tray animation's frames Image1 ... Image4 (index 0 ... 3).
     const QIcon& TrayFrame(int index) const { return FImages.at(static_cast<std::size_t>(index)); }
@@ -141,6 +143,7 @@ public:
     QString Caption(const QString& labelName) const override;
     void SetStatus(const QString& text, TRgb colour) override;
     void SetStatusDetails(const QString& details) override;
+    void SetStopReason(const QString& reason) override;
     void DeadAirChanged(bool silent, const QString& message, double silentSeconds) override;
     void ShowSettingsModal() override;
     void RequestTermination() override;
@@ -202,7 +205,8 @@ private:
     // Looks for a tray host and follows what it finds (see HasTray).
     void CheckTray();
     void Notify(const QString& summary, const QString& body);
-    // LStatus: the encoder's state, or the dead-air alarm while it is raised and there is no tray.
+    // LStatus: the encoder's state, or the dead-air alarm while it is raised (in turns with the state
+    // when there is a tray); its hint: the warning, the stream's details and the stop reason.
     void ShowStatus();
     void PaintStatus(const QString& text, TRgb colour);
     void OnTimerIcone();
@@ -251,6 +255,8 @@ private:
     int FSettingsModalWaits = 0; // for the account page's view, before the first start's settings
     QString FStatusDetails;
     QString FDeadAirWarning;
+    int FDeadAirTicks = 0; // animation ticks since the alarm rose: it takes turns every two
+    QString FStopReason;
     bool FHasTray = true;
     QString FStatusText; // the encoder's state as SetStatus gave it
     TRgb FStatusColour {};

@@ -41,7 +41,7 @@
 
 namespace {
 
-// An encoder whose run state the test sets; it counts the calls made.
+// An encoder whose run state and stop reason the test sets; it counts the calls made.
 struct Encoders final : CoEncoderApp {
     struct Encoder final : IEncoder {
         explicit Encoder(Encoders& owner)
@@ -59,6 +59,11 @@ struct Encoders final : CoEncoderApp {
         HRESULT GetRunState(std::int32_t& state) override
         {
             state = owner.runState;
+            return S_OK;
+        }
+        HRESULT GetStopReason(QString& reason) override
+        {
+            reason = owner.stopReason;
             return S_OK;
         }
         Encoders& owner;
@@ -86,6 +91,7 @@ struct Encoders final : CoEncoderApp {
     int stops = 0;
     HRESULT stopResult = S_OK;
     std::int32_t runState = EncoderRunState::Starting;
+    QString stopReason;
 };
 
 // The account page's browser without a network: it keeps what was posted, and the test says when a
@@ -410,8 +416,7 @@ TEST_F(MainWindow, WithoutATrayHideMinimisesAndAlarmsGoToNotificationsAndTheStat
     EXPECT_TRUE(Window->HasTray());
     EXPECT_TRUE(Window->TrayIcon()->isVisible());
     Window->DeadAirChanged(true, QStringLiteral("again"), 20);
-    EXPECT_EQ(Notifications.size(), 1);
-    EXPECT_NE(Window->LStatus->text(), title) << "the tray has the alarm";
+    EXPECT_EQ(Notifications.size(), 1) << "the tray has the alarm";
     Window->DeadAirChanged(false, QString(), 0);
     Click(Window->BOcultar);
     EXPECT_FALSE(Window->isVisible());
@@ -423,6 +428,134 @@ TEST_F(MainWindow, WithoutATrayHideMinimisesAndAlarmsGoToNotificationsAndTheStat
     EXPECT_TRUE(Window->isMinimized());
     EXPECT_FALSE(Window->TrayIcon()->isVisible());
     EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join('\n').toStdString();
+}
+
+// With a tray the dead-air alarm of the window's own (silent) capture takes turns on the status line
+// with the encoder's state, a second each, and the line is the state alone once the alarm clears.
+TEST_F(MainWindow, WithATrayTheDeadAirAlarmTakesTurnsWithTheStatusUntilItClears)
+{
+    zv::SyntheticDevice silence;
+    silence.kind = zv::SyntheticDevice::Silence;
+    silence.name = "Synthetic silence";
+    Binding = zv::MakeSyntheticWaveIn({ silence });
+    PrepareUser();
+    QFile cfg(Folder.filePath(QStringLiteral("cfg.ini")));
+    ASSERT_TRUE(cfg.open(QIODevice::Append));
+    cfg.write("SilencioTempo=1\r\n");
+    cfg.close();
+    Factory.runState = EncoderRunState::Running;
+    CreateAndShow();
+    ASSERT_TRUE(Window->HasTray());
+    ASSERT_TRUE(Window->WaveIn().Started());
+    Clock.Advance(1100); // first start and the first poll
+    ASSERT_EQ(Window->LStatus->text(), QStringLiteral("Conectado"));
+
+    QElapsedTimer waited;
+    waited.start();
+    while (Window->Controller().DeadAirDetector().SilentSeconds() < 1.0 && waited.elapsed() < 10000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    Clock.Advance(1000); // the alarm's tick
+    ASSERT_TRUE(Window->Controller().DeadAir().Raised());
+    const QString title = zv::LoadResString(zv::SDeadAirTitle);
+    const QColor amber(255, 191, 0);
+    const QColor green(0, 255, 0);
+    EXPECT_EQ(Window->LStatus->text(), title) << "shown at once";
+    EXPECT_EQ(Window->LStatus->palette().color(QPalette::WindowText), amber);
+    EXPECT_TRUE(Window->LStatus->toolTip().startsWith(QStringLiteral("ATEN\u00c7\u00c3O")))
+        << Window->LStatus->toolTip().toStdString();
+    EXPECT_TRUE(Window->TrayToolTip().startsWith(QStringLiteral("ATEN\u00c7\u00c3O")));
+
+    // Eight animation ticks: whatever the phase the alarm rose in, each text holds for two of them.
+    std::vector<std::pair<QString, QColor>> shown;
+    for (int tick = 0; tick < 8; ++tick) {
+        Clock.Advance(500);
+        shown.emplace_back(Window->LStatus->text(), Window->LStatus->palette().color(QPalette::WindowText));
+    }
+    for (std::size_t i = 0; i + 2 < shown.size(); ++i) {
+        const auto& [text, colour] = shown[i];
+        EXPECT_TRUE(
+            (text == title && colour == amber) || (text == QStringLiteral("Conectado") && colour == green))
+            << i << ": " << text.toStdString();
+        EXPECT_NE(text, shown[i + 2].first) << i;
+        if (i + 4 < shown.size()) {
+            EXPECT_EQ(text, shown[i + 4].first) << i;
+        }
+    }
+
+    // New settings clear the raised alarm at the next tick: the state alone from then on.
+    WriteFile("cfg.ini", ReadFile("cfg.ini").replace("SilencioTempo=1\r\n", "SilencioTempo=60\r\n"));
+    Window->Controller().LoadSettings();
+    Clock.Advance(1000);
+    EXPECT_FALSE(Window->Controller().DeadAir().Raised());
+    for (int tick = 0; tick < 4; ++tick) {
+        Clock.Advance(500);
+        EXPECT_EQ(Window->LStatus->text(), QStringLiteral("Conectado")) << tick;
+        EXPECT_EQ(Window->LStatus->palette().color(QPalette::WindowText), green) << tick;
+    }
+    EXPECT_FALSE(Window->LStatus->toolTip().contains(QStringLiteral("ATEN\u00c7\u00c3O")));
+    EXPECT_FALSE(Window->TrayToolTip().contains(QStringLiteral("ATEN\u00c7\u00c3O")));
+}
+
+// Off the air, the status line's hint and the tray's tooltip say why the encoder stopped, in the chosen
+// language where the program has the encoder's text (its argument kept as it came, '%' and all), as it
+// came otherwise; through the restart's "Conectando..." too, and no longer once on the air.
+TEST_F(MainWindow, StopReasonShowsInTheHintAndTooltipUntilTheStationIsOnTheAirAgain)
+{
+    PrepareUser();
+    CreateAndShow();
+    Clock.Advance(100); // first start
+    // A language that has the encoder's refusals (installed after the window chose its own).
+    zv::SetResStringLookup([](int id) {
+        switch (id) {
+        case zv::SSourceRefusedSaying:
+            return QStringLiteral("El servidor rechaz\u00f3 la fuente: \u00ab%1\u00bb");
+        case zv::SSourceWrongPassword:
+            return QStringLiteral("Usuario o contrase\u00f1a de la fuente equivocados");
+        default:
+            return QString();
+        }
+    });
+    struct Reset {
+        ~Reset() { zv::SetResStringLookup({}); }
+    } reset;
+
+    const QString stopped = QStringLiteral("O Encoder parou: ");
+    const struct {
+        QString sent;
+        QString shown;
+    } cases[] = {
+        { zv::BuiltInResString(zv::SSourceRefusedSaying).arg(QStringLiteral("50% %1 full")),
+            QStringLiteral("El servidor rechaz\u00f3 la fuente: \u00ab50% %1 full\u00bb") },
+        { zv::BuiltInResString(zv::SSourceWrongPassword),
+            QStringLiteral("Usuario o contrase\u00f1a de la fuente equivocados") },
+        { QStringLiteral("The input device \"x\" delivered no sound for 5 s"),
+            QStringLiteral("The input device \"x\" delivered no sound for 5 s") },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sent.toStdString());
+        Factory.stopReason = c.sent;
+        Factory.runState = EncoderRunState::Stopped;
+        Clock.Advance(1000);
+        ASSERT_EQ(Window->LStatus->text(), QStringLiteral("Desconectado"));
+        EXPECT_TRUE(Window->LStatus->toolTip().endsWith(QLatin1Char('\n') + stopped + c.shown))
+            << Window->LStatus->toolTip().toStdString();
+        EXPECT_TRUE(Window->TrayToolTip().endsWith(QLatin1Char('\n') + stopped + c.shown))
+            << Window->TrayToolTip().toStdString();
+        EXPECT_TRUE(Log().contains(stopped + c.shown)) << Log().toStdString();
+
+        Factory.runState = EncoderRunState::Starting;
+        Clock.Advance(11000); // the restart and its first poll
+        ASSERT_EQ(Window->LStatus->text(), QStringLiteral("Conectando..."));
+        EXPECT_TRUE(Window->LStatus->toolTip().endsWith(stopped + c.shown));
+        EXPECT_TRUE(Window->TrayToolTip().endsWith(stopped + c.shown));
+    }
+
+    Factory.runState = EncoderRunState::Running;
+    Clock.Advance(1000);
+    ASSERT_EQ(Window->LStatus->text(), QStringLiteral("Conectado"));
+    EXPECT_FALSE(Window->LStatus->toolTip().contains(stopped)) << Window->LStatus->toolTip().toStdString();
+    EXPECT_FALSE(Window->TrayToolTip().contains(stopped)) << Window->TrayToolTip().toStdString();
 }
 
 TEST_F(MainWindow, ControleThatIsNotANumberRaisesThroughTheErrorHandler)
