@@ -344,6 +344,12 @@ void TMMCustomWaveIn::SetDeviceID(TMMDeviceId Value)
     FDeviceID = (Value < MapperId || Value >= FDeviceCount) ? InvalidId : Value;
 }
 
+QString TMMCustomWaveIn::FullProductName() const
+{
+    const std::string whole = FDeviceID == InvalidId ? std::string() : FOps.FullName(FDeviceID);
+    return whole.empty() ? FProductName : QString::fromStdString(whole);
+}
+
 void TMMCustomWaveIn::SetCallBackMode(TMMCallBackMode Value)
 {
     CheckClosed();
@@ -484,7 +490,7 @@ QStringList TMMCustomWaveIn::DeviceNames(zv::WaveInOps& Binding)
 
 TMMDeviceId TMMCustomWaveIn::DeviceIdOf(const QString& ProductName, zv::WaveInOps& Binding)
 {
-    const int index = int(DeviceNames(Binding).indexOf(ProductName));
+    const int index = Binding.DeviceIdOf(ProductName.toStdString());
     return index >= 0 ? index : InvalidId;
 }
 
@@ -500,10 +506,9 @@ QStringList TMMCustomWaveIn::FullDeviceNames(zv::WaveInOps& Binding)
 bool TMMCustomWaveIn::SelectDevice(const QString& ProductName)
 {
     CheckClosed();
-    // DeviceNames lists anew; the count must follow, as the ids index that list.
-    const QStringList names = DeviceNames(FOps);
-    FDeviceCount = int(names.size());
-    const int index = int(names.indexOf(ProductName));
+    // Finding the name lists anew; the count must follow, as the ids index that list.
+    const int index = FOps.DeviceIdOf(ProductName.toStdString());
+    FDeviceCount = FOps.GetNumDevs();
     SetDeviceID(index >= 0 ? index : InvalidId);
     return index >= 0;
 }

@@ -57,6 +57,9 @@ public:
     virtual void SetProductName(const QString&) { }
     virtual QString GetProductName() const { return FProductName; }
     QString ProductName() const { return GetProductName(); }
+    // The selected device's name whole (ProductName is cut to 31 bytes): what lists show and what
+    // chooses the device again.
+    QString FullProductName() const;
     virtual void SetCallBackMode(TMMCallBackMode Value);
     virtual TMMCallBackMode GetCallBackMode() const { return FCallBackMode; }
     TMMCallBackMode CallBackMode() const { return GetCallBackMode(); }
@@ -98,12 +101,13 @@ public:
 
     // Product names of the binding's devices, in device-id order.
     static QStringList DeviceNames(zv::WaveInOps& Binding = zv::DefaultWaveIn());
-    // The id of the first device of that product name, or InvalidId.
+    // The id of the device that name chooses (WaveInOps::DeviceIdOf: a whole name, or one cut to
+    // 31 bytes), or InvalidId.
     static TMMDeviceId DeviceIdOf(const QString& ProductName, zv::WaveInOps& Binding = zv::DefaultWaveIn());
-    // The devices' names whole (DeviceNames cuts them to 31 bytes), for messages.
+    // The devices' names whole (DeviceNames cuts them to 31 bytes), for lists and messages.
     static QStringList FullDeviceNames(zv::WaveInOps& Binding = zv::DefaultWaveIn());
-    // Lists the binding's devices anew (DeviceCount follows) and selects the first of that product
-    // name; false, with no device selected, when there is none. The device must be closed.
+    // Lists the binding's devices anew (DeviceCount follows) and selects the one that name chooses
+    // (as DeviceIdOf); false, with no device selected, when there is none. The device must be closed.
     bool SelectDevice(const QString& ProductName);
 
     TNotifyEvent OnError;

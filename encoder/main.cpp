@@ -23,7 +23,8 @@ int main(int argc, char** argv)
         return zv::RunControlled(zv::protocol::kControlFd, OpenCapture);
     }
     if (argc == 2 && std::strcmp(argv[1], "--list-devices") == 0) {
-        for (const QString& name : TMMWaveIn::DeviceNames()) {
+        // Whole, as the settings window lists them and an encoding file names them.
+        for (const QString& name : TMMWaveIn::FullDeviceNames()) {
             std::printf("%s\n", name.toLocal8Bit().constData());
         }
         return 0;

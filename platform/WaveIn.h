@@ -86,12 +86,33 @@ public:
         caps.szPname[sizeof caps.szPname - 1] = 0;
         return caps.szPname;
     }
+    // The id of the device a name chooses, or -1 for none. The whole name first; then the name cut
+    // to 31 bytes, which settings written when only cut names were shown hold (the first device
+    // whose cut name it is).
+    virtual int DeviceIdOf(const std::string& Name)
+    {
+        const int count = GetNumDevs();
+        for (int id = 0; id < count; ++id)
+            if (FullName(id) == Name)
+                return id;
+        for (int id = 0; id < count; ++id) {
+            TWaveInCaps caps {};
+            if (GetDevCapsWithoutFormats(id, caps) == 0) {
+                caps.szPname[sizeof caps.szPname - 1] = 0;
+                if (Name == caps.szPname)
+                    return id;
+            }
+        }
+        return -1;
+    }
 };
 
 // ---- ALSA ------------------------------------------------------------------------------------
 // Capture-capable PCMs from the device hints; the description's first line is the product name.
-// The mapper id -1 opens "default". Listing and naming read the hints only; a device is opened
-// when its formats are asked for (GetDevCaps), queried or opened.
+// "default" comes first, then the cards' PCMs, then the converter, routing and sound-server
+// plug-ins (by the type of their definition). The mapper id -1 opens "default". Listing and naming
+// read the hints only; a device is opened when its formats are asked for (GetDevCaps), queried or
+// opened.
 WaveInOps& AlsaWaveIn();
 
 // ---- synthetic -------------------------------------------------------------------------------

@@ -13,6 +13,7 @@
 #include "platform/WaveInErrors.h"
 
 #include <QLoggingCategory>
+#include <algorithm>
 #include <alsa/asoundlib.h>
 #include <cerrno>
 #include <cstdio>
@@ -82,8 +83,10 @@ void PrepareOpen(const std::string& pcm)
 struct Entry {
     std::string pcm;
     std::string product; // at most 31 bytes
-    std::string whole; // the product name before the cut
+    std::string whole; // the product name before the cut; entries are one per whole name
     int rank; // among entries of one product name, the lowest rank is kept
+    int order = 0; // the kept PCM's place among the hints
+    bool plugin = false; // a converter, router or sound-server bridge rather than a card
 };
 
 // Cut to at most 31 bytes without splitting a UTF-8 sequence.
@@ -96,6 +99,18 @@ std::string ProductName(std::string name)
         name.resize(cut);
     }
     return name;
+}
+
+// Converters, routers and bridges to sound servers: listed after the cards. A card's own PCMs
+// (plughw:CARD=..., a plug over its hw) name the card and stay with the cards.
+bool IsPlugin(const std::string& pcm)
+{
+    if (pcm.find("CARD=") != std::string::npos)
+        return false;
+    static const char* const types[] = { "rate", "plug", "route", "linear", "lfloat", "speex", "upmix",
+        "vdownmix", "ladspa", "a52", "pulse", "pipewire", "jack", "oss", "usb_stream", "arcam_av" };
+    const std::string type = PcmType(pcm);
+    return std::find(std::begin(types), std::end(types), type) != std::end(types);
 }
 
 int Rank(const std::string& pcm)
@@ -116,13 +131,14 @@ std::vector<Entry> Enumerate()
     void** hints = nullptr;
     if (snd_device_name_hint(-1, "pcm", &hints) < 0)
         return list;
-    for (void** h = hints; *h; ++h) {
+    int order = 0;
+    for (void** h = hints; *h; ++h, ++order) {
         char* name = snd_device_name_get_hint(*h, "NAME");
         char* desc = snd_device_name_get_hint(*h, "DESC");
         char* ioid = snd_device_name_get_hint(*h, "IOID");
         const bool capture = !ioid || std::strcmp(ioid, "Input") == 0;
         if (name && capture && std::strcmp(name, "null") != 0) {
-            Entry e { name, {}, {}, Rank(name) };
+            Entry e { name, {}, {}, Rank(name), order };
             if (e.pcm == kDefaultPcm)
                 e.product = kDefaultName;
             else if (desc && *desc) {
@@ -134,7 +150,7 @@ std::vector<Entry> Enumerate()
             e.product = ProductName(e.product);
             bool known = false;
             for (Entry& other : list)
-                if (other.product == e.product) {
+                if (other.whole == e.whole) {
                     known = true;
                     if (e.rank < other.rank)
                         other = e;
@@ -148,7 +164,11 @@ std::vector<Entry> Enumerate()
         std::free(ioid);
     }
     snd_device_name_free_hint(hints);
-    // The system default comes first, so that device 0 is the sound server's choice.
+    for (Entry& e : list)
+        e.plugin = e.pcm != kDefaultPcm && IsPlugin(e.pcm);
+    // The system default comes first, so that device 0 is the sound server's choice; the plug-ins
+    // last, where they do not bury the cards.
+    std::stable_partition(list.begin(), list.end(), [](const Entry& e) { return !e.plugin; });
     std::stable_partition(list.begin(), list.end(), [](const Entry& e) { return e.pcm == kDefaultPcm; });
     return list;
 }
@@ -301,6 +321,27 @@ public:
     {
         Entry entry;
         return Lookup(id, entry) ? entry.whole : std::string();
+    }
+
+    int DeviceIdOf(const std::string& name) override
+    {
+        GetNumDevs();
+        std::lock_guard guard(FLock);
+        int found = -1;
+        for (int id = 0; id < int(FList.size()); ++id)
+            if (FList[std::size_t(id)].whole == name)
+                return id;
+        // A cut name, as the list had it when entries were one per cut name: the PCM that list kept
+        // for it (lowest rank, then first among the hints).
+        for (int id = 0; id < int(FList.size()); ++id) {
+            const Entry& e = FList[std::size_t(id)];
+            if (e.product != name)
+                continue;
+            const Entry* best = found < 0 ? nullptr : &FList[std::size_t(found)];
+            if (!best || e.rank < best->rank || (e.rank == best->rank && e.order < best->order))
+                found = id;
+        }
+        return found;
     }
 
     int GetErrorText(int code, char* text, std::size_t size) override

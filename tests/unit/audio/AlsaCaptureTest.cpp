@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -109,6 +110,71 @@ TEST(AlsaCapture, DevicesAreOpenedOnlyWhenUsed)
     ASSERT_EQ(alsa.GetDevCaps(TMMWaveIn::DeviceIdOf("ZoVeva open trace", alsa), caps), 0);
     EXPECT_EQ(caps.dwFormats, 0x0FFFu);
     EXPECT_GT(trace.Opens(), 0) << "the formats were not read from the device";
+}
+
+const QString kLongFirst = QStringLiteral("ZoVeva capture with a long description, first of two");
+const QString kLongSecond = QStringLiteral("ZoVeva capture with a long description, second of two");
+
+// The names the operator chooses from are the descriptions whole; converters, routers and
+// sound-server bridges (by their PCM type) come after every device, "Default device" before all.
+TEST(AlsaCapture, DevicesAreListedWholeWithThePlugInsLast)
+{
+    zv::WaveInOps& alsa = zv::AlsaWaveIn();
+    const QStringList names = TMMWaveIn::FullDeviceNames(alsa);
+    const std::string listed = names.join(", ").toStdString();
+    EXPECT_TRUE(names.contains(kLongFirst)) << listed;
+    EXPECT_TRUE(names.contains(kLongSecond)) << listed;
+    if (names.contains(QStringLiteral("Default device"))) {
+        EXPECT_EQ(names.first(), QStringLiteral("Default device"));
+    }
+
+    const QStringList devices { "ZoVeva test signal", "ZoVeva broken input", "ZoVeva open trace", kLongFirst,
+        kLongSecond };
+    // The fixture's own plug-ins, then those of libasound2-plugins where it is installed.
+    const QStringList plugins { "ZoVeva capture converted", "ZoVeva capture routed",
+        "Rate Converter Plugin Using Samplerate Library", "Rate Converter Plugin Using Speex Resampler",
+        "PulseAudio Sound Server", "JACK Audio Connection Kit", "Plugin for channel upmix (4,6,8)" };
+    qsizetype lastDevice = -1;
+    for (const QString& device : devices) {
+        ASSERT_TRUE(names.contains(device)) << device.toStdString() << " in " << listed;
+        lastDevice = std::max(lastDevice, names.indexOf(device));
+    }
+    for (const QString& plugin : plugins)
+        if (names.contains(plugin) || plugin.startsWith(QLatin1String("ZoVeva"))) {
+            EXPECT_GT(names.indexOf(plugin), lastDevice) << plugin.toStdString() << " in " << listed;
+        }
+
+    // What a device is chosen by in the capabilities stays within their 31 bytes.
+    for (const QString& cut : TMMWaveIn::DeviceNames(alsa))
+        EXPECT_LE(cut.toUtf8().size(), 31) << cut.toStdString();
+}
+
+// Encoding files written when the list showed names cut to 31 bytes hold such a name; it must still
+// choose the device that list had under it (the first of two alike), and the encoder and the
+// settings window both choose by this.
+TEST(AlsaCapture, AWholeOrOnceCutNameChoosesItsDevice)
+{
+    zv::WaveInOps& alsa = zv::AlsaWaveIn();
+    const QStringList names = TMMWaveIn::FullDeviceNames(alsa);
+    const struct {
+        const char* name;
+        TMMDeviceId device;
+    } cases[] = {
+        { "ZoVeva capture with a long description, first of two", TMMDeviceId(names.indexOf(kLongFirst)) },
+        { "ZoVeva capture with a long description, second of two", TMMDeviceId(names.indexOf(kLongSecond)) },
+        { "ZoVeva capture with a long desc", TMMDeviceId(names.indexOf(kLongFirst)) },
+        { "ZoVeva test signal", TMMDeviceId(names.indexOf(QStringLiteral("ZoVeva test signal"))) },
+        { "ZoVeva capture with a long", InvalidId }, // neither whole nor cut at 31 bytes
+        { "", InvalidId },
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(TMMWaveIn::DeviceIdOf(QString::fromUtf8(c.name), alsa), c.device) << c.name;
+        TMMWaveIn w(alsa);
+        EXPECT_EQ(w.SelectDevice(QString::fromUtf8(c.name)), c.device != InvalidId) << c.name;
+        if (c.device != InvalidId) {
+            EXPECT_EQ(w.FullProductName(), names[c.device]) << c.name;
+        }
+    }
 }
 
 // With libasound2-plugins, as on most desktops, the JACK PCM is listed whether or not a JACK server
