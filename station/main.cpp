@@ -31,7 +31,9 @@ void RouteLibraryMessages()
 {
     const QByteArray wanted = qgetenv("ZOVEVA_DEBUG_LIBS");
     if (!wanted.isEmpty() && wanted != "0") {
-        QLoggingCategory::setFilterRules(QStringLiteral("zoveva.alsa.debug=true"));
+        // Newer browser engines say their start details at debug level, older ones at info level.
+        QLoggingCategory::setFilterRules(QStringLiteral(
+            "zoveva.alsa.debug=true\nqt.webenginecontext.debug=true\nqt.webenginecontext.info=true"));
         return;
     }
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false\njs=false"));
