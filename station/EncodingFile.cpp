@@ -187,6 +187,27 @@ void PatchEncodingFile(QDomDocument& document, const TEncodingValues& values, QS
     }
 }
 
+int SoundCardForPlaca(int placa, const QString& encodingFile, zv::WaveInOps& binding)
+{
+    QString named;
+    try {
+        if (!QFileInfo(encodingFile).isFile()) {
+            return placa;
+        }
+        const QDomDocument document = LoadEncodingFile(encodingFile);
+        named = Path(document, { "SourceGroups", "SourceGroup", "Source" })
+                    .attribute(QStringLiteral("InputSource"))
+                    .trimmed();
+    } catch (const EEncodingFileError&) {
+        return placa; // the rebuild reports what is wrong with the file
+    }
+    if (named.isEmpty()) {
+        return placa;
+    }
+    const int id = binding.DeviceIdOf(named.toStdString());
+    return id >= 0 ? id : placa;
+}
+
 QDomDocument LoadEncodingFile(const QString& path)
 {
     // A pipe under the file's name would hold the open (and the window) until a writer came.

@@ -6,6 +6,7 @@
 
 #include "encoder/EncoderShared.h"
 #include "platform/Exception.h"
+#include "platform/WaveIn.h"
 
 #include <QDomDocument>
 #include <QString>
@@ -54,6 +55,13 @@ QDomDocument LoadEncodingFile(const QString& path);
 // well-formed XML or exceeds the bound is not saved. A new file is readable by its owner only (it holds
 // the server's source password); an existing one keeps its permissions. Raises EEncodingFileError.
 void SaveEncodingFile(QDomDocument& document, const QString& path);
+
+// The device Placa (cfg.ini) stands for. Placa is a place in the binding's device list, and that
+// list's order has changed before (plug-ins moved after the cards): the InputSource of the user's
+// encoding file, the device the station has been capturing from, decides when it names a device
+// (whole, or cut to 31 bytes as older lists had it). Otherwise, and when the file is missing or
+// unreadable, Placa as it stands.
+int SoundCardForPlaca(int placa, const QString& encodingFile, zv::WaveInOps& binding);
 
 // Loads source, patches it and saves it as target; nothing is written unless every step succeeded.
 // When source is the user's own file (source == target) and cannot be loaded, the error tells the

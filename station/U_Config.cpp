@@ -4,6 +4,7 @@
 #include "audio/MMMixer.h"
 #include "displays/MMColors.h"
 #include "displays/MMDIBCv.h"
+#include "platform/Mixer.h"
 #include "platform/ResStrings.h"
 #include "platform/WaveIn.h"
 #include "skin/SkMMButton.h"
@@ -13,6 +14,7 @@
 #include "station/LcWidgets.h"
 #include "station/Messages.h"
 #include "station/StationController.h"
+#include "station/WordElide.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -183,7 +185,9 @@ TFrm_Config::TFrm_Config(TSkBitmapList& faces, const QComboBox& languages, QWidg
         label->setGeometry(0, top, 74, 20);
         field->setGeometry(78, top, 146, 20);
     };
-    CBIdiomas = new QComboBox(PConfig);
+    // Names longer than the boxes ("English (United States)", sound devices' descriptions) end at a
+    // whole word; their lists show them whole.
+    CBIdiomas = new zv::TWordElideComboBox(PConfig);
     CBIdiomas->setObjectName(QStringLiteral("CBIdiomas"));
     row(12, "LIdioma", QStringLiteral("Idioma:"), CBIdiomas);
     EdRadio = new QLineEdit(PConfig);
@@ -199,7 +203,7 @@ TFrm_Config::TFrm_Config(TSkBitmapList& faces, const QComboBox& languages, QWidg
     for (QLineEdit* field : { EdRadio, EdUsuario, EdSenha }) {
         field->setValidator(new TOneLineValidator(field));
     }
-    CBPlacas = new QComboBox(PConfig);
+    CBPlacas = new zv::TWordElideComboBox(PConfig);
     CBPlacas->setObjectName(QStringLiteral("CBPlacas"));
     row(124, "LPlaca", QStringLiteral("Placa:"), CBPlacas);
 
@@ -378,9 +382,14 @@ void TFrm_Config::SoundCardChange()
     } else {
         ComboPlaca->Refresh(); // cards may have come or gone
     }
+    // The list shows whole names; mixers carry theirs cut to 31 bytes.
+    char cut[zv::mixer::ProductNameChars];
+    zv::CopyMixerName(card.toStdString(), cut, sizeof cut);
+    const QString cardCut = QString::fromUtf8(cut);
     int found = -1;
     for (int i = 0; i < ComboPlaca->count() && !card.isEmpty(); ++i) {
-        if (ComboPlaca->itemText(i).compare(card, Qt::CaseInsensitive) == 0) {
+        if (ComboPlaca->itemText(i).compare(card, Qt::CaseInsensitive) == 0
+            || ComboPlaca->itemText(i).compare(cardCut, Qt::CaseInsensitive) == 0) {
             found = i;
             break;
         }

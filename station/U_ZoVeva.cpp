@@ -14,6 +14,7 @@
 #include "skin/SkPng.h"
 #include "skin/SkShapedForm.h"
 #include "skin/skcont.h"
+#include "station/EncodingFile.h"
 #include "station/LcUnit.h"
 #include "station/LcWidgets.h"
 #include "station/Messages.h"
@@ -76,6 +77,25 @@ QLabel* PanelText(QWidget* parent, const char* name, const QString& text, const 
 QIcon IconFrom(const QString& resource)
 {
     return QIcon(QPixmap::fromImage(QImage(resource)));
+}
+
+// Placa is a place in the device list, whose order has changed (plug-ins after the cards): the device
+// the user's encoding file names is the one the station has been capturing from. In memory only;
+// the operator's next save writes the place it has now. Not after a save: the file then still
+// names the device the operator has just left.
+void MatchSavedSoundCard(TStationController& station, zv::WaveInOps& binding)
+{
+    try {
+        const int placa = StrToInt(station.Settings.Placa);
+        const int device = SoundCardForPlaca(placa, station.UserEncodingFile(), binding);
+        if (device != placa) {
+            station.Settings.Placa = QString::number(device);
+        }
+    } catch (const EConvertError&) {
+        // SettingsToDialog reports it.
+    } catch (const EEncodingFileError&) {
+        // A user name that names no file: the rebuild reports it.
+    }
 }
 
 } // namespace
@@ -348,6 +368,7 @@ void TFrm_ZoVeva::FirstShow()
         // A failed first show is tried again by the next show; the window and the icon stay single.
         EnsureConfig();
         ListSoundCards();
+        MatchSavedSoundCard(*FController, *FCapture);
         SettingsToDialog();
         StartCapture();
         FController->TimerIcone->SetEnabled(true);
@@ -362,7 +383,7 @@ void TFrm_ZoVeva::ListSoundCards()
     list->clear();
     for (int d = 0; d < FWaveIn->DeviceCount(); ++d) {
         FWaveIn->SetDeviceID(d);
-        list->addItem(FWaveIn->ProductName());
+        list->addItem(FWaveIn->FullProductName());
     }
     list->setCurrentIndex(-1);
 }
@@ -483,7 +504,7 @@ void TFrm_ZoVeva::CaptureFailed()
         return;
     }
     FCaptureLost = true;
-    FLostDevice = FWaveIn->ProductName();
+    FLostDevice = FWaveIn->FullProductName();
     FLostSince.start();
     FController->WriteLog(
         zv::LoadResString(zv::SInputDeviceFailed)

@@ -16,8 +16,10 @@
 #include "station/EncoderContract.h"
 #include "station/U_Config.h"
 #include "station/U_ZoVeva.h"
+#include "station/WordElide.h"
 #include "tests/support/MixerTables.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -1371,5 +1373,109 @@ TEST_F(MainWindow, TypedOrPastedFieldsTheFileCannotKeepAreRefusedByNameAndLineBr
         Window.reset();
         QFile::remove(Folder.filePath(QStringLiteral("ZoVeva.log")));
         QFile::remove(Folder.filePath(QStringLiteral("maria.xml")));
+    }
+}
+
+// Placa is a place in the device list, and that list's order changes (plug-ins after the cards): at
+// the start the device the user's encoding file names wins over an index that now points elsewhere;
+// a save then writes the operator's choice, which the file follows, and is not undone by the old file.
+TEST_F(MainWindow, PlacaFollowsTheDeviceTheEncodingFileNamesUntilTheOperatorSaves)
+{
+    const struct {
+        const char* placa;
+        const char* inputSource;
+        const char* selected;
+    } cases[] = {
+        { "0", "Synthetic silence", "Synthetic silence" }, // the index points at another device now
+        { "1", "Synthetic silence", "Synthetic silence" },
+        { "1", "a card that is away", "Synthetic silence" }, // names nothing: Placa stands
+        { "0", "", "Synthetic tone 1 kHz" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("Placa=") + c.placa + " InputSource=" + c.inputSource);
+        QFile::remove(Folder.filePath(QStringLiteral("demo.xml")));
+        PrepareUser(c.placa);
+        AddLanguageFile();
+        QByteArray xml = ReadFile("demo.xml");
+        ASSERT_TRUE(xml.contains("InputSource=\"\""));
+        WriteFile(
+            "demo.xml", xml.replace("InputSource=\"\"", "InputSource=\"" + QByteArray(c.inputSource) + '"'));
+        CreateAndShow();
+        TFrm_Config* config = Window->Frm_Config();
+        EXPECT_EQ(config->CBPlacas->currentText(), QString::fromUtf8(c.selected));
+        EXPECT_EQ(Window->WaveIn().FullProductName(), QString::fromUtf8(c.selected))
+            << "the capture's device";
+        Clock.Advance(100); // the start rebuilds the encoding file from the selection
+        EXPECT_TRUE(ReadFile("demo.xml").contains("InputSource=\"" + QByteArray(c.selected) + '"'))
+            << ReadFile("demo.xml").constData();
+        EXPECT_TRUE(ReadFile("cfg.ini").contains("Placa=" + QByteArray(c.placa) + "\r\n"))
+            << "written by a save only";
+
+        // The operator chooses the tone and saves: Placa and the file say so, and the dialog keeps it.
+        Click(Window->BConfig);
+        config->EdSenha->setText(QStringLiteral("demo"));
+        config->CBPlacas->setCurrentIndex(0);
+        emit config->CBPlacas->activated(0);
+        Click(config->SkMMButton1);
+        EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join('\n').toStdString();
+        EXPECT_TRUE(ReadFile("cfg.ini").contains("Placa=0\r\n"));
+        EXPECT_TRUE(ReadFile("demo.xml").contains("InputSource=\"Synthetic tone 1 kHz\""));
+        EXPECT_EQ(config->CBPlacas->currentText(), QStringLiteral("Synthetic tone 1 kHz"));
+        Window.reset();
+    }
+}
+
+// Names longer than the settings window's boxes: whole where they fit, otherwise ended after a whole
+// word with an ellipsis; the open list shows them whole. Fonts differ between machines, so what is
+// checked is the rule, not the pixels.
+TEST_F(MainWindow, LongNamesInTheSettingsBoxesEndAtAWholeWord)
+{
+    PrepareUser();
+    AddLanguageFile();
+    CreateAndShow();
+    TFrm_Config* config = Window->Frm_Config();
+    Click(Window->BConfig);
+    const QString longCard = QStringLiteral("Rate Converter Plugin Using Samplerate Library");
+    config->CBPlacas->addItem(longCard);
+    config->CBPlacas->setCurrentIndex(config->CBPlacas->count() - 1);
+    const int english = config->CBIdiomas->findText(QStringLiteral("English (United States)"));
+    ASSERT_GE(english, 0);
+    config->CBIdiomas->setCurrentIndex(english);
+    QApplication::processEvents();
+
+    const QString ellipsis(QChar(0x2026));
+    // Whole, or a head of the text that ends where a word does (not on a blank or an open bracket).
+    const auto checkShown = [&](const QString& text, const QString& shown, int width, const QFontMetrics& m) {
+        SCOPED_TRACE(QString(text + QStringLiteral(" -> ") + shown).toStdString());
+        EXPECT_LE(m.horizontalAdvance(shown), width);
+        if (shown == text) {
+            return;
+        }
+        ASSERT_TRUE(shown.endsWith(ellipsis));
+        const QString head = shown.chopped(1);
+        ASSERT_TRUE(text.startsWith(head));
+        if (head.contains(u' ')) { // a single word too long for the box is cut where it must be
+            EXPECT_FALSE(text[head.size()].isLetterOrNumber()) << "cut inside a word";
+            EXPECT_TRUE(head.back().isLetterOrNumber() || head.back() == u')');
+        }
+    };
+    for (QComboBox* box : { config->CBIdiomas, config->CBPlacas }) {
+        auto* elided = dynamic_cast<zv::TWordElideComboBox*>(box);
+        ASSERT_NE(elided, nullptr) << box->objectName().toStdString();
+        checkShown(box->currentText(), elided->ShownText(), box->width(), box->fontMetrics());
+
+        box->showPopup();
+        QApplication::processEvents();
+        EXPECT_GE(box->view()->width(), box->view()->fontMetrics().horizontalAdvance(box->currentText()))
+            << "the list shows the names whole";
+        box->hidePopup();
+    }
+    const QFontMetrics metrics = config->CBPlacas->fontMetrics();
+    for (const QString& text : { longCard, QStringLiteral("English (United States)"),
+             QStringLiteral("Synthetic tone 1 kHz"), QStringLiteral("Supercalifragilisticexpialidocious"),
+             QStringLiteral("Plugin for channel upmix (4,6,8)") }) {
+        for (const int width : { 30, 60, 100, 146, 2000 }) {
+            checkShown(text, zv::ElideAtWord(text, metrics, width), width, metrics);
+        }
     }
 }
