@@ -49,6 +49,40 @@ std::string FirstLine(const char* path)
     return begin == std::string::npos ? std::string() : line.substr(begin, end - begin + 1);
 }
 
+// Calls visit with each entry of a server list meant for this machine ("{machine-id}" taken off; an
+// entry for another machine names a socket that means nothing here) until it answers true.
+template <class Visit> bool AnyEntry(std::string_view list, std::string_view machineId, Visit visit)
+{
+    constexpr std::string_view blanks = " \t\n\r\f\v";
+    for (std::size_t at = list.find_first_not_of(blanks); at != std::string_view::npos;
+         at = list.find_first_not_of(blanks, at)) {
+        const std::size_t end = std::min(list.find_first_of(blanks, at), list.size());
+        std::string_view entry = list.substr(at, end - at);
+        at = end;
+        if (StartsWith(entry, "{")) {
+            const std::size_t close = entry.find('}');
+            if (close == std::string_view::npos || machineId.empty()
+                || entry.substr(1, close - 1) != machineId) {
+                continue;
+            }
+            entry.remove_prefix(close + 1);
+        }
+        if (!entry.empty() && visit(entry)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::filesystem::path RuntimeDir()
+{
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && *runtime) {
+        return runtime;
+    }
+    return std::filesystem::path("/run/user") / std::to_string(::getuid());
+}
+
 } // namespace
 
 std::string LocalMachineId()
@@ -64,24 +98,7 @@ std::string LocalMachineId()
 
 bool PulseServerListNamesServer(std::string_view list, std::string_view machineId)
 {
-    constexpr std::string_view blanks = " \t\n\r\f\v";
-    for (std::size_t at = list.find_first_not_of(blanks); at != std::string_view::npos;
-         at = list.find_first_not_of(blanks, at)) {
-        const std::size_t end = std::min(list.find_first_of(blanks, at), list.size());
-        std::string_view entry = list.substr(at, end - at);
-        at = end;
-        if (StartsWith(entry, "{")) {
-            const std::size_t close = entry.find('}');
-            // Meant for another machine (its socket path means nothing here), or malformed.
-            if (close == std::string_view::npos || machineId.empty()
-                || entry.substr(1, close - 1) != machineId) {
-                continue;
-            }
-            entry.remove_prefix(close + 1);
-        }
-        if (entry.empty()) {
-            continue;
-        }
+    return AnyEntry(list, machineId, [](std::string_view entry) {
         if (StartsWith(entry, "unix:")) {
             entry.remove_prefix(5);
         } else if (entry.front() != '/') {
@@ -92,16 +109,10 @@ bool PulseServerListNamesServer(std::string_view list, std::string_view machineI
                     break;
                 }
             }
-            if (!entry.empty() && entry.front() != ':') {
-                return true;
-            }
-            continue;
+            return !entry.empty() && entry.front() != ':';
         }
-        if (!entry.empty() && Answers(std::filesystem::path(std::string(entry)))) {
-            return true;
-        }
-    }
-    return false;
+        return !entry.empty() && Answers(std::filesystem::path(std::string(entry)));
+    });
 }
 
 bool SoundServerOwnsDevices(const std::filesystem::path& runtimeDir)
@@ -110,15 +121,6 @@ bool SoundServerOwnsDevices(const std::filesystem::path& runtimeDir)
 }
 
 namespace {
-
-std::filesystem::path RuntimeDir()
-{
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime) {
-        return runtime;
-    }
-    return std::filesystem::path("/run/user") / std::to_string(::getuid());
-}
 
 bool Exists(const std::filesystem::path& path)
 {
@@ -129,25 +131,8 @@ bool Exists(const std::filesystem::path& path)
 // Unix sockets of a server list: only those can be found away (a network server is not tried).
 bool ListNamesUnixSocket(std::string_view list, std::string_view machineId)
 {
-    constexpr std::string_view blanks = " \t\n\r\f\v";
-    for (std::size_t at = list.find_first_not_of(blanks); at != std::string_view::npos;
-         at = list.find_first_not_of(blanks, at)) {
-        const std::size_t end = std::min(list.find_first_of(blanks, at), list.size());
-        std::string_view entry = list.substr(at, end - at);
-        at = end;
-        if (StartsWith(entry, "{")) {
-            // Another machine's socket is no trace of a server here.
-            const std::size_t close = entry.find('}');
-            if (close == std::string_view::npos || entry.substr(1, close - 1) != machineId) {
-                continue;
-            }
-            entry.remove_prefix(close + 1);
-        }
-        if (StartsWith(entry, "unix:") || StartsWith(entry, "/")) {
-            return true;
-        }
-    }
-    return false;
+    return AnyEntry(list, machineId,
+        [](std::string_view entry) { return StartsWith(entry, "unix:") || StartsWith(entry, "/"); });
 }
 
 } // namespace
@@ -189,11 +174,7 @@ bool SoundServerOwnsDevices()
             return true;
         }
     }
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime) {
-        return SoundServerOwnsDevices(runtime);
-    }
-    return SoundServerOwnsDevices(std::filesystem::path("/run/user") / std::to_string(::getuid()));
+    return SoundServerOwnsDevices(RuntimeDir());
 }
 
 } // namespace zv

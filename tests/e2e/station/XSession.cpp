@@ -337,25 +337,17 @@ bool XSession::WaitForTrayIcon(double seconds)
 
 void XSession::PressReturn(const Window& window)
 {
-    // No window manager here: the test gives the focus itself.
-    XSetInputFocus(display_, window.id, RevertToParent, CurrentTime);
-    const KeyCode key = XKeysymToKeycode(display_, XK_Return);
-    XTestFakeKeyEvent(display_, key, True, CurrentTime);
-    XTestFakeKeyEvent(display_, key, False, CurrentTime);
-    XSync(display_, False);
+    PressKey(window, XK_Return);
 }
 
 void XSession::PressEscape(const Window& window)
 {
-    XSetInputFocus(display_, window.id, RevertToParent, CurrentTime);
-    const KeyCode key = XKeysymToKeycode(display_, XK_Escape);
-    XTestFakeKeyEvent(display_, key, True, CurrentTime);
-    XTestFakeKeyEvent(display_, key, False, CurrentTime);
-    XSync(display_, False);
+    PressKey(window, XK_Escape);
 }
 
 void XSession::PressKey(const Window& window, unsigned long keysym)
 {
+    // No window manager here: the test gives the focus itself.
     XSetInputFocus(display_, window.id, RevertToParent, CurrentTime);
     const KeyCode key = XKeysymToKeycode(display_, keysym);
     XTestFakeKeyEvent(display_, key, True, CurrentTime);
