@@ -76,8 +76,8 @@ public:
     // Whether the sound server this binding's default device goes through has left its traces but
     // does not answer now (stopped, restarting): that device is missing until it returns.
     virtual bool SoundServerAway() { return zv::SoundServerAway(); }
-    // The device's name whole, for messages (the capabilities' name is cut to 31 bytes, and so are
-    // the names devices are chosen by); empty for an id that names no device.
+    // The device's name whole, for lists, messages and encoding files (the capabilities' name is cut
+    // to 31 bytes); empty for an id that names no device.
     virtual std::string FullName(int DeviceId)
     {
         TWaveInCaps caps {};
