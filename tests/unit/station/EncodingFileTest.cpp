@@ -1,8 +1,10 @@
 #include "station/EncodingFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -336,4 +338,41 @@ TEST_F(EncodingFileTest, UnloadableUserFileTellsTheOperatorHowToRemakeIt)
         EXPECT_TRUE(error.Message().contains(broken));
         EXPECT_FALSE(error.Message().contains(QStringLiteral("Delete")));
     }
+}
+
+// At the start an old Placa gives way to the device the user's file names; a file that is missing or
+// broken must neither stop the start nor move Placa (the rebuild reports what is wrong with it).
+TEST_F(EncodingFileTest, PlacaGivesWayOnlyToADeviceTheUserFileNames)
+{
+    auto binding = zv::MakeSyntheticWaveIn({ { zv::SyntheticDevice::Tone, "Synthetic tone 1 kHz" },
+        { zv::SyntheticDevice::Silence, "Synthetic silence" } });
+    const QByteArray templ = ReadAll(QStringLiteral(ZOVEVA_TEMPLATE));
+    ASSERT_TRUE(templ.contains("InputSource=\"\""));
+    const auto naming = [&](const QByteArray& source) {
+        return QByteArray(templ).replace("InputSource=\"\"", "InputSource=\"" + source + '"');
+    };
+    const struct {
+        const char* name;
+        std::optional<QByteArray> file; // none: no file at all
+        int expected; // for Placa 0
+    } cases[] = {
+        { "names the second device", naming("Synthetic silence"), 1 },
+        { "blanks around the name, as the encoder trims them", naming("  Synthetic silence "), 1 },
+        { "names the device Placa stands for", naming("Synthetic tone 1 kHz"), 0 },
+        { "names no device here", naming("USB card that is away"), 0 },
+        { "names none", naming(""), 0 },
+        { "no file", std::nullopt, 0 },
+        { "not XML", QByteArray("<Encoder><SourceGroups>"), 0 },
+        { "no Source element", QByteArray("<Encoder/>"), 0 },
+    };
+    for (const auto& c : cases) {
+        QFile::remove(user);
+        if (c.file) {
+            WriteAll(user, *c.file);
+        }
+        EXPECT_EQ(SoundCardForPlaca(0, user, *binding), c.expected) << c.name;
+    }
+    QFile::remove(user);
+    ASSERT_TRUE(QDir().mkdir(user));
+    EXPECT_EQ(SoundCardForPlaca(5, user, *binding), 5) << "a folder under the file's name";
 }
