@@ -119,7 +119,7 @@ WaveInOps& AlsaWaveIn();
 struct SyntheticDevice {
     enum Kind { Tone, Silence, WavFile };
     Kind kind = Tone;
-    std::string name; // product name, at most 31 characters are kept
+    std::string name; // product name: whole for FullName, cut to 31 bytes in the capabilities
     std::string path; // WavFile: the file, played in a loop
     std::int64_t failAfterFrames = -1; // >= 0: fails as an unplugged card does after these frames
     bool paced = true; // false: buffers return as fast as they are queued

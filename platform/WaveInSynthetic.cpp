@@ -191,6 +191,13 @@ public:
     bool SoundServerOwnsDevices() override { return false; }
     bool SoundServerAway() override { return false; }
 
+    // Whole, as the ALSA binding gives its names: a long WAV file name is not cut to 31 bytes here.
+    std::string FullName(int id) override
+    {
+        const SyntheticDevice* d = Device(id);
+        return d ? d->name : std::string();
+    }
+
     int GetDevCaps(int id, TWaveInCaps& caps) override
     {
         const SyntheticDevice* d = Device(id);

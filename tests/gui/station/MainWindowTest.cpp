@@ -1479,3 +1479,24 @@ TEST_F(MainWindow, LongNamesInTheSettingsBoxesEndAtAWholeWord)
         }
     }
 }
+
+// A device named longer than 31 bytes: the card list shows it whole, and its mixer, whose name is
+// cut to 31 bytes as mixers' names are, is still the one the panel follows.
+TEST_F(MainWindow, ALongCardNameIsListedWholeAndFindsItsMixer)
+{
+    const std::string longName = "WAV the station's morning jingle, full length.wav";
+    Binding = zv::MakeSyntheticWaveIn({ { zv::SyntheticDevice::Tone, "Synthetic tone 1 kHz" },
+        { zv::SyntheticDevice::WavFile, longName, "/nonexistent/jingle.wav" } });
+    Mixers
+        = zv::MakeMemoryMixer({ zv::SyntheticMixerTable("Another card"), zv::SyntheticMixerTable(longName) });
+    PrepareUser("0", "1");
+    CreateAndShow();
+    TFrm_Config* config = Window->Frm_Config();
+    ASSERT_EQ(config->CBPlacas->count(), 2);
+    EXPECT_EQ(config->CBPlacas->itemText(1), QString::fromStdString(longName));
+
+    Choose(config->CBPlacas, 1);
+    EXPECT_EQ(config->PlacaDevice->DeviceId(), 1);
+    EXPECT_GT(config->CBControle->count(), 0);
+    EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join(QLatin1Char('\n')).toStdString();
+}
