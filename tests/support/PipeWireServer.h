@@ -112,6 +112,9 @@ public:
 
     ~PipeWireServer() { Stop(); }
 
+    // The runtime folder with the sockets: pipewire-0 and pulse/native.
+    const QString& RuntimeDir() const { return m_run; }
+
     // pactl's output, or nothing when it failed.
     std::optional<QString> Pactl(const QStringList& args)
     {

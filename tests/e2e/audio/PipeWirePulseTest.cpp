@@ -154,6 +154,9 @@ TEST_F(PipeWirePulse, DisplaysCaptureTheToneAndTheEncoderPutsItOnTheAir)
     EXPECT_TRUE(PumpUntil([&] { return traceRows() >= 12; }))
         << traceRows() << " rows: " << log("ZoVeva.log");
 
+    QFile userFile(folder.filePath(QStringLiteral("demo.xml")));
+    ASSERT_TRUE(userFile.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(userFile.readAll().contains("InputSource=\"Default device\"")) << "the encoder's device";
     const QString mount = QStringLiteral("/demo");
     ASSERT_TRUE(PumpUntil([&] { return icecast.HasSource(mount); }, 20000))
         << log("ZoVeva.log") << log("zoveva-encoder.log") << icecast.Log().right(2000).toStdString();
@@ -178,41 +181,63 @@ TEST_F(PipeWirePulse, DisplaysCaptureTheToneAndTheEncoderPutsItOnTheAir)
     zv::WaitForReleasedEncoders(std::chrono::seconds(10));
 }
 
-// The recording settings with a sound server: the card's panel hidden and the recording settings
-// button there; the panel shown anyway binds its knob to the server's capture, which pactl reads.
+// The recording settings with a sound server, found in the session's runtime folder or named by
+// PULSE_SERVER alone (the runtime folder empty, as with a system-wide server): the card's panel hidden
+// and the recording settings button there; the panel shown anyway binds its knob to the server's
+// capture, which pactl reads, and follows pactl's changes.
 TEST_F(PipeWirePulse, TheRecordingKnobSetsTheServersCaptureVolume)
 {
-    EXPECT_TRUE(TStationController::IsNewerWindows(zv::DefaultWaveIn()));
-    TSkBitmapList faces;
-    QComboBox languages;
-    TFrm_Config config(
-        faces, languages, nullptr, [](QWidget* parent) { return std::make_unique<NoBrowser>(parent); });
-    config.CBPlacas->addItem(QStringLiteral("Default device"));
-    config.CBPlacas->setCurrentIndex(0);
-    config.SoundCardChange();
-    config.OpenSettings();
-    QApplication::processEvents();
-    EXPECT_FALSE(config.PControles->isVisible()) << "the server's own mixer is the server's";
-    EXPECT_TRUE(config.SkMMButton3->isVisible());
+    QTemporaryDir emptyRuntime;
+    ASSERT_TRUE(emptyRuntime.isValid());
+    const QByteArray socket = "unix:" + server->RuntimeDir().toUtf8() + "/pulse/native";
+    const struct {
+        const char* reach;
+        QByteArray runtimeDir, pulseServer;
+    } cases[] = { { "runtime folder", server->RuntimeDir().toUtf8(), {} },
+        { "PULSE_SERVER", emptyRuntime.path().toUtf8(), socket } };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reach);
+        qputenv("XDG_RUNTIME_DIR", c.runtimeDir);
+        if (c.pulseServer.isEmpty())
+            qunsetenv("PULSE_SERVER");
+        else
+            qputenv("PULSE_SERVER", c.pulseServer);
+        EXPECT_TRUE(zv::SoundServerOwnsDevices());
+        EXPECT_TRUE(TStationController::IsNewerWindows(zv::DefaultWaveIn()));
 
-    config.SetNewerWindowsCheck([] { return false; });
-    config.OpenSettings();
-    QApplication::processEvents();
-    ASSERT_TRUE(config.PControles->isVisible());
-    ASSERT_TRUE(config.PlacaDevice->Active());
-    EXPECT_TRUE(config.RecordsDestination()) << "no inputs of its own: the knob is the capture's";
-    ASSERT_TRUE(config.Volume->isEnabled());
+        TSkBitmapList faces;
+        QComboBox languages;
+        TFrm_Config config(
+            faces, languages, nullptr, [](QWidget* parent) { return std::make_unique<NoBrowser>(parent); });
+        config.CBPlacas->addItem(QStringLiteral("Default device"));
+        config.CBPlacas->setCurrentIndex(0);
+        config.SoundCardChange();
+        config.OpenSettings();
+        QApplication::processEvents();
+        EXPECT_FALSE(config.PControles->isVisible()) << "the server's own mixer is the server's";
+        EXPECT_TRUE(config.SkMMButton3->isVisible());
 
-    const QStringList source = { QStringLiteral("get-source-volume"), QStringLiteral("@DEFAULT_SOURCE@") };
-    for (const int percent : { 25, 70 }) {
-        config.Volume->SetValue(config.Volume->Maximum() * percent / 100);
-        EXPECT_TRUE(PumpUntil([&] { return server->Percent(source) == percent; }))
-            << percent << "% set, " << server->Percent(source) << "% read";
+        config.SetNewerWindowsCheck([] { return false; });
+        config.OpenSettings();
+        QApplication::processEvents();
+        ASSERT_TRUE(config.PControles->isVisible());
+        ASSERT_TRUE(config.PlacaDevice->Active());
+        EXPECT_TRUE(config.RecordsDestination()) << "no inputs of its own: the knob is the capture's";
+        ASSERT_TRUE(config.Volume->isEnabled());
+
+        const QStringList source
+            = { QStringLiteral("get-source-volume"), QStringLiteral("@DEFAULT_SOURCE@") };
+        for (const int percent : { 25, 70 }) {
+            config.Volume->SetValue(config.Volume->Maximum() * percent / 100);
+            EXPECT_TRUE(PumpUntil([&] { return server->Percent(source) == percent; }))
+                << percent << "% set, " << server->Percent(source) << "% read";
+        }
+        ASSERT_TRUE(server->Pactl({ QStringLiteral("set-source-volume"), QStringLiteral("@DEFAULT_SOURCE@"),
+            QStringLiteral("40%") }));
+        EXPECT_TRUE(PumpUntil([&] { return KnobPercent(*config.Volume) == 40; }))
+            << KnobPercent(*config.Volume);
+        config.PlacaDevice->SetActive(false);
     }
-    ASSERT_TRUE(server->Pactl(
-        { QStringLiteral("set-source-volume"), QStringLiteral("@DEFAULT_SOURCE@"), QStringLiteral("40%") }));
-    EXPECT_TRUE(PumpUntil([&] { return KnobPercent(*config.Volume) == 40; })) << KnobPercent(*config.Volume);
-    config.PlacaDevice->SetActive(false);
 }
 
 } // namespace
