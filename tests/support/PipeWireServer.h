@@ -8,6 +8,8 @@
 // the calling process must not have used ALSA before Start. Every child ends with the object, or with
 // this process however it ends.
 
+#include "tests/support/Pactl.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -115,25 +117,9 @@ public:
     // The runtime folder with the sockets: pipewire-0 and pulse/native.
     const QString& RuntimeDir() const { return m_run; }
 
-    // pactl's output, or nothing when it failed.
-    std::optional<QString> Pactl(const QStringList& args)
-    {
-        QProcess p;
-        p.start(QStringLiteral("pactl"), args);
-        if (!p.waitForFinished(5000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-            return std::nullopt;
-        return QString::fromUtf8(p.readAllStandardOutput());
-    }
-
-    // The first channel's volume in percent, as pactl prints it.
-    int Percent(const QStringList& args)
-    {
-        const std::optional<QString> out = Pactl(args);
-        if (!out)
-            return -1;
-        const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("/\\s*(\\d+)%")).match(*out);
-        return m.hasMatch() ? m.captured(1).toInt() : -1;
-    }
+    // pactl's output, or nothing when it failed; the first channel's volume in percent.
+    std::optional<QString> Pactl(const QStringList& args) { return test::Pactl(args); }
+    int Percent(const QStringList& args) { return test::PactlPercent(args); }
 
 private:
     QProcess* Spawn(const QString& program, const QStringList& args, const QString& log)

@@ -7,6 +7,8 @@
 // calling process becomes the server's client through PULSE_SERVER and ALSA_CONFIG_PATH, which must
 // be set before the process first uses ALSA. As root the server runs with a warning.
 
+#include "tests/support/Pactl.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -105,25 +107,9 @@ public:
     // The socket the server listens on.
     const QString& Socket() const { return m_socket; }
 
-    // pactl's output, or nothing when it failed.
-    std::optional<QString> Pactl(const QStringList& args)
-    {
-        QProcess p;
-        p.start(QStringLiteral("pactl"), args);
-        if (!p.waitForFinished(5000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-            return std::nullopt;
-        return QString::fromUtf8(p.readAllStandardOutput());
-    }
-
-    // The first channel's volume in percent, as pactl prints it.
-    int Percent(const QStringList& args)
-    {
-        const std::optional<QString> out = Pactl(args);
-        if (!out)
-            return -1;
-        const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("/\\s*(\\d+)%")).match(*out);
-        return m.hasMatch() ? m.captured(1).toInt() : -1;
-    }
+    // pactl's output, or nothing when it failed; the first channel's volume in percent.
+    std::optional<QString> Pactl(const QStringList& args) { return test::Pactl(args); }
+    int Percent(const QStringList& args) { return test::PactlPercent(args); }
 
 private:
     std::string Launch()

@@ -17,6 +17,7 @@
 #include "station/AccountBrowser.h"
 #include "station/EncoderProcess.h"
 #include "station/U_ZoVeva.h"
+#include "tests/support/NoBrowser.h"
 #include "tests/support/PulseServer.h"
 
 #include <QApplication>
@@ -31,16 +32,7 @@
 
 namespace {
 
-// No network in this test: the account page's panel stays empty.
-struct NoBrowser final : TAccountBrowser {
-    explicit NoBrowser(QWidget* parent)
-        : view(new QWidget(parent))
-    {
-    }
-    QWidget* View() const override { return view; }
-    void Post(const TAccountRequest&) override { }
-    QWidget* view;
-};
+using test::NoBrowser;
 
 // A loopback port nobody listens on (free a moment ago).
 quint16 ClosedPort()

@@ -14,6 +14,8 @@
 #include "station/AccountBrowser.h"
 #include "station/StationController.h"
 #include "station/U_Config.h"
+#include "tests/support/MixerWindowKit.h"
+#include "tests/support/NoBrowser.h"
 #include "tests/support/PulseServer.h"
 
 #include <QApplication>
@@ -24,34 +26,9 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
-namespace {
-
-template <typename Done> bool PumpUntil(Done done, int timeoutMs = 10000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < timeoutMs)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
-
-int KnobPercent(const TMMCustomWheel& knob)
-{
-    return knob.Maximum() > 0 ? int(std::lround(100.0 * knob.Value() / knob.Maximum())) : -1;
-}
-
-// No network in this test: the account page's panel stays empty.
-struct NoBrowser final : TAccountBrowser {
-    explicit NoBrowser(QWidget* parent)
-        : view(new QWidget(parent))
-    {
-    }
-    QWidget* View() const override { return view; }
-    void Post(const TAccountRequest&) override { }
-    QWidget* view;
-};
-
-} // namespace
+using test::KnobPercent;
+using test::NoBrowser;
+using test::PumpUntil;
 
 TEST(MixerPanelPulse, PulseServerIsASoundServerAndThePanelSetsItsCapture)
 {

@@ -7,6 +7,7 @@
 #include "audio/MMMixCtl.h"
 #include "audio/MMWheel.h"
 #include "platform/AppError.h"
+#include "tests/support/MixerWindowKit.h"
 #include "tests/support/PulseServer.h"
 
 #include <QApplication>
@@ -14,24 +15,8 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
-namespace {
-
-template <typename Done> bool PumpUntil(Done done, int timeoutMs = 10000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < timeoutMs)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
-
-// The knob's share of its range, in percent.
-int KnobPercent(const TMMCustomWheel& knob)
-{
-    return knob.Maximum() > 0 ? int(std::lround(100.0 * knob.Value() / knob.Maximum())) : -1;
-}
-
-} // namespace
+using test::KnobPercent;
+using test::PumpUntil;
 
 TEST(MixerPulse, TheDefaultMixerOpensReadsWritesAndFollowsPactl)
 {
