@@ -200,17 +200,25 @@ std::optional<TDeadAirChange> TDeadAirAlarm::Tick()
         detector_.SilentSeconds() };
 }
 
+namespace {
+
+// The warning text with the clock time `seconds` before now. QTime wraps at midnight: a silence that
+// began yesterday evening reads 23:59:50.
+QString WarningSince(zv::ResStringId text, const QTime& now, double seconds)
+{
+    const QTime since
+        = now.addMSecs(-static_cast<int>(std::llround(std::clamp(seconds, 0.0, 86400.0) * 1000)));
+    return zv::LoadResString(text).arg(since.toString(QStringLiteral("HH:mm:ss")));
+}
+
+} // namespace
+
 QString DeadAirWarningText(const QTime& now, double silentSeconds)
 {
-    // QTime wraps at midnight: a silence that began yesterday evening reads 23:59:50.
-    const QTime began
-        = now.addMSecs(-static_cast<int>(std::llround(std::clamp(silentSeconds, 0.0, 86400.0) * 1000)));
-    return zv::LoadResString(zv::SDeadAirWarning).arg(began.toString(QStringLiteral("HH:mm:ss")));
+    return WarningSince(zv::SDeadAirWarning, now, silentSeconds);
 }
 
 QString DeadAirNoInputWarningText(const QTime& now, double lostSeconds)
 {
-    const QTime lost
-        = now.addMSecs(-static_cast<int>(std::llround(std::clamp(lostSeconds, 0.0, 86400.0) * 1000)));
-    return zv::LoadResString(zv::SDeadAirNoInputWarning).arg(lost.toString(QStringLiteral("HH:mm:ss")));
+    return WarningSince(zv::SDeadAirNoInputWarning, now, lostSeconds);
 }
