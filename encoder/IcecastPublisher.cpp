@@ -332,7 +332,9 @@ bool IcecastPublisher::PollConnect(Clock::time_point now)
     if (result == SHOUTERR_NOLOGIN) {
         RaiseRefused();
     }
-    if (result == SHOUTERR_TLSBADCERT) {
+    // Our own check refused the certificate: whatever libshout makes of the handshake it then ends
+    // (under load it may report a socket error instead), that is the reason.
+    if (result == SHOUTERR_TLSBADCERT || !check_.problem.isEmpty()) {
         Raise(LoadResString(SServerCertificateRefused)
                   .arg(check_.problem.isEmpty() ? QStringLiteral("it does not verify") : check_.problem));
     }
