@@ -293,14 +293,29 @@ TEST_F(Program, OnTheAirWithItsShapeStatusTrayAnimationAndFourMovingDisplays)
         return ids;
     };
     const auto quitFromTheMenu = [&] {
+        // Listed before the click: a menu that maps quickly would otherwise count as already there.
+        const auto beforeMenu = windowIds();
         X.Click(trayIcon, 3);
         XSession::Window menu;
         ASSERT_TRUE(newWindow(
-            windowIds(), [](const XSession::Window& w) { return w.geometry.height() > 40; }, &menu))
-            << "no menu";
+            beforeMenu, [](const XSession::Window& w) { return w.geometry.height() > 40; }, &menu))
+            << "no menu; windows: " << [&] {
+                   std::string list;
+                   for (const auto& w : X.Windows()) {
+                       list += QStringLiteral("%1 %2x%3+%4+%5 '%6'; ")
+                                   .arg(w.id).arg(w.geometry.width()).arg(w.geometry.height())
+                                   .arg(w.geometry.x()).arg(w.geometry.y()).arg(w.title).toStdString();
+                   }
+                   return list;
+               }();
         EXPECT_EQ(menu.geometry.topLeft(), trayIcon) << "the menu opens at the mouse";
         QThread::msleep(300);
         X.Click(QPoint(menu.geometry.left() + 30, menu.geometry.bottom() - 10));
+        // The menu bears the program's title too: gone first, it cannot be taken for the question.
+        ASSERT_TRUE(waitFor([&] {
+            const auto windows = X.Windows();
+            return std::none_of(windows.begin(), windows.end(), [&](const auto& w) { return w.id == menu.id; });
+        })) << "the menu closes on its item";
     };
     const auto isQuestion = [&](const XSession::Window& w) { return w.title == kTitle && w.id != window.id; };
     XSession::Window question;
