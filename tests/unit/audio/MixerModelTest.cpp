@@ -13,6 +13,8 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
 constexpr TMMLineId kRecording = 1;
 constexpr TMMLineId kRecLine = (1 << 16) | 1;
 
@@ -184,7 +186,7 @@ TEST_F(MixerModel, ChangeReportsReachOnlyTheControlTheyAreFor)
     other.SetDeviceId(1);
     other.SetActive(true);
     ASSERT_EQ(ops->SetValuesFromOutside(1, 0, { 5 }), 0);
-    test::Pump(20);
+    test::Pump(20ms);
     EXPECT_EQ(volumeChanges + recChanges, 1);
 }
 
@@ -278,7 +280,7 @@ TEST_F(MixerModel, ACardThatGoesAwayDisablesEverythingAndIsReportedOnce)
 
     ops->Disconnect(0);
     test::PumpUntil([&] { return !errors.empty(); });
-    test::Pump(20);
+    test::Pump(20ms);
     zv::SetApplicationErrorHandler(nullptr);
 
     ASSERT_EQ(errors.size(), 1u);

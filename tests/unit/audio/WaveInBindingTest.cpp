@@ -12,6 +12,8 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
 // Records every notification; the data ones come from the binding's thread.
 struct Recorder {
     static void Callback(
@@ -120,7 +122,7 @@ TEST(WaveInBinding, StopReturnsThePartlyFilledBufferOnly)
             TMMTime t { TMMTime::Samples, 0 };
             return ops->GetPosition(h, t) == 0 && t.value > 0;
         },
-        2000);
+        2s);
     ASSERT_EQ(ops->Stop(h), 0);
     ASSERT_TRUE(rec.WaitFor(1));
     EXPECT_EQ(rec.returned.size(), 1u);

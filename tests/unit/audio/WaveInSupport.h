@@ -3,6 +3,8 @@
 // Helpers of the capture tests: the Qt application the component posts to, a bounded event pump,
 // and a WAV file with a known signal.
 
+#include "tests/support/Wait.h"
+
 #include <QCoreApplication>
 #include <QTemporaryDir>
 #include <chrono>
@@ -24,23 +26,9 @@ inline QCoreApplication& App()
     return app;
 }
 
-// Runs the owner's event loop until done() or the timeout; true when done.
-template <typename Done> bool PumpUntil(Done done, int timeoutMs = 5000)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-inline void Pump(int ms)
-{
-    PumpUntil([] { return false; }, ms);
-}
+// The shared bounded waits, run on the owner's event loop.
+using zv::test::Pump;
+using zv::test::PumpUntil;
 
 // Frame i of the test signal: left counts up, right counts down, both wrapping; no two frames in
 // a second are alike, so a lost, repeated or shifted frame shows.

@@ -14,6 +14,8 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
 constexpr int kSignalFrames = 13230; // 0.3 s: a one-second capture wraps it three times
 
 class WaveInTest : public ::testing::Test {
@@ -203,7 +205,7 @@ TEST_F(WaveInTest, MaxRecordTimeDeliversExactlyTheLimitThenStops)
     w->SetMaxRecordTime(1000);
     w->Start();
     ASSERT_TRUE(test::PumpUntil([&] { return log.find("stop") != std::string::npos; }));
-    test::Pump(50); // nothing more may come
+    test::Pump(50ms); // nothing more may come
     const std::vector<char> bytes = consumer.Bytes();
     ASSERT_EQ(bytes.size(), 176400u);
     const std::vector<int> sizes = consumer.Sizes();
@@ -234,7 +236,7 @@ TEST_F(WaveInTest, StopFromTheBufferHandlerCompletesLaterOnce)
     };
     w->Start();
     ASSERT_TRUE(test::PumpUntil([&] { return log.find("stop") != std::string::npos; }));
-    test::Pump(50);
+    test::Pump(50ms);
     EXPECT_TRUE(onCaptureThread);
     EXPECT_TRUE(stillStartedAfterStop);
     EXPECT_EQ(handled, 3);
@@ -352,9 +354,9 @@ TEST_F(WaveInTest, PauseHoldsTheRingAndRestartResumes)
     ASSERT_TRUE(test::PumpUntil([&] { return consumer.Buffers() >= 2; }));
     w->Pause();
     EXPECT_TRUE(consumer.Paused());
-    test::Pump(100); // the partly filled buffer comes back at the pause
+    test::Pump(100ms); // the partly filled buffer comes back at the pause
     const int atPause = consumer.Buffers();
-    test::Pump(150); // six buffers' time
+    test::Pump(150ms); // six buffers' time
     EXPECT_EQ(consumer.Buffers(), atPause);
     w->Restart();
     EXPECT_FALSE(consumer.Paused());
@@ -370,7 +372,7 @@ TEST_F(WaveInTest, PauseBeforeStartQueuesTheRingButRecordsOnlyAfterRestart)
     EXPECT_EQ(log, "open pause ");
     w->Start();
     EXPECT_EQ(log, "open pause start ");
-    test::Pump(50);
+    test::Pump(50ms);
     EXPECT_EQ(consumer.Buffers(), 0);
     w->Restart();
     ASSERT_TRUE(test::PumpUntil([&] { return consumer.Buffers() >= 5; }));
@@ -404,7 +406,7 @@ TEST_F(WaveInTest, DestroyingACapturingComponentLeavesNothingRunning)
         w.reset();
         EXPECT_FALSE(consumer.Opened());
         const int after = consumer.Buffers();
-        test::Pump(20);
+        test::Pump(20ms);
         EXPECT_EQ(consumer.Buffers(), after);
     }
     EXPECT_EQ(log, "open start open start ");

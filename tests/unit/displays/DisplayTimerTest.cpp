@@ -1,4 +1,5 @@
 #include "displays/MMTimer.h"
+#include "tests/support/Wait.h"
 
 #include <atomic>
 #include <chrono>
@@ -82,15 +83,13 @@ TEST(DisplayTimer, ThreadRunsFromFirstSubscriberToLast)
     const TMMTimerHandle a = timer.Subscribe(25, false, count, &ticks);
     const TMMTimerHandle b = timer.Subscribe(25, true, count, &ticks);
     EXPECT_TRUE(timer.Running());
-    for (int i = 0; i < 400 && ticks.load() < 3; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_GE(ticks.load(), 3);
+    EXPECT_TRUE(zv::test::WaitUntil([&] { return ticks.load() >= 3; })) << ticks.load();
     timer.Unsubscribe(a);
     EXPECT_TRUE(timer.Running());
     timer.Unsubscribe(b);
     EXPECT_FALSE(timer.Running());
     const int after = ticks.load();
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    std::this_thread::sleep_for(std::chrono::milliseconds(60)); // two periods in which a tick would show
     EXPECT_EQ(ticks.load(), after) << "no callback after the last subscriber left";
 
     // Switching to manual stops a running thread; switching back starts it again.

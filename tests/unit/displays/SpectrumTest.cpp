@@ -1,4 +1,5 @@
 #include "displays/MMSpectrMath.h"
+#include "tests/support/Wait.h"
 
 #include <QImage>
 #include <chrono>
@@ -288,9 +289,7 @@ TEST(Spectrum, RealTimerMovesPeaksBesideFrames)
         s.Frame(i % 2 ? loud.data() : quiet.data());
     s.Frame(loud.data());
     s.Frame(quiet.data());
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (s.core.Bars()[5].Peak > 0 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    zv::test::WaitUntil([&] { return s.core.Bars()[5].Peak <= 0; });
     zv::DisplayTimerService::Instance().SetManual(true);
     EXPECT_EQ(s.core.Bars()[5].Peak, 0);
 }

@@ -1,5 +1,7 @@
 #include "encoder/StatusProbe.h"
 
+#include "tests/support/Wait.h"
+
 #include <QFile>
 #include <QTemporaryDir>
 #include <arpa/inet.h>
@@ -162,11 +164,7 @@ std::optional<QString> Ask(StatusProbe& probe, StatusProbe::Clock::time_point at
 {
     std::optional<QString> said = probe.Poll(at);
     EXPECT_TRUE(probe.Asking());
-    const auto bound = std::chrono::steady_clock::now() + 5s;
-    while (!said && !done() && std::chrono::steady_clock::now() < bound) {
-        std::this_thread::sleep_for(2ms);
-        said = probe.Poll(at);
-    }
+    zv::test::WaitUntil([&] { return said || done() || (said = probe.Poll(at)); }, 5s, 2ms);
     return said;
 }
 

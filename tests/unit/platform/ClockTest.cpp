@@ -1,7 +1,8 @@
 #include "platform/Clock.h"
 
+#include "tests/support/Wait.h"
+
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -72,10 +73,6 @@ TEST(QtClock, FiresOnTheEventLoop)
     });
     timer->SetEnabled(true);
     EXPECT_TRUE(timer->Enabled());
-    QElapsedTimer waited;
-    waited.start();
-    while (timer->Enabled() && waited.elapsed() < 10000) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
+    zv::test::PumpUntil([&] { return !timer->Enabled(); });
     EXPECT_EQ(fired, 3);
 }

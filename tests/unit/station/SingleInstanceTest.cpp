@@ -1,7 +1,8 @@
 #include "station/SingleInstance.h"
 
+#include "tests/support/Wait.h"
+
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -25,23 +26,12 @@ protected:
 
     std::filesystem::path Path() const { return Folder.path().toStdString(); }
 
-    // Runs the event loop until `done` or 5 s have passed.
-    template <class Done> static bool Spin(Done done)
-    {
-        QElapsedTimer waited;
-        waited.start();
-        while (!done() && waited.elapsed() < 5000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
-        return done();
-    }
-
     // A later start asks from a thread of its own, as it would from its own process, while this
     // thread's event loop lets the first one answer.
     static bool AskFromElsewhere(TSingleInstance& later, std::chrono::milliseconds patience = 5s)
     {
         auto asked = std::async(std::launch::async, [&] { return later.AskRunningToShow(patience); });
-        Spin([&] { return asked.wait_for(0s) == std::future_status::ready; });
+        zv::test::PumpUntil([&] { return asked.wait_for(0s) == std::future_status::ready; });
         return asked.get();
     }
 
@@ -62,7 +52,7 @@ TEST_F(SingleInstance, ALaterStartOnTheFolderAsksTheFirstToShowItsWindow)
     TSingleInstance later(Path());
     EXPECT_EQ(later.Claim(), TClaim::Running);
     EXPECT_TRUE(AskFromElsewhere(later));
-    EXPECT_TRUE(Spin([&] { return shown == 1; }));
+    EXPECT_TRUE(zv::test::PumpUntil([&] { return shown == 1; }));
 
     // Anything else on the socket is not a request.
     QLocalSocket stranger;
@@ -70,7 +60,7 @@ TEST_F(SingleInstance, ALaterStartOnTheFolderAsksTheFirstToShowItsWindow)
     ASSERT_TRUE(stranger.waitForConnected(1000));
     stranger.write(QByteArray(200, 'x'));
     stranger.flush();
-    Spin([&] { return stranger.state() == QLocalSocket::UnconnectedState; });
+    zv::test::PumpUntil([&] { return stranger.state() == QLocalSocket::UnconnectedState; });
     EXPECT_EQ(stranger.state(), QLocalSocket::UnconnectedState);
     EXPECT_EQ(shown, 1);
 
@@ -83,7 +73,7 @@ TEST_F(SingleInstance, ALaterStartOnTheFolderAsksTheFirstToShowItsWindow)
         ASSERT_TRUE(impatient.waitForBytesWritten(1000));
         impatient.abort();
     }
-    EXPECT_TRUE(Spin([&] { return shown == 21; }));
+    EXPECT_TRUE(zv::test::PumpUntil([&] { return shown == 21; }));
 
     // Other folders are other programs.
     QTemporaryDir other;
@@ -111,7 +101,7 @@ TEST_F(SingleInstance, TheFolderIsFreeAgainWhenItsProgramEndsHoweverItEnds)
     TSingleInstance later(Path());
     ASSERT_EQ(later.Claim(), TClaim::Running);
     EXPECT_TRUE(AskFromElsewhere(later));
-    EXPECT_TRUE(Spin([&] { return shown == 1; }));
+    EXPECT_TRUE(zv::test::PumpUntil([&] { return shown == 1; }));
 }
 
 TEST_F(SingleInstance, AHeldFolderWhoseProgramDoesNotAnswerIsReportedNotJoined)
@@ -142,7 +132,7 @@ TEST_F(SingleInstance, AProgramOnItsWayOutIsNoAnswerAndItsEndFreesTheFolder)
 
     // It ends while a later start is still asking: the start stops asking and may take the folder.
     auto asked = std::async(std::launch::async, [&] { return later.AskRunningToShow(10min); });
-    std::this_thread::sleep_for(200ms);
+    std::this_thread::sleep_for(200ms); // so that the end comes while it asks, not before
     close(held);
     leaving.close();
     ASSERT_EQ(asked.wait_for(2min), std::future_status::ready);
