@@ -1,103 +1,234 @@
 #include "station/AccountBrowser.h"
 
+#include "account/AccountHelperProtocol.h"
+#include "platform/ProgramFolder.h"
+#include "station/StationVersion.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QPointer>
-#include <QWebEngineHttpRequest>
-#include <QWebEnginePage>
-#include <QWebEngineProfile>
-#include <QWebEngineScript>
-#include <QWebEngineView>
-#include <unistd.h>
+#include <QProcess>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
 
 namespace {
 
-class TWebAccountBrowser final : public TAccountBrowser {
+// One run of the helper: its process, the lines it prints and its bounds. Asked to stop, it closes
+// the helper's input, which ends the helper; one that does not end in time is killed.
+class THelperRun final : public QObject {
 public:
-    explicit TWebAccountBrowser(QWidget* parent)
-        : FProfile(new QWebEngineProfile(this))
+    std::function<void(const zv::account::Report&)> OnReport;
+    std::function<void()> OnEnded; // the process ended, failed to start or was killed
+
+    THelperRun(const QString& program, const QStringList& arguments, const QByteArray& request,
+        const zv::AccountHelperOptions& options, bool bounded, QObject* parent)
+        : QObject(parent)
+        , FEndTimeout(options.EndTimeout)
     {
-        FView = new QWebEngineView(parent);
-        FView->setObjectName(QStringLiteral("WebBrowser1"));
-        FView->setPage(new QWebEnginePage(FProfile, FView));
-        // loadFinished comes once per load of the top document, after its frames have loaded. Its
-        // `ok` is false also for a page that did load: one sent with an HTTP error status, whose body
-        // the browser shows (a 403 or 404 page). The browser's own error page (server unreachable)
-        // comes here too; it has no limit, so nothing changes.
-        connect(FView->page(), &QWebEnginePage::loadFinished, this, [this](bool) { ReadLimit(); });
+        FProcess.setProgram(program);
+        FProcess.setArguments(arguments);
+        // What the engine says goes to the program's own standard error; the helper sorts it.
+        FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        connect(&FProcess, &QProcess::readyReadStandardOutput, this, [this] { ReadLines(); });
+        connect(&FProcess, &QProcess::finished, this, [this] { Ended(); });
+        connect(&FProcess, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+            if (error == QProcess::FailedToStart) {
+                Ended();
+            }
+        });
+        FProcess.start();
+        FProcess.write(request);
+        if (bounded) {
+            QTimer::singleShot(options.ReadTimeout, this, [this] { FProcess.kill(); });
+        }
     }
 
-    ~TWebAccountBrowser() override
+    ~THelperRun() override
     {
-        // The page goes before its profile.
-        delete FView.data();
+        // The program's end: the helper is asked to end, so its engine takes its processes along,
+        // and killed when it does not.
+        FProcess.disconnect(this);
+        if (FProcess.state() != QProcess::NotRunning) {
+            FProcess.closeWriteChannel();
+            if (!FProcess.waitForFinished(int(FEndTimeout.count()))) {
+                FProcess.kill();
+                FProcess.waitForFinished(1000);
+            }
+        }
     }
+
+    // Ends the run without a word more to its owner; the run deletes itself once the process is gone.
+    void Stop()
+    {
+        OnReport = nullptr;
+        OnEnded = nullptr;
+        if (FProcess.state() == QProcess::NotRunning) {
+            deleteLater();
+            return;
+        }
+        FStopping = true;
+        FProcess.closeWriteChannel();
+        QTimer::singleShot(FEndTimeout, this, [this] { FProcess.kill(); });
+    }
+
+private:
+    void ReadLines()
+    {
+        while (FProcess.canReadLine()) {
+            const zv::account::Report report = zv::account::ParseReport(FProcess.readLine());
+            if (OnReport) {
+                OnReport(report);
+            }
+        }
+        // A line is a few dozen bytes: a helper that says this much without one is not ours.
+        if (FProcess.bytesAvailable() > 64 * 1024) {
+            FProcess.kill();
+        }
+    }
+
+    void Ended()
+    {
+        if (FEnded) {
+            return;
+        }
+        FEnded = true;
+        if (FStopping) {
+            deleteLater();
+            return;
+        }
+        ReadLines();
+        if (const auto ended = OnEnded) {
+            ended();
+        }
+    }
+
+    QProcess FProcess;
+    std::chrono::milliseconds FEndTimeout;
+    bool FStopping = false;
+    bool FEnded = false;
+};
+
+class THelperAccountBrowser final : public TAccountBrowser {
+public:
+    THelperAccountBrowser(QWidget* parent, const zv::AccountHelperOptions& options)
+        : FOptions(options)
+        , FView(new QWidget(parent))
+    {
+        FView->setObjectName(QStringLiteral("WebBrowser1"));
+        if (FOptions.Executable.isEmpty()) {
+            FOptions.Executable = DefaultExecutable();
+        }
+    }
+
+    ~THelperAccountBrowser() override { SetShown(false); }
 
     QWidget* View() const override { return FView; }
 
     void Post(const TAccountRequest& request) override
     {
-        QWebEngineHttpRequest post(request.Url, QWebEngineHttpRequest::Post);
-        post.setPostData(request.Body);
-        for (const auto& [name, value] : request.Headers) {
-            post.setHeader(name, value);
+        FRequest = zv::account::EncodeRequest({ request.Url, request.Body, request.Headers });
+        if (FRead) {
+            FRead->Stop();
         }
-        FView->load(post);
-        FStarted = true;
+        auto* run = new THelperRun(
+            FOptions.Executable, { QStringLiteral("--read") }, FRequest, FOptions, true, this);
+        FRead = run;
+        auto reported = std::make_shared<bool>(false);
+        run->OnReport = [this, reported](const zv::account::Report& report) {
+            if (report.What == zv::account::Report::Kind::Limit && !*reported) {
+                *reported = true;
+                emit PageLoaded(report.Limit);
+            }
+        };
+        run->OnEnded = [this, run, reported] {
+            FRead = nullptr;
+            run->deleteLater();
+            // A helper that failed, crashed, said nothing we know or ran out of time: no limit.
+            if (!*reported) {
+                emit PageLoaded(std::nullopt);
+            }
+        };
     }
 
-    void Prepare() override
+    void SetShown(bool shown) override
     {
-        if (!FStarted) {
-            FStarted = true;
-            FView->setUrl(QUrl(QStringLiteral("about:blank")));
+        if (!shown) {
+            delete FContainer.data();
+            if (FShow) {
+                FShow->Stop();
+                FShow = nullptr;
+            }
+            return;
         }
+        if (FShow || FRequest.isEmpty()) {
+            return; // shown already, or nothing posted yet: the panel stays empty
+        }
+        QStringList arguments { QStringLiteral("--show"),
+            QStringLiteral("%1x%2").arg(FView->width()).arg(FView->height()) };
+        const bool embed = QGuiApplication::platformName() == QLatin1String("xcb");
+        if (!embed) {
+            // Only X11 lets one program's window go into another's.
+            arguments << QStringLiteral("--top-level") << ApplicationTitle();
+        }
+        auto* run = new THelperRun(FOptions.Executable, arguments, FRequest, FOptions, false, this);
+        FShow = run;
+        run->OnReport = [this, embed](const zv::account::Report& report) {
+            if (report.What == zv::account::Report::Kind::Limit) {
+                emit PageLoaded(report.Limit);
+            } else if (report.What == zv::account::Report::Kind::Window && embed && !FContainer) {
+                Embed(report.Window);
+            }
+        };
+        run->OnEnded = [this, run] {
+            delete FContainer.data();
+            FShow = nullptr;
+            run->deleteLater();
+        };
     }
-
-    // The view hands its focus to the drawing surface once it has one.
-    bool Ready() const override { return FView && FView->focusProxy() != nullptr; }
 
 private:
-    void ReadLimit()
+    static QString DefaultExecutable()
     {
-        // Asynchronous: the answer comes through the event loop, however large the page. The
-        // application's own script world: the page's scripts cannot replace what this one calls.
-        QPointer<TWebAccountBrowser> self(this);
-        FView->page()->runJavaScript(
-            zv::LimitScript(), QWebEngineScript::ApplicationWorld, [self](const QVariant& value) {
-                if (!self) {
-                    return;
-                }
-                if (value.typeId() == QMetaType::QString) {
-                    emit self->PageLoaded(value.toString());
-                } else {
-                    emit self->PageLoaded(std::nullopt);
-                }
-            });
+        // The program folder holds the program or a link to it (the package's launcher links the
+        // installed program there); the helper lies beside the program file itself.
+        const QString name = QString::fromLatin1(zv::account::HelperExecutableName);
+        const QString inFolder = QString::fromStdString((zv::ProgramFolder() / name.toStdString()).string());
+        if (QFileInfo(inFolder).isExecutable()) {
+            return inFolder;
+        }
+        return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
     }
 
-    QWebEngineProfile* FProfile;
-    QPointer<QWebEngineView> FView;
-    bool FStarted = false; // the page was loaded once
+    void Embed(quint64 id)
+    {
+        QWindow* window = QWindow::fromWinId(WId(id));
+        if (!window) {
+            return;
+        }
+        FContainer = QWidget::createWindowContainer(window, FView);
+        FContainer->setGeometry(FView->rect());
+        FContainer->show();
+    }
+
+    zv::AccountHelperOptions FOptions;
+    QPointer<QWidget> FView;
+    QPointer<QWidget> FContainer; // holds the helper's window while shown
+    QByteArray FRequest; // the last posted request, as the helper reads it
+    THelperRun* FRead = nullptr; // the read under way
+    THelperRun* FShow = nullptr; // the helper showing the page
 };
 
 } // namespace
 
 QString zv::LimitScript()
 {
-    return QStringLiteral("(function () {"
-                          "  try {"
-                          "    var e = document.getElementById('limitekbps');"
-                          "    if (!e) return null;"
-                          "    var v = e.value;"
-                          "    return (v === undefined || v === null) ? null : String(v);"
-                          "  } catch (x) { return null; }"
-                          "})()");
+    return zv::account::LimitScript();
 }
 
-std::unique_ptr<TAccountBrowser> zv::MakeWebAccountBrowser(QWidget* parent)
+std::unique_ptr<TAccountBrowser> zv::MakeWebAccountBrowser(
+    QWidget* parent, const AccountHelperOptions& options)
 {
-    // Chromium refuses to run its sandbox as root; read when the web engine starts, the first time.
-    if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    }
-    return std::make_unique<TWebAccountBrowser>(parent);
+    return std::make_unique<THelperAccountBrowser>(parent, options);
 }

@@ -1,16 +1,18 @@
 #pragma once
 
 // The account page's browser in the settings window: it posts the account and, after every completed
-// load, reads the bitrate limit the page carries. The program uses a real browser (Qt WebEngine);
-// tests of the windows may put in another.
+// load, reads the bitrate limit the page carries. The program's browser engine runs in a helper
+// process of its own (zoveva-account) only while a page is read or shown; tests of the windows may
+// put in another browser.
 //
-// Threads: user-interface thread only. The web engine renders and loads in processes and threads of
-// its own; nothing here waits for it.
+// Threads: user-interface thread only. The helper loads and renders in its own processes; nothing
+// here waits for it.
 
 #include "station/AccountPage.h"
 
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -22,21 +24,19 @@ class TAccountBrowser : public QObject {
 public:
     using QObject::QObject;
 
-    // The page's view, which the settings window places.
+    // The page's panel, which the settings window places.
     virtual QWidget* View() const = 0;
-    // Navigates to the request's address with its body and headers: an HTTP POST. A load still
-    // under way is abandoned.
+    // Loads the request's address with its body and headers, an HTTP POST, to read its limit. A load
+    // still under way is abandoned.
     virtual void Post(const TAccountRequest& request) = 0;
-    // Starts the page, empty, when nothing was posted yet: a real browser's view makes its drawing
-    // surface a moment after its page starts, and the window around it is then made anew in the
-    // window system, which costs a window shown modally its modal state. Optional.
-    virtual void Prepare() { }
-    // The view has its drawing surface: showing the window now keeps it the window system's window.
-    virtual bool Ready() const { return true; }
+    // The page is shown in View() (information mode) or not (settings mode, window hidden). A real
+    // browser holds the page only while it is shown, loading the last posted request anew.
+    virtual void SetShown(bool /*shown*/) { }
 
 signals:
     // After every completed load, whatever its outcome: the text of the "value" of the element
-    // "limitekbps" in the current document, or nothing when there is no such element or value.
+    // "limitekbps" in the current document, or nothing when there is no such element or value, or
+    // when the page could not be read at all (the helper failed, ended or ran out of time).
     void PageLoaded(const std::optional<QString>& limit);
 };
 
@@ -48,10 +48,20 @@ namespace zv {
 // The script that reads the limit: the element's value as text, null when there is none.
 QString LimitScript();
 
-// The real browser: a Qt WebEngine view named "WebBrowser1" in `parent`, on a profile of its own kept
-// in memory only (no cache, cookies or history on disk). As root, where Chromium's sandbox cannot
-// run, the sandbox is switched off first (QTWEBENGINE_DISABLE_SANDBOX=1) unless the environment
-// already says otherwise.
-std::unique_ptr<TAccountBrowser> MakeWebAccountBrowser(QWidget* parent);
+// How the real browser runs its helper.
+struct AccountHelperOptions {
+    QString Executable; // empty: zoveva-account in the program folder, else beside the program file
+    // A read that has not answered by then is killed and reads as no limit.
+    std::chrono::milliseconds ReadTimeout { 60000 };
+    // A helper asked to end (its input closed) that has not is killed.
+    std::chrono::milliseconds EndTimeout { 5000 };
+};
+
+// The real browser: a panel named "WebBrowser1" in `parent`. Each Post runs the helper headless to
+// read the page's limit; while shown, the helper shows the page in a window embedded in the panel
+// (X11), or in a window of its own where nothing can be embedded. Its engine keeps everything in
+// memory only (no cache, cookies or history on disk).
+std::unique_ptr<TAccountBrowser> MakeWebAccountBrowser(
+    QWidget* parent, const AccountHelperOptions& options = {});
 
 } // namespace zv

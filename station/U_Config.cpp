@@ -19,6 +19,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -506,6 +507,8 @@ void TFrm_Config::Open(bool settingsMode)
 {
     PConfig->setVisible(settingsMode);
     ShowMixerPanel();
+    // The account page is held only while it shows.
+    FBrowser->SetShown(!settingsMode);
 }
 
 void TFrm_Config::ShowMixerPanel()
@@ -556,6 +559,15 @@ void TFrm_Config::showEvent(QShowEvent* event)
     RunStep([this] { TranslateWindow(); });
     ShowMixerPanel();
     QDialog::showEvent(event);
+}
+
+void TFrm_Config::hideEvent(QHideEvent* event)
+{
+    // Not when the window system hides it (minimised): the operator comes back to the same page.
+    if (!event->spontaneous()) {
+        FBrowser->SetShown(false);
+    }
+    QDialog::hideEvent(event);
 }
 
 void TFrm_Config::RunStep(const std::function<void()>& step)

@@ -897,24 +897,10 @@ void TFrm_ZoVeva::OpenSettingsModal()
         QTimer::singleShot(50, this, &TFrm_ZoVeva::OpenSettingsModal);
         return;
     }
-    bool waiting = false;
-    FController->Guard([this, &waiting] {
+    FController->Guard([this] {
         EnsureConfig();
-        // A first show that failed before posting the account left the page unstarted; started while
-        // the window is up, it would cost the window its modal state (see TAccountBrowser::Prepare).
-        TAccountBrowser& browser = FConfig->Browser();
-        browser.Prepare();
-        // 10 s at most: a view that never gets there must not keep the settings from the operator.
-        if (!browser.Ready() && ++FSettingsModalWaits <= 200) {
-            waiting = true;
-            return;
-        }
-        FSettingsModalWaits = 0;
         FConfig->ShowModal();
     });
-    if (waiting) {
-        QTimer::singleShot(50, this, &TFrm_ZoVeva::OpenSettingsModal);
-    }
 }
 
 void TFrm_ZoVeva::RequestTermination()

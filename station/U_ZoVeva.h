@@ -252,7 +252,6 @@ private:
     std::unique_ptr<TFrm_Config> FConfig;
     std::unique_ptr<QSystemTrayIcon> FTrayIcon;
     int FShownFrame = 0;
-    int FSettingsModalWaits = 0; // for the account page's view, before the first start's settings
     QString FStatusDetails;
     QString FDeadAirWarning;
     int FDeadAirTicks = 0; // animation ticks since the alarm rose: it takes turns every two

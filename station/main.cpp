@@ -12,32 +12,15 @@
 
 namespace {
 
-QtMessageHandler gQtHandler = nullptr;
-
-// The browser engine says this at every start as root, where the program itself switched the sandbox
-// off (see the account browser); the rest goes on to Qt's own handler.
-void WithoutSandboxNotice(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    if (type == QtInfoMsg && message == QLatin1String("Sandboxing disabled by user.")) {
-        return;
-    }
-    gQtHandler(type, context, message);
-}
-
-// What the libraries say about themselves (the browser engine's graphics details at every start, the
-// account page's script console, the sound libraries' complaints) is for whoever looks into them, not
-// for the operator's terminal: ZOVEVA_DEBUG_LIBS=1 shows it. QT_LOGGING_RULES still has the last word.
+// What the sound libraries say about themselves is for whoever looks into them, not for the
+// operator's terminal: ZOVEVA_DEBUG_LIBS=1 shows it. QT_LOGGING_RULES still has the last word. (The
+// account page's helper, zoveva-account, sorts the browser engine's messages the same way.)
 void RouteLibraryMessages()
 {
     const QByteArray wanted = qgetenv("ZOVEVA_DEBUG_LIBS");
     if (!wanted.isEmpty() && wanted != "0") {
-        // Newer browser engines say their start details at debug level, older ones at info level.
-        QLoggingCategory::setFilterRules(QStringLiteral(
-            "zoveva.alsa.debug=true\nqt.webenginecontext.debug=true\nqt.webenginecontext.info=true"));
-        return;
+        QLoggingCategory::setFilterRules(QStringLiteral("zoveva.alsa.debug=true"));
     }
-    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false\njs=false"));
-    gQtHandler = qInstallMessageHandler(WithoutSandboxNotice);
 }
 
 } // namespace
@@ -45,9 +28,6 @@ void RouteLibraryMessages()
 int main(int argc, char** argv)
 {
     RouteLibraryMessages();
-    // The account page's browser shares the windows' OpenGL contexts; this must be said before the
-    // application object exists.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     TZoVevaApplication app(argc, argv);
     QApplication::setApplicationName(ApplicationTitle());
     // The desktop entry the package installs: docks and task switchers take its name and icon.

@@ -20,9 +20,12 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -71,6 +74,51 @@ QJsonObject Source(const zv::test::IcecastServer& icecast, const QString& mount)
         }
     }
     return {};
+}
+
+// The browser's processes among the program's descendants: the account page's helper and the
+// engine's processes it starts.
+int BrowserProcesses(pid_t program)
+{
+    std::multimap<pid_t, pid_t> children;
+    std::map<pid_t, QByteArray> names;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = entry.toInt(&number);
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!number || !stat.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        const QByteArray text = stat.readAll();
+        const qsizetype open = text.indexOf('(');
+        const qsizetype close = text.lastIndexOf(')');
+        const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+        if (open < 0 || close < open || fields.size() < 2 || fields[0] == "Z") {
+            continue;
+        }
+        names[pid] = text.mid(open + 1, close - open - 1);
+        children.emplace(fields[1].toInt(), pid);
+    }
+    int count = 0;
+    std::vector<pid_t> queue { program };
+    while (!queue.empty()) {
+        const pid_t pid = queue.back();
+        queue.pop_back();
+        const auto [first, last] = children.equal_range(pid);
+        for (auto child = first; child != last; ++child) {
+            const QByteArray& name = names[child->second];
+            count += name == "zoveva-account" || name.startsWith("QtWebEngineProc");
+            queue.push_back(child->second);
+        }
+    }
+    return count;
+}
+
+// Whether the program itself has the browser engine's library loaded.
+bool LoadsBrowserEngine(pid_t program)
+{
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(program));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libQt6WebEngine");
 }
 
 class Account : public ::testing::Test {
@@ -149,6 +197,21 @@ protected:
             environment, Folder.filePath(QStringLiteral("output.txt")));
     }
 
+    // The account page's black background with its green heading and white and yellow text, in
+    // `page` (screen coordinates); the empty panel is black alone.
+    bool PageShows(const QRect& page)
+    {
+        const QImage shot = X.Grab(page);
+        int green = 0;
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x) {
+                const QRgb c = shot.pixel(x, y);
+                green += qGreen(c) > 200 && qRed(c) < 90 && qBlue(c) < 90;
+            }
+        }
+        return green > 20;
+    }
+
     std::string Diagnostics() const
     {
         return QStringLiteral(
@@ -189,19 +252,7 @@ TEST_F(Account, SaveAndAccountLimitPutTheStationOnTheAirAtTheAccountsBitrate)
     XSession::Window info;
     ASSERT_TRUE(X.WaitForWindow(QStringLiteral("Configura\u00e7\u00f5es"), kSettingsSize, 10, &info));
     const QRect page = QRect(34, 32, 232, 305).translated(info.geometry.topLeft());
-    // The page's black background with its green heading and white and yellow text.
-    const auto painted = [&] {
-        const QImage shot = X.Grab(page);
-        int green = 0;
-        for (int y = 0; y < shot.height(); ++y) {
-            for (int x = 0; x < shot.width(); ++x) {
-                const QRgb c = shot.pixel(x, y);
-                green += qGreen(c) > 200 && qRed(c) < 90 && qBlue(c) < 90;
-            }
-        }
-        return green > 20;
-    };
-    EXPECT_TRUE(WaitFor(20, painted)) << "the account page shows";
+    EXPECT_TRUE(WaitFor(20, [&] { return PageShows(page); })) << "the account page shows";
     QImage shot = X.Grab(info.geometry).convertToFormat(QImage::Format_ARGB32);
     const QRegion shape = X.Shape(info);
     for (int y = 0; y < shot.height(); ++y) {
@@ -255,8 +306,8 @@ TEST_F(Account, SaveAndAccountLimitPutTheStationOnTheAirAtTheAccountsBitrate)
             == std::make_pair(QByteArray("Usuario=jose&Senha=n0va+senha"), QStringLiteral("200 jose"));
     })) << Diagnostics();
     // The save's second start can meet the first encoder still holding /jose for a moment: refused as
-    // in use, it is started again by the poll. So the count is taken once it has held still over
-    // several of the page's reloads (every 2 s), and must then hold: the same limit restarts nothing.
+    // in use, it is started again by the poll. So the count is taken once it has held still, and must
+    // then hold: the save's read of the same limit restarts nothing.
     int settled = -1;
     EXPECT_TRUE(WaitFor(40,
         [&] {
@@ -269,8 +320,11 @@ TEST_F(Account, SaveAndAccountLimitPutTheStationOnTheAirAtTheAccountsBitrate)
     QThread::msleep(4500);
     EXPECT_EQ(EncoderStarts(), settled) << "the same limit restarts nothing" << Diagnostics();
 
-    // The account page now says 96: at its next reload the station goes to 96 kbit/s.
+    // The account page now says 96. No browser runs while nobody looks at the page: the information
+    // button loads it again, and the station goes to 96 kbit/s.
     ASSERT_TRUE(WriteBytes(LimitFile(), "96\n"));
+    X.Click(main.geometry.topLeft() + QPoint(36 + 12, 255 + 12));
+    ASSERT_TRUE(X.WaitForWindow(QStringLiteral("Configura\u00e7\u00f5es"), kSettingsSize, 10, &info));
     ASSERT_TRUE(WaitFor(30, [&] { return Cfg().contains("Kbps=96000\r\n"); })) << Diagnostics();
     EXPECT_TRUE(WaitFor(10, [&] { return EncoderStarts() > settled; })) << Diagnostics();
     EXPECT_TRUE(ReadBytes(Folder.filePath(QStringLiteral("jose.xml"))).contains("96"));
@@ -284,6 +338,41 @@ TEST_F(Account, SaveAndAccountLimitPutTheStationOnTheAirAtTheAccountsBitrate)
     }
     EXPECT_TRUE(at96) << "a listener decodes " << decoded.bitRate << " bit/s " << decoded.error.toStdString()
                       << Diagnostics();
+}
+
+// The browser lives only while the page is read or shown: none after the first show's read, some
+// while the information mode shows the page (drawn in the settings window's panel), none again once
+// the window closes. The program itself never loads the engine.
+TEST_F(Account, BrowserRunsOnlyWhileThePageIsReadOrShown)
+{
+    auto program = StartProgram();
+    XSession::Window main;
+    ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 30, &main)) << Diagnostics();
+    ASSERT_TRUE(WaitFor(60, [&] { return Cfg().contains("Kbps=64008\r\n"); })) << Diagnostics();
+    EXPECT_TRUE(WaitFor(20, [&] { return BrowserProcesses(program->Pid()) == 0; }))
+        << BrowserProcesses(program->Pid()) << " browser processes after the read";
+
+    X.Click(main.geometry.topLeft() + QPoint(36 + 12, 255 + 12));
+    const auto clicked = std::chrono::steady_clock::now();
+    XSession::Window info;
+    ASSERT_TRUE(X.WaitForWindow(QStringLiteral("Configura\u00e7\u00f5es"), kSettingsSize, 10, &info));
+    const QRect page = QRect(34, 32, 232, 305).translated(info.geometry.topLeft());
+    ASSERT_TRUE(WaitFor(30, [&] { return PageShows(page); })) << "the account page shows" << Diagnostics();
+    std::printf("the page was drawn %.2f s after the click\n",
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - clicked).count());
+    EXPECT_GT(BrowserProcesses(program->Pid()), 0);
+    // Shown, the page is read as well: its reloads (every 2 s here) reach the server.
+    const std::size_t posts = Posts().size();
+    EXPECT_GE(posts, 2u) << "the information mode posts the account again" << Diagnostics();
+
+    X.Click(info.geometry.topLeft() + QPoint(34 + 79 + 37, 32 + 312 + 13));
+    ASSERT_TRUE(WaitFor(10, [&] {
+        XSession::Window shown;
+        return !X.WaitForWindow(QStringLiteral("Configura\u00e7\u00f5es"), kSettingsSize, 0, &shown);
+    }));
+    EXPECT_TRUE(WaitFor(20, [&] { return BrowserProcesses(program->Pid()) == 0; }))
+        << BrowserProcesses(program->Pid()) << " browser processes after the window closed";
+    EXPECT_FALSE(LoadsBrowserEngine(program->Pid()));
 }
 
 } // namespace

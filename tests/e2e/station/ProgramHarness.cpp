@@ -121,7 +121,7 @@ QString ReadAnsi(const QString& path)
 
 bool MakeProgramFolder(const QString& folder, quint16 port, const QString& password, QString* error)
 {
-    for (const char* name : { "ZoVeva", "zoveva-encoder", "ZoVeva.lcf" }) {
+    for (const char* name : { "ZoVeva", "zoveva-encoder", "zoveva-account", "ZoVeva.lcf" }) {
         const QString from = BinDir() + QLatin1Char('/') + QLatin1String(name);
         const QString to = folder + QLatin1Char('/') + QLatin1String(name);
         if (link(from.toLocal8Bit().constData(), to.toLocal8Bit().constData()) != 0) {
