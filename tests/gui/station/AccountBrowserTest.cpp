@@ -1,6 +1,6 @@
-// The account page's real browser (Qt WebEngine) against pages served by the test itself: what the
-// limit reads as for each kind of page, and that no page, however large or slow, holds up the
-// user-interface thread.
+// The account page's real browser (Qt WebEngine in the helper zoveva-account) against pages served
+// by the test itself: what the limit reads as for each kind of page, and that no page, however large
+// or slow, holds up the user-interface thread.
 
 #include "station/AccountBrowser.h"
 
@@ -64,10 +64,18 @@ QByteArray Page(const QByteArray& inside)
     return "<!DOCTYPE html><html><body>" + inside + "</body></html>";
 }
 
+// The program's helper, in the build's program folder.
+zv::AccountHelperOptions Helper()
+{
+    zv::AccountHelperOptions options;
+    options.Executable = qEnvironmentVariable("ZOVEVA_BIN_DIR") + QStringLiteral("/zoveva-account");
+    return options;
+}
+
 class AccountBrowser : public ::testing::Test {
 protected:
     AccountBrowser()
-        : browser(zv::MakeWebAccountBrowser(&window))
+        : browser(zv::MakeWebAccountBrowser(&window, Helper()))
     {
         window.resize(232, 345);
         browser->View()->resize(232, 305);
