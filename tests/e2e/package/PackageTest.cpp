@@ -153,6 +153,7 @@ TEST_F(Package, HoldsTheProgramFolderTheDesktopFilesAndTheLibrariesItNeeds)
             QStringLiteral("lrwxrwxrwx") },
         { QStringLiteral("./usr/lib/zoveva/ZoVeva"), QStringLiteral("-rwxr-xr-x") },
         { QStringLiteral("./usr/lib/zoveva/zoveva-encoder"), QStringLiteral("-rwxr-xr-x") },
+        { QStringLiteral("./usr/lib/zoveva/zoveva-account"), QStringLiteral("-rwxr-xr-x") },
         { QStringLiteral("./usr/lib/zoveva/padrao.xml"), QStringLiteral("-rw-r--r--") },
         { QStringLiteral("./usr/lib/zoveva/ZoVeva.lcf"), QStringLiteral("-rw-r--r--") },
         { QStringLiteral("./usr/share/applications/br.net.varekradio.ZoVeva.desktop"),
@@ -198,7 +199,7 @@ TEST_F(Package, HoldsTheProgramFolderTheDesktopFilesAndTheLibrariesItNeeds)
     // the build links); what no linker sees is listed by hand; the server is only a suggestion.
     const std::set<QString> depends = Names(field("Depends"));
     const QString root = Extracted();
-    for (const char* executable : { "ZoVeva", "zoveva-encoder" }) {
+    for (const char* executable : { "ZoVeva", "zoveva-encoder", "zoveva-account" }) {
         const auto libraries
             = LibraryPackages(root + QStringLiteral("/usr/lib/zoveva/") + QLatin1String(executable));
         EXPECT_GE(libraries.size(), 4u) << executable;
