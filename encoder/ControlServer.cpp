@@ -94,6 +94,10 @@ protocol::Reply ControlServer::Handle(const protocol::Request& request)
             return { protocol::kOk, 0, service_.LastError().toStdString() };
         case Op::StreamDetails:
             return { protocol::kOk, 0, protocol::EncodeStreamDetails(service_.Details()) };
+        case Op::Recording:
+            name = "recording";
+            service_.ReloadRecording(QString::fromUtf8(request.text));
+            return {};
         }
     } catch (const EEncodingFileError& error) {
         EncoderLog(QStringLiteral("%1 failed: %2").arg(QString::fromUtf8(name), error.Message()));

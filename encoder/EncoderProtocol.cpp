@@ -73,6 +73,8 @@ std::string EncodeStreamDetails(const StreamDetails& details)
     line("listeners", std::to_string(details.listeners));
     line("listener_peak", std::to_string(details.listenerPeak));
     line("title", details.title);
+    line("recording", std::to_string(details.recording));
+    line("recording_folder", details.recordingFolder);
     return out;
 }
 
@@ -107,6 +109,10 @@ StreamDetails DecodeStreamDetails(std::string_view text)
             ReadNumber(value, details.listenerPeak);
         } else if (key == "title") {
             details.title = value;
+        } else if (key == "recording") {
+            ReadNumber(value, details.recording);
+        } else if (key == "recording_folder") {
+            details.recordingFolder = value;
         }
     }
     return details;
@@ -134,7 +140,7 @@ std::optional<Request> DecodeRequest(std::string_view frame)
         return std::nullopt;
     }
     const auto op = static_cast<Op>(static_cast<unsigned char>(frame[0]));
-    if (op < Op::Load || op > Op::StreamDetails) {
+    if (op < Op::Load || op > Op::Recording) {
         return std::nullopt;
     }
     return Request { op, std::string(frame.substr(1)) };

@@ -18,6 +18,9 @@ enum class Op : std::uint8_t {
     Stopped = 5, // the client has seen state 5
     StopReason = 6, // reply message: why the stream last ended by itself; empty when it did not
     StreamDetails = 7, // reply message: the stream's details (EncodeStreamDetails)
+    // text: full path of the encoding file, whose recording attributes take effect now; the stream
+    // goes on untouched
+    Recording = 8,
 };
 
 // Result codes in the client's HRESULT style: zero or positive succeeds.
@@ -54,6 +57,10 @@ struct StreamDetails {
     std::int32_t listeners = -1; // of our mount, from the server's status page
     std::int32_t listenerPeak = -1;
     std::string title; // the song title the server last took; UTF-8
+    // The recording of what goes on the air: 0 off, 1 recording, 2 paused (disk below its floor),
+    // 3 failing (the folder cannot be written). UTF-8 folder.
+    std::int32_t recording = 0;
+    std::string recordingFolder;
 };
 
 // One "key=value" line per field; a reader ignores keys it does not know and keeps the defaults for

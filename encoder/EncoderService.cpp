@@ -1,6 +1,7 @@
 #include "encoder/EncoderService.h"
 
 #include "encoder/EncoderLog.h"
+#include "encoder/StationLogger.h"
 
 namespace zv {
 
@@ -52,6 +53,7 @@ void EncoderService::Load(const QString& path)
         encoder_->Finish(options_.stream.stopDrain);
     }
     encoder_ = std::move(encoder);
+    encoder_->SetRecording(encoder_->Settings().recording);
     const EncoderSettings& loaded = encoder_->Settings();
     QString extras;
     if (loaded.tls == EncoderSettings::Tls::Verified) {
@@ -118,7 +120,29 @@ protocol::StreamDetails EncoderService::Details() const
     details.listeners = live.listeners.listeners;
     details.listenerPeak = live.listeners.peak;
     details.title = live.title.toStdString();
+    if (const auto recorder = encoder_->Recorder()) {
+        details.recording = static_cast<std::int32_t>(recorder->CurrentState());
+        details.recordingFolder = recorder->Folder().toStdString();
+    }
     return details;
+}
+
+void EncoderService::ReloadRecording(const QString& path)
+{
+    if (!encoder_) {
+        throw EEncoderServiceError("No encoding file is loaded");
+    }
+    const RecordingSettings recording = ReadEncodingFile(path).recording;
+    const RecordingSettings& current = encoder_->Settings().recording;
+    const bool running = encoder_->Recorder() != nullptr;
+    if (recording.enabled == running && recording.folder == current.folder && recording.days == current.days
+        && recording.minFreeBytes == current.minFreeBytes) {
+        return;
+    }
+    encoder_->SetRecording(recording);
+    if (!recording.enabled) {
+        EncoderLog(QStringLiteral("recording switched off"));
+    }
 }
 
 bool EncoderService::Shutdown(std::chrono::milliseconds timeout)

@@ -35,6 +35,9 @@ public:
     // The stream's details for the client: where it goes, and while on the air for how long, how much,
     // to how many listeners and with which song title.
     protocol::StreamDetails Details() const;
+    // Takes the recording attributes of the encoding file at `path` (the one loaded, changed since)
+    // and starts, changes or ends the recording without touching the stream.
+    void ReloadRecording(const QString& path);
     // Stops and waits up to `timeout` for the stream to close. False when it did not close in time.
     bool Shutdown(std::chrono::milliseconds timeout);
 

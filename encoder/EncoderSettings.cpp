@@ -196,6 +196,47 @@ QString ParseFileName(const QDomElement& element, const QString& name, const QSt
     return value;
 }
 
+// A whole number within bounds, or the default when the attribute is absent or empty.
+int BoundedNumber(
+    const QDomElement& element, const QString& name, int fallback, int most, const QString& origin)
+{
+    const QString text = element.attribute(name).trimmed();
+    if (text.isEmpty()) {
+        return fallback;
+    }
+    const auto number = StrictNumber(text);
+    if (!number || *number > most) {
+        Fail(origin,
+            QStringLiteral("invalid value \"%1\" in Broadcast/@%2 (expected a number from 0 to %3)")
+                .arg(text.left(40), name)
+                .arg(most));
+    }
+    return *number;
+}
+
+// The recording of what goes on the air, which the client writes from its own settings.
+void ParseRecording(const QDomElement& broadcast, RecordingSettings& recording, const QString& origin)
+{
+    const QString on = broadcast.attribute(QStringLiteral("Recording")).trimmed();
+    if (on.isEmpty() || on == u'0') {
+        recording.enabled = false;
+    } else if (on == u'1') {
+        recording.enabled = true;
+    } else {
+        Fail(origin,
+            QStringLiteral("unknown value \"%1\" in Broadcast/@Recording (expected 0 or 1)")
+                .arg(on.left(40)));
+    }
+    recording.folder = ParseFileName(broadcast, QStringLiteral("RecordingFolder"), origin);
+    if (recording.folder.isEmpty()) {
+        recording.folder = QStringLiteral("Gravacoes");
+    }
+    recording.days = BoundedNumber(broadcast, QStringLiteral("RecordingDays"), recording.days, 36500, origin);
+    recording.minFreeBytes = std::int64_t(BoundedNumber(broadcast, QStringLiteral("RecordingMinFreeMB"),
+                                 static_cast<int>(recording.minFreeBytes >> 20), 16 * 1024 * 1024, origin))
+        << 20;
+}
+
 // What the network may switch on in the template: TLS to the server, and the titles of a playout.
 void ParseOptionalFeatures(const QDomElement& broadcast, EncoderSettings& settings, const QString& origin)
 {
@@ -212,6 +253,7 @@ void ParseOptionalFeatures(const QDomElement& broadcast, EncoderSettings& settin
     }
     settings.tlsCaFile = ParseFileName(broadcast, QStringLiteral("TlsCaFile"), origin);
     settings.nowPlayingFile = ParseFileName(broadcast, QStringLiteral("NowPlayingFile"), origin);
+    ParseRecording(broadcast, settings.recording, origin);
 }
 
 // A relative name in an encoding file means a file beside it.
@@ -247,6 +289,7 @@ EncoderSettings ReadEncodingFile(const QString& path)
     EncoderSettings settings = ParseEncodingFile(file.readAll(), path);
     settings.tlsCaFile = BesideFile(settings.tlsCaFile, path);
     settings.nowPlayingFile = BesideFile(settings.nowPlayingFile, path);
+    settings.recording.folder = BesideFile(settings.recording.folder, path);
     return settings;
 }
 

@@ -4,8 +4,17 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstdint>
 
 namespace zv {
+
+// What the station keeps of what went on the air (Broadcast/@Recording and its companions).
+struct RecordingSettings {
+    bool enabled = false;
+    QString folder; // Broadcast/@RecordingFolder; relative: beside the encoding file
+    int days = 30; // Broadcast/@RecordingDays: older files are removed; 0 keeps them all
+    std::int64_t minFreeBytes = std::int64_t(1024) * 1024 * 1024; // Broadcast/@RecordingMinFreeMB
+};
 
 ZV_DECLARE_EXCEPTION(EEncodingFileError, Exception);
 
@@ -38,6 +47,7 @@ struct EncoderSettings {
     // Broadcast/@NowPlayingFile: a text file whose first line is the song on the air; empty: none.
     // Relative paths are taken from the encoding file's folder.
     QString nowPlayingFile;
+    RecordingSettings recording;
 };
 
 // The four profile bitrates the client writes and the MP3 rate each one stands for; 0 for others.

@@ -4,10 +4,12 @@
 #include "encoder/Mp3Encoder.h"
 #include "encoder/NowPlaying.h"
 #include "encoder/PcmRing.h"
+#include "encoder/StationLogger.h"
 #include "platform/ResStrings.h"
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace zv {
@@ -84,6 +86,9 @@ StreamingEncoder::~StreamingEncoder()
 {
     watcher_.reset();
     RequestStop();
+    if (ring_) {
+        ring_->Wake(); // a recording after a lost connection ends too
+    }
     // The streaming thread ends within its own bounds (connect deadline, stall watchdog, drain).
     if (thread_.joinable()) {
         thread_.join();
@@ -118,6 +123,9 @@ void StreamingEncoder::Start()
         }
     }
     if (thread_.joinable()) {
+        // The stream is over; what may still run is the recording after a lost connection.
+        stopRequested_ = true;
+        ring_->Wake();
         thread_.join();
     }
     if (captureOpen_) {
@@ -183,6 +191,8 @@ bool StreamingEncoder::Finish(std::chrono::milliseconds timeout)
         }
     }
     if (thread_.joinable()) {
+        stopRequested_ = true; // ends a recording after a lost connection
+        ring_->Wake();
         thread_.join();
     }
     if (captureOpen_) {
@@ -199,6 +209,35 @@ void StreamingEncoder::SetSongTitle(const QString& title)
         songTitle_ = title;
     }
     ++titleGeneration_;
+    if (const auto recorder = Recorder()) {
+        recorder->NoteTitle(title);
+    }
+}
+
+void StreamingEncoder::SetRecording(const RecordingSettings& recording)
+{
+    std::shared_ptr<StationLogger> next;
+    if (recording.enabled) {
+        next = std::make_shared<StationLogger>(
+            recording, settings_.sampleRate, StationLogger::OptionsFromEnvironment());
+        std::lock_guard lock(titleMutex_);
+        if (!songTitle_.isEmpty()) {
+            next->NoteTitle(songTitle_);
+        }
+    }
+    settings_.recording = recording;
+    std::shared_ptr<StationLogger> previous;
+    {
+        std::lock_guard lock(recorderMutex_);
+        previous = std::exchange(recorder_, std::move(next));
+    }
+    // The streaming thread may hold the previous one for a moment more; the last holder ends it.
+}
+
+std::shared_ptr<StationLogger> StreamingEncoder::Recorder() const
+{
+    std::lock_guard lock(recorderMutex_);
+    return recorder_;
 }
 
 StreamingEncoder::LiveDetails StreamingEncoder::Details() const
@@ -249,7 +288,7 @@ QString StreamingEncoder::LastError() const
     return lastError_;
 }
 
-void StreamingEncoder::EndStream(const QString& reason)
+void StreamingEncoder::EndStream(const QString& reason, bool lastWord)
 {
     {
         std::lock_guard lock(mutex_);
@@ -260,6 +299,37 @@ void StreamingEncoder::EndStream(const QString& reason)
     }
     Transition({}, kStateStopped, reason);
     endedCondition_.notify_all();
+    if (lastWord && ended_) {
+        ended_();
+    }
+}
+
+void StreamingEncoder::RecordOnly(Mp3Encoder& mp3, std::vector<std::int16_t>& block)
+{
+    using namespace std::chrono_literals;
+    auto lastSound = Clock::now();
+    try {
+        while (!stopRequested_ && !abandoned_) {
+            const auto recorder = Recorder();
+            if (!recorder) {
+                break;
+            }
+            const int frames = ring_->Read(block.data(), kBlockFrames, 100ms);
+            if (frames > 0) {
+                recorder->Feed(mp3.Encode(block.data(), frames));
+                lastSound = Clock::now();
+            } else if (Clock::now() - lastSound > options_.captureSilence) {
+                EncoderLog(QStringLiteral("recording stopped: the input device \"%1\" delivered no sound")
+                               .arg(settings_.inputSource));
+                break;
+            }
+        }
+        if (const auto recorder = Recorder()) {
+            recorder->Feed(mp3.Flush());
+        }
+    } catch (const std::exception& error) {
+        EncoderLog(QStringLiteral("recording stopped: %1").arg(QString::fromUtf8(error.what())));
+    }
     if (ended_) {
         ended_();
     }
@@ -283,6 +353,7 @@ void StreamingEncoder::Stream(std::unique_ptr<IcecastPublisher> publisher, std::
             onAirSince.reset();
         }
     };
+    std::vector<std::int16_t> block(static_cast<std::size_t>(kBlockFrames) * settings_.channels);
     try {
         publisher->BeginConnect();
         for (;;) {
@@ -308,7 +379,14 @@ void StreamingEncoder::Stream(std::unique_ptr<IcecastPublisher> publisher, std::
                                           .arg(seconds)
                                           .arg(publisher->Where()));
             }
-            std::this_thread::sleep_for(20ms);
+            if (const auto recorder = Recorder()) {
+                // The recording goes on while the server is away; the connect's own pace is kept.
+                if (const int frames = ring_->Read(block.data(), kBlockFrames, 20ms); frames > 0) {
+                    recorder->Feed(mp3->Encode(block.data(), frames));
+                }
+            } else {
+                std::this_thread::sleep_for(20ms);
+            }
         }
         onAirSince = Clock::now();
         bytesSent_ = 0;
@@ -321,9 +399,11 @@ void StreamingEncoder::Stream(std::unique_ptr<IcecastPublisher> publisher, std::
         onAirSince_ = onAirSince->time_since_epoch().count();
         onAir_ = true;
         Transition({ kStateStarting }, kStateRunning);
-        // Sound captured while connecting is stale; listeners get it live from here on.
-        ring_->Clear();
-        std::vector<std::int16_t> block(static_cast<std::size_t>(kBlockFrames) * settings_.channels);
+        // Sound captured while connecting is stale; listeners get it live from here on. A recording
+        // has taken it already, and takes what is left too.
+        if (!Recorder()) {
+            ring_->Clear();
+        }
         auto lastSound = Clock::now();
         std::uint64_t titlePassed = 0; // a title given before this connection is sent on it
         while (!stopRequested_) {
@@ -335,6 +415,9 @@ void StreamingEncoder::Stream(std::unique_ptr<IcecastPublisher> publisher, std::
             if (frames > 0) {
                 bytes = mp3->Encode(block.data(), frames);
                 lastSound = now;
+                if (const auto recorder = Recorder()) {
+                    recorder->Feed(bytes); // the listeners' bytes; queued, never waited for
+                }
             } else if (now - lastSound > options_.captureSilence) {
                 throw EStreamingError(QStringLiteral("The input device \"%1\" delivered no sound for %2 s")
                                           .arg(settings_.inputSource,
@@ -353,7 +436,11 @@ void StreamingEncoder::Stream(std::unique_ptr<IcecastPublisher> publisher, std::
         }
         // Stopping: the encoder's tail, then a bounded wait for the bytes to leave.
         const auto drainEnd = Clock::now() + options_.stopDrain;
-        publisher->Send(mp3->Flush(), Clock::now());
+        const auto tail = mp3->Flush();
+        if (const auto recorder = Recorder()) {
+            recorder->Feed(tail);
+        }
+        publisher->Send(tail, Clock::now());
         while (publisher->Pending() > 0 && Clock::now() < drainEnd) {
             std::this_thread::sleep_for(20ms);
             publisher->Send({}, Clock::now());
@@ -364,7 +451,13 @@ void StreamingEncoder::Stream(std::unique_ptr<IcecastPublisher> publisher, std::
     } catch (const Exception& error) {
         publisher->Close();
         endConnection();
-        EndStream(stopRequested_ ? QString() : error.Message());
+        // With a recording, a lost or refused connection ends the stream, not the recording: the
+        // capture still runs until the client starts again or lets this encoder go.
+        const bool record = Recorder() && !stopRequested_ && !abandoned_;
+        EndStream(stopRequested_ ? QString() : error.Message(), !record);
+        if (record) {
+            RecordOnly(*mp3, block);
+        }
     } catch (const std::exception& error) {
         publisher->Close();
         endConnection();

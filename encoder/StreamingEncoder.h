@@ -15,11 +15,13 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace zv {
 
 class NowPlayingWatcher;
 class PcmRing;
+class StationLogger;
 
 using shared::kStateRunning;
 using shared::kStateStarting;
@@ -84,6 +86,14 @@ public:
     void SetSongTitle(const QString& title);
     LiveDetails Details() const;
 
+    // Starts, changes or ends the recording of what goes on the air (owner thread); the stream goes
+    // on. With a recording, the sound is also encoded while connecting and after a lost connection
+    // (run state 5) until the next Start, Finish or stop, so the recording has no hole the encoder
+    // could have filled.
+    void SetRecording(const RecordingSettings& recording);
+    // The recording, if one runs (any thread).
+    std::shared_ptr<StationLogger> Recorder() const;
+
     int RunState() const;
     QString LastError() const;
     const EncoderSettings& Settings() const { return settings_; }
@@ -92,7 +102,8 @@ private:
     void Stream(std::unique_ptr<IcecastPublisher> publisher, std::unique_ptr<class Mp3Encoder> mp3);
     // Moves to `to` when the state is one of `from` (any state when empty); false otherwise.
     bool Transition(std::initializer_list<int> from, int to, const QString& reason = {});
-    void EndStream(const QString& reason);
+    void EndStream(const QString& reason, bool lastWord = true);
+    void RecordOnly(class Mp3Encoder& mp3, std::vector<std::int16_t>& block);
     void PassSongTitle(IcecastPublisher& publisher, std::uint64_t& passed);
     void LogConnectionEnd(const IcecastPublisher& publisher, Clock::time_point since);
 
@@ -112,6 +123,9 @@ private:
     Clock::time_point connectDeadline_ {}; // owner thread writes before the thread starts
 
     std::unique_ptr<NowPlayingWatcher> watcher_; // owner thread only
+
+    mutable std::mutex recorderMutex_; // guards recorder_
+    std::shared_ptr<StationLogger> recorder_;
 
     // Written by the streaming thread, read by any: what Details reports.
     std::atomic<bool> onAir_ { false };

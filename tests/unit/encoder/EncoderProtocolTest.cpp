@@ -33,9 +33,9 @@ TEST(EncoderProtocol, RejectsWhatNoPeerSends)
 {
     EXPECT_FALSE(DecodeRequest(""));
     EXPECT_FALSE(DecodeRequest(std::string(1, '\x09')));
-    EXPECT_FALSE(DecodeRequest(std::string(1, '\x08')));
     EXPECT_EQ(DecodeRequest(std::string(1, '\x06'))->op, Op::StopReason);
     EXPECT_EQ(DecodeRequest(std::string(1, '\x07'))->op, Op::StreamDetails);
+    EXPECT_EQ(DecodeRequest(std::string(1, '\x08'))->op, Op::Recording);
     EXPECT_FALSE(DecodeReply("short"));
 
     FrameReader reader;
@@ -58,6 +58,8 @@ TEST(EncoderProtocol, StreamDetailsSurviveTheTripAndOlderOrNewerPeers)
     sent.listeners = 3;
     sent.listenerPeak = 14;
     sent.title = "Canção = boa\nlistener_peak=99";
+    sent.recording = 2;
+    sent.recordingFolder = "/srv/Gravações";
     const StreamDetails read = DecodeStreamDetails(EncodeStreamDetails(sent));
     EXPECT_TRUE(read.onAir);
     EXPECT_EQ(read.onAirMs, 3723000);
@@ -68,6 +70,8 @@ TEST(EncoderProtocol, StreamDetailsSurviveTheTripAndOlderOrNewerPeers)
     EXPECT_EQ(read.listeners, 3);
     EXPECT_EQ(read.listenerPeak, 14);
     EXPECT_EQ(read.title, "Canção = boa listener_peak=99");
+    EXPECT_EQ(read.recording, 2);
+    EXPECT_EQ(read.recordingFolder, "/srv/Gravações");
 
     const StreamDetails odd = DecodeStreamDetails("future=1\nlisteners=many\nlistener_peak=7x\non_air_ms=-\n"
                                                   "no equals sign\nserver=h:1");

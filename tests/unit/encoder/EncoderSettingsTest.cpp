@@ -301,3 +301,52 @@ TEST(EncoderSettings, TlsAndNowPlayingFileComeFromBroadcast)
     EXPECT_EQ(read.tlsCaFile, dir.filePath(QStringLiteral("certs/ca.pem")));
     EXPECT_EQ(read.nowPlayingFile, QStringLiteral("/var/tocando.txt"));
 }
+
+// The recording is off unless the file says 1; its folder is beside the file unless absolute, and
+// numbers out of their range are refused, not read as a default.
+TEST(EncoderSettings, RecordingComesFromBroadcast)
+{
+    const auto broadcast = [](const QString& extra) {
+        return File(
+            QStringLiteral(R"(<Broadcast PublishServer="h" PublishingPoint="p" SourcePassword="pw" %1/>)")
+                .arg(extra));
+    };
+    const auto off = ParseEncodingFile(broadcast({}), QStringLiteral("u.xml")).recording;
+    EXPECT_FALSE(off.enabled);
+    EXPECT_EQ(off.days, 30);
+    EXPECT_EQ(off.minFreeBytes, std::int64_t(1) << 30);
+    struct Refused {
+        const char* attributes;
+        const char* message;
+    };
+    for (const Refused& c :
+        { Refused { R"(Recording="sim")", "unknown value \"sim\" in Broadcast/@Recording" },
+            Refused { R"(RecordingDays="-1")", "invalid value \"-1\" in Broadcast/@RecordingDays" },
+            Refused { R"(RecordingDays="36501")", "invalid value \"36501\" in Broadcast/@RecordingDays" },
+            Refused {
+                R"(RecordingMinFreeMB="1e3")", "invalid value \"1e3\" in Broadcast/@RecordingMinFreeMB" },
+            Refused {
+                R"(RecordingFolder="a&#10;b")", "Broadcast/@RecordingFolder is not a usable file name" } }) {
+        EXPECT_TRUE(
+            ErrorOf(broadcast(QString::fromUtf8(c.attributes))).contains(QString::fromUtf8(c.message)))
+            << c.attributes;
+    }
+
+    QTemporaryDir dir;
+    const auto read = [&](const QString& extra) {
+        const QString path = dir.filePath(QStringLiteral("user.xml"));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(broadcast(extra));
+        file.close();
+        return zv::ReadEncodingFile(path).recording;
+    };
+    const auto defaults = read(QStringLiteral(R"(Recording="1")"));
+    EXPECT_TRUE(defaults.enabled);
+    EXPECT_EQ(defaults.folder, dir.filePath(QStringLiteral("Gravacoes")));
+    const auto chosen = read(QStringLiteral(
+        R"(Recording="1" RecordingFolder="/srv/ar" RecordingDays="0" RecordingMinFreeMB="5")"));
+    EXPECT_EQ(chosen.folder, QStringLiteral("/srv/ar"));
+    EXPECT_EQ(chosen.days, 0);
+    EXPECT_EQ(chosen.minFreeBytes, 5 * 1024 * 1024);
+}
