@@ -5,9 +5,9 @@
 #include "audio/MMWheel.h"
 #include "platform/AppError.h"
 #include "tests/support/MixerTables.h"
+#include "tests/support/Wait.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QTest>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -15,14 +15,7 @@
 
 namespace {
 
-template <typename Done> bool PumpUntil(Done done, int timeoutMs = 5000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < timeoutMs)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
+using namespace std::chrono_literals;
 
 // Where a click at `degrees` (counter-clockwise from the positive x axis) lands, 20 pixels out.
 QPoint AtAngle(const QWidget& w, double degrees)
@@ -232,7 +225,7 @@ TEST_F(MixerWidgets, TheKnobShowsTheControlInItsStepsAndWritesItBack)
     // Another program turns it: the knob follows without calling it a turn of its own.
     changes = 0;
     ASSERT_EQ(ops->SetValuesFromOutside(0, std::uint32_t(number.ControlId()), { 100, 100 }), 0);
-    ASSERT_TRUE(PumpUntil([&] { return knob.Value() == 32; }));
+    ASSERT_TRUE(zv::test::PumpUntil([&] { return knob.Value() == 32; }));
     EXPECT_EQ(changes, 0);
 
     // One channel of it: the knob writes that channel alone.
@@ -298,7 +291,7 @@ TEST_F(MixerWidgets, TheRecordingSourceBoxSelectsItsSourceAlone)
     // Chosen elsewhere: the tick follows.
     ASSERT_EQ(
         ops->SetValuesFromOutside(0, std::uint32_t(selector.ControlId()), { 0, 0, 0, 0, 0, 0, 1, 1 }), 0);
-    ASSERT_TRUE(PumpUntil([&] { return !box.isChecked(); }));
+    ASSERT_TRUE(zv::test::PumpUntil([&] { return !box.isChecked(); }));
 
     // A source the card does not record: no item, and a selector needs one.
     recSource.SetComponentType(ctSrcMicrophone);
@@ -339,8 +332,8 @@ TEST_F(MixerWidgets, ACardThatGoesAwayDisablesTheWidgetsAndIsReportedOnce)
     ASSERT_TRUE(knob.isEnabled() && box.isEnabled());
 
     ops->Disconnect(0);
-    PumpUntil([&] { return !errors.empty(); });
-    PumpUntil([] { return false; }, 100);
+    zv::test::PumpUntil([&] { return !errors.empty(); });
+    zv::test::Pump(100ms); // a second report would come now
     zv::SetApplicationErrorHandler(nullptr);
     EXPECT_EQ(errors.size(), 1u);
     EXPECT_FALSE(knob.isEnabled());

@@ -5,12 +5,13 @@
 #include "displays/MMOscope.h"
 #include "displays/MMSpectr.h"
 #include "platform/WaveIn.h"
+#include "tests/support/Wait.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
@@ -581,15 +582,19 @@ TEST(Chain, CapturedToneReachesEveryDisplayAndStopClearsThem)
         EXPECT_EQ(levelL->Mode(), mStereo);
         waveIn.Open();
         waveIn.Start();
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 400)
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
-        EXPECT_EQ(TMMConnector::RunningAutoConnectors(), 1);
         // Left at half scale (-6 dB), right at a quarter (-12 dB).
-        EXPECT_NEAR(levelL->Shown(), zv::LevelToSpots(16383, 0, -35, true, levelL->NumSpots()), 1);
-        EXPECT_NEAR(levelR->Shown(), zv::LevelToSpots(8191, 0, -35, true, levelR->NumSpots()), 1);
-        EXPECT_NEAR(meterL->Shown(), zv::LevelToNeedle(16383, 0, -50, true), 400);
+        const int spotsL = zv::LevelToSpots(16383, 0, -35, true, levelL->NumSpots());
+        const int spotsR = zv::LevelToSpots(8191, 0, -35, true, levelR->NumSpots());
+        const int needleL = zv::LevelToNeedle(16383, 0, -50, true);
+        zv::test::PumpUntil([&] {
+            return std::abs(levelL->Shown() - spotsL) <= 1 && std::abs(levelR->Shown() - spotsR) <= 1
+                && std::abs(meterL->Shown() - needleL) <= 400 && meterL->Shown() > meterR->Shown()
+                && connector.Delivered(TMMConnector::fMeter) > connector.Delivered(TMMConnector::fLevel);
+        });
+        EXPECT_EQ(TMMConnector::RunningAutoConnectors(), 1);
+        EXPECT_NEAR(levelL->Shown(), spotsL, 1);
+        EXPECT_NEAR(levelR->Shown(), spotsR, 1);
+        EXPECT_NEAR(meterL->Shown(), needleL, 400);
         EXPECT_GT(meterL->Shown(), meterR->Shown());
         EXPECT_GT(connector.Delivered(TMMConnector::fMeter), connector.Delivered(TMMConnector::fLevel));
         EXPECT_EQ(connector.Delivered(TMMConnector::fScope), 0) << "hidden displays get no blocks";

@@ -1,8 +1,8 @@
 #include "displays/MMControl.h"
 #include "displays/MMTimer.h"
+#include "tests/support/Wait.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QPainter>
 #include <QScreen>
 #include <gtest/gtest.h>
@@ -80,14 +80,10 @@ protected:
     }
     // What the window shows now (not a fresh repaint).
     QRgb Shown() { return window.screen()->grabWindow(window.winId()).toImage().pixel(5 + 10, 5 + 10); }
-    // Runs the event loop until the probe's waiting frame was copied, for at most a second.
+    // Runs the event loop until the probe's waiting frame was copied.
     bool WaitForCopy()
     {
-        QElapsedTimer clock;
-        clock.start();
-        while (probe->DirectCopyPending() && clock.elapsed() < 1000)
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
-        return !probe->DirectCopyPending();
+        return zv::test::PumpUntil([&] { return !probe->DirectCopyPending(); });
     }
 
     QWidget window;
@@ -171,10 +167,7 @@ TEST_F(DirectPaint, AWaitingFrameOfAHiddenOrDestroyedControlIsDropped)
     delete probe;
     probe = nullptr;
     gNow += TMMGraphicControl::kDirectCopyInterval * 1000;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 40) // the copy timer finds nobody
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    zv::test::Pump(std::chrono::milliseconds(40)); // the copy timer fires and finds nobody
 }
 
 TEST(ControlBase, BevelChangesRunTheLayoutHookOncePerAssign)

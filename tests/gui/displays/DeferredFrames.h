@@ -8,9 +8,9 @@
 #include "audio/MMObj.h"
 #include "displays/MMControl.h"
 #include "displays/MMLevelMath.h"
+#include "tests/support/Wait.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QImage>
 #include <cstdint>
 #include <functional>
@@ -50,13 +50,7 @@ void ExpectDeferredFramesShowWhatEveryBlockShowed(
     display.OnPcmOverflow = [&](QObject*) { ++pcmOverflows; };
     display.OnGainOverflow = [&](QObject*) { ++gainOverflows; };
     const int levels[] = { 32767, 3000, 16384, 800, 0, 10362, 32767, 20000, 1200, 5000, 400 };
-    auto flush = [&] {
-        QElapsedTimer clock;
-        clock.start();
-        while (display.DirectCopyPending() && clock.elapsed() < 1000)
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
-        EXPECT_FALSE(display.DirectCopyPending());
-    };
+    auto flush = [&] { EXPECT_TRUE(zv::test::PumpUntil([&] { return !display.DirectCopyPending(); })); };
     // The picture after n blocks and the counts of events and frames.
     auto run = [&](int n, bool copyEveryBlock) {
         display.ResetData();

@@ -1,8 +1,8 @@
 #include "DeferredFrames.h"
 #include "displays/MMLevel.h"
+#include "tests/support/Wait.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QScreen>
 #include <functional>
 #include <gtest/gtest.h>
@@ -69,10 +69,7 @@ protected:
     // What the window shows once the last frame was copied to it (not a fresh repaint).
     QImage Shown()
     {
-        QElapsedTimer clock;
-        clock.start();
-        while (level->DirectCopyPending() && clock.elapsed() < 1000)
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        zv::test::PumpUntil([&] { return !level->DirectCopyPending(); });
         return window.screen()->grabWindow(window.winId()).toImage();
     }
     // The colour of segment n on the window: the pixel of its top dot.

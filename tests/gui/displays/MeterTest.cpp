@@ -1,8 +1,8 @@
 #include "DeferredFrames.h"
 #include "displays/MMMeter.h"
+#include "tests/support/Wait.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QScreen>
 #include <climits>
 #include <gtest/gtest.h>
@@ -64,10 +64,7 @@ protected:
     // the pivot (clear of ticks, labels and caption).
     bool NeedleShown(int x, QRgb colour)
     {
-        QElapsedTimer clock;
-        clock.start();
-        while (meter->DirectCopyPending() && clock.elapsed() < 1000)
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        zv::test::PumpUntil([&] { return !meter->DirectCopyPending(); });
         const QImage shown = window.screen()->grabWindow(window.winId()).toImage();
         const QPoint p = meter->ValuePoint(x, 60) + QPoint(12, 12);
         for (int dy = -1; dy <= 1; ++dy)
@@ -193,13 +190,7 @@ TEST_F(MainWindowMeter, AFrameTheWindowShowsAlreadyIsNotCopiedAgain)
         zv::test::gRefreshNow += TMMGraphicControl::kDirectCopyInterval * 1000;
         Feed(left);
     };
-    auto refresh = [&] {
-        QElapsedTimer clock;
-        clock.start();
-        while (meter->DirectCopyPending() && clock.elapsed() < 1000)
-            QApplication::processEvents(QEventLoop::AllEvents, 5);
-        EXPECT_FALSE(meter->DirectCopyPending());
-    };
+    auto refresh = [&] { EXPECT_TRUE(zv::test::PumpUntil([&] { return !meter->DirectCopyPending(); })); };
     feed(10362);
     refresh();
     ASSERT_EQ(frames, 1);

@@ -6,9 +6,9 @@
 #include "platform/Clock.h"
 #include "station/EncoderContract.h"
 #include "station/U_ZoVeva.h"
+#include "tests/support/Wait.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -16,6 +16,8 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+using namespace std::chrono_literals;
 
 // Never asked: the window is not shown and its virtual clock does not run.
 struct NoEncoders final : CoEncoderApp {
@@ -78,11 +80,7 @@ TEST(ErrorBoxes, TheSameErrorAgainWhileItsBoxIsOpenIsLoggedButNotShownTwice)
         }
     });
     watcher.start();
-    QElapsedTimer waited;
-    waited.start();
-    while ((raised < script.size() || !OpenBoxes().isEmpty()) && waited.elapsed() < 20000) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    zv::test::PumpUntil([&] { return raised >= script.size() && OpenBoxes().isEmpty(); }, 20s);
     watcher.stop();
     EXPECT_EQ(raised, script.size());
     EXPECT_TRUE(OpenBoxes().isEmpty());

@@ -1,7 +1,8 @@
-#include "platform/Exception.h"
 #include "station/ZoVevaApplication.h"
 
-#include <QElapsedTimer>
+#include "platform/Exception.h"
+#include "tests/support/Wait.h"
+
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <string>
@@ -50,11 +51,7 @@ TEST(ZoVevaApplication, ErrorsOfEventsAndTimersReachTheHandlerAndTheLoopGoesOn)
         throw ESampleError("from a timer");
     });
     timer.start(1);
-    QElapsedTimer waited;
-    waited.start();
-    while (fired < 3 && waited.elapsed() < 10000) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
+    zv::test::PumpUntil([&] { return fired >= 3; });
     timer.stop();
     EXPECT_EQ(fired, 3);
     EXPECT_EQ(caught.size(), 4u);
