@@ -1,8 +1,9 @@
 #pragma once
 
 // A scripted stand-in for the encoder, for tests of whatever drives the encoder contract: run states in
-// order (the last one repeats), the reason of the last stop, a failure result per call name, and a trace
-// of the calls made.
+// order (the last one repeats; with none queued, lastState is the steady one), the reason of the last
+// stop, a failure result per call name, and a trace of the calls made. FakeFactory is what the station
+// is given: every encoder it creates plays the same script.
 
 #include "station/EncoderContract.h"
 
@@ -13,6 +14,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace zv::test {
 
 struct EncoderScript {
     std::vector<std::string> calls;
@@ -119,3 +122,5 @@ public:
 private:
     EncoderScript& script_;
 };
+
+} // namespace zv::test

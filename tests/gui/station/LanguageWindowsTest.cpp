@@ -16,6 +16,8 @@
 #include "station/StreamDetails.h"
 #include "station/U_Config.h"
 #include "station/U_ZoVeva.h"
+#include "tests/support/ScriptedEncoder.h"
+#include "tests/support/StationDoubles.h"
 #include "tools/lcfbuild/LcfBuild.h"
 
 #include <QApplication>
@@ -32,50 +34,8 @@
 
 namespace {
 
-// An encoder whose run state the test sets.
-struct Encoders final : CoEncoderApp {
-    struct Encoder final : IEncoder {
-        explicit Encoder(Encoders& owner)
-            : owner(owner)
-        {
-        }
-        HRESULT Load(const QString&) override { return S_OK; }
-        HRESULT Start() override { return S_OK; }
-        HRESULT Stop() override { return S_OK; }
-        HRESULT AcknowledgeStopped() override { return S_OK; }
-        HRESULT GetRunState(std::int32_t& state) override
-        {
-            state = owner.runState;
-            return S_OK;
-        }
-        Encoders& owner;
-    };
-    struct App final : IEncoderApp {
-        explicit App(Encoders& owner)
-            : encoder(std::make_shared<Encoder>(owner))
-        {
-        }
-        HRESULT GetEncoder(std::shared_ptr<IEncoder>& e) override
-        {
-            e = encoder;
-            return S_OK;
-        }
-        std::shared_ptr<IEncoder> encoder;
-    };
-    HRESULT Create(std::shared_ptr<IEncoderApp>& app) override
-    {
-        app = std::make_shared<App>(*this);
-        return S_OK;
-    }
-    std::int32_t runState = EncoderRunState::Starting;
-};
-
-struct Boxes final : IMessageBoxes {
-    void ShowMessage(const QString& text) override { messages << text; }
-    void ShowError(const QString& text) override { errors << text; }
-    QStringList messages;
-    QStringList errors;
-};
+using zv::test::EncoderScript;
+using zv::test::FakeFactory;
 
 std::optional<QString> Text(const char* utf8)
 {
@@ -180,8 +140,14 @@ protected:
 
     QTemporaryDir Folder;
     zv::VirtualClock Clock;
-    Encoders Factory;
-    Boxes MessageBoxes;
+    // The encoder's run state is the test's.
+    EncoderScript Script = [] {
+        EncoderScript script;
+        script.lastState = EncoderRunState::Starting;
+        return script;
+    }();
+    FakeFactory Factory { Script };
+    zv::test::RecordedBoxes MessageBoxes;
     std::unique_ptr<zv::WaveInOps> Binding;
     std::unique_ptr<TFrm_ZoVeva> Window;
 };
@@ -292,7 +258,7 @@ TEST_F(Languages, EnglishChosenTranslatesTheMainWindowItsStatusAndItsMessages)
     PrepareUser(1);
     CreateAndShow();
     Clock.Advance(100);
-    Factory.runState = EncoderRunState::Running;
+    Script.lastState = EncoderRunState::Running;
     Clock.Advance(1000);
     EXPECT_EQ(Window->LStatus->text(), "Connected");
 }

@@ -18,13 +18,15 @@
 #include "station/U_ZoVeva.h"
 #include "station/WordElide.h"
 #include "tests/support/MixerTables.h"
+#include "tests/support/ScriptedEncoder.h"
+#include "tests/support/StationDoubles.h"
+#include "tests/support/Wait.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -43,58 +45,8 @@
 
 namespace {
 
-// An encoder whose run state and stop reason the test sets; it counts the calls made.
-struct Encoders final : CoEncoderApp {
-    struct Encoder final : IEncoder {
-        explicit Encoder(Encoders& owner)
-            : owner(owner)
-        {
-        }
-        HRESULT Load(const QString&) override { return S_OK; }
-        HRESULT Start() override { return S_OK; }
-        HRESULT Stop() override
-        {
-            ++owner.stops;
-            return owner.stopResult;
-        }
-        HRESULT AcknowledgeStopped() override { return S_OK; }
-        HRESULT GetRunState(std::int32_t& state) override
-        {
-            state = owner.runState;
-            return S_OK;
-        }
-        HRESULT GetStopReason(QString& reason) override
-        {
-            reason = owner.stopReason;
-            return S_OK;
-        }
-        Encoders& owner;
-    };
-    struct App final : IEncoderApp {
-        explicit App(Encoders& owner)
-            : encoder(std::make_shared<Encoder>(owner))
-        {
-        }
-        HRESULT GetEncoder(std::shared_ptr<IEncoder>& e) override
-        {
-            e = encoder;
-            return S_OK;
-        }
-        std::shared_ptr<IEncoder> encoder;
-    };
-    HRESULT Create(std::shared_ptr<IEncoderApp>& app) override
-    {
-        ++created;
-        app = std::make_shared<App>(*this);
-        return S_OK;
-    }
-
-    int created = 0;
-    int stops = 0;
-    HRESULT stopResult = S_OK;
-    std::int32_t runState = EncoderRunState::Starting;
-    QString stopReason;
-};
+using zv::test::EncoderScript;
+using zv::test::FakeFactory;
 
 // The account page's browser without a network: it keeps what was posted, and the test says when a
 // page has loaded.
@@ -107,20 +59,6 @@ struct FakeBrowser final : TAccountBrowser {
     void Post(const TAccountRequest& request) override { posts.push_back(request); }
     QWidget* view;
     std::vector<TAccountRequest> posts;
-};
-
-struct Boxes final : IMessageBoxes {
-    void ShowMessage(const QString& text) override { messages << text; }
-    void ShowError(const QString& text) override { errors << text; }
-    bool AskYesNo(const QString& text) override
-    {
-        questions << text;
-        return answer;
-    }
-    QStringList messages;
-    QStringList errors;
-    QStringList questions;
-    bool answer = true;
 };
 
 class MainWindow : public ::testing::Test {
@@ -258,11 +196,8 @@ protected:
         });
         bound.start(10000);
         Clock.Advance(100);
-        QElapsedTimer waited;
-        waited.start();
-        while (!(ran && !Window->Frm_Config()->isVisible()) && waited.elapsed() < 11000) {
-            QApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
+        zv::test::PumpUntil(
+            [&] { return ran && !Window->Frm_Config()->isVisible(); }, std::chrono::seconds(11));
         EXPECT_TRUE(ran) << "the settings window opened";
     }
 
@@ -270,8 +205,14 @@ protected:
     bool TrayHost = true; // the desktop has a tray
     QStringList Notifications; // "summary: body" sent to the desktop's notifications
     zv::VirtualClock Clock;
-    Encoders Factory;
-    Boxes MessageBoxes;
+    // The encoder's run state and stop reason are the test's; every call is counted.
+    EncoderScript Script = [] {
+        EncoderScript script;
+        script.lastState = EncoderRunState::Starting;
+        return script;
+    }();
+    FakeFactory Factory { Script };
+    zv::test::RecordedBoxes MessageBoxes;
     std::unique_ptr<zv::WaveInOps> Binding;
     std::unique_ptr<zv::MemoryMixerOps> Mixers;
     QPoint Cursor { 100, 100 };
@@ -445,18 +386,14 @@ TEST_F(MainWindow, WithATrayTheDeadAirAlarmTakesTurnsWithTheStatusUntilItClears)
     ASSERT_TRUE(cfg.open(QIODevice::Append));
     cfg.write("SilencioTempo=1\r\n");
     cfg.close();
-    Factory.runState = EncoderRunState::Running;
+    Script.lastState = EncoderRunState::Running;
     CreateAndShow();
     ASSERT_TRUE(Window->HasTray());
     ASSERT_TRUE(Window->WaveIn().Started());
     Clock.Advance(1100); // first start and the first poll
     ASSERT_EQ(Window->LStatus->text(), QStringLiteral("Conectado"));
 
-    QElapsedTimer waited;
-    waited.start();
-    while (Window->Controller().DeadAirDetector().SilentSeconds() < 1.0 && waited.elapsed() < 10000) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    zv::test::PumpUntil([&] { return Window->Controller().DeadAirDetector().SilentSeconds() >= 1.0; });
     Clock.Advance(1000); // the alarm's tick
     ASSERT_TRUE(Window->Controller().DeadAir().Raised());
     const QString title = zv::LoadResString(zv::SDeadAirTitle);
@@ -536,8 +473,8 @@ TEST_F(MainWindow, StopReasonShowsInTheHintAndTooltipUntilTheStationIsOnTheAirAg
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.sent.toStdString());
-        Factory.stopReason = c.sent;
-        Factory.runState = EncoderRunState::Stopped;
+        Script.stopReason = c.sent;
+        Script.lastState = EncoderRunState::Stopped;
         Clock.Advance(1000);
         ASSERT_EQ(Window->LStatus->text(), QStringLiteral("Desconectado"));
         EXPECT_TRUE(Window->LStatus->toolTip().endsWith(QLatin1Char('\n') + stopped + c.shown))
@@ -546,14 +483,14 @@ TEST_F(MainWindow, StopReasonShowsInTheHintAndTooltipUntilTheStationIsOnTheAirAg
             << Window->TrayToolTip().toStdString();
         EXPECT_TRUE(Log().contains(stopped + c.shown)) << Log().toStdString();
 
-        Factory.runState = EncoderRunState::Starting;
+        Script.lastState = EncoderRunState::Starting;
         Clock.Advance(11000); // the restart and its first poll
         ASSERT_EQ(Window->LStatus->text(), QStringLiteral("Conectando..."));
         EXPECT_TRUE(Window->LStatus->toolTip().endsWith(stopped + c.shown));
         EXPECT_TRUE(Window->TrayToolTip().endsWith(stopped + c.shown));
     }
 
-    Factory.runState = EncoderRunState::Running;
+    Script.lastState = EncoderRunState::Running;
     Clock.Advance(1000);
     ASSERT_EQ(Window->LStatus->text(), QStringLiteral("Conectado"));
     EXPECT_FALSE(Window->LStatus->toolTip().contains(stopped)) << Window->LStatus->toolTip().toStdString();
@@ -590,10 +527,10 @@ TEST_F(MainWindow, TrayIconAnimatesWhileConnectedAndStatusFollowsTheEncoder)
     PrepareUser();
     CreateAndShow();
     Clock.Advance(100); // first start
-    ASSERT_EQ(Factory.created, 1);
+    ASSERT_EQ(Script.created, 1);
     EXPECT_EQ(Window->LStatus->text(), QStringLiteral("Conectando..."));
 
-    Factory.runState = EncoderRunState::Running;
+    Script.lastState = EncoderRunState::Running;
     Clock.Advance(400); // 500 ms: first animation tick, before the first poll
     EXPECT_EQ(Window->ShownFrame(), 1);
     Clock.Advance(600); // 1100 ms: the poll saw the encoder on the air
@@ -610,7 +547,7 @@ TEST_F(MainWindow, TrayIconAnimatesWhileConnectedAndStatusFollowsTheEncoder)
     }
     EXPECT_EQ(frames, (std::vector<int> { 3, 4, 1, 2, 3 }));
 
-    Factory.runState = EncoderRunState::Stopped;
+    Script.lastState = EncoderRunState::Stopped;
     Clock.Advance(500); // the poll at 4100 ms sees it
     EXPECT_EQ(Window->LStatus->text(), QStringLiteral("Desconectado"));
     EXPECT_EQ(Window->LStatus->palette().color(QPalette::WindowText), QColor(255, 0, 0));
@@ -628,21 +565,21 @@ TEST_F(MainWindow, QuitStopsTheEncoderOrStaysOpenWhenItCannot)
     // Before any encoder exists, quitting makes no encoder call.
     Click(Window->BFechar);
     EXPECT_EQ(Terminations, 1);
-    EXPECT_EQ(Factory.stops, 0);
+    EXPECT_EQ(Script.Count("Stop"), 0);
 
     Window->show();
     Clock.Advance(100);
     Window->Controller().TimerIcone->SetEnabled(true);
-    Factory.stopResult = E_FAIL;
+    Script.failures["Stop"] = E_FAIL;
     Window->Fechar1->trigger();
-    EXPECT_EQ(Factory.stops, 1);
+    EXPECT_EQ(Script.Count("Stop"), 1);
     EXPECT_EQ(Terminations, 1) << "a failed stop keeps the program running";
     EXPECT_TRUE(Window->isVisible());
     EXPECT_FALSE(Window->Controller().TimerIcone->Enabled()) << "the animation is stopped";
     EXPECT_EQ(MessageBoxes.errors.size(), 1);
     EXPECT_TRUE(Log().contains(QStringLiteral("EEncoderError")));
 
-    Factory.stopResult = S_OK;
+    Script.failures.erase("Stop");
     Click(Window->BFechar);
     EXPECT_EQ(Terminations, 2);
 }
@@ -659,10 +596,10 @@ TEST_F(MainWindow, QuittingOnTheAirAsksFirst)
     EXPECT_EQ(Terminations, 1);
 
     Window->show();
-    Factory.runState = EncoderRunState::Running;
+    Script.lastState = EncoderRunState::Running;
     Clock.Advance(1000);
     ASSERT_TRUE(Window->Controller().Connected);
-    const int stopsBefore = Factory.stops;
+    const int stopsBefore = Script.Count("Stop");
     const bool animating = Window->Controller().TimerIcone->Enabled();
     MessageBoxes.answer = false;
     Click(Window->BFechar);
@@ -670,14 +607,14 @@ TEST_F(MainWindow, QuittingOnTheAirAsksFirst)
     EXPECT_EQ(MessageBoxes.questions,
         QStringList(2, zv::BuiltInResString(zv::SAskOffAir)));
     EXPECT_EQ(Terminations, 1);
-    EXPECT_EQ(Factory.stops, stopsBefore) << "No leaves the encoder alone";
+    EXPECT_EQ(Script.Count("Stop"), stopsBefore) << "No leaves the encoder alone";
     EXPECT_TRUE(Window->isVisible());
     EXPECT_EQ(Window->Controller().TimerIcone->Enabled(), animating) << "the animation goes on";
 
     MessageBoxes.answer = true;
     Window->Fechar1->trigger();
     EXPECT_EQ(MessageBoxes.questions.size(), 3);
-    EXPECT_EQ(Factory.stops, stopsBefore + 1);
+    EXPECT_EQ(Script.Count("Stop"), stopsBefore + 1);
     EXPECT_EQ(Terminations, 2);
 }
 
@@ -700,7 +637,7 @@ TEST_F(MainWindow, FirstStartInAnEmptyFolderCreatesTheSettingsAndAsksForThemModa
         QStringList { QStringLiteral("Arquivo de codifica\u00e7\u00e3o n\u00e3o encontrado!") });
     EXPECT_TRUE(Log().contains(QStringLiteral("N\u00e3o foi encontrado o arquivo de codifica\u00e7\u00e3o")))
         << Log().toStdString();
-    EXPECT_EQ(Factory.created, 0);
+    EXPECT_EQ(Script.created, 0);
 }
 
 TEST_F(MainWindow, SettingsAndInformationButtonsShowTheirPanels)
@@ -740,7 +677,7 @@ TEST_F(MainWindow, RefusedSaveChangesNothing)
         config->EdSenha->setText(QStringLiteral("nova"));
         config->findChild<QLineEdit*>(QString::fromLatin1(empty))->clear();
         const QByteArray cfg = ReadFile("cfg.ini");
-        const int created = Factory.created;
+        const int created = Script.created;
         const std::size_t posts = Browser->posts.size();
         MessageBoxes.messages.clear();
 
@@ -751,7 +688,7 @@ TEST_F(MainWindow, RefusedSaveChangesNothing)
                     : QStringLiteral("\u00c9 necess\u00e1rio informar a Senha!") });
         EXPECT_EQ(ReadFile("cfg.ini"), cfg);
         EXPECT_FALSE(QFile::exists(Folder.filePath(QStringLiteral("jose.xml"))));
-        EXPECT_EQ(Factory.created, created);
+        EXPECT_EQ(Script.created, created);
         EXPECT_EQ(Browser->posts.size(), posts);
         EXPECT_TRUE(Window->WaveIn().Started());
         EXPECT_TRUE(config->isVisible());
@@ -771,15 +708,15 @@ TEST_F(MainWindow, SaveWritesPostsRestartsAndHides)
         QFile::copy(QStringLiteral(ZOVEVA_SOURCE_PADRAO), Folder.filePath(QStringLiteral("padrao.xml")));
         CreateAndShow();
         Clock.Advance(100);
-        Factory.runState = EncoderRunState::Running;
+        Script.lastState = EncoderRunState::Running;
         Clock.Advance(1000);
         TFrm_Config* config = Window->Frm_Config();
         Click(Window->BConfig);
         config->EdRadio->setText(QStringLiteral("R\u00e1dio Nova"));
         config->EdUsuario->setText(newUser ? QStringLiteral("jose") : QStringLiteral("demo"));
         config->EdSenha->setText(QStringLiteral("demo"));
-        const int created = Factory.created;
-        const int stops = Factory.stops;
+        const int created = Script.created;
+        const int stops = Script.Count("Stop");
 
         Click(config->SkMMButton1);
         EXPECT_TRUE(MessageBoxes.errors.isEmpty())
@@ -796,8 +733,8 @@ TEST_F(MainWindow, SaveWritesPostsRestartsAndHides)
                                   "dio Nova"));
         ASSERT_FALSE(Browser->posts.empty());
         EXPECT_EQ(Browser->posts.back().Body, "Usuario=" + user.toLatin1() + "&Senha=demo");
-        EXPECT_EQ(Factory.stops, stops + 1);
-        EXPECT_EQ(Factory.created, created + (newUser ? 2 : 1));
+        EXPECT_EQ(Script.Count("Stop"), stops + 1);
+        EXPECT_EQ(Script.created, created + (newUser ? 2 : 1));
         EXPECT_TRUE(Window->WaveIn().Started());
         EXPECT_FALSE(config->isVisible());
         Window.reset();
@@ -826,7 +763,7 @@ TEST_F(MainWindow, FirstStartEndsWithASavedRunningStation)
     EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << MessageBoxes.errors.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(ReadFile("cfg.ini").contains("Usuario=maria\r\n"));
     EXPECT_TRUE(QFile::exists(Folder.filePath(QStringLiteral("maria.xml"))));
-    EXPECT_EQ(Factory.created, 2) << "a new user name starts the encoder twice";
+    EXPECT_EQ(Script.created, 2) << "a new user name starts the encoder twice";
     EXPECT_TRUE(Window->WaveIn().Started());
 }
 
@@ -838,15 +775,15 @@ TEST_F(MainWindow, AccountPageLimitReachesTheStation)
     Clock.Advance(100);
     ASSERT_EQ(Browser->posts.size(), 1U) << "posted at the first show";
     EXPECT_EQ(Browser->posts[0].Url.toString(), "http://info.0.0.1");
-    const int created = Factory.created;
+    const int created = Script.created;
     emit Browser->PageLoaded(QStringLiteral("96"));
     EXPECT_EQ(Window->Controller().Settings.Kbps, "96000");
     EXPECT_TRUE(ReadFile("cfg.ini").contains("Kbps=96000\r\n"));
-    EXPECT_EQ(Factory.created, created + 1);
+    EXPECT_EQ(Script.created, created + 1);
     emit Browser->PageLoaded(QStringLiteral("abc"));
     emit Browser->PageLoaded(std::nullopt);
     EXPECT_EQ(Window->Controller().Settings.Kbps, "96000");
-    EXPECT_EQ(Factory.created, created + 1);
+    EXPECT_EQ(Script.created, created + 1);
     EXPECT_TRUE(MessageBoxes.errors.isEmpty());
 }
 
@@ -1251,12 +1188,7 @@ TEST_F(MainWindow, CaptureThatFailsIsTriedAgainAndTheDeadAirAlarmSaysNoInputMean
     ASSERT_TRUE(Window->WaveIn().Started());
 
     const QString failed = QStringLiteral("O dispositivo de entrada \"Synthetic tone 1 kHz\" falhou");
-    QElapsedTimer waited;
-    waited.start();
-    while (!Window->CaptureLost() && waited.elapsed() < 10000) {
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    ASSERT_TRUE(Window->CaptureLost());
+    ASSERT_TRUE(zv::test::PumpUntil([&] { return Window->CaptureLost(); }));
     EXPECT_FALSE(Window->WaveIn().Started());
     EXPECT_EQ(Log().count(failed), 1) << Log().toStdString();
     EXPECT_TRUE(MessageBoxes.errors.isEmpty()) << "the operator is told by the alarm, not by a box";
@@ -1353,7 +1285,7 @@ TEST_F(MainWindow, TypedOrPastedFieldsTheFileCannotKeepAreRefusedByNameAndLineBr
         }
         EXPECT_EQ(field->text(), c.shown);
         const QByteArray cfg = ReadFile("cfg.ini");
-        const int created = Factory.created;
+        const int created = Script.created;
         MessageBoxes.errors.clear();
 
         Click(config->SkMMButton1);
@@ -1364,7 +1296,7 @@ TEST_F(MainWindow, TypedOrPastedFieldsTheFileCannotKeepAreRefusedByNameAndLineBr
         } else {
             EXPECT_EQ(MessageBoxes.errors, QStringList { c.refusal });
             EXPECT_EQ(ReadFile("cfg.ini"), cfg);
-            EXPECT_EQ(Factory.created, created);
+            EXPECT_EQ(Script.created, created);
             EXPECT_TRUE(config->isVisible());
             EXPECT_TRUE(Log().contains(QStringLiteral("ESettingsFieldError"))) << Log().toStdString();
         }

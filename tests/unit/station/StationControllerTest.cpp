@@ -3,7 +3,8 @@
 #include "platform/ProfileFile.h"
 #include "station/EncodingFile.h"
 #include "station/Messages.h"
-#include "tests/unit/station/ScriptedEncoder.h"
+#include "tests/support/ScriptedEncoder.h"
+#include "tests/support/StationDoubles.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,12 +17,8 @@
 
 namespace {
 
-struct FakeBoxes final : IMessageBoxes {
-    std::vector<QString> messages;
-    std::vector<QString> errors;
-    void ShowMessage(const QString& text) override { messages.push_back(text); }
-    void ShowError(const QString& text) override { errors.push_back(text); }
-};
+using zv::test::EncoderScript;
+using zv::test::FakeFactory;
 
 struct FakeWindow final : IStationWindow {
     QString status;
@@ -48,12 +45,6 @@ struct FakeWindow final : IStationWindow {
     QString details;
     std::vector<std::pair<bool, QString>> deadAir;
     std::vector<double> deadAirSeconds;
-};
-
-struct FakeFields final : ISettingsFields {
-    QString RadioName() const override { return QStringLiteral("R\u00e1dio Teste"); }
-    std::optional<QString> SelectedSoundCard() const override { return QStringLiteral("Placa 1"); }
-    QString UserName() const override { return QStringLiteral("maria"); }
 };
 
 constexpr TRgb kYellow { 255, 255, 0 };
@@ -110,9 +101,10 @@ protected:
     QTemporaryDir dir;
     EncoderScript script;
     FakeFactory factory { script };
-    FakeBoxes boxes;
+    zv::test::RecordedBoxes boxes;
     FakeWindow window;
-    FakeFields fields;
+    zv::test::FixedFields fields { QStringLiteral("R\u00e1dio Teste"), QStringLiteral("Placa 1"),
+        QStringLiteral("maria") };
     zv::VirtualClock clock;
     std::unique_ptr<TStationController> station;
 };
@@ -127,7 +119,7 @@ TEST_F(StationControllerTest, ConfigurationThatCannotBeMadeIsReportedAndItsDefau
     const std::filesystem::path missing = std::filesystem::path(dir.path().toStdString()) / "nao-existe";
     TStationController s(missing, clock, factory, boxes, window);
     s.Create();
-    ASSERT_EQ(boxes.errors.size(), 1u);
+    ASSERT_EQ(boxes.errors.size(), 1);
     EXPECT_EQ(boxes.errors[0],
         QStringLiteral("Unable to write to ") + QString::fromStdString((missing / "cfg.ini").string()));
     for (const auto& [value, expected] : { std::pair { s.Settings.Controle, QStringLiteral("0") },
@@ -157,7 +149,7 @@ TEST_F(StationControllerTest, FirstRunWithoutConfigurationGetsTheDefaultsAndAsks
 
     clock.Advance(100);
     EXPECT_EQ(boxes.messages,
-        std::vector<QString> { QStringLiteral("Arquivo de codifica\u00e7\u00e3o n\u00e3o encontrado!") });
+        QStringList { QStringLiteral("Arquivo de codifica\u00e7\u00e3o n\u00e3o encontrado!") });
     EXPECT_EQ(window.settingsShown, 1);
     EXPECT_TRUE(script.calls.empty());
     EXPECT_TRUE(boxes.errors.empty());
@@ -317,7 +309,7 @@ TEST_F(StationControllerTest, MissingEncoderExecutableIsReportedAndFailOverStart
     script.lastState = EncoderRunState::Starting;
     Start();
     clock.Advance(100);
-    EXPECT_EQ(boxes.messages, std::vector<QString> { QStringLiteral("Codificador n\u00e3o encontrado!") });
+    EXPECT_EQ(boxes.messages, QStringList { QStringLiteral("Codificador n\u00e3o encontrado!") });
     EXPECT_TRUE(Read("ZoVeva.log")
                     .contains("A\xe7\xe3o.................: Erro\r\nDescri\xe7\xe3o............: N\xe3o foi "
                               "encontrado o codificador\r\nProcesso.............: FormCreate\r\n"));
@@ -344,7 +336,7 @@ TEST_F(StationControllerTest, MissingTemplateEndsTheRunWithItsMessageAndNoErrorB
     EXPECT_EQ(script.created, 0);
     EXPECT_FALSE(QFile::exists(Path("maria.xml")));
     clock.Advance(10 * 60000);
-    EXPECT_EQ(boxes.messages.size(), 2u) << "the run is over: no timer acts any more";
+    EXPECT_EQ(boxes.messages.size(), 2) << "the run is over: no timer acts any more";
 }
 
 TEST_F(StationControllerTest, ErrorInATimerHandlerGivesOneBoxAndOneEntryEachTimeAndTheTimerGoesOn)
@@ -355,7 +347,7 @@ TEST_F(StationControllerTest, ErrorInATimerHandlerGivesOneBoxAndOneEntryEachTime
     clock.Advance(100);
     script.failures["GetRunState"] = E_ENCODER_GONE;
     clock.Advance(3000);
-    EXPECT_EQ(boxes.errors.size(), 3u);
+    EXPECT_EQ(boxes.errors.size(), 3);
     EXPECT_EQ(LogEntries(), 1 + 3);
     EXPECT_TRUE(boxes.errors.front().startsWith("GetRunState: "));
     // The result code is the log's, not the operator's.
@@ -369,7 +361,7 @@ TEST_F(StationControllerTest, ErrorInATimerHandlerGivesOneBoxAndOneEntryEachTime
     script.failures.clear();
     script.states = { EncoderRunState::Running };
     clock.Advance(1000);
-    EXPECT_EQ(boxes.errors.size(), 3u);
+    EXPECT_EQ(boxes.errors.size(), 3);
     EXPECT_TRUE(s.Connected);
 }
 
@@ -383,12 +375,12 @@ TEST_F(StationControllerTest, FailedCreationLeavesThePreviousEncoderAndState)
     const auto previous = s.EncoderApp;
     script.failures["Create"] = E_ENCODER_NOT_STARTED;
     clock.Advance(8900); // restart at 10000 fails
-    EXPECT_EQ(boxes.errors.size(), 1u);
+    EXPECT_EQ(boxes.errors.size(), 1);
     EXPECT_EQ(s.EncoderApp, previous);
     EXPECT_EQ(s.RunState, EncoderRunState::Stopped);
     EXPECT_FALSE(s.TimerStatus->Enabled());
     clock.Advance(10000); // and tries again
-    EXPECT_EQ(boxes.errors.size(), 2u);
+    EXPECT_EQ(boxes.errors.size(), 2);
 }
 
 TEST_F(StationControllerTest, CloseStopsAnExistingEncoderOnly)
@@ -401,7 +393,7 @@ TEST_F(StationControllerTest, CloseStopsAnExistingEncoderOnly)
     clock.Advance(100);
     script.failures["Stop"] = E_FAIL;
     EXPECT_FALSE(s.CloseStep());
-    EXPECT_EQ(boxes.errors.size(), 1u);
+    EXPECT_EQ(boxes.errors.size(), 1);
     script.failures.clear();
     EXPECT_TRUE(s.CloseStep());
     EXPECT_EQ(script.Count("Stop"), 2);
@@ -412,7 +404,7 @@ TEST_F(StationControllerTest, UserNameThatLeavesTheFolderIsAnError)
     Write("cfg.ini", "[Geral]\r\nUsuario=../fora\r\n");
     Start();
     clock.Advance(60000);
-    EXPECT_EQ(boxes.errors.size(), 2u); // first start and fail-over
+    EXPECT_EQ(boxes.errors.size(), 2); // first start and fail-over
     EXPECT_FALSE(QFile::exists(dir.filePath("../fora.xml")));
     EXPECT_EQ(script.created, 0);
 }
@@ -454,7 +446,7 @@ TEST_F(StationControllerTest, BrokenUserFileStopsTheFirstStartAndStaysAsItWas)
     Write("maria.xml", broken);
     Start();
     clock.Advance(100);
-    EXPECT_EQ(boxes.errors.size(), 1u);
+    EXPECT_EQ(boxes.errors.size(), 1);
     EXPECT_TRUE(Read("ZoVeva.log").contains("EEncodingFileError"));
     EXPECT_EQ(Read("maria.xml"), broken);
     EXPECT_EQ(script.created, 0);
@@ -543,7 +535,7 @@ TEST_F(StationControllerTest, UnreadableConfigurationIsReportedAndKept)
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("cfg.ini")));
     TStationController& s = Start();
-    ASSERT_EQ(boxes.errors.size(), 1u);
+    ASSERT_EQ(boxes.errors.size(), 1);
     EXPECT_TRUE(boxes.errors[0].contains(QStringLiteral("Cannot read %1").arg(Path("cfg.ini"))))
         << boxes.errors[0].toStdString();
     EXPECT_TRUE(Read("ZoVeva.log").contains("EProfileReadError"));
