@@ -39,7 +39,8 @@ QtMessageHandler gQtHandler = nullptr;
 void WithoutEngineNotices(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     if ((type == QtInfoMsg && message == QLatin1String("Sandboxing disabled by user."))
-        || (type == QtWarningMsg && message == QLatin1String("No suitable graphics backend found"))) {
+        || (type == QtWarningMsg
+            && message.trimmed() == QLatin1String("No suitable graphics backend found"))) {
         return;
     }
     gQtHandler(type, context, message);

@@ -23,12 +23,11 @@
 #include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
-#include <map>
 #include <memory>
-#include <vector>
 
 namespace {
 
+using zv::test::BrowserProcesses;
 using zv::test::Process;
 using zv::test::ReadAnsi;
 using zv::test::SourceDir;
@@ -74,44 +73,6 @@ QJsonObject Source(const zv::test::IcecastServer& icecast, const QString& mount)
         }
     }
     return {};
-}
-
-// The browser's processes among the program's descendants: the account page's helper and the
-// engine's processes it starts.
-int BrowserProcesses(pid_t program)
-{
-    std::multimap<pid_t, pid_t> children;
-    std::map<pid_t, QByteArray> names;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool number = false;
-        const pid_t pid = entry.toInt(&number);
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!number || !stat.open(QIODevice::ReadOnly)) {
-            continue;
-        }
-        const QByteArray text = stat.readAll();
-        const qsizetype open = text.indexOf('(');
-        const qsizetype close = text.lastIndexOf(')');
-        const QList<QByteArray> fields = text.mid(close + 2).split(' ');
-        if (open < 0 || close < open || fields.size() < 2 || fields[0] == "Z") {
-            continue;
-        }
-        names[pid] = text.mid(open + 1, close - open - 1);
-        children.emplace(fields[1].toInt(), pid);
-    }
-    int count = 0;
-    std::vector<pid_t> queue { program };
-    while (!queue.empty()) {
-        const pid_t pid = queue.back();
-        queue.pop_back();
-        const auto [first, last] = children.equal_range(pid);
-        for (auto child = first; child != last; ++child) {
-            const QByteArray& name = names[child->second];
-            count += name == "zoveva-account" || name.startsWith("QtWebEngineProc");
-            queue.push_back(child->second);
-        }
-    }
-    return count;
 }
 
 // Whether the program itself has the browser engine's library loaded.

@@ -1,5 +1,6 @@
 #include "ProgramHarness.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -283,6 +284,60 @@ pid_t FirstChild(pid_t pid)
     }
     const QList<QByteArray> pids = children.readAll().trimmed().split(' ');
     return pids.isEmpty() || pids.first().isEmpty() ? -1 : pid_t(pids.first().toInt());
+}
+
+std::vector<pid_t> ProcessTree(pid_t pid)
+{
+    std::vector<pid_t> tree { pid };
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        const QString tasks = QStringLiteral("/proc/%1/task").arg(tree[i]);
+        for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile children(tasks + QLatin1Char('/') + task + QStringLiteral("/children"));
+            if (!children.open(QIODevice::ReadOnly)) {
+                continue;
+            }
+            for (const QByteArray& child : children.readAll().split(' ')) {
+                if (const pid_t id = child.trimmed().toInt(); id > 0) {
+                    tree.push_back(id);
+                }
+            }
+        }
+    }
+    return tree;
+}
+
+QByteArray ProcessName(pid_t pid)
+{
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    return comm.open(QIODevice::ReadOnly) ? comm.readAll().trimmed() : QByteArray();
+}
+
+int BrowserProcesses(pid_t program)
+{
+    int count = 0;
+    for (const pid_t pid : ProcessTree(program)) {
+        const QByteArray name = ProcessName(pid);
+        count += name == "zoveva-account" || name.startsWith("QtWebEngineProc");
+    }
+    return count;
+}
+
+MemoryUse Memory(pid_t pid)
+{
+    MemoryUse use;
+    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (!rollup.open(QIODevice::ReadOnly)) {
+        return use;
+    }
+    for (const QByteArray& line : rollup.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() >= 2 && fields[0] == "Rss:") {
+            use.RssKiB = fields[1].toLongLong();
+        } else if (fields.size() >= 2 && fields[0] == "Pss:") {
+            use.PssKiB = fields[1].toLongLong();
+        }
+    }
+    return use;
 }
 
 bool AppendSettings(const QString& folder, const QByteArray& lines, QString* error)

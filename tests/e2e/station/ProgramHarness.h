@@ -3,10 +3,12 @@
 // What the program's end-to-end test and its benchmark share: a process in a group of its own, the
 // program folder as the build makes it, the settings of a user, a test signal.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <map>
 #include <sys/types.h>
+#include <vector>
 
 namespace zv::test {
 
@@ -63,6 +65,21 @@ std::map<QString, QString> ProgramEnvironment(
 double CpuSeconds(pid_t pid);
 // The first child of a process (the program's encoder), or -1.
 pid_t FirstChild(pid_t pid);
+
+// The process and all its descendants, the process first; a child of any of their threads counts.
+std::vector<pid_t> ProcessTree(pid_t pid);
+// The name of a process (its comm, 15 bytes at most); empty when it is gone.
+QByteArray ProcessName(pid_t pid);
+// The account page's browser processes among a program's descendants: its helper (zoveva-account)
+// and the browser engine's processes under it.
+int BrowserProcesses(pid_t program);
+// Resident (RSS) and proportional (PSS: shared pages divided among their sharers) memory of a
+// process in KiB, from /proc/PID/smaps_rollup; zeros when it is gone.
+struct MemoryUse {
+    qint64 RssKiB = 0;
+    qint64 PssKiB = 0;
+};
+MemoryUse Memory(pid_t pid);
 
 // Adds lines to the [Geral] section of the program's cfg.ini (the only section it has).
 bool AppendSettings(const QString& folder, const QByteArray& lines, QString* error);
