@@ -5,6 +5,7 @@
 #include "EncodingFiles.h"
 #include "IcecastServer.h"
 #include "station/EncoderProcess.h"
+#include "tests/support/Wait.h"
 
 #include <QFile>
 #include <QProcess>
@@ -103,8 +104,8 @@ TEST_F(EncoderAlsaTest, AStartLogsNoPlugInLibraryNoise)
             CheckResult(encoder->Load(file), "load");
             EXPECT_EQ(Succeeded(encoder->Start()), c.starts) << c.device;
             std::int32_t state = 0;
-            for (int i = 0; i < 100 && Succeeded(encoder->GetRunState(state)) && state != 5; ++i)
-                std::this_thread::sleep_for(50ms);
+            zv::test::WaitUntil(
+                [&] { return !Succeeded(encoder->GetRunState(state)) || state == 5; }, 5s, 50ms);
             EXPECT_EQ(state, 5) << c.device;
         }
         QFile text(log);

@@ -2,6 +2,7 @@
 // message, dead and hung processes, and no process left behind.
 #include "EncodingFiles.h"
 #include "station/EncoderProcess.h"
+#include "tests/support/Wait.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -31,14 +32,7 @@ bool Exists(pid_t pid)
 
 bool GoneWithin(pid_t pid, std::chrono::milliseconds bound)
 {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (Exists(pid)) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
+    return zv::test::WaitUntil([&] { return !Exists(pid); }, bound);
 }
 
 class EncoderProcessTest : public ::testing::Test {
@@ -153,10 +147,7 @@ TEST_F(EncoderProcessTest, ABadEncodingFileFailsTheLoadWithItsReasonAndLeavesNoP
         EXPECT_TRUE(GoneWithin(pid, 8s));
     }
     // Each release is seen out and logged by the proxy's helper thread.
-    const auto deadline = std::chrono::steady_clock::now() + 3s;
-    while (Log().count(QStringLiteral("released: exit code 0")) < 7 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
-    }
+    zv::test::WaitUntil([&] { return Log().count(QStringLiteral("released: exit code 0")) >= 7; }, 3s);
     EXPECT_EQ(Log().count(QStringLiteral("released: exit code 0")), 7) << Log().toStdString();
 }
 
@@ -184,7 +175,7 @@ TEST_F(EncoderProcessTest, ADeadOrHungEncoderReadsAsStoppedAndItsEndIsLogged)
     std::int32_t state = 0;
     ASSERT_EQ(Encoder(*app)->GetRunState(state), S_OK);
     kill(crashed, SIGKILL);
-    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(GoneWithin(crashed, 5s));
     state = 0;
     EXPECT_EQ(Encoder(*app)->GetRunState(state), S_OK);
     EXPECT_EQ(state, EncoderRunState::Stopped);
@@ -231,7 +222,7 @@ TEST_F(EncoderProcessTest, AKilledClientLeavesNoEncoderBehind)
     ASSERT_GT(n, 0);
     const pid_t encoder = static_cast<pid_t>(std::atoi(buffer));
     ASSERT_GT(encoder, 0);
-    std::this_thread::sleep_for(300ms);
+    std::this_thread::sleep_for(300ms); // while its client lives, the encoder stays
     ASSERT_TRUE(Exists(encoder));
 
     kill(client, SIGKILL);

@@ -3,6 +3,7 @@
 // Drives real encoder processes through the client's proxy, as the controller does (only faster).
 
 #include "station/EncoderProcess.h"
+#include "tests/support/Wait.h"
 
 #include <QFile>
 #include <chrono>
@@ -40,23 +41,14 @@ inline std::shared_ptr<IEncoderApp> StartEncoder(const EncoderProcessOptions& op
 inline std::chrono::milliseconds Until(IEncoderApp& app, std::int32_t state, std::chrono::milliseconds bound)
 {
     const auto start = std::chrono::steady_clock::now();
-    while (State(app) != state && std::chrono::steady_clock::now() - start < bound) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    WaitUntil([&] { return State(app) == state; }, bound);
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
 }
 
 // Polls `condition` every 100 ms until it holds or the bound passes; whether it held.
 template <typename Condition> bool Eventually(Condition condition, std::chrono::milliseconds bound)
 {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return true;
+    return WaitUntil(condition, bound, std::chrono::milliseconds(100));
 }
 
 inline QString ReadText(const QString& path)

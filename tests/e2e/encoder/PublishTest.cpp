@@ -8,6 +8,8 @@
 #include "station/EncoderProcess.h"
 #include "station/Messages.h"
 #include "station/StationController.h"
+#include "tests/support/StationDoubles.h"
+#include "tests/support/Wait.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -83,9 +85,7 @@ protected:
         IEncoderApp& app, std::int32_t state, std::chrono::milliseconds bound)
     {
         const auto start = std::chrono::steady_clock::now();
-        while (State(app) != state && std::chrono::steady_clock::now() - start < bound) {
-            std::this_thread::sleep_for(20ms);
-        }
+        zv::test::WaitUntil([&] { return State(app) == state; }, bound);
         return std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - start);
     }
@@ -161,7 +161,7 @@ TEST_F(PublishTest, AnAbsentOrKilledServerEndsInStateFiveQuickly)
     auto app = Start(File(QStringLiteral("morre"), 64008));
     Until(*app, EncoderRunState::Running, 5s);
     ASSERT_EQ(State(*app), EncoderRunState::Running) << Log().toStdString();
-    std::this_thread::sleep_for(1s);
+    std::this_thread::sleep_for(1s); // publishing a while, so that the loss is one of a running stream
     server_.Kill();
     EXPECT_LT(Until(*app, EncoderRunState::Stopped, 10s), 2s);
     EXPECT_TRUE(Log().contains(QStringLiteral("Lost the connection to the server"))) << Log().toStdString();
@@ -276,7 +276,7 @@ TEST_F(PublishTest, AServerThatGoesSilentIsGivenUpWithinItsBound)
     auto frozen = Start(File(QStringLiteral("congelado"), 32000));
     Until(*frozen, EncoderRunState::Running, 5s);
     ASSERT_EQ(State(*frozen), EncoderRunState::Running);
-    std::this_thread::sleep_for(2s);
+    std::this_thread::sleep_for(2s); // publishing a while, so that the stall is one of a running stream
     server_.Freeze();
     const auto stallTime = Until(*frozen, EncoderRunState::Stopped, 40s);
     server_.Thaw();
@@ -312,18 +312,11 @@ TEST_F(PublishTest, RunsAloneFromATerminalUntilInterrupted)
 
     const pid_t pid = run(File(QStringLiteral("terminal"), 96000), output);
     ASSERT_GT(pid, 0);
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!read(output).contains(QStringLiteral("state 2 (running)"))
-        && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(50ms);
-    }
+    zv::test::WaitUntil([&] { return read(output).contains(QStringLiteral("state 2 (running)")); }, 5s, 50ms);
     EXPECT_TRUE(server_.WaitForSource(QStringLiteral("/terminal"), 5)) << read(output).toStdString();
     kill(pid, SIGINT);
     int status = -1;
-    const auto stopBy = std::chrono::steady_clock::now() + 5s;
-    while (waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < stopBy) {
-        std::this_thread::sleep_for(50ms);
-    }
+    zv::test::WaitUntil([&] { return waitpid(pid, &status, WNOHANG) != 0; }, 5s, 50ms);
     if (!WIFEXITED(status) && !WIFSIGNALED(status)) {
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
@@ -351,24 +344,12 @@ TEST_F(PublishTest, RunsAloneFromATerminalUntilInterrupted)
 
 namespace {
 
-struct QuietBoxes final : IMessageBoxes {
-    std::vector<QString> shown;
-    void ShowMessage(const QString& text) override { shown.push_back(text); }
-    void ShowError(const QString& text) override { shown.push_back(QStringLiteral("error: ") + text); }
-};
-
 struct QuietWindow final : IStationWindow {
     QString Caption(const QString& labelName) const override { return BuiltInCaption(labelName); }
     void SetStatus(const QString&, TRgb) override { }
     void ShowSettingsModal() override { }
     void RequestTermination() override { }
     void ProcessPendingEvents() override { }
-};
-
-struct ToneFields final : ISettingsFields {
-    QString RadioName() const override { return QStringLiteral("R\u00e1dio de Ensaio"); }
-    std::optional<QString> SelectedSoundCard() const override { return kTone; }
-    QString UserName() const override { return QStringLiteral("radio1"); }
 };
 
 } // namespace
@@ -398,23 +379,21 @@ TEST_F(PublishTest, RefusalReasonsReachTheEventLogOncePerChange)
 
     zv::VirtualClock clock;
     zv::TEncoderProcessFactory factory(options_);
-    QuietBoxes boxes;
+    zv::test::RecordedBoxes boxes;
     QuietWindow window;
-    ToneFields fields;
+    zv::test::FixedFields fields { QStringLiteral("R\u00e1dio de Ensaio"), kTone };
     auto station
         = std::make_unique<TStationController>(folder.path().toStdString(), clock, factory, boxes, window);
     station->SetSettingsFields(&fields);
     station->Create();
     // Polls every (virtual) second while real time passes, until a poll has seen the encoder stopped.
     const auto pollUntilStopped = [&] {
-        for (int i = 0; i < 50; ++i) {
-            std::this_thread::sleep_for(100ms);
-            clock.Advance(1000);
-            if (station->RunState == EncoderRunState::Stopped) {
-                return true;
-            }
-        }
-        return false;
+        return zv::test::WaitUntil(
+            [&] {
+                clock.Advance(1000);
+                return station->RunState == EncoderRunState::Stopped;
+            },
+            5s, 100ms);
     };
     const auto eventLog = [&] {
         QFile file(folder.filePath(QStringLiteral("ZoVeva.log")));

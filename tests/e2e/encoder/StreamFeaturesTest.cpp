@@ -158,7 +158,7 @@ TEST_F(StreamFeaturesTest, StreamDetailsFollowTheConnectionAndItsListeners)
     EXPECT_EQ(first.Server, Address(server));
     EXPECT_EQ(first.Mount, QStringLiteral("/detalhes"));
     EXPECT_FALSE(first.Tls);
-    std::this_thread::sleep_for(1500ms);
+    std::this_thread::sleep_for(1500ms); // over a second on the air, by the details' own count too
     const TStreamDetails later = Details(*app);
     EXPECT_GE(later.OnAirMs - first.OnAirMs, 1000);
     EXPECT_GT(later.BytesSent, first.BytesSent);
@@ -203,7 +203,7 @@ TEST_F(StreamFeaturesTest, StreamDetailsFollowTheConnectionAndItsListeners)
 
     // An encoder process that died is not on the air, and says so without failing.
     kill(static_cast<zv::TEncoderProcessApp&>(*app).Process().Pid(), SIGKILL);
-    std::this_thread::sleep_for(200ms);
+    std::this_thread::sleep_for(200ms); // the kill takes effect
     EXPECT_FALSE(Details(*app).OnAir);
 }
 

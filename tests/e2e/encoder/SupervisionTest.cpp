@@ -7,6 +7,8 @@
 #include "station/EncoderProcess.h"
 #include "station/Messages.h"
 #include "station/StationController.h"
+#include "tests/support/StationDoubles.h"
+#include "tests/support/Wait.h"
 
 #include <QCoreApplication>
 #include <QDomDocument>
@@ -37,12 +39,6 @@ bool ResolvesTo(const char* name, const char* address)
     return std::strcmp(text, address) == 0;
 }
 
-struct Boxes final : IMessageBoxes {
-    std::vector<QString> shown;
-    void ShowMessage(const QString& text) override { shown.push_back(text); }
-    void ShowError(const QString& text) override { shown.push_back(QStringLiteral("error: ") + text); }
-};
-
 struct Window final : IStationWindow {
     QString status;
     QString Caption(const QString& labelName) const override { return BuiltInCaption(labelName); }
@@ -52,23 +48,12 @@ struct Window final : IStationWindow {
     void ProcessPendingEvents() override { QCoreApplication::processEvents(); }
 };
 
-struct Fields final : ISettingsFields {
-    QString RadioName() const override { return QStringLiteral("Rádio de Ensaio"); }
-    std::optional<QString> SelectedSoundCard() const override
-    {
-        return QStringLiteral("Synthetic tone 1 kHz");
-    }
-    QString UserName() const override { return QStringLiteral("radio1"); }
-};
-
 // Runs the event loop until the condition holds or the bound passes; the seconds it took.
 template <typename Condition> double RunUntil(Condition condition, std::chrono::seconds bound)
 {
     QElapsedTimer timer;
     timer.start();
-    while (!condition() && timer.elapsed() < std::chrono::milliseconds(bound).count()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
-    }
+    zv::test::PumpUntil(condition, bound);
     return timer.elapsed() / 1000.0;
 }
 
@@ -146,9 +131,9 @@ TEST(Supervision, FailsOverToTheSecondMirrorAndRestartsWhenTheServerReturns)
             << log().toStdString();
     }
     zv::QtClock clock;
-    Boxes boxes;
+    zv::test::RecordedBoxes boxes;
     Window window;
-    Fields fields;
+    zv::test::FixedFields fields; // the test station's
     auto station
         = std::make_unique<TStationController>(folder.path().toStdString(), clock, factory, boxes, window);
     station->SetSettingsFields(&fields);
