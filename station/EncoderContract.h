@@ -88,6 +88,9 @@ void CheckResult(HRESULT hr, const char* operation);
 
 // What an encoder tells about its stream besides the run state (see IEncoder::GetStreamDetails).
 // Numbers that are not known are -1.
+// What the encoder's recording of the air is doing.
+enum class TRecordingState : std::int32_t { Off = 0, Recording = 1, PausedLowSpace = 2, Failing = 3 };
+
 struct TStreamDetails {
     bool OnAir = false; // connected and publishing
     std::int64_t OnAirMs = 0; // time on the air since the current connection came up
@@ -98,6 +101,8 @@ struct TStreamDetails {
     std::int32_t Listeners = -1; // of the publishing point, as the server counts them
     std::int32_t ListenerPeak = -1;
     QString Title; // the song title the server last took
+    TRecordingState Recording = TRecordingState::Off;
+    QString RecordingFolder; // where it records
 };
 
 class IEncoder {
@@ -127,6 +132,14 @@ public:
     virtual HRESULT GetStreamDetails(TStreamDetails& details)
     {
         details = {};
+        return E_NOTIMPL;
+    }
+    // Takes the recording attributes of the encoding file at path (the loaded one, rewritten since)
+    // without touching the stream. Optional: an encoder that cannot keeps this one, and the new
+    // attributes take effect at its next start.
+    virtual HRESULT ReloadRecording(const QString& path)
+    {
+        (void)path;
         return E_NOTIMPL;
     }
 };

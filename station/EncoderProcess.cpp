@@ -177,7 +177,18 @@ public:
         details.Listeners = read.listeners;
         details.ListenerPeak = read.listenerPeak;
         details.Title = QString::fromStdString(read.title);
+        details.Recording
+            = static_cast<TRecordingState>(read.recording >= 0 && read.recording <= 3 ? read.recording : 0);
+        details.RecordingFolder = QString::fromStdString(read.recordingFolder);
         return S_OK;
+    }
+
+    HRESULT ReloadRecording(const QString& path) override
+    {
+        if (!process_->Alive()) {
+            return E_ENCODER_GONE;
+        }
+        return Check(process_->Call(protocol::Op::Recording, path, process_->Options().callTimeout));
     }
 
 private:
