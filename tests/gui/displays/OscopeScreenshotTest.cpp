@@ -3,6 +3,7 @@
 
 #include "displays/MMOscope.h"
 #include "displays/MainDisplays.h"
+#include "tests/gui/displays/PictureInk.h"
 
 #include <QApplication>
 #include <QDir>
@@ -14,6 +15,14 @@
 
 namespace {
 
+using zv::test::Ink;
+using zv::test::InkOf;
+using zv::test::InPicture;
+
+constexpr QRgb kLime = 0xFF00FF00u;
+constexpr QRgb kRed = 0xFFFF0000u;
+constexpr QRgb kBlack = 0xFF000000u;
+
 QString ScreenshotDir()
 {
 #ifdef ZOVEVA_SCREENSHOT_DIR
@@ -24,7 +33,7 @@ QString ScreenshotDir()
 #endif
 }
 
-void Save(QWidget& window, const QString& name)
+QImage Save(QWidget& window, const QString& name)
 {
     QApplication::processEvents();
     // The window's current pixels, without a repaint (a repaint would restart the scrolling chart).
@@ -32,6 +41,7 @@ void Save(QWidget& window, const QString& name)
     QDir().mkpath(ScreenshotDir());
     const QString path = ScreenshotDir() + QLatin1Char('/') + name;
     EXPECT_TRUE(shot.save(path)) << path.toStdString();
+    return shot;
 }
 
 // 16-bit stereo at 44100 Hz: 441 Hz with its third harmonic and a 2.5 kHz whistle, under a slow
@@ -61,7 +71,14 @@ TEST(Screenshots, OscilloscopeAsTheMainWindowShowsIt)
     QApplication::processEvents();
     const auto signal = Signal(4096);
     s->ProcessData(signal.data() + 2 * 1000);
-    Save(window, QStringLiteral("oscilloscope-main-window.png"));
+    const QImage shot = Save(window, QStringLiteral("oscilloscope-main-window.png"));
+
+    // A lime trace from edge to edge that swings with the signal, on black.
+    const QRect plot = InPicture(*s, window, s->DrawRect(), shot);
+    const Ink trace = InkOf(shot, plot, kLime);
+    EXPECT_GE(trace.columns, plot.width() - 2);
+    EXPECT_GE(trace.bounds.height(), plot.height() / 4);
+    EXPECT_GE(InkOf(shot, plot, kBlack).pixels, plot.width() * plot.height() * 8 / 10);
 }
 
 TEST(Screenshots, OscilloscopeStylesAndScrollMode)
@@ -117,7 +134,19 @@ TEST(Screenshots, OscilloscopeStylesAndScrollMode)
             s->ProcessData(bytes + 4 * 2000);
         }
     }
-    Save(window, QStringLiteral("oscilloscope-styles.png"));
+    const QImage shot = Save(window, QStringLiteral("oscilloscope-styles.png"));
+
+    // Each style draws its lime trace across its whole plot, swinging with the signal (the scrolling
+    // chart shows its swell); the effect colour shows only where an effect was asked for.
+    for (std::size_t i = 0; i < scopes.size(); ++i) {
+        const TMMOscope* s = scopes[i];
+        const QRect plot = InPicture(*s, window, s->DrawRect(), shot);
+        const Ink trace = InkOf(shot, plot, kLime);
+        EXPECT_GE(trace.columns, plot.width() * 9 / 10) << styles[i].name;
+        EXPECT_GE(trace.bounds.height(), (styles[i].scroll ? plot.height() / 2 : plot.height() / 5))
+            << styles[i].name;
+        EXPECT_EQ(InkOf(shot, plot, kRed).pixels > 0, styles[i].effect != efNone) << styles[i].name;
+    }
 }
 
 } // namespace

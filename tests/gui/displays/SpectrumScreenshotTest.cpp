@@ -4,6 +4,7 @@
 #include "displays/MMSpectr.h"
 #include "displays/MMTimer.h"
 #include "displays/MainDisplays.h"
+#include "tests/gui/displays/PictureInk.h"
 
 #include <QApplication>
 #include <QDir>
@@ -15,6 +16,20 @@
 
 namespace {
 
+using zv::test::Ink;
+using zv::test::InkOf;
+using zv::test::InPicture;
+
+constexpr QRgb kLime = 0xFF00FF00u;
+constexpr QRgb kYellow = 0xFFFFFF00u;
+constexpr QRgb kGreen = 0xFF008000u;
+
+// The frequency at column x of a plot that spans 0 to 22050 Hz.
+double Hertz(const QRect& plot, int x)
+{
+    return 22050.0 * (x - plot.left() + 0.5) / plot.width();
+}
+
 QString ScreenshotDir()
 {
 #ifdef ZOVEVA_SCREENSHOT_DIR
@@ -25,7 +40,7 @@ QString ScreenshotDir()
 #endif
 }
 
-void Save(QWidget& window, const QString& name)
+QImage Save(QWidget& window, const QString& name)
 {
     QApplication::processEvents();
     // The window's current pixels, without a repaint (a repaint would restart the scrolling style).
@@ -33,6 +48,7 @@ void Save(QWidget& window, const QString& name)
     QDir().mkpath(ScreenshotDir());
     const QString path = ScreenshotDir() + QLatin1Char('/') + name;
     EXPECT_TRUE(shot.save(path)) << path.toStdString();
+    return shot;
 }
 
 // 16-bit stereo at 44100 Hz: steady tones at 440 Hz (with harmonics) and 6 kHz, and a chirp that
@@ -82,7 +98,17 @@ TEST(Screenshots, SpectrumAsTheMainWindowShowsIt)
     QApplication::processEvents();
     const auto signal = Signal(44100 / 4, 0.3);
     Feed({ s }, signal);
-    Save(window, QStringLiteral("spectrum-main-window.png"));
+    const QImage shot = Save(window, QStringLiteral("spectrum-main-window.png"));
+
+    // Lime bars up to the chirp's top frequency and no further, with the yellow peak marks above
+    // them.
+    const QRect plot = InPicture(*s, window, s->DrawRect(), shot);
+    const Ink bars = InkOf(shot, plot, kLime);
+    const Ink peaks = InkOf(shot, plot, kYellow);
+    EXPECT_GE(bars.columns, plot.width() / 2);
+    EXPECT_NEAR(Hertz(plot, bars.bounds.right()), 16000, 3500);
+    ASSERT_GT(peaks.pixels, 0);
+    EXPECT_LE(peaks.bounds.top(), bars.bounds.top());
 }
 
 TEST(Screenshots, SpectrumStylesWithScalesAndGrid)
@@ -133,7 +159,25 @@ TEST(Screenshots, SpectrumStylesWithScalesAndGrid)
     window.show();
     QApplication::processEvents();
     Feed(displays, Signal(44100 / 2));
-    Save(window, QStringLiteral("spectrum-styles.png"));
+    const QImage shot = Save(window, QStringLiteral("spectrum-styles.png"));
+
+    // Every style shows the signal in lime across its plot; the bar styles light nothing above the
+    // chirp's top frequency and show their unlit segments dotted in green; the styles that draw
+    // peaks mark them in yellow (away from the info text, whose size depends on the font).
+    for (std::size_t i = 0; i < displays.size(); ++i) {
+        const TMMSpectrum* s = displays[i];
+        const QRect plot = InPicture(*s, window, s->DrawRect(), shot);
+        const Ink lit = InkOf(shot, plot, kLime);
+        EXPECT_GE(lit.columns, plot.width() / 2) << styles[i].name;
+        const bool bars = styles[i].kind == skBars || styles[i].kind == skPeaks;
+        if (bars) {
+            EXPECT_NEAR(Hertz(plot, lit.bounds.right()), 16000, 2000) << styles[i].name;
+        }
+        EXPECT_EQ(InkOf(shot, plot, kGreen).pixels > 0, bars) << styles[i].name;
+        if (bars || styles[i].kind == skLines || styles[i].kind == skScroll) {
+            EXPECT_GT(InkOf(shot, plot, kYellow).pixels, 20) << styles[i].name;
+        }
+    }
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 #include "displays/MMOscopeMath.h"
 
 #include <QImage>
+#include <algorithm>
 #include <cstdint>
 #include <gtest/gtest.h>
+#include <set>
 #include <vector>
 
 namespace {
@@ -371,6 +373,31 @@ TEST(Oscope, EveryStyleAndEffectOnTinyAreasWithExtremes)
                             c.ScrollBlock(dib);
                         else
                             c.DrawFrame(dib);
+                    }
+
+                    // The area is never smaller than 4 x 4; every pixel is one of the scope's
+                    // colours; the trace shows, except in a scrolling chart no wider than its sweep
+                    // bar, whose new columns go to the bar's left (here off the area).
+                    const auto where = ::testing::Message() << int(kind) << "/" << int(effect) << " " << w
+                                                            << "x" << h << (scroll ? " scroll" : "");
+                    EXPECT_EQ(c.W(), std::max(w, 4)) << where;
+                    EXPECT_EQ(c.H(), std::max(h, 4)) << where;
+                    std::set<std::uint32_t> colours { dib.ColorToPixel(c.BackColor()) };
+                    for (int i = 0; i < OscopeCore::ColorCount; ++i)
+                        colours.insert(dib.ColorToPixel(c.Color(i)));
+                    const std::set<std::uint32_t> traced { dib.ColorToPixel(
+                                                               c.Color(OscopeCore::ForegroundColor)),
+                        dib.ColorToPixel(c.Color(OscopeCore::EffectColor)) };
+                    bool trace = false;
+                    for (int y = 0; y < c.H(); ++y) {
+                        for (int x = 0; x < c.W(); ++x) {
+                            const auto p = std::uint32_t(dib.GetPixel(x, y));
+                            EXPECT_TRUE(colours.count(p)) << where << ": " << x << "," << y << " " << p;
+                            trace = trace || traced.count(p);
+                        }
+                    }
+                    if (!scroll || c.W() > c.BarWidth()) {
+                        EXPECT_TRUE(trace) << where;
                     }
                 }
             }
