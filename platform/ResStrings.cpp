@@ -174,6 +174,15 @@ constexpr Row kBuiltIn[] = {
     { SAskOffAir, "Tirar a rádio do ar?" },
     { SAnswerYes, "Sim" },
     { SAnswerNo, "Não" },
+    { SRecordingOn, "Gravando o que vai ao ar em %1" },
+    { SRecordingPaused, "Gravação pausada: pouco espaço livre em %1" },
+    { SRecordingFailing, "Gravação falhando: não é possível gravar em %1" },
+    { SRecordingTitle, "Gravação do que vai ao ar" },
+    { SRecordingPausedWarning,
+        "Pouco espaço livre em %1: a gravação do que vai ao ar está pausada até haver espaço; a "
+        "transmissão continua" },
+    { SRecordingSwitchedOn, "Gravação do que vai ao ar ligada, em %1" },
+    { SRecordingSwitchedOff, "Gravação do que vai ao ar desligada" },
     { SUnknownLocale, "<unknown>" },
 };
 

@@ -166,6 +166,14 @@ enum ResStringId : int {
     SAskOffAir = 29380, // the question before quitting while the station is on the air
     SAnswerYes = 29381,
     SAnswerNo = 29382,
+    // The recording of what goes on the air (29390 ...).
+    SRecordingOn = 29391, // the status hint and tooltip while recording (%1 the folder)
+    SRecordingPaused = 29392, // ... while paused below the free-space floor
+    SRecordingFailing = 29393, // ... while the folder cannot be written
+    SRecordingTitle = 29394, // the tray notification's title
+    SRecordingPausedWarning = 29395, // the tray notification and ZoVeva.log when it pauses
+    SRecordingSwitchedOn = 29396, // ZoVeva.log: the tray item switched it on (%1 the folder)
+    SRecordingSwitchedOff = 29397, // ZoVeva.log: ... off
     // The settings window's mixer panel on a mixer whose recording has no inputs of its own (29360 ...).
     SMixerWithoutInputs = 29360, // the line in place of the control list
     SMuteRecording = 29361, // the box that switches the recording's own mute

@@ -170,6 +170,14 @@ void PatchEncodingFile(QDomDocument& document, const TEncodingValues& values, QS
         .setAttribute(QStringLiteral("PublishServer"), XmlCharactersOnly(values.PublishServer));
     Path(document, { "Broadcast" })
         .setAttribute(QStringLiteral("PublishingPoint"), XmlCharactersOnly(values.PublishingPoint));
+    if (values.Recording) {
+        QDomElement broadcast = Path(document, { "Broadcast" });
+        broadcast.setAttribute(QStringLiteral("Recording"), values.Recording->Enabled ? 1 : 0);
+        broadcast.setAttribute(
+            QStringLiteral("RecordingFolder"), XmlCharactersOnly(values.Recording->Folder));
+        broadcast.setAttribute(QStringLiteral("RecordingDays"), values.Recording->Days);
+        broadcast.setAttribute(QStringLiteral("RecordingMinFreeMB"), values.Recording->MinFreeMB);
+    }
 
     const TBitrateRow* row = BitrateRowFor(kbps);
     if (!row) {

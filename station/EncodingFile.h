@@ -7,6 +7,7 @@
 #include "encoder/EncoderShared.h"
 #include "platform/Exception.h"
 #include "platform/WaveIn.h"
+#include "station/Recording.h"
 
 #include <QDomDocument>
 #include <QString>
@@ -33,6 +34,9 @@ struct TEncodingValues {
     std::optional<QString> InputSource; // selected sound card; none when nothing is selected
     QString PublishServer;
     QString PublishingPoint; // user name
+    // The recording of what goes on the air (cfg.ini's keys); none leaves the file's attributes as
+    // they are.
+    std::optional<TRecordingSettings> Recording = std::nullopt;
 };
 
 // The text without the characters an XML 1.0 document cannot hold (the C0 controls other than tab,

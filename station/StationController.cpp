@@ -141,6 +141,46 @@ void TStationController::LoadSettings()
     Settings = config_.LoadSettings();
     CurrentServer = Settings.ServerDefault + QLatin1Char('.') + Settings.Servidor;
     LoadDeadAirSettings();
+    LoadRecordingSettings();
+}
+
+void TStationController::LoadRecordingSettings()
+{
+    QStringList problems;
+    recording_ = ReadRecordingSettings(zv::ProfileFile::Read(config_.Path()), problems);
+    for (const QString& problem : problems) {
+        WriteLog(problem, QStringLiteral("Erro"), QStringLiteral("LoadSettings"));
+    }
+}
+
+void TStationController::SetRecording(bool on)
+{
+    WriteRecordingSwitch(config_.Path(), on);
+    recording_.Enabled = on;
+    WriteLog(on ? zv::LoadResString(zv::SRecordingSwitchedOn).arg(recording_.Folder)
+                : zv::LoadResString(zv::SRecordingSwitchedOff),
+        QStringLiteral("Processo normal"), QStringLiteral("Gravar"));
+    if (!FileExists(UserEncodingFile())) {
+        return; // the first encoding file will carry it
+    }
+    RebuildEncodingFile();
+    const std::shared_ptr<IEncoderApp> app = EncoderApp;
+    if (app) {
+        const HRESULT result = Encoder(*app)->ReloadRecording(UserEncodingFile());
+        if (result != E_NOTIMPL) {
+            CheckResult(result, "ReloadRecording");
+        }
+    }
+}
+
+void TStationController::WatchRecording(const TStreamDetails& details)
+{
+    if (details.Recording == TRecordingState::PausedLowSpace && recordingState_ != details.Recording) {
+        const QString message = zv::LoadResString(zv::SRecordingPausedWarning).arg(details.RecordingFolder);
+        WriteLog(message, QStringLiteral("Aviso"), QStringLiteral("TimerStatus"));
+        window_.RecordingWarning(message);
+    }
+    recordingState_ = details.Recording;
 }
 
 void TStationController::LoadDeadAirSettings()
@@ -215,7 +255,7 @@ void TStationController::RebuildEncodingFile()
         throw EEncodingFileError(zv::LoadResString(zv::SNoSettingsWindow));
     }
     const TEncodingValues values { fields_->RadioName(), fields_->SelectedSoundCard(), CurrentServer,
-        fields_->UserName() };
+        fields_->UserName(), recording_ };
     RebuildEncodingFileFrom(source, target, values, Settings.Kbps);
 }
 
@@ -385,6 +425,7 @@ void TStationController::OnTimerStatus()
         window_.SetStatusDetails(details_.Poll(app.get(), statusText, [this](const QString& line) {
             WriteLog(line, QStringLiteral("Processo normal"), QStringLiteral("TimerStatus"));
         }));
+        WatchRecording(details_.Last());
     }
     window_.ProcessPendingEvents();
 }

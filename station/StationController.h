@@ -12,6 +12,7 @@
 #include "station/DeadAir.h"
 #include "station/EncoderContract.h"
 #include "station/EventLog.h"
+#include "station/Recording.h"
 #include "station/StationInterfaces.h"
 #include "station/StreamDetails.h"
 
@@ -77,6 +78,12 @@ public:
     // encoder is stopped, the encoding file rebuilt and the encoder started; once more when the user
     // name differs from `previousUsuario`, the one before the save.
     void RestartEncoderAfterSave(const QString& previousUsuario);
+
+    // --- recording of what goes on the air
+    const TRecordingSettings& Recording() const { return recording_; }
+    // The tray item: saves Gravar, rewrites the encoding file and has the running encoder take it
+    // without a break in the stream (an encoder that cannot takes it at its next start). Raises.
+    void SetRecording(bool on);
 
     // --- account page
     // After every completed load of the account page: `limit` is the value of its element
@@ -145,6 +152,10 @@ private:
     void LogStopReason(IEncoderApp& app);
     // The dead-air keys of cfg.ini; what is wrong with them goes to the log.
     void LoadDeadAirSettings();
+    // The recording keys of cfg.ini; what is wrong with them goes to the log.
+    void LoadRecordingSettings();
+    // Tells the operator, once each time, that the recording paused for lack of free space.
+    void WatchRecording(const TStreamDetails& details);
     std::unique_ptr<zv::ITimer> MakeTimer(int interval, bool enabled, void (TStationController::*handler)());
     void RequestTermination();
 
@@ -162,4 +173,6 @@ private:
     TStreamDetailsWatch details_;
     TDeadAirDetector deadAirDetector_ { 2, 44100 };
     TDeadAirAlarm deadAir_ { deadAirDetector_ };
+    TRecordingSettings recording_;
+    TRecordingState recordingState_ = TRecordingState::Off; // as the last poll saw it
 };

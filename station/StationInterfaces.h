@@ -50,6 +50,9 @@ public:
         (void)message;
         (void)silentSeconds;
     }
+    // The recording of the air paused (a disk below its free-space floor): a tray notification.
+    // Optional.
+    virtual void RecordingWarning(const QString& message) { (void)message; }
     // Makes the settings window's settings panel visible and shows the window modally: from the event
     // loop, once every box is closed, so the caller returns first.
     virtual void ShowSettingsModal() = 0;

@@ -1,6 +1,7 @@
 #include "station/StreamDetails.h"
 
 #include "platform/ResStrings.h"
+#include "station/Recording.h"
 
 #include <QStringList>
 
@@ -50,6 +51,10 @@ QString StreamDetailsText(const QString& statusText, const TStreamDetails& detai
         if (!details.Title.isEmpty()) {
             parts << zv::LoadResString(zv::SDetailsTitle).arg(details.Title);
         }
+    }
+    // Also off the air: the recording goes on while the server is away.
+    if (const QString recording = RecordingDetailsText(details); !recording.isEmpty()) {
+        parts << recording;
     }
     return parts.join(kSeparator);
 }

@@ -15,7 +15,8 @@ QString OnAirTimeText(std::int64_t ms);
 QString SentBytesText(std::int64_t bytes);
 
 // The hint: the status text, then, as far as they are known, the server and publishing point, the time
-// on the air, the bytes sent, the listeners and the song title, separated by " — ".
+// on the air, the bytes sent, the listeners and the song title, and where the recording of the air
+// goes while there is one, separated by " — ".
 QString StreamDetailsText(const QString& statusText, const TStreamDetails& details);
 
 // Follows the details poll by poll and tells when a connection ended, with what it last showed.

@@ -332,6 +332,14 @@ void TFrm_ZoVeva::CreateTrayMenu()
     Minimizar1 = PopupMenu1->addAction(IconFrom(QStringLiteral(":/images/menu_hide.png")),
         QStringLiteral("Ocultar"), this, &TFrm_ZoVeva::BOcultarClick);
     Minimizar1->setObjectName(QStringLiteral("Minimizar1"));
+    Gravar1 = PopupMenu1->addAction(QStringLiteral("Gravar o que vai ao ar"));
+    Gravar1->setObjectName(QStringLiteral("Gravar1"));
+    Gravar1->setCheckable(true);
+    connect(Gravar1, &QAction::triggered, this,
+        [this](bool on) { FController->Guard([this, on] { FController->SetRecording(on); }); });
+    // As cfg.ini says, each time the menu opens.
+    connect(PopupMenu1, &QMenu::aboutToShow, this,
+        [this] { Gravar1->setChecked(FController->Recording().Enabled); });
     PopupMenu1->addSeparator()->setObjectName(QStringLiteral("N1"));
     Fechar1 = PopupMenu1->addAction(IconFrom(QStringLiteral(":/images/menu_close.png")),
         QStringLiteral("Fechar"), this, &TFrm_ZoVeva::Quit);
@@ -829,6 +837,15 @@ void TFrm_ZoVeva::DeadAirChanged(bool silent, const QString& message, double sil
         FTrayIcon->showMessage(zv::LoadResString(zv::SDeadAirTitle), message, QSystemTrayIcon::Warning);
     } else {
         Notify(zv::LoadResString(zv::SDeadAirTitle), message);
+    }
+}
+
+void TFrm_ZoVeva::RecordingWarning(const QString& message)
+{
+    if (FHasTray && FTrayIcon && FTrayIcon->isVisible()) {
+        FTrayIcon->showMessage(zv::LoadResString(zv::SRecordingTitle), message, QSystemTrayIcon::Warning);
+    } else {
+        Notify(zv::LoadResString(zv::SRecordingTitle), message);
     }
 }
 

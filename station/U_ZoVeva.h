@@ -145,6 +145,7 @@ public:
     void SetStatusDetails(const QString& details) override;
     void SetStopReason(const QString& reason) override;
     void DeadAirChanged(bool silent, const QString& message, double silentSeconds) override;
+    void RecordingWarning(const QString& message) override;
     void ShowSettingsModal() override;
     void RequestTermination() override;
     void ProcessPendingEvents() override;
@@ -181,6 +182,7 @@ public:
     QMenu* PopupMenu1 = nullptr;
     QAction* Maximizar1 = nullptr;
     QAction* Minimizar1 = nullptr;
+    QAction* Gravar1 = nullptr; // check item: the recording of what goes on the air
     QAction* Fechar1 = nullptr;
 
 signals:

@@ -79,7 +79,13 @@ public:
         details = Succeeded(hr) ? *script_.details : TStreamDetails {};
         return hr;
     }
+    HRESULT ReloadRecording(const QString& path) override
+    {
+        reloaded = path;
+        return script_.Call("ReloadRecording");
+    }
     QString loaded;
+    QString reloaded;
 
 private:
     EncoderScript& script_;

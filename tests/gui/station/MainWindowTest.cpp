@@ -497,6 +497,48 @@ TEST_F(MainWindow, StopReasonShowsInTheHintAndTooltipUntilTheStationIsOnTheAirAg
     EXPECT_FALSE(Window->TrayToolTip().contains(stopped)) << Window->TrayToolTip().toStdString();
 }
 
+// The tray's check item switches the recording of the air: saved in cfg.ini, written into the encoding
+// file and taken by the running encoder, with no restart; a recording that pauses for lack of space
+// is told once in the log (and the tray), and the hint says where it records.
+TEST_F(MainWindow, TrayItemSwitchesTheRecordingWithoutARestart)
+{
+    PrepareUser();
+    CreateAndShow();
+    Clock.Advance(100); // first start
+    Script.lastState = EncoderRunState::Running;
+    Clock.Advance(1000);
+    const int starts = Script.Count("Start");
+    emit Window->PopupMenu1->aboutToShow();
+    EXPECT_FALSE(Window->Gravar1->isChecked());
+
+    Window->Gravar1->trigger();
+    EXPECT_TRUE(ReadFile("cfg.ini").contains("Gravar=1\r\n")) << ReadFile("cfg.ini").toStdString();
+    EXPECT_TRUE(ReadFile("demo.xml").contains(R"(Recording="1")"));
+    EXPECT_TRUE(ReadFile("demo.xml").contains(R"(RecordingFolder="Gravacoes")"));
+    EXPECT_EQ(Script.Count("ReloadRecording"), 1);
+    EXPECT_EQ(Script.Count("Start"), starts);
+    emit Window->PopupMenu1->aboutToShow();
+    EXPECT_TRUE(Window->Gravar1->isChecked());
+
+    TStreamDetails details;
+    details.RecordingFolder = QStringLiteral("/srv/ar");
+    details.Recording = TRecordingState::Recording;
+    Script.details = details;
+    Clock.Advance(1000);
+    EXPECT_TRUE(Window->TrayToolTip().contains(QStringLiteral("Gravando o que vai ao ar em /srv/ar")))
+        << Window->TrayToolTip().toStdString();
+    Script.details->Recording = TRecordingState::PausedLowSpace;
+    Clock.Advance(3000);
+    EXPECT_EQ(Log().count(QStringLiteral("Pouco espa\u00e7o livre em /srv/ar")), 1) << Log().toStdString();
+    EXPECT_TRUE(Window->LStatus->toolTip().contains(QStringLiteral("Grava\u00e7\u00e3o pausada")));
+
+    Window->Gravar1->trigger();
+    EXPECT_TRUE(ReadFile("cfg.ini").contains("Gravar=0\r\n"));
+    EXPECT_TRUE(ReadFile("demo.xml").contains(R"(Recording="0")"));
+    EXPECT_EQ(Script.Count("ReloadRecording"), 2);
+    EXPECT_EQ(Script.Count("Start"), starts);
+}
+
 TEST_F(MainWindow, ControleThatIsNotANumberRaisesThroughTheErrorHandler)
 {
     PrepareUser("0", "");
