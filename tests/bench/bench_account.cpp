@@ -61,10 +61,9 @@ StationMemory Sample(pid_t client)
         const MemoryUse use = Memory(pid);
         memory.All.RssKiB += use.RssKiB;
         memory.All.PssKiB += use.PssKiB;
-        const QByteArray name = ProcessName(pid);
-        memory.Browser += name == "zoveva-account" || name.startsWith("QtWebEngineProc");
     }
     memory.Client = Memory(client);
+    memory.Browser = BrowserProcesses(client);
     return memory;
 }
 

@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -314,8 +315,24 @@ QByteArray ProcessName(pid_t pid)
 
 int BrowserProcesses(pid_t program)
 {
+    // The descendants, and the rest of the program's process group: an engine process whose parent
+    // ended is no one's descendant any more, but still in the group.
+    std::vector<pid_t> pids = ProcessTree(program);
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (entry.toInt() <= 0 || !stat.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 2 && fields[0] != "Z" && fields[2].toInt() == program) {
+            pids.push_back(entry.toInt());
+        }
+    }
+    std::sort(pids.begin(), pids.end());
+    pids.erase(std::unique(pids.begin(), pids.end()), pids.end());
     int count = 0;
-    for (const pid_t pid : ProcessTree(program)) {
+    for (const pid_t pid : pids) {
         const QByteArray name = ProcessName(pid);
         count += name == "zoveva-account" || name.startsWith("QtWebEngineProc");
     }

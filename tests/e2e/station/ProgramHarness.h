@@ -70,8 +70,8 @@ pid_t FirstChild(pid_t pid);
 std::vector<pid_t> ProcessTree(pid_t pid);
 // The name of a process (its comm, 15 bytes at most); empty when it is gone.
 QByteArray ProcessName(pid_t pid);
-// The account page's browser processes among a program's descendants: its helper (zoveva-account)
-// and the browser engine's processes under it.
+// The account page's browser processes of a program started by Process: its helper (zoveva-account)
+// and the browser engine's processes, among its descendants and its process group.
 int BrowserProcesses(pid_t program);
 // Resident (RSS) and proportional (PSS: shared pages divided among their sharers) memory of a
 // process in KiB, from /proc/PID/smaps_rollup; zeros when it is gone.
