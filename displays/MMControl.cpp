@@ -211,6 +211,15 @@ void TMMGraphicControl::FlushDirect()
     repaint(GetInnerRect());
 }
 
+void TMMGraphicControl::RenderStaleFrame()
+{
+    if (!m_frameStale)
+        return;
+    m_frameStale = false;
+    if (RenderFrame(m_lastFrameShown))
+        m_lastFrameShown = false;
+}
+
 void TMMGraphicControl::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);

@@ -82,6 +82,9 @@ protected:
         Q_UNUSED(shown)
         return true;
     }
+    // Draws a deferred frame that waits for its copy now, so the off-screen picture holds the
+    // latest frame before something is drawn on top of it; the copy still waits.
+    void RenderStaleFrame();
 
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

@@ -186,7 +186,13 @@ void TMMOscope::ProcessData(const void* data)
     if (!m_core.Enabled() || !isVisible() || m_info)
         return;
     m_core.Take(data);
-    PaintDirect([this] { DrawFrame(false); });
+    // Outside scroll mode a frame shows the last block's samples alone: only the frame that is
+    // copied gets drawn, while the overflow events still come per block. Scrolling takes a
+    // column per block, so it is drawn per block.
+    if (m_core.Scroll())
+        PaintDirect([this] { DrawFrame(false); });
+    else if (PaintDirectDeferred())
+        m_core.FrameEvents();
 }
 
 void TMMOscope::ResetData()
@@ -221,6 +227,21 @@ void TMMOscope::DrawFrame(bool full)
     }
     if (!scroll && OnPostPaint)
         OnPostPaint(this);
+}
+
+bool TMMOscope::RenderFrame(bool)
+{
+    if (m_core.Scroll()) {
+        DrawFrame(true); // switched to scroll mode meanwhile: the chart starts again
+        return true;
+    }
+    {
+        TMMDIBDrawScope scope(DIB());
+        m_core.PaintFrame(DIB());
+    }
+    if (OnPostPaint)
+        OnPostPaint(this);
+    return true;
 }
 
 void TMMOscope::CopyFrame(QPainter& device)
@@ -409,6 +430,7 @@ void TMMOscope::mousePressEvent(QMouseEvent* event)
         QToolTip::hideText();
         m_savedShowHint = m_showHint;
         m_showHint = false;
+        RenderStaleFrame(); // the box goes onto the last frame
         DrawInfoBox(p);
         PaintDirect(nullptr);
     } else if (event->button() == Qt::RightButton && m_useSelection && !m_locked && m_drag == Drag::None

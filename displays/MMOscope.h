@@ -147,6 +147,8 @@ private:
     void Layout();
     // A frame (or a scroll step) into DIB; CopyFrame brings it to the window.
     void DrawFrame(bool full);
+    // Outside scroll mode: the frame of the samples the last block left, drawn just before its copy.
+    bool RenderFrame(bool shown) override;
     void CopyFrame(QPainter& device) override;
     void DrawScales(QPainter& canvas);
     void DrawInfoBox(QPoint p);

@@ -472,6 +472,25 @@ void OscopeCore::DrawColumn(TMMDIBCanvas& dib, int x, int sample, std::uint32_t 
 
 void OscopeCore::DrawFrame(TMMDIBCanvas& dib)
 {
+    FrameEvents();
+    PaintFrame(dib);
+}
+
+void OscopeCore::FrameEvents()
+{
+    if (DrawLine || !m_enabled)
+        return;
+    for (int x = 0; x < m_w; x += m_steps) {
+        const int s = m_data[std::size_t(x)];
+        if (s >= 32767 && PcmOverflow && !(m_kind == okCzoVevas && x == 0))
+            PcmOverflow();
+        if (Level(s) > m_h && GainOverflow)
+            GainOverflow();
+    }
+}
+
+void OscopeCore::PaintFrame(TMMDIBCanvas& dib)
+{
     const int W = m_w, H = m_h, mid = MidRow();
     if (DrawLine) {
         DrawLine(dib, QRect(0, 0, W, H), m_data.data());
@@ -503,10 +522,6 @@ void OscopeCore::DrawFrame(TMMDIBCanvas& dib)
             const int s = m_data[std::size_t(x)];
             const int h = Level(s);
             const int r = H - h - 1;
-            if (s >= 32767 && PcmOverflow && !(m_kind == okCzoVevas && x == 0))
-                PcmOverflow();
-            if (h > H && GainOverflow)
-                GainOverflow();
             switch (m_kind) {
             case okDots:
                 dib.PutPixel(x, r, PointEffect(h) ? fx : fg);

@@ -135,8 +135,13 @@ public:
     void SetLocator(int column) { m_locator = column < 0 ? -1 : column; }
 
     // ---- drawing (the caller holds dib's drawing bracket; dib is W x H) ----
-    // A frame outside scroll mode.
+    // A frame outside scroll mode: FrameEvents, then PaintFrame.
     void DrawFrame(TMMDIBCanvas& dib);
+    // The overflow events of the frame the samples taken last make (a full-scale sample, a
+    // column above the height), as drawing it fires them. Draws nothing.
+    void FrameEvents();
+    // The pixels of that frame; fires nothing, so the frame may be drawn only when it is shown.
+    void PaintFrame(TMMDIBCanvas& dib);
     // Scroll mode: a full frame starts the chart again.
     void ScrollStart(TMMDIBCanvas& dib);
     // Scroll mode: one block's column. Returns the column drawn.

@@ -190,7 +190,13 @@ void TMMSpectrum::ProcessData(const void* data)
     if (!m_core.Enabled() || !isVisible() || m_info)
         return;
     m_core.Analyse(data);
-    PaintDirect([this] { DrawFrame(false); });
+    // Blocks come hundreds of times a second and the screen shows one frame per refresh: the
+    // bars and peaks move per block, the pixels only for the frame that is copied. A scrolling
+    // picture takes a line per block, so it is drawn per block.
+    if (m_core.Kind() == skScroll)
+        PaintDirect([this] { DrawFrame(false); });
+    else if (PaintDirectDeferred())
+        m_core.AdvanceFrame();
 }
 
 void TMMSpectrum::ResetData()
@@ -207,6 +213,16 @@ void TMMSpectrum::DrawFrame(bool full)
 {
     TMMDIBDrawScope scope(DIB());
     m_core.DrawFrame(DIB(), full);
+}
+
+bool TMMSpectrum::RenderFrame(bool shown)
+{
+    if (shown && m_core.SameAsPainted())
+        return false; // the window shows this picture already
+    TMMDIBDrawScope scope(DIB());
+    // A kind changed to scrolling meanwhile starts its picture afresh.
+    m_core.PaintFrame(DIB(), m_core.Kind() == skScroll);
+    return true;
 }
 
 void TMMSpectrum::CopyFrame(QPainter& device)
@@ -442,6 +458,7 @@ void TMMSpectrum::mousePressEvent(QMouseEvent* event)
         QToolTip::hideText();
         m_savedShowHint = m_showHint;
         m_showHint = false;
+        RenderStaleFrame(); // the box goes onto the last frame
         DrawInfoBox(event->position().toPoint());
         PaintDirect(nullptr);
     }

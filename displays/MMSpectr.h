@@ -168,6 +168,8 @@ private:
     void UpdateMinimumSize();
     // A frame into DIB; CopyFrame brings it to the window with the peak text.
     void DrawFrame(bool full);
+    // A data frame whose state the last block advanced, drawn just before its copy.
+    bool RenderFrame(bool shown) override;
     void CopyFrame(QPainter& device) override;
     void DrawScales(QPainter& canvas);
     void DrawPeakText(QPainter& device);

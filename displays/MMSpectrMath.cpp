@@ -1070,20 +1070,12 @@ void SpectrumCore::DrawLineStyle(TMMDIBCanvas& dib, bool peakLine)
     };
     if (m_bars[0].X1 == -1)
         return;
-    const auto valueOf = [&](SpectrumBar& bar) {
-        if (!peakLine)
-            return bar.Value;
-        if (bar.Value >= bar.Peak && bar.Value > 0) {
-            bar.Peak = bar.Value;
-            bar.PeakTimer = m_peakDelay * 2 + 1;
-        }
-        return bar.Peak.load();
-    };
+    const auto valueOf = [&](const SpectrumBar& bar) { return peakLine ? bar.Peak.load() : bar.Value; };
     int px = 0, py = rowOf(valueOf(m_bars[0]));
     for (int r = 0; r < m_w && m_bars[std::size_t(r)].X1 != -1; ++r) {
-        SpectrumBar& bar = m_bars[std::size_t(r)];
+        const SpectrumBar& bar = m_bars[std::size_t(r)];
         const int x = bar.X1 + (bar.X2 - bar.X1) / 2;
-        const int y = rowOf(r == 0 ? (peakLine ? bar.Peak.load() : bar.Value) : valueOf(bar));
+        const int y = rowOf(valueOf(bar));
         segment(px, py, x, y);
         px = x;
         py = y;
@@ -1100,8 +1092,69 @@ int SpectrumCore::LitSpots(int value, int steps, int h)
 
 void SpectrumCore::DrawFrame(TMMDIBCanvas& dib, bool fullFrame)
 {
+    AdvanceFrame();
+    PaintFrame(dib, fullFrame);
+}
+
+void SpectrumCore::AdvanceFrame()
+{
     m_peakInfo.Value = 0;
     m_peakInfo.Bin = 0;
+    BarsFromBins();
+    if (m_numPeaks < 1)
+        return;
+    if (m_kind == skBars || m_kind == skPeaks) {
+        const int steps = m_drawBar ? m_h : m_numSpots;
+        for (int r = 0; r < m_w && m_bars[std::size_t(r)].X1 != -1; ++r) {
+            SpectrumBar& bar = m_bars[std::size_t(r)];
+            const int lit = LitSpots(bar.Value, steps, m_h);
+            if (lit >= bar.Peak && lit > 0) {
+                bar.Peak = lit;
+                bar.PeakTimer = m_peakDelay * 2 + 1;
+            }
+        }
+    } else if (m_kind == skLines) {
+        for (int r = 0; r < m_w && m_bars[std::size_t(r)].X1 != -1; ++r) {
+            SpectrumBar& bar = m_bars[std::size_t(r)];
+            if (bar.Value >= bar.Peak && bar.Value > 0) {
+                bar.Peak = bar.Value;
+                bar.PeakTimer = m_peakDelay * 2 + 1;
+            }
+        }
+    }
+}
+
+void SpectrumCore::KeepPainted()
+{
+    m_painted.clear();
+    for (int r = 0; r < m_w && m_bars[std::size_t(r)].X1 != -1; ++r) {
+        const SpectrumBar& bar = m_bars[std::size_t(r)];
+        m_painted.insert(m_painted.end(), { bar.X1.load(), bar.X2, bar.Value, bar.Peak.load() });
+    }
+    m_paintedPeak = m_peakInfo;
+    m_paintedValid = true;
+}
+
+bool SpectrumCore::SameAsPainted() const
+{
+    if (!m_paintedValid || m_kind == skScroll || m_drawBar || ClearBackground)
+        return false;
+    if (m_paintedPeak.Value != m_peakInfo.Value || m_paintedPeak.Bin != m_peakInfo.Bin
+        || m_paintedPeak.Column != m_peakInfo.Column)
+        return false;
+    std::size_t i = 0;
+    for (int r = 0; r < m_w && m_bars[std::size_t(r)].X1 != -1; ++r, i += 4) {
+        const SpectrumBar& bar = m_bars[std::size_t(r)];
+        if (i + 4 > m_painted.size() || m_painted[i] != bar.X1 || m_painted[i + 1] != bar.X2
+            || m_painted[i + 2] != bar.Value || m_painted[i + 3] != bar.Peak)
+            return false;
+    }
+    return i == m_painted.size();
+}
+
+void SpectrumCore::PaintFrame(TMMDIBCanvas& dib, bool fullFrame)
+{
+    KeepPainted();
     const QRect area(0, 0, m_w, m_h);
     const bool barsKind = m_kind == skBars || m_kind == skPeaks;
     if (fullFrame || m_kind != skScroll) {
@@ -1129,8 +1182,6 @@ void SpectrumCore::DrawFrame(TMMDIBCanvas& dib, bool fullFrame)
         dib.FillRect(QRect(0, 0, m_w, 2));
     }
 
-    BarsFromBins();
-
     if (m_drawGrid && m_kind != skScroll)
         DrawGridLines(dib);
 
@@ -1143,10 +1194,6 @@ void SpectrumCore::DrawFrame(TMMDIBCanvas& dib, bool fullFrame)
         for (int r = 0; r < m_w && m_bars[std::size_t(r)].X1 != -1; ++r) {
             SpectrumBar& bar = m_bars[std::size_t(r)];
             const int lit = LitSpots(bar.Value, steps, m_h);
-            if (lit >= bar.Peak && lit > 0 && m_numPeaks > 0) {
-                bar.Peak = lit;
-                bar.PeakTimer = m_peakDelay * 2 + 1;
-            }
             if (m_drawBar)
                 m_drawBar(dib, QRect(bar.X1, 0, bar.X2 - bar.X1, m_h), lit, bar.Peak);
             else

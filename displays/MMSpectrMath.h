@@ -193,9 +193,20 @@ public:
     void BarsFromBins();
 
     // ---- drawing ----
-    // Draws a frame into dib, whose drawing bracket the caller holds: background (or for a new
-    // skScroll frame the picture moved down), bars from bins, grid and style. dib is W x H.
+    // Draws a frame into dib, whose drawing bracket the caller holds: AdvanceFrame, then
+    // PaintFrame. dib is W x H.
     void DrawFrame(TMMDIBCanvas& dib, bool fullFrame);
+    // The data side of a frame: bars from bins (with the gain overflow event), the peak info and
+    // the bars' peaks the style shows (a bar at or above its peak restarts the hold). Draws nothing.
+    void AdvanceFrame();
+    // The pixels of the frame AdvanceFrame left: background (or for a new skScroll frame the
+    // picture moved down), grid and style; moves no peak. Drawn again, the same frame gives the
+    // same picture, so a display may draw only the frames that reach the screen.
+    void PaintFrame(TMMDIBCanvas& dib, bool fullFrame);
+    // Whether PaintFrame would now draw the picture it drew last: the same bars, peaks and peak
+    // info, with no scrolling and no drawing handlers (they may draw anything). A steady signal
+    // then costs no copy to the window.
+    bool SameAsPainted() const;
     void DrawGridLines(TMMDIBCanvas& dib);
     void RebuildInactive();
     // Bars or peaks style for one bar record of value count c (of steps) with its peak, in the
@@ -294,6 +305,12 @@ private:
     int Px(int logical) const { return zv::DevicePixels(logical, m_ratio); }
     SpectrumPeakInfo m_peakInfo;
     bool m_inDataReset = false;
+    // What the last PaintFrame drew from, taken before it drew: X1, X2, Value and Peak of each bar
+    // (the timer may lower a peak meanwhile; a lowered one then differs and is drawn again).
+    void KeepPainted();
+    std::vector<int> m_painted;
+    SpectrumPeakInfo m_paintedPeak;
+    bool m_paintedValid = false;
 
     // arrays sized once for the largest transform
     TMMFFTPlan* m_plan = nullptr;

@@ -2,8 +2,10 @@
 #include "displays/MMOscope.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -35,6 +37,8 @@ struct Panel {
     }
 
     QImage Shot() { return window.grab().toImage(); }
+    // What the window shows now, without painting anything anew.
+    QImage Shown() { return window.screen()->grabWindow(window.winId()).toImage(); }
 };
 
 TEST(OscopeWidget, MainWindowPanel)
@@ -70,9 +74,74 @@ TEST(OscopeWidget, DrawLineHandlerReplacesTheFrame)
         });
     const auto tone = StereoSine(441, 30000, kFrames);
     panel.scope->ProcessData(tone.data());
+    panel.scope->FlushDirect(); // the frame is drawn when it goes to the window
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(posts, 1);
     EXPECT_EQ(panel.Shot().pixel(0, 28), qRgb(0, 0, 128));
+}
+
+// The blocks of one display refresh draw one frame, the last block's, just before it goes to the
+// window: the window shows what drawing every block showed, and the overflow events still come per
+// block. Scrolling takes a column per block and is drawn per block.
+TEST(OscopeWidget, OneFrameForManyBlocksShowsWhatDrawingEveryBlockShowed)
+{
+    const std::vector<std::int16_t> blocks[] = { StereoSine(441, 32767, kFrames),
+        StereoSine(882, 9000, kFrames), StereoSine(300, 20000, kFrames) };
+    for (const bool scroll : { false, true }) {
+        for (const TMMOscopeKind kind : { okDots, okCzoVevas, okVertLines, okMirLines, okSpikes }) {
+            SCOPED_TRACE(testing::Message() << "kind " << int(kind) << (scroll ? ", scrolling" : ""));
+            const auto run = [&](bool copyEveryBlock) {
+                Panel panel;
+                TMMOscope& o = *panel.scope;
+                o.SetKind(kind);
+                o.SetScroll(scroll);
+                o.SetGain(2);
+                o.SetDrawGrid(true);
+                QApplication::processEvents();
+                int pcm = 0, gain = 0, frames = 0;
+                o.OnPcmOverflow = [&](QObject*) { ++pcm; };
+                o.OnGainOverflow = [&](QObject*) { ++gain; };
+                o.OnPostPaint = [&](QObject*) { ++frames; };
+                for (int i = 0; i < 7; ++i) {
+                    o.ProcessData(blocks[i % std::size(blocks)].data());
+                    if (copyEveryBlock)
+                        o.FlushDirect();
+                }
+                o.FlushDirect();
+                return std::make_tuple(panel.Shown(), pcm, gain, frames);
+            };
+            const auto [eager, eagerPcm, eagerGain, eagerFrames] = run(true);
+            const auto [deferred, pcm, gain, frames] = run(false);
+            EXPECT_EQ(deferred, eager);
+            EXPECT_EQ(pcm, eagerPcm);
+            EXPECT_GT(pcm, 0) << "the full-scale blocks";
+            EXPECT_EQ(gain, eagerGain);
+            EXPECT_GT(gain, 0);
+            if (!scroll) {
+                EXPECT_EQ(eagerFrames, 7);
+                EXPECT_EQ(frames, 1) << "one frame for the whole refresh";
+            }
+        }
+    }
+}
+
+// A press starts info mode on the last block's frame even when that frame still waits for its copy.
+TEST(OscopeWidget, InfoBoxGoesOntoTheFrameWaitingForItsCopy)
+{
+    Panel panel;
+    const auto tone = StereoSine(441, 30000, kFrames);
+    panel.scope->ProcessData(tone.data());
+    Mouse(panel.scope, QEvent::MouseButtonPress, QPoint(120, 10));
+    ASSERT_TRUE(panel.scope->InfoMode());
+    panel.scope->FlushDirect();
+    const QImage shown = panel.Shown();
+    EXPECT_EQ(shown.pixel(0, 28), qRgb(0, 255, 0)) << "the sine starts at the middle";
+    int white = 0;
+    for (int y = 0; y < 56; ++y)
+        for (int x = 0; x < 170; ++x)
+            white += shown.pixel(x, y) == qRgb(255, 255, 255);
+    EXPECT_GT(white, 100) << "the info box stays on top";
+    Mouse(panel.scope, QEvent::MouseButtonRelease, QPoint(120, 10));
 }
 
 TEST(OscopeWidget, InfoTextsAtTheMainWindowSettings)

@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -50,6 +51,8 @@ struct Panel {
     }
 
     QImage Shot() { return window.grab().toImage(); }
+    // What the window shows now, without painting anything anew.
+    QImage Shown() { return window.screen()->grabWindow(window.winId()).toImage(); }
 };
 
 TEST(SpectrumWidget, DataReachesTheWindowAtOnce)
@@ -99,6 +102,109 @@ TEST(SpectrumWidget, InfoModeFreezesShowsTheBoxAndRestoresThePicture)
     Mouse(panel.spectrum, QEvent::MouseButtonRelease, QPoint(40, 10));
     EXPECT_FALSE(panel.spectrum->InfoMode());
     EXPECT_EQ(panel.Shot(), before) << "the box is gone, the picture as it was";
+}
+
+// The blocks of one display refresh draw one frame, just before it goes to the window. It must show
+// what drawing every block showed, while the bars' peaks, the peak frequency and the gain overflow
+// event still move per block (timer ticks between the blocks make the peaks fall).
+TEST(SpectrumWidget, OneFrameForManyBlocksShowsWhatDrawingEveryBlockShowed)
+{
+    const std::vector<std::int16_t> blocks[] = { StereoSine(689.0625 * 4, 30000, kFrames),
+        StereoSine(689.0625 * 20, 6000, kFrames), StereoSine(689.0625 * 9, 15000, kFrames),
+        std::vector<std::int16_t>(std::size_t(kFrames) * 2, 0) };
+    for (const TMMSpectrumKind kind : { skBars, skPeaks, skDots, skVLines, skLines, skScroll }) {
+        SCOPED_TRACE(testing::Message() << "kind " << int(kind));
+        const auto run = [&](bool copyEveryBlock) {
+            Panel panel;
+            TMMSpectrum& s = *panel.spectrum;
+            s.SetKind(kind);
+            s.SetNumPeaks(1);
+            s.SetPeakDelay(1);
+            s.SetPeakSpeed(1);
+            s.SetGain(sg12db);
+            s.SetDecayMode(dmNone); // bars follow each block, so peaks stand above them
+            s.SetDisplayPeak(true);
+            QApplication::processEvents();
+            int overflows = 0;
+            s.OnGainOverflow = [&](QObject*) { ++overflows; };
+            for (int i = 0; i < 10; ++i) {
+                zv::DisplayTimerService::Instance().Tick();
+                s.ProcessData(blocks[i % std::size(blocks)].data());
+                if (copyEveryBlock)
+                    s.FlushDirect();
+            }
+            s.FlushDirect();
+            return std::make_tuple(panel.Shown(), overflows, s.PeakText());
+        };
+        const auto [eager, eagerOverflows, eagerText] = run(true);
+        const auto [deferred, overflows, text] = run(false);
+        EXPECT_EQ(deferred, eager);
+        EXPECT_EQ(overflows, eagerOverflows);
+        EXPECT_GT(overflows, 2) << "an overflow per loud block";
+        EXPECT_EQ(text, eagerText);
+    }
+}
+
+// Counts the paint events of a widget: each copy of a frame to the window is one.
+struct PaintCounter : QObject {
+    int count = 0;
+    explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+// A picture that stays the same costs no copy to the window; lower bars or a falling peak are
+// copied again, and the window always shows the display's state.
+TEST(SpectrumWidget, ASteadySpectrumCostsNoCopy)
+{
+    Panel panel;
+    TMMSpectrum& s = *panel.spectrum;
+    s.SetDecayMode(dmNone);
+    s.SetNumPeaks(1);
+    s.SetPeakDelay(0);
+    s.SetPeakSpeed(1);
+    QApplication::processEvents();
+    const PaintCounter paints(&s);
+    const auto feed = [&](const std::vector<std::int16_t>& block) {
+        s.ProcessData(block.data());
+        s.FlushDirect();
+    };
+    const auto tone = StereoSine(689.0625 * 4, 20000, kFrames);
+    const auto quieter = StereoSine(689.0625 * 4, 5000, kFrames);
+    feed(tone);
+    EXPECT_EQ(paints.count, 1);
+    for (int i = 0; i < 4; ++i)
+        feed(tone);
+    EXPECT_EQ(paints.count, 1) << "the same picture";
+    feed(quieter);
+    EXPECT_EQ(paints.count, 2) << "lower bars under the held peaks";
+    zv::DisplayTimerService::Instance().Tick();
+    feed(quieter);
+    EXPECT_EQ(paints.count, 3) << "the peaks fell a step";
+    EXPECT_EQ(panel.Shown(), panel.Shot()) << "the window shows the state";
+}
+
+// A press starts info mode on the last block's frame even when that frame still waits for its copy.
+TEST(SpectrumWidget, InfoBoxGoesOntoTheFrameWaitingForItsCopy)
+{
+    Panel panel;
+    panel.spectrum->SetShowInfo(true);
+    const auto tone = StereoSine(689.0625 * 4, 20000, kFrames);
+    panel.spectrum->ProcessData(tone.data());
+    Mouse(panel.spectrum, QEvent::MouseButtonPress, QPoint(120, 10));
+    ASSERT_TRUE(panel.spectrum->InfoMode());
+    panel.spectrum->FlushDirect();
+    const QImage shown = panel.Shown();
+    EXPECT_EQ(shown.pixel(22 + 1, 55), qRgb(0, 255, 0)) << "bar 4 lit";
+    int white = 0;
+    for (int y = 0; y < 56; ++y)
+        for (int x = 0; x < 170; ++x)
+            white += shown.pixel(x, y) == qRgb(255, 255, 255);
+    EXPECT_GT(white, 100) << "the info box stays on top";
+    Mouse(panel.spectrum, QEvent::MouseButtonRelease, QPoint(120, 10));
 }
 
 TEST(SpectrumWidget, InfoTexts)
@@ -185,6 +291,7 @@ TEST(SpectrumWidget, HandlersReplaceBarsAndBackground)
     });
     const auto tone = StereoSine(689.0625 * 4, 30000, kFrames);
     panel.spectrum->ProcessData(tone.data());
+    panel.spectrum->FlushDirect(); // the frame is drawn when it goes to the window
     EXPECT_EQ(bars, 32);
     EXPECT_EQ(clears, 1);
     EXPECT_EQ(maxSpots, 56) << "with a handler the steps are pixels";
