@@ -128,6 +128,10 @@ struct SyntheticDevice {
 // Tone: 1000 Hz sine, left channel at half scale, right channel at quarter scale (mono: left).
 inline constexpr double SyntheticToneHz = 1000.0;
 
+// The tone's samples at `rate` from phase 0: interleaved left and right 16-bit frames, the fewest that
+// make whole turns (48 at 48000 Hz, 441 at 44100 Hz), so that repeating them goes on exactly.
+std::vector<std::int16_t> SyntheticToneFrames(std::uint32_t Rate);
+
 // The devices of ZOVEVA_WAVEIN=synthetic: "Synthetic tone 1 kHz", "Synthetic silence", then one
 // "WAV <file name>" per path in ZOVEVA_WAVEIN_WAV (paths separated by ':').
 std::vector<SyntheticDevice> SyntheticDevicesFromEnvironment();

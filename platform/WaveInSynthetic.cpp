@@ -14,26 +14,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <numbers>
+#include <numeric>
 
 namespace zv {
 
 namespace {
-
-constexpr int kSineTableBits = 12;
-constexpr std::size_t kSineTableSize = std::size_t(1) << kSineTableBits;
-
-const float* SineTable()
-{
-    static float table[kSineTableSize];
-    static std::once_flag once;
-    std::call_once(once, [] {
-        for (std::size_t i = 0; i < kSineTableSize; ++i)
-            table[i] = float(std::sin(2.0 * std::numbers::pi * double(i) / double(kSineTableSize)));
-    });
-    return table;
-}
 
 bool RecordableFormat(const TWaveFormatEx& f)
 {
@@ -66,8 +52,8 @@ protected:
                 return wave::BadFile;
             FFileFrames = FFile.data.size() / FFile.format.nBlockAlign;
         }
-        // The tone starts at phase 0 and moves by freq/rate of a turn per frame (32-bit fraction).
-        FPhaseStep = std::uint32_t(std::llround(SyntheticToneHz / FFormat.nSamplesPerSec * 4294967296.0));
+        if (FDevice.kind == SyntheticDevice::Tone)
+            RenderTone();
         return wave::NoError;
     }
     void CloseSource() override { }
@@ -108,17 +94,37 @@ private:
         }
     }
 
-    void Tone(char* out, long frames)
+    // The tone's whole turns in the device's format, repeated to some thousand frames: a read is then
+    // a few copies, with nothing computed per frame.
+    void RenderTone()
     {
-        const float* table = SineTable();
+        const std::vector<std::int16_t> cycle = SyntheticToneFrames(FFormat.nSamplesPerSec);
+        const std::size_t cycleFrames = cycle.size() / 2;
+        const std::size_t repeats = (1024 + cycleFrames - 1) / cycleFrames;
         const bool bits16 = FFormat.wBitsPerSample == 16;
         const bool stereo = FFormat.nChannels == 2;
-        for (long i = 0; i < frames; ++i) {
-            const float v = table[FPhase >> (32 - kSineTableBits)];
-            FPhase += FPhaseStep;
-            Put(out, int(std::lround(v * 16383.0f)), bits16);
-            if (stereo)
-                Put(out, int(std::lround(v * 8191.0f)), bits16);
+        FToneFrames = cycleFrames * repeats;
+        FTone.resize(FToneFrames * FFormat.nBlockAlign);
+        char* out = FTone.data();
+        for (std::size_t r = 0; r < repeats; ++r) {
+            for (std::size_t i = 0; i < cycleFrames; ++i) {
+                Put(out, cycle[i * 2], bits16);
+                if (stereo)
+                    Put(out, cycle[i * 2 + 1], bits16);
+            }
+        }
+    }
+
+    void Tone(char* out, long frames)
+    {
+        const std::size_t frameBytes = FFormat.nBlockAlign;
+        std::size_t at = std::size_t(FGenerated % FToneFrames);
+        for (std::size_t left = std::size_t(frames); left > 0;) {
+            const std::size_t run = std::min(left, FToneFrames - at);
+            std::memcpy(out, FTone.data() + at * frameBytes, run * frameBytes);
+            out += run * frameBytes;
+            left -= run;
+            at = 0;
         }
     }
 
@@ -174,8 +180,8 @@ private:
     WaveFileData FFile;
     std::uint64_t FFileFrames = 0;
     std::uint64_t FGenerated = 0; // frames made since open; reader thread only
-    std::uint32_t FPhase = 0;
-    std::uint32_t FPhaseStep = 0;
+    std::vector<char> FTone; // RenderTone
+    std::size_t FToneFrames = 0;
 };
 
 class SyntheticOps final : public WaveInOps {
@@ -326,6 +332,26 @@ std::vector<SyntheticDevice> SyntheticDevicesFromEnvironment()
         }
     }
     return devices;
+}
+
+std::vector<std::int16_t> SyntheticToneFrames(std::uint32_t rate)
+{
+    // The tone comes back to phase 0 after rate / gcd(rate, 1000) frames: a whole number of turns,
+    // so repeating them is the exact sine with nothing to compute per frame. (A coarse sine table
+    // stepped by a phase accumulator adds noise some 60 dB down, on which an MP3 encoder spends
+    // effort that a clean tone or real sound does not cost it.)
+    rate = std::max<std::uint32_t>(rate, 1);
+    const auto hz = std::uint32_t(SyntheticToneHz);
+    const std::uint32_t frames = rate / std::gcd(rate, hz);
+    std::vector<std::int16_t> cycle(std::size_t(frames) * 2);
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        // Reduced to a whole turn first, so the sine's argument stays small and exact.
+        const double turn = double(std::uint64_t(i) * hz % rate) / double(rate);
+        const double v = std::sin(2.0 * std::numbers::pi * turn);
+        cycle[std::size_t(i) * 2] = std::int16_t(std::lround(v * 16383.0));
+        cycle[std::size_t(i) * 2 + 1] = std::int16_t(std::lround(v * 8191.0));
+    }
+    return cycle;
 }
 
 std::unique_ptr<WaveInOps> MakeSyntheticWaveIn(std::vector<SyntheticDevice> Devices)

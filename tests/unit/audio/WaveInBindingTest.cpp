@@ -5,8 +5,10 @@
 #include "platform/WaveFile.h"
 #include "platform/WaveIn.h"
 
+#include <cmath>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <mutex>
 
@@ -162,6 +164,62 @@ TEST(WaveInBinding, WavLoopIsConvertedToTheRequestedFormat)
     }
     ops->Reset(h);
     ASSERT_EQ(ops->Close(h), 0);
+}
+
+// The tone is the exact sine in every format, and goes on without a seam from one read to the next
+// (reads of 1000 frames end at odd points of the tone's turn and of the device's own copy of it).
+TEST(WaveInBinding, SyntheticToneIsTheExactSineAcrossReads)
+{
+    struct Case {
+        std::uint32_t rate;
+        int channels;
+        int bits;
+    };
+    for (const Case c : { Case { 44100, 2, 16 }, Case { 48000, 1, 16 }, Case { 32000, 2, 8 } }) {
+        SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.channels << " ch, " << c.bits << " bit");
+        TWaveFormatEx f {};
+        f.wFormatTag = WAVE_FORMAT_PCM;
+        f.nChannels = std::uint16_t(c.channels);
+        f.nSamplesPerSec = c.rate;
+        f.wBitsPerSample = std::uint16_t(c.bits);
+        f.nBlockAlign = std::uint16_t(c.channels * c.bits / 8);
+        f.nAvgBytesPerSec = c.rate * f.nBlockAlign;
+        auto ops = zv::MakeSyntheticWaveIn({ { zv::SyntheticDevice::Tone, "Tone", {}, -1, false } });
+        Recorder rec;
+        zv::WaveInHandle h = 0;
+        ASSERT_EQ(ops->Open(&h, 0, f, &Recorder::Callback, &rec, 0), 0);
+        constexpr int kFrames = 1000;
+        std::vector<Buffer> buffers;
+        buffers.reserve(3);
+        for (int i = 0; i < 3; ++i)
+            buffers.emplace_back(std::uint32_t(kFrames * f.nBlockAlign));
+        ASSERT_EQ(ops->Start(h), 0);
+        for (std::size_t i = 0; i < buffers.size(); ++i) { // one at a time: one read each
+            ASSERT_EQ(ops->PrepareHeader(h, &buffers[i].header), 0);
+            ASSERT_EQ(ops->AddBuffer(h, &buffers[i].header), 0);
+            ASSERT_TRUE(rec.WaitFor(i + 1));
+        }
+        for (int n = 0; n < 3 * kFrames; ++n) {
+            const double v = std::sin(2 * M_PI * 1000.0 * n / c.rate);
+            const char* frame = buffers[std::size_t(n / kFrames)].data.data() + (n % kFrames) * f.nBlockAlign;
+            for (int ch = 0; ch < c.channels; ++ch) {
+                const double scale = ch == 0 ? 16383 : 8191;
+                if (c.bits == 16) {
+                    std::int16_t got = 0;
+                    std::memcpy(&got, frame + 2 * ch, 2);
+                    ASSERT_NEAR(got, v * scale, 0.5 + 1e-6) << "frame " << n << ", channel " << ch;
+                } else {
+                    ASSERT_NEAR(std::uint8_t(frame[ch]) - 128, std::floor(std::lround(v * scale) / 256.0), 0)
+                        << "frame " << n << ", channel " << ch;
+                }
+            }
+        }
+        ops->Reset(h);
+        ASSERT_EQ(ops->Close(h), 0);
+    }
+    // The fewest frames that make whole turns: what a caller repeats to get the same tone.
+    EXPECT_EQ(zv::SyntheticToneFrames(48000).size(), 2u * 48);
+    EXPECT_EQ(zv::SyntheticToneFrames(44100).size(), 2u * 441);
 }
 
 TEST(WaveInBinding, UnreadableWavFileFailsToOpenWithText)
