@@ -1,5 +1,7 @@
 #include "DesktopBus.h"
 
+#include "tests/support/Wait.h"
+
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusContext>
@@ -129,10 +131,7 @@ bool DesktopBus::Start(QString* error, bool tray)
         QStringList { program, QStringLiteral("--session"), QStringLiteral("--nofork"),
             QStringLiteral("--nopidfile"), QStringLiteral("--address=") + address_ },
         std::map<QString, QString> {}, folder_.filePath(QStringLiteral("dbus.txt")));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!QFileInfo::exists(socket) && std::chrono::steady_clock::now() < deadline) {
-        QThread::msleep(20);
-    }
+    WaitUntil([&] { return QFileInfo::exists(socket); });
     QDBusConnection bus = QDBusConnection::connectToBus(address_, kConnection);
     if (!bus.isConnected()) {
         *error = QStringLiteral("no private session bus: %1").arg(bus.lastError().message());
@@ -164,17 +163,12 @@ bool DesktopBus::Start(QString* error, bool tray)
 
 bool DesktopBus::WaitForTrayIcon(double seconds) const
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    do {
-        {
+    return WaitUntil(
+        [&] {
             std::lock_guard guard(State().lock);
-            if (!State().itemService.isEmpty()) {
-                return true;
-            }
-        }
-        QThread::msleep(50);
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
+            return !State().itemService.isEmpty();
+        },
+        std::chrono::milliseconds(qint64(seconds * 1000)), std::chrono::milliseconds(50));
 }
 
 QString DesktopBus::TrayToolTip() const

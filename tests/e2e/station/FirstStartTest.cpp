@@ -5,6 +5,7 @@
 
 #include "ProgramHarness.h"
 #include "XSession.h"
+#include "tests/support/Wait.h"
 
 #include <QFile>
 #include <QProcess>
@@ -32,15 +33,8 @@ const QSize kSettingsSize(300, 414);
 
 bool WaitFor(double seconds, const std::function<bool()>& done)
 {
-    const auto deadline
-        = std::chrono::steady_clock::now() + std::chrono::milliseconds(qint64(seconds * 1000));
-    do {
-        if (done()) {
-            return true;
-        }
-        QThread::msleep(50);
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
+    return zv::test::WaitUntil(
+        done, std::chrono::milliseconds(qint64(seconds * 1000)), std::chrono::milliseconds(50));
 }
 
 class FirstStart : public ::testing::Test {
@@ -227,7 +221,7 @@ TEST_F(FirstStart, AfterAnErrorEveryBoxAnswersAndTheSettingsWindowComesLastModal
                 }
                 return false;
             })) << "the card list opens";
-            QThread::msleep(300);
+            QThread::msleep(300); // its items laid out before the click
             X.Click(list.geometry.topLeft() + QPoint(list.geometry.width() / 2, 8));
             EXPECT_TRUE(WaitFor(10, [&] { return !Shown(list.id); }));
             X.TypeInto(settings, panel + QPoint(78 + 70, 68 + 10), QStringLiteral("nova"));
@@ -240,11 +234,11 @@ TEST_F(FirstStart, AfterAnErrorEveryBoxAnswersAndTheSettingsWindowComesLastModal
             break;
         }
         case Then::Escape:
-            QThread::msleep(300);
+            QThread::msleep(300); // the window takes keys once it has settled, as a person would wait
             X.PressEscape(settings);
             break;
         case Then::CloseButton:
-            QThread::msleep(300);
+            QThread::msleep(300); // the same for clicks
             X.Click(panel + QPoint(128 + 37, 312 + 13));
             break;
         }
@@ -265,7 +259,7 @@ TEST_F(FirstStart, AfterAnErrorEveryBoxAnswersAndTheSettingsWindowComesLastModal
         // The main window takes its clicks too: its power button ends the program.
         XSession::Window main;
         ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 10, &main)) << Diagnostics();
-        QThread::msleep(300);
+        QThread::msleep(300); // the same for clicks
         X.Click(main.geometry.topLeft() + QPoint(295 + 12, 116 + 11));
         ASSERT_TRUE(program->WaitForExit(30)) << Diagnostics();
         EXPECT_EQ(program->ExitCode(), 0) << Diagnostics();

@@ -4,8 +4,10 @@
 // differs by a few values between machines, its shape does not).
 
 #include "IcecastServer.h"
+#include "ProgramFixture.h"
 #include "ProgramHarness.h"
 #include "XSession.h"
+#include "tests/support/Wait.h"
 
 #include <QFile>
 #include <QFont>
@@ -153,17 +155,8 @@ QFont SystemFont()
     return font;
 }
 
-class Language : public ::testing::Test {
+class Language : public zv::test::ProgramFixture {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(Folder.isValid());
-        ASSERT_TRUE(Runtime.isValid());
-        QString error;
-        ASSERT_TRUE(X.Start(&error)) << error.toStdString();
-        ASSERT_TRUE(X.StartTray(QPoint(40, 300), 32));
-    }
-
     // A program folder whose user chose `iIdioma`; without `encodingFile` it is the user's first start.
     void Prepare(quint16 port, const QString& password, int iIdioma, bool encodingFile)
     {
@@ -177,35 +170,20 @@ protected:
         }
     }
 
-    std::unique_ptr<Process> StartProgram()
-    {
-        return std::make_unique<Process>(QStringList { Folder.filePath(QStringLiteral("ZoVeva")) },
-            zv::test::ProgramEnvironment(X.DisplayName(), Runtime.path()),
-            Folder.filePath(QStringLiteral("output.txt")));
-    }
-
-    QString Log() const { return ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log"))); }
-
-    std::string Diagnostics() const
-    {
-        return QStringLiteral("\n--- program output\n%1\n--- ZoVeva.log\n%2")
-            .arg(ReadAnsi(Folder.filePath(QStringLiteral("output.txt"))), Log())
-            .toStdString();
-    }
-
     // A window titled like the program that is not its main window: the first start's message box.
     bool WaitForMessageBox(XSession::Window* box)
     {
-        for (int i = 0; i < 200; ++i) {
-            for (const auto& w : X.Windows()) {
-                if (w.title == kTitle && w.geometry.size() != kMainSize) {
-                    *box = w;
-                    return true;
+        return zv::test::WaitUntil(
+            [&] {
+                for (const auto& w : X.Windows()) {
+                    if (w.title == kTitle && w.geometry.size() != kMainSize) {
+                        *box = w;
+                        return true;
+                    }
                 }
-            }
-            QThread::msleep(50);
-        }
-        return false;
+                return false;
+            },
+            std::chrono::seconds(10), std::chrono::milliseconds(50));
     }
 
     // Which of the texts the message box says.
@@ -219,10 +197,6 @@ protected:
         }
         return ShownText(line, IsDark, candidates, SystemFont(), qRgb(0, 0, 0), qRgb(255, 255, 255), scores);
     }
-
-    QTemporaryDir Folder;
-    QTemporaryDir Runtime;
-    XSession X;
 };
 
 TEST_F(Language, EnglishChosenShowsEnglishHintsAndStatusOnTheAir)
@@ -238,15 +212,14 @@ TEST_F(Language, EnglishChosenShowsEnglishHintsAndStatusOnTheAir)
 
     // On the air: the status line in lime, read when the state changed.
     const QRect status = QRect(102, 88, 115, 13).translated(window.geometry.topLeft());
-    bool connected = false;
-    for (int i = 0; i < 200 && !connected; ++i) {
-        const QImage shot = X.Grab(status);
-        const Ink lime = InkOf(shot, IsLime);
-        connected = std::count(lime.on.begin(), lime.on.end(), 1) > 30;
-        QThread::msleep(100);
-    }
+    const bool connected = zv::test::WaitUntil(
+        [&] {
+            const Ink lime = InkOf(X.Grab(status), IsLime);
+            return std::count(lime.on.begin(), lime.on.end(), 1) > 30;
+        },
+        std::chrono::seconds(30), std::chrono::milliseconds(100));
     ASSERT_TRUE(connected) << Diagnostics();
-    QThread::msleep(300);
+    QThread::msleep(300); // the whole text drawn, not only its first strokes
     QFont statusFont(QStringLiteral("Verdana"));
     statusFont.setPixelSize(11);
     statusFont.setBold(true);
@@ -267,19 +240,22 @@ TEST_F(Language, EnglishChosenShowsEnglishHintsAndStatusOnTheAir)
     bool shown = false;
     for (int attempt = 0; attempt < 3 && !shown; ++attempt) {
         X.MoveTo(window.geometry.topLeft() + QPoint(8 + 12, 215 + 12));
-        for (int i = 0; i < 60 && !shown; ++i) {
-            QThread::msleep(50);
-            for (const auto& w : X.Windows()) {
-                if (std::find(before.begin(), before.end(), w.id) == before.end()
-                    && w.geometry.height() < 60) {
-                    tip = w;
-                    shown = true;
+        shown = zv::test::WaitUntil(
+            [&] {
+                bool found = false;
+                for (const auto& w : X.Windows()) {
+                    if (std::find(before.begin(), before.end(), w.id) == before.end()
+                        && w.geometry.height() < 60) {
+                        tip = w;
+                        found = true;
+                    }
                 }
-            }
-        }
+                return found;
+            },
+            std::chrono::seconds(3), std::chrono::milliseconds(50));
     }
     ASSERT_TRUE(shown) << "no tooltip over the settings button" << Diagnostics();
-    QThread::msleep(300);
+    QThread::msleep(300); // the tip drawn
     // Inside its frame.
     const QImage hint = X.Grab(tip.geometry.adjusted(3, 3, -3, -3));
     scores.clear();

@@ -6,6 +6,7 @@
 #include "DesktopBus.h"
 #include "ProgramHarness.h"
 #include "XSession.h"
+#include "tests/support/Wait.h"
 
 #include <QTemporaryDir>
 #include <QThread>
@@ -18,6 +19,7 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 using zv::test::ReadAnsi;
 using zv::test::XSession;
 
@@ -58,19 +60,19 @@ public:
     bool WaitFor(unsigned long window, double seconds)
     {
         constexpr long kIconicState = 3;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (std::chrono::steady_clock::now() < deadline) {
-            while (XPending(display_) > 0) {
-                XEvent event;
-                XNextEvent(display_, &event);
-                if (event.type == ClientMessage && event.xclient.message_type == changeState_
-                    && event.xclient.window == window && event.xclient.data.l[0] == kIconicState) {
-                    return true;
+        return zv::test::WaitUntil(
+            [&] {
+                while (XPending(display_) > 0) {
+                    XEvent event;
+                    XNextEvent(display_, &event);
+                    if (event.type == ClientMessage && event.xclient.message_type == changeState_
+                        && event.xclient.window == window && event.xclient.data.l[0] == kIconicState) {
+                        return true;
+                    }
                 }
-            }
-            QThread::msleep(20);
-        }
-        return false;
+                return false;
+            },
+            std::chrono::milliseconds(qint64(seconds * 1000)));
     }
 
 private:
@@ -116,12 +118,8 @@ TEST(DesktopWithoutTray, HideMinimisesAndTheDeadAirAlarmGoesToNotificationsAndTh
     ASSERT_TRUE(x.WaitForWindow(kTitle, QSize(327, 318), 20, &window)) << diagnostics();
 
     // The alarm: one notification, and the status line says it in amber.
-    bool notified = false;
-    for (int i = 0; i < 150 && !notified; ++i) {
-        notified = !desktop.Notifications().empty();
-        QThread::msleep(100);
-    }
-    ASSERT_TRUE(notified) << diagnostics();
+    ASSERT_TRUE(zv::test::WaitUntil([&] { return !desktop.Notifications().empty(); }, 15s, 100ms))
+        << diagnostics();
     const auto notifications = desktop.Notifications();
     ASSERT_EQ(notifications.size(), 1u);
     EXPECT_EQ(notifications.front().summary, QStringLiteral("Sil\u00eancio no ar"));
@@ -129,14 +127,16 @@ TEST(DesktopWithoutTray, HideMinimisesAndTheDeadAirAlarmGoesToNotificationsAndTh
         << notifications.front().body.toStdString();
     const QRect status = QRect(102, 88, 115, 13).translated(window.geometry.topLeft());
     int amber = 0;
-    for (int i = 0; i < 50 && amber <= 20; ++i) {
-        const QImage shot = x.Grab(status);
-        amber = 0;
-        for (int py = 0; py < shot.height(); ++py)
-            for (int px = 0; px < shot.width(); ++px)
-                amber += IsAmber(shot.pixel(px, py));
-        QThread::msleep(100);
-    }
+    zv::test::WaitUntil(
+        [&] {
+            const QImage shot = x.Grab(status);
+            amber = 0;
+            for (int py = 0; py < shot.height(); ++py)
+                for (int px = 0; px < shot.width(); ++px)
+                    amber += IsAmber(shot.pixel(px, py));
+            return amber > 20;
+        },
+        5s, 100ms);
     EXPECT_GT(amber, 20) << "the status line shows the alarm";
 
     IconifyWatch watch(x.DisplayName());
@@ -147,7 +147,7 @@ TEST(DesktopWithoutTray, HideMinimisesAndTheDeadAirAlarmGoesToNotificationsAndTh
     const QRect screen(0, 0, 1024, 768);
     const QPoint corner(screen.right() - 222, screen.bottom() - 104);
     watch.Move(window.id, corner);
-    QThread::msleep(300);
+    QThread::msleep(300); // the program learns its new place before the pointer comes
     std::vector<unsigned long> before;
     for (const auto& w : x.Windows()) {
         before.push_back(w.id);
@@ -155,25 +155,28 @@ TEST(DesktopWithoutTray, HideMinimisesAndTheDeadAirAlarmGoesToNotificationsAndTh
     x.Focus(window); // hints show in the active window
     x.MoveTo(corner + QPoint(210, 95));
     QRect hint;
-    for (int i = 0; i < 60 && hint.isNull(); ++i) {
-        QThread::msleep(100);
-        for (const auto& w : x.Windows()) {
-            if (std::find(before.begin(), before.end(), w.id) == before.end() && w.geometry.width() > 100) {
-                hint = w.geometry;
+    zv::test::WaitUntil(
+        [&] {
+            for (const auto& w : x.Windows()) {
+                if (std::find(before.begin(), before.end(), w.id) == before.end()
+                    && w.geometry.width() > 100) {
+                    hint = w.geometry;
+                }
             }
-        }
-    }
+            return !hint.isNull();
+        },
+        6s, 100ms);
     ASSERT_FALSE(hint.isNull()) << "no hint over the status line" << diagnostics();
     EXPECT_TRUE(screen.contains(hint))
         << hint.x() << "," << hint.y() << " " << hint.width() << "x" << hint.height();
     watch.Move(window.id, window.geometry.topLeft());
     x.MoveTo(window.geometry.center());
-    QThread::msleep(300);
+    QThread::msleep(300); // the window back in place and the hint gone before the click
 
     // The hide button: the window asks to be minimised and stays mapped, so the taskbar has it.
     x.Click(window.geometry.topLeft() + QPoint(288 + 12, 92 + 11));
     EXPECT_TRUE(watch.WaitFor(window.id, 10)) << diagnostics();
-    QThread::msleep(500);
+    QThread::msleep(500); // it must stay mapped: a window that went away would have by now
     bool stillThere = false;
     for (const auto& w : x.Windows()) {
         stillThere = stillThere || w.id == window.id;

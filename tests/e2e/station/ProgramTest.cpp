@@ -5,8 +5,10 @@
 
 #include "DesktopBus.h"
 #include "IcecastServer.h"
+#include "ProgramFixture.h"
 #include "ProgramHarness.h"
 #include "XSession.h"
+#include "tests/support/Wait.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,40 +32,18 @@ extern char** environ;
 
 namespace {
 
+using namespace std::chrono_literals;
 using zv::test::Process;
 using zv::test::ReadAnsi;
 using zv::test::SourceDir;
+using zv::test::WaitUntil;
 using zv::test::XSession;
 
 const QString kTitle = QStringLiteral("Varek R\u00e1dio Zoveva");
 const QSize kMainSize(327, 318);
 
-class Program : public ::testing::Test {
+class Program : public zv::test::ProgramFixture {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(Folder.isValid());
-        ASSERT_TRUE(Runtime.isValid());
-        QString error;
-        ASSERT_TRUE(X.Start(&error)) << error.toStdString();
-        ASSERT_TRUE(X.StartTray(QPoint(40, 300), 32));
-    }
-
-    std::unique_ptr<Process> StartProgram(const QString& wav = QString())
-    {
-        return std::make_unique<Process>(QStringList { Folder.filePath(QStringLiteral("ZoVeva")) },
-            zv::test::ProgramEnvironment(X.DisplayName(), Runtime.path(), wav),
-            Folder.filePath(QStringLiteral("output.txt")));
-    }
-
-    QString Diagnostics() const
-    {
-        return QStringLiteral("\n--- program output\n%1\n--- ZoVeva.log\n%2\n--- zoveva-encoder.log\n%3")
-            .arg(ReadAnsi(Folder.filePath(QStringLiteral("output.txt"))),
-                ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log"))),
-                ReadAnsi(Folder.filePath(QStringLiteral("zoveva-encoder.log"))));
-    }
-
     // Pixels of the window, those outside its shape see-through.
     QImage Screenshot(const XSession::Window& window)
     {
@@ -75,10 +55,6 @@ protected:
                     shot.setPixel(x, y, 0);
         return shot;
     }
-
-    QTemporaryDir Folder;
-    QTemporaryDir Runtime;
-    XSession X;
 };
 
 int CountPixels(const QImage& image, const std::function<bool(QRgb)>& test)
@@ -139,7 +115,7 @@ TEST_F(Program, OnTheAirWithItsShapeStatusTrayAnimationAndFourMovingDisplays)
     auto program = StartProgram(wav);
     ASSERT_TRUE(program->Running());
     XSession::Window window;
-    ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 20, &window)) << Diagnostics().toStdString();
+    ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 20, &window)) << Diagnostics();
 
     // Its shape: the skin's outline, placed at (2, 2), not the window's rectangle.
     const QRegion shape = X.Shape(window);
@@ -151,12 +127,8 @@ TEST_F(Program, OnTheAirWithItsShapeStatusTrayAnimationAndFourMovingDisplays)
 
     // "Conectado" in lime once the encoder publishes.
     const QRect status = QRect(102, 88, 115, 13).translated(window.geometry.topLeft());
-    bool connected = false;
-    for (int i = 0; i < 200 && !connected; ++i) {
-        connected = CountPixels(X.Grab(status), IsLime) > 30;
-        QThread::msleep(100);
-    }
-    ASSERT_TRUE(connected) << Diagnostics().toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return CountPixels(X.Grab(status), IsLime) > 30; }, 30s, 100ms))
+        << Diagnostics();
     EXPECT_TRUE(icecast.WaitForSource(QStringLiteral("/e2e"), 10));
 
     // The window's icon (its taskbar button) runs through the four tray frames while on the air.
@@ -172,12 +144,11 @@ TEST_F(Program, OnTheAirWithItsShapeStatusTrayAnimationAndFourMovingDisplays)
         if (f != 0 && (seen.empty() || seen.back() != f)) {
             seen.push_back(f);
         }
-        QThread::msleep(50);
+        QThread::msleep(50); // sampled for 4 s: the animation is what is watched
     }
     // The frame counter runs while not connected too: the first frame on the air may follow the still
     // frame 1 with any other; from then on they come in order.
-    ASSERT_GE(seen.size(), 6u) << "frames seen in 4 s: " << ::testing::PrintToString(seen)
-                               << Diagnostics().toStdString();
+    ASSERT_GE(seen.size(), 6u) << "frames seen in 4 s: " << ::testing::PrintToString(seen) << Diagnostics();
     for (std::size_t i = 2; i < seen.size(); ++i) {
         EXPECT_EQ(seen[i], seen[i - 1] % 4 + 1)
             << "frame order at " << i << ": " << ::testing::PrintToString(seen);
@@ -192,15 +163,10 @@ TEST_F(Program, OnTheAirWithItsShapeStatusTrayAnimationAndFourMovingDisplays)
     for (int view = 0; view < 5; ++view) {
         if (view > 0) {
             X.Click(displayButton);
-            QThread::msleep(400);
+            QThread::msleep(400); // the next display in front before its first picture is taken
         }
         const QImage first = X.Grab(displays);
-        bool moved = false;
-        for (int i = 0; i < 20 && !moved; ++i) {
-            QThread::msleep(100);
-            moved = X.Grab(displays) != first;
-        }
-        EXPECT_TRUE(moved) << names[view];
+        EXPECT_TRUE(WaitUntil([&] { return X.Grab(displays) != first; }, 3s, 100ms)) << names[view];
         EXPECT_GT(CountPixels(first, [](QRgb c) { return qGray(c) > 60; }), 40) << names[view];
         if (view < 4) {
             EXPECT_TRUE(Screenshot(window).save(
@@ -229,7 +195,7 @@ TEST_F(Program, OnTheAirWithItsShapeStatusTrayAnimationAndFourMovingDisplays)
             }
         }
         previous = tray;
-        QThread::msleep(50);
+        QThread::msleep(50); // sampled for 4 s, as above
     }
     EXPECT_EQ(pictures.size(), 4u) << ::testing::PrintToString(shown);
     ASSERT_GE(shown.size(), 6u) << ::testing::PrintToString(shown);
@@ -248,15 +214,7 @@ TEST_F(Program, OnTheAirWithItsShapeStatusTrayAnimationAndFourMovingDisplays)
         }
         return false;
     };
-    const auto waitFor = [&](const std::function<bool()>& done) {
-        for (int i = 0; i < 60; ++i) {
-            if (done()) {
-                return true;
-            }
-            QThread::msleep(50);
-        }
-        return false;
-    };
+    const auto waitFor = [&](const std::function<bool()>& done) { return WaitUntil(done, 3s, 50ms); };
     X.Click(window.geometry.topLeft() + QPoint(288 + 12, 92 + 11));
     EXPECT_TRUE(waitFor([&] { return !mapped(); })) << "hidden by its button";
     const QPoint trayIcon = X.TrayRect().center();
@@ -309,7 +267,7 @@ TEST_F(Program, OnTheAirWithItsShapeStatusTrayAnimationAndFourMovingDisplays)
                    return list;
                }();
         EXPECT_EQ(menu.geometry.topLeft(), trayIcon) << "the menu opens at the mouse";
-        QThread::msleep(300);
+        QThread::msleep(300); // its items laid out before the click
         X.Click(QPoint(menu.geometry.left() + 30, menu.geometry.bottom() - 10));
         // The menu bears the program's title too: gone first, it cannot be taken for the question.
         ASSERT_TRUE(waitFor([&] {
@@ -321,7 +279,7 @@ TEST_F(Program, OnTheAirWithItsShapeStatusTrayAnimationAndFourMovingDisplays)
     XSession::Window question;
     auto before = windowIds();
     quitFromTheMenu();
-    ASSERT_TRUE(newWindow(before, isQuestion, &question)) << "no question" << Diagnostics().toStdString();
+    ASSERT_TRUE(newWindow(before, isQuestion, &question)) << "no question" << Diagnostics();
     X.PressEscape(question);
     ASSERT_TRUE(waitFor([&] {
         const auto windows = X.Windows();
@@ -332,22 +290,17 @@ TEST_F(Program, OnTheAirWithItsShapeStatusTrayAnimationAndFourMovingDisplays)
     EXPECT_TRUE(icecast.HasSource(QStringLiteral("/e2e")));
     before = windowIds();
     quitFromTheMenu();
-    ASSERT_TRUE(newWindow(before, isQuestion, &question)) << "no question" << Diagnostics().toStdString();
+    ASSERT_TRUE(newWindow(before, isQuestion, &question)) << "no question" << Diagnostics();
     // No has the focus; the Tab key takes it to Yes, which Return presses.
     X.PressKey(question, XK_Tab);
     X.PressReturn(question);
-    ASSERT_TRUE(program->WaitForExit(20)) << Diagnostics().toStdString();
+    ASSERT_TRUE(program->WaitForExit(20)) << Diagnostics();
     EXPECT_EQ(program->ExitCode(), 0);
     // The program waited for the last encoder to end: its exit status is in the encoder's log.
     static const QRegularExpression released(QStringLiteral("encoder process \\d+ released: exit code 0"));
     EXPECT_TRUE(ReadAnsi(Folder.filePath(QStringLiteral("zoveva-encoder.log"))).contains(released))
-        << Diagnostics().toStdString();
-    bool off = false;
-    for (int i = 0; i < 100 && !off; ++i) {
-        off = !icecast.HasSource(QStringLiteral("/e2e"));
-        QThread::msleep(100);
-    }
-    EXPECT_TRUE(off);
+        << Diagnostics();
+    EXPECT_TRUE(WaitUntil([&] { return !icecast.HasSource(QStringLiteral("/e2e")); }, 10s, 100ms));
 }
 
 // Under a desktop whose tray host speaks the status-notifier protocol, the tray icon's tooltip is text
@@ -377,8 +330,8 @@ TEST_F(Program, TrayToolTipFollowsTheListenersAndTheDeadAirAlarmComesAndGoes)
     Process program(QStringList { Folder.filePath(QStringLiteral("ZoVeva")) }, environment,
         Folder.filePath(QStringLiteral("output.txt")));
     XSession::Window window;
-    ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 20, &window)) << Diagnostics().toStdString();
-    ASSERT_TRUE(desktop.WaitForTrayIcon(20)) << Diagnostics().toStdString();
+    ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 20, &window)) << Diagnostics();
+    ASSERT_TRUE(desktop.WaitForTrayIcon(20)) << Diagnostics();
 
     // Watches the tooltip until `done` holds or the time is up.
     bool warned = false;
@@ -387,25 +340,23 @@ TEST_F(Program, TrayToolTipFollowsTheListenersAndTheDeadAirAlarmComesAndGoes)
     QTime seenAt;
     const QString warning = QStringLiteral("ATEN\u00c7\u00c3O: sil\u00eancio no ar desde ");
     const auto watch = [&](double seconds, const std::function<bool()>& done) {
-        for (int i = 0; i < int(seconds * 5); ++i) {
-            tip = desktop.TrayToolTip();
-            if (!warned && tip.startsWith(warning)) {
-                warned = true;
-                since = tip.mid(warning.size(), 8);
-                seenAt = QTime::currentTime();
-            }
-            if (done()) {
-                return true;
-            }
-            QThread::msleep(200);
-        }
-        return false;
+        return WaitUntil(
+            [&] {
+                tip = desktop.TrayToolTip();
+                if (!warned && tip.startsWith(warning)) {
+                    warned = true;
+                    since = tip.mid(warning.size(), 8);
+                    seenAt = QTime::currentTime();
+                }
+                return done();
+            },
+            std::chrono::milliseconds(qint64(seconds * 1000)), 200ms);
     };
 
     const auto log = [&] { return ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log"))); };
     EXPECT_TRUE(
         watch(40, [&] { return warned && log().contains(QStringLiteral("O som voltou depois de 00:00:1")); }))
-        << tip.toStdString() << Diagnostics().toStdString();
+        << tip.toStdString() << Diagnostics();
     EXPECT_TRUE(log().contains(
         QStringLiteral("Sil\u00eancio no ar: o som capturado ficou abaixo de -50 dBFS por 2 s")));
     // The warning names when the silence began: at least the alarm's 2 s before it could be seen.
@@ -420,11 +371,11 @@ TEST_F(Program, TrayToolTipFollowsTheListenersAndTheDeadAirAlarmComesAndGoes)
     EXPECT_EQ(notifications.front().summary, QStringLiteral("Sil\u00eancio no ar"));
     EXPECT_TRUE(notifications.front().body.contains(QStringLiteral("-50 dBFS por 2 s")));
 
-    ASSERT_TRUE(icecast.WaitForSource(QStringLiteral("/extras"), 10)) << Diagnostics().toStdString();
+    ASSERT_TRUE(icecast.WaitForSource(QStringLiteral("/extras"), 10)) << Diagnostics();
     const QString where = QStringLiteral("Conectado \u2014 127.0.0.1:%1/extras \u2014 ").arg(icecast.Port());
     EXPECT_TRUE(
         watch(20, [&] { return tip.contains(where) && tip.contains(QStringLiteral(" \u2014 0 ouvintes")); }))
-        << tip.toStdString() << Diagnostics().toStdString();
+        << tip.toStdString() << Diagnostics();
     EXPECT_FALSE(warned && tip.startsWith(QStringLiteral("ATEN")));
 
     std::vector<pid_t> listeners;
@@ -440,7 +391,7 @@ TEST_F(Program, TrayToolTipFollowsTheListenersAndTheDeadAirAlarmComesAndGoes)
         listeners.push_back(pid);
     }
     EXPECT_TRUE(watch(25, [&] { return tip.contains(QStringLiteral(" \u2014 2 ouvintes")); }))
-        << tip.toStdString() << Diagnostics().toStdString();
+        << tip.toStdString() << Diagnostics();
     for (const pid_t pid : listeners) {
         kill(pid, SIGTERM);
         waitpid(pid, nullptr, 0);
@@ -464,17 +415,14 @@ TEST_F(Program, SyntheticSilenceRaisesTheDeadAirAlarmOnce)
         << error.toStdString();
     auto program = StartProgram();
     XSession::Window window;
-    ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 20, &window)) << Diagnostics().toStdString();
-    ASSERT_TRUE(icecast.WaitForSource(QStringLiteral("/quieto"), 30)) << Diagnostics().toStdString();
+    ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 20, &window)) << Diagnostics();
+    ASSERT_TRUE(icecast.WaitForSource(QStringLiteral("/quieto"), 30)) << Diagnostics();
     const QString raised
         = QStringLiteral("Sil\u00eancio no ar: o som capturado ficou abaixo de -60 dBFS por 3 s");
-    bool logged = false;
-    for (int i = 0; i < 100 && !logged; ++i) {
-        logged = ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log"))).contains(raised);
-        QThread::msleep(100);
-    }
-    ASSERT_TRUE(logged) << Diagnostics().toStdString();
-    QThread::msleep(4000);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log"))).contains(raised); }, 10s, 100ms))
+        << Diagnostics();
+    QThread::msleep(4000); // long enough for a second entry or a false "back" to show
     const QString log = ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log")));
     EXPECT_EQ(log.count(raised), 1) << log.toStdString();
     EXPECT_FALSE(log.contains(QStringLiteral("O som voltou")));
@@ -526,13 +474,9 @@ TEST_F(Program, TerminalStaysQuietUnlessLibraryMessagesAreAskedFor)
         {
             Process program(QStringList { Folder.filePath(QStringLiteral("ZoVeva")) }, environment, output);
             XSession::Window window;
-            ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 20, &window)) << Diagnostics().toStdString();
-            bool engine = false;
-            for (int i = 0; i < 300 && !engine; ++i) {
-                engine = GroupRuns(program.Pid(), "QtWebEngineProc");
-                QThread::msleep(100);
-            }
-            ASSERT_TRUE(engine) << Diagnostics().toStdString();
+            ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 20, &window)) << Diagnostics();
+            ASSERT_TRUE(WaitUntil([&] { return GroupRuns(program.Pid(), "QtWebEngineProc"); }, 30s, 100ms))
+                << Diagnostics();
             QThread::msleep(1000); // what the first page load says, too
         }
         const QString printed = ReadAnsi(output);
@@ -550,7 +494,7 @@ TEST_F(Program, FirstStartInAnEmptyFolderAsksForTheSettings)
     ASSERT_TRUE(zv::test::MakeProgramFolder(Folder.path(), 0, QString(), &error)) << error.toStdString();
     auto program = StartProgram();
     XSession::Window window;
-    ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 20, &window)) << Diagnostics().toStdString();
+    ASSERT_TRUE(X.WaitForWindow(kTitle, kMainSize, 20, &window)) << Diagnostics();
     EXPECT_TRUE(QFile::exists(Folder.filePath(QStringLiteral("cfg.ini"))));
     // It holds the account password: its owner's alone.
     EXPECT_EQ(std::filesystem::status(Folder.filePath(QStringLiteral("cfg.ini")).toStdString()).permissions(),
@@ -558,25 +502,27 @@ TEST_F(Program, FirstStartInAnEmptyFolderAsksForTheSettings)
 
     // The message box, titled like the program, then the settings window.
     XSession::Window box;
-    bool found = false;
-    for (int i = 0; i < 200 && !found; ++i) {
-        for (const auto& w : X.Windows()) {
-            if (w.title == kTitle && w.geometry.size() != kMainSize) {
-                box = w;
-                found = true;
+    const bool found = WaitUntil(
+        [&] {
+            bool any = false;
+            for (const auto& w : X.Windows()) {
+                if (w.title == kTitle && w.geometry.size() != kMainSize) {
+                    box = w;
+                    any = true;
+                }
             }
-        }
-        QThread::msleep(50);
-    }
-    ASSERT_TRUE(found) << Diagnostics().toStdString();
+            return any;
+        },
+        10s, 50ms);
+    ASSERT_TRUE(found) << Diagnostics();
     // The entry is written once the operator has read the message.
     EXPECT_FALSE(
         ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log"))).contains(QStringLiteral("codifica")));
     X.PressReturn(box);
     XSession::Window settings;
     ASSERT_TRUE(X.WaitForWindow(QStringLiteral("Configura\u00e7\u00f5es"), QSize(300, 414), 10, &settings))
-        << Diagnostics().toStdString();
-    QThread::msleep(300);
+        << Diagnostics();
+    QThread::msleep(300); // drawn before its picture is taken
     QDir().mkpath(QStringLiteral(ZOVEVA_SCREENSHOT_DIR));
     EXPECT_TRUE(Screenshot(settings).save(QStringLiteral(ZOVEVA_SCREENSHOT_DIR "/program-settings.png")));
     const QString log = ReadAnsi(Folder.filePath(QStringLiteral("ZoVeva.log")));
@@ -604,24 +550,26 @@ TEST(DemoStation, StreamsAndStopsEverythingItStarted)
     const pid_t group = script.Pid();
 
     QString url;
-    for (int i = 0; i < 300 && url.isEmpty(); ++i) {
-        QFile file(output);
-        if (file.open(QIODevice::ReadOnly)) {
-            const auto match = QRegularExpression(QStringLiteral("(http://127\\.0\\.0\\.1:\\d+)/demo"))
-                                   .match(QString::fromLocal8Bit(file.readAll()));
-            if (match.hasMatch()) {
-                url = match.captured(1);
+    WaitUntil(
+        [&] {
+            QFile file(output);
+            if (file.open(QIODevice::ReadOnly)) {
+                const auto match = QRegularExpression(QStringLiteral("(http://127\\.0\\.0\\.1:\\d+)/demo"))
+                                       .match(QString::fromLocal8Bit(file.readAll()));
+                if (match.hasMatch()) {
+                    url = match.captured(1);
+                }
             }
-        }
-        QThread::msleep(100);
-    }
+            return !url.isEmpty();
+        },
+        30s, 100ms);
     ASSERT_FALSE(url.isEmpty()) << ReadAnsi(output).toStdString();
-    bool onAir = false;
-    for (int i = 0; i < 150 && !onAir; ++i) {
-        onAir = zv::test::RunCommand(QStringLiteral("curl -s --max-time 2 '%1/status-json.xsl'").arg(url))
-                    .contains("/demo\"");
-        QThread::msleep(100);
-    }
+    const bool onAir = WaitUntil(
+        [&] {
+            return zv::test::RunCommand(QStringLiteral("curl -s --max-time 2 '%1/status-json.xsl'").arg(url))
+                .contains("/demo\"");
+        },
+        30s, 100ms);
     EXPECT_TRUE(onAir) << ReadAnsi(output).toStdString()
                        << ReadAnsi(demo.filePath(QStringLiteral("zoveva-encoder.log"))).toStdString();
 

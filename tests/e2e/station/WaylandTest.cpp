@@ -5,6 +5,7 @@
 
 #include "IcecastServer.h"
 #include "ProgramHarness.h"
+#include "tests/support/Wait.h"
 
 #include <QDir>
 #include <QFile>
@@ -75,12 +76,13 @@ public:
                 { QStringLiteral("WAYLAND_DISPLAY"), QString() }, { QStringLiteral("DISPLAY"), QString() } },
             folder_.filePath(QStringLiteral("weston.txt")));
         // Up once its background fills the screen.
-        for (int i = 0; i < 100; ++i) {
-            const QImage shot = Screenshot();
-            if (!shot.isNull() && Drawn(shot).isEmpty()) {
-                return true;
-            }
-            QThread::msleep(100);
+        if (zv::test::WaitUntil(
+                [&] {
+                    const QImage shot = Screenshot();
+                    return !shot.isNull() && Drawn(shot).isEmpty();
+                },
+                std::chrono::seconds(30), std::chrono::milliseconds(100))) {
+            return true;
         }
         *error = QStringLiteral("weston did not start:\n")
             + ReadAnsi(folder_.filePath(QStringLiteral("weston.txt")));
@@ -137,17 +139,20 @@ TEST(Wayland, MainWindowCornersShowWhatIsUnderTheWindow)
 
     // Shown once the status line ("Conectando...", yellow) is drawn and two screenshots agree.
     QImage screen;
+    // Drawn once two screenshots in a row show the same window.
     QRect drawn;
-    for (int i = 0; i < 200; ++i) {
-        const QImage shot = weston.Screenshot();
-        const QRect now = Drawn(shot);
-        if (now.width() > 250 && now.height() > 250 && now == drawn) {
-            screen = shot;
-            break;
-        }
-        drawn = now;
-        QThread::msleep(100);
-    }
+    zv::test::WaitUntil(
+        [&] {
+            const QImage shot = weston.Screenshot();
+            const QRect now = Drawn(shot);
+            if (now.width() > 250 && now.height() > 250 && now == drawn) {
+                screen = shot;
+                return true;
+            }
+            drawn = now;
+            return false;
+        },
+        std::chrono::seconds(60), std::chrono::milliseconds(100));
     ASSERT_FALSE(screen.isNull()) << "no window drawn\n" << ReadAnsi(output).toStdString();
     QDir().mkpath(QStringLiteral(ZOVEVA_SCREENSHOT_DIR));
     screen.copy(drawn.adjusted(-12, -12, 12, 12))

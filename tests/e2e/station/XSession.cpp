@@ -1,5 +1,7 @@
 #include "XSession.h"
 
+#include "tests/support/Wait.h"
+
 #include <QThread>
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
@@ -61,9 +63,8 @@ XSession::~XSession()
     if (xvfb_ > 0) {
         kill(xvfb_, SIGTERM);
         int status = 0;
-        for (int i = 0; i < 100 && waitpid(xvfb_, &status, WNOHANG) == 0; ++i) {
-            QThread::msleep(50);
-        }
+        WaitUntil([&] { return waitpid(xvfb_, &status, WNOHANG) != 0; }, std::chrono::seconds(5),
+            std::chrono::milliseconds(50));
         if (waitpid(xvfb_, &status, WNOHANG) == 0) {
             kill(xvfb_, SIGKILL);
             waitpid(xvfb_, &status, 0);
@@ -150,18 +151,17 @@ std::vector<XSession::Window> XSession::Windows()
 
 bool XSession::WaitForWindow(const QString& title, QSize size, double seconds, Window* found)
 {
-    const auto deadline
-        = std::chrono::steady_clock::now() + std::chrono::milliseconds(qint64(seconds * 1000));
-    do {
-        for (const Window& w : Windows()) {
-            if (w.title == title && (!size.isValid() || w.geometry.size() == size)) {
-                *found = w;
-                return true;
+    return WaitUntil(
+        [&] {
+            for (const Window& w : Windows()) {
+                if (w.title == title && (!size.isValid() || w.geometry.size() == size)) {
+                    *found = w;
+                    return true;
+                }
             }
-        }
-        QThread::msleep(50);
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
+            return false;
+        },
+        std::chrono::milliseconds(qint64(seconds * 1000)), std::chrono::milliseconds(50));
 }
 
 QImage XSession::Grab(const QRect& rect)
@@ -239,6 +239,8 @@ void XSession::Click(QPoint onScreen, unsigned int button)
 {
     XTestFakeMotionEvent(display_, DefaultScreen(display_), onScreen.x(), onScreen.y(), CurrentTime);
     XSync(display_, False);
+    // Paced as a hand would: a press that follows its motion at once may reach the window before
+    // the toolkit has seen the pointer there.
     QThread::msleep(60);
     XTestFakeButtonEvent(display_, button, True, CurrentTime);
     XSync(display_, False);
@@ -251,7 +253,7 @@ void XSession::MoveTo(QPoint onScreen)
 {
     XTestFakeMotionEvent(display_, DefaultScreen(display_), onScreen.x() - 1, onScreen.y(), CurrentTime);
     XSync(display_, False);
-    QThread::msleep(60);
+    QThread::msleep(60); // two motions, seen apart: a hover starts with the second
     XTestFakeMotionEvent(display_, DefaultScreen(display_), onScreen.x(), onScreen.y(), CurrentTime);
     XSync(display_, False);
 }
@@ -323,16 +325,12 @@ void XSession::ServeTray()
 
 bool XSession::WaitForTrayIcon(double seconds)
 {
-    const auto deadline
-        = std::chrono::steady_clock::now() + std::chrono::milliseconds(qint64(seconds * 1000));
-    do {
-        ServeTray();
-        if (dockedIcon_) {
-            return true;
-        }
-        QThread::msleep(50);
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
+    return WaitUntil(
+        [&] {
+            ServeTray();
+            return dockedIcon_ != 0;
+        },
+        std::chrono::milliseconds(qint64(seconds * 1000)), std::chrono::milliseconds(50));
 }
 
 void XSession::PressReturn(const Window& window)
@@ -387,7 +385,7 @@ void XSession::TypeInto(const Window& window, QPoint onScreen, const QString& te
     XSetInputFocus(display_, window.id, RevertToParent, CurrentTime);
     XSync(display_, False);
     Click(onScreen);
-    QThread::msleep(100);
+    QThread::msleep(100); // the field has the focus before the first key
     const auto press = [this](KeySym symbol, bool shift, bool control) {
         const KeyCode key = XKeysymToKeycode(display_, symbol);
         const KeyCode shiftKey = XKeysymToKeycode(display_, XK_Shift_L);
@@ -407,7 +405,7 @@ void XSession::TypeInto(const Window& window, QPoint onScreen, const QString& te
             XTestFakeKeyEvent(display_, shiftKey, False, CurrentTime);
         }
         XSync(display_, False);
-        QThread::msleep(15);
+        QThread::msleep(15); // typed, not pasted: each key its own event
     };
     press(XK_a, false, true);
     for (const QChar c : text) {
@@ -417,7 +415,7 @@ void XSession::TypeInto(const Window& window, QPoint onScreen, const QString& te
         const bool shift = key != 0 && XkbKeycodeToKeysym(display_, key, 0, 0) != symbol;
         press(symbol, shift, false);
     }
-    QThread::msleep(100);
+    QThread::msleep(100); // the last key reaches the field before the caller reads or clicks
 }
 
 } // namespace zv::test
