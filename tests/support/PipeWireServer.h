@@ -9,9 +9,9 @@
 // this process however it ends.
 
 #include "tests/support/Pactl.h"
+#include "tests/support/Wait.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -143,17 +143,16 @@ private:
 
     template <typename Done> bool WaitFor(Done done)
     {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 15000) {
-            for (const auto& p : m_children)
-                if (p->state() != QProcess::Running)
-                    return false;
-            if (done())
-                return true;
-            QThread::msleep(100);
-        }
-        return false;
+        // A server that ended will not answer: no use waiting for it.
+        bool ended = false;
+        const bool held = zv::test::WaitUntil(
+            [&] {
+                for (const auto& p : m_children)
+                    ended = ended || p->state() != QProcess::Running;
+                return ended || done();
+            },
+            std::chrono::seconds(15), std::chrono::milliseconds(100));
+        return held && !ended;
     }
 
     // Two minutes of a 440 Hz tone at half scale, 8 kHz mono 16-bit: longer than the test runs.

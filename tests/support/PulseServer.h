@@ -8,9 +8,9 @@
 // be set before the process first uses ALSA. As root the server runs with a warning.
 
 #include "tests/support/Pactl.h"
+#include "tests/support/Wait.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -128,15 +128,17 @@ private:
                 QStringLiteral("--log-target=stderr") });
         if (!m_server.waitForStarted(5000))
             return "pulseaudio did not start: " + m_server.errorString().toStdString();
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 10000) {
-            if (m_server.state() != QProcess::Running)
-                return "pulseaudio ended at once; its log: " + Log();
-            if (Pactl({ QStringLiteral("info") }))
-                return {};
-            QThread::msleep(100);
-        }
+        bool ended = false;
+        const bool answers = zv::test::WaitUntil(
+            [&] {
+                ended = m_server.state() != QProcess::Running;
+                return ended || Pactl({ QStringLiteral("info") });
+            },
+            std::chrono::seconds(10), std::chrono::milliseconds(100));
+        if (ended)
+            return "pulseaudio ended at once; its log: " + Log();
+        if (answers)
+            return {};
         return "pulseaudio did not answer within 10 s; its log: " + Log();
     }
 

@@ -19,6 +19,7 @@
 #include "station/U_ZoVeva.h"
 #include "tests/support/NoBrowser.h"
 #include "tests/support/PulseServer.h"
+#include "tests/support/Wait.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -101,29 +102,32 @@ TEST(CaptureOutagePulse, DisplaysFollowTheSoundServerBackAndItsAbsenceShowsOneBo
 
     // The boxes open at once, by text, counted at every turn of the event loop.
     QMap<QString, int> mostOpen;
+    const auto countBoxes = [&] {
+        QMap<QString, int> open;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (const auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                ++open[box->text()];
+            }
+        }
+        for (auto it = open.begin(); it != open.end(); ++it) {
+            mostOpen[it.key()] = std::max(mostOpen.value(it.key()), it.value());
+        }
+    };
     const auto pump = [&](int ms) {
-        QElapsedTimer t;
-        t.start();
-        do {
-            QApplication::processEvents(QEventLoop::AllEvents, 20);
-            QMap<QString, int> open;
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                if (const auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
-                    ++open[box->text()];
-                }
-            }
-            for (auto it = open.begin(); it != open.end(); ++it) {
-                mostOpen[it.key()] = std::max(mostOpen.value(it.key()), it.value());
-            }
-        } while (t.elapsed() < ms);
+        zv::test::PumpUntil(
+            [&] {
+                countBoxes();
+                return false;
+            },
+            std::chrono::milliseconds(ms));
     };
     const auto until = [&](const std::function<bool()>& done, int ms) {
-        QElapsedTimer t;
-        t.start();
-        while (!done() && t.elapsed() < ms) {
-            pump(20);
-        }
-        return done();
+        return zv::test::PumpUntil(
+            [&] {
+                countBoxes();
+                return done();
+            },
+            std::chrono::milliseconds(ms));
     };
     // The oscilloscope holds a steady sine still (it triggers on it); without sound it draws a flat
     // line. So the trace's height tells them apart: the rows where it is drawn.

@@ -20,7 +20,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <cmath>

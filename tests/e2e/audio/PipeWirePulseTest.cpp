@@ -29,7 +29,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
@@ -139,12 +138,12 @@ TEST_F(PipeWirePulse, DisplaysCaptureTheToneAndTheEncoderPutsItOnTheAir)
     ASSERT_TRUE(userFile.open(QIODevice::ReadOnly));
     EXPECT_TRUE(userFile.readAll().contains("InputSource=\"Default device\"")) << "the encoder's device";
     const QString mount = QStringLiteral("/demo");
-    ASSERT_TRUE(PumpUntil([&] { return icecast.HasSource(mount); }, 20000))
+    ASSERT_TRUE(PumpUntil([&] { return icecast.HasSource(mount); }, std::chrono::seconds(20)))
         << log("ZoVeva.log") << log("zoveva-encoder.log") << icecast.Log().right(2000).toStdString();
     QByteArray heard;
     QThread* listener = QThread::create([&] { heard = icecast.Listen(mount, 3); });
     listener->start();
-    PumpUntil([&] { return listener->isFinished(); }, 15000);
+    PumpUntil([&] { return listener->isFinished(); }, std::chrono::seconds(15));
     listener->wait();
     delete listener;
     const zv::test::DecodedStream decoded = zv::test::Decode(heard);
