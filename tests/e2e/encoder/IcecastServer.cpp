@@ -1,5 +1,7 @@
 #include "IcecastServer.h"
 
+#include "tests/support/Wait.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -238,19 +240,20 @@ IcecastServer::Launch IcecastServer::Spawn(QString* error)
     // For its first moments the status page answers with broken JSON, and a request that early
     // sometimes crashes Icecast 2.4: give it a moment, then wait until the page parses.
     QThread::msleep(400);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     bool exited = false;
     int status = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            exited = true;
-            break;
-        }
-        if (!Status().isEmpty()) {
-            return Launch::Up;
-        }
-        QThread::msleep(100);
+    const bool up = WaitUntil(
+        [&] {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                exited = true;
+                return true;
+            }
+            return !Status().isEmpty();
+        },
+        std::chrono::seconds(15), std::chrono::milliseconds(100));
+    if (up && !exited) {
+        return Launch::Up;
     }
     if (error) {
         const QString how = !exited ? QStringLiteral("no answer")
@@ -272,14 +275,18 @@ void IcecastServer::Stop()
     }
     kill(pid_, SIGTERM);
     int status = 0;
-    for (int i = 0; i < 100; ++i) {
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return;
-        }
-        QThread::msleep(50);
+    const bool ended = WaitUntil(
+        [&] {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return true;
+            }
+            return false;
+        },
+        std::chrono::seconds(5), std::chrono::milliseconds(50));
+    if (!ended) {
+        Kill();
     }
-    Kill();
 }
 
 void IcecastServer::Kill()
@@ -333,15 +340,8 @@ bool IcecastServer::HasSource(const QString& mount) const
 
 bool IcecastServer::WaitForSource(const QString& mount, double seconds) const
 {
-    const auto deadline
-        = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int>(seconds * 1000));
-    while (!HasSource(mount)) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QThread::msleep(100);
-    }
-    return true;
+    return WaitUntil([&] { return HasSource(mount); },
+        std::chrono::milliseconds(static_cast<int>(seconds * 1000)), std::chrono::milliseconds(100));
 }
 
 QByteArray IcecastServer::Listen(const QString& mount, double seconds) const
