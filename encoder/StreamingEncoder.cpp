@@ -20,7 +20,11 @@ namespace {
 
 // A stream whose DNS lookup or connection hangs beyond the connect bound reads as stopped anyway.
 constexpr std::chrono::milliseconds kStartingGrace { 3000 };
-constexpr int kBlockFrames = 8192;
+// Takes a whole capture buffer (half a second, 24000 frames at 48000 Hz) in one read, encode and send.
+constexpr int kBlockFrames = 32768;
+// How long the streaming thread waits for sound before it tends the connection without any: longer
+// than a capture buffer, so that it wakes once per buffer while sound flows.
+constexpr std::chrono::milliseconds kSoundWait { 600 };
 
 PublishTarget TargetOf(const EncoderSettings& settings)
 {
@@ -409,7 +413,7 @@ void StreamingEncoder::Stream(std::unique_ptr<IcecastPublisher> publisher, std::
         while (!stopRequested_) {
             checkAbandoned();
             PassSongTitle(*publisher, titlePassed);
-            const int frames = ring_->Read(block.data(), kBlockFrames, 100ms);
+            const int frames = ring_->Read(block.data(), kBlockFrames, kSoundWait);
             const auto now = Clock::now();
             std::span<const std::uint8_t> bytes;
             if (frames > 0) {

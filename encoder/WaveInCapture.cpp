@@ -46,15 +46,18 @@ WaveInCapture::~WaveInCapture()
     Stop();
 }
 
+int WaveInCapture::BufferFrames(int sampleRate)
+{
+    return std::max(256, sampleRate / kBuffersPerSecond);
+}
+
 void WaveInCapture::Start(int sampleRate, int channels, Sink sink, Failure failure)
 {
     Stop();
     auto waveIn = std::make_unique<TMMWaveIn>(binding_);
-    // Buffers of 100 ms, a second of them: a stream to a server that buffers seconds gains nothing
-    // from shorter ones, and each buffer costs two thread wake-ups (a fifth of the CPU at 20 ms).
     const int frameBytes = 2 * channels;
-    waveIn->SetBufferSize(std::max(256, sampleRate / 10) * frameBytes);
-    waveIn->SetNumBuffers(10);
+    waveIn->SetBufferSize(BufferFrames(sampleRate) * frameBytes);
+    waveIn->SetNumBuffers(2 * kBuffersPerSecond);
     waveIn->SetCallBackMode(cmThread);
     waveIn->SetMode(channels == 2 ? mStereo : mMono);
     waveIn->SetBitLength(b16Bit);

@@ -8,7 +8,9 @@
 namespace zv::detail {
 
 namespace {
-constexpr long kBounceFrames = 4096; // one read; at 44100 Hz about 93 ms
+// One read: a paced buffer larger than this takes one wait per share of it, so it holds the buffers
+// the program asks for (the encoder's are half a second: 24000 frames at 48000 Hz).
+constexpr long kBounceFrames = 32768;
 constexpr int kReadTimeoutMs = 100; // bounds how long the reader takes to notice a stop or quit
 // A paced source that fell this far behind (empty ring, starved thread) drops the lost time
 // instead of catching up in a burst, as a real card would have lost it.
