@@ -283,8 +283,13 @@ pid_t FirstChild(pid_t pid)
     if (!children.open(QIODevice::ReadOnly)) {
         return -1;
     }
-    const QList<QByteArray> pids = children.readAll().trimmed().split(' ');
-    return pids.isEmpty() || pids.first().isEmpty() ? -1 : pid_t(pids.first().toInt());
+    // The account page's helper, while it reads the page, is a child too, and may come first.
+    for (const QByteArray& child : children.readAll().trimmed().split(' ')) {
+        if (const pid_t id = child.toInt(); id > 0 && ProcessName(id) != "zoveva-account") {
+            return id;
+        }
+    }
+    return -1;
 }
 
 std::vector<pid_t> ProcessTree(pid_t pid)

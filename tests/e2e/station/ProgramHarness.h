@@ -63,7 +63,7 @@ std::map<QString, QString> ProgramEnvironment(
 
 // Processor time of a process in seconds (user + system, all threads); -1 when it is gone.
 double CpuSeconds(pid_t pid);
-// The first child of a process (the program's encoder), or -1.
+// The first child of a process other than the account page's helper (the program's encoder), or -1.
 pid_t FirstChild(pid_t pid);
 
 // The process and all its descendants, the process first; a child of any of their threads counts.
