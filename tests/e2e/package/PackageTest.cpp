@@ -6,6 +6,7 @@
 #include "IcecastServer.h"
 #include "ProgramHarness.h"
 #include "XSession.h"
+#include "tests/support/Wait.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -48,13 +49,8 @@ QByteArray ReadAll(const QString& path)
 
 bool WaitUntil(const std::function<bool()>& done, double seconds)
 {
-    for (int i = 0; i < int(seconds * 20); ++i) {
-        if (done()) {
-            return true;
-        }
-        QThread::msleep(50);
-    }
-    return done();
+    return zv::test::WaitUntil(
+        done, std::chrono::milliseconds(qint64(seconds * 1000)), std::chrono::milliseconds(50));
 }
 
 class Package : public ::testing::Test {
