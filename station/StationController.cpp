@@ -167,7 +167,8 @@ void TStationController::SetRecording(bool on)
     const std::shared_ptr<IEncoderApp> app = EncoderApp;
     if (app) {
         const HRESULT result = Encoder(*app)->ReloadRecording(UserEncodingFile());
-        if (result != E_NOTIMPL) {
+        // An encoder that cannot, or that ended meanwhile: the next start reads the file.
+        if (result != E_NOTIMPL && result != E_ENCODER_GONE) {
             CheckResult(result, "ReloadRecording");
         }
     }

@@ -139,7 +139,8 @@ TEST_F(RecordingTest, FilesHoldTheListenersBytesCutByPeriodAndOldFilesGo)
         QFile file(QDir(folder).filePath(name));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     }
-    auto app = zv::test::StartEncoder(options_, File(server, folder, QStringLiteral(R"(RecordingDays="1")")));
+    auto app = zv::test::StartEncoder(
+        options_, File(server, folder, QStringLiteral(R"(RecordingDays="1" RecordingMinFreeMB="0")")));
     Until(*app, 2, 15s);
     ASSERT_EQ(State(*app), 2) << Log().toStdString();
     const QByteArray heard = server.Listen(QStringLiteral("/gravador"), 3 * kPeriod);
@@ -187,7 +188,8 @@ TEST_F(RecordingTest, RecordingGoesOnWhileTheServerIsAway)
     QString error;
     ASSERT_TRUE(server.Start(&error)) << error.toStdString();
     const QString folder = dir_.filePath(QStringLiteral("ar"));
-    auto app = zv::test::StartEncoder(options_, File(server, folder));
+    auto app
+        = zv::test::StartEncoder(options_, File(server, folder, QStringLiteral(R"(RecordingMinFreeMB="0")")));
     Until(*app, 2, 15s);
     ASSERT_EQ(State(*app), 2) << Log().toStdString();
     std::this_thread::sleep_for(1s);
