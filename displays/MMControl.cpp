@@ -44,6 +44,9 @@ public:
         pending.erase(std::remove(pending.begin(), pending.end(), control), pending.end());
         if (pending.empty())
             instance->m_timer.stop();
+        // A control that goes while its window's pass paints is left out of the rest of it.
+        std::replace(instance->m_copies.begin(), instance->m_copies.end(), control,
+            static_cast<TMMGraphicControl*>(nullptr));
     }
 
 private:
@@ -72,18 +75,43 @@ private:
             static_cast<int>(std::clamp<std::int64_t>(wait, 0, TMMGraphicControl::kDirectCopyInterval)));
     }
 
+    // Every copy is a paint pass of its window: a wait for the window system to finish the last
+    // one, then the transfer. Controls of one window therefore share a pass: each but the last
+    // marks its inner rectangle, and the last one's repaint paints them all.
     void Fire()
     {
         const std::int64_t refresh = TMMGraphicControl::Now() / kRefresh;
-        const std::vector<TMMGraphicControl*> due = m_pending;
-        for (TMMGraphicControl* control : due)
-            if (control->m_copyRefresh < refresh)
-                control->FlushDirect(); // leaves the list
+        m_due = m_pending;
+        m_copies.clear();
+        for (TMMGraphicControl* control : m_due)
+            if (control->m_copyRefresh < refresh && control->PrepareCopy()) // leaves the list
+                m_copies.push_back(control);
+        for (std::size_t i = 0; i < m_copies.size(); ++i) {
+            TMMGraphicControl* control = m_copies[i];
+            if (!control)
+                continue;
+            control->m_copyRefresh = refresh;
+            control->m_copying = true;
+            const QWidget* window = control->window();
+            const bool last = std::none_of(m_copies.begin() + std::ptrdiff_t(i) + 1, m_copies.end(),
+                [window](const TMMGraphicControl* c) { return c && c->window() == window; });
+            if (last)
+                control->repaint(control->GetInnerRect());
+            else
+                control->update(control->GetInnerRect());
+        }
+        for (TMMGraphicControl* control : m_copies)
+            if (control)
+                control->m_copying = false;
+        m_copies.clear();
         Arm();
     }
 
     static inline QPointer<TMMDirectCopies> instance;
     std::vector<TMMGraphicControl*> m_pending; // controls with a frame waiting, oldest first
+    // Fire's lists, kept so a refresh allocates nothing.
+    std::vector<TMMGraphicControl*> m_due;
+    std::vector<TMMGraphicControl*> m_copies; // null: gone meanwhile
     QTimer m_timer;
 };
 
@@ -98,7 +126,7 @@ TMMGraphicControl::TMMGraphicControl(QWidget* parent)
 TMMGraphicControl::~TMMGraphicControl()
 {
     m_bevel.OnChange = nullptr;
-    if (m_copyPending)
+    if (m_copyPending || m_copying)
         TMMDirectCopies::Remove(this);
 }
 
@@ -187,21 +215,28 @@ void TMMGraphicControl::RequestCopy(TDirectCopy copy)
     }
 }
 
-void TMMGraphicControl::FlushDirect()
+bool TMMGraphicControl::PrepareCopy()
 {
     if (!m_copyPending)
-        return;
+        return false;
     m_copyPending = false;
     TMMDirectCopies::Remove(this);
     // A control hidden meanwhile is painted whole when it shows again.
     if (!CanPaintDirect())
-        return;
+        return false;
     if (m_frameStale) {
         m_frameStale = false;
         if (!RenderFrame(m_lastFrameShown))
-            return;
+            return false;
         m_lastFrameShown = false;
     }
+    return true;
+}
+
+void TMMGraphicControl::FlushDirect()
+{
+    if (!PrepareCopy())
+        return;
     m_copyRefresh = Now() / kRefresh;
     m_copying = true;
     struct Copied {

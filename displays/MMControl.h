@@ -93,6 +93,9 @@ private:
     friend class TMMDirectCopies;
     bool CanPaintDirect() const;
     void RequestCopy(TDirectCopy copy);
+    // The first half of a copy: takes the waiting copy off the list and draws a stale frame.
+    // Returns whether the window needs the copy.
+    bool PrepareCopy();
 
     TMMBevel m_bevel;
     TColor m_color = clBtnFace;
