@@ -24,8 +24,9 @@ constexpr int kMpeg2Kbps[16] = { 0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 
 constexpr int kMpeg1Rates[3] = { 44100, 48000, 32000 };
 
 // The sound's count and the wall clock may part (a capture clock runs at its own pace, a dropped
-// stretch); beyond this the count starts again from the wall clock.
-constexpr std::chrono::milliseconds kReanchor { 2000 };
+// stretch); beyond this the count starts again from the wall clock. Wide enough that a loaded machine
+// holding the streaming thread up for a moment does not move the hour's boundary.
+constexpr std::chrono::milliseconds kReanchor { 5000 };
 
 const QRegularExpression& DayPattern()
 {
@@ -303,7 +304,13 @@ void StationLogger::Handle(Item& item)
             std::chrono::duration<double>(static_cast<double>(samples) / sampleRate_));
     };
     const WallClock::time_point chunkStart = item.when - toTime(chunkSamples);
-    if (samples_ < 0 || std::chrono::abs(anchor_ + toTime(samples_) - chunkStart) > kReanchor) {
+    const auto apart = anchor_ + toTime(samples_) - chunkStart;
+    if (samples_ < 0 || std::chrono::abs(apart) > kReanchor) {
+        if (samples_ >= 0) {
+            EncoderLog(QStringLiteral("recording: the sound and the clock were %1 s apart (sound was lost "
+                                      "while the encoder was held up); the files follow the clock again")
+                           .arg(std::chrono::duration<double>(apart).count(), 0, 'f', 1));
+        }
         anchor_ = chunkStart;
         samples_ = 0;
     }

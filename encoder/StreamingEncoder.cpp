@@ -235,7 +235,16 @@ void StreamingEncoder::SetRecording(const RecordingSettings& recording)
         std::lock_guard lock(recorderMutex_);
         previous = std::exchange(recorder_, std::move(next));
     }
-    // The streaming thread may hold the previous one for a moment more; the last holder ends it.
+    if (previous) {
+        // Ending a recording waits for its writer, which a stalled disk may hold: neither this thread
+        // (the control socket) nor the streaming thread (which may hold it a moment more) waits for it.
+        std::thread([old = std::move(previous)]() mutable {
+            while (old.use_count() > 1) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            old.reset();
+        }).detach();
+    }
 }
 
 std::shared_ptr<StationLogger> StreamingEncoder::Recorder() const

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 using namespace std::chrono_literals;
 using zv::test::Encoder;
@@ -177,7 +178,7 @@ TEST_F(RecordingTest, FilesHoldTheListenersBytesCutByPeriodAndOldFilesGo)
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         const zv::test::DecodedStream decoded = zv::test::Decode(file.readAll());
         ASSERT_TRUE(decoded.error.isEmpty()) << decoded.error.toStdString();
-        EXPECT_NEAR(decoded.seconds, kPeriod, 0.5) << files.at(i).toStdString();
+        EXPECT_NEAR(decoded.seconds, kPeriod, 0.5) << files.at(i).toStdString() << Log().toStdString();
         EXPECT_NEAR(decoded.frequency, 1000, 50);
     }
 }
@@ -207,6 +208,49 @@ TEST_F(RecordingTest, RecordingGoesOnWhileTheServerIsAway)
     const zv::test::DecodedStream decoded = zv::test::Decode(Joined(Recordings(folder)));
     ASSERT_TRUE(decoded.error.isEmpty()) << decoded.error.toStdString();
     EXPECT_NEAR(decoded.frequency, 1000, 50);
+}
+
+// The tray item's path: the recording switched off and on by the control request, the stream untouched;
+// switched off while its writer is stuck on a file that takes nothing (a pipe nobody reads, as a stalled
+// disk), the request still answers at once.
+TEST_F(RecordingTest, SwitchingDoesNotTouchTheStreamEvenWithTheDiskStalled)
+{
+    qunsetenv("ZOVEVA_RECORDING_PERIOD_S"); // hourly files, whose names the test knows
+    IcecastServer server;
+    QString error;
+    ASSERT_TRUE(server.Start(&error)) << error.toStdString();
+    const QString folder = dir_.filePath(QStringLiteral("ar"));
+    for (const QDateTime& time :
+        { QDateTime::currentDateTime(), QDateTime::currentDateTime().addSecs(3600) }) {
+        const QString stem = zv::RecordingStem(time, std::chrono::seconds(3600));
+        QDir(folder).mkpath(stem.section(u'/', 0, 0));
+        ASSERT_EQ(
+            mkfifo(QFile::encodeName(QDir(folder).filePath(stem + QStringLiteral(".mp3"))).constData(), 0644),
+            0);
+    }
+    const auto file = [&](const char* on) {
+        return zv::test::WriteEncodingFile(dir_.path(), QStringLiteral("gravador"), kTone,
+            QStringLiteral("%1:%2").arg(server.Address()).arg(server.Port()), server.Password(), 128016,
+            QStringLiteral(R"(Recording="%1" RecordingFolder="%2" RecordingMinFreeMB="0")")
+                .arg(QString::fromLatin1(on), folder));
+    };
+    auto app = zv::test::StartEncoder(options_, file("1"));
+    Until(*app, 2, 15s);
+    ASSERT_EQ(State(*app), 2) << Log().toStdString();
+    std::this_thread::sleep_for(6s); // 128 kbit/s: the pipe's 64 KiB are full after 4 s, the writer waits
+    const std::int64_t onAir = Details(*app).OnAirMs;
+
+    const auto asked = std::chrono::steady_clock::now();
+    CheckResult(Encoder(*app)->ReloadRecording(file("0")), "recording off");
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 2s);
+    EXPECT_EQ(Details(*app).Recording, TRecordingState::Off);
+    CheckResult(Encoder(*app)->ReloadRecording(file("1")), "recording on");
+    EXPECT_EQ(Details(*app).Recording, TRecordingState::Recording);
+    std::this_thread::sleep_for(1s);
+    // The same connection all along.
+    EXPECT_EQ(State(*app), 2);
+    EXPECT_GT(Details(*app).OnAirMs, onAir);
+    EXPECT_EQ(Log().count(QStringLiteral("the connection ended")), 0) << Log().toStdString();
 }
 
 TEST_F(RecordingTest, AFullDiskCostsTheRecordingOnly)
