@@ -1,5 +1,6 @@
 #pragma once
 
+#include "encoder/PublishTarget.h"
 #include "encoder/StatusProbe.h"
 #include "platform/Exception.h"
 
@@ -22,29 +23,6 @@ class TlsPolicy;
 namespace zv {
 
 ZV_DECLARE_EXCEPTION(EPublishError, Exception);
-
-struct PublishTarget {
-    QString host;
-    quint16 port = 8000;
-    QString user;
-    QString password;
-    QString mount;
-    QString name;
-    QString genre;
-    QString description;
-    // Icecast takes the name, genre and description of an MP3 source as ISO-8859-1 unless its mount is
-    // configured otherwise; UTF-8 bytes would show garbled in its status pages and directory listings.
-    // Sent as ISO-8859-1, what that encoding lacks goes as its nearest Latin-1 text. Song titles always
-    // go as UTF-8: their update names its character set.
-    bool metadataUtf8 = false;
-    // TLS to the server, its certificate checked against the CA file's authorities (empty: the
-    // system's). Never a plain connection instead.
-    bool tls = false;
-    QString tlsCaFile;
-    int kbps = 0;
-    int sampleRate = 0;
-    int channels = 2;
-};
 
 // The name to connect to for `host`: the loopback address for "localhost" and every name under it,
 // which are this machine by definition (RFC 6761) and which a browser resolves so on its own, while

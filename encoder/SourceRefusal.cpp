@@ -1,7 +1,6 @@
 #include "encoder/SourceRefusal.h"
 
 #include "encoder/HttpExchange.h"
-#include "encoder/IcecastPublisher.h"
 
 #include <cerrno>
 #include <fcntl.h>

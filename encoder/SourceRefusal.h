@@ -1,5 +1,7 @@
 #pragma once
 
+#include "encoder/PublishTarget.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <chrono>
@@ -8,7 +10,6 @@
 
 namespace zv {
 
-struct PublishTarget;
 class TlsPolicy;
 
 // Why a streaming server refused our source. libshout reports a wrong password and a publishing point
