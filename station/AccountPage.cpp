@@ -2,7 +2,6 @@
 
 #include "encoder/EncoderShared.h"
 #include "platform/Ansi.h"
-#include "platform/ResStrings.h"
 
 namespace {
 
@@ -29,16 +28,6 @@ bool KeptAsIs(unsigned char c)
 }
 
 } // namespace
-
-int StrToInt(const QString& text)
-{
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok, 10);
-    if (!ok) {
-        throw EConvertError(zv::LoadResString(zv::SInvalidInteger).arg(text));
-    }
-    return value;
-}
 
 QByteArray FormEncode(const QByteArray& bytes)
 {

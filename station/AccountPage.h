@@ -3,20 +3,11 @@
 // The station's account page: the request that posts the account to it, and what its answer means.
 // Window-free; the browser that sends the request and reads the page lives with the settings window.
 
-#include "platform/Exception.h"
-
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QUrl>
 #include <utility>
-
-// A text that should hold a decimal number and does not.
-ZV_DECLARE_EXCEPTION(EConvertError, Exception);
-
-// The decimal number in `text` (blanks around it allowed); raises EConvertError otherwise, also
-// when it does not fit 32 bits.
-int StrToInt(const QString& text);
 
 // The header text sent with the account: one "Name: value" line, ended by CR LF.
 inline constexpr const char* AccountHeaderText = "Content-type: application/x-www-form-urlencoded\r\n";

@@ -1,4 +1,4 @@
-#include "platform/EncoderFolder.h"
+#include "station/EncoderFolder.h"
 
 #include <cstdlib>
 #include <system_error>

@@ -1,8 +1,8 @@
 #include "station/EncoderProcess.h"
 
-#include "platform/EncoderFolder.h"
 #include "platform/ProgramFolder.h"
 #include "platform/ResStrings.h"
+#include "station/EncoderFolder.h"
 
 #include <QDateTime>
 #include <cerrno>

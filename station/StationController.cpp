@@ -1,10 +1,11 @@
 #include "station/StationController.h"
 
-#include "platform/EncoderFolder.h"
 #include "platform/ResStrings.h"
 #include "platform/WaveIn.h"
 #include "station/AccountPage.h"
+#include "station/EncoderFolder.h"
 #include "station/EncodingFile.h"
+#include "station/StrToInt.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>

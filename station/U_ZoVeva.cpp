@@ -19,6 +19,7 @@
 #include "station/LcWidgets.h"
 #include "station/Messages.h"
 #include "station/StationVersion.h"
+#include "station/StrToInt.h"
 #include "station/U_Config.h"
 #include "station/ZoVevaApplication.h"
 

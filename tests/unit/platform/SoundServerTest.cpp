@@ -1,7 +1,5 @@
 #include "platform/SoundServer.h"
 
-#include "platform/EncoderFolder.h"
-
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <cstring>
@@ -135,25 +133,6 @@ TEST(SoundServer, PulseServerInTheEnvironmentMakesASoundServer)
     restore("PULSE_RUNTIME_PATH", runtimePath);
     restore("XDG_RUNTIME_DIR", xdgRuntime);
     ::close(fd);
-}
-
-TEST(EncoderFolder, IsTheProgramFolderUnlessTheEnvironmentNamesAnother)
-{
-    QTemporaryDir program;
-    QTemporaryDir other;
-    const std::filesystem::path programFolder = program.path().toStdString();
-    ::unsetenv("ZOVEVA_ENCODER_DIR");
-    EXPECT_EQ(zv::EncoderFolder(programFolder), programFolder);
-    EXPECT_FALSE(zv::EncoderExecutableExists(programFolder));
-    std::ofstream(programFolder / "zoveva-encoder").put('x');
-    EXPECT_TRUE(zv::EncoderExecutableExists(programFolder));
-
-    ::setenv("ZOVEVA_ENCODER_DIR", other.path().toUtf8().constData(), 1);
-    EXPECT_EQ(zv::EncoderFolder(programFolder), std::filesystem::path(other.path().toStdString()));
-    EXPECT_FALSE(zv::EncoderExecutableExists(programFolder));
-    ::setenv("ZOVEVA_ENCODER_DIR", "", 1);
-    EXPECT_TRUE(zv::EncoderExecutableExists(programFolder));
-    ::unsetenv("ZOVEVA_ENCODER_DIR");
 }
 
 // Away: the session's sound server left its traces (PulseAudio's folder, PipeWire's lock, a unix

@@ -64,12 +64,3 @@ TEST(AccountPage, LimitMapsOntoTheFourBitrates)
         EXPECT_EQ(KbpsForLimit(c.limit), QString::fromLatin1(c.kbps)) << c.limit;
     }
 }
-
-TEST(AccountPage, StrToIntTakesDecimalsOnly)
-{
-    EXPECT_EQ(StrToInt(QStringLiteral(" 96 ")), 96);
-    EXPECT_EQ(StrToInt(QStringLiteral("-5")), -5);
-    for (const char* bad : { "abc", "", "9.6", "0x60", "99999999999", "96kbps" }) {
-        EXPECT_THROW(StrToInt(QString::fromLatin1(bad)), EConvertError) << bad;
-    }
-}
