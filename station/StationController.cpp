@@ -101,8 +101,6 @@ TStationController::TStationController(std::filesystem::path programFolder, zv::
     TimerStatus = MakeTimer(1000, false, &TStationController::OnTimerStatus);
     TimerVerifica = MakeTimer(10000, true, &TStationController::OnTimerVerifica);
     TimerVerificaServidor = MakeTimer(60000, true, &TStationController::OnTimerVerificaServidor);
-    TimerIcone = MakeTimer(500, false, nullptr);
-    TimerPopup = MakeTimer(200, false, nullptr);
     TimerSilencio = MakeTimer(1000, true, &TStationController::OnTimerSilencio);
 }
 
@@ -113,9 +111,7 @@ std::unique_ptr<zv::ITimer> TStationController::MakeTimer(
 {
     auto timer = clock_.CreateTimer();
     timer->SetInterval(interval);
-    if (handler) {
-        SetTimerHandler(*timer, [this, handler] { (this->*handler)(); });
-    }
+    SetTimerHandler(*timer, [this, handler] { (this->*handler)(); });
     timer->SetEnabled(enabled);
     return timer;
 }
@@ -265,7 +261,7 @@ void TStationController::RequestTermination()
 {
     terminationRequested_ = true;
     for (auto* timer : { TimerInicio.get(), TimerStatus.get(), TimerVerifica.get(),
-             TimerVerificaServidor.get(), TimerIcone.get(), TimerPopup.get(), TimerSilencio.get() }) {
+             TimerVerificaServidor.get(), TimerSilencio.get() }) {
         timer->SetEnabled(false);
     }
     window_.RequestTermination();

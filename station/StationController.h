@@ -17,7 +17,6 @@
 #include "station/StreamDetails.h"
 
 #include <QString>
-#include <array>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -122,16 +121,11 @@ public:
     std::shared_ptr<IEncoderApp> EncoderApp; // replaced whole on every start
     std::uint8_t RunState = 0;
     bool Connected = false;
-    std::array<std::int32_t, 20> ControlTypes {};
-    std::int32_t DisplayIndex = 0;
-    std::uint8_t IconFrame = 0;
 
     std::unique_ptr<zv::ITimer> TimerInicio; // 100 ms, one shot
     std::unique_ptr<zv::ITimer> TimerStatus; // 1000 ms, from the first start
     std::unique_ptr<zv::ITimer> TimerVerifica; // 10000 ms
     std::unique_ptr<zv::ITimer> TimerVerificaServidor; // 60000 ms
-    std::unique_ptr<zv::ITimer> TimerIcone; // 500 ms, tray animation (the window's handler)
-    std::unique_ptr<zv::ITimer> TimerPopup; // 200 ms, delayed tray menu (the window's handler)
     std::unique_ptr<zv::ITimer> TimerSilencio; // 1000 ms, the dead-air alarm
 
     // The capture's blocks go here (any thread; 16-bit stereo at 44100 Hz, as the main window captures).

@@ -432,7 +432,7 @@ void TFrm_Config::BuildControlList()
         AudioLineInRec->SetComponentType(static_cast<TMMComponentType>(t));
         if (AudioLineInRec->LineId() != badLineId) {
             FControlNames << AudioLineInRec->LineInfo().Name;
-            (*FControlTypes)[static_cast<std::size_t>(count++)] = t;
+            FControlTypes[static_cast<std::size_t>(count++)] = t;
         }
     }
     AudioLineInRec->SetComponentType(kept);
@@ -479,10 +479,10 @@ int TFrm_Config::SelectedControl() const
 
 void TFrm_Config::ChooseControl(int index)
 {
-    if (index < 0 || index >= CBControle->count() || index >= int(FControlTypes->size())) {
+    if (index < 0 || index >= CBControle->count() || index >= int(FControlTypes.size())) {
         return;
     }
-    const std::int32_t type = (*FControlTypes)[static_cast<std::size_t>(index)];
+    const std::int32_t type = FControlTypes[static_cast<std::size_t>(index)];
     if (type < 0 || type >= ComponentTypeCount) {
         return;
     }

@@ -98,8 +98,8 @@ public:
 
     // Whether a sound server owns the sound devices; without it, the program's capture binding says.
     void SetNewerWindowsCheck(std::function<bool()> check) { FNewerWindows = std::move(check); }
-    // The controller's list of the component types behind the control list's entries.
-    void UseControlTypes(std::array<std::int32_t, 20>& types) { FControlTypes = &types; }
+    // The mixer component types behind the control list's entries, as its last build found them.
+    const std::array<std::int32_t, 20>& ControlTypes() const { return FControlTypes; }
 
     // --- the mixer panel
     // CBPlacas' entry chosen (by the operator, or by SettingsToDialog): the mixer of the card's name
@@ -205,8 +205,7 @@ private:
     IMessageBoxes* FBoxes = nullptr;
     std::unique_ptr<TAccountBrowser> FBrowser;
     std::function<bool()> FNewerWindows;
-    std::array<std::int32_t, 20> FOwnControlTypes {};
-    std::array<std::int32_t, 20>* FControlTypes = &FOwnControlTypes;
+    std::array<std::int32_t, 20> FControlTypes {};
     QStringList FControlNames; // the control list as last built
     bool FControlListBuilt = false;
     bool FChangingCard = false; // the sound-card change sets the device: it rebuilds once, at its end

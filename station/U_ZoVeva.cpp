@@ -161,8 +161,12 @@ TFrm_ZoVeva::TFrm_ZoVeva(
     if (auto* app = dynamic_cast<TZoVevaApplication*>(QCoreApplication::instance())) {
         app->SetErrorHandler([this](const std::exception& error) { FController->AppException(error); });
     }
-    FController->SetTimerHandler(*FController->TimerIcone, [this] { OnTimerIcone(); });
-    FController->SetTimerHandler(*FController->TimerPopup, [this] { OnTimerPopup(); });
+    FTimerIcone = clock.CreateTimer();
+    FTimerIcone->SetInterval(500);
+    FController->SetTimerHandler(*FTimerIcone, [this] { OnTimerIcone(); });
+    FTimerPopup = clock.CreateTimer();
+    FTimerPopup->SetInterval(200);
+    FController->SetTimerHandler(*FTimerPopup, [this] { OnTimerPopup(); });
     // The dead-air alarm listens to the blocks the connector takes, on the capture thread.
     MMConnector1->OnBufferReady = [detector = &FController->DeadAirDetector()](QObject*, PWaveHdr header) {
         if (header) {
@@ -380,7 +384,7 @@ void TFrm_ZoVeva::FirstShow()
         MatchSavedSoundCard(*FController, *FCapture);
         SettingsToDialog();
         StartCapture();
-        FController->TimerIcone->SetEnabled(true);
+        FTimerIcone->SetEnabled(true);
         PostAccount();
         AddTrayIcon();
     });
@@ -641,7 +645,7 @@ void TFrm_ZoVeva::ShowStatus()
 
 void TFrm_ZoVeva::OnTimerIcone()
 {
-    std::uint8_t& frame = FController->IconFrame;
+    std::uint8_t& frame = FIconFrame;
     frame = static_cast<std::uint8_t>(frame >= 4 ? 1 : frame + 1);
     // This timer runs on and off the air: the dead-air alarm's turns on the status line follow it.
     if (!FDeadAirWarning.isEmpty()) {
@@ -667,7 +671,7 @@ void TFrm_ZoVeva::OnTimerIcone()
 
 void TFrm_ZoVeva::OnTimerPopup()
 {
-    FController->TimerPopup->SetEnabled(false);
+    FTimerPopup->SetEnabled(false);
     const QPoint at = FOptions.CursorPos ? FOptions.CursorPos() : QCursor::pos();
     PopupMenu1->popup(at);
 }
@@ -683,7 +687,7 @@ void TFrm_ZoVeva::TrayNotification(int mouseMessage)
         }
         break;
     case TrayRightButtonDown:
-        FController->TimerPopup->SetEnabled(true);
+        FTimerPopup->SetEnabled(true);
         break;
     default:
         break;
@@ -703,7 +707,7 @@ void TFrm_ZoVeva::ShowDisplayStack()
 
 void TFrm_ZoVeva::BEqualizerClick()
 {
-    std::int32_t& index = FController->DisplayIndex;
+    std::int32_t& index = FDisplayIndex;
     index = index >= 4 ? 1 : index + 1;
     QWidget* const toBack[] = { PSpectrum, POsciloscopio, PLevel, PVU };
     QWidget* panel = toBack[index - 1];
@@ -755,7 +759,7 @@ void TFrm_ZoVeva::Quit()
     if (FController->Connected && !AskYesNo(zv::LoadResString(zv::SAskOffAir))) {
         return;
     }
-    FController->TimerIcone->SetEnabled(false);
+    FTimerIcone->SetEnabled(false);
     close();
 }
 
@@ -882,7 +886,6 @@ void TFrm_ZoVeva::EnsureConfig()
             [this] { return StrToInt(FController->Settings.Controle); },
             [this](const std::function<void()>& step) { FController->Guard(step); } });
         FConfig->SetNewerWindowsCheck([this] { return TStationController::IsNewerWindows(*FCapture); });
-        FConfig->UseControlTypes(FController->ControlTypes);
         FConfig->SetMessageBoxes(this);
         FController->SetSettingsFields(FConfig.get());
         connect(FConfig.get(), &TFrm_Config::SaveRequested, this, &TFrm_ZoVeva::SaveSettings);
@@ -923,6 +926,9 @@ void TFrm_ZoVeva::OpenSettingsModal()
 
 void TFrm_ZoVeva::RequestTermination()
 {
+    // The controller stopped its own timers; the run is over for the tray's too.
+    FTimerIcone->SetEnabled(false);
+    FTimerPopup->SetEnabled(false);
     QTimer::singleShot(0, this, [this] { Terminate(); });
 }
 

@@ -132,6 +132,12 @@ public:
     const QIcon& TrayFrame(int index) const { return FImages.at(static_cast<std::size_t>(index)); }
     // The frame the last animation tick showed: 1 ... 4, 0 before the first tick.
     int ShownFrame() const { return FShownFrame; }
+    // TimerIcone: the tray animation, every 500 ms from the first show. TimerPopup: the tray menu, once,
+    // 200 ms after a right click on the icon. Both on the window's clock.
+    zv::ITimer& TimerIcone() const { return *FTimerIcone; }
+    zv::ITimer& TimerPopup() const { return *FTimerPopup; }
+    // The display switcher's place: 0 at start, 1 ... 4 once used; not saved.
+    int DisplayIndex() const { return FDisplayIndex; }
 
     // --- the displays' capture when its device fails (a sound server stopped, a card pulled out)
     // The failure is logged once; the device chosen then is tried again every CaptureRetryMs until it
@@ -251,6 +257,11 @@ private:
     std::unique_ptr<TMMWaveIn> FWaveIn;
     zv::WaveInOps* FCapture = nullptr; // WaveIn's binding
     std::unique_ptr<TStationController> FController;
+    // After FController, whose Guard they run through.
+    std::unique_ptr<zv::ITimer> FTimerIcone;
+    std::unique_ptr<zv::ITimer> FTimerPopup;
+    std::int32_t FDisplayIndex = 0;
+    std::uint8_t FIconFrame = 0; // the animation's frame: 1 ... 4 once it ran, 0 before
     std::unique_ptr<TFrm_Config> FConfig;
     std::unique_ptr<QSystemTrayIcon> FTrayIcon;
     int FShownFrame = 0;

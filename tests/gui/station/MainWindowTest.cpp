@@ -235,7 +235,7 @@ TEST_F(MainWindow, DisplayButtonCyclesOscilloscopeLevelsMetersSpectrum)
             EXPECT_EQ(panel->isVisible(), panel == expected[click]) << panel->objectName().toStdString();
         }
     }
-    EXPECT_EQ(Window->Controller().DisplayIndex, 1);
+    EXPECT_EQ(Window->DisplayIndex(), 1);
 }
 
 TEST_F(MainWindow, TrayLeftClickTogglesAndRightClickOpensTheMenuLaterWhereTheMouseThenIs)
@@ -264,7 +264,7 @@ TEST_F(MainWindow, TrayLeftClickTogglesAndRightClickOpensTheMenuLaterWhereTheMou
     Clock.Advance(1);
     ASSERT_TRUE(PopupMenu()->isVisible());
     EXPECT_EQ(PopupMenu()->pos(), QPoint(300, 200));
-    EXPECT_FALSE(Window->Controller().TimerPopup->Enabled()) << "one shot";
+    EXPECT_FALSE(Window->TimerPopup().Enabled()) << "one shot";
 
     // The menu's items act on the window.
     PopupMenu()->hide();
@@ -555,7 +555,7 @@ TEST_F(MainWindow, AFailedFirstShowIsTriedAgainWithoutASecondWindowOrIcon)
     EXPECT_TRUE(Log().contains(QStringLiteral("EConvertError"))) << Log().toStdString();
     EXPECT_FALSE(Window->WaveIn().Started()) << "the later steps are left undone";
     EXPECT_EQ(Window->TrayIcon(), nullptr);
-    EXPECT_FALSE(Window->Controller().TimerIcone->Enabled());
+    EXPECT_FALSE(Window->TimerIcone().Enabled());
 
     Window->hide();
     Window->show();
@@ -611,13 +611,13 @@ TEST_F(MainWindow, QuitStopsTheEncoderOrStaysOpenWhenItCannot)
 
     Window->show();
     Clock.Advance(100);
-    Window->Controller().TimerIcone->SetEnabled(true);
+    Window->TimerIcone().SetEnabled(true);
     Script.failures["Stop"] = E_FAIL;
     Window->Fechar1->trigger();
     EXPECT_EQ(Script.Count("Stop"), 1);
     EXPECT_EQ(Terminations, 1) << "a failed stop keeps the program running";
     EXPECT_TRUE(Window->isVisible());
-    EXPECT_FALSE(Window->Controller().TimerIcone->Enabled()) << "the animation is stopped";
+    EXPECT_FALSE(Window->TimerIcone().Enabled()) << "the animation is stopped";
     EXPECT_EQ(MessageBoxes.errors.size(), 1);
     EXPECT_TRUE(Log().contains(QStringLiteral("EEncoderError")));
 
@@ -642,7 +642,7 @@ TEST_F(MainWindow, QuittingOnTheAirAsksFirst)
     Clock.Advance(1000);
     ASSERT_TRUE(Window->Controller().Connected);
     const int stopsBefore = Script.Count("Stop");
-    const bool animating = Window->Controller().TimerIcone->Enabled();
+    const bool animating = Window->TimerIcone().Enabled();
     MessageBoxes.answer = false;
     Click(Window->BFechar);
     Window->Fechar1->trigger();
@@ -651,7 +651,7 @@ TEST_F(MainWindow, QuittingOnTheAirAsksFirst)
     EXPECT_EQ(Terminations, 1);
     EXPECT_EQ(Script.Count("Stop"), stopsBefore) << "No leaves the encoder alone";
     EXPECT_TRUE(Window->isVisible());
-    EXPECT_EQ(Window->Controller().TimerIcone->Enabled(), animating) << "the animation goes on";
+    EXPECT_EQ(Window->TimerIcone().Enabled(), animating) << "the animation goes on";
 
     MessageBoxes.answer = true;
     Window->Fechar1->trigger();
@@ -1009,7 +1009,7 @@ TEST_F(MainWindow, MixerPanelRecordsTheChosenInputAndClosingUndoesATry)
     ASSERT_EQ(ItemTexts(*config->CBControle),
         (QStringList {
             QStringLiteral("CD Audio"), QStringLiteral("Line In"), QStringLiteral("Microphone") }));
-    const auto& types = Window->Controller().ControlTypes;
+    const auto& types = config->ControlTypes();
     EXPECT_EQ(types[0], ctSrcCD);
     EXPECT_EQ(types[1], ctSrcLine);
     EXPECT_EQ(types[2], ctSrcMicrophone);
