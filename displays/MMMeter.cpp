@@ -17,35 +17,10 @@ void PixelLine(QImage& image, QPoint a, QPoint b, QRgb color)
 {
     const int w = image.width();
     const int h = image.height();
-    int dx = b.x() - a.x();
-    int dy = b.y() - a.y();
-    const int sx = dx < 0 ? -1 : 1;
-    const int sy = dy < 0 ? -1 : 1;
-    dx = std::abs(dx);
-    dy = std::abs(dy);
-    const bool xMajor = dx >= dy;
-    const int major = xMajor ? dx : dy;
-    const int minor = xMajor ? dy : dx;
-    int err = 2 * minor - major;
-    int x = a.x();
-    int y = a.y();
-    for (int i = 0; i < major; ++i) {
-        if (x >= 0 && y >= 0 && x < w && y < h)
-            reinterpret_cast<QRgb*>(image.scanLine(y))[x] = color;
-        if (err >= 0) {
-            if (xMajor)
-                y += sy;
-            else
-                x += sx;
-            err += 2 * minor - 2 * major;
-        } else {
-            err += 2 * minor;
-        }
-        if (xMajor)
-            x += sx;
-        else
-            y += sy;
-    }
+    zv::ForEachLinePoint(a, b, [&image, w, h, color](QPoint p) {
+        if (p.x() >= 0 && p.y() >= 0 && p.x() < w && p.y() < h)
+            reinterpret_cast<QRgb*>(image.scanLine(p.y()))[p.x()] = color;
+    });
 }
 
 int ClampOffset(int value)

@@ -23,34 +23,10 @@ void PlatformLine(QPainter& canvas, QPoint a, QPoint b, TColor color)
         canvas.fillRect(QRect(a.x(), dy > 0 ? a.y() : b.y() + 1, 1, std::abs(dy)), c);
         return;
     }
-    const int sx = dx > 0 ? 1 : -1;
-    const int sy = dy > 0 ? 1 : -1;
-    dx = std::abs(dx);
-    dy = std::abs(dy);
-    const bool xMajor = dx >= dy;
-    const int major = xMajor ? dx : dy;
-    const int minor = xMajor ? dy : dx;
-    int err = 2 * minor - major;
-    QPoint p = a;
     canvas.save();
     canvas.setPen(QPen(c, 1));
     canvas.setRenderHint(QPainter::Antialiasing, false);
-    for (int i = 0; i < major; ++i) {
-        canvas.drawPoint(p);
-        if (err >= 0) {
-            if (xMajor)
-                p.ry() += sy;
-            else
-                p.rx() += sx;
-            err += 2 * minor - 2 * major;
-        } else {
-            err += 2 * minor;
-        }
-        if (xMajor)
-            p.rx() += sx;
-        else
-            p.ry() += sy;
-    }
+    ForEachLinePoint(a, b, [&canvas](QPoint p) { canvas.drawPoint(p); });
     canvas.restore();
 }
 

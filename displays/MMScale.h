@@ -106,6 +106,40 @@ public:
 };
 
 namespace zv {
+// Steps a one-pixel line from a up to but not including b and hands every point to plot; the one
+// line walk of the displays, so a needle drawn into a bitmap and a scale drawn by a painter agree.
+template <typename Plot>
+void ForEachLinePoint(QPoint a, QPoint b, Plot&& plot)
+{
+    int dx = b.x() - a.x();
+    int dy = b.y() - a.y();
+    const int sx = dx < 0 ? -1 : 1;
+    const int sy = dy < 0 ? -1 : 1;
+    dx = dx < 0 ? -dx : dx;
+    dy = dy < 0 ? -dy : dy;
+    const bool xMajor = dx >= dy;
+    const int major = xMajor ? dx : dy;
+    const int minor = xMajor ? dy : dx;
+    int err = 2 * minor - major;
+    QPoint p = a;
+    for (int i = 0; i < major; ++i) {
+        plot(p);
+        if (err >= 0) {
+            if (xMajor)
+                p.ry() += sy;
+            else
+                p.rx() += sx;
+            err += 2 * minor - 2 * major;
+        } else {
+            err += 2 * minor;
+        }
+        if (xMajor)
+            p.rx() += sx;
+        else
+            p.ry() += sy;
+    }
+}
+
 // A one-pixel line from a up to but not including b, as a platform line draws it.
 void PlatformLine(QPainter& canvas, QPoint a, QPoint b, TColor color);
 } // namespace zv
