@@ -1,4 +1,5 @@
 #include "displays/MMDIBCv.h"
+#include "displays/MMSetter.h"
 
 #include "platform/ResStrings.h"
 
@@ -14,15 +15,7 @@
 // ---------------------------------------------------------------------------------------------
 // TMMBevel
 
-#define ZV_BEVEL_SETTER(Name, Type, member, expr)                                                            \
-    void TMMBevel::Set##Name(Type value)                                                                     \
-    {                                                                                                        \
-        value = (expr);                                                                                      \
-        if (member != value) {                                                                               \
-            member = value;                                                                                  \
-            Changed();                                                                                       \
-        }                                                                                                    \
-    }
+#define ZV_BEVEL_SETTER(Name, Type, member, expr) ZV_DEFINE_SETTER(TMMBevel, Name, Type, member, expr, Changed)
 
 ZV_BEVEL_SETTER(BevelInner, TBevelCut, m_bevelInner, value)
 ZV_BEVEL_SETTER(BevelOuter, TBevelCut, m_bevelOuter, value)

@@ -1,4 +1,5 @@
 #include "displays/MMMeter.h"
+#include "displays/MMSetter.h"
 
 #include "platform/ResStrings.h"
 
@@ -396,15 +397,7 @@ void TMMCustomMeter::SetIndexedColor(int index, TColor color)
     FaceChanged();
 }
 
-#define ZV_METER_SETTER(Name, member, expr)                                                                  \
-    void TMMCustomMeter::Set##Name(int value)                                                                \
-    {                                                                                                        \
-        value = (expr);                                                                                      \
-        if (value == member)                                                                                 \
-            return;                                                                                          \
-        member = value;                                                                                      \
-        FaceChanged();                                                                                       \
-    }
+#define ZV_METER_SETTER(Name, member, expr) ZV_DEFINE_SETTER(TMMCustomMeter, Name, int, member, expr, FaceChanged)
 
 // Upper bounds keep a repaint finite: lines are drawn pixel by pixel from the pivot, and every tick
 // of the scale is drawn; more ticks than needle units would show nothing new.
@@ -423,29 +416,9 @@ ZV_METER_SETTER(Gain, m_gain, std::clamp(value, -8, 32))
 ZV_METER_SETTER(Sensitivy, m_sensitivity, std::clamp(value, -90, -9))
 #undef ZV_METER_SETTER
 
-void TMMCustomMeter::SetScaleOrigin(TMMScaleOrigin origin)
-{
-    if (origin == m_scaleOrigin)
-        return;
-    m_scaleOrigin = origin;
-    FaceChanged();
-}
-
-void TMMCustomMeter::SetDrawScale(bool value)
-{
-    if (value == m_drawScale)
-        return;
-    m_drawScale = value;
-    FaceChanged();
-}
-
-void TMMCustomMeter::SetLogAmp(bool value)
-{
-    if (value == m_logAmp)
-        return;
-    m_logAmp = value;
-    FaceChanged();
-}
+ZV_DEFINE_SETTER(TMMCustomMeter, ScaleOrigin, TMMScaleOrigin, m_scaleOrigin, value, FaceChanged)
+ZV_DEFINE_SETTER(TMMCustomMeter, DrawScale, bool, m_drawScale, value, FaceChanged)
+ZV_DEFINE_SETTER(TMMCustomMeter, LogAmp, bool, m_logAmp, value, FaceChanged)
 
 void TMMCustomMeter::SetBitLength(TMMBits bits)
 {

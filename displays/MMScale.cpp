@@ -1,4 +1,5 @@
 #include "displays/MMScale.h"
+#include "displays/MMSetter.h"
 
 #include "platform/ResStrings.h"
 
@@ -38,15 +39,7 @@ void TMMCustomScale::Changed()
         OnChange();
 }
 
-#define ZV_SCALE_SETTER(Name, Type, member, expr)                                                            \
-    void TMMCustomScale::Set##Name(Type value)                                                               \
-    {                                                                                                        \
-        value = (expr);                                                                                      \
-        if (member != value) {                                                                               \
-            member = value;                                                                                  \
-            Changed();                                                                                       \
-        }                                                                                                    \
-    }
+#define ZV_SCALE_SETTER(Name, Type, member, expr) ZV_DEFINE_SETTER(TMMCustomScale, Name, Type, member, expr, Changed)
 
 ZV_SCALE_SETTER(Visible, bool, m_visible, value)
 ZV_SCALE_SETTER(StartAngle, int, m_startAngle, value)

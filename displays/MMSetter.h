@@ -1,0 +1,13 @@
+#pragma once
+
+// Defines Class::SetName(Type value): the value passes through expr (a bound or clamp written in
+// terms of value), and only a real change is stored and announced through notify().
+#define ZV_DEFINE_SETTER(Class, Name, Type, member, expr, notify)                                            \
+    void Class::Set##Name(Type value)                                                                        \
+    {                                                                                                        \
+        value = (expr);                                                                                      \
+        if (member == value)                                                                                 \
+            return;                                                                                          \
+        member = value;                                                                                      \
+        notify();                                                                                            \
+    }
