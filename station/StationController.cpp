@@ -126,8 +126,8 @@ void TStationController::Create()
     // What a new cfg.ini holds, until the file is read: where it can be neither read nor made (a
     // read-only folder), the program runs on these, not on empty values that the first show, closing
     // the settings window and the fail-over would each refuse as not a number.
-    Settings = DefaultSettings();
-    CurrentServer = Settings.ServerDefault + QLatin1Char('.') + Settings.Servidor;
+    settings_ = DefaultSettings();
+    currentServer_ = settings_.ServerDefault + QLatin1Char('.') + settings_.Servidor;
     Guard([this] { LoadSettings(); });
 }
 
@@ -135,8 +135,8 @@ void TStationController::Create()
 
 void TStationController::LoadSettings()
 {
-    Settings = config_.LoadSettings();
-    CurrentServer = Settings.ServerDefault + QLatin1Char('.') + Settings.Servidor;
+    settings_ = config_.LoadSettings();
+    currentServer_ = settings_.ServerDefault + QLatin1Char('.') + settings_.Servidor;
     LoadDeadAirSettings();
     LoadRecordingSettings();
 }
@@ -161,7 +161,7 @@ void TStationController::SetRecording(bool on)
         return; // the first encoding file will carry it
     }
     RebuildEncodingFile();
-    const std::shared_ptr<IEncoderApp> app = EncoderApp;
+    const std::shared_ptr<IEncoderApp> app = encoderApp_;
     if (app) {
         const HRESULT result = Encoder(*app)->ReloadRecording(UserEncodingFile());
         // An encoder that cannot, or that ended meanwhile: the next start reads the file.
@@ -228,8 +228,8 @@ void TStationController::SaveSettings(const TDialogSettings& values)
 
 QString TStationController::UserEncodingFile() const
 {
-    CheckUserFileName(Settings.Usuario);
-    return QString::fromStdString((programFolder_ / "").string()) + Settings.Usuario + QStringLiteral(".xml");
+    CheckUserFileName(settings_.Usuario);
+    return QString::fromStdString((programFolder_ / "").string()) + settings_.Usuario + QStringLiteral(".xml");
 }
 
 QString TStationController::TemplateFile() const
@@ -252,9 +252,9 @@ void TStationController::RebuildEncodingFile()
     if (!fields_) {
         throw EEncodingFileError(zv::LoadResString(zv::SNoSettingsWindow));
     }
-    const TEncodingValues values { fields_->RadioName(), fields_->SelectedSoundCard(), CurrentServer,
+    const TEncodingValues values { fields_->RadioName(), fields_->SelectedSoundCard(), currentServer_,
         fields_->UserName(), recording_ };
-    RebuildEncodingFileFrom(source, target, values, Settings.Kbps);
+    RebuildEncodingFileFrom(source, target, values, settings_.Kbps);
 }
 
 void TStationController::RequestTermination()
@@ -288,20 +288,20 @@ void TStationController::StartEncoder()
         CheckResult(E_POINTER, "CoEncoderApp");
     }
     // The previous object is released, not stopped.
-    EncoderApp = app;
-    encoderServer_ = CurrentServer;
+    encoderApp_ = app;
+    encoderServer_ = currentServer_;
     CheckResult(Encoder(*app)->Load(path), "Load");
     CheckResult(Encoder(*app)->Start(), "Start");
     std::int32_t state = 0;
     CheckResult(Encoder(*app)->GetRunState(state), "GetRunState");
-    RunState = static_cast<std::uint8_t>(state & 0xFF);
+    runState_ = static_cast<std::uint8_t>(state & 0xFF);
     TimerStatus->SetEnabled(true);
 }
 
 void TStationController::StopEncoder()
 {
     // A local reference: the object stays alive for the call even if a nested handler replaces it.
-    const std::shared_ptr<IEncoderApp> app = EncoderApp;
+    const std::shared_ptr<IEncoderApp> app = encoderApp_;
     if (app) {
         CheckResult(Encoder(*app)->Stop(), "Stop");
     }
@@ -309,12 +309,12 @@ void TStationController::StopEncoder()
 
 void TStationController::RestartEncoderAfterSave(const QString& previousUsuario)
 {
-    if (RunState == EncoderRunState::Running) {
+    if (runState_ == EncoderRunState::Running) {
         StopEncoder();
     }
     RebuildEncodingFile();
     StartEncoder();
-    if (Settings.Usuario != previousUsuario) {
+    if (settings_.Usuario != previousUsuario) {
         StartEncoder();
     }
 }
@@ -323,17 +323,17 @@ void TStationController::RestartEncoderAfterSave(const QString& previousUsuario)
 
 void TStationController::AccountPageLoaded(const std::optional<QString>& limit) noexcept
 {
-    const QString remembered = Settings.Kbps;
+    const QString remembered = settings_.Kbps;
     try {
         if (!limit || limit->isEmpty()) {
             return;
         }
-        Settings.Kbps = KbpsForLimit(StrToInt(*limit));
-        if (Settings.Kbps == remembered) {
+        settings_.Kbps = KbpsForLimit(StrToInt(*limit));
+        if (settings_.Kbps == remembered) {
             return;
         }
-        config_.WriteKbps(Settings.Kbps);
-        if (RunState == EncoderRunState::Running) {
+        config_.WriteKbps(settings_.Kbps);
+        if (runState_ == EncoderRunState::Running) {
             StopEncoder();
         }
         RebuildEncodingFile();
@@ -372,24 +372,24 @@ void TStationController::OnTimerInicio()
 
 void TStationController::OnTimerStatus()
 {
-    const std::shared_ptr<IEncoderApp> app = EncoderApp;
+    const std::shared_ptr<IEncoderApp> app = encoderApp_;
     if (!app) {
         return;
     }
     std::int32_t state = 0;
     CheckResult(Encoder(*app)->GetRunState(state), "GetRunState");
-    RunState = static_cast<std::uint8_t>(state & 0xFF);
-    if (RunState == EncoderRunState::Stopped) {
+    runState_ = static_cast<std::uint8_t>(state & 0xFF);
+    if (runState_ == EncoderRunState::Stopped) {
         CheckResult(Encoder(*app)->AcknowledgeStopped(), "AcknowledgeStopped");
         TimerStatus->SetEnabled(false);
         LogStopReason(*app);
     }
     QString statusText;
-    switch (RunState) {
+    switch (runState_) {
     case EncoderRunState::Starting:
         statusText = window_.Caption(QStringLiteral("lblConectando"));
         window_.SetStatus(statusText, kYellow);
-        Connected = false;
+        connected_ = false;
         // Only when off: a running fail-over period must not restart with every poll.
         if (!TimerVerificaServidor->Enabled()) {
             TimerVerificaServidor->SetEnabled(true);
@@ -398,7 +398,7 @@ void TStationController::OnTimerStatus()
     case EncoderRunState::Running:
         statusText = window_.Caption(QStringLiteral("lblConectado"));
         window_.SetStatus(statusText, kLime);
-        Connected = true;
+        connected_ = true;
         loggedStopReasons_.clear();
         window_.SetStopReason(QString());
         TimerVerificaServidor->SetEnabled(false);
@@ -406,12 +406,12 @@ void TStationController::OnTimerStatus()
     case EncoderRunState::Stopping:
         statusText = window_.Caption(QStringLiteral("lblDesconectando"));
         window_.SetStatus(statusText, kYellow);
-        Connected = false;
+        connected_ = false;
         break;
     case EncoderRunState::Stopped:
         statusText = window_.Caption(QStringLiteral("lblDesconectado"));
         window_.SetStatus(statusText, kRed);
-        Connected = false;
+        connected_ = false;
         if (!TimerVerificaServidor->Enabled()) {
             TimerVerificaServidor->SetEnabled(true);
         }
@@ -468,18 +468,18 @@ void TStationController::LogStopReason(IEncoderApp& app)
 
 void TStationController::OnTimerVerifica()
 {
-    if (RunState == EncoderRunState::Stopped) {
+    if (runState_ == EncoderRunState::Stopped) {
         StartEncoder();
     }
 }
 
 void TStationController::OnTimerVerificaServidor()
 {
-    if (RunState == EncoderRunState::Running) {
+    if (runState_ == EncoderRunState::Running) {
         return;
     }
-    const QString ns1 = QStringLiteral("ns1.") + Settings.Servidor;
-    CurrentServer = (CurrentServer == ns1) ? QStringLiteral("ns2.") + Settings.Servidor : ns1;
+    const QString ns1 = QStringLiteral("ns1.") + settings_.Servidor;
+    currentServer_ = (currentServer_ == ns1) ? QStringLiteral("ns2.") + settings_.Servidor : ns1;
     RebuildEncodingFile();
     StartEncoder();
 }

@@ -115,12 +115,21 @@ public:
     // the mixer panel stays hidden. The synthetic devices are nobody's but their binding's.
     static bool IsNewerWindows(zv::WaveInOps& capture);
 
-    // --- state (user-interface thread only)
-    TSettings Settings;
-    QString CurrentServer;
-    std::shared_ptr<IEncoderApp> EncoderApp; // replaced whole on every start
-    std::uint8_t RunState = 0;
-    bool Connected = false;
+    // --- state (user-interface thread only); changed only by this class
+    // The configuration values as cfg.ini last gave them, with the changes below.
+    const TSettings& Settings() const { return settings_; }
+    // Changes in memory only, until a save writes them: the language's entry in the language list, and
+    // Placa, the sound card's place in the device list.
+    void SetLanguage(int iIdioma) { settings_.iIdioma = iIdioma; }
+    void SetSoundCard(int placa) { settings_.Placa = QString::number(placa); }
+    // The mirror the encoder publishes to: ServerDefault.Servidor after a load, switched by the fail-over.
+    const QString& CurrentServer() const { return currentServer_; }
+    // The encoder of the last start, or none before the first; replaced whole on every start.
+    const std::shared_ptr<IEncoderApp>& EncoderApp() const { return encoderApp_; }
+    // The encoder's state as the last start or poll read it (EncoderRunState).
+    std::uint8_t RunState() const { return runState_; }
+    // The last poll found the stream on the air.
+    bool Connected() const { return connected_; }
 
     std::unique_ptr<zv::ITimer> TimerInicio; // 100 ms, one shot
     std::unique_ptr<zv::ITimer> TimerStatus; // 1000 ms, from the first start
@@ -153,6 +162,11 @@ private:
     std::unique_ptr<zv::ITimer> MakeTimer(int interval, bool enabled, void (TStationController::*handler)());
     void RequestTermination();
 
+    TSettings settings_;
+    QString currentServer_;
+    std::shared_ptr<IEncoderApp> encoderApp_;
+    std::uint8_t runState_ = 0;
+    bool connected_ = false;
     std::filesystem::path programFolder_;
     zv::IClock& clock_;
     CoEncoderApp& coEncoderApp_;

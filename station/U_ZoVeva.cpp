@@ -87,10 +87,10 @@ QIcon IconFrom(const QString& resource)
 void MatchSavedSoundCard(TStationController& station, zv::WaveInOps& binding)
 {
     try {
-        const int placa = StrToInt(station.Settings.Placa);
+        const int placa = StrToInt(station.Settings().Placa);
         const int device = SoundCardForPlaca(placa, station.UserEncodingFile(), binding);
         if (device != placa) {
-            station.Settings.Placa = QString::number(device);
+            station.SetSoundCard(device);
         }
     } catch (const EConvertError&) {
         // SettingsToDialog reports it.
@@ -189,11 +189,10 @@ void TFrm_ZoVeva::CreateLanguageList()
     // The file is opened again for the language chosen below, or stays closed when none is.
     CloseLanguage();
     CBIdiomas->setCurrentIndex(CBIdiomas->findData(QVariant::fromValue(kBuiltInLanguage)));
-    int& iIdioma = FController->Settings.iIdioma;
-    if (iIdioma < 0) {
-        iIdioma = CBIdiomas->currentIndex();
+    if (FController->Settings().iIdioma < 0) {
+        FController->SetLanguage(CBIdiomas->currentIndex());
     }
-    SelectLanguage(iIdioma);
+    SelectLanguage(FController->Settings().iIdioma);
 }
 
 void TFrm_ZoVeva::SelectLanguage(int index)
@@ -403,7 +402,7 @@ void TFrm_ZoVeva::ListSoundCards()
 
 void TFrm_ZoVeva::SettingsToDialog()
 {
-    const TSettings& settings = FController->Settings;
+    const TSettings& settings = FController->Settings();
     FConfig->EdUsuario->setText(settings.Usuario);
     FConfig->EdSenha->setText(settings.Senha);
     FConfig->EdRadio->setText(settings.Radio);
@@ -422,7 +421,7 @@ void TFrm_ZoVeva::SettingsToDialog()
 
 void TFrm_ZoVeva::PostAccount()
 {
-    const TSettings& settings = FController->Settings;
+    const TSettings& settings = FController->Settings();
     FConfig->Browser().Post(MakeAccountRequest(settings.Servidor, settings.Usuario, settings.Senha));
     emit AccountRequested();
 }
@@ -459,11 +458,11 @@ void TFrm_ZoVeva::SaveSettings()
     station.Guard([&] {
         // 2.
         FWaveIn->Close();
-        const QString previousUsuario = station.Settings.Usuario;
+        const QString previousUsuario = station.Settings().Usuario;
         try {
             // 3.
-            station.Settings.iIdioma = config.CBIdiomas->currentIndex();
-            SelectLanguage(station.Settings.iIdioma);
+            station.SetLanguage(config.CBIdiomas->currentIndex());
+            SelectLanguage(station.Settings().iIdioma);
             // 4., then LoadSettings (5.)
             TDialogSettings values;
             values.Placa = config.CBPlacas->currentIndex();
@@ -471,8 +470,8 @@ void TFrm_ZoVeva::SaveSettings()
             values.Usuario = config.EdUsuario->text();
             values.Senha = config.EdSenha->text();
             values.Radio = config.EdRadio->text();
-            values.Kbps = station.Settings.Kbps;
-            values.iIdioma = station.Settings.iIdioma;
+            values.Kbps = station.Settings().Kbps;
+            values.iIdioma = station.Settings().iIdioma;
             station.SaveSettings(values);
             // 5.
             SettingsToDialog();
@@ -656,7 +655,7 @@ void TFrm_ZoVeva::OnTimerIcone()
     if (frame == 1 && FTrayIcon) {
         CheckTray();
     }
-    const int shown = FController->Connected ? frame : 1;
+    const int shown = FController->Connected() ? frame : 1;
     if (shown == FShownFrame) {
         return;
     }
@@ -756,7 +755,7 @@ void TFrm_ZoVeva::RestoreWindow()
 void TFrm_ZoVeva::Quit()
 {
     // One click under minimise and hide must not take the station off the air by mistake.
-    if (FController->Connected && !AskYesNo(zv::LoadResString(zv::SAskOffAir))) {
+    if (FController->Connected() && !AskYesNo(zv::LoadResString(zv::SAskOffAir))) {
         return;
     }
     FTimerIcone->SetEnabled(false);
@@ -882,8 +881,8 @@ void TFrm_ZoVeva::EnsureConfig()
     if (!FConfig) {
         FConfig = std::make_unique<TFrm_Config>(
             *SkBitmapList2, *CBIdiomas, nullptr, FOptions.AccountBrowser, FOptions.MixerBinding);
-        FConfig->SetLanguageContext({ FLanguageFile, [this] { return FController->Settings.iIdioma; },
-            [this] { return StrToInt(FController->Settings.Controle); },
+        FConfig->SetLanguageContext({ FLanguageFile, [this] { return FController->Settings().iIdioma; },
+            [this] { return StrToInt(FController->Settings().Controle); },
             [this](const std::function<void()>& step) { FController->Guard(step); } });
         FConfig->SetNewerWindowsCheck([this] { return TStationController::IsNewerWindows(*FCapture); });
         FConfig->SetMessageBoxes(this);

@@ -391,7 +391,7 @@ TEST_F(PublishTest, RefusalReasonsReachTheEventLogOncePerChange)
         return zv::test::WaitUntil(
             [&] {
                 clock.Advance(1000);
-                return station->RunState == EncoderRunState::Stopped;
+                return station->RunState() == EncoderRunState::Stopped;
             },
             5s, 100ms);
     };

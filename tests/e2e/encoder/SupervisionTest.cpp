@@ -144,15 +144,15 @@ TEST(Supervision, FailsOverToTheSecondMirrorAndRestartsWhenTheServerReturns)
     const double failOver = RunUntil(
         [&] {
             sawStoppedOnNs1 = sawStoppedOnNs1
-                || (station->RunState == EncoderRunState::Stopped
-                    && station->CurrentServer == QStringLiteral("ns1.zoveva.test"));
-            return station->RunState == EncoderRunState::Running;
+                || (station->RunState() == EncoderRunState::Stopped
+                    && station->CurrentServer() == QStringLiteral("ns1.zoveva.test"));
+            return station->RunState() == EncoderRunState::Running;
         },
         100s);
-    std::printf("publishing on %s after %.1f s\n", qPrintable(station->CurrentServer), failOver);
-    ASSERT_EQ(station->RunState, EncoderRunState::Running) << log().toStdString();
+    std::printf("publishing on %s after %.1f s\n", qPrintable(station->CurrentServer()), failOver);
+    ASSERT_EQ(station->RunState(), EncoderRunState::Running) << log().toStdString();
     EXPECT_TRUE(sawStoppedOnNs1);
-    EXPECT_EQ(station->CurrentServer, QStringLiteral("ns2.zoveva.test"));
+    EXPECT_EQ(station->CurrentServer(), QStringLiteral("ns2.zoveva.test"));
     EXPECT_GE(failOver, 55.0);
     EXPECT_EQ(window.status, BuiltInCaption(QStringLiteral("lblConectado")));
     EXPECT_GE(log().count(QStringLiteral("Cannot connect to the server")), 5) << log().toStdString();
@@ -164,7 +164,7 @@ TEST(Supervision, FailsOverToTheSecondMirrorAndRestartsWhenTheServerReturns)
     // 2. ns2 dies: the poll reads 5 within a second or two; it comes back 15 s later and the next
     //    restart (every 10 s) publishes again, still on ns2.
     ns2.Kill();
-    const double noticed = RunUntil([&] { return station->RunState == EncoderRunState::Stopped; }, 10s);
+    const double noticed = RunUntil([&] { return station->RunState() == EncoderRunState::Stopped; }, 10s);
     std::printf("lost server noticed after %.1f s\n", noticed);
     EXPECT_LE(noticed, 3.0);
     // While it is down, restarts come and go (a check may well land on one still starting), but
@@ -173,7 +173,7 @@ TEST(Supervision, FailsOverToTheSecondMirrorAndRestartsWhenTheServerReturns)
     bool publishedWhileDown = false;
     RunUntil(
         [&] {
-            publishedWhileDown = publishedWhileDown || station->RunState == EncoderRunState::Running;
+            publishedWhileDown = publishedWhileDown || station->RunState() == EncoderRunState::Running;
             return false;
         },
         15s);
@@ -181,11 +181,11 @@ TEST(Supervision, FailsOverToTheSecondMirrorAndRestartsWhenTheServerReturns)
     EXPECT_GE(log().count(QStringLiteral("Cannot connect to the server")), refusedBefore + 1)
         << log().toStdString();
     ASSERT_TRUE(ns2.Start(&error)) << error.toStdString();
-    const double back = RunUntil([&] { return station->RunState == EncoderRunState::Running; }, 20s);
+    const double back = RunUntil([&] { return station->RunState() == EncoderRunState::Running; }, 20s);
     std::printf("publishing again %.1f s after the server came back\n", back);
-    EXPECT_EQ(station->RunState, EncoderRunState::Running) << log().toStdString();
+    EXPECT_EQ(station->RunState(), EncoderRunState::Running) << log().toStdString();
     EXPECT_LE(back, 12.0);
-    EXPECT_EQ(station->CurrentServer, QStringLiteral("ns2.zoveva.test"));
+    EXPECT_EQ(station->CurrentServer(), QStringLiteral("ns2.zoveva.test"));
     EXPECT_TRUE(ns2.WaitForSource(QStringLiteral("/radio1"), 5));
 
     EXPECT_TRUE(boxes.shown.empty()) << boxes.shown.front().toStdString();

@@ -219,7 +219,7 @@ TEST_F(Languages, CreationListsTheFilesLanguagesAndTakesPortugueseWhenNoneWasCho
     EXPECT_FALSE(list.isVisible());
     // 1046 is entry 1: selected, and the index the next save stores.
     EXPECT_EQ(list.currentIndex(), 1);
-    EXPECT_EQ(Window->Controller().Settings.iIdioma, 1);
+    EXPECT_EQ(Window->Controller().Settings().iIdioma, 1);
     EXPECT_EQ(TLcf::Instance().Lcid(), 1046u);
     EXPECT_EQ(Window->BConfig->toolTip(), "Ajustes");
     EXPECT_TRUE(MessageBoxes.errors.isEmpty());

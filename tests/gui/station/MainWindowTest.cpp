@@ -578,7 +578,7 @@ TEST_F(MainWindow, TrayIconAnimatesWhileConnectedAndStatusFollowsTheEncoder)
     Clock.Advance(600); // 1100 ms: the poll saw the encoder on the air
     EXPECT_EQ(Window->LStatus->text(), QStringLiteral("Conectado"));
     EXPECT_EQ(Window->LStatus->palette().color(QPalette::WindowText), QColor(0, 255, 0));
-    EXPECT_TRUE(Window->Controller().Connected);
+    EXPECT_TRUE(Window->Controller().Connected());
 
     std::vector<int> frames;
     for (int tick = 0; tick < 5; ++tick) {
@@ -593,7 +593,7 @@ TEST_F(MainWindow, TrayIconAnimatesWhileConnectedAndStatusFollowsTheEncoder)
     Clock.Advance(500); // the poll at 4100 ms sees it
     EXPECT_EQ(Window->LStatus->text(), QStringLiteral("Desconectado"));
     EXPECT_EQ(Window->LStatus->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-    EXPECT_FALSE(Window->Controller().Connected);
+    EXPECT_FALSE(Window->Controller().Connected());
     Clock.Advance(500);
     EXPECT_EQ(Window->ShownFrame(), 1) << "within 500 ms of the connection ending";
     Clock.Advance(2000);
@@ -640,7 +640,7 @@ TEST_F(MainWindow, QuittingOnTheAirAsksFirst)
     Window->show();
     Script.lastState = EncoderRunState::Running;
     Clock.Advance(1000);
-    ASSERT_TRUE(Window->Controller().Connected);
+    ASSERT_TRUE(Window->Controller().Connected());
     const int stopsBefore = Script.Count("Stop");
     const bool animating = Window->TimerIcone().Enabled();
     MessageBoxes.answer = false;
@@ -768,7 +768,7 @@ TEST_F(MainWindow, SaveWritesPostsRestartsAndHides)
         EXPECT_TRUE(cfg.contains("Senha=\xbb\xba\xb2\xb0\r\n")) << "scrambled \"demo\"";
         EXPECT_TRUE(cfg.contains("Radio=R\xe1"
                                  "dio Nova\r\n"));
-        EXPECT_EQ(Window->Controller().Settings.Senha, "demo");
+        EXPECT_EQ(Window->Controller().Settings().Senha, "demo");
         const QString user = newUser ? QStringLiteral("jose") : QStringLiteral("demo");
         EXPECT_TRUE(ReadFile((user + QStringLiteral(".xml")).toLatin1().constData())
                         .contains("R\xc3\xa1"
@@ -819,12 +819,12 @@ TEST_F(MainWindow, AccountPageLimitReachesTheStation)
     EXPECT_EQ(Browser->posts[0].Url.toString(), "http://info.0.0.1");
     const int created = Script.created;
     emit Browser->PageLoaded(QStringLiteral("96"));
-    EXPECT_EQ(Window->Controller().Settings.Kbps, "96000");
+    EXPECT_EQ(Window->Controller().Settings().Kbps, "96000");
     EXPECT_TRUE(ReadFile("cfg.ini").contains("Kbps=96000\r\n"));
     EXPECT_EQ(Script.created, created + 1);
     emit Browser->PageLoaded(QStringLiteral("abc"));
     emit Browser->PageLoaded(std::nullopt);
-    EXPECT_EQ(Window->Controller().Settings.Kbps, "96000");
+    EXPECT_EQ(Window->Controller().Settings().Kbps, "96000");
     EXPECT_EQ(Script.created, created + 1);
     EXPECT_TRUE(MessageBoxes.errors.isEmpty());
 }

@@ -122,30 +122,30 @@ TEST_F(StationControllerTest, ConfigurationThatCannotBeMadeIsReportedAndItsDefau
     ASSERT_EQ(boxes.errors.size(), 1);
     EXPECT_EQ(boxes.errors[0],
         QStringLiteral("Unable to write to ") + QString::fromStdString((missing / "cfg.ini").string()));
-    for (const auto& [value, expected] : { std::pair { s.Settings.Controle, QStringLiteral("0") },
-             std::pair { s.Settings.Placa, QStringLiteral("0") },
-             std::pair { s.Settings.Kbps, QStringLiteral("32000") },
-             std::pair { s.Settings.Servidor, QStringLiteral("varekradio.net.br") },
-             std::pair { s.Settings.ServerDefault, QStringLiteral("ns1") } }) {
+    for (const auto& [value, expected] : { std::pair { s.Settings().Controle, QStringLiteral("0") },
+             std::pair { s.Settings().Placa, QStringLiteral("0") },
+             std::pair { s.Settings().Kbps, QStringLiteral("32000") },
+             std::pair { s.Settings().Servidor, QStringLiteral("varekradio.net.br") },
+             std::pair { s.Settings().ServerDefault, QStringLiteral("ns1") } }) {
         EXPECT_EQ(value, expected);
     }
-    EXPECT_EQ(s.Settings.iIdioma, -1);
-    EXPECT_EQ(s.CurrentServer, "ns1.varekradio.net.br");
+    EXPECT_EQ(s.Settings().iIdioma, -1);
+    EXPECT_EQ(s.CurrentServer(), "ns1.varekradio.net.br");
 }
 
 TEST_F(StationControllerTest, FirstRunWithoutConfigurationGetsTheDefaultsAndAsksForSettings)
 {
     TStationController& s = Start();
-    EXPECT_EQ(s.Settings.Controle, "0");
-    EXPECT_EQ(s.Settings.Usuario, "");
-    EXPECT_EQ(s.Settings.Senha, "");
-    EXPECT_EQ(s.Settings.Placa, "0");
-    EXPECT_EQ(s.Settings.Radio, "");
-    EXPECT_EQ(s.Settings.Kbps, "32000");
-    EXPECT_EQ(s.Settings.Servidor, "varekradio.net.br");
-    EXPECT_EQ(s.Settings.ServerDefault, "ns1");
-    EXPECT_EQ(s.Settings.iIdioma, -1);
-    EXPECT_EQ(s.CurrentServer, "ns1.varekradio.net.br");
+    EXPECT_EQ(s.Settings().Controle, "0");
+    EXPECT_EQ(s.Settings().Usuario, "");
+    EXPECT_EQ(s.Settings().Senha, "");
+    EXPECT_EQ(s.Settings().Placa, "0");
+    EXPECT_EQ(s.Settings().Radio, "");
+    EXPECT_EQ(s.Settings().Kbps, "32000");
+    EXPECT_EQ(s.Settings().Servidor, "varekradio.net.br");
+    EXPECT_EQ(s.Settings().ServerDefault, "ns1");
+    EXPECT_EQ(s.Settings().iIdioma, -1);
+    EXPECT_EQ(s.CurrentServer(), "ns1.varekradio.net.br");
 
     clock.Advance(100);
     EXPECT_EQ(boxes.messages,
@@ -171,7 +171,7 @@ TEST_F(StationControllerTest, FirstStartRebuildsTheFileStartsTheEncoderAndLogsIt
     EXPECT_EQ(script.calls,
         (std::vector<std::string> {
             "Create", "GetEncoder", "Load", "GetEncoder", "Start", "GetEncoder", "GetRunState" }));
-    EXPECT_EQ(s.RunState, EncoderRunState::Starting);
+    EXPECT_EQ(s.RunState(), EncoderRunState::Starting);
     EXPECT_TRUE(s.TimerStatus->Enabled());
     EXPECT_EQ(PublishServer(), "ns1.varekradio.net.br");
     const QByteArray log = Read("ZoVeva.log");
@@ -205,10 +205,10 @@ TEST_F(StationControllerTest, StatusTableForEachRunState)
     };
     for (const auto& step : steps) {
         clock.Advance(1000);
-        EXPECT_EQ(s.RunState, step.state);
+        EXPECT_EQ(s.RunState(), step.state);
         EXPECT_EQ(window.status, step.status) << step.state;
         EXPECT_EQ(window.colour, step.colour) << step.state;
-        EXPECT_EQ(s.Connected, step.connected) << step.state;
+        EXPECT_EQ(s.Connected(), step.connected) << step.state;
         EXPECT_EQ(s.TimerVerificaServidor->Enabled(), step.failOverOn) << step.state;
         EXPECT_EQ(s.TimerStatus->Enabled(), step.pollOn) << step.state;
         EXPECT_EQ(window.statusSets, step.statusSets) << step.state;
@@ -224,23 +224,23 @@ TEST_F(StationControllerTest, StoppedEncoderRestartsWithinTenSecondsAndFailOverK
     clock.Advance(2100); // start at 100 reads 1, polls at 1100 (1) and 2100 (5)
     EXPECT_FALSE(s.TimerStatus->Enabled());
     EXPECT_EQ(script.Count("AcknowledgeStopped"), 1);
-    const auto first = s.EncoderApp;
+    const auto first = s.EncoderApp();
 
     script.states = { 1 };
     clock.Advance(7899);
     EXPECT_EQ(script.created, 1);
     clock.Advance(1); // 10000: the restart timer
     EXPECT_EQ(script.created, 2);
-    EXPECT_NE(s.EncoderApp, first);
+    EXPECT_NE(s.EncoderApp(), first);
     EXPECT_EQ(script.Count("Stop"), 0) << "the old encoder is released, not stopped";
     EXPECT_TRUE(s.TimerStatus->Enabled());
-    EXPECT_EQ(s.CurrentServer, "ns1.varekradio.net.br");
+    EXPECT_EQ(s.CurrentServer(), "ns1.varekradio.net.br");
 
     // The fail-over period started at creation; state 1 and 5 did not restart it.
     clock.Advance(49999);
-    EXPECT_EQ(s.CurrentServer, "ns1.varekradio.net.br");
+    EXPECT_EQ(s.CurrentServer(), "ns1.varekradio.net.br");
     clock.Advance(1);
-    EXPECT_EQ(s.CurrentServer, "ns2.varekradio.net.br");
+    EXPECT_EQ(s.CurrentServer(), "ns2.varekradio.net.br");
     EXPECT_EQ(script.created, 3);
 }
 
@@ -262,10 +262,10 @@ TEST_F(StationControllerTest, FailOverAlternatesMirrorsWhileNotConnected)
         script = {};
         script.lastState = EncoderRunState::Starting;
         TStationController& s = Start();
-        EXPECT_EQ(s.CurrentServer, QString::fromLatin1(c.serverDefault) + ".varekradio.net.br");
+        EXPECT_EQ(s.CurrentServer(), QString::fromLatin1(c.serverDefault) + ".varekradio.net.br");
         for (size_t i = 0; i < c.servers.size(); ++i) {
             clock.Advance(60000);
-            EXPECT_EQ(s.CurrentServer, c.servers[i]) << c.serverDefault << " #" << i;
+            EXPECT_EQ(s.CurrentServer(), c.servers[i]) << c.serverDefault << " #" << i;
             EXPECT_EQ(PublishServer(), c.servers[i]) << c.serverDefault << " #" << i;
             EXPECT_EQ(script.created, static_cast<int>(i) + 1);
         }
@@ -279,9 +279,9 @@ TEST_F(StationControllerTest, WhilePublishingNeitherRestartNorFailOverActs)
     script.lastState = EncoderRunState::Running;
     TStationController& s = Start();
     clock.Advance(5 * 60000);
-    EXPECT_TRUE(s.Connected);
+    EXPECT_TRUE(s.Connected());
     EXPECT_EQ(script.created, 1);
-    EXPECT_EQ(s.CurrentServer, "ns1.varekradio.net.br");
+    EXPECT_EQ(s.CurrentServer(), "ns1.varekradio.net.br");
     EXPECT_FALSE(s.TimerVerificaServidor->Enabled());
 }
 
@@ -291,15 +291,15 @@ TEST_F(StationControllerTest, SaveAfterFailOverReturnsToTheDefaultServer)
     script.lastState = EncoderRunState::Starting;
     TStationController& s = Start();
     clock.Advance(60000);
-    ASSERT_EQ(s.CurrentServer, "ns2.varekradio.net.br");
+    ASSERT_EQ(s.CurrentServer(), "ns2.varekradio.net.br");
     TDialogSettings values;
     values.Usuario = QStringLiteral("maria");
     values.Senha = QStringLiteral("segredo");
-    values.Kbps = s.Settings.Kbps;
+    values.Kbps = s.Settings().Kbps;
     values.iIdioma = 0;
     s.SaveSettings(values);
-    EXPECT_EQ(s.CurrentServer, "ns1.varekradio.net.br");
-    EXPECT_EQ(s.Settings.Senha, "segredo");
+    EXPECT_EQ(s.CurrentServer(), "ns1.varekradio.net.br");
+    EXPECT_EQ(s.Settings().Senha, "segredo");
 }
 
 TEST_F(StationControllerTest, MissingEncoderExecutableIsReportedAndFailOverStartsItLater)
@@ -362,7 +362,7 @@ TEST_F(StationControllerTest, ErrorInATimerHandlerGivesOneBoxAndOneEntryEachTime
     script.states = { EncoderRunState::Running };
     clock.Advance(1000);
     EXPECT_EQ(boxes.errors.size(), 3);
-    EXPECT_TRUE(s.Connected);
+    EXPECT_TRUE(s.Connected());
 }
 
 TEST_F(StationControllerTest, FailedCreationLeavesThePreviousEncoderAndState)
@@ -371,13 +371,13 @@ TEST_F(StationControllerTest, FailedCreationLeavesThePreviousEncoderAndState)
     script.states = { 1, 5 };
     TStationController& s = Start();
     clock.Advance(1100);
-    ASSERT_EQ(s.RunState, EncoderRunState::Stopped);
-    const auto previous = s.EncoderApp;
+    ASSERT_EQ(s.RunState(), EncoderRunState::Stopped);
+    const auto previous = s.EncoderApp();
     script.failures["Create"] = E_ENCODER_NOT_STARTED;
     clock.Advance(8900); // restart at 10000 fails
     EXPECT_EQ(boxes.errors.size(), 1);
-    EXPECT_EQ(s.EncoderApp, previous);
-    EXPECT_EQ(s.RunState, EncoderRunState::Stopped);
+    EXPECT_EQ(s.EncoderApp(), previous);
+    EXPECT_EQ(s.RunState(), EncoderRunState::Stopped);
     EXPECT_FALSE(s.TimerStatus->Enabled());
     clock.Advance(10000); // and tries again
     EXPECT_EQ(boxes.errors.size(), 2);
@@ -425,7 +425,7 @@ TEST_F(StationControllerTest, SaveOfAUserNameThatCannotNameAFileChangesNothing)
         TDialogSettings values;
         values.Usuario = name;
         values.Senha = QStringLiteral("segredo");
-        values.Kbps = s.Settings.Kbps;
+        values.Kbps = s.Settings().Kbps;
         values.iIdioma = 0;
         script.calls.clear();
         if (fileName) {
@@ -434,7 +434,7 @@ TEST_F(StationControllerTest, SaveOfAUserNameThatCannotNameAFileChangesNothing)
             EXPECT_THROW(s.SaveSettings(values), ESettingsFieldError);
         }
         EXPECT_EQ(Read("cfg.ini"), before);
-        EXPECT_EQ(s.Settings.Usuario, "maria");
+        EXPECT_EQ(s.Settings().Usuario, "maria");
         EXPECT_TRUE(script.calls.empty());
     }
 }
@@ -480,16 +480,16 @@ TEST_F(StationControllerTest, StopReasonsAreLoggedOncePerChangeOfReason)
 
     // The other mirror says the same: a new server, so a new entry; back on the first one, nothing new.
     clock.Advance(30000);
-    ASSERT_EQ(s.CurrentServer, "ns2.varekradio.net.br");
+    ASSERT_EQ(s.CurrentServer(), "ns2.varekradio.net.br");
     EXPECT_EQ(entries(), 3);
     clock.Advance(60000);
-    ASSERT_EQ(s.CurrentServer, "ns1.varekradio.net.br");
+    ASSERT_EQ(s.CurrentServer(), "ns1.varekradio.net.br");
     EXPECT_EQ(entries(), 3);
 
     // On the air, then lost for the same reason as before: that is news again.
     script.lastState = EncoderRunState::Running;
     clock.Advance(10000);
-    ASSERT_TRUE(s.Connected);
+    ASSERT_TRUE(s.Connected());
     script.lastState = EncoderRunState::Stopped;
     clock.Advance(1000);
     EXPECT_EQ(entries(), 4);
@@ -674,13 +674,13 @@ TEST_F(StationControllerTest, AccountPageLimitChangesTheBitrateOrNothing)
         script.lastState = c.state;
         TStationController& s = Start();
         clock.Advance(1000);
-        ASSERT_EQ(s.RunState, c.state);
+        ASSERT_EQ(s.RunState(), c.state);
         const QByteArray before = Read("maria.xml");
         script.calls.clear();
         const int entries = LogEntries();
 
         s.AccountPageLoaded(c.limit);
-        EXPECT_EQ(s.Settings.Kbps, c.kbps);
+        EXPECT_EQ(s.Settings().Kbps, c.kbps);
         EXPECT_TRUE(Read("cfg.ini").contains(QByteArray("Kbps=") + c.kbps));
         EXPECT_EQ(script.calls, c.calls);
         EXPECT_EQ(Read("maria.xml") != before, !c.calls.empty());
@@ -704,7 +704,7 @@ TEST_F(StationControllerTest, AccountPageFailureIsSilentAndKeepsTheNewBitrate)
     script.calls.clear();
 
     s.AccountPageLoaded(QStringLiteral("64"));
-    EXPECT_EQ(s.Settings.Kbps, "64008");
+    EXPECT_EQ(s.Settings().Kbps, "64008");
     EXPECT_TRUE(Read("cfg.ini").contains("Kbps=64008"));
     EXPECT_TRUE(script.calls.empty());
     EXPECT_TRUE(boxes.errors.empty());
