@@ -9,19 +9,12 @@
 #include <climits>
 #include <cmath>
 
-namespace {
-int ClampOffset(int value)
-{
-    // Stored negated; the one value without a negation is kept out.
-    return std::max(value, INT_MIN + 1);
-}
-} // namespace
-
 // ---------------------------------------------------------------------------------------------
 // TMMCustomLevel
 
 TMMCustomLevel::TMMCustomLevel(QWidget* parent)
     : TMMDIBGraphicControl(parent)
+    , TMMLevelDisplay(static_cast<QWidget&>(*this))
 {
     DIB().SetOwnerClassName(QStringLiteral("TMMLevel"));
     SetColor(clBlack);
@@ -48,39 +41,23 @@ void TMMCustomLevel::PeakFall()
     m_peak.Fall(speed, [speed](int peak) { return speed != 0 ? peak - 1 : 0; });
 }
 
-void TMMCustomLevel::SetPCMFormat(const TWaveFormatEx* format)
+void TMMCustomLevel::RefuseFormat() const
 {
-    if (!IsPCMFormat(format))
-        throw EMMLevelError(zv::LoadResString(zv::SInvalidPcmFormat));
-    SetBitLength(static_cast<TMMBits>(format->wBitsPerSample / 8 - 1));
-    SetMode(static_cast<TMMMode>(format->nChannels - 1));
-}
-
-void TMMCustomLevel::ProcessData(const void* data)
-{
-    if (!data || !Active() || !isVisible())
-        return;
-    EnsureGeometry();
-    const int raw = zv::BlockPeak(data, m_layout);
-    if (raw >= zv::kFullScale && OnPcmOverflow)
-        OnPcmOverflow(this);
-    UpdateLevel(raw);
+    throw EMMLevelError(zv::LoadResString(zv::SInvalidPcmFormat));
 }
 
 void TMMCustomLevel::UpdateLevel(int v)
 {
-    v = std::abs(v);
-    m_raw = v;
-    if (v == 0 && m_shown == 0 && !m_peak.redraw)
+    const std::optional<int> level = TakeLevel(v, m_shown, false);
+    if (!level)
         return;
-    v = m_decay.Apply(v);
+    v = *level;
     const int n = m_geometry.numSpots;
     int c = zv::LevelToSpots(v, m_gain, m_sensitivity, m_logAmp, n);
     if (m_direction == dirSymetric)
         c /= 2;
     if (c > n) {
-        if (OnGainOverflow)
-            OnGainOverflow(this);
+        SendGainOverflow();
         c = n;
     }
     if (c >= m_peak.peak && c > 0 && m_numPeaks > 0)
@@ -91,7 +68,7 @@ void TMMCustomLevel::UpdateLevel(int v)
     m_shown = c;
     // The timer may move the marker before the frame is drawn; the frame shows it as it was now.
     m_framePeak = m_peak.peak;
-    if (Active() && isVisible())
+    if (Showing())
         PaintDirectDeferred();
 }
 
@@ -174,7 +151,7 @@ void TMMCustomLevel::DrawLevel()
         m_onDrawBar(this, DIB(), QRect(0, 0, w, h), m_shown, peak);
     } else {
         DIB().CopyBits(m_inactive, 0, 0, w, h, 0, 0);
-        if (Active())
+        if (isEnabled())
             zv::DrawLevelSegments(DIB(), m_geometry, m_barPixels, m_activeDoted, m_shown, peak, m_numPeaks);
     }
 }
@@ -336,26 +313,6 @@ void TMMCustomLevel::SetPoint2(int percent)
     update();
 }
 
-void TMMCustomLevel::SetBitLength(TMMBits bits)
-{
-    m_layout.bits = bits == b16Bit ? b16Bit : b8Bit;
-}
-
-void TMMCustomLevel::SetChannel(TMMChannel channel)
-{
-    m_layout.channel = std::clamp(channel, chBoth, chRight);
-}
-
-void TMMCustomLevel::SetMode(TMMMode mode)
-{
-    m_layout.mode = std::clamp(mode, mMono, mMultiChannel);
-}
-
-void TMMCustomLevel::SetSamples(int value)
-{
-    m_layout.samples = std::clamp(value, 1, zv::kMaxSamples);
-}
-
 void TMMCustomLevel::SetGain(int value)
 {
     value = std::clamp(value, -8, 32);
@@ -410,16 +367,6 @@ void TMMCustomLevel::SetPeakSpeed(int value)
     update();
 }
 
-void TMMCustomLevel::SetDecayMode(TMMDecayMode mode)
-{
-    m_decay.SetMode(std::clamp(mode, dmNone, dmUniform));
-}
-
-void TMMCustomLevel::SetDecay(int value)
-{
-    m_decay.SetDecay(value);
-}
-
 int TMMCustomLevel::Value() const
 {
     return zv::ShownToPercent(m_shown, m_geometry.numSpots, m_gain, m_sensitivity, m_logAmp);
@@ -429,16 +376,6 @@ void TMMCustomLevel::SetValue(int percent)
 {
     EnsureGeometry();
     UpdateLevel(zv::PercentToLevel(percent));
-}
-
-void TMMCustomLevel::SetDCOffsetL(int value)
-{
-    m_layout.offsetL = -ClampOffset(value);
-}
-
-void TMMCustomLevel::SetDCOffsetR(int value)
-{
-    m_layout.offsetR = -ClampOffset(value);
 }
 
 void TMMCustomLevel::SetOnDrawBar(TMMLevelDrawBar handler)

@@ -3,6 +3,7 @@
 #include "audio/MMConect.h"
 #include "audio/MMObj.h"
 #include "displays/MMControl.h"
+#include "displays/MMLevelDisplay.h"
 #include "displays/MMLevelMath.h"
 #include "displays/MMScale.h"
 #include "displays/MMTimer.h"
@@ -20,20 +21,14 @@ using TMMLevelDrawBar
 // display timer. The bar is drawn when it goes to the window (at most once per display refresh),
 // from the state of the last block: the same picture as drawing every block, for a fraction of
 // the work.
-class TMMCustomLevel : public TMMDIBGraphicControl, public IMMDisplay {
+class TMMCustomLevel : public TMMDIBGraphicControl, public TMMLevelDisplay {
     Q_OBJECT
 public:
     explicit TMMCustomLevel(QWidget* parent = nullptr);
     ~TMMCustomLevel() override;
 
     // ---- data side (user-interface thread) ----
-    // PCM only: 8 or 16 bits, 1 or 2 channels, 4000 ... 100000 Hz; else "Invalid WaveFormat".
-    void SetPCMFormat(const TWaveFormatEx* format) override;
-    int BytesNeeded() const override { return m_layout.BytesNeeded(); }
-    void ProcessData(const void* data) override;
     void ResetData() override;
-    // Data is shown only while the control is shown and enabled.
-    bool WantsData() const override { return isVisible() && isEnabled(); }
 
     // ---- settings; out-of-range values are clamped ----
     TMMLevelKind Kind() const { return m_kind; }
@@ -67,16 +62,8 @@ public:
     void SetPoint1(int percent);
     int Point2() const { return m_point2; }
     void SetPoint2(int percent);
-    TMMBits BitLength() const { return m_layout.bits; }
-    void SetBitLength(TMMBits bits);
-    TMMChannel Channel() const { return m_layout.channel; }
-    void SetChannel(TMMChannel channel);
-    TMMMode Mode() const { return m_layout.mode; }
-    void SetMode(TMMMode mode);
     int Gain() const { return m_gain; }
     void SetGain(int value);
-    int Samples() const { return m_layout.samples; }
-    void SetSamples(int value);
     int Sensitivy() const { return m_sensitivity; }
     void SetSensitivy(int dB);
     bool LogAmp() const { return m_logAmp; }
@@ -87,32 +74,20 @@ public:
     void SetPeakDelay(int value);
     int PeakSpeed() const { return m_peakSpeed; }
     void SetPeakSpeed(int value);
-    TMMDecayMode DecayMode() const { return m_decay.Mode(); }
-    void SetDecayMode(TMMDecayMode mode);
-    int Decay() const { return m_decay.Decay(); }
-    void SetDecay(int value);
     // The level shown, in percent; writing shows a level as if a block had it.
     int Value() const;
     void SetValue(int percent);
-    int DCOffsetL() const { return -m_layout.offsetL; }
-    void SetDCOffsetL(int value);
-    int DCOffsetR() const { return -m_layout.offsetR; }
-    void SetDCOffsetR(int value);
 
     // A handler that draws the bar itself; clearing it brings back the segments.
     void SetOnDrawBar(TMMLevelDrawBar handler);
     // Before every frame drawn: on window repaints, clearing, and once per copy of data frames to
     // the window (the blocks of one display refresh share one frame).
     TNotifyEvent OnPaint;
-    TNotifyEvent OnGainOverflow; // the level after gain lies above 0 dB
-    TNotifyEvent OnPcmOverflow; // a block reached full scale
 
     // ---- state, for the window and tests ----
     int NumSpots() const { return m_geometry.numSpots; }
     const zv::LevelGeometry& Geometry() const { return m_geometry; }
     int Shown() const { return m_shown; }
-    int Peak() const { return m_peak.peak; }
-    int RawLevel() const { return m_raw; }
     // The display timer's work: the peak marker's hold and fall (timer thread).
     void PeakFall();
 
@@ -136,11 +111,12 @@ private:
     }
     void CopyFrame(QPainter& device) override;
     void BuildInactive();
-    void UpdateLevel(int v);
+    void EnsureReady() override { EnsureGeometry(); }
+    void UpdateLevel(int v) override;
+    [[noreturn]] void RefuseFormat() const override;
     void Reset();
     void Refresh();
     void UpdateTimer();
-    bool Active() const { return isEnabled(); }
 
     TMMLevelKind m_kind = lkHorizontal;
     TMMLevelDirection m_direction = dirNormal;
@@ -157,8 +133,6 @@ private:
     int m_numPeaks = 1;
     int m_peakDelay = 20;
     std::atomic<int> m_peakSpeed { 0 }; // read by the timer thread
-    zv::SampleLayout m_layout;
-    zv::LevelDecay m_decay;
     TMMLevelDrawBar m_onDrawBar;
 
     zv::LevelGeometry m_geometry;
@@ -169,9 +143,6 @@ private:
     std::array<std::uint32_t, 3> m_barPixels {};
 
     int m_shown = 0;
-    int m_raw = 0;
-    // Written by the display timer thread (fall) and the user-interface thread (rise, reset).
-    zv::PeakMarker m_peak;
     // The marker as the last block left it, for its deferred frame (user-interface thread).
     int m_framePeak = 0;
 

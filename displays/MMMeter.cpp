@@ -24,17 +24,13 @@ void PixelLine(QImage& image, QPoint a, QPoint b, QRgb color)
     });
 }
 
-int ClampOffset(int value)
-{
-    return std::max(value, INT_MIN + 1);
-}
-
 constexpr int kMaxDistance = 10000; // pixels
 
 } // namespace
 
 TMMCustomMeter::TMMCustomMeter(QWidget* parent)
     : TMMGraphicControl(parent)
+    , TMMLevelDisplay(static_cast<QWidget&>(*this))
 {
     SetColor(clBlack);
     setFont(zv::MakeFont(QStringLiteral("MS Sans Serif"), 8, true));
@@ -66,36 +62,20 @@ QPoint TMMCustomMeter::ValuePoint(int x, int r) const
     return zv::NeedlePoint(x, r, m_w, m_h, Px(m_needleOffset), m_scaleAngle);
 }
 
-void TMMCustomMeter::SetPCMFormat(const TWaveFormatEx* format)
+void TMMCustomMeter::RefuseFormat() const
 {
-    if (!IsPCMFormat(format))
-        throw EMMMeterError(zv::LoadResString(zv::SInvalidPcmFormat));
-    SetBitLength(static_cast<TMMBits>(format->wBitsPerSample / 8 - 1));
-    SetMode(static_cast<TMMMode>(format->nChannels - 1));
-}
-
-void TMMCustomMeter::ProcessData(const void* data)
-{
-    if (!data || !isEnabled() || !isVisible())
-        return;
-    EnsureLayout();
-    const int raw = zv::BlockPeak(data, m_layout);
-    if (raw >= zv::kFullScale && OnPcmOverflow)
-        OnPcmOverflow(this);
-    UpdateLevel(raw);
+    throw EMMMeterError(zv::LoadResString(zv::SInvalidPcmFormat));
 }
 
 void TMMCustomMeter::UpdateLevel(int v)
 {
-    v = std::abs(v);
-    m_raw = v;
-    if (v == 0 && m_shown == 0 && !m_peak.redraw)
+    const std::optional<int> level = TakeLevel(v, m_shown, true);
+    if (!level)
         return;
-    v = m_decay.Apply(v, true);
+    v = *level;
     int u = zv::LevelToNeedle(v, m_gain, m_sensitivity, m_logAmp);
     if (u >= zv::kFullScale) {
-        if (OnGainOverflow)
-            OnGainOverflow(this);
+        SendGainOverflow();
         u = zv::kFullScale;
     }
     if (u > m_peak.peak && m_showPeak)
@@ -106,7 +86,7 @@ void TMMCustomMeter::UpdateLevel(int v)
     m_shown = u;
     // The timer may move the peak needle before the frame is drawn; the frame shows it as it was now.
     m_framePeak = m_peak.peak;
-    if (isEnabled() && isVisible())
+    if (Showing())
         PaintDirectDeferred();
 }
 
@@ -420,36 +400,6 @@ ZV_DEFINE_SETTER(TMMCustomMeter, ScaleOrigin, TMMScaleOrigin, m_scaleOrigin, val
 ZV_DEFINE_SETTER(TMMCustomMeter, DrawScale, bool, m_drawScale, value, FaceChanged)
 ZV_DEFINE_SETTER(TMMCustomMeter, LogAmp, bool, m_logAmp, value, FaceChanged)
 
-void TMMCustomMeter::SetBitLength(TMMBits bits)
-{
-    m_layout.bits = bits == b16Bit ? b16Bit : b8Bit;
-}
-
-void TMMCustomMeter::SetChannel(TMMChannel channel)
-{
-    m_layout.channel = std::clamp(channel, chBoth, chRight);
-}
-
-void TMMCustomMeter::SetMode(TMMMode mode)
-{
-    m_layout.mode = std::clamp(mode, mMono, mMultiChannel);
-}
-
-void TMMCustomMeter::SetSamples(int value)
-{
-    m_layout.samples = std::clamp(value, 1, zv::kMaxSamples);
-}
-
-void TMMCustomMeter::SetDecayMode(TMMDecayMode mode)
-{
-    m_decay.SetMode(std::clamp(mode, dmNone, dmUniform));
-}
-
-void TMMCustomMeter::SetDecay(int value)
-{
-    m_decay.SetDecay(value);
-}
-
 void TMMCustomMeter::SetPeakDelay(int value)
 {
     value = std::clamp(value, 0, 50);
@@ -491,12 +441,3 @@ void TMMCustomMeter::SetValue(int percent)
     UpdateLevel(zv::PercentToLevel(percent));
 }
 
-void TMMCustomMeter::SetDCOffsetL(int value)
-{
-    m_layout.offsetL = -ClampOffset(value);
-}
-
-void TMMCustomMeter::SetDCOffsetR(int value)
-{
-    m_layout.offsetR = -ClampOffset(value);
-}

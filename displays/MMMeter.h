@@ -3,6 +3,7 @@
 #include "audio/MMConect.h"
 #include "audio/MMObj.h"
 #include "displays/MMControl.h"
+#include "displays/MMLevelDisplay.h"
 #include "displays/MMLevelMath.h"
 #include "displays/MMScale.h"
 #include "displays/MMTimer.h"
@@ -18,7 +19,7 @@
 // (background, scale, caption; redrawn only on window repaints) and the work bitmap (face plus
 // needles), which is copied to the window. Like the bar, it draws the needles only when they go
 // to the window (at most once per display refresh), as the last block left them.
-class TMMCustomMeter : public TMMGraphicControl, public IMMDisplay {
+class TMMCustomMeter : public TMMGraphicControl, public TMMLevelDisplay {
     Q_OBJECT
     // Reachable by name, so a language file can translate it.
     Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
@@ -27,12 +28,7 @@ public:
     ~TMMCustomMeter() override;
 
     // ---- data side (user-interface thread) ----
-    void SetPCMFormat(const TWaveFormatEx* format) override;
-    int BytesNeeded() const override { return m_layout.BytesNeeded(); }
-    void ProcessData(const void* data) override;
     void ResetData() override;
-    // Data is shown only while the control is shown and enabled.
-    bool WantsData() const override { return isVisible() && isEnabled(); }
 
     // ---- settings; out-of-range values are clamped ----
     const QString& Caption() const { return m_caption; }
@@ -81,24 +77,12 @@ public:
     void SetPoint1(int percent);
     int Point2() const { return m_point2; }
     void SetPoint2(int percent);
-    TMMBits BitLength() const { return m_layout.bits; }
-    void SetBitLength(TMMBits bits);
-    TMMChannel Channel() const { return m_layout.channel; }
-    void SetChannel(TMMChannel channel);
-    TMMMode Mode() const { return m_layout.mode; }
-    void SetMode(TMMMode mode);
     int Gain() const { return m_gain; }
     void SetGain(int value);
-    int Samples() const { return m_layout.samples; }
-    void SetSamples(int value);
     int Sensitivy() const { return m_sensitivity; }
     void SetSensitivy(int dB);
     bool LogAmp() const { return m_logAmp; }
     void SetLogAmp(bool value);
-    TMMDecayMode DecayMode() const { return m_decay.Mode(); }
-    void SetDecayMode(TMMDecayMode mode);
-    int Decay() const { return m_decay.Decay(); }
-    void SetDecay(int value);
     int PeakDelay() const { return m_peakDelay; }
     void SetPeakDelay(int value);
     int PeakSpeed() const { return m_peakSpeed; }
@@ -107,21 +91,13 @@ public:
     void SetShowPeak(bool value);
     int Value() const;
     void SetValue(int percent);
-    int DCOffsetL() const { return -m_layout.offsetL; }
-    void SetDCOffsetL(int value);
-    int DCOffsetR() const { return -m_layout.offsetR; }
-    void SetDCOffsetR(int value);
 
-    TNotifyEvent OnGainOverflow;
-    TNotifyEvent OnPcmOverflow;
     // After every frame drawn for the window: window repaints, clearing, and once per copy of
     // data frames (the blocks of one display refresh share one frame), just before that copy.
     TNotifyEvent OnPostPaint;
 
     // ---- state and geometry, for the window and tests ----
     int Shown() const { return m_shown; }
-    int Peak() const { return m_peak.peak; }
-    int RawLevel() const { return m_raw; }
     // The face and needles are drawn in the screen's device pixels: sizes, radius, pivot and
     // points below are device pixels (logical ones at ratio 1).
     QSize InnerSize() const { return { m_w, m_h }; }
@@ -163,7 +139,9 @@ private:
     };
     NeedleEnds CurrentEnds() const;
     void CopyFrame(QPainter& device) override;
-    void UpdateLevel(int v);
+    void EnsureReady() override { EnsureLayout(); }
+    void UpdateLevel(int v) override;
+    [[noreturn]] void RefuseFormat() const override;
     void Reset();
     void Repaint();
     void FaceChanged();
@@ -192,8 +170,6 @@ private:
     int m_peakDelay = 20;
     std::atomic<int> m_peakSpeed { 0 }; // read by the timer thread
     bool m_showPeak = true;
-    zv::SampleLayout m_layout;
-    zv::LevelDecay m_decay;
 
     int Px(int logical) const { return zv::DevicePixels(logical, m_ratio); }
 
@@ -208,9 +184,6 @@ private:
 
     // Written by the user-interface thread; the timer thread reads it to rest the peak needle on it.
     std::atomic<int> m_shown { 0 };
-    int m_raw = 0;
-    // Written by the display timer thread (fall) and the user-interface thread (rise, reset).
-    zv::PeakMarker m_peak;
     // The peak needle as the last block left it, for its deferred frame (user-interface thread).
     int m_framePeak = 0;
     // Where the needles of the work bitmap end, and whether it holds a drawn frame at all.
