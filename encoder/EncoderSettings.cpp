@@ -1,6 +1,7 @@
 #include "encoder/EncoderSettings.h"
 
 #include "encoder/EncoderShared.h"
+#include "encoder/EncoderStrings.h"
 #include "platform/ResStrings.h"
 
 #include <QDir>

@@ -1,6 +1,7 @@
 #include "encoder/IcecastPublisher.h"
 
 #include "encoder/EncoderLog.h"
+#include "encoder/EncoderStrings.h"
 #include "encoder/HttpExchange.h"
 #include "encoder/SourceRefusal.h"
 #include "encoder/StatusProbe.h"

@@ -1,6 +1,7 @@
 #include "encoder/StreamingEncoder.h"
 
 #include "encoder/EncoderLog.h"
+#include "encoder/EncoderStrings.h"
 #include "encoder/Mp3Encoder.h"
 #include "encoder/NowPlaying.h"
 #include "encoder/PcmRing.h"

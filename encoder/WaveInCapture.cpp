@@ -1,6 +1,7 @@
 #include "encoder/WaveInCapture.h"
 
 #include "audio/MMWavIn.h"
+#include "encoder/EncoderStrings.h"
 #include "platform/ResStrings.h"
 #include "platform/WaveIn.h"
 

@@ -1,6 +1,7 @@
 #include "audio/MMWavIn.h"
 #include "encoder/EncoderProgram.h"
 #include "encoder/EncoderProtocol.h"
+#include "encoder/EncoderStrings.h"
 #include "encoder/WaveInCapture.h"
 
 #include <QCoreApplication>
@@ -18,6 +19,7 @@ std::unique_ptr<zv::IPcmCapture> OpenCapture(const QString& deviceName)
 
 int main(int argc, char** argv)
 {
+    zv::RegisterEncoderStrings();
     QCoreApplication app(argc, argv);
     if (argc == 2 && std::strcmp(argv[1], "--control") == 0) {
         return zv::RunControlled(zv::protocol::kControlFd, OpenCapture);

@@ -4,16 +4,16 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 
 namespace zv {
 namespace {
 
-struct Row {
-    int id;
-    const char* text; // UTF-8
-};
+using Row = ResStringRow;
 
-// The built-in texts, by id. Keep the ids stable: language files name their strings by them.
+// The built-in texts of this layer and the components, by id. Keep the ids stable: language files name their
+// strings by them.
 constexpr Row kBuiltIn[] = {
     { SNoWaveInDevice, "No wave audio recording device found" },
     { SUnknownWaveError, "Specified error number is out of range (unknown error)" },
@@ -91,130 +91,67 @@ constexpr Row kBuiltIn[] = {
     { SInvalidControlClass, "Invalid control class" },
     { SParameterNotPositive, "This parameter should be greater then 0" },
     { SDestLineLoop, "DestLine can't lead back to this line" },
-    { SEncoderStopped, "O Encoder parou: %1" },
     { SCannotReadFile, "Cannot read %1: %2" },
-    { SEncodingFileTooLarge,
-        "The encoding file %1 is too large: %2 bytes, where an encoding file holds at most %3" },
-    { SRemakeUserEncodingFile,
-        "%1. Delete %2 and save the settings again: the program then makes it anew from the template "
-        "padrao.xml" },
-    { SEncodingFileNotSaved,
-        "The encoding file %1 was not saved, because what was made of it could not be read back: %2" },
-    { SCannotReadEncodingFile, "Cannot read the encoding file %1: %2" },
-    { SNotARegularFile, "it is not a regular file" },
-    { SEncodingFileNotXml, "The encoding file %1 is not valid XML (%2)" },
-    { SCannotWriteEncodingFile, "Cannot write the encoding file %1: %2" },
-    { SEncodingFileNoElement, "The encoding file has no element %1" },
-    { SEncodingFileNoRoot, "The encoding file has no document element" },
-    { SSourceWrongPassword, "The server refused the source: wrong source user or password" },
-    { SSourceMountInUse, "The server refused the source: the publishing point is already in use" },
-    { SSourceRefusedSaying, "The server refused the source, saying \"%1\"" },
-    { SUnknownMetadataCharset,
-        "unknown character set \"%1\" in Broadcast/@MetadataCharset (expected ISO-8859-1 or UTF-8)" },
-    { SXmlErrorAt, "line %1, column %2: %3" },
-    { SNoSoundCardSelected, "No sound card is selected" },
-    { SUserNameNotAFile, "The user name \"%1\" cannot name a file" },
-    { SNoSettingsWindow, "The settings window is not there yet" },
-    { SResultSuccess, "success" },
-    { SResultUnexpected, "unexpected failure" },
-    { SResultNotImplemented, "not implemented" },
-    { SResultInvalidPointer, "invalid pointer" },
-    { SResultFailed, "unspecified error" },
-    { SResultAccessDenied, "access denied" },
-    { SResultInvalidArgument, "invalid argument" },
-    { SResultNotStarted, "the encoder could not be started" },
-    { SResultGone, "the encoder is not answering" },
-    { SResultEncodingFile, "the encoding file is not usable" },
-    { SResultOther, "error" },
-    { SCannotStartEncoder, "Cannot start the encoder: %1" },
-    { SCannotStartEncoderFile, "Cannot start the encoder \"%1\": %2" },
-    { SEncoderEndedHow, "The encoder process has ended (%1)" },
-    { SEncoderStoppedTaking, "The encoder process stopped taking requests" },
-    { SEncoderMalformedAnswer, "The encoder process sent a malformed answer" },
-    { SEncoderNoAnswerWithin, "The encoder process did not answer within %1 s" },
-    { SEncoderEnded, "The encoder process has ended" },
-    { SNotACollection, "%1: %2 is not a collection" },
-    { SServerCertificateRefused, "The server's certificate was not accepted: %1" },
-    { SSoundServerNotAnswering,
-        "The input device \"%1\" is missing: the sound server is not answering; the station will go back "
-        "on the air when it returns" },
-    { SInputDeviceFailed, "O dispositivo de entrada \"%1\" falhou (%2); nova tentativa a cada %3 s" },
-    { SInputDeviceBack, "O dispositivo de entrada \"%1\" voltou depois de %2" },
-    { SDeadAirNoInput, "Silêncio no ar: nenhum dispositivo de entrada há %1 s" },
-    { SDeadAirNoInputWarning, "ATENÇÃO: nenhum dispositivo de entrada desde %1" },
-    { SNoTlsConnection,
-        "Cannot connect to the server over TLS: nothing answers there, the connection was refused, or the "
-        "server does not speak TLS on that port" },
-    { SRadioNameNotStorable,
-        "The radio name cannot hold %1: cfg.ini keeps one line of Windows-1252 text (the letters and signs "
-        "of Western European languages)" },
-    { SUserNameNotStorable,
-        "The user name cannot hold %1: cfg.ini keeps one line of Windows-1252 text (the letters and signs "
-        "of Western European languages)" },
-    { SPasswordNotStorable,
-        "The password holds a character that cfg.ini cannot keep: it keeps one line of Windows-1252 text "
-        "(the letters and signs of Western European languages), without control characters" },
-    { STlsHandshakeUnanswered,
-        "The server did not answer the TLS handshake within %1 s (%2): that port may not have TLS" },
-    { SMixerWithoutInputs, "Sem entradas próprias: Gravação ajusta a captura da placa." },
-    { SMuteRecording, "Silenciar a gravação" },
-    { SDetailsListeners, "%1 ouvintes" },
-    { SDetailsListenersPeak, "%1 ouvintes (máximo %2)" },
-    { SDetailsListener, "%1 ouvinte" },
-    { SDetailsListenerPeak, "%1 ouvinte (máximo %2)" },
-    { SDetailsTls, "%1 (TLS)" },
-    { SDetailsTitle, "Tocando: %1" },
-    { SConnectionEnded, "Conexão com %1 encerrada: %2 no ar, %3 enviados" },
-    { SDeadAirBegan, "Silêncio no ar: o som capturado ficou abaixo de %1 dBFS por %2 s" },
-    { SDeadAirEnded, "O som voltou depois de %1 de silêncio" },
-    { SDeadAirTitle, "Silêncio no ar" },
-    { SDeadAirWarning, "ATENÇÃO: silêncio no ar desde %1" },
-    { SKeyNotANumber, "cfg.ini: o valor \"%2\" da chave %1 em [Geral] não é um número; vale %3" },
-    { SKeyOutOfRange, "cfg.ini: o valor %2 da chave %1 em [Geral] está fora de %3 a %4; vale %5" },
-    { SAskOffAir, "Tirar a rádio do ar?" },
-    { SAnswerYes, "Sim" },
-    { SAnswerNo, "Não" },
-    { SRecordingOn, "Gravando o que vai ao ar em %1" },
-    { SRecordingPaused, "Gravação pausada: pouco espaço livre em %1" },
-    { SRecordingFailing, "Gravação falhando: não é possível gravar em %1" },
-    { SRecordingTitle, "Gravação do que vai ao ar" },
-    { SRecordingPausedWarning,
-        "Pouco espaço livre em %1: a gravação do que vai ao ar está pausada até haver espaço; a "
-        "transmissão continua" },
-    { SRecordingSwitchedOn, "Gravação do que vai ao ar ligada, em %1" },
-    { SRecordingSwitchedOff, "Gravação do que vai ao ar desligada" },
-    { SUnknownLocale, "<unknown>" },
 };
 
-// Language files name their strings by id: two texts under one id would make one of them unreachable.
-constexpr bool IdsAreUnique()
-{
-    for (std::size_t i = 0; i < std::size(kBuiltIn); ++i)
-        for (std::size_t j = i + 1; j < std::size(kBuiltIn); ++j)
-            if (kBuiltIn[i].id == kBuiltIn[j].id)
-                return false;
-    return true;
-}
-static_assert(IdsAreUnique(), "two built-in resource strings share an id");
+static_assert(ResStringIdsAreUnique(kBuiltIn), "two built-in resource strings share an id");
 
 std::mutex gLookupLock;
 std::shared_ptr<const ResStringLookup> gLookup; // guarded by gLookupLock
 
+// The registered tables, this layer's first. Built on first use: folders register theirs during static
+// initialisation, in an order the language does not fix.
+struct Tables {
+    std::mutex lock;
+    std::vector<std::span<const Row>> tables { std::span<const Row>(kBuiltIn) }; // guarded by lock
+};
+
+Tables& Registered()
+{
+    static Tables tables;
+    return tables;
+}
+
+std::vector<std::span<const Row>> RegisteredTables()
+{
+    Tables& registered = Registered();
+    std::lock_guard guard(registered.lock);
+    return registered.tables;
+}
+
 } // namespace
+
+void RegisterResStrings(std::span<const ResStringRow> rows)
+{
+    Tables& registered = Registered();
+    std::lock_guard guard(registered.lock);
+    for (const std::span<const Row>& table : registered.tables)
+        if (table.data() == rows.data())
+            return;
+    for (const std::span<const Row>& table : registered.tables)
+        for (const Row& row : table)
+            for (const Row& added : rows)
+                if (row.id == added.id)
+                    throw std::logic_error(
+                        "two built-in resource strings share the id " + std::to_string(row.id));
+    registered.tables.push_back(rows);
+}
 
 QString BuiltInResString(int id)
 {
-    for (const Row& row : kBuiltIn)
-        if (row.id == id)
-            return QString::fromUtf8(row.text);
+    for (const std::span<const Row>& table : RegisteredTables())
+        for (const Row& row : table)
+            if (row.id == id)
+                return QString::fromUtf8(row.text);
     return {};
 }
 
 std::vector<int> BuiltInResStringIds()
 {
     std::vector<int> ids;
-    for (const Row& row : kBuiltIn)
-        ids.push_back(row.id);
+    for (const std::span<const Row>& table : RegisteredTables())
+        for (const Row& row : table)
+            ids.push_back(row.id);
     std::sort(ids.begin(), ids.end());
     return ids;
 }

@@ -4,6 +4,7 @@
 #include "platform/FileIo.h"
 #include "platform/ProfileFile.h"
 #include "platform/ResStrings.h"
+#include "station/StationStrings.h"
 
 #include <QStringList>
 #include <algorithm>

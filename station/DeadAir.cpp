@@ -1,6 +1,7 @@
 #include "station/DeadAir.h"
 
 #include "platform/ResStrings.h"
+#include "station/StationStrings.h"
 #include "station/StreamDetails.h"
 
 #include <QLocale>
@@ -204,7 +205,7 @@ namespace {
 
 // The warning text with the clock time `seconds` before now. QTime wraps at midnight: a silence that
 // began yesterday evening reads 23:59:50.
-QString WarningSince(zv::ResStringId text, const QTime& now, double seconds)
+QString WarningSince(zv::StationStringId text, const QTime& now, double seconds)
 {
     const QTime since
         = now.addMSecs(-static_cast<int>(std::llround(std::clamp(seconds, 0.0, 86400.0) * 1000)));

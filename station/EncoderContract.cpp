@@ -1,6 +1,7 @@
 #include "station/EncoderContract.h"
 
 #include "platform/ResStrings.h"
+#include "station/StationStrings.h"
 
 #include <utility>
 

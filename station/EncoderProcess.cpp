@@ -3,6 +3,7 @@
 #include "platform/ProgramFolder.h"
 #include "platform/ResStrings.h"
 #include "station/EncoderFolder.h"
+#include "station/StationStrings.h"
 
 #include <QDateTime>
 #include <cerrno>

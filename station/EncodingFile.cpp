@@ -2,6 +2,7 @@
 
 #include "platform/FileIo.h"
 #include "platform/ResStrings.h"
+#include "station/StationStrings.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -4,6 +4,7 @@
 #include "platform/Locales.h"
 #include "platform/PeResources.h"
 #include "platform/ResStrings.h"
+#include "station/StationStrings.h"
 
 #include <QHash>
 #include <QObject>

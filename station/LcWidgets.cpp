@@ -3,6 +3,7 @@
 #include "platform/Locales.h"
 #include "platform/ResStrings.h"
 #include "station/LcUnit.h"
+#include "station/StationStrings.h"
 
 #include <QAbstractButton>
 #include <QAction>

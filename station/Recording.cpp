@@ -3,6 +3,7 @@
 #include "platform/Ansi.h"
 #include "platform/FileIo.h"
 #include "platform/ResStrings.h"
+#include "station/StationStrings.h"
 
 #include <QDir>
 

@@ -1,10 +1,12 @@
 #include "station/StationController.h"
 
+#include "encoder/EncoderStrings.h"
 #include "platform/ResStrings.h"
 #include "platform/WaveIn.h"
 #include "station/AccountPage.h"
 #include "station/EncoderFolder.h"
 #include "station/EncodingFile.h"
+#include "station/StationStrings.h"
 #include "station/StrToInt.h"
 
 #include <QFileInfo>
@@ -36,7 +38,7 @@ bool FileExists(const QString& path)
 
 // The texts the encoder process builds its stop reasons from. It runs without the chosen language, so
 // they come in the built-in wording.
-constexpr zv::ResStringId kEncoderReasons[] = { zv::SSourceWrongPassword, zv::SSourceMountInUse,
+constexpr zv::EncoderStringId kEncoderReasons[] = { zv::SSourceWrongPassword, zv::SSourceMountInUse,
     zv::SSourceRefusedSaying, zv::SServerCertificateRefused, zv::SNoTlsConnection,
     zv::STlsHandshakeUnanswered, zv::SSoundServerNotAnswering };
 
@@ -45,7 +47,7 @@ constexpr zv::ResStringId kEncoderReasons[] = { zv::SSourceWrongPassword, zv::SS
 QString TranslatedReason(const QString& reason)
 {
     static const QRegularExpression placeholder(QStringLiteral("%([1-9])"));
-    for (const zv::ResStringId id : kEncoderReasons) {
+    for (const zv::EncoderStringId id : kEncoderReasons) {
         const QString builtIn = zv::BuiltInResString(id).simplified(); // as the reason is
         QString pattern;
         std::vector<int> groupOf(10, 0); // placeholder number -> its first capture group

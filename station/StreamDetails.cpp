@@ -2,6 +2,7 @@
 
 #include "platform/ResStrings.h"
 #include "station/Recording.h"
+#include "station/StationStrings.h"
 
 #include <QStringList>
 

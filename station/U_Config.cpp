@@ -14,6 +14,7 @@
 #include "station/LcWidgets.h"
 #include "station/Messages.h"
 #include "station/StationController.h"
+#include "station/StationStrings.h"
 #include "station/WordElide.h"
 
 #include <QComboBox>

@@ -18,6 +18,7 @@
 #include "station/LcUnit.h"
 #include "station/LcWidgets.h"
 #include "station/Messages.h"
+#include "station/StationStrings.h"
 #include "station/StationVersion.h"
 #include "station/StrToInt.h"
 #include "station/U_Config.h"

@@ -2,6 +2,7 @@
 #include "platform/ProgramFolder.h"
 #include "station/EncoderProcess.h"
 #include "station/SingleInstance.h"
+#include "station/StationStrings.h"
 #include "station/StationVersion.h"
 #include "station/U_ZoVeva.h"
 #include "station/ZoVevaApplication.h"
@@ -27,6 +28,8 @@ void RouteLibraryMessages()
 
 int main(int argc, char** argv)
 {
+    // Its texts before anything can report: a language file's check lists every id.
+    zv::RegisterStationStrings();
     RouteLibraryMessages();
     TZoVevaApplication app(argc, argv);
     QApplication::setApplicationName(ApplicationTitle());

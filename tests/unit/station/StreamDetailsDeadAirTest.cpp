@@ -1,6 +1,7 @@
 // The stream's details as the operator reads them, and the dead-air detector, alarm and keys.
 #include "platform/ResStrings.h"
 #include "station/DeadAir.h"
+#include "station/StationStrings.h"
 #include "station/StreamDetails.h"
 
 #include <gtest/gtest.h>
