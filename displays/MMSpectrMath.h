@@ -2,8 +2,9 @@
 
 // The spectrum analyser without its window: settings and their tables (spot layout, column
 // mapping, amplitude tables), the analysis of a block (channel selection, pre-emphasis, integer
-// windowing, FFT, bin levels with decay), the bar list with its peak markers, and the drawing of a
-// frame into a pixel canvas in every style. TMMSpectrum (MMSpectr.h) puts it on the screen.
+// windowing, FFT, bin levels with decay) and the bar list with its peak markers in MMSpectrMath.cpp;
+// the drawing of a frame into a pixel canvas in every style in MMSpectrDraw.cpp. TMMSpectrum
+// (MMSpectr.h) puts it on the screen.
 
 #include "audio/MMObj.h"
 #include "displays/MMDIBCv.h"
@@ -26,6 +27,13 @@ enum TMMSpectrumGain : std::uint8_t { sgNone, sg3db, sg6db, sg9db, sg12db };
 ZV_DECLARE_EXCEPTION(EMMSpectrumError, Exception);
 
 namespace zv {
+
+namespace spectrum {
+// Nearest integer (halves to even) and truncation, as the analysis and the drawing both convert;
+// both saturate at the int range and give 0 for not a number.
+int RoundEven(double v);
+int TruncInt(double v);
+} // namespace spectrum
 
 constexpr int kSpectrumMaxFFT = 4096;
 constexpr int kSpectrumMaxRings = 32;
