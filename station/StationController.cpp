@@ -2,7 +2,6 @@
 
 #include "encoder/EncoderStrings.h"
 #include "platform/ResStrings.h"
-#include "platform/WaveIn.h"
 #include "station/AccountPage.h"
 #include "station/EncoderFolder.h"
 #include "station/EncodingFile.h"
@@ -535,7 +534,3 @@ bool TStationController::CloseStep()
     return stopped;
 }
 
-bool TStationController::IsNewerWindows(zv::WaveInOps& capture)
-{
-    return capture.SoundServerOwnsDevices();
-}

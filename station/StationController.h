@@ -25,10 +25,6 @@
 #include <memory>
 #include <optional>
 
-namespace zv {
-class WaveInOps;
-}
-
 // Ends a step on purpose after the user was told why: the error handler lets it pass without a box or
 // a log entry.
 ZV_DECLARE_EXCEPTION(EAbandonStep, Exception);
@@ -110,10 +106,6 @@ public:
     // Close step: stops the encoder when one exists. True when the application may end; false when the
     // stop failed (the error went to AppException and the window stays open).
     bool CloseStep();
-
-    // A sound server owns the devices the capture binding lists: capture uses the default device and
-    // the mixer panel stays hidden. The synthetic devices are nobody's but their binding's.
-    static bool IsNewerWindows(zv::WaveInOps& capture);
 
     // --- state (user-interface thread only); changed only by this class
     // The configuration values as cfg.ini last gave them, with the changes below.

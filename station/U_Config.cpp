@@ -13,7 +13,6 @@
 #include "station/LcUnit.h"
 #include "station/LcWidgets.h"
 #include "station/Messages.h"
-#include "station/StationController.h"
 #include "station/StationStrings.h"
 #include "station/WordElide.h"
 
@@ -361,7 +360,7 @@ void TFrm_Config::CreateMixerPanel(zv::MixerOps* mixer)
 
 bool TFrm_Config::NewerWindows() const
 {
-    return FNewerWindows ? FNewerWindows() : TStationController::IsNewerWindows(zv::DefaultWaveIn());
+    return FNewerWindows ? FNewerWindows() : zv::DefaultWaveIn().SoundServerOwnsDevices();
 }
 
 void TFrm_Config::AttachLines(TMMMixerDevice* mixer)

@@ -412,7 +412,7 @@ void TFrm_ZoVeva::SettingsToDialog()
     FConfig->CBPlacas->setCurrentIndex(placa);
     FConfig->SoundCardChange();
     if (!FWaveIn->Started()) {
-        FWaveIn->SetDeviceID(TStationController::IsNewerWindows(*FCapture) ? 0 : placa);
+        FWaveIn->SetDeviceID(FCapture->SoundServerOwnsDevices() ? 0 : placa);
     }
     // The saved recording input; a number that names no entry of the card's list changes nothing.
     if (settings.Controle != QLatin1String("-1")) {
@@ -885,7 +885,7 @@ void TFrm_ZoVeva::EnsureConfig()
         FConfig->SetLanguageContext({ FLanguageFile, [this] { return FController->Settings().iIdioma; },
             [this] { return StrToInt(FController->Settings().Controle); },
             [this](const std::function<void()>& step) { FController->Guard(step); } });
-        FConfig->SetNewerWindowsCheck([this] { return TStationController::IsNewerWindows(*FCapture); });
+        FConfig->SetNewerWindowsCheck([this] { return FCapture->SoundServerOwnsDevices(); });
         FConfig->SetMessageBoxes(this);
         FController->SetSettingsFields(FConfig.get());
         connect(FConfig.get(), &TFrm_Config::SaveRequested, this, &TFrm_ZoVeva::SaveSettings);

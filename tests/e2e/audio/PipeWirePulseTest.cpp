@@ -183,7 +183,7 @@ TEST_F(PipeWirePulse, TheRecordingKnobSetsTheServersCaptureVolume)
         else
             qputenv("PULSE_SERVER", c.pulseServer);
         EXPECT_TRUE(zv::SoundServerOwnsDevices());
-        EXPECT_TRUE(TStationController::IsNewerWindows(zv::DefaultWaveIn()));
+        EXPECT_TRUE(zv::DefaultWaveIn().SoundServerOwnsDevices());
 
         TSkBitmapList faces;
         QComboBox languages;
