@@ -150,6 +150,7 @@ void TMMConnectorWindow::Pass()
         return;
     std::exception_ptr failure;
     std::vector<std::uint64_t> serials;
+    serials.reserve(connectors.size());
     for (TMMConnector* c : connectors)
         serials.push_back(c->m_serial);
     for (std::uint64_t serial : serials) {

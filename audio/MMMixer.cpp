@@ -141,7 +141,7 @@ template <typename T, typename F> void FollowLife(QObject* self, T*& ref, F then
 {
     if (!ref)
         return;
-    QObject::connect(ref, &QObject::destroyed, self, [self, &ref, then](QObject* gone) {
+    QObject::connect(ref, &QObject::destroyed, self, [&ref, then](QObject* gone) {
         if (static_cast<QObject*>(ref) != gone)
             return;
         ref = nullptr;

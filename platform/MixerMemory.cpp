@@ -19,7 +19,7 @@ using detail::MixerStructure;
 
 class MemoryOps final : public MemoryMixerOps {
 public:
-    MemoryOps(std::vector<MemoryMixerTable> tables, bool hasMapper)
+    MemoryOps(const std::vector<MemoryMixerTable>& tables, bool hasMapper)
         : m_hasMapper(hasMapper)
     {
         for (const MemoryMixerTable& t : tables)

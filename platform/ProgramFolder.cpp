@@ -17,7 +17,7 @@ std::filesystem::path StartedAs(const std::filesystem::path& exe)
         return {};
     }
     std::error_code ec;
-    const std::filesystem::path started = std::filesystem::absolute(execfn, ec);
+    std::filesystem::path started = std::filesystem::absolute(execfn, ec);
     // Run through the dynamic loader (ld.so ZoVeva) the exec path is the loader's: not ours.
     if (ec || !std::filesystem::equivalent(started, exe, ec) || ec) {
         return {};
