@@ -111,64 +111,102 @@ std::uint32_t SourceTypeOfName(const std::string& name)
     return mixer::SrcUndefined;
 }
 
+namespace {
+
+TMixerLineTarget LineTarget(mixer::TargetType type, const std::string& mixerName, std::uint32_t version)
+{
+    TMixerLineTarget t {};
+    t.dwType = type;
+    t.vDriverVersion = version;
+    CopyMixerName(mixerName, t.szPname, sizeof t.szPname);
+    return t;
+}
+
+std::uint32_t LineFlags(const MixerElement& e)
+{
+    return e.active ? mixer::LineActive : 0u;
+}
+
+TMixerListText ListItem(std::uint32_t lineId, const std::string& name)
+{
+    TMixerListText t {};
+    t.dwParam1 = lineId;
+    CopyMixerName(name, t.szName, sizeof t.szName);
+    return t;
+}
+
+} // namespace
+
 AlsaLayout::AlsaLayout(
     const std::vector<MixerElement>& elements, const std::string& mixerName, std::uint32_t version)
 {
+    m_controlsOf.resize(elements.size());
+    m_linesOf.resize(elements.size());
+    CopyMixerName(mixerName, m_structure.Caps().szPname, sizeof m_structure.Caps().szPname);
+    m_structure.Caps().vDriverVersion = version;
+    AddPlayback(elements, mixerName, version);
+    AddRecording(elements, mixerName, version);
+}
+
+void AlsaLayout::AddVolume(
+    const std::vector<MixerElement>& elements, std::size_t i, std::uint32_t lineId, bool capture)
+{
+    const MixerElement& e = elements[i];
+    const MixerElement::Direction& d = capture ? e.capture : e.playback;
+    Binding b;
+    b.kind = Kind::Volume;
+    b.element = i;
+    b.capture = capture;
+    b.minimum = d.minimum;
+    b.maximum = d.maximum;
+    b.alsaChannels = d.channels ? d.channels : 1;
+    b.lineChannels = LineChannels(d);
+    const std::int64_t range = std::int64_t(d.maximum) - d.minimum;
+    std::uint32_t flags = (d.joined || b.lineChannels == 1) ? mixer::ControlUniform : 0;
+    if (!e.active || range <= 0)
+        flags |= mixer::ControlDisabled;
+    const std::string name = DisplayName(e) + " Volume";
+    const std::uint32_t id = m_structure.AddControl(lineId, mixer::CtlVolume, name, DisplayName(e), flags, 0,
+        kFaderMax, std::uint32_t(std::clamp<std::int64_t>(range, 0, 0xFFFFFFFF)));
+    m_bindings.push_back(b);
+    Touch(i, id, lineId);
+}
+
+void AlsaLayout::AddMute(
+    const std::vector<MixerElement>& elements, std::size_t i, std::uint32_t lineId, bool capture)
+{
+    const MixerElement& e = elements[i];
+    const MixerElement::Direction& d = capture ? e.capture : e.playback;
+    Binding b;
+    b.kind = Kind::Mute;
+    b.element = i;
+    b.capture = capture;
+    b.alsaChannels = d.channels ? d.channels : 1;
+    b.lineChannels = LineChannels(d);
+    std::uint32_t flags = (d.joined || b.lineChannels == 1) ? mixer::ControlUniform : 0;
+    if (!e.active)
+        flags |= mixer::ControlDisabled;
+    const std::string name = DisplayName(e) + " Mute";
+    const std::uint32_t id
+        = m_structure.AddControl(lineId, mixer::CtlMute, name, DisplayName(e), flags, 0, 1, 0);
+    m_bindings.push_back(b);
+    Touch(i, id, lineId);
+}
+
+void AlsaLayout::AddLineControls(
+    const std::vector<MixerElement>& elements, std::size_t i, std::uint32_t lineId, bool capture)
+{
+    const MixerElement::Direction& d = capture ? elements[i].capture : elements[i].playback;
+    if (d.volume)
+        AddVolume(elements, i, lineId, capture);
+    if (d.switched)
+        AddMute(elements, i, lineId, capture);
+}
+
+void AlsaLayout::AddPlayback(
+    const std::vector<MixerElement>& elements, const std::string& mixerName, std::uint32_t version)
+{
     const std::size_t n = elements.size();
-    m_controlsOf.resize(n);
-    m_linesOf.resize(n);
-    MixerStructure& s = m_structure;
-    CopyMixerName(mixerName, s.Caps().szPname, sizeof s.Caps().szPname);
-    s.Caps().vDriverVersion = version;
-
-    auto target = [&](mixer::TargetType type) {
-        TMixerLineTarget t {};
-        t.dwType = type;
-        t.vDriverVersion = version;
-        CopyMixerName(mixerName, t.szPname, sizeof t.szPname);
-        return t;
-    };
-    auto lineFlags = [](const MixerElement& e) { return e.active ? mixer::LineActive : 0u; };
-    auto addVolume = [&](std::size_t i, std::uint32_t lineId, bool capture) {
-        const MixerElement& e = elements[i];
-        const MixerElement::Direction& d = capture ? e.capture : e.playback;
-        Binding b;
-        b.kind = Kind::Volume;
-        b.element = i;
-        b.capture = capture;
-        b.minimum = d.minimum;
-        b.maximum = d.maximum;
-        b.alsaChannels = d.channels ? d.channels : 1;
-        b.lineChannels = LineChannels(d);
-        const std::int64_t range = std::int64_t(d.maximum) - d.minimum;
-        std::uint32_t flags = (d.joined || b.lineChannels == 1) ? mixer::ControlUniform : 0;
-        if (!e.active || range <= 0)
-            flags |= mixer::ControlDisabled;
-        const std::string name = DisplayName(e) + " Volume";
-        const std::uint32_t id = s.AddControl(lineId, mixer::CtlVolume, name, DisplayName(e), flags, 0,
-            kFaderMax, std::uint32_t(std::clamp<std::int64_t>(range, 0, 0xFFFFFFFF)));
-        m_bindings.push_back(b);
-        Touch(i, id, lineId);
-    };
-    auto addMute = [&](std::size_t i, std::uint32_t lineId, bool capture) {
-        const MixerElement& e = elements[i];
-        const MixerElement::Direction& d = capture ? e.capture : e.playback;
-        Binding b;
-        b.kind = Kind::Mute;
-        b.element = i;
-        b.capture = capture;
-        b.alsaChannels = d.channels ? d.channels : 1;
-        b.lineChannels = LineChannels(d);
-        std::uint32_t flags = (d.joined || b.lineChannels == 1) ? mixer::ControlUniform : 0;
-        if (!e.active)
-            flags |= mixer::ControlDisabled;
-        const std::string name = DisplayName(e) + " Mute";
-        const std::uint32_t id = s.AddControl(lineId, mixer::CtlMute, name, DisplayName(e), flags, 0, 1, 0);
-        m_bindings.push_back(b);
-        Touch(i, id, lineId);
-    };
-
-    // ---- playback ----
     std::size_t master = n;
     bool anyPlayback = false;
     for (std::size_t i = 0; i < n; ++i) {
@@ -179,132 +217,137 @@ AlsaLayout::AlsaLayout(
         if (master == n && Is(e, "master"))
             master = i;
     }
-    if (anyPlayback) {
-        const std::uint32_t channels
-            = master < n ? std::uint32_t(LineChannels(elements[master].playback)) : 2;
-        const std::uint32_t dest = s.AddDestination(mixer::DstSpeakers, "Playback", "Playback", channels,
-            mixer::LineActive, target(mixer::TargetWaveOut));
-        if (master < n) {
-            m_linesOf[master].push_back(dest);
-            if (elements[master].playback.volume)
-                addVolume(master, dest, false);
-            if (elements[master].playback.switched)
-                addMute(master, dest, false);
-        }
-        for (std::size_t i = 0; i < n; ++i) {
-            const MixerElement& e = elements[i];
-            if (i == master || !(e.playback.volume || e.playback.switched))
-                continue;
-            const std::uint32_t line = s.AddSource(SourceTypeOfName(e.name), DisplayName(e), DisplayName(e),
-                std::uint32_t(LineChannels(e.playback)), lineFlags(e), TMixerLineTarget {});
-            m_linesOf[i].push_back(line);
-            if (e.playback.volume)
-                addVolume(i, line, false);
-            if (e.playback.switched)
-                addMute(i, line, false);
-        }
+    if (!anyPlayback)
+        return;
+    const std::uint32_t channels = master < n ? std::uint32_t(LineChannels(elements[master].playback)) : 2;
+    const std::uint32_t dest = m_structure.AddDestination(mixer::DstSpeakers, "Playback", "Playback",
+        channels, mixer::LineActive, LineTarget(mixer::TargetWaveOut, mixerName, version));
+    if (master < n) {
+        m_linesOf[master].push_back(dest);
+        AddLineControls(elements, master, dest, false);
     }
+    for (std::size_t i = 0; i < n; ++i) {
+        const MixerElement& e = elements[i];
+        if (i == master || !(e.playback.volume || e.playback.switched))
+            continue;
+        const std::uint32_t line = m_structure.AddSource(SourceTypeOfName(e.name), DisplayName(e),
+            DisplayName(e), std::uint32_t(LineChannels(e.playback)), LineFlags(e), TMixerLineTarget {});
+        m_linesOf[i].push_back(line);
+        AddLineControls(elements, i, line, false);
+    }
+}
 
-    // ---- capture ----
-    std::size_t capture = n;
-    std::size_t selector = n;
-    std::vector<std::size_t> sources;
+AlsaLayout::Recording AlsaLayout::RecordingParts(const std::vector<MixerElement>& elements)
+{
+    const std::size_t n = elements.size();
+    Recording r { n, n, {} };
     for (std::size_t i = 0; i < n; ++i) {
         const MixerElement& e = elements[i];
         const bool records = e.capture.volume || e.capture.switched;
-        if (capture == n && records && Is(e, "capture")) {
-            capture = i;
-        } else if (selector == n && e.enumerated && !e.enumItems.empty()
+        if (r.capture == n && records && Is(e, "capture")) {
+            r.capture = i;
+        } else if (r.selector == n && e.enumerated && !e.enumItems.empty()
             && (e.enumCapture || Is(e, "capture source") || Is(e, "input source"))) {
-            selector = i;
+            r.selector = i;
         } else if (records) {
-            sources.push_back(i);
+            r.sources.push_back(i);
         }
     }
-    if (capture == n && selector == n && sources.empty())
+    return r;
+}
+
+void AlsaLayout::AddRecording(
+    const std::vector<MixerElement>& elements, const std::string& mixerName, std::uint32_t version)
+{
+    const std::size_t n = elements.size();
+    Recording r = RecordingParts(elements);
+    if (r.capture == n && r.selector == n && r.sources.empty())
         return;
     std::uint32_t channels = 1;
-    if (capture < n)
-        channels = std::uint32_t(LineChannels(elements[capture].capture));
+    if (r.capture < n)
+        channels = std::uint32_t(LineChannels(elements[r.capture].capture));
     else
-        for (std::size_t i : sources)
+        for (std::size_t i : r.sources)
             channels = std::max(channels, std::uint32_t(LineChannels(elements[i].capture)));
-    const std::uint32_t dest = s.AddDestination(
-        mixer::DstWaveIn, "Recording", "Recording", channels, mixer::LineActive, target(mixer::TargetWaveIn));
-    if (capture < n) {
-        m_linesOf[capture].push_back(dest);
-        if (elements[capture].capture.volume)
-            addVolume(capture, dest, true);
-        if (elements[capture].capture.switched)
-            addMute(capture, dest, true);
+    r.dest = m_structure.AddDestination(mixer::DstWaveIn, "Recording", "Recording", channels,
+        mixer::LineActive, LineTarget(mixer::TargetWaveIn, mixerName, version));
+    if (r.capture < n) {
+        m_linesOf[r.capture].push_back(r.dest);
+        AddLineControls(elements, r.capture, r.dest, true);
     }
-    // The sources: every element that records, then the selector's items that no element stands for.
-    struct Source {
-        std::uint32_t line;
-        std::size_t element; // n: an item of the selector only
-    };
-    std::vector<Source> lines;
-    std::vector<std::uint32_t> sourceLine(n, 0);
-    for (std::size_t i : sources) {
-        const MixerElement& e = elements[i];
-        sourceLine[i] = s.AddSource(SourceTypeOfName(e.name), DisplayName(e), DisplayName(e),
-            std::uint32_t(LineChannels(e.capture)), lineFlags(e), TMixerLineTarget {});
-        m_linesOf[i].push_back(sourceLine[i]);
-        lines.push_back({ sourceLine[i], i });
-    }
-    auto item = [](std::uint32_t lineId, const std::string& name) {
-        TMixerListText t {};
-        t.dwParam1 = lineId;
-        CopyMixerName(name, t.szName, sizeof t.szName);
-        return t;
-    };
-    std::vector<TMixerListText> enumItems;
-    if (selector < n) {
-        const MixerElement& e = elements[selector];
-        for (const std::string& name : e.enumItems) {
-            std::uint32_t line = 0;
-            bool found = false;
-            for (std::size_t i : sources)
-                if (Lower(DisplayName(elements[i])) == Lower(name)) {
-                    line = sourceLine[i];
-                    found = true;
-                    break;
-                }
-            if (!found) {
-                line = s.AddSource(
-                    SourceTypeOfName(name), name, name, channels, lineFlags(e), TMixerLineTarget {});
-                lines.push_back({ line, n });
-            }
-            enumItems.push_back(item(line, name));
-        }
-    }
+    const std::vector<TMixerListText> enumItems = AddRecordingSources(elements, r, channels);
     // Volumes: a source's own capture volume; a source without one is recorded at the recording's
     // volume (most cards have only that one), so it gets that.
-    const bool shared = capture < n && elements[capture].capture.volume;
-    for (const Source& src : lines) {
+    const bool shared = r.capture < n && elements[r.capture].capture.volume;
+    for (const RecordingSource& src : r.lines) {
         if (src.element < n && elements[src.element].capture.volume)
-            addVolume(src.element, src.line, true);
+            AddVolume(elements, src.element, src.line, true);
         else if (shared)
-            addVolume(capture, src.line, true);
+            AddVolume(elements, r.capture, src.line, true);
     }
+    if (r.selector < n)
+        AddSelector(elements, r, enumItems);
+    else
+        AddCaptureSwitches(elements, r);
+}
 
-    if (selector < n) {
-        const MixerElement& e = elements[selector];
-        Binding b;
-        b.kind = Kind::EnumMux;
-        b.element = selector;
-        b.alsaChannels = e.enumChannels ? e.enumChannels : 1;
-        const std::uint32_t id = s.AddControl(dest, mixer::CtlMux, DisplayName(e), DisplayName(e),
-            mixer::ControlUniform | (e.active ? 0 : mixer::ControlDisabled), 0,
-            std::int64_t(enumItems.size()) - 1, 0);
-        s.SetItems(id, enumItems);
-        m_bindings.push_back(b);
-        Touch(selector, id, dest);
-        return;
+std::vector<TMixerListText> AlsaLayout::AddRecordingSources(
+    const std::vector<MixerElement>& elements, Recording& r, std::uint32_t channels)
+{
+    const std::size_t n = elements.size();
+    // The sources: every element that records, then the selector's items that no element stands for.
+    r.sourceLine.assign(n, 0);
+    for (std::size_t i : r.sources) {
+        const MixerElement& e = elements[i];
+        r.sourceLine[i] = m_structure.AddSource(SourceTypeOfName(e.name), DisplayName(e), DisplayName(e),
+            std::uint32_t(LineChannels(e.capture)), LineFlags(e), TMixerLineTarget {});
+        m_linesOf[i].push_back(r.sourceLine[i]);
+        r.lines.push_back({ r.sourceLine[i], i });
     }
+    std::vector<TMixerListText> enumItems;
+    if (r.selector == n)
+        return enumItems;
+    const MixerElement& e = elements[r.selector];
+    for (const std::string& name : e.enumItems) {
+        std::uint32_t line = 0;
+        bool found = false;
+        for (std::size_t i : r.sources)
+            if (Lower(DisplayName(elements[i])) == Lower(name)) {
+                line = r.sourceLine[i];
+                found = true;
+                break;
+            }
+        if (!found) {
+            line = m_structure.AddSource(
+                SourceTypeOfName(name), name, name, channels, LineFlags(e), TMixerLineTarget {});
+            r.lines.push_back({ line, n });
+        }
+        enumItems.push_back(ListItem(line, name));
+    }
+    return enumItems;
+}
+
+void AlsaLayout::AddSelector(const std::vector<MixerElement>& elements, const Recording& r,
+    const std::vector<TMixerListText>& enumItems)
+{
+    const MixerElement& e = elements[r.selector];
+    Binding b;
+    b.kind = Kind::EnumMux;
+    b.element = r.selector;
+    b.alsaChannels = e.enumChannels ? e.enumChannels : 1;
+    const std::uint32_t id = m_structure.AddControl(r.dest, mixer::CtlMux, DisplayName(e), DisplayName(e),
+        mixer::ControlUniform | (e.active ? 0 : mixer::ControlDisabled), 0,
+        std::int64_t(enumItems.size()) - 1, 0);
+    m_structure.SetItems(id, enumItems);
+    m_bindings.push_back(b);
+    Touch(r.selector, id, r.dest);
+}
+
+void AlsaLayout::AddCaptureSwitches(const std::vector<MixerElement>& elements, const Recording& r)
+{
     // Capture switches of the sources: exclusive ones select one source, the others several.
     std::vector<std::size_t> exclusive, several;
-    for (std::size_t i : sources)
+    for (std::size_t i : r.sources)
         if (elements[i].capture.switched)
             (elements[i].captureGroup > 0 ? exclusive : several).push_back(i);
     const bool mux = !exclusive.empty();
@@ -318,14 +361,14 @@ AlsaLayout::AlsaLayout(
         b.switchChannels.push_back(elements[i].capture.channels ? elements[i].capture.channels : 1);
     std::vector<TMixerListText> items;
     for (std::size_t i : switches)
-        items.push_back(item(sourceLine[i], DisplayName(elements[i])));
-    const std::uint32_t id = s.AddControl(dest, mux ? mixer::CtlMux : mixer::CtlMixer,
+        items.push_back(ListItem(r.sourceLine[i], DisplayName(elements[i])));
+    const std::uint32_t id = m_structure.AddControl(r.dest, mux ? mixer::CtlMux : mixer::CtlMixer,
         mux ? "Capture Source" : "Capture Sources", mux ? "Capture Source" : "Capture Sources",
         mixer::ControlUniform, 0, std::int64_t(items.size()) - 1, 0);
-    s.SetItems(id, items);
+    m_structure.SetItems(id, items);
     m_bindings.push_back(b);
     for (std::size_t i : switches)
-        Touch(i, id, dest);
+        Touch(i, id, r.dest);
 }
 
 void AlsaLayout::Touch(std::size_t element, std::uint32_t controlId, std::uint32_t lineId)

@@ -97,6 +97,38 @@ private:
         std::vector<std::uint32_t> switchChannels; // SwitchList: the ALSA channels of each
     };
 
+    // The recording's parts while it is laid out: the element of its own volume and mute, the selector
+    // among its sources (n: none of either), the elements that record, and what the steps add.
+    struct RecordingSource {
+        std::uint32_t line;
+        std::size_t element; // n: an item of the selector only
+    };
+    struct Recording {
+        std::size_t capture;
+        std::size_t selector;
+        std::vector<std::size_t> sources;
+        std::uint32_t dest = 0;
+        std::vector<RecordingSource> lines;
+        std::vector<std::uint32_t> sourceLine; // by element
+    };
+
+    // The steps of laying out the elements: the playback, then the recording.
+    void AddPlayback(
+        const std::vector<MixerElement>& elements, const std::string& mixerName, std::uint32_t version);
+    void AddRecording(
+        const std::vector<MixerElement>& elements, const std::string& mixerName, std::uint32_t version);
+    static Recording RecordingParts(const std::vector<MixerElement>& elements);
+    std::vector<TMixerListText> AddRecordingSources(
+        const std::vector<MixerElement>& elements, Recording& r, std::uint32_t channels);
+    void AddSelector(const std::vector<MixerElement>& elements, const Recording& r,
+        const std::vector<TMixerListText>& enumItems);
+    void AddCaptureSwitches(const std::vector<MixerElement>& elements, const Recording& r);
+    void AddLineControls(
+        const std::vector<MixerElement>& elements, std::size_t i, std::uint32_t lineId, bool capture);
+    void AddVolume(
+        const std::vector<MixerElement>& elements, std::size_t i, std::uint32_t lineId, bool capture);
+    void AddMute(
+        const std::vector<MixerElement>& elements, std::size_t i, std::uint32_t lineId, bool capture);
     void Touch(std::size_t element, std::uint32_t controlId, std::uint32_t lineId);
 
     MixerStructure m_structure;
