@@ -1,17 +1,11 @@
 #include "displays/MMOscope.h"
 
-#include <QEvent>
-#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QToolTip>
 #include <algorithm>
 #include <cmath>
 
 namespace {
-
-constexpr int AmpStrip = 32;
-constexpr int TimeStrip = 40;
 
 // The oscilloscopes of the process, in creation order (user-interface thread only).
 std::vector<TMMOscope*>& List()
@@ -28,12 +22,8 @@ const std::vector<TMMOscope*>& TMMOscope::Instances()
 }
 
 TMMOscope::TMMOscope(QWidget* parent)
-    : TMMDIBGraphicControl(parent)
-    , m_infoBox(QStringLiteral("TMMOscope"))
+    : TMMSignalDisplay(parent, QStringLiteral("TMMOscope"), 2)
 {
-    DIB().SetOwnerClassName(QStringLiteral("TMMOscope"));
-    TMMGraphicControl::SetColor(clBlack);
-    setCursor(Qt::CrossCursor);
     setMouseTracking(true);
     m_core.PcmOverflow = [this] {
         if (OnPcmOverflow)
@@ -60,26 +50,6 @@ void TMMOscope::SetColor(TColor color)
 {
     TMMGraphicControl::SetColor(color);
     Repaint(m_core.SetBackColor(color));
-}
-
-void TMMOscope::SetDrawAmpScale(bool value)
-{
-    if (value == m_drawAmpScale)
-        return;
-    m_drawAmpScale = value;
-    UpdateMinimumSize();
-    Layout();
-    update();
-}
-
-void TMMOscope::SetDrawTimeScale(bool value)
-{
-    if (value == m_drawTimeScale)
-        return;
-    m_drawTimeScale = value;
-    UpdateMinimumSize();
-    Layout();
-    update();
 }
 
 void TMMOscope::SetScroll(bool value)
@@ -135,55 +105,17 @@ void TMMOscope::SetLocator(int column)
 
 // ---- size and layout -----------------------------------------------------------------------
 
-void TMMOscope::UpdateMinimumSize()
+void TMMOscope::SetPicture(qreal ratio, int width, int height)
 {
-    const int e = Bevel().BevelExtent();
-    setMinimumSize(2 * e + (m_drawAmpScale ? 66 : 2), 2 * e + (m_drawTimeScale ? 42 : 2));
-}
-
-void TMMOscope::SetBounds(int left, int top, int width, int height)
-{
-    UpdateMinimumSize();
-    setGeometry(left, top, std::max(width, minimumWidth()), std::max(height, minimumHeight()));
-    Layout();
-}
-
-void TMMOscope::BoundsChanged()
-{
-    Layout();
-}
-
-void TMMOscope::LayoutChanged()
-{
-    UpdateMinimumSize();
-    Layout();
-    TMMDIBGraphicControl::LayoutChanged();
-}
-
-void TMMOscope::Layout()
-{
-    QRect r(0, 0, width(), height());
-    if (m_drawAmpScale)
-        r.adjust(AmpStrip, 0, -AmpStrip, 0);
-    if (m_drawTimeScale)
-        r.adjust(0, 0, 0, -TimeStrip);
-    const int e = Bevel().BevelExtent();
-    r.adjust(e, e, -e, -e);
-    m_drawRect = r;
-    EndInfoMode();
-    m_ratio = devicePixelRatioF();
-    DIB().SetDevicePixelRatio(m_ratio);
-    m_core.SetPixelRatio(m_ratio);
-    m_core.SetArea(zv::DevicePixels(r.width(), m_ratio), zv::DevicePixels(r.height(), m_ratio));
-    DIB().SetSize(m_core.W(), m_core.H());
-    m_infoBox.SetSize(m_core.W(), m_core.H());
+    m_core.SetPixelRatio(ratio);
+    m_core.SetArea(width, height);
 }
 
 // ---- data and frames -----------------------------------------------------------------------
 
 void TMMOscope::ProcessData(const void* data)
 {
-    if (!m_core.Enabled() || !isVisible() || m_info)
+    if (!WantsData())
         return;
     m_core.Take(data);
     // Outside scroll mode a frame shows the last block's samples alone: only the frame that is
@@ -193,14 +125,6 @@ void TMMOscope::ProcessData(const void* data)
         PaintDirect([this] { DrawFrame(false); });
     else if (PaintDirectDeferred())
         m_core.FrameEvents();
-}
-
-void TMMOscope::ResetData()
-{
-    EndInfoMode();
-    m_core.ClearData();
-    if (!PaintDirect([this] { DrawFrame(true); }, TDirectCopy::Now))
-        update();
 }
 
 void TMMOscope::DrawFrame(bool full)
@@ -250,116 +174,41 @@ void TMMOscope::CopyFrame(QPainter& device)
     DIB().CopyToDevice(device, m_drawRect, 0, 0);
 }
 
-void TMMOscope::Paint(QPainter& canvas)
+QList<TMMSignalDisplay::ScaleMark> TMMOscope::AmpMarks() const
 {
-    // Moved to a screen of another scale: lay the picture out in its device pixels.
-    if (devicePixelRatioF() != m_ratio)
-        Layout();
-    if (m_drawAmpScale || m_drawTimeScale)
-        DrawScales(canvas);
-    Bevel().PaintBevel(canvas, rect(), true);
-    if (m_info) {
-        CopyFrame(canvas);
-        return;
-    }
-    DrawFrame(true);
-    CopyFrame(canvas);
-}
-
-void TMMOscope::DrawScales(QPainter& p)
-{
-    const QColor back = parentWidget() ? parentWidget()->palette().color(QPalette::Window)
-                                       : palette().color(QPalette::Window);
-    const int cw = width(), ch = height();
-    const int W = LogicalW();
     const int divisions = m_core.GridDivisions();
-    const QRect dr = m_drawRect;
-    const QColor text = zv::ColorToQColor(m_core.Color(zv::OscopeCore::ScaleTextColor));
-    const QColor line = zv::ColorToQColor(m_core.Color(zv::OscopeCore::ScaleLineColor));
-    QFont font = zv::MakePixelFont(QStringLiteral("ARIAL"), 10);
-    // The substitute faces run wider than the original; the narrow cut keeps signed labels whole.
-    font.setStretch(QFont::Condensed);
-    const QFontMetrics metrics(font);
-    p.save();
-    p.setFont(font);
-    if (m_drawAmpScale) {
-        p.fillRect(0, 0, AmpStrip, ch, back);
-        p.fillRect(cw - AmpStrip, 0, AmpStrip, ch, back);
-    }
-    if (m_drawTimeScale)
-        p.fillRect(0, ch - TimeStrip, cw, TimeStrip, back);
-
-    if (m_drawAmpScale) {
-        const int ampBottom = m_drawTimeScale ? ch - TimeStrip : ch;
-        const int leftLine = AmpStrip - 4, rightLine = cw - AmpStrip + 3;
-        p.setPen(line);
-        p.drawLine(leftLine, dr.top(), leftLine, std::min(dr.bottom(), ampBottom - 1));
-        p.drawLine(rightLine, dr.top(), rightLine, std::min(dr.bottom(), ampBottom - 1));
-        const auto label = [&](int d, const QString& s) {
-            const int y = dr.top() + m_core.GridRow(d);
-            p.setPen(text);
-            const int ty = std::clamp(y - metrics.height() / 2, 0, std::max(ampBottom - metrics.height(), 0));
-            p.drawText(QRect(0, ty, leftLine - 4, metrics.height()), Qt::AlignRight | Qt::AlignVCenter, s);
-            p.drawText(QRect(rightLine + 5, ty, cw - rightLine - 5, metrics.height()),
-                Qt::AlignLeft | Qt::AlignVCenter, s);
-        };
-        for (int d = 0; d <= divisions; ++d) {
-            const int y = dr.top() + m_core.GridRow(d);
-            p.setPen(line);
-            p.drawLine(leftLine - 3, y, leftLine, y);
-            p.drawLine(rightLine, y, rightLine + 3, y);
-        }
-        if (m_core.Kind() == okSpikes) {
-            for (int d = 0; d <= divisions; ++d)
-                label(d, QString::asprintf("%4.2f", double(d) / divisions));
-        } else {
-            const int middle = divisions / 2;
-            for (int i = 0; i <= divisions / 2; ++i) {
-                const QString value = QString::asprintf("%4.2f", 2.0 * i / divisions);
-                if (i == 0) {
-                    label(middle, value);
-                } else {
-                    label(middle + i, QLatin1Char('+') + value);
-                    label(middle - i, QLatin1Char('-') + value);
-                }
+    QList<ScaleMark> marks;
+    for (int d = 0; d <= divisions; ++d)
+        marks.append({ m_drawRect.top() + m_core.GridRow(d), {}, {} });
+    const auto label = [&marks](int d, const QString& s) { marks[d].label = marks[d].rightLabel = s; };
+    if (m_core.Kind() == okSpikes) {
+        for (int d = 0; d <= divisions; ++d)
+            label(d, QString::asprintf("%4.2f", double(d) / divisions));
+    } else {
+        const int middle = divisions / 2;
+        for (int i = 0; i <= divisions / 2; ++i) {
+            const QString value = QString::asprintf("%4.2f", 2.0 * i / divisions);
+            if (i == 0) {
+                label(middle, value);
+            } else {
+                label(middle + i, QLatin1Char('+') + value);
+                label(middle - i, QLatin1Char('-') + value);
             }
         }
     }
+    return marks;
+}
 
-    if (m_drawTimeScale) {
-        const double ms = m_core.BlockMs();
-        int d = 32;
-        while (W / d < 10 && d > 1)
-            d /= 2;
-        const int y0 = ch - TimeStrip + 3;
-        p.setPen(line);
-        p.drawLine(dr.left(), y0, dr.left() + W - 1, y0);
-        for (int k = 0; k <= d; ++k) {
-            const int x = dr.left() + (W - 1) * k / d;
-            const QString s = QString::asprintf("%4.1f", k * ms / d).trimmed();
-            p.setPen(line);
-            p.drawLine(x, y0, x, y0 + 3);
-            p.setPen(text);
-            p.save();
-            p.translate(
-                x + (metrics.ascent() - metrics.descent()) / 2, y0 + 5 + metrics.horizontalAdvance(s));
-            p.rotate(-90);
-            p.drawText(0, 0, s);
-            p.restore();
-        }
+QList<TMMSignalDisplay::ScaleMark> TMMOscope::BottomMarks(int divisions) const
+{
+    const double ms = m_core.BlockMs();
+    const int W = LogicalW();
+    QList<ScaleMark> marks;
+    for (int k = 0; k <= divisions; ++k) {
+        const QString s = QString::asprintf("%4.1f", k * ms / divisions).trimmed();
+        marks.append({ m_drawRect.left() + (W - 1) * k / divisions, s, {} });
     }
-
-    if (m_drawAmpScale && m_drawTimeScale) {
-        p.setPen(text);
-        const int y = ch - 2 * metrics.height() - 2;
-        p.drawText(QRect(0, y + metrics.height(), AmpStrip - 4, metrics.height()), Qt::AlignRight,
-            QStringLiteral("V"));
-        p.drawText(
-            QRect(cw - AmpStrip + 4, y, AmpStrip - 4, metrics.height()), Qt::AlignLeft, QStringLiteral("V"));
-        p.drawText(QRect(cw - AmpStrip + 4, y + metrics.height(), AmpStrip - 4, metrics.height()),
-            Qt::AlignLeft, QStringLiteral("mS"));
-    }
-    p.restore();
+    return marks;
 }
 
 // ---- info mode -----------------------------------------------------------------------------
@@ -392,26 +241,6 @@ QString TMMOscope::InfoText(QPoint p) const
     return QString::asprintf("%4.1f ms", TimeAt(p.x())) + QString::asprintf(" %4.2f V", ValueAt(p.y()));
 }
 
-void TMMOscope::DrawInfoBox(QPoint p)
-{
-    const int e = Bevel().BevelExtent();
-    const QPoint at(p.x() - e - (m_drawAmpScale ? AmpStrip : 0), p.y() - e);
-    m_infoBox.Show(DIB(), m_ratio == 1.0 ? at : (QPointF(at) * m_ratio).toPoint(), InfoText(p));
-}
-
-void TMMOscope::EndInfoMode()
-{
-    if (!m_info)
-        return;
-    if (m_core.Enabled()) {
-        DrawInfoBox(QPoint(-1, -1));
-        PaintDirect(nullptr);
-    }
-    m_infoBox.Forget();
-    m_info = false;
-    m_showHint = m_savedShowHint;
-}
-
 // ---- mouse ---------------------------------------------------------------------------------
 
 void TMMOscope::ChangeSelection(int a, int b)
@@ -422,18 +251,10 @@ void TMMOscope::ChangeSelection(int a, int b)
         OnSelecting(this, a, b);
 }
 
-void TMMOscope::mousePressEvent(QMouseEvent* event)
+void TMMOscope::MousePressed(QMouseEvent* event)
 {
     const QPoint p = event->position().toPoint();
-    if (event->button() == Qt::LeftButton && m_showInfo && m_core.Enabled() && !m_info) {
-        m_info = true;
-        QToolTip::hideText();
-        m_savedShowHint = m_showHint;
-        m_showHint = false;
-        RenderStaleFrame(); // the box goes onto the last frame
-        DrawInfoBox(p);
-        PaintDirect(nullptr);
-    } else if (event->button() == Qt::RightButton && m_useSelection && !m_locked && m_drag == Drag::None
+    if (event->button() == Qt::RightButton && m_useSelection && !m_locked && m_drag == Drag::None
         && GetInnerRect().contains(p)) {
         const QPoint c(ColumnX(p.x()), p.y());
         const int left = m_drawRect.left();
@@ -458,16 +279,11 @@ void TMMOscope::mousePressEvent(QMouseEvent* event)
             ChangeSelection(column, column + 1);
         }
     }
-    TMMDIBGraphicControl::mousePressEvent(event);
 }
 
-void TMMOscope::mouseMoveEvent(QMouseEvent* event)
+void TMMOscope::MouseMoved(QMouseEvent* event)
 {
     const QPoint p = event->position().toPoint();
-    if (m_info) {
-        DrawInfoBox(p);
-        PaintDirect(nullptr);
-    }
     const int left = m_drawRect.left();
     const int W = m_core.W();
     const QPoint c(ColumnX(p.x()), p.y());
@@ -497,13 +313,10 @@ void TMMOscope::mouseMoveEvent(QMouseEvent* event)
     } else if (cursor().shape() != Qt::CrossCursor && cursor().shape() != Qt::WaitCursor) {
         setCursor(Qt::ArrowCursor);
     }
-    TMMDIBGraphicControl::mouseMoveEvent(event);
 }
 
-void TMMOscope::mouseReleaseEvent(QMouseEvent* event)
+void TMMOscope::MouseReleased(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton)
-        EndInfoMode();
     if (event->button() == Qt::RightButton && m_drag != Drag::None) {
         m_drag = Drag::None;
         if (m_core.SelEnd() - m_core.SelStart() == 1)
@@ -511,14 +324,4 @@ void TMMOscope::mouseReleaseEvent(QMouseEvent* event)
         if (OnSelectEnd)
             OnSelectEnd(this, m_core.SelStart(), m_core.SelEnd());
     }
-    TMMDIBGraphicControl::mouseReleaseEvent(event);
-}
-
-bool TMMOscope::event(QEvent* event)
-{
-    if (event->type() == QEvent::ToolTip && !m_showHint) {
-        event->ignore();
-        return true;
-    }
-    return TMMDIBGraphicControl::event(event);
 }

@@ -5,14 +5,12 @@
 // the right one and the scrolling chart kept in step across all oscilloscopes of the process.
 // Everything here runs on the user-interface thread.
 
-#include "audio/MMConect.h"
-#include "displays/MMControl.h"
-#include "displays/MMInfoBox.h"
 #include "displays/MMOscopeMath.h"
+#include "displays/MMSignalDisplay.h"
 
 #include <functional>
 
-class TMMOscope : public TMMDIBGraphicControl, public IMMDisplay {
+class TMMOscope : public TMMSignalDisplay {
     Q_OBJECT
 public:
     using TNotify = std::function<void(QObject* Sender)>;
@@ -57,10 +55,8 @@ public:
     void SetDrawMidLine(bool value) { Repaint(m_core.SetDrawMidLine(value)); }
     bool DrawGrid() const { return m_core.DrawGrid(); }
     void SetDrawGrid(bool value) { Repaint(m_core.SetDrawGrid(value)); }
-    bool DrawAmpScale() const { return m_drawAmpScale; }
-    void SetDrawAmpScale(bool value);
-    bool DrawTimeScale() const { return m_drawTimeScale; }
-    void SetDrawTimeScale(bool value);
+    bool DrawTimeScale() const { return DrawBottomScale(); }
+    void SetDrawTimeScale(bool value) { SetDrawBottomScale(value); }
     bool Scroll() const { return m_core.Scroll(); }
     void SetScroll(bool value);
     bool Accelerate() const { return m_core.Accelerate(); }
@@ -69,14 +65,10 @@ public:
     void SetFFTLength(int length);
     int BarWidth() const { return m_core.BarWidth(); }
     void SetBarWidth(int width) { Repaint(m_core.SetBarWidth(width)); }
-    bool ShowInfo() const { return m_showInfo; }
-    void SetShowInfo(bool value) { m_showInfo = value; }
     bool UseSelection() const { return m_useSelection; }
     void SetUseSelection(bool value) { m_useSelection = value; }
     bool Locked() const { return m_locked; }
     void SetLocked(bool value) { m_locked = value; }
-    bool ShowHint() const { return m_showHint; }
-    void SetShowHint(bool value) { m_showHint = value; }
     // Index order: ForegroundColor 0, InactiveColor 1, EffectColor 2, DisabledColor 3,
     // ScaleTextColor 4, ScaleLineColor 5, GridColor 6, BarColor 7, BarTickColor 8,
     // SelectionColor 10, SelectionDotColor 11, LocatorColor 12.
@@ -111,72 +103,48 @@ public:
     void SetPCMFormat(const TWaveFormatEx* format) override;
     int BytesNeeded() const override { return m_core.BytesNeeded(); }
     void ProcessData(const void* data) override;
-    void ResetData() override;
-    // Data is drawn only while the control is shown, enabled and not in info mode.
-    bool WantsData() const override { return isVisible() && m_core.Enabled() && !m_info; }
     int ScrollStep() const override { return m_core.ScrollStep(); }
 
-    void SetBounds(int left, int top, int width, int height);
-    QRect DrawRect() const { return m_drawRect; }
-    bool InfoMode() const { return m_info; }
     double TimeAt(int x) const; // milliseconds
     double ValueAt(int y) const; // volts, full scale 1
-    QString InfoText(QPoint p) const;
+    QString InfoText(QPoint p) const override;
 
     // Every oscilloscope of the process (the scrolling ones keep each other in step).
     static const std::vector<TMMOscope*>& Instances();
 
-protected:
-    void BoundsChanged() override;
-    void LayoutChanged() override;
-    void Paint(QPainter& canvas) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    bool event(QEvent* event) override;
-
 private:
     enum class Drag { None, Start, End, Move };
 
-    void Repaint(bool changed)
-    {
-        if (changed)
-            update();
-    }
-    void UpdateMinimumSize();
-    void Layout();
+    bool DataEnabled() const override { return m_core.Enabled(); }
+    QSize PictureSize() const override { return { m_core.W(), m_core.H() }; }
+    void SetPicture(qreal ratio, int width, int height) override;
     // A frame (or a scroll step) into DIB; CopyFrame brings it to the window.
-    void DrawFrame(bool full);
+    void DrawFrame(bool full) override;
+    void ClearData() override { m_core.ClearData(); }
     // Outside scroll mode: the frame of the samples the last block left, drawn just before its copy.
     bool RenderFrame(bool shown) override;
     void CopyFrame(QPainter& device) override;
-    void DrawScales(QPainter& canvas);
-    void DrawInfoBox(QPoint p);
-    void EndInfoMode();
+    void MousePressed(QMouseEvent* event) override;
+    void MouseMoved(QMouseEvent* event) override;
+    void MouseReleased(QMouseEvent* event) override;
+    TColor ScaleTextColor() const override { return m_core.Color(zv::OscopeCore::ScaleTextColor); }
+    TColor ScaleLineColor() const override { return m_core.Color(zv::OscopeCore::ScaleLineColor); }
+    QList<ScaleMark> AmpMarks() const override;
+    QList<ScaleMark> BottomMarks(int divisions) const override;
+    QString AmpUnit() const override { return QStringLiteral("V"); }
+    QString BottomUnit() const override { return QStringLiteral("mS"); }
     void ChangeSelection(int a, int b);
 
     zv::OscopeCore m_core;
-    QRect m_drawRect;
-    // The picture is drawn in the screen's device pixels; scales and mouse positions are logical,
-    // selections and the locator are canvas columns.
-    qreal m_ratio = 1.0;
-    int LogicalW() const { return m_ratio == 1.0 ? m_core.W() : qRound(m_core.W() / m_ratio); }
-    int LogicalH() const { return m_ratio == 1.0 ? m_core.H() : qRound(m_core.H() / m_ratio); }
-    // A window x as the x of the canvas column under it, counted from the picture's left edge.
+    // A window x as the x of the canvas column under it, counted from the picture's left edge
+    // (selections and the locator are canvas columns).
     int ColumnX(int x) const
     {
         return m_ratio == 1.0 ? x : m_drawRect.left() + qRound((x - m_drawRect.left()) * m_ratio);
     }
-    bool m_drawAmpScale = false;
-    bool m_drawTimeScale = false;
-    bool m_showInfo = true;
     bool m_useSelection = false;
     bool m_locked = false;
-    bool m_showHint = false;
-    bool m_savedShowHint = false;
-    bool m_info = false;
     bool m_redrawRequest = false; // another scrolling oscilloscope restarted its chart
     Drag m_drag = Drag::None;
     int m_dragX = 0;
-    TMMInfoBox m_infoBox; // the info mode's text box on the picture
 };

@@ -5,15 +5,13 @@
 // frequency text and the info mode under the left mouse button. Everything here runs on the
 // user-interface thread; the core's peak timer moves only counters.
 
-#include "audio/MMConect.h"
-#include "displays/MMControl.h"
-#include "displays/MMInfoBox.h"
+#include "displays/MMSignalDisplay.h"
 #include "displays/MMSpectrMath.h"
 
 #include <QPoint>
 #include <functional>
 
-class TMMSpectrum : public TMMDIBGraphicControl, public IMMDisplay {
+class TMMSpectrum : public TMMSignalDisplay {
     Q_OBJECT
 public:
     using TNotify = std::function<void(QObject* Sender)>;
@@ -81,9 +79,9 @@ public:
     void SetInactive2Color(TColor c) { SetIndexedColor(4, c); }
     TColor Inactive3Color() const { return IndexedColor(5); }
     void SetInactive3Color(TColor c) { SetIndexedColor(5, c); }
-    TColor ScaleTextColor() const { return IndexedColor(6); }
+    TColor ScaleTextColor() const override { return IndexedColor(6); }
     void SetScaleTextColor(TColor c) { SetIndexedColor(6, c); }
-    TColor ScaleLineColor() const { return IndexedColor(7); }
+    TColor ScaleLineColor() const override { return IndexedColor(7); }
     void SetScaleLineColor(TColor c) { SetIndexedColor(7, c); }
     TColor GridColor() const { return IndexedColor(8); }
     void SetGridColor(TColor c) { SetIndexedColor(8, c); }
@@ -111,15 +109,8 @@ public:
     void SetDrawGrid(bool value) { Repaint(m_core.SetDrawGrid(value)); }
     bool DisplayPeak() const { return m_displayPeak; }
     void SetDisplayPeak(bool value);
-    bool ShowInfo() const { return m_showInfo; }
-    void SetShowInfo(bool value) { m_showInfo = value; }
-    bool DrawFreqScale() const { return m_drawFreqScale; }
-    void SetDrawFreqScale(bool value);
-    bool DrawAmpScale() const { return m_drawAmpScale; }
-    void SetDrawAmpScale(bool value);
-    // Hints (tool tips) show only while true; info mode switches them off while it lasts.
-    bool ShowHint() const { return m_showHint; }
-    void SetShowHint(bool value) { m_showHint = value; }
+    bool DrawFreqScale() const { return DrawBottomScale(); }
+    void SetDrawFreqScale(bool value) { SetDrawBottomScale(value); }
     // 8 or 24 bits per pixel, for DIB and the unlit bars alike; else "Bitlength not supported yet".
     void SetBitsPerPixel(int bits);
 
@@ -135,59 +126,31 @@ public:
     void SetPCMFormat(const TWaveFormatEx* format) override { m_core.SetPCMFormat(format); }
     int BytesNeeded() const override { return m_core.BytesNeeded(); }
     void ProcessData(const void* data) override;
-    void ResetData() override;
-    // Data is drawn only while the control is shown, enabled and not in info mode.
-    bool WantsData() const override { return isVisible() && m_core.Enabled() && !m_info; }
 
-    // The control's bounds, raised to the smallest size its scales leave room for.
-    void SetBounds(int left, int top, int width, int height);
-    QRect DrawRect() const { return m_drawRect; }
-    bool InfoMode() const { return m_info; }
     // The texts info mode shows for a point of the control, and the peak frequency text.
     double FrequencyAt(int x) const;
     double ValueAt(int y) const;
-    QString InfoText(QPoint p) const;
+    QString InfoText(QPoint p) const override;
     QString PeakText() const;
 
-protected:
-    void BoundsChanged() override;
-    void LayoutChanged() override;
-    void Paint(QPainter& canvas) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    bool event(QEvent* event) override;
-
 private:
-    void Repaint(bool changed)
-    {
-        if (changed)
-            update();
-    }
-    void Layout();
-    void UpdateMinimumSize();
+    bool DataEnabled() const override { return m_core.Enabled(); }
+    QSize PictureSize() const override { return { m_core.W(), m_core.H() }; }
+    void SetPicture(qreal ratio, int width, int height) override;
     // A frame into DIB; CopyFrame brings it to the window with the peak text.
-    void DrawFrame(bool full);
+    void DrawFrame(bool full) override;
+    void ClearData() override { m_core.DataReset(); }
+    // The picture stands still while info mode shows a box on it.
+    void InfoModeChanged(bool on) override { m_core.SetFrozen(on); }
     // A data frame whose state the last block advanced, drawn just before its copy.
     bool RenderFrame(bool shown) override;
     void CopyFrame(QPainter& device) override;
-    void DrawScales(QPainter& canvas);
+    QList<ScaleMark> AmpMarks() const override;
+    QList<ScaleMark> BottomMarks(int divisions) const override;
+    QString AmpUnit() const override { return m_core.LogAmp() ? QStringLiteral("db") : QStringLiteral("V"); }
+    QString BottomUnit() const override { return QStringLiteral("Hz"); }
     void DrawPeakText(QPainter& device);
-    void DrawInfoBox(QPoint p);
-    void EndInfoMode();
 
     zv::SpectrumCore m_core;
-    QRect m_drawRect;
-    // The picture is drawn in the screen's device pixels; scales and mouse positions are logical.
-    qreal m_ratio = 1.0;
-    int LogicalW() const { return m_ratio == 1.0 ? m_core.W() : qRound(m_core.W() / m_ratio); }
-    int LogicalH() const { return m_ratio == 1.0 ? m_core.H() : qRound(m_core.H() / m_ratio); }
     bool m_displayPeak = false;
-    bool m_showInfo = true;
-    bool m_drawFreqScale = false;
-    bool m_drawAmpScale = false;
-    bool m_showHint = false;
-    bool m_savedShowHint = false;
-    bool m_info = false;
-    TMMInfoBox m_infoBox; // the info mode's text box on the picture
 };
