@@ -1,6 +1,6 @@
 #include "displays/MMDIBCv.h"
-#include "displays/MMSetter.h"
 
+#include "displays/MMSetter.h"
 #include "platform/ResStrings.h"
 
 #include <QFont>
@@ -15,7 +15,8 @@
 // ---------------------------------------------------------------------------------------------
 // TMMBevel
 
-#define ZV_BEVEL_SETTER(Name, Type, member, expr) ZV_DEFINE_SETTER(TMMBevel, Name, Type, member, expr, Changed)
+#define ZV_BEVEL_SETTER(Name, Type, member, expr)                                                            \
+    ZV_DEFINE_SETTER(TMMBevel, Name, Type, member, expr, Changed)
 
 ZV_BEVEL_SETTER(BevelInner, TBevelCut, m_bevelInner, value)
 ZV_BEVEL_SETTER(BevelOuter, TBevelCut, m_bevelOuter, value)

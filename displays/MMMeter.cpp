@@ -1,6 +1,6 @@
 #include "displays/MMMeter.h"
-#include "displays/MMSetter.h"
 
+#include "displays/MMSetter.h"
 #include "platform/ResStrings.h"
 
 #include <QEvent>
@@ -377,7 +377,8 @@ void TMMCustomMeter::SetIndexedColor(int index, TColor color)
     FaceChanged();
 }
 
-#define ZV_METER_SETTER(Name, member, expr) ZV_DEFINE_SETTER(TMMCustomMeter, Name, int, member, expr, FaceChanged)
+#define ZV_METER_SETTER(Name, member, expr)                                                                  \
+    ZV_DEFINE_SETTER(TMMCustomMeter, Name, int, member, expr, FaceChanged)
 
 // Upper bounds keep a repaint finite: lines are drawn pixel by pixel from the pivot, and every tick
 // of the scale is drawn; more ticks than needle units would show nothing new.
@@ -440,4 +441,3 @@ void TMMCustomMeter::SetValue(int percent)
     EnsureLayout();
     UpdateLevel(zv::PercentToLevel(percent));
 }
-

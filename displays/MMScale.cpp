@@ -1,6 +1,6 @@
 #include "displays/MMScale.h"
-#include "displays/MMSetter.h"
 
+#include "displays/MMSetter.h"
 #include "platform/ResStrings.h"
 
 #include <QPainter>
@@ -39,7 +39,8 @@ void TMMCustomScale::Changed()
         OnChange();
 }
 
-#define ZV_SCALE_SETTER(Name, Type, member, expr) ZV_DEFINE_SETTER(TMMCustomScale, Name, Type, member, expr, Changed)
+#define ZV_SCALE_SETTER(Name, Type, member, expr)                                                            \
+    ZV_DEFINE_SETTER(TMMCustomScale, Name, Type, member, expr, Changed)
 
 ZV_SCALE_SETTER(Visible, bool, m_visible, value)
 ZV_SCALE_SETTER(StartAngle, int, m_startAngle, value)

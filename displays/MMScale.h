@@ -108,8 +108,7 @@ public:
 namespace zv {
 // Steps a one-pixel line from a up to but not including b and hands every point to plot; the one
 // line walk of the displays, so a needle drawn into a bitmap and a scale drawn by a painter agree.
-template <typename Plot>
-void ForEachLinePoint(QPoint a, QPoint b, Plot&& plot)
+template <typename Plot> void ForEachLinePoint(QPoint a, QPoint b, Plot&& plot)
 {
     int dx = b.x() - a.x();
     int dy = b.y() - a.y();

@@ -1,6 +1,7 @@
 #include "displays/MMScale.h"
 
 #include <QImage>
+#include <QList>
 #include <QPainter>
 #include <gtest/gtest.h>
 
@@ -167,6 +168,42 @@ TEST(TickScale, EngravedTickIsALinePairShiftedAcross)
     EXPECT_EQ(image.pixel(2, 2), qRgb(255, 255, 255));
     EXPECT_EQ(image.pixel(5, 0), qRgb(255, 255, 255));
     EXPECT_EQ(image.pixel(4, 2), qRgb(0, 0, 0));
+}
+
+// The needle bitmap and the tick scale both walk their lines here: every slope and direction
+// steps one pixel at a time from a, stops short of b, and a painter's line shows the same pixels.
+TEST(LineWalk, StepsOnePixelAtATimeUpToButNotIncludingTheEnd)
+{
+    const QPoint ends[][2] = { { { 1, 1 }, { 7, 3 } }, { { 7, 3 }, { 1, 1 } }, { { 2, 8 }, { 4, 0 } },
+        { { 0, 0 }, { 5, 5 } }, { { 5, 2 }, { 0, 2 } }, { { 3, 3 }, { 3, 3 } } };
+    for (const auto& e : ends) {
+        const QPoint a = e[0], b = e[1];
+        SCOPED_TRACE(
+            QStringLiteral("(%1,%2)-(%3,%4)").arg(a.x()).arg(a.y()).arg(b.x()).arg(b.y()).toStdString());
+        QList<QPoint> points;
+        zv::ForEachLinePoint(a, b, [&points](QPoint p) { points.append(p); });
+        ASSERT_EQ(points.size(), std::max(std::abs(b.x() - a.x()), std::abs(b.y() - a.y())));
+        QPoint last = b;
+        if (!points.isEmpty()) {
+            EXPECT_EQ(points.front(), a);
+            last = points.back();
+        }
+        for (int i = 1; i < points.size(); ++i) {
+            const QPoint step = points[i] - points[i - 1];
+            EXPECT_LE(std::max(std::abs(step.x()), std::abs(step.y())), 1);
+        }
+        const QPoint toEnd = b - last;
+        EXPECT_LE(std::max(std::abs(toEnd.x()), std::abs(toEnd.y())), 1);
+
+        QImage walked = Blank(10, 10);
+        for (const QPoint& p : points)
+            walked.setPixel(p, qRgb(255, 0, 0));
+        QImage painted = Blank(10, 10);
+        QPainter painter(&painted);
+        zv::PlatformLine(painter, a, b, clRed);
+        painter.end();
+        EXPECT_EQ(painted, walked);
+    }
 }
 
 } // namespace
