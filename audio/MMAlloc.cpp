@@ -7,22 +7,25 @@ void* TMMAllocator::GetBlock(unsigned /*Flags*/, std::size_t Bytes)
     std::lock_guard guard(FLock);
     Record* larger = nullptr;
     for (auto& r : FBlocks) {
-        if (r.useCount != 0)
+        if (r.useCount != 0) {
             continue;
+        }
         if (r.size == Bytes) {
             r.useCount = 1;
             return r.block;
         }
-        if (!larger && r.size > Bytes)
+        if (!larger && r.size > Bytes) {
             larger = &r;
+        }
     }
     if (larger) {
         larger->useCount = 1;
         return larger->block;
     }
     void* block = std::calloc(1, Bytes ? Bytes : 1);
-    if (!block)
+    if (!block) {
         return nullptr;
+    }
     try {
         FBlocks.push_back({ block, Bytes, 1 });
     } catch (...) {
@@ -37,8 +40,9 @@ void TMMAllocator::ReleaseBlock(void*& Block)
     std::lock_guard guard(FLock);
     for (auto& r : FBlocks) {
         if (r.block == Block) {
-            if (r.useCount > 0)
+            if (r.useCount > 0) {
                 --r.useCount;
+            }
             Block = nullptr;
             return;
         }

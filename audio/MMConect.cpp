@@ -58,16 +58,19 @@ public:
 
     static TMMConnector* Find(std::uint64_t serial)
     {
-        for (TMMConnector* c : connectors)
-            if (c->m_serial == serial)
+        for (TMMConnector* c : connectors) {
+            if (c->m_serial == serial) {
                 return c;
+            }
+        }
         return nullptr;
     }
     static void RecomputeSpeed()
     {
         maxSpeed = 1;
-        for (TMMConnector* c : connectors)
+        for (TMMConnector* c : connectors) {
             maxSpeed = std::max(maxSpeed, c->m_speed);
+        }
     }
     static bool KeepPumping()
     {
@@ -76,14 +79,16 @@ public:
     void StartPump()
     {
         sleeping = false;
-        if (!m_timer.isActive())
+        if (!m_timer.isActive()) {
             m_timer.start(1);
+        }
     }
     // From any thread, after something became due: wakes a pump that sleeps for want of work.
     static void Wake()
     {
-        if (sleeping.exchange(false) && window)
+        if (sleeping.exchange(false) && window) {
             QCoreApplication::postEvent(window, new QEvent(kPumpMessage));
+        }
     }
 
     // The pump wakes when a buffer arrives and then about once per display refresh, and delivers
@@ -117,9 +122,11 @@ private:
         sleeping = true;
         const std::int64_t now = TMMConnector::Now();
         std::int64_t next = INT64_MAX;
-        for (TMMConnector* c : connectors)
-            if (c->m_inPump && c->m_enabled && c->m_running)
+        for (TMMConnector* c : connectors) {
+            if (c->m_inPump && c->m_enabled && c->m_running) {
                 next = std::min(next, c->NextBatch(now));
+            }
+        }
         if (next == INT64_MAX) {
             m_timer.stop();
             return;
@@ -144,29 +151,35 @@ void TMMConnectorWindow::Pass()
 {
     // The rest of the application gets its share first; with the default Speed returning to the
     // event loop between passes is that share.
-    for (int i = 0; i < 5000 - maxSpeed; ++i)
+    for (int i = 0; i < 5000 - maxSpeed; ++i) {
         QCoreApplication::processEvents();
-    if (!KeepPumping())
+    }
+    if (!KeepPumping()) {
         return;
+    }
     std::exception_ptr failure;
     std::vector<std::uint64_t> serials;
     serials.reserve(connectors.size());
-    for (TMMConnector* c : connectors)
+    for (TMMConnector* c : connectors) {
         serials.push_back(c->m_serial);
+    }
     for (std::uint64_t serial : serials) {
         TMMConnector* c = Find(serial);
-        if (!c || !c->m_inPump || !c->m_enabled || !c->m_running)
+        if (!c || !c->m_inPump || !c->m_enabled || !c->m_running) {
             continue;
+        }
         try {
             c->DeliverDue();
         } catch (...) {
             // The other connectors still get their pass; the error is reported after it.
-            if (!failure)
+            if (!failure) {
                 failure = std::current_exception();
+            }
         }
     }
-    if (failure)
+    if (failure) {
         std::rethrow_exception(failure);
+    }
 }
 
 bool TMMConnectorWindow::event(QEvent* e)
@@ -174,10 +187,11 @@ bool TMMConnectorWindow::event(QEvent* e)
     const QEvent::Type type = e->type();
     if (type == kStartMessage || type == kTriggerMessage) {
         TMMConnector* c = Find(static_cast<ConnectorEvent*>(e)->serial);
-        if (c && type == kStartMessage)
+        if (c && type == kStartMessage) {
             c->HandleStart();
-        else if (c)
+        } else if (c) {
             c->HandleTrigger();
+        }
         return true;
     }
     if (type == kPumpMessage) {
@@ -202,8 +216,9 @@ struct TMMConnector::TPass {
     }
     ~TPass()
     {
-        if (alive)
+        if (alive) {
             connector->m_pass = nullptr;
+        }
     }
     TPass(const TPass&) = delete;
     TPass& operator=(const TPass&) = delete;
@@ -219,8 +234,9 @@ TMMConnector::TMMConnector(QObject* AOwner)
     : TMMDSPComponent(AOwner)
     , m_serial(gNextSerial++)
 {
-    if (!TMMConnectorWindow::window)
+    if (!TMMConnectorWindow::window) {
         TMMConnectorWindow::window = new TMMConnectorWindow;
+    }
     TMMConnectorWindow::connectors.push_back(this);
     TMMConnectorWindow::RecomputeSpeed();
 }
@@ -228,13 +244,16 @@ TMMConnector::TMMConnector(QObject* AOwner)
 TMMConnector::~TMMConnector()
 {
     // Destroyed from inside a display's update: the pass under way ends after that update.
-    if (m_pass)
+    if (m_pass) {
         m_pass->alive = false;
+    }
     MarkDestroying();
     ChainStop();
-    for (IMMDisplay* display : m_slots)
-        if (display)
+    for (IMMDisplay* display : m_slots) {
+        if (display) {
             display->RemoveWatcher(this);
+        }
+    }
     auto& list = TMMConnectorWindow::connectors;
     list.erase(std::remove(list.begin(), list.end(), this), list.end());
     if (list.empty()) {
@@ -252,8 +271,9 @@ void TMMConnector::SetClock(Clock clock)
 
 std::int64_t TMMConnector::Now()
 {
-    if (const Clock clock = gClock.load())
+    if (const Clock clock = gClock.load()) {
         return clock();
+    }
     return std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now().time_since_epoch())
         .count();
@@ -289,8 +309,9 @@ IMMDisplay* TMMConnector::Spectrum(int index) const
 
 void TMMConnector::SetSpectrum(int index, IMMDisplay* display)
 {
-    if (index >= 1 && index <= 4)
+    if (index >= 1 && index <= 4) {
         SetSlot(kSpectrum1 + index - 1, display);
+    }
 }
 
 int TMMConnector::FamilyOf(int slot)
@@ -312,9 +333,11 @@ int TMMConnector::FamilyOf(int slot)
 
 bool TMMConnector::FamilyHasDisplays(int family) const
 {
-    for (int slot = 0; slot < SlotCount; ++slot)
-        if (m_slots[static_cast<std::size_t>(slot)] && FamilyOf(slot) == family)
+    for (int slot = 0; slot < SlotCount; ++slot) {
+        if (m_slots[static_cast<std::size_t>(slot)] && FamilyOf(slot) == family) {
             return true;
+        }
+    }
     return false;
 }
 
@@ -322,16 +345,19 @@ void TMMConnector::SetSlot(int slot, IMMDisplay* display)
 {
     auto& held = m_slots[static_cast<std::size_t>(slot)];
     // The twin slot of a pair cannot hold the same display.
-    if (display && slot < kSpectrum1 && m_slots[static_cast<std::size_t>(slot ^ 1)] == display)
+    if (display && slot < kSpectrum1 && m_slots[static_cast<std::size_t>(slot ^ 1)] == display) {
         return;
-    if (held == display)
+    }
+    if (held == display) {
         return;
+    }
     IMMDisplay* old = held;
     held = display;
     m_due[static_cast<std::size_t>(FamilyOf(slot))] = false;
     m_onPrevious[static_cast<std::size_t>(FamilyOf(slot))] = false;
-    if (old && std::find(m_slots.begin(), m_slots.end(), old) == m_slots.end())
+    if (old && std::find(m_slots.begin(), m_slots.end(), old) == m_slots.end()) {
         old->RemoveWatcher(this);
+    }
     if (display) {
         display->AddWatcher(this);
         ConfigureDisplays();
@@ -340,9 +366,11 @@ void TMMConnector::SetSlot(int slot, IMMDisplay* display)
 
 void TMMConnector::DisplayDestroyed(IMMDisplay* display)
 {
-    for (auto& slot : m_slots)
-        if (slot == display)
+    for (auto& slot : m_slots) {
+        if (slot == display) {
             slot = nullptr;
+        }
+    }
 }
 
 // ---- formats ----
@@ -356,8 +384,9 @@ void TMMConnector::SetWaveFormat(const TWaveFormatEx* Value)
 void TMMConnector::ConfigureDisplays()
 {
     const TWaveFormatEx* input = WaveFormat();
-    if (!input)
+    if (!input) {
         return;
+    }
     const TWaveFormatEx* format = input;
     if (m_started) {
         format = m_format.get();
@@ -365,22 +394,28 @@ void TMMConnector::ConfigureDisplays()
         // Non-PCM input would need a conversion; the capture never produces such data, so it is
         // simply not shown.
         m_inputIsPCM = IsPCMFormat(input);
-        if (!m_inputIsPCM)
+        if (!m_inputIsPCM) {
             return;
+        }
     }
-    if (!format)
+    if (!format) {
         return;
+    }
     m_silence = format->wBitsPerSample == 8 ? 128 : 0;
-    for (IMMDisplay* display : m_slots)
-        if (display)
+    for (IMMDisplay* display : m_slots) {
+        if (display) {
             display->SetPCMFormat(format);
+        }
+    }
 }
 
 void TMMConnector::ResetDisplays()
 {
-    for (std::size_t i = 0; i < m_slots.size(); ++i)
-        if (IMMDisplay* display = m_slots[i])
+    for (std::size_t i = 0; i < m_slots.size(); ++i) {
+        if (IMMDisplay* display = m_slots[i]) {
             display->ResetData();
+        }
+    }
 }
 
 // ---- chain ----
@@ -389,8 +424,9 @@ void TMMConnector::ChainStart()
 {
     TMMDSPComponent::ChainStart();
     const TWaveFormatEx* input = WaveFormat();
-    if (InState(csDesigning) || !input || m_started)
+    if (InState(csDesigning) || !input || m_started) {
         return;
+    }
     m_inputIsPCM = IsPCMFormat(input);
     const int size = GetBufferSize();
     if (m_inputIsPCM && size > 0) {
@@ -405,32 +441,37 @@ void TMMConnector::ChainStart()
     m_position.fill(0);
     m_delivered.fill(0);
     ++m_epoch;
-    if (!m_inputIsPCM || m_intake.empty())
+    if (!m_inputIsPCM || m_intake.empty()) {
         return;
+    }
     {
         std::lock_guard lock(m_handOver);
-        for (auto& slot : m_arrived)
+        for (auto& slot : m_arrived) {
             slot.assign(static_cast<std::size_t>(size), m_silence);
+        }
         m_arrivals = 0;
         m_silenceDue = false;
         m_started = true;
     }
     TMMConnectorWindow::RecomputeSpeed();
     ConfigureDisplays();
-    if (m_enabled && m_realTime)
+    if (m_enabled && m_realTime) {
         PostStart();
+    }
 }
 
 void TMMConnector::PostStart()
 {
-    if (TMMConnectorWindow::window)
+    if (TMMConnectorWindow::window) {
         QCoreApplication::postEvent(TMMConnectorWindow::window, new ConnectorEvent(kStartMessage, m_serial));
+    }
 }
 
 void TMMConnector::HandleStart()
 {
-    if (!m_started)
+    if (!m_started) {
         return;
+    }
     m_triggerRequests = 0;
     m_running = true;
     if (m_autoTrigger && !m_inPump) {
@@ -452,8 +493,9 @@ void TMMConnector::DeliverBuffer(PWaveHdr lpWaveHdr)
 {
     if (lpWaveHdr) {
         const WaveHeader* read = lpWaveHdr;
-        if (m_synchronize && lpWaveHdr->SyncHeader && lpWaveHdr->dwBytesRecorded != 0)
+        if (m_synchronize && lpWaveHdr->SyncHeader && lpWaveHdr->dwBytesRecorded != 0) {
             read = lpWaveHdr->SyncHeader;
+        }
         TakeData(read->lpData, static_cast<int>(read->dwBytesRecorded));
     }
     TMMDSPComponent::DeliverBuffer(lpWaveHdr);
@@ -462,22 +504,25 @@ void TMMConnector::DeliverBuffer(PWaveHdr lpWaveHdr)
 bool TMMConnector::RequestBuffer(PWaveHdr lpWaveHdr, bool& MoreBuffers)
 {
     const bool result = TMMDSPComponent::RequestBuffer(lpWaveHdr, MoreBuffers);
-    if (lpWaveHdr)
+    if (lpWaveHdr) {
         TakeData(lpWaveHdr->lpData, static_cast<int>(lpWaveHdr->dwBytesRecorded));
+    }
     return result;
 }
 
 void TMMConnector::TakeData(const void* data, int bytes)
 {
-    if (!data)
+    if (!data) {
         return;
+    }
     const std::int64_t arrival = Now();
     {
         std::lock_guard lock(m_handOver);
         // Read here, under the lock the user-interface thread changes them under, so that no
         // buffer slips in after a stop, a pause or a disable.
-        if (!m_enabled || !m_started || m_paused || !m_inputIsPCM || m_arrived[0].empty())
+        if (!m_enabled || !m_started || m_paused || !m_inputIsPCM || m_arrived[0].empty()) {
             return;
+        }
         // The newest becomes the one before; the one before that is overwritten (a pump that fell
         // further behind skips it).
         std::swap(m_arrived[0], m_arrived[1]);
@@ -504,8 +549,9 @@ void TMMConnector::TakeData(const void* data, int bytes)
 
 void TMMConnector::TakeIn()
 {
-    if (m_pass || m_intake.empty())
+    if (m_pass || m_intake.empty()) {
         return;
+    }
     // The pump wakes about once per display refresh, so a buffer may come before the last one
     // went out whole: a family still inside it finishes it first (one buffer back at most); every
     // other family starts on the new one. A pass on demand (AutoTrigger off, or RealTime off)
@@ -516,8 +562,9 @@ void TMMConnector::TakeIn()
         for (int f = 0; f < FamilyCount; ++f) {
             const auto fi = static_cast<std::size_t>(f);
             if (keep && m_due[fi]) {
-                if (m_onPrevious[fi])
+                if (m_onPrevious[fi]) {
                     m_position[fi] = 0; // the buffer it was on goes: the one after it is next
+                }
                 m_onPrevious[fi] = true;
                 older = true;
             } else {
@@ -559,11 +606,12 @@ void TMMConnector::TakeIn()
         // Silence again from the start of the buffer, so the displays fall back to rest.
         m_arrival = silenceAt;
         m_onPrevious.fill(false);
-        for (int f = 0; f < FamilyCount; ++f)
+        for (int f = 0; f < FamilyCount; ++f) {
             if (FamilyHasDisplays(f)) {
                 m_due[static_cast<std::size_t>(f)] = true;
                 m_position[static_cast<std::size_t>(f)] = 0;
             }
+        }
     }
 }
 
@@ -577,8 +625,9 @@ int TMMConnector::FamilyBlock(int family, bool& wanted, IMMDisplay*& first) cons
         if (d && FamilyOf(slot) == family) {
             block = std::max(block, d->BytesNeeded());
             wanted = wanted || d->WantsData();
-            if (!first)
+            if (!first) {
                 first = d;
+            }
         }
     }
     return block;
@@ -604,9 +653,10 @@ bool TMMConnector::DeliverBlock(int family, std::int64_t now, bool batch, const 
         const std::int64_t arrival = previous ? m_previousArrival : m_arrival;
         int& position = m_position[fi];
         int offset = -1;
-        if (family == fScope && m_triggerMode != tmNone && !m_paused && position < valid)
+        if (family == fScope && m_triggerMode != tmNone && !m_paused && position < valid) {
             offset = FindTrigger(
                 m_format.get(), buffer + position, valid - position, m_triggerLevel, m_triggerMode);
+        }
         const bool fits = position + std::max(offset, 0) + block <= valid;
         if (previous && !fits) {
             // The older buffer has gone out: on to the newer one, from its start.
@@ -619,8 +669,9 @@ bool TMMConnector::DeliverBlock(int family, std::int64_t now, bool batch, const 
             m_due[fi] = false;
             return false;
         }
-        if (m_synchronize && now - arrival < static_cast<std::int64_t>(position) * 1000000 / avg)
+        if (m_synchronize && now - arrival < static_cast<std::int64_t>(position) * 1000000 / avg) {
             return false; // its moment has not come; a later pass delivers it
+        }
         int start = position;
         if (offset > 0) {
             start += offset;
@@ -635,11 +686,13 @@ bool TMMConnector::DeliverBlock(int family, std::int64_t now, bool batch, const 
         for (int slot = 0; slot < SlotCount; ++slot) {
             // Read afresh each time: an update may have changed the slots.
             IMMDisplay* d = m_slots[static_cast<std::size_t>(slot)];
-            if (!d || FamilyOf(slot) != family || start + d->BytesNeeded() > valid)
+            if (!d || FamilyOf(slot) != family || start + d->BytesNeeded() > valid) {
                 continue;
+            }
             d->ProcessData(buffer + start);
-            if (!pass.Valid())
+            if (!pass.Valid()) {
                 return false;
+            }
         }
         ++m_delivered[fi];
         m_lastDelivery = now;
@@ -649,26 +702,32 @@ bool TMMConnector::DeliverBlock(int family, std::int64_t now, bool batch, const 
 
 int TMMConnector::Pass(bool batch)
 {
-    if (m_pass || !m_enabled || !(m_running || (!m_realTime && m_started)))
+    if (m_pass || !m_enabled || !(m_running || (!m_realTime && m_started))) {
         return 0;
+    }
     TakeIn();
-    if (m_intake.empty() || !m_format)
+    if (m_intake.empty() || !m_format) {
         return 0;
+    }
     int delivered = 0;
     {
         TPass pass(this);
         const std::int64_t now = Now();
-        for (int f = 0; f < FamilyCount && pass.Valid(); ++f)
+        for (int f = 0; f < FamilyCount && pass.Valid(); ++f) {
             while (m_due[static_cast<std::size_t>(f)] && DeliverBlock(f, now, batch, pass)) {
                 ++delivered;
-                if (!batch)
+                if (!batch) {
                     break;
+                }
             }
-        if (!pass.alive)
+        }
+        if (!pass.alive) {
             return delivered;
+        }
     }
-    if (OnTrigger)
+    if (OnTrigger) {
         OnTrigger(this);
+    }
     return delivered;
 }
 
@@ -686,13 +745,15 @@ std::int64_t TMMConnector::NextDue()
 {
     TakeIn();
     std::int64_t next = INT64_MAX;
-    if (m_intake.empty() || !m_format)
+    if (m_intake.empty() || !m_format) {
         return next;
+    }
     const auto avg = static_cast<std::int64_t>(std::max<std::uint32_t>(m_format->nAvgBytesPerSec, 1));
     for (int f = 0; f < FamilyCount; ++f) {
         const auto fi = static_cast<std::size_t>(f);
-        if (!m_due[fi])
+        if (!m_due[fi]) {
             continue;
+        }
         const std::int64_t at
             = m_synchronize ? m_arrival + static_cast<std::int64_t>(m_position[fi]) * 1000000 / avg : 0;
         next = std::min(next, at);
@@ -703,25 +764,29 @@ std::int64_t TMMConnector::NextDue()
 std::int64_t TMMConnector::NextBatch(std::int64_t now)
 {
     TakeIn();
-    if (m_intake.empty() || !m_format)
+    if (m_intake.empty() || !m_format) {
         return INT64_MAX;
+    }
     const auto avg = static_cast<std::int64_t>(std::max<std::uint32_t>(m_format->nAvgBytesPerSec, 1));
     std::int64_t due = INT64_MAX;
     for (int f = 0; f < FamilyCount; ++f) {
         const auto fi = static_cast<std::size_t>(f);
-        if (!m_due[fi])
+        if (!m_due[fi]) {
             continue;
-        if (m_onPrevious[fi] || !m_synchronize)
+        }
+        if (m_onPrevious[fi] || !m_synchronize) {
             due = std::min(due, now);
-        else
+        } else {
             due = std::min(due, m_arrival + static_cast<std::int64_t>(m_position[fi]) * 1000000 / avg);
+        }
     }
     if (due == INT64_MAX) {
         // All out. While buffers keep coming and being shown the beat goes on, so the capture
         // thread need not wake the pump for each one; otherwise the next buffer wakes it.
         const std::int64_t buffer = static_cast<std::int64_t>(m_valid) * 1000000 / avg;
-        if (now - m_arrival >= 2 * buffer || now - m_lastDelivery >= 2 * buffer)
+        if (now - m_arrival >= 2 * buffer || now - m_lastDelivery >= 2 * buffer) {
             return INT64_MAX;
+        }
         due = now;
     }
     const std::int64_t at = std::max(due, now + 1);
@@ -740,8 +805,9 @@ void TMMConnector::PauseTick(std::uint32_t, void* data)
     {
         // The pump takes it over: the delivery state is the user-interface thread's.
         std::lock_guard lock(c->m_handOver);
-        if (!c->m_paused)
+        if (!c->m_paused) {
             return;
+        }
         c->m_silenceDue = true;
         c->m_silenceAt = Now();
     }
@@ -773,8 +839,9 @@ void TMMConnector::ChainPause()
             // The silence fills the whole buffer, so every family sees full blocks of it.
             m_valid = static_cast<int>(m_intake.size());
             m_pauseTimer = TimerSubscribe(interval, false, &TMMConnector::PauseTick, this);
-            if (!m_pauseTimer)
+            if (!m_pauseTimer) {
                 throw EOutOfResources(zv::LoadResString(zv::SOutOfTimers));
+            }
         }
     }
     TMMDSPComponent::ChainPause();
@@ -788,16 +855,18 @@ void TMMConnector::ChainRestart()
             m_paused = false;
             m_silenceDue = false;
         }
-        if (m_realTime)
+        if (m_realTime) {
             StopPauseTimer();
+        }
     }
     TMMDSPComponent::ChainRestart();
 }
 
 void TMMConnector::ChainFlush()
 {
-    if (m_started)
+    if (m_started) {
         FillSilence();
+    }
     TMMDSPComponent::ChainFlush();
 }
 
@@ -827,8 +896,9 @@ void TMMConnector::ChainStop()
         m_due.fill(false);
         m_onPrevious.fill(false);
         m_format.reset();
-        if (m_refreshOnStop)
+        if (m_refreshOnStop) {
             ResetDisplays();
+        }
     }
     TMMDSPComponent::ChainStop();
 }
@@ -837,8 +907,9 @@ void TMMConnector::ChainStop()
 
 void TMMConnector::SetEnabled(bool value)
 {
-    if (value == m_enabled)
+    if (value == m_enabled) {
         return;
+    }
     {
         // Disabled, the intake drops what has not been taken over: deliveries resume with the
         // next buffer after enabling.
@@ -863,8 +934,9 @@ void TMMConnector::SetEnabled(bool value)
 
 void TMMConnector::SetAutoTrigger(bool value)
 {
-    if (value == m_autoTrigger)
+    if (value == m_autoTrigger) {
         return;
+    }
     m_autoTrigger = value;
     if (!value) {
         // Off the pump, but still taken on, so Trigger keeps working.
@@ -882,17 +954,20 @@ void TMMConnector::SetSpeed(int value)
 
 void TMMConnector::SetRealTime(bool value)
 {
-    if (value == m_realTime)
+    if (value == m_realTime) {
         return;
-    if (Opened())
+    }
+    if (Opened()) {
         throw EMMConnectorError(zv::LoadResString(zv::SPropertyWhileOpen));
+    }
     m_realTime = value;
 }
 
 void TMMConnector::Trigger()
 {
-    if (!m_enabled || !(m_running || (!m_realTime && m_started)) || m_autoTrigger || m_triggerRequests > 0)
+    if (!m_enabled || !(m_running || (!m_realTime && m_started)) || m_autoTrigger || m_triggerRequests > 0) {
         return;
+    }
     if (OnPumpThread()) {
         Deliver();
     } else if (TMMConnectorWindow::window) {
@@ -938,8 +1013,9 @@ bool TMMConnector::Due(Family family)
 int TMMConnector::FindTrigger(
     const TWaveFormatEx* format, const void* data, int bytes, int levelPercent, TMMTriggerMode mode)
 {
-    if (mode == tmNone || !format || !data || bytes <= 0)
+    if (mode == tmNone || !format || !data || bytes <= 0) {
         return -1;
+    }
     const int level = mode == tmDownFlank ? -levelPercent : levelPercent;
     const bool eight = format->wBitsPerSample == 8;
     const int threshold = eight ? level * 127 / 100 + 128 : level * 327;
@@ -948,20 +1024,23 @@ int TMMConnector::FindTrigger(
     const int frame = std::max<int>(format->nBlockAlign, sampleBytes);
     const auto* p = static_cast<const std::uint8_t*>(data);
     auto sample = [&](int offset) {
-        if (eight)
+        if (eight) {
             return static_cast<int>(p[offset]);
+        }
         std::int16_t v;
         std::memcpy(&v, p + offset, sizeof v);
         return static_cast<int>(v);
     };
-    if (bytes < sampleBytes)
+    if (bytes < sampleBytes) {
         return -1;
+    }
     int previous = sample(0);
     for (int offset = frame; offset + sampleBytes <= bytes; offset += frame) {
         const int current = sample(offset);
         if (mode == tmUpFlank ? (previous < threshold && current >= threshold)
-                              : (previous > threshold && current <= threshold))
+                              : (previous > threshold && current <= threshold)) {
             return offset;
+        }
         previous = current;
     }
     return -1;

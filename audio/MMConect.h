@@ -57,8 +57,27 @@ public:
 
     void AddWatcher(IMMDisplayWatcher* watcher)
     {
-        if (std::find(m_watchers.begin(), m_watchers.end(), watcher) == m_watchers.end())
-            m_watchers.push_back(watcher);
+        if (std::find(m_watchers.begin(), m_watchers.end(), watcher) == m_watchers.end()) {
+            {
+                {
+                    {
+                        {
+                            {
+                                {
+                                    {
+                                        {
+                                            {
+                                                m_watchers.push_back(watcher);
+                                            }
+                                        }
+                                    }
+                                }
+                            }
+                        }
+                    }
+                }
+            }
+        }
     }
     void RemoveWatcher(IMMDisplayWatcher* watcher)
     {
@@ -70,8 +89,27 @@ protected:
     virtual ~IMMDisplay()
     {
         const auto watchers = std::move(m_watchers);
-        for (IMMDisplayWatcher* watcher : watchers)
-            watcher->DisplayDestroyed(this);
+        for (IMMDisplayWatcher* watcher : watchers) {
+            {
+                {
+                    {
+                        {
+                            {
+                                {
+                                    {
+                                        {
+                                            {
+                                                watcher->DisplayDestroyed(this);
+                                            }
+                                        }
+                                    }
+                                }
+                            }
+                        }
+                    }
+                }
+            }
+        }
     }
 
 private:

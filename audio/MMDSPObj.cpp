@@ -20,25 +20,29 @@ QObject* PropertyTarget(const QObject* object, const QString& name)
 {
     const QMetaObject* meta = object->metaObject();
     const int index = meta->indexOfProperty(name.toLatin1().constData());
-    if (index < 0)
+    if (index < 0) {
         return nullptr;
+    }
     return meta->property(index).read(object).value<QObject*>();
 }
 
 void Broadcast(TMMDSPComponent* component, bool inputSide, const QString& name)
 {
-    if (!gRegistry)
+    if (!gRegistry) {
         return;
-    for (TMMDSPComponent* c : *gRegistry)
+    }
+    for (TMMDSPComponent* c : *gRegistry) {
         c->DropStaleLink(component, inputSide, name);
+    }
 }
 } // namespace
 
 TMMDSPComponent::TMMDSPComponent(QObject* AOwner)
     : TMMCustomDSPComponent(AOwner)
 {
-    if (!gRegistry)
+    if (!gRegistry) {
         gRegistry = new std::vector<TMMDSPComponent*>;
+    }
     gRegistry->push_back(this);
 }
 
@@ -48,19 +52,24 @@ TMMDSPComponent::~TMMDSPComponent()
     // The ports are cleared directly: while the destructor runs, the derived part that declares
     // the port properties is gone, so the by-name checks of SetInput/SetOutput cannot be used.
     TMMDSPComponent* oldOutput = FOutput;
-    if (gRegistry)
+    if (gRegistry) {
         for (TMMDSPComponent* c : *gRegistry) {
-            if (c == this)
+            if (c == this) {
                 continue;
-            if (c->FInput == this)
+            }
+            if (c->FInput == this) {
                 c->LinkInput(nullptr, QString());
-            if (c->FOutput == this)
+            }
+            if (c->FOutput == this) {
                 c->LinkOutput(nullptr, QString());
+            }
         }
+    }
     FInput = nullptr;
     FOutput = nullptr;
-    if (oldOutput)
+    if (oldOutput) {
         oldOutput->InputFormatChanged(nullptr);
+    }
     FWaveFormat.reset();
     if (gRegistry) {
         gRegistry->erase(std::remove(gRegistry->begin(), gRegistry->end(), this), gRegistry->end());
@@ -78,40 +87,48 @@ std::vector<TMMDSPComponent*> TMMDSPComponent::DSPRegistry()
 
 void TMMDSPComponent::UpdateChainFormat()
 {
-    if (FormatPassingInhibited())
+    if (FormatPassingInhibited()) {
         return;
-    if (FInput)
+    }
+    if (FInput) {
         InputFormatChanged(FInput->WaveFormat());
-    else if (FOutput)
+    } else if (FOutput) {
         FOutput->InputFormatChanged(WaveFormat());
+    }
 }
 
 void TMMDSPComponent::DropStaleLink(TMMDSPComponent* Component, bool InputSide, const QString& PortName)
 {
-    if (!Component)
+    if (!Component) {
         return;
+    }
     if (InputSide) {
-        if (Component == FInput && FInputPortName == PortName && PropertyTarget(Component, PortName) == this)
+        if (Component == FInput && FInputPortName == PortName
+            && PropertyTarget(Component, PortName) == this) {
             LinkInput(nullptr, QString());
+        }
     } else {
         if (Component == FOutput && FOutputPortName == PortName
-            && PropertyTarget(Component, PortName) == this)
+            && PropertyTarget(Component, PortName) == this) {
             LinkOutput(nullptr, QString());
+        }
     }
 }
 
 void TMMDSPComponent::SetInput(TMMDSPComponent* Value)
 {
-    if (Value == FInput || (Value && !CanLinkInput(Value)))
+    if (Value == FInput || (Value && !CanLinkInput(Value))) {
         return;
+    }
     ChainStop();
     if (FInput) {
         Broadcast(this, false, QStringLiteral("Input"));
         LinkInput(nullptr, QString());
         InputFormatChanged(nullptr);
     }
-    if (!Value)
+    if (!Value) {
         return;
+    }
     Broadcast(Value, true, QStringLiteral("Output"));
     LinkInput(Value, QStringLiteral("Output"));
     Value->LinkOutput(this, QStringLiteral("Input"));
@@ -120,16 +137,18 @@ void TMMDSPComponent::SetInput(TMMDSPComponent* Value)
 
 void TMMDSPComponent::SetOutput(TMMDSPComponent* Value)
 {
-    if (Value == FOutput || (Value && !CanLinkOutput(Value)))
+    if (Value == FOutput || (Value && !CanLinkOutput(Value))) {
         return;
+    }
     ChainStop();
     if (TMMDSPComponent* old = FOutput) {
         Broadcast(this, true, QStringLiteral("Output"));
         old->InputFormatChanged(nullptr);
         LinkOutput(nullptr, QString());
     }
-    if (!Value)
+    if (!Value) {
         return;
+    }
     Broadcast(Value, false, QStringLiteral("Input"));
     LinkOutput(Value, QStringLiteral("Input"));
     Value->LinkInput(this, QStringLiteral("Output"));
@@ -153,8 +172,9 @@ bool TMMDSPComponent::CanLinkInput(QObject* Candidate)
     // Both ends must publish their port: a link the by-name checks cannot see could never be
     // dropped again and would leave a dangling peer.
     auto* c = qobject_cast<TMMDSPComponent*>(Candidate);
-    if (!c || c == this || !HasProperty(c, "Output") || !HasProperty(this, "Input"))
+    if (!c || c == this || !HasProperty(c, "Output") || !HasProperty(this, "Input")) {
         return false;
+    }
     // A candidate that already lies downstream would close a cycle.
     return FOutput ? FOutput->CanLinkInput(Candidate) : true;
 }
@@ -162,20 +182,23 @@ bool TMMDSPComponent::CanLinkInput(QObject* Candidate)
 bool TMMDSPComponent::CanLinkOutput(QObject* Candidate)
 {
     auto* c = qobject_cast<TMMDSPComponent*>(Candidate);
-    if (!c || c == this || !HasProperty(c, "Input") || !HasProperty(this, "Output"))
+    if (!c || c == this || !HasProperty(c, "Input") || !HasProperty(this, "Output")) {
         return false;
+    }
     return FInput ? FInput->CanLinkOutput(Candidate) : true;
 }
 
 void TMMDSPComponent::SetWaveFormat(const TWaveFormatEx* Value)
 {
     if (Value != FWaveFormat.get()) {
-        if (FStarted)
+        if (FStarted) {
             ChainStop();
+        }
         FWaveFormat = CopyWaveFormat(Value);
     }
-    if (!FormatPassingInhibited() && FOutput)
+    if (!FormatPassingInhibited() && FOutput) {
         FOutput->InputFormatChanged(WaveFormat());
+    }
 }
 
 void TMMDSPComponent::InputFormatChanged(const TWaveFormatEx* Value)
@@ -190,22 +213,26 @@ int TMMDSPComponent::GetBufferSize() const
 
 void TMMDSPComponent::SetBufferSize(int Value)
 {
-    if (Value == FBufferSize)
+    if (Value == FBufferSize) {
         return;
-    if (FStarted)
+    }
+    if (FStarted) {
         ChainStop();
+    }
     FBufferSize = Value;
 }
 
 void TMMDSPComponent::ChainOpen()
 {
-    if (FOpened)
+    if (FOpened) {
         return;
+    }
     const TWaveFormatEx* format = WaveFormat();
-    if (format && format->nBlockAlign > 0)
+    if (format && format->nBlockAlign > 0) {
         FRealBufferSize = std::max(FBufferSize - FBufferSize % format->nBlockAlign, int(format->nBlockAlign));
-    else
+    } else {
         FRealBufferSize = FBufferSize;
+    }
     FOpened = true;
     FStarted = false;
     FPaused = false;
@@ -218,8 +245,9 @@ void TMMDSPComponent::ChainClose()
 
 void TMMDSPComponent::ChainStart()
 {
-    if (FOpened && !FStarted)
+    if (FOpened && !FStarted) {
         FStarted = true;
+    }
 }
 
 void TMMDSPComponent::ChainPause()
@@ -242,21 +270,26 @@ void TMMDSPComponent::ChainStop()
 
 void TMMDSPComponent::DeliverBuffer(PWaveHdr lpWaveHdr)
 {
-    if (OnBufferReady)
+    if (OnBufferReady) {
         OnBufferReady(this, lpWaveHdr);
-    if (FOutput)
+    }
+    if (FOutput) {
         FOutput->DeliverBuffer(lpWaveHdr);
+    }
 }
 
 bool TMMDSPComponent::RequestBuffer(PWaveHdr lpWaveHdr, bool& MoreBuffers)
 {
     bool result = false;
-    if (OnBufferLoad)
+    if (OnBufferLoad) {
         OnBufferLoad(this, lpWaveHdr, MoreBuffers);
-    if (FInput)
+    }
+    if (FInput) {
         result = FInput->RequestBuffer(lpWaveHdr, MoreBuffers);
-    if (OnBufferFilled && lpWaveHdr->dwBytesRecorded > 0)
+    }
+    if (OnBufferFilled && lpWaveHdr->dwBytesRecorded > 0) {
         result = OnBufferFilled(this, lpWaveHdr);
+    }
     return result;
 }
 
@@ -281,15 +314,17 @@ void TMMCustomSoundComponent::NotifyChain(TChainOp Op)
         }
         start = c;
     }
-    if (Op == TChainOp::Open)
+    if (Op == TChainOp::Open) {
         FDriven = driven;
+    }
 
     TMMDSPComponent* lower = nullptr;
-    for (TMMDSPComponent* c = GetOutput(); c; c = c->GetOutput())
+    for (TMMDSPComponent* c = GetOutput(); c; c = c->GetOutput()) {
         if (qobject_cast<TMMCustomSoundComponent*>(c)) {
             lower = c;
             break;
         }
+    }
 
     auto send = [this, Op](TMMDSPComponent* c) {
         switch (Op) {
@@ -323,14 +358,17 @@ void TMMCustomSoundComponent::NotifyChain(TChainOp Op)
 
     // A device below stops or closes before anything that feeds it.
     const bool lowerFirst = Op == TChainOp::Close || Op == TChainOp::Stop;
-    if (lowerFirst && lower)
+    if (lowerFirst && lower) {
         send(lower);
+    }
     for (TMMDSPComponent* c = start; c; c = c->GetOutput()) {
-        if (c == this)
+        if (c == this) {
             continue;
+        }
         if (c == lower) {
-            if (!lowerFirst)
+            if (!lowerFirst) {
                 send(c);
+            }
             break;
         }
         send(c);

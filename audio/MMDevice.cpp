@@ -17,9 +17,11 @@ void TMMDeviceCaps::Assign(
 QString MixerText(const char* text, std::size_t size)
 {
     QString s = QString::fromUtf8(text, qsizetype(::strnlen(text, size)));
-    for (QChar& c : s)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+    for (QChar& c : s) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
             c = QLatin1Char(' ');
+        }
+    }
     return s;
 }
 
@@ -90,14 +92,16 @@ int TMMCustomAudioDevice::PlatformCaps(int Id, TMixerCaps& Caps) const
 
 void TMMCustomAudioDevice::Check(int Code) const
 {
-    if (Code == 0)
+    if (Code == 0) {
         return;
+    }
     char text[256] = {};
     const int e = FKind == dkWaveIn ? WaveInService().GetErrorText(Code, text, sizeof text)
                                     : MixerService().GetErrorText(Code, text, sizeof text);
-    if (e != 0 || !*text)
+    if (e != 0 || !*text) {
         throw EMMMCIError(
             zv::LoadResString(zv::SMMSystemError).replace(QLatin1String("%d"), QString::number(Code)));
+    }
     throw EMMMCIError(MixerText(text, sizeof text));
 }
 
@@ -115,8 +119,9 @@ bool TMMCustomAudioDevice::Mapper() const
 {
     TMixerCaps caps;
     const int e = PlatformCaps(MapperId, caps);
-    if (e == zv::mixer::BadDeviceId || e == zv::mixer::InvalidHandle)
+    if (e == zv::mixer::BadDeviceId || e == zv::mixer::InvalidHandle) {
         return false;
+    }
     Check(e);
     return true;
 }
@@ -148,8 +153,9 @@ void TMMCustomAudioDevice::GetNames(QStringList& List, bool WithMapper) const
     const int count = DeviceCount();
     for (int id = 0; id < count; ++id) {
         const int e = PlatformCaps(id, caps);
-        if (e == zv::mixer::BadDeviceId)
+        if (e == zv::mixer::BadDeviceId) {
             break; // the list shrank meanwhile
+        }
         Check(e);
         List.append(MixerText(caps.szPname, sizeof caps.szPname));
     }
@@ -157,14 +163,17 @@ void TMMCustomAudioDevice::GetNames(QStringList& List, bool WithMapper) const
 
 TMMDeviceId TMMCustomAudioDevice::MixerId() const
 {
-    if (FKind == dkMixer)
+    if (FKind == dkMixer) {
         return FDeviceId;
-    if (!IsValid())
+    }
+    if (!IsValid()) {
         return InvalidId;
+    }
     TMixerCaps caps;
     const int e = PlatformCaps(FDeviceId, caps);
-    if (e == zv::mixer::BadDeviceId)
+    if (e == zv::mixer::BadDeviceId) {
         return InvalidId;
+    }
     Check(e);
     zv::mixer::TargetType type = zv::mixer::TargetUndefined;
     switch (FKind) {
@@ -193,16 +202,19 @@ TMMDeviceId TMMCustomAudioDevice::MixerId() const
 
 void TMMCustomAudioDevice::SetDeviceId(TMMDeviceId Value)
 {
-    if (Value != 0 && Value != MapperId && Value != InvalidId && (Value < 0 || Value >= DeviceCount()))
+    if (Value != 0 && Value != MapperId && Value != InvalidId && (Value < 0 || Value >= DeviceCount())) {
         throw EMMDeviceError(zv::LoadResString(zv::SDeviceIdOutOfRange));
-    if (Value == FDeviceId)
+    }
+    if (Value == FDeviceId) {
         return;
+    }
     const bool wasActive = FActive;
     CloseDevice();
     FDeviceId = Value;
     DeviceChanged();
-    if (wasActive)
+    if (wasActive) {
         SetActive(true);
+    }
 }
 
 void TMMCustomAudioDevice::SetActive(bool Value)
@@ -211,17 +223,20 @@ void TMMCustomAudioDevice::SetActive(bool Value)
         FLoadedActive = Value;
         return;
     }
-    if (Value == FActive)
+    if (Value == FActive) {
         return;
+    }
     CloseDevice();
-    if (Value)
+    if (Value) {
         OpenDevice();
+    }
 }
 
 void TMMCustomAudioDevice::Loaded()
 {
-    if (FLoadedActive)
+    if (FLoadedActive) {
         SetActive(true);
+    }
 }
 
 void TMMCustomAudioDevice::OpenDevice()
@@ -244,6 +259,7 @@ void TMMCustomAudioDevice::NotifyChange()
 {
     TMMDeviceChange change;
     FObservable.Notify(&change);
-    if (OnChange && !InState(csDestroying))
+    if (OnChange && !InState(csDestroying)) {
         OnChange(this);
+    }
 }

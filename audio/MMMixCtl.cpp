@@ -26,8 +26,9 @@ TMMCustomMixerCheckBox::TMMCustomMixerCheckBox(QWidget* parent)
     FLink.OnValueChange = [this](TMMCustomMixerControl*) { ReadState(); };
     FLink.OnControlChange = [this](TMMCustomMixerControl*) { Refresh(); };
     FLineObserver.OnNotify = [this](TMMObserver*, TMMObject* change) {
-        if (dynamic_cast<TMMLineIdChange*>(change))
+        if (dynamic_cast<TMMLineIdChange*>(change)) {
             Refresh();
+        }
     };
     Refresh();
 }
@@ -41,8 +42,9 @@ TMMCustomMixerCheckBox::~TMMCustomMixerCheckBox()
 
 void TMMCustomMixerCheckBox::SetControl(TMMCustomMixerControl* Value)
 {
-    if (Value && Value->ControlClass() != ccList && Value->ControlClass() != ccSwitch)
+    if (Value && Value->ControlClass() != ccList && Value->ControlClass() != ccSwitch) {
         throw EMMMixerControlsError(zv::LoadResString(zv::SInvalidControlClass));
+    }
     FLink.SetControl(Value);
     Refresh();
 }
@@ -61,8 +63,9 @@ void TMMCustomMixerCheckBox::SetItem(TMMItemIndex Value)
 
 void TMMCustomMixerCheckBox::SetItemLine(TMMAudioLine* Value)
 {
-    if (Value == FItemLine)
+    if (Value == FItemLine) {
         return;
+    }
     if (FItemLine) {
         FItemLine->RemoveObserver(&FLineObserver);
         QObject::disconnect(FItemLine, &QObject::destroyed, this, nullptr);
@@ -105,8 +108,9 @@ void TMMCustomMixerCheckBox::Refresh()
         setEnabled(false);
         return;
     }
-    if (FItemLine)
+    if (FItemLine) {
         FItem = control->ItemOfLine(FItemLine);
+    }
     const bool enabled = FEnabled && IsValidForItem(control, FItem) && control->IsEnabled();
     setEnabled(enabled);
     if (enabled && FAutoCaption) {
@@ -123,8 +127,9 @@ void TMMCustomMixerCheckBox::Refresh()
 void TMMCustomMixerCheckBox::ReadState()
 {
     TMMCustomMixerControl* control = FLink.Control();
-    if (!IsValidForItem(control, FItem))
+    if (!IsValidForItem(control, FItem)) {
         return;
+    }
     LinkLock lock(FLink);
     setChecked(control->GetItemBool(FChannel, FItem));
 }
@@ -151,13 +156,15 @@ void TMMCustomMixerCheckBox::Click()
     if (!FLink.IsLocked()) {
         LinkLock lock(FLink);
         TMMCustomMixerControl* control = FLink.Control();
-        if (control && isEnabled() && IsValidForItem(control, FItem))
+        if (control && isEnabled() && IsValidForItem(control, FItem)) {
             control->SetItemBool(FChannel, FItem, isChecked());
-        else
+        } else {
             Refresh();
+        }
     }
-    if (OnClick)
+    if (OnClick) {
         OnClick(this);
+    }
 }
 
 // ---- device combo box ------------------------------------------------------------------------
@@ -215,8 +222,9 @@ bool TMMCustomDeviceComboBox::MapperListed() const
 
 void TMMCustomDeviceComboBox::Refresh()
 {
-    if (FChanging)
+    if (FChanging) {
         return;
+    }
     clear();
     if (!FDevice) {
         setEnabled(false);
@@ -226,30 +234,34 @@ void TMMCustomDeviceComboBox::Refresh()
     FDevice->GetNames(names, FIncludeMapper);
     addItems(names);
     int index;
-    if (MapperListed())
+    if (MapperListed()) {
         index = FDevice->DeviceId() == MapperId ? 0 : FDevice->DeviceId() + 1;
-    else
+    } else {
         index = FDevice->DeviceId();
+    }
     setCurrentIndex(index >= 0 && index < count() ? index : -1);
     setEnabled(FEnabled && count() > 0);
 }
 
 void TMMCustomDeviceComboBox::Change()
 {
-    if (OnChange)
+    if (OnChange) {
         OnChange(this);
+    }
     FChanging = true;
     struct Resume {
         bool& flag;
         ~Resume() { flag = false; }
     } resume { FChanging };
     const int index = currentIndex();
-    if (!FDevice || index < 0)
+    if (!FDevice || index < 0) {
         return;
+    }
     TMMDeviceId id;
-    if (MapperListed())
+    if (MapperListed()) {
         id = index == 0 ? MapperId : index - 1;
-    else
+    } else {
         id = index;
+    }
     FDevice->SetDeviceId(id);
 }

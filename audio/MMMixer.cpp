@@ -37,9 +37,11 @@ std::uint32_t ComponentTypeCode(TMMComponentType Type)
 
 TMMComponentType ComponentTypeOf(std::uint32_t Code)
 {
-    for (int i = 0; i < ComponentTypeCount; ++i)
-        if (kComponentCodes[i] == Code)
+    for (int i = 0; i < ComponentTypeCount; ++i) {
+        if (kComponentCodes[i] == Code) {
             return TMMComponentType(i);
+        }
+    }
     throw EMMMixerServiceError(LoadResString(zv::SUndefinedComponentType));
 }
 
@@ -50,9 +52,11 @@ std::uint32_t ControlTypeCode(TMMControlType Type)
 
 TMMControlType ControlTypeOf(std::uint32_t Code)
 {
-    for (int i = 0; i < ControlTypeCount; ++i)
-        if (kControlCodes[i] == Code)
+    for (int i = 0; i < ControlTypeCount; ++i) {
+        if (kControlCodes[i] == Code) {
             return TMMControlType(i);
+        }
+    }
     return ctCustom;
 }
 
@@ -85,12 +89,15 @@ namespace {
 TMMLineInfo LineInfoOf(const TMixerLine& l)
 {
     TMMLineInfo info;
-    if (l.fdwLine & zv::mixer::LineActive)
+    if (l.fdwLine & zv::mixer::LineActive) {
         info.Flags |= cfActive;
-    if (l.fdwLine & zv::mixer::LineDisconnected)
+    }
+    if (l.fdwLine & zv::mixer::LineDisconnected) {
         info.Flags |= cfDisconnected;
-    if (l.fdwLine & zv::mixer::LineSource)
+    }
+    if (l.fdwLine & zv::mixer::LineSource) {
         info.Flags |= cfSource;
+    }
     info.Channels = int(l.cChannels);
     info.Connections = int(l.cConnections);
     info.Controls = int(l.cControls);
@@ -102,12 +109,15 @@ TMMLineInfo LineInfoOf(const TMixerLine& l)
 TMMControlInfo ControlInfoOf(const TMixerControl& c)
 {
     TMMControlInfo info;
-    if (c.fdwControl & zv::mixer::ControlDisabled)
+    if (c.fdwControl & zv::mixer::ControlDisabled) {
         info.Flags |= cfDisabled;
-    if (c.fdwControl & zv::mixer::ControlMultiple)
+    }
+    if (c.fdwControl & zv::mixer::ControlMultiple) {
         info.Flags |= cfMultiple;
-    if (c.fdwControl & zv::mixer::ControlUniform)
+    }
+    if (c.fdwControl & zv::mixer::ControlUniform) {
         info.Flags |= cfUniform;
+    }
     info.MultipleItems = TMMItemIndex(c.cMultipleItems);
     info.ShortName = MixerText(c.szShortName, sizeof c.szShortName);
     info.Name = MixerText(c.szName, sizeof c.szName);
@@ -139,11 +149,13 @@ std::uint32_t TargetTypeOf(TMMDeviceKind kind)
 // Clears a component reference when the component goes away, then runs `then`.
 template <typename T, typename F> void FollowLife(QObject* self, T*& ref, F then)
 {
-    if (!ref)
+    if (!ref) {
         return;
+    }
     QObject::connect(ref, &QObject::destroyed, self, [&ref, then](QObject* gone) {
-        if (static_cast<QObject*>(ref) != gone)
+        if (static_cast<QObject*>(ref) != gone) {
             return;
+        }
         ref = nullptr;
         then();
     });
@@ -151,8 +163,9 @@ template <typename T, typename F> void FollowLife(QObject* self, T*& ref, F then
 
 void Unfollow(QObject* self, QObject* ref)
 {
-    if (ref)
+    if (ref) {
         QObject::disconnect(ref, &QObject::destroyed, self, nullptr);
+    }
 }
 
 } // namespace
@@ -187,20 +200,24 @@ TMMMixerDevice::~TMMMixerDevice()
 
 int TMMMixerDevice::Destinations() const
 {
-    if (!IsValid())
+    if (!IsValid()) {
         return 0;
+    }
     TMixerCaps caps;
-    if (PlatformCaps(FDeviceId, caps) != 0)
+    if (PlatformCaps(FDeviceId, caps) != 0) {
         return 0;
+    }
     return int(caps.cDestinations);
 }
 
 void TMMMixerDevice::SetDevice(TMMCustomAudioDevice* Value)
 {
-    if (qobject_cast<TMMMixerDevice*>(Value))
+    if (qobject_cast<TMMMixerDevice*>(Value)) {
         throw EMMMixerDeviceError(LoadResString(zv::SMixerReferencesMixer));
-    if (Value == FDevice)
+    }
+    if (Value == FDevice) {
         return;
+    }
     const bool wasActive = FActive;
     CloseDevice();
     if (FDevice) {
@@ -213,8 +230,9 @@ void TMMMixerDevice::SetDevice(TMMCustomAudioDevice* Value)
         FollowLife(this, FDevice, [] {});
     }
     DeviceChanged();
-    if (wasActive)
+    if (wasActive) {
         SetActive(true);
+    }
 }
 
 void TMMMixerDevice::Callback(
@@ -222,8 +240,9 @@ void TMMMixerDevice::Callback(
 {
     auto* window = static_cast<TMMMixerWindow*>(Instance);
     TMMMixerDevice& device = window->FOwner;
-    if (Handle != device.FHandle || device.FWindow != window)
+    if (Handle != device.FHandle || device.FWindow != window) {
         return; // a report of a mixer closed meanwhile
+    }
     try {
         device.Notification(Message, Param);
     } catch (const std::exception& error) {
@@ -240,8 +259,9 @@ void TMMMixerDevice::Notification(zv::MixerNotification Message, std::int64_t Pa
     case zv::MixerNotification::ControlChange: {
         TMixerControl control {};
         std::uint32_t line = 0;
-        if (GetControl(std::uint32_t(Param), control, &line))
+        if (GetControl(std::uint32_t(Param), control, &line)) {
             ControlChanged(TMMLineId(line), TMMControlId(Param));
+        }
         break;
     }
     case zv::MixerNotification::Failed: {
@@ -271,8 +291,9 @@ void TMMMixerDevice::Notification(zv::MixerNotification Message, std::int64_t Pa
 
 void TMMMixerDevice::OpenDevice()
 {
-    if (!IsValid())
+    if (!IsValid()) {
         throw EMMMixerDeviceError(LoadResString(zv::SDeviceNotValid));
+    }
     FWindow = new TMMMixerWindow(*this);
     zv::MixerHandle handle = 0;
     if (MixerService().Open(&handle, FDeviceId, &TMMMixerDevice::Callback, FWindow) != 0) {
@@ -292,14 +313,16 @@ void TMMMixerDevice::CloseDevice()
     FActive = false;
     delete FWindow;
     FWindow = nullptr;
-    if (handle)
+    if (handle) {
         Check(MixerService().Close(handle));
+    }
 }
 
 void TMMMixerDevice::DeviceChanged()
 {
-    if (FDevice)
+    if (FDevice) {
         SetDeviceId(FDevice->MixerId());
+    }
     TMMCustomAudioDevice::DeviceChanged();
 }
 
@@ -314,16 +337,18 @@ void TMMMixerDevice::LineChanged(TMMLineId LineId)
 {
     TMMLineChange change(LineId);
     FLines.Notify(&change);
-    if (ZoVevaChange && !InState(csDestroying))
+    if (ZoVevaChange && !InState(csDestroying)) {
         ZoVevaChange(this, LineId);
+    }
 }
 
 void TMMMixerDevice::ControlChanged(TMMLineId LineId, TMMControlId ControlId)
 {
     TMMControlChange change(LineId, ControlId);
     FLines.Notify(&change);
-    if (OnControlChange && !InState(csDestroying))
+    if (OnControlChange && !InState(csDestroying)) {
         OnControlChange(this, LineId, ControlId);
+    }
 }
 
 zv::MixerObject TMMMixerDevice::Object()
@@ -343,11 +368,13 @@ zv::MixerObject TMMMixerDevice::Object()
 bool TMMMixerDevice::Found(int Code) const
 {
     using namespace zv::mixer;
-    if (Code == NoError)
+    if (Code == NoError) {
         return true;
+    }
     if (Code == InvalidLine || Code == InvalidControl || Code == NoDriver || Code == InvalidParam
-        || Code == BadDeviceId)
+        || Code == BadDeviceId) {
         return false;
+    }
     Check(Code);
     return false;
 }
@@ -391,8 +418,9 @@ TMMAudioLine::TMMAudioLine(QObject* AOwner)
     FMixerObserver.OnNotify = [this](TMMObserver*, TMMObject* change) { MixerNotify(change); };
     FTargetObserver.OnNotify = [this](TMMObserver*, TMMObject*) { Refresh(); };
     FDestObserver.OnNotify = [this](TMMObserver*, TMMObject* change) {
-        if (dynamic_cast<TMMLineIdChange*>(change))
+        if (dynamic_cast<TMMLineIdChange*>(change)) {
             Refresh();
+        }
     };
 }
 
@@ -408,8 +436,9 @@ bool TMMAudioLine::MixerValid() const
 
 void TMMAudioLine::SetMixer(TMMMixerDevice* Value)
 {
-    if (Value == FMixer)
+    if (Value == FMixer) {
         return;
+    }
     if (FMixer) {
         FMixer->RemoveLineObserver(&FMixerObserver);
         Unfollow(this, FMixer);
@@ -424,8 +453,9 @@ void TMMAudioLine::SetMixer(TMMMixerDevice* Value)
 
 void TMMAudioLine::SetTarget(TMMCustomAudioDevice* Value)
 {
-    if (qobject_cast<TMMMixerDevice*>(Value))
+    if (qobject_cast<TMMMixerDevice*>(Value)) {
         throw EMMMixerDeviceError(LoadResString(zv::STargetIsMixer));
+    }
     if (Value != FTarget) {
         if (FTarget) {
             FTarget->RemoveObserver(&FTargetObserver);
@@ -444,14 +474,18 @@ void TMMAudioLine::SetTarget(TMMCustomAudioDevice* Value)
 void TMMAudioLine::SetDestLine(QObject* Value)
 {
     auto* line = qobject_cast<TMMAudioLine*>(Value);
-    if (Value && !line)
+    if (Value && !line) {
         throw EMMMixerDeviceError(LoadResString(zv::SDestLineNotLine));
+    }
     // A line that is (or leads to) its own destination would refresh itself without end.
-    for (TMMAudioLine* l = line; l; l = l->FDestLine)
-        if (l == this)
+    for (TMMAudioLine* l = line; l; l = l->FDestLine) {
+        if (l == this) {
             throw EMMMixerDeviceError(LoadResString(zv::SDestLineLoop));
-    if (line == FDestLine)
+        }
+    }
+    if (line == FDestLine) {
         return;
+    }
     if (FDestLine) {
         FDestLine->RemoveObserver(&FDestObserver);
         Unfollow(this, FDestLine);
@@ -491,12 +525,14 @@ bool TMMAudioLine::LookUp(TMMMixerDevice* OnMixer, TMixerLine& Answer)
         Answer.dwComponentType = ComponentTypeCode(FComponentType);
         return OnMixer->GetLineInfo(Answer, zv::MixerLineQuery::ComponentType);
     case TLookup::ByTarget: {
-        if (!FTarget || !FTarget->IsValid())
+        if (!FTarget || !FTarget->IsValid()) {
             return false;
+        }
         const TMMDeviceCaps& caps = FTarget->DeviceCaps();
         TMixerLineTarget& t = Answer.Target;
-        if (FTarget->Kind() == dkMixer)
+        if (FTarget->Kind() == dkMixer) {
             return false;
+        }
         t.dwType = TargetTypeOf(FTarget->Kind());
         t.dwDeviceID = std::uint32_t(FTarget->DeviceId());
         t.wMid = caps.ManufacturerId();
@@ -506,8 +542,9 @@ bool TMMAudioLine::LookUp(TMMMixerDevice* OnMixer, TMixerLine& Answer)
         return OnMixer->GetLineInfo(Answer, zv::MixerLineQuery::TargetType);
     }
     case TLookup::ById:
-        if (FLineId == badLineId)
+        if (FLineId == badLineId) {
             return false;
+        }
         Answer.dwLineID = std::uint32_t(FLineId);
         return OnMixer->GetLineInfo(Answer, zv::MixerLineQuery::LineId);
     }
@@ -517,8 +554,9 @@ bool TMMAudioLine::LookUp(TMMMixerDevice* OnMixer, TMixerLine& Answer)
 bool TMMAudioLine::MatchesTarget(const TMixerLine& Line) const
 {
     // Target type of the device's kind, manufacturer, product, driver version and name.
-    if (!FTarget)
+    if (!FTarget) {
         return false;
+    }
     const TMMDeviceCaps& caps = FTarget->DeviceCaps();
     return Line.Target.dwType == TargetTypeOf(FTarget->Kind()) && Line.Target.wMid == caps.ManufacturerId()
         && Line.Target.wPid == caps.ProductId()
@@ -528,25 +566,29 @@ bool TMMAudioLine::MatchesTarget(const TMixerLine& Line) const
 
 bool TMMAudioLine::FindSource(TMMAudioLine* Source, TMixerLine* Answer)
 {
-    if (InState(csLoading) || !MixerValid() || FLineId == badLineId || FDestIndex == -1 || !Source)
+    if (InState(csLoading) || !MixerValid() || FLineId == badLineId || FDestIndex == -1 || !Source) {
         return false;
+    }
     TMixerLine found;
-    if (!Source->LookUp(FMixer, found))
+    if (!Source->LookUp(FMixer, found)) {
         return false;
+    }
     // The line the source's own key finds is already one of this destination's sources. (Only a
     // source: the destination itself is no source of its own, whatever key finds it.)
     if ((found.fdwLine & zv::mixer::LineSource) && found.dwDestination == std::uint32_t(FLineId)) {
         *Answer = found;
         return true;
     }
-    if (Source->FLookup == TLookup::ById)
+    if (Source->FLookup == TLookup::ById) {
         return false;
+    }
     for (int s = 0; s < FLineInfo.Connections; ++s) {
         TMixerLine line {};
         line.dwDestination = std::uint32_t(FDestIndex);
         line.dwSource = std::uint32_t(s);
-        if (!FMixer->GetLineInfo(line, zv::MixerLineQuery::Source))
+        if (!FMixer->GetLineInfo(line, zv::MixerLineQuery::Source)) {
             continue;
+        }
         const bool match = Source->FLookup == TLookup::ByComponentType
             ? line.dwComponentType == ComponentTypeCode(Source->FComponentType)
             : Source->MatchesTarget(line);
@@ -560,23 +602,26 @@ bool TMMAudioLine::FindSource(TMMAudioLine* Source, TMixerLine* Answer)
 
 void TMMAudioLine::Refresh()
 {
-    if (InState(csLoading))
+    if (InState(csLoading)) {
         return;
+    }
     FDestIndex = -1;
     TMixerLine answer {};
     bool found = false;
     if (MixerValid()) {
-        if (FDestLine)
+        if (FDestLine) {
             found = FDestLine->Mixer() == FMixer && FDestLine->FindSource(this, &answer);
-        else
+        } else {
             found = LookUp(FMixer, answer);
+        }
     }
     if (found) {
         FLineId = TMMLineId(answer.dwLineID);
         FComponentType = ComponentTypeOf(answer.dwComponentType);
         FLineInfo = LineInfoOf(answer);
-        if (!(answer.fdwLine & zv::mixer::LineSource))
+        if (!(answer.fdwLine & zv::mixer::LineSource)) {
             FDestIndex = int(answer.dwDestination);
+        }
     } else {
         FLineId = badLineId;
         FLineInfo = TMMLineInfo();
@@ -587,11 +632,13 @@ void TMMAudioLine::Refresh()
 void TMMAudioLine::MixerNotify(TMMObject* Change)
 {
     if (auto* line = dynamic_cast<TMMLineChange*>(Change)) {
-        if (FLineId != badLineId && line->LineId == FLineId)
+        if (FLineId != badLineId && line->LineId == FLineId) {
             LineChanged();
+        }
     } else if (auto* control = dynamic_cast<TMMControlChange*>(Change)) {
-        if (FLineId != badLineId && control->LineId == FLineId)
+        if (FLineId != badLineId && control->LineId == FLineId) {
             ControlChanged(control->ControlId);
+        }
     } else if (dynamic_cast<TMMDeviceChange*>(Change)) {
         Refresh();
     }
@@ -608,14 +655,16 @@ void TMMAudioLine::LineChanged()
     const bool moved = FLookup == TLookup::ByComponentType
         ? !found || answer.dwComponentType != ComponentTypeCode(FComponentType)
         : FLookup == TLookup::ByTarget && (!found || (!FDestLine && !MatchesTarget(answer)));
-    if (moved)
+    if (moved) {
         Refresh();
-    else if (found)
+    } else if (found) {
         FLineInfo = LineInfoOf(answer);
+    }
     TMMLineChange change(FLineId);
     FObservable.Notify(&change);
-    if (OnChange && !InState(csDestroying))
+    if (OnChange && !InState(csDestroying)) {
         OnChange(this);
+    }
 }
 
 void TMMAudioLine::LineIdChanged()
@@ -628,8 +677,9 @@ void TMMAudioLine::ControlChanged(TMMControlId ControlId)
 {
     TMMControlChange change(FLineId, ControlId);
     FObservable.Notify(&change);
-    if (OnControlChange && !InState(csDestroying))
+    if (OnControlChange && !InState(csDestroying)) {
         OnControlChange(this, FLineId, ControlId);
+    }
 }
 
 // ---- controls --------------------------------------------------------------------------------
@@ -647,8 +697,9 @@ TMMCustomMixerControl::~TMMCustomMixerControl()
 
 void TMMCustomMixerControl::SetAudioLine(TMMAudioLine* Value)
 {
-    if (Value == FAudioLine)
+    if (Value == FAudioLine) {
         return;
+    }
     if (FAudioLine) {
         FAudioLine->RemoveObserver(&FLineObserver);
         Unfollow(this, FAudioLine);
@@ -690,12 +741,13 @@ void TMMCustomMixerControl::Refresh()
     bool found = false;
     if (FAudioLine && FAudioLine->MixerValid() && FAudioLine->LineId() != badLineId) {
         TMMMixerDevice* mixer = FAudioLine->Mixer();
-        if (FLookup == TLookup::ById)
+        if (FLookup == TLookup::ById) {
             found
                 = FControlId != badControlId && mixer->GetControl(std::uint32_t(FControlId), answer, nullptr);
-        else
+        } else {
             found = mixer->GetLineControl(
                 std::uint32_t(FAudioLine->LineId()), ControlTypeCode(FControlType), answer);
+        }
         found = found && Accepts(answer);
     }
     if (found) {
@@ -714,21 +766,24 @@ void TMMCustomMixerControl::LineNotify(TMMObject* Change)
 {
     if (auto* c = dynamic_cast<TMMControlChange*>(Change)) {
         if (FAudioLine && FControlId != badControlId && c->LineId == FAudioLine->LineId()
-            && c->ControlId == FControlId)
+            && c->ControlId == FControlId) {
             ValueChanged();
+        }
     } else if (dynamic_cast<TMMLineIdChange*>(Change)) {
         Refresh();
     } else if (dynamic_cast<TMMLineChange*>(Change)) {
         // Controls are numbered anew with the card's elements: an id that now names another
         // control (or none) is looked up again.
-        if (FControlId == badControlId || !FAudioLine || !FAudioLine->MixerValid())
+        if (FControlId == badControlId || !FAudioLine || !FAudioLine->MixerValid()) {
             return;
+        }
         TMixerControl now {};
         std::uint32_t line = 0;
         if (!FAudioLine->Mixer()->GetControl(std::uint32_t(FControlId), now, &line)
             || TMMLineId(line) != FAudioLine->LineId() || ControlTypeOf(now.dwControlType) != FControlType
-            || MixerText(now.szName, sizeof now.szName) != FControlInfo.Name)
+            || MixerText(now.szName, sizeof now.szName) != FControlInfo.Name) {
             Refresh();
+        }
     }
 }
 
@@ -737,8 +792,9 @@ void TMMCustomMixerControl::ValueChanged()
     const TMMLineId line = FAudioLine && FAudioLine->MixerValid() ? FAudioLine->LineId() : badLineId;
     TMMControlChange change(line, FControlId);
     FObservable.Notify(&change);
-    if (OnChange && !InState(csDestroying))
+    if (OnChange && !InState(csDestroying)) {
         OnChange(this);
+    }
 }
 
 void TMMCustomMixerControl::ControlIdChanged()
@@ -764,26 +820,31 @@ bool TMMCustomMixerControl::Accepts(const TMixerControl&) const
 
 int TMMCustomMixerControl::Channels() const
 {
-    if (!FAudioLine || !FAudioLine->MixerValid())
+    if (!FAudioLine || !FAudioLine->MixerValid()) {
         return 0;
-    if (FControlInfo.Flags & cfUniform)
+    }
+    if (FControlInfo.Flags & cfUniform) {
         return 1;
+    }
     return FAudioLine->LineInfo().Channels;
 }
 
 int TMMCustomMixerControl::Items() const
 {
-    if (!FAudioLine || !FAudioLine->MixerValid())
+    if (!FAudioLine || !FAudioLine->MixerValid()) {
         return 0;
+    }
     return FControlInfo.MultipleItems;
 }
 
 void TMMCustomMixerControl::CheckAccess() const
 {
-    if (!FAudioLine || !FAudioLine->MixerValid())
+    if (!FAudioLine || !FAudioLine->MixerValid()) {
         throw EMMDeviceError(LoadResString(zv::SMixerRequired));
-    if (FControlId == badControlId)
+    }
+    if (FControlId == badControlId) {
         throw EMMDeviceError(LoadResString(zv::SControlNotValid));
+    }
 }
 
 std::vector<std::int32_t> TMMCustomMixerControl::ReadValues(int Channel, TMMItemIndex Item, int* Index)
@@ -791,8 +852,9 @@ std::vector<std::int32_t> TMMCustomMixerControl::ReadValues(int Channel, TMMItem
     CheckAccess();
     const int channels = Channels();
     const int items = Items();
-    if (Item != NoItem && (Item < 0 || Item >= items))
+    if (Item != NoItem && (Item < 0 || Item >= items)) {
         throw EMMMixerControlError(LoadResString(zv::SItemOutOfRange));
+    }
     const int exchangeChannels = Channel != 0 ? std::max(channels, 1) : 1;
     const int exchangeItems = Item == NoItem ? 0 : items;
     std::vector<std::int32_t> values(std::size_t(exchangeChannels * std::max(exchangeItems, 1)), 0);
@@ -800,8 +862,9 @@ std::vector<std::int32_t> TMMCustomMixerControl::ReadValues(int Channel, TMMItem
         std::uint32_t(FControlId), exchangeChannels, exchangeItems, values.data());
     const int item = std::max(Item, 0);
     *Index = (channels <= 1 || Channel == 0) ? item : channels * item + Channel - 1;
-    if (*Index < 0 || *Index >= int(values.size()))
+    if (*Index < 0 || *Index >= int(values.size())) {
         throw EMMMixerControlError(LoadResString(zv::SItemOutOfRange));
+    }
     return values;
 }
 
@@ -860,8 +923,9 @@ void TMMCustomMixerControl::SetItemBool(int Channel, TMMItemIndex Item, bool Val
         const int channels = Channels();
         for (int i = 0; i < std::max(Items(), 1); ++i) {
             const int other = (channels <= 1 || Channel == 0) ? i : channels * i + Channel - 1;
-            if (other < int(values.size()))
+            if (other < int(values.size())) {
                 values[std::size_t(other)] = 0;
+            }
         }
     }
     values[std::size_t(index)] = Value ? 1 : 0;
@@ -895,11 +959,13 @@ void TMMCustomMixerControl::SetUnsigned(std::uint32_t Value)
 
 TMMItemInfo TMMCustomMixerControl::ItemInfo(TMMItemIndex Index)
 {
-    if (!(FControlInfo.Flags & cfMultiple))
+    if (!(FControlInfo.Flags & cfMultiple)) {
         throw EMMMixerControlError(LoadResString(zv::SItemInfoNotMultiple));
+    }
     const int items = Items();
-    if (Index < 0 || Index >= items)
+    if (Index < 0 || Index >= items) {
         throw EMMMixerControlError(LoadResString(zv::SItemOutOfRange));
+    }
     CheckAccess();
     std::vector<TMixerListText> texts(static_cast<std::size_t>(items));
     FAudioLine->Mixer()->GetListTexts(std::uint32_t(FControlId), items, texts.data());
@@ -910,14 +976,17 @@ TMMItemInfo TMMCustomMixerControl::ItemInfo(TMMItemIndex Index)
 TMMItemIndex TMMCustomMixerControl::ItemOfLine(TMMAudioLine* Line)
 {
     if (!Line || Line->LineId() == badLineId || !IsValid() || !(FControlInfo.Flags & cfMultiple)
-        || (FControlType != ctMixer && FControlType != ctMux))
+        || (FControlType != ctMixer && FControlType != ctMux)) {
         return NoItem;
+    }
     const int items = Items();
     std::vector<TMixerListText> texts(static_cast<std::size_t>(items));
     FAudioLine->Mixer()->GetListTexts(std::uint32_t(FControlId), items, texts.data());
-    for (int i = 0; i < items; ++i)
-        if (texts[std::size_t(i)].dwParam1 == std::uint32_t(Line->LineId()))
+    for (int i = 0; i < items; ++i) {
+        if (texts[std::size_t(i)].dwParam1 == std::uint32_t(Line->LineId())) {
             return i;
+        }
+    }
     return NoItem;
 }
 
@@ -946,11 +1015,13 @@ double TMMVolumeControl::RightFactor() const
 void TMMVolumeControl::SetPanValue(int Value)
 {
     Value = std::clamp(Value, -32768, 32767);
-    if (Value == FPanValue)
+    if (Value == FPanValue) {
         return;
+    }
     FPanValue = Value;
-    if (IsValid())
+    if (IsValid()) {
         SetUnsigned(GetUnsigned());
+    }
 }
 
 void TMMVolumeControl::SetUnsigned(std::uint32_t Value)
@@ -984,10 +1055,12 @@ void TMMVolumeControl::SetItemSigned(int Channel, TMMItemIndex Item, std::int32_
 
 bool IsValidForItem(const TMMCustomMixerControl* Control, TMMItemIndex Item)
 {
-    if (!Control || !Control->IsValid())
+    if (!Control || !Control->IsValid()) {
         return false;
-    if (!(Control->ControlInfo().Flags & cfMultiple))
+    }
+    if (!(Control->ControlInfo().Flags & cfMultiple)) {
         return Item == NoItem;
+    }
     return Item >= 0 && Item < Control->Items();
 }
 
@@ -997,11 +1070,13 @@ TMMControlLink::TMMControlLink()
 {
     OnNotify = [this](TMMObserver*, TMMObject* change) {
         if (dynamic_cast<TMMControlChange*>(change)) {
-            if (OnValueChange)
+            if (OnValueChange) {
                 OnValueChange(FControl);
+            }
         } else if (dynamic_cast<TMMControlIdChange*>(change)) {
-            if (OnControlChange)
+            if (OnControlChange) {
                 OnControlChange(FControl);
+            }
         }
     };
 }
@@ -1010,8 +1085,9 @@ TMMControlLink::~TMMControlLink() = default;
 
 void TMMControlLink::SetControl(TMMCustomMixerControl* Value)
 {
-    if (Value == FControl)
+    if (Value == FControl) {
         return;
+    }
     if (FControl) {
         FControl->RemoveObserver(this);
         Unfollow(this, FControl);
@@ -1020,8 +1096,9 @@ void TMMControlLink::SetControl(TMMCustomMixerControl* Value)
     if (FControl) {
         FControl->AddObserver(this);
         FollowLife(this, FControl, [this] {
-            if (OnControlChange)
+            if (OnControlChange) {
                 OnControlChange(nullptr);
+            }
         });
     }
 }

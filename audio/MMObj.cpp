@@ -6,16 +6,18 @@
 
 int MulDiv(std::int64_t a, std::int64_t b, std::int64_t c)
 {
-    if (c == 0)
+    if (c == 0) {
         return -1;
+    }
     // 64-bit product; |a|,|b| < 2^31 in every caller, so it cannot overflow.
     const std::int64_t p = a * b;
     const bool negative = (p < 0) != (c < 0);
     const std::uint64_t up = p < 0 ? std::uint64_t(-p) : std::uint64_t(p);
     const std::uint64_t uc = c < 0 ? std::uint64_t(-c) : std::uint64_t(c);
     const std::uint64_t q = (up + uc / 2) / uc; // halves away from zero
-    if (q > std::uint64_t(INT_MAX) + (negative ? 1 : 0))
+    if (q > std::uint64_t(INT_MAX) + (negative ? 1 : 0)) {
         return -1;
+    }
     return negative ? int(-std::int64_t(q)) : int(q);
 }
 
@@ -40,24 +42,29 @@ void MakePCMFormat(TWaveFormatEx& wfx, int Bits, int Channels, int Rate)
 
 int WaveFormatSize(const TWaveFormatEx* pwfx)
 {
-    if (!pwfx)
+    if (!pwfx) {
         return 0;
-    if (pwfx->wFormatTag == WAVE_FORMAT_PCM)
+    }
+    if (pwfx->wFormatTag == WAVE_FORMAT_PCM) {
         return int(sizeof(TWaveFormatEx));
+    }
     return int(sizeof(TWaveFormatEx)) + pwfx->cbSize;
 }
 
 TWaveFormatPtr CopyWaveFormat(const TWaveFormatEx* pwfx)
 {
     const int size = WaveFormatSize(pwfx);
-    if (size == 0)
+    if (size == 0) {
         return nullptr;
+    }
     auto* copy = static_cast<TWaveFormatEx*>(std::calloc(1, std::size_t(size)));
-    if (!copy)
+    if (!copy) {
         throw std::bad_alloc();
+    }
     std::memcpy(copy, pwfx, std::size_t(size));
-    if (copy->wFormatTag == WAVE_FORMAT_PCM)
+    if (copy->wFormatTag == WAVE_FORMAT_PCM) {
         copy->cbSize = 0;
+    }
     return TWaveFormatPtr(copy);
 }
 
@@ -74,13 +81,16 @@ int BytesToMs(const TWaveFormatEx* pwfx, int Bytes)
 namespace {
 int RoundUpToBlock(int bytes, int align)
 {
-    if (bytes < 0 || align <= 0)
+    if (bytes < 0 || align <= 0) {
         return bytes;
+    }
     const int rest = bytes % align;
-    if (rest == 0)
+    if (rest == 0) {
         return bytes;
-    if (bytes > INT_MAX - (align - rest))
+    }
+    if (bytes > INT_MAX - (align - rest)) {
         return -1;
+    }
     return bytes + (align - rest);
 }
 } // namespace
@@ -146,18 +156,20 @@ std::array<std::int16_t, 4> PCMMinMax(const TWaveFormatEx* pwfx, const void* Dat
             r = s[stereo ? 1 : 0];
         } else {
             l = p8[std::size_t(f) * std::size_t(frameBytes)] - 128;
-            if (stereo)
+            if (stereo) {
                 r = p8[std::size_t(f) * 2 + 1] - 128;
+            }
         }
         left.Take(l, f);
-        if (stereo)
+        if (stereo) {
             right.Take(r, f);
+        }
     }
     std::array<std::int16_t, 4> result {};
     left.Pair(result[0], result[1], offset);
-    if (stereo)
+    if (stereo) {
         right.Pair(result[2], result[3], offset);
-    else {
+    } else {
         result[2] = result[0];
         result[3] = result[1];
     }
@@ -168,31 +180,36 @@ std::array<std::int16_t, 4> PCMMinMax(const TWaveFormatEx* pwfx, const void* Dat
 
 void TMMObject::BeginUpdate()
 {
-    if (FUpdateCount == 0)
+    if (FUpdateCount == 0) {
         Changing();
+    }
     ++FUpdateCount;
 }
 
 void TMMObject::EndUpdate()
 {
     // An unbalanced call must not leave the count negative, which would silence OnChange for good.
-    if (FUpdateCount == 0)
+    if (FUpdateCount == 0) {
         return;
+    }
     --FUpdateCount;
-    if (FUpdateCount == 0)
+    if (FUpdateCount == 0) {
         Changed();
+    }
 }
 
 void TMMObject::Changed()
 {
-    if (OnChange && FUpdateCount == 0)
+    if (OnChange && FUpdateCount == 0) {
         OnChange(this);
+    }
 }
 
 void TMMObject::Changing()
 {
-    if (OnChanging && FUpdateCount == 0)
+    if (OnChanging && FUpdateCount == 0) {
         OnChanging(this);
+    }
 }
 
 // ---- TMMComponent ----------------------------------------------------------------------------

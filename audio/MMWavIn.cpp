@@ -88,8 +88,9 @@ protected:
         // Nothing may escape into the event loop: failures end in OnError and a closed component.
         if (e->type() == kStopEvent) {
             // A stop that a later Start overtook belongs to a run that has ended already.
-            if (static_cast<StopEvent*>(e)->run != FOwner.FRun)
+            if (static_cast<StopEvent*>(e)->run != FOwner.FRun) {
                 return;
+            }
             try {
                 FOwner.Stop();
             } catch (...) {
@@ -97,8 +98,9 @@ protected:
             }
         } else if (e->type() == kDataEvent) {
             auto* data = static_cast<DataEvent*>(e);
-            if (data->handle != FOwner.FHandle)
+            if (data->handle != FOwner.FHandle) {
                 return; // a buffer of a device closed meanwhile
+            }
             try {
                 FOwner.BufferDone(data->header);
             } catch (...) {
@@ -165,8 +167,9 @@ public:
     {
         {
             std::lock_guard g(FLock);
-            if (FCount == FQueue.size())
+            if (FCount == FQueue.size()) {
                 return false;
+            }
             FQueue[(FFirst + FCount) % FQueue.size()] = { handle, header };
             ++FCount;
         }
@@ -193,8 +196,9 @@ private:
         FSignal.notify_all();
         for (;;) {
             FWake.wait(lock, [this] { return FQuit || FCount > 0; });
-            if (FQuit)
+            if (FQuit) {
                 break;
+            }
             const Message m = FQueue[FFirst];
             FFirst = (FFirst + 1) % FQueue.size();
             --FCount;
@@ -251,16 +255,18 @@ void TMMCustomWaveIn::Shutdown()
         // A stop deferred to a buffer still being handled on the capture thread: let that
         // handling end (bounded), then finish the stop and the close here.
         for (int i = 0; i < 100 && IsOpen() && FStopPending; ++i) {
-            if (FInHandler == 0)
+            if (FInHandler == 0) {
                 Stop();
-            else
+            } else {
                 std::this_thread::sleep_for(10ms);
+            }
         }
     } catch (...) {
         // Reported through OnError while it could be; the component goes away regardless.
     }
-    if (FThread)
+    if (FThread) {
         EndThread();
+    }
 }
 
 bool TMMCustomWaveIn::OnOwnerThread() const
@@ -270,8 +276,9 @@ bool TMMCustomWaveIn::OnOwnerThread() const
 
 void TMMCustomWaveIn::FireError()
 {
-    if (OnError && !InState(csDestroying))
+    if (OnError && !InState(csDestroying)) {
         OnError(this);
+    }
 }
 
 void TMMCustomWaveIn::Error(const QString& Message)
@@ -288,8 +295,9 @@ void TMMCustomWaveIn::Error(const QString& Message)
 QString TMMCustomWaveIn::PlatformText(int Code)
 {
     char text[256] = {};
-    if (FOps.GetErrorText(Code, text, sizeof text) != 0)
+    if (FOps.GetErrorText(Code, text, sizeof text) != 0) {
         return zv::LoadResString(zv::SUnknownWaveError);
+    }
     return QString::fromLocal8Bit(text);
 }
 
@@ -303,8 +311,9 @@ void TMMCustomWaveIn::PlatformError(const char* Prefix, int Code)
 
 void TMMCustomWaveIn::CheckClosed()
 {
-    if (IsOpen())
+    if (IsOpen()) {
         Error(zv::LoadResString(zv::SPropertyWhileOpen));
+    }
 }
 
 // ---- properties ------------------------------------------------------------------------------
@@ -313,8 +322,9 @@ void TMMCustomWaveIn::SetBufferSize(int Value)
 {
     CheckClosed();
     Value = std::max(Value, 32);
-    if (Value == FBufferSize)
+    if (Value == FBufferSize) {
         return;
+    }
     FBufferSize = Value;
     FAllocator.FreeAll(); // the pooled blocks have the old size
 }
@@ -322,8 +332,9 @@ void TMMCustomWaveIn::SetBufferSize(int Value)
 void TMMCustomWaveIn::SetNumBuffers(int Value)
 {
     CheckClosed();
-    if (Value < 2)
+    if (Value < 2) {
         return;
+    }
     FNumBuffers = std::min(Value, int(MaxNumBuffers));
 }
 
@@ -365,8 +376,9 @@ void TMMCustomWaveIn::SetCallBackMode(TMMCallBackMode Value)
 void TMMCustomWaveIn::SetMode(TMMMode Value)
 {
     CheckClosed();
-    if ((Value != mMono && Value != mStereo) || Value == FMode)
+    if ((Value != mMono && Value != mStereo) || Value == FMode) {
         return;
+    }
     FMode = Value;
     RebuildFormat();
 }
@@ -374,8 +386,9 @@ void TMMCustomWaveIn::SetMode(TMMMode Value)
 void TMMCustomWaveIn::SetBitLength(TMMBits Value)
 {
     CheckClosed();
-    if (Value == FBitLength)
+    if (Value == FBitLength) {
         return;
+    }
     FBitLength = Value;
     RebuildFormat();
 }
@@ -384,16 +397,18 @@ void TMMCustomWaveIn::SetSampleRate(int Value)
 {
     CheckClosed();
     Value = std::clamp(Value, 8000, 100000);
-    if (Value == FSampleRate)
+    if (Value == FSampleRate) {
         return;
+    }
     FSampleRate = Value;
     RebuildFormat();
 }
 
 void TMMCustomWaveIn::SetTimeFormat(TMMTimeFormat Value)
 {
-    if (Value == FTimeFormat)
+    if (Value == FTimeFormat) {
         return;
+    }
     const TWaveFormatEx* f = WaveFormat();
     if (FMaxRecordTime >= 0 && f) {
         const int limit = FByteLimit;
@@ -421,17 +436,21 @@ void TMMCustomWaveIn::SetMaxRecordTime(int Value)
 int TMMCustomWaveIn::ComputeByteLimit() const
 {
     const TWaveFormatEx* f = WaveFormat();
-    if (FMaxRecordTime < 0 || !f || f->nAvgBytesPerSec == 0 || f->nSamplesPerSec == 0)
+    if (FMaxRecordTime < 0 || !f || f->nAvgBytesPerSec == 0 || f->nSamplesPerSec == 0) {
         return INT_MAX;
+    }
     int bytes = FMaxRecordTime;
-    if (FTimeFormat == tfMillisecond)
+    if (FTimeFormat == tfMillisecond) {
         bytes = MsToBytes(f, FMaxRecordTime);
-    else if (FTimeFormat == tfSample)
+    } else if (FTimeFormat == tfSample) {
         bytes = SamplesToBytes(f, FMaxRecordTime);
-    if (bytes < 0)
+    }
+    if (bytes < 0) {
         bytes = INT_MAX;
-    if (f->nBlockAlign > 0)
+    }
+    if (f->nBlockAlign > 0) {
         bytes -= bytes % f->nBlockAlign;
+    }
     return bytes;
 }
 
@@ -445,14 +464,16 @@ void TMMCustomWaveIn::SetWaveFormat(const TWaveFormatEx* Value)
 {
     Close();
     // A close that waits for a buffer being handled: that handling still reads the format.
-    if (IsOpen() && Value != WaveFormat())
+    if (IsOpen() && Value != WaveFormat()) {
         Error(zv::LoadResString(zv::SPropertyWhileOpen));
+    }
     if (IsPCMFormat(Value)) {
         FSampleRate = int(Value->nSamplesPerSec);
         FBitLength = Value->wBitsPerSample == 16 ? b16Bit : b8Bit;
         FMode = Value->nChannels == 2 ? mStereo : mMono;
-        if (Value != &FPCMFormat)
+        if (Value != &FPCMFormat) {
             MakePCMFormat(FPCMFormat, Value->wBitsPerSample, Value->nChannels, int(Value->nSamplesPerSec));
+        }
     }
     TMMCustomSoundComponent::SetWaveFormat(Value);
 }
@@ -464,8 +485,9 @@ void TMMCustomWaveIn::SetOutput(TMMDSPComponent* Value)
     if (Value != GetOutput() && (IsStarted() || IsPaused())) {
         Stop();
         FinishPendingStop();
-        if (IsStarted())
+        if (IsStarted()) {
             Error(zv::LoadResString(zv::SPropertyWhileOpen));
+        }
     }
     TMMCustomSoundComponent::SetOutput(Value);
 }
@@ -498,8 +520,9 @@ QStringList TMMCustomWaveIn::FullDeviceNames(zv::WaveInOps& Binding)
 {
     QStringList names;
     const int count = Binding.GetNumDevs();
-    for (int id = 0; id < count; ++id)
+    for (int id = 0; id < count; ++id) {
         names << QString::fromStdString(Binding.FullName(id));
+    }
     return names;
 }
 
@@ -515,27 +538,33 @@ bool TMMCustomWaveIn::SelectDevice(const QString& ProductName)
 
 bool TMMCustomWaveIn::CanRecordFormat(TMMDeviceId Id, const TWaveFormatEx* Format)
 {
-    if (!Format || Id < MapperId || Id >= FDeviceCount)
+    if (!Format || Id < MapperId || Id >= FDeviceCount) {
         return false;
-    if (FOps.Open(nullptr, Id, *Format, nullptr, nullptr, zv::WaveInOps::FormatQuery) != 0)
+    }
+    if (FOps.Open(nullptr, Id, *Format, nullptr, nullptr, zv::WaveInOps::FormatQuery) != 0) {
         return false;
-    if (Format->wFormatTag != WAVE_FORMAT_PCM)
+    }
+    if (Format->wFormatTag != WAVE_FORMAT_PCM) {
         return true;
+    }
     TWaveInCaps caps {};
-    if (FOps.GetDevCaps(Id, caps) != 0)
+    if (FOps.GetDevCaps(Id, caps) != 0) {
         return false;
+    }
     const std::uint32_t rate = Format->nSamplesPerSec;
     int band = -1;
-    if (rate >= 8000 && rate <= 11025)
+    if (rate >= 8000 && rate <= 11025) {
         band = 0;
-    else if (rate >= 11026 && rate <= 22050)
+    } else if (rate >= 11026 && rate <= 22050) {
         band = 4;
-    else if (rate >= 22051 && rate <= 48000)
+    } else if (rate >= 22051 && rate <= 48000) {
         band = 8;
+    }
     const bool standard = (Format->nChannels == 1 || Format->nChannels == 2)
         && (Format->wBitsPerSample == 8 || Format->wBitsPerSample == 16);
-    if (band < 0 || !standard)
+    if (band < 0 || !standard) {
         return true;
+    }
     const int bit = band + (Format->wBitsPerSample == 16 ? 2 : 0) + (Format->nChannels == 2 ? 1 : 0);
     return (caps.dwFormats & (1u << bit)) != 0;
 }
@@ -556,8 +585,9 @@ void TMMCustomWaveIn::DeviceCallback(zv::WaveInHandle Handle, zv::WaveInNotifica
     case zv::WaveInNotification::Data: {
         auto* header = reinterpret_cast<PWaveHdr>(Param1);
         if (self->FCallBackMode == cmThread) {
-            if (self->FThread)
+            if (self->FThread) {
                 self->FThread->Post(Handle, header);
+            }
         } else {
             self->Post(new DataEvent(Handle, header));
         }
@@ -584,8 +614,9 @@ void TMMCustomWaveIn::PostFailure(const QString& Message)
 
 void TMMCustomWaveIn::HandleFailure(const QString& Message)
 {
-    if (!IsOpen())
+    if (!IsOpen()) {
         return; // closed meanwhile: nothing left to end
+    }
     // OnError comes once the component is closed, also when the close waits for a buffer
     // being handled.
     FFailureMessage = Message;
@@ -603,22 +634,26 @@ void TMMCustomWaveIn::FinishPendingStop()
     // The stop (and a close behind it) waits for a buffer handling to end and then for its
     // posted message. An Open or Start on the owner's thread cannot wait for that message, so it
     // finishes the stop itself; otherwise the late close would end the new capture.
-    if (!FStopPending || !OnOwnerThread())
+    if (!FStopPending || !OnOwnerThread()) {
         return;
+    }
     WaitFor([this] { return FInHandler == 0; });
-    if (FInHandler == 0)
+    if (FInHandler == 0) {
         Stop();
+    }
 }
 
 template <typename Done> bool TMMCustomWaveIn::WaitFor(Done done)
 {
     for (int i = 0; i < 100; ++i) {
-        if (done())
+        if (done()) {
             return true;
+        }
         if (FCallBackMode == cmWindow && OnOwnerThread()) {
             QCoreApplication::sendPostedEvents(FWindow, kDataEvent);
-            if (done())
+            if (done()) {
                 return true;
+            }
         }
         std::this_thread::sleep_for(10ms);
     }
@@ -634,8 +669,9 @@ void TMMCustomWaveIn::StartThread()
     try {
         auto thread = std::make_unique<TMMWaveInThread>(*this);
         ready = thread->Start(PriorityLevel(FPriority), kThreadTimeout);
-        if (ready)
+        if (ready) {
             FThread = std::move(thread);
+        }
     } catch (...) {
         ready = false;
     }
@@ -647,8 +683,9 @@ void TMMCustomWaveIn::StartThread()
 
 void TMMCustomWaveIn::EndThread()
 {
-    if (!FThread || FThread->IsCurrent())
+    if (!FThread || FThread->IsCurrent()) {
         return;
+    }
     if (!FThread->End(kThreadTimeout)) {
         // Stuck in a handler for seconds: it keeps its object, the component goes on without it.
         (void)FThread.release();
@@ -664,31 +701,39 @@ void TMMCustomWaveIn::EndThread()
 void TMMCustomWaveIn::Open()
 {
     FinishPendingStop();
-    if (FDeviceCount == 0)
+    if (FDeviceCount == 0) {
         Error(zv::LoadResString(zv::SNoWaveInDevice));
-    if (FDeviceID == InvalidId)
+    }
+    if (FDeviceID == InvalidId) {
         Error(zv::LoadResString(zv::SInvalidDeviceId));
-    if (!WaveFormat())
+    }
+    if (!WaveFormat()) {
         Error(zv::LoadResString(zv::SInvalidWaveInFormat));
-    if (IsOpen())
+    }
+    if (IsOpen()) {
         Close();
-    if (IsOpen() || FClosing)
+    }
+    if (IsOpen() || FClosing) {
         return;
+    }
     FClosing = false;
     FResetting = false;
     FStopping = false;
     FStopPosted = false;
     FFailurePending = false;
     try {
-        if (!CanRecordFormat(FDeviceID, WaveFormat()))
+        if (!CanRecordFormat(FDeviceID, WaveFormat())) {
             Error(QStringLiteral("WaveInOpen:\n\r") + zv::LoadResString(zv::SCannotRecordFormat));
+        }
         FHandle = 0;
         FClosePending = false;
-        if (FCallBackMode == cmThread)
+        if (FCallBackMode == cmThread) {
             StartThread();
+        }
         zv::WaveInHandle handle = 0;
-        if (const int e = FOps.Open(&handle, FDeviceID, *WaveFormat(), &DeviceCallback, this, 0))
+        if (const int e = FOps.Open(&handle, FDeviceID, *WaveFormat(), &DeviceCallback, this, 0)) {
             PlatformError("WaveInOpen:\n\r", e);
+        }
         FHandle = handle;
 
         // Property setters called during the walk must not see an open device.
@@ -701,15 +746,17 @@ void TMMCustomWaveIn::Open()
         }
         FDeviceState = saved;
 
-        if (!WaitFor([this] { return IsOpen(); }))
+        if (!WaitFor([this] { return IsOpen(); })) {
             Error(QStringLiteral("WaveInOpen:\n\r") + zv::LoadResString(zv::SUnableToOpenDevice));
+        }
 
         const int size = GetBufferSize();
         for (int i = 0; i < FNumBuffers; ++i) {
             if (!FHeaders[std::size_t(i)]) {
                 void* block = FAllocator.GetBlock(GHND, std::size_t(size) + WaveHeaderSize);
-                if (!block)
+                if (!block) {
                     Error(zv::LoadResString(zv::SNoMemoryForWaveHeader));
+                }
                 FHeaders[std::size_t(i)] = static_cast<PWaveHdr>(block);
             }
             PWaveHdr h = FHeaders[std::size_t(i)];
@@ -722,9 +769,11 @@ void TMMCustomWaveIn::Open()
             h->lpNext = nullptr;
             h->reserved = 0;
         }
-        for (int i = 0; i < FNumBuffers; ++i)
-            if (const int e = FOps.PrepareHeader(FHandle, FHeaders[std::size_t(i)]))
+        for (int i = 0; i < FNumBuffers; ++i) {
+            if (const int e = FOps.PrepareHeader(FHandle, FHeaders[std::size_t(i)])) {
                 PlatformError("WaveInPrepareHeader:\n\r", e);
+            }
+        }
 
         ChainOpen();
     } catch (...) {
@@ -753,12 +802,14 @@ void TMMCustomWaveIn::ReportForeign(const std::exception_ptr& Failure)
 
 void TMMCustomWaveIn::Close()
 {
-    if (!IsOpen() || (FClosing && !FClosePending))
+    if (!IsOpen() || (FClosing && !FClosePending)) {
         return;
+    }
     FClosing = true;
     try {
-        if (IsStarted() || IsPaused())
+        if (IsStarted() || IsPaused()) {
             Stop();
+        }
         if (FStopPending) {
             // The stop waits for a buffer being handled; it ends with this close.
             FClosePending = true;
@@ -770,8 +821,9 @@ void TMMCustomWaveIn::Close()
             FOps.Stop(h);
             FOps.Reset(h);
             UnprepareHeaders();
-            if (const int e = FOps.Close(h))
+            if (const int e = FOps.Close(h)) {
                 PlatformError("WaveInClose:\n\r", e);
+            }
             unconfirmed = !WaitFor([this] { return (FDeviceState & dsClosed) != 0; });
             FWrapCount = 0;
             FHighPart = 0;
@@ -800,38 +852,44 @@ void TMMCustomWaveIn::Close()
 void TMMCustomWaveIn::UnprepareHeaders()
 {
     for (PWaveHdr h : FHeaders) {
-        if (!h)
+        if (!h) {
             continue;
+        }
         std::atomic_ref<std::uint32_t> flags(h->dwFlags);
         for (int spin = 0; spin < 65000 && !(flags.load(std::memory_order_acquire) & WHDR_DONE); ++spin) { }
-        if (!(flags.load() & WHDR_DONE))
+        if (!(flags.load() & WHDR_DONE)) {
             flags.store(WHDR_DONE);
-        if (const int e = FOps.UnprepareHeader(FHandle, h))
+        }
+        if (const int e = FOps.UnprepareHeader(FHandle, h)) {
             PlatformError("WaveInUnprepareHeader:\n\r", e);
+        }
     }
 }
 
 void TMMCustomWaveIn::ChainOpen()
 {
     TMMDSPComponent::ChainOpen();
-    if (OnOpen)
+    if (OnOpen) {
         OnOpen(this);
+    }
 }
 
 void TMMCustomWaveIn::ChainClose()
 {
     FHandle = 0;
     for (PWaveHdr& h : FHeaders) {
-        if (!h)
+        if (!h) {
             continue;
+        }
         void* block = h;
         FAllocator.ReleaseBlock(block);
         h = nullptr;
     }
     FClosing = false;
     TMMDSPComponent::ChainClose();
-    if (OnClose && !InState(csDestroying))
+    if (OnClose && !InState(csDestroying)) {
         OnClose(this);
+    }
 }
 
 // ---- start, pause, restart, stop -------------------------------------------------------------
@@ -839,18 +897,21 @@ void TMMCustomWaveIn::ChainClose()
 void TMMCustomWaveIn::QueueHeader(PWaveHdr h)
 {
     h->dwFlags = (h->dwFlags & ~WHDR_DONE) | WHDR_PREPARED;
-    if (const int e = FOps.AddBuffer(FHandle, h))
+    if (const int e = FOps.AddBuffer(FHandle, h)) {
         PlatformError("WaveInAddBuffer:\n\r", e);
+    }
     ++FQueued;
 }
 
 void TMMCustomWaveIn::Start()
 {
     FinishPendingStop();
-    if (!IsOpen())
+    if (!IsOpen()) {
         Open();
-    if (!IsOpen() || IsStarted())
+    }
+    if (!IsOpen() || IsStarted()) {
         return;
+    }
     FBytesDelivered = 0;
     FNextIndex = 0;
     FInHandler = 0;
@@ -867,8 +928,9 @@ void TMMCustomWaveIn::Start()
     try {
         {
             std::lock_guard guard(FLock);
-            for (int i = 0; i < FNumBuffers; ++i)
+            for (int i = 0; i < FNumBuffers; ++i) {
                 QueueHeader(FHeaders[std::size_t(i)]);
+            }
         }
         ChainStart();
     } catch (...) {
@@ -883,25 +945,32 @@ void TMMCustomWaveIn::Start()
 void TMMCustomWaveIn::ChainStart()
 {
     FDeviceState |= dsStarted;
-    if (!IsPaused())
-        if (const int e = FOps.Start(FHandle))
+    if (!IsPaused()) {
+        if (const int e = FOps.Start(FHandle)) {
             PlatformError("WaveInStart:\n\r", e);
+        }
+    }
     NotifyChain(TChainOp::Start);
     TMMDSPComponent::ChainStart();
-    if (OnStart)
+    if (OnStart) {
         OnStart(this);
+    }
 }
 
 void TMMCustomWaveIn::Pause()
 {
-    if (!IsOpen())
+    if (!IsOpen()) {
         Open();
-    if (!IsOpen() || IsPaused())
+    }
+    if (!IsOpen() || IsPaused()) {
         return;
+    }
     try {
-        if (IsStarted())
-            if (const int e = FOps.Stop(FHandle))
+        if (IsStarted()) {
+            if (const int e = FOps.Stop(FHandle)) {
                 PlatformError("WaveInPause:\n\r", e);
+            }
+        }
         ChainPause();
     } catch (...) {
         ReportForeign(std::current_exception());
@@ -915,17 +984,20 @@ void TMMCustomWaveIn::ChainPause()
     FDeviceState |= dsPaused;
     NotifyChain(TChainOp::Pause);
     TMMDSPComponent::ChainPause();
-    if (OnPause)
+    if (OnPause) {
         OnPause(this);
+    }
 }
 
 void TMMCustomWaveIn::Restart()
 {
-    if (!IsStarted() || !IsPaused())
+    if (!IsStarted() || !IsPaused()) {
         return;
+    }
     try {
-        if (const int e = FOps.Start(FHandle))
+        if (const int e = FOps.Start(FHandle)) {
             PlatformError("WaveInRestart:\n\r", e);
+        }
         ChainRestart();
     } catch (...) {
         ReportForeign(std::current_exception());
@@ -939,30 +1011,35 @@ void TMMCustomWaveIn::ChainRestart()
     FDeviceState &= ~unsigned(dsPaused);
     NotifyChain(TChainOp::Restart);
     TMMDSPComponent::ChainRestart();
-    if (OnRestart)
+    if (OnRestart) {
         OnRestart(this);
+    }
 }
 
 void TMMCustomWaveIn::Stop()
 {
-    if (!IsStarted() && !IsPaused())
+    if (!IsStarted() && !IsPaused()) {
         return;
+    }
     try {
         {
             // Under the lock, so that a buffer being handled either re-queues before the reset
             // (which then returns it) or sees Stopping and does not re-queue at all.
             std::lock_guard guard(FLock);
             FStopping = true;
-            if (const int e = FOps.Stop(FHandle))
+            if (const int e = FOps.Stop(FHandle)) {
                 PlatformError("WaveInStop:\n\r", e);
+            }
             FWrapCount = 0;
             FHighPart = 0;
             FResetting = true;
-            if (const int e = FOps.Reset(FHandle))
+            if (const int e = FOps.Reset(FHandle)) {
                 PlatformError("WaveInReset:\n\r", e);
+            }
         }
-        if (FInHandler == 0)
+        if (FInHandler == 0) {
             WaitFor([this] { return FQueued <= 0; });
+        }
         ChainStop();
     } catch (...) {
         if (OnOwnerThread()) {
@@ -994,18 +1071,21 @@ void TMMCustomWaveIn::ChainStop()
     FStopPending = false;
     NotifyChain(TChainOp::Stop);
     TMMDSPComponent::ChainStop();
-    if (OnStop && !InState(csDestroying))
+    if (OnStop && !InState(csDestroying)) {
         OnStop(this);
-    if (FClosePending)
+    }
+    if (FClosePending) {
         Close();
+    }
 }
 
 // ---- the ring --------------------------------------------------------------------------------
 
 void TMMCustomWaveIn::BufferDone(PWaveHdr lpWaveHdr)
 {
-    if (!IsStarted())
+    if (!IsStarted()) {
         return;
+    }
     {
         std::unique_lock lock(FLock);
         if (FResetting || FStopping) {
@@ -1016,8 +1096,9 @@ void TMMCustomWaveIn::BufferDone(PWaveHdr lpWaveHdr)
                 FResetting = false;
             }
             lock.unlock();
-            if (deliver)
+            if (deliver) {
                 DeliverBuffer(lpWaveHdr);
+            }
             return;
         }
         ++FInHandler;
@@ -1034,8 +1115,9 @@ void TMMCustomWaveIn::BufferDone(PWaveHdr lpWaveHdr)
             }
             FLastPosition = position;
             std::lock_guard guard(FLock);
-            if (!FStopping && !FStopPending)
+            if (!FStopping && !FStopPending) {
                 QueueHeader(lpWaveHdr);
+            }
         }
     } catch (...) {
         EndHandling();
@@ -1067,24 +1149,29 @@ void TMMCustomWaveIn::DeliverBuffer(PWaveHdr lpWaveHdr)
     FBytesDelivered = total;
     FNextIndex = (FNextIndex + 1) % std::max(1, FNumBuffers);
     TMMCustomSoundComponent::DeliverBuffer(lpWaveHdr);
-    if (limitReached)
+    if (limitReached) {
         Stop();
+    }
 }
 
 std::int64_t TMMCustomWaveIn::Position()
 {
     const zv::WaveInHandle h = FHandle;
     const TWaveFormatEx* format = WaveFormat();
-    if (!IsOpen() || !format || FClosing || !h)
+    if (!IsOpen() || !format || FClosing || !h) {
         return 0;
+    }
     TMMTime time { TMMTime::Samples, 0 };
-    if (const int e = FOps.GetPosition(h, time))
+    if (const int e = FOps.GetPosition(h, time)) {
         PlatformError("WaveInGetPosition:\n\r", e);
-    if (time.wType == TMMTime::Samples)
+    }
+    if (time.wType == TMMTime::Samples) {
         return time.value;
+    }
     time = { TMMTime::Bytes, 0 };
-    if (const int e = FOps.GetPosition(h, time))
+    if (const int e = FOps.GetPosition(h, time)) {
         PlatformError("WaveInGetPosition:\n\r", e);
+    }
     return BytesToSamples(format, int(std::min<std::uint32_t>(time.value, INT_MAX)));
 }
 

@@ -52,8 +52,9 @@ TMMCustomWheel::~TMMCustomWheel()
 
 void TMMCustomWheel::EndLoading()
 {
-    if (!FLoading)
+    if (!FLoading) {
         return;
+    }
     FLoading = false;
     Loaded();
 }
@@ -66,8 +67,9 @@ void TMMCustomWheel::Loaded()
 void TMMCustomWheel::SetValue(int Value)
 {
     Value = std::clamp(Value, FMinimum, std::max(FMinimum, FMaximum));
-    if (Value == FValue)
+    if (Value == FValue) {
         return;
+    }
     FValue = Value;
     UpdateAngle();
     update();
@@ -76,8 +78,9 @@ void TMMCustomWheel::SetValue(int Value)
 
 void TMMCustomWheel::SetRange(int Minimum, int Maximum)
 {
-    if (Minimum == FMinimum && Maximum == FMaximum)
+    if (Minimum == FMinimum && Maximum == FMaximum) {
         return;
+    }
     FMinimum = Minimum;
     FMaximum = Maximum;
     // The value stays inside; this is no turn of the knob, so nothing is told.
@@ -88,15 +91,17 @@ void TMMCustomWheel::SetRange(int Minimum, int Maximum)
 
 void TMMCustomWheel::ValueChanged()
 {
-    if (OnChange && !FLoading && !FReading)
+    if (OnChange && !FLoading && !FReading) {
         OnChange(this);
+    }
 }
 
 void TMMCustomWheel::SetStartAngle(int Degrees)
 {
     Degrees = std::clamp(Degrees, 0, 360);
-    if (Degrees == FStartAngle)
+    if (Degrees == FStartAngle) {
         return;
+    }
     FStartAngle = Degrees;
     FScale.SetStartAngle(Degrees);
     UpdateAngle();
@@ -106,8 +111,9 @@ void TMMCustomWheel::SetStartAngle(int Degrees)
 void TMMCustomWheel::SetEndAngle(int Degrees)
 {
     Degrees = std::clamp(Degrees, 0, 360);
-    if (Degrees == FEndAngle)
+    if (Degrees == FEndAngle) {
         return;
+    }
     FEndAngle = Degrees;
     FScale.SetEndAngle(Degrees);
     UpdateAngle();
@@ -195,29 +201,33 @@ void TMMCustomWheel::SetFocusAction(TMMFocusAction Value)
 
 void TMMCustomWheel::SetScrollSize(int Value)
 {
-    if (Value < 1)
+    if (Value < 1) {
         throw EMMWheelError(zv::LoadResString(zv::SParameterNotPositive));
+    }
     FScrollSize = Value;
 }
 
 void TMMCustomWheel::SetLineStep(int Value)
 {
-    if (Value < 1)
+    if (Value < 1) {
         throw EMMWheelError(zv::LoadResString(zv::SParameterNotPositive));
+    }
     FLineStep = Value;
 }
 
 void TMMCustomWheel::SetPageStep(int Value)
 {
-    if (Value < 1)
+    if (Value < 1) {
         throw EMMWheelError(zv::LoadResString(zv::SParameterNotPositive));
+    }
     FPageStep = Value;
 }
 
 void TMMCustomWheel::SetAutoSize(bool Value)
 {
-    if (Value == FAutoSize)
+    if (Value == FAutoSize) {
         return;
+    }
     FAutoSize = Value;
     if (!FAutoSize) {
         setMinimumSize(0, 0);
@@ -246,8 +256,9 @@ QSize TMMCustomWheel::AutoSizeOf() const
 
 void TMMCustomWheel::ApplyAutoSize()
 {
-    if (!FAutoSize || FLoading)
+    if (!FAutoSize || FLoading) {
         return;
+    }
     // While AutoSize is on, the picture decides the size, whatever bounds are asked for.
     setFixedSize(AutoSizeOf());
 }
@@ -292,15 +303,17 @@ void TMMCustomWheel::UpdateAngle()
     const double r = FMinimum < FMaximum ? double(FValue - FMinimum) / double(FMaximum - FMinimum) : 0.0;
     const int span = FEndAngle < FStartAngle ? 360 : FStartAngle - FEndAngle + 360;
     int angle = RoundEven(FStartAngle - r * span);
-    if (angle < 0)
+    if (angle < 0) {
         angle += 360;
+    }
     FAngle = angle;
 }
 
 int TMMCustomWheel::CurrentRadius() const
 {
-    if (FRadius != 0)
+    if (FRadius != 0) {
         return FRadius;
+    }
     return std::min(width(), height()) / 2 - FHandleMargin - Bevel().BevelExtent() - FFrameSpace
         - ScaleRoom();
 }
@@ -314,8 +327,9 @@ QPoint TMMCustomWheel::HandleCentre() const
 
 const QImage& TMMCustomWheel::Background()
 {
-    if (!FBackground.isNull())
+    if (!FBackground.isNull()) {
         return FBackground;
+    }
     const int e = Bevel().BevelExtent();
     const QSize size(std::max(width() - 2 * e, 1), std::max(height() - 2 * e, 1));
     FBackground = QImage(size, QImage::Format_ARGB32_Premultiplied);
@@ -330,9 +344,11 @@ const QImage& TMMCustomWheel::Background()
         const QRgb key = keyed.pixel(0, keyed.height() - 1) | 0xFF000000u;
         for (int y = 0; y < keyed.height(); ++y) {
             auto* row = reinterpret_cast<QRgb*>(keyed.scanLine(y));
-            for (int x = 0; x < keyed.width(); ++x)
-                if ((row[x] | 0xFF000000u) == key)
+            for (int x = 0; x < keyed.width(); ++x) {
+                if ((row[x] | 0xFF000000u) == key) {
                     row[x] = 0;
+                }
+            }
         }
         p.drawImage(inner, keyed);
     }
@@ -366,8 +382,9 @@ void TMMCustomWheel::DrawHandle(QPainter& Canvas, int Angle)
     const bool focused = hasFocus();
     const QPoint c = HandleCentre();
     if (FHandleStyle == hsOwnerDraw) {
-        if (OnDrawHandle)
+        if (OnDrawHandle) {
             OnDrawHandle(this, Canvas, rect(), c, focused);
+        }
         return;
     }
     const bool lit = focused && (FFocusAction == faHandleColor || FFocusAction == faAll);
@@ -385,21 +402,25 @@ void TMMCustomWheel::ValueFromPos(QPoint Pos)
 {
     const int dx = Pos.x() - width() / 2;
     const int dy = height() / 2 - Pos.y();
-    if (dx == 0 && dy == 0)
+    if (dx == 0 && dy == 0) {
         return;
+    }
     double a = std::atan2(double(dy), double(dx)) * 180.0 / std::numbers::pi;
-    if (a < 0)
+    if (a < 0) {
         a += 360;
+    }
     const double s = FStartAngle;
     const double g = FEndAngle < FStartAngle ? FStartAngle : FEndAngle;
     // Inside the gap the pointer goes to the nearer edge.
-    if (s < a && a < g)
+    if (s < a && a < g) {
         a = (g - s) / 2 > a - s ? s : g;
+    }
     const double turn = 360 - g + s;
     if (FMaximum >= FMinimum && turn != 0) {
         double d = s - a;
-        if (d < 0)
+        if (d < 0) {
             d += 360;
+        }
         SetValue(FMinimum + RoundEven(d / turn * (FMaximum - FMinimum)));
     } else {
         SetValue(FMinimum);
@@ -424,23 +445,27 @@ void TMMCustomWheel::mousePressEvent(QMouseEvent* Event)
 
 void TMMCustomWheel::mouseMoveEvent(QMouseEvent* Event)
 {
-    if (!FTracking || !(Event->buttons() & Qt::LeftButton))
+    if (!FTracking || !(Event->buttons() & Qt::LeftButton)) {
         return;
+    }
     const QPoint pos = Event->position().toPoint();
-    if (FUpDown)
+    if (FUpDown) {
         SetValue(
             FDragValue + RoundEven((long double)(FMaximum - FMinimum) * (FDragY - pos.y()) / FScrollSize));
-    else
+    } else {
         ValueFromPos(pos);
+    }
 }
 
 void TMMCustomWheel::mouseReleaseEvent(QMouseEvent* Event)
 {
-    if (Event->button() != Qt::LeftButton || !FTracking)
+    if (Event->button() != Qt::LeftButton || !FTracking) {
         return;
+    }
     FTracking = false;
-    if (!FUpDown)
+    if (!FUpDown) {
         ValueFromPos(Event->position().toPoint());
+    }
 }
 
 void TMMCustomWheel::keyPressEvent(QKeyEvent* Event)
@@ -493,8 +518,9 @@ void TMMCustomMixerWheel::SetControl(TMMCustomMixerControl* Value)
 {
     if (Value) {
         const TMMControlClass c = Value->ControlClass();
-        if (c != ccFader && c != ccNumber && c != ccSlider && c != ccTime)
+        if (c != ccFader && c != ccNumber && c != ccSlider && c != ccTime) {
             throw EMMMixerControlsError(zv::LoadResString(zv::SInvalidControlClass));
+        }
     }
     FLink.SetControl(Value);
     Refresh();
@@ -584,11 +610,12 @@ void TMMCustomMixerWheel::ValueChanged()
             TMMControlLink& link;
             ~Unlock() { link.Unlock(); }
         } unlock { FLink };
-        if (control->ControlInfo().Flags & cfDisabled)
+        if (control->ControlInfo().Flags & cfDisabled) {
             ReadValue();
-        else
+        } else {
             control->SetItemUnsigned(
                 FChannel, FItem, std::uint32_t(RoundEven(Value() * FStep + control->ControlInfo().MinValue)));
+        }
     }
     TMMCustomWheel::ValueChanged();
 }

@@ -29,21 +29,25 @@ class TMMDirectCopies : public QObject {
 public:
     static void Add(TMMGraphicControl* control)
     {
-        if (!QCoreApplication::instance())
+        if (!QCoreApplication::instance()) {
             return;
-        if (!instance)
+        }
+        if (!instance) {
             instance = new TMMDirectCopies;
+        }
         instance->m_pending.push_back(control);
         instance->Arm();
     }
     static void Remove(TMMGraphicControl* control)
     {
-        if (!instance)
+        if (!instance) {
             return;
+        }
         auto& pending = instance->m_pending;
         pending.erase(std::remove(pending.begin(), pending.end(), control), pending.end());
-        if (pending.empty())
+        if (pending.empty()) {
             instance->m_timer.stop();
+        }
         // A control that goes while its window's pass paints is left out of the rest of it.
         std::replace(instance->m_copies.begin(), instance->m_copies.end(), control,
             static_cast<TMMGraphicControl*>(nullptr));
@@ -83,26 +87,32 @@ private:
         const std::int64_t refresh = TMMGraphicControl::Now() / kRefresh;
         m_due = m_pending;
         m_copies.clear();
-        for (TMMGraphicControl* control : m_due)
-            if (control->m_copyRefresh < refresh && control->PrepareCopy()) // leaves the list
+        for (TMMGraphicControl* control : m_due) {
+            if (control->m_copyRefresh < refresh && control->PrepareCopy()) { // leaves the list
                 m_copies.push_back(control);
+            }
+        }
         for (std::size_t i = 0; i < m_copies.size(); ++i) {
             TMMGraphicControl* control = m_copies[i];
-            if (!control)
+            if (!control) {
                 continue;
+            }
             control->m_copyRefresh = refresh;
             control->m_copying = true;
             const QWidget* window = control->window();
             const bool last = std::none_of(m_copies.begin() + std::ptrdiff_t(i) + 1, m_copies.end(),
                 [window](const TMMGraphicControl* c) { return c && c->window() == window; });
-            if (last)
+            if (last) {
                 control->repaint(control->GetInnerRect());
-            else
+            } else {
                 control->update(control->GetInnerRect());
+            }
         }
-        for (TMMGraphicControl* control : m_copies)
-            if (control)
+        for (TMMGraphicControl* control : m_copies) {
+            if (control) {
                 control->m_copying = false;
+            }
+        }
         m_copies.clear();
         Arm();
     }
@@ -126,8 +136,9 @@ TMMGraphicControl::TMMGraphicControl(QWidget* parent)
 TMMGraphicControl::~TMMGraphicControl()
 {
     m_bevel.OnChange = nullptr;
-    if (m_copyPending || m_copying)
+    if (m_copyPending || m_copying) {
         TMMDirectCopies::Remove(this);
+    }
 }
 
 void TMMGraphicControl::SetClock(Clock clock)
@@ -137,8 +148,9 @@ void TMMGraphicControl::SetClock(Clock clock)
 
 std::int64_t TMMGraphicControl::Now()
 {
-    if (const Clock clock = gClock.load())
+    if (const Clock clock = gClock.load()) {
         return clock();
+    }
     return std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now().time_since_epoch())
         .count();
@@ -146,8 +158,9 @@ std::int64_t TMMGraphicControl::Now()
 
 void TMMGraphicControl::SetColor(TColor color)
 {
-    if (color == m_color)
+    if (color == m_color) {
         return;
+    }
     m_color = color;
     ColorChanged();
 }
@@ -166,22 +179,25 @@ void TMMGraphicControl::LayoutChanged()
 void TMMGraphicControl::Paint(QPainter& canvas)
 {
     const QRect inner = m_bevel.PaintBevel(canvas, rect(), true);
-    if (inner.width() > 0 && inner.height() > 0)
+    if (inner.width() > 0 && inner.height() > 0) {
         canvas.fillRect(inner, zv::ColorToQColor(m_color));
+    }
 }
 
 bool TMMGraphicControl::CanPaintDirect() const
 {
-    if (!isVisible() || !window()->windowHandle() || m_copying)
+    if (!isVisible() || !window()->windowHandle() || m_copying) {
         return false;
+    }
     const QRect inner = GetInnerRect();
     return inner.width() > 0 && inner.height() > 0 && !visibleRegion().intersected(inner).isEmpty();
 }
 
 bool TMMGraphicControl::PaintDirect(const TDrawRoutine& draw, TDirectCopy copy)
 {
-    if (!CanPaintDirect())
+    if (!CanPaintDirect()) {
         return false;
+    }
     if (draw) {
         draw();
         m_frameStale = false; // drew the latest state
@@ -195,11 +211,13 @@ bool TMMGraphicControl::PaintDirectDeferred(TDirectCopy copy)
 {
     // While a copy waits the control was seen a moment ago, and the copy looks again; the
     // visible region is too dear to work out for every block.
-    if (!(m_copyPending && copy == TDirectCopy::Coalesced) && !CanPaintDirect())
+    if (!(m_copyPending && copy == TDirectCopy::Coalesced) && !CanPaintDirect()) {
         return false;
+    }
     m_frameStale = true;
-    if (copy == TDirectCopy::Now)
+    if (copy == TDirectCopy::Now) {
         m_lastFrameShown = false; // a clearing copy goes out whatever the control answers
+    }
     RequestCopy(copy);
     return true;
 }
@@ -217,17 +235,20 @@ void TMMGraphicControl::RequestCopy(TDirectCopy copy)
 
 bool TMMGraphicControl::PrepareCopy()
 {
-    if (!m_copyPending)
+    if (!m_copyPending) {
         return false;
+    }
     m_copyPending = false;
     TMMDirectCopies::Remove(this);
     // A control hidden meanwhile is painted whole when it shows again.
-    if (!CanPaintDirect())
+    if (!CanPaintDirect()) {
         return false;
+    }
     if (m_frameStale) {
         m_frameStale = false;
-        if (!RenderFrame(m_lastFrameShown))
+        if (!RenderFrame(m_lastFrameShown)) {
             return false;
+        }
         m_lastFrameShown = false;
     }
     return true;
@@ -235,8 +256,9 @@ bool TMMGraphicControl::PrepareCopy()
 
 void TMMGraphicControl::FlushDirect()
 {
-    if (!PrepareCopy())
+    if (!PrepareCopy()) {
         return;
+    }
     m_copyRefresh = Now() / kRefresh;
     m_copying = true;
     struct Copied {
@@ -248,11 +270,13 @@ void TMMGraphicControl::FlushDirect()
 
 void TMMGraphicControl::RenderStaleFrame()
 {
-    if (!m_frameStale)
+    if (!m_frameStale) {
         return;
+    }
     m_frameStale = false;
-    if (RenderFrame(m_lastFrameShown))
+    if (RenderFrame(m_lastFrameShown)) {
         m_lastFrameShown = false;
+    }
 }
 
 void TMMGraphicControl::paintEvent(QPaintEvent* event)
@@ -300,8 +324,9 @@ void TMMDIBGraphicControl::BoundsChanged()
 void TMMDIBGraphicControl::SetUseBackGroundDIB(bool use)
 {
     use = use && !m_backGroundDIB.isNull();
-    if (use == m_useBackGroundDIB)
+    if (use == m_useBackGroundDIB) {
         return;
+    }
     m_useBackGroundDIB = use;
     m_dib.SetPaletteRealize(use);
     m_dib.SetBackGroundBitmap(use ? m_backGroundDIB : QImage());

@@ -34,8 +34,9 @@ TColor TMMBevel::Color(int index) const
 
 void TMMBevel::SetColor(int index, TColor value)
 {
-    if (index < 0 || index >= 6)
+    if (index < 0 || index >= 6) {
         return;
+    }
     auto& slot = m_colors[static_cast<std::size_t>(index)];
     if (slot != value) {
         slot = value;
@@ -45,8 +46,9 @@ void TMMBevel::SetColor(int index, TColor value)
 
 void TMMBevel::Assign(const TMMBevel& source)
 {
-    if (&source == this)
+    if (&source == this) {
         return;
+    }
     BeginUpdate();
     SetBevelInner(source.m_bevelInner);
     SetBevelOuter(source.m_bevelOuter);
@@ -55,20 +57,24 @@ void TMMBevel::Assign(const TMMBevel& source)
     SetBorderStyle(source.m_borderStyle);
     SetBorderWidth(source.m_borderWidth);
     SetBorderSpace(source.m_borderSpace);
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 6; ++i) {
         SetColor(i, source.m_colors[static_cast<std::size_t>(i)]);
+    }
     EndUpdate();
 }
 
 int TMMBevel::BevelExtent() const
 {
     int extent = m_borderWidth + m_borderSpace;
-    if (m_bevelOuter != bvNone)
+    if (m_bevelOuter != bvNone) {
         extent += m_bevelOuterWidth;
-    if (m_bevelInner != bvNone)
+    }
+    if (m_bevelInner != bvNone) {
         extent += m_bevelInnerWidth;
-    if (m_borderStyle == bsSingle)
+    }
+    if (m_borderStyle == bsSingle) {
         ++extent;
+    }
     return extent;
 }
 
@@ -85,10 +91,11 @@ void PaintCut(QPainter& canvas, QRect& rect, TBevelCut cut, int width, TColor li
         break;
     case bvSpace:
         // A plain band, so that the painted frame is as wide as BevelExtent says.
-        if (fillBorder)
+        if (fillBorder) {
             zv::FrameRing(canvas, rect, width, spaceColor, spaceColor);
-        else
+        } else {
             rect.adjust(width, width, -width, -width);
+        }
         break;
     case bvNone:
         break;
@@ -98,20 +105,23 @@ void PaintCut(QPainter& canvas, QRect& rect, TBevelCut cut, int width, TColor li
 
 QRect TMMBevel::PaintBevel(QPainter& canvas, QRect rect, bool fillBorder) const
 {
-    if (m_borderStyle == bsSingle)
+    if (m_borderStyle == bsSingle) {
         zv::FrameRing(canvas, rect, 1, clWindowFrame, clWindowFrame);
+    }
     PaintCut(canvas, rect, m_bevelOuter, m_bevelOuterWidth, OuterLightColor(), OuterShadowColor(),
         BorderColor(), fillBorder);
     if (m_borderWidth > 0) {
-        if (fillBorder)
+        if (fillBorder) {
             zv::FrameRing(canvas, rect, m_borderWidth, BorderColor(), BorderColor());
-        else
+        } else {
             rect.adjust(m_borderWidth, m_borderWidth, -m_borderWidth, -m_borderWidth);
+        }
     }
     PaintCut(canvas, rect, m_bevelInner, m_bevelInnerWidth, InnerLightColor(), InnerShadowColor(),
         BorderColor(), fillBorder);
-    if (m_borderSpace != 0)
+    if (m_borderSpace != 0) {
         zv::FrameRing(canvas, rect, m_borderSpace, BorderSpaceColor(), BorderSpaceColor());
+    }
     return rect;
 }
 
@@ -169,13 +179,15 @@ QFont MakeFont(const QString& family, int points, bool bold)
 
 QFont DeviceFont(const QFont& font, qreal ratio)
 {
-    if (ratio == 1.0)
+    if (ratio == 1.0) {
         return font;
+    }
     QFont scaled(font);
-    if (font.pixelSize() > 0)
+    if (font.pixelSize() > 0) {
         scaled.setPixelSize(std::max(qRound(font.pixelSize() * ratio), 1));
-    else
+    } else {
         scaled.setPointSizeF(font.pointSizeF() * ratio);
+    }
     return scaled;
 }
 
@@ -209,8 +221,9 @@ int NearestIndex(const std::array<QRgb, 256>& palette, QRgb rgb)
         if (bestDistance < 0 || d < bestDistance) {
             bestDistance = d;
             best = i;
-            if (d == 0)
+            if (d == 0) {
                 break;
+            }
         }
     }
     return best;
@@ -219,8 +232,9 @@ int NearestIndex(const std::array<QRgb, 256>& palette, QRgb rgb)
 // Keeps a run [a, b) ordered and inside [0, limit).
 bool ClipRun(int& a, int& b, int limit)
 {
-    if (a > b)
+    if (a > b) {
         std::swap(a, b);
+    }
     a = std::max(a, 0);
     b = std::min(b, limit);
     return a < b;
@@ -236,16 +250,18 @@ TMMDIBCanvas::TMMDIBCanvas(QString ownerClassName)
 
 TMMDIBCanvas::~TMMDIBCanvas()
 {
-    if (m_drawing)
+    if (m_drawing) {
         EndDraw();
+    }
 }
 
 void TMMDIBCanvas::SetSize(int width, int height)
 {
     width = std::max(width, 0);
     height = std::max(height, 0);
-    if (width == m_width && height == m_height)
+    if (width == m_width && height == m_height) {
         return;
+    }
     m_width = width;
     m_height = height;
     m_rebuildPending = true;
@@ -253,10 +269,12 @@ void TMMDIBCanvas::SetSize(int width, int height)
 
 void TMMDIBCanvas::SetBitsPerPixel(int bits)
 {
-    if (bits != 8 && bits != 24)
+    if (bits != 8 && bits != 24) {
         throw EMMDIBError(zv::LoadResString(zv::SBitLengthNotSupported));
-    if (bits == m_bitsPerPixel)
+    }
+    if (bits == m_bitsPerPixel) {
         return;
+    }
     const int old = m_bitsPerPixel;
     m_bitsPerPixel = bits;
     try {
@@ -269,8 +287,9 @@ void TMMDIBCanvas::SetBitsPerPixel(int bits)
 
 void TMMDIBCanvas::SetPaletteRealize(bool value)
 {
-    if (value == m_paletteRealize)
+    if (value == m_paletteRealize) {
         return;
+    }
     m_paletteRealize = value;
     try {
         Rebuild();
@@ -282,8 +301,9 @@ void TMMDIBCanvas::SetPaletteRealize(bool value)
 
 void TMMDIBCanvas::SetBackGroundBitmap(const QImage& bitmap)
 {
-    if (bitmap.isNull() && m_backGroundBitmap.isNull())
+    if (bitmap.isNull() && m_backGroundBitmap.isNull()) {
         return;
+    }
     const QImage old = m_backGroundBitmap;
     m_backGroundBitmap = bitmap;
     try {
@@ -296,8 +316,9 @@ void TMMDIBCanvas::SetBackGroundBitmap(const QImage& bitmap)
 
 void TMMDIBCanvas::SetStretchBackGround(bool value)
 {
-    if (value == m_stretchBackGround)
+    if (value == m_stretchBackGround) {
         return;
+    }
     m_stretchBackGround = value;
     if (!m_backGroundBitmap.isNull()) {
         try {
@@ -318,16 +339,18 @@ void TMMDIBCanvas::BuildPalette()
     }
     if (!m_backGroundBitmap.isNull()) {
         const QList<QRgb> table = m_backGroundBitmap.colorTable();
-        for (int i = 10; i <= 244 && i < table.size(); ++i)
+        for (int i = 10; i <= 244 && i < table.size(); ++i) {
             m_palette[static_cast<std::size_t>(i)] = table[i] | 0xFF000000u;
+        }
     }
     m_colorCacheSize = 0;
 }
 
 void TMMDIBCanvas::Rebuild()
 {
-    if (m_drawing)
+    if (m_drawing) {
         throw EMMDIBError(zv::LoadResString(zv::SNewDibWhileDrawing).arg(m_owner));
+    }
     try {
         m_frame.clear();
         m_background.clear();
@@ -340,8 +363,9 @@ void TMMDIBCanvas::Rebuild()
         m_bufBytes = bytes;
         m_stride = stride;
         m_deviceImage = QImage(std::max(m_width, 1), std::max(m_height, 1), QImage::Format_RGB32);
-        if (m_deviceImage.isNull())
+        if (m_deviceImage.isNull()) {
             throw std::bad_alloc();
+        }
         BuildBackground();
     } catch (const std::bad_alloc&) {
         m_frame.clear();
@@ -355,19 +379,23 @@ void TMMDIBCanvas::Rebuild()
 
 void TMMDIBCanvas::BuildBackground()
 {
-    if (m_backGroundBitmap.isNull() || m_width == 0 || m_height == 0)
+    if (m_backGroundBitmap.isNull() || m_width == 0 || m_height == 0) {
         return;
+    }
     QImage picture(m_width, m_height, QImage::Format_RGB32);
-    if (picture.isNull())
+    if (picture.isNull()) {
         throw std::bad_alloc();
+    }
     {
         QPainter painter(&picture);
         if (m_stretchBackGround) {
             painter.drawImage(QRect(0, 0, m_width, m_height), m_backGroundBitmap);
         } else {
-            for (int y = 0; y < m_height; y += m_backGroundBitmap.height())
-                for (int x = 0; x < m_width; x += m_backGroundBitmap.width())
+            for (int y = 0; y < m_height; y += m_backGroundBitmap.height()) {
+                for (int x = 0; x < m_width; x += m_backGroundBitmap.width()) {
                     painter.drawImage(x, y, m_backGroundBitmap);
+                }
+            }
         }
     }
     m_background.assign(m_frame.size(), 0);
@@ -379,8 +407,9 @@ void TMMDIBCanvas::BuildBackground()
             const QRgb c = src[x] | 0xFF000000u;
             if (m_bufBytes == 1) {
                 auto it = nearest.find(c);
-                if (it == nearest.end())
+                if (it == nearest.end()) {
                     it = nearest.emplace(c, static_cast<std::uint8_t>(NearestIndex(m_palette, c))).first;
+                }
                 dst[x] = it->second;
             } else {
                 dst[3 * x] = static_cast<std::uint8_t>(qBlue(c));
@@ -393,8 +422,9 @@ void TMMDIBCanvas::BuildBackground()
 
 void TMMDIBCanvas::BeginDraw()
 {
-    if (t_drawing)
+    if (t_drawing) {
         throw EMMDIBError(zv::LoadResString(zv::SDrawWhileAnotherDraws).arg(m_owner));
+    }
     g_drawLock.lock();
     t_drawing = true;
     if (m_rebuildPending) {
@@ -415,8 +445,9 @@ void TMMDIBCanvas::BeginDraw()
 
 void TMMDIBCanvas::EndDraw()
 {
-    if (!m_drawing)
+    if (!m_drawing) {
         return;
+    }
     m_bits = nullptr;
     m_w = m_h = 0;
     m_penX = m_penY = 0;
@@ -428,11 +459,14 @@ void TMMDIBCanvas::EndDraw()
 std::uint32_t TMMDIBCanvas::ColorToPixel(TColor color) const
 {
     const QRgb rgb = zv::ColorToQRgb(color);
-    if (m_bitsPerPixel == 24)
+    if (m_bitsPerPixel == 24) {
         return rgb & 0x00FFFFFFu;
-    for (int i = 0; i < m_colorCacheSize; ++i)
-        if (m_colorCache[static_cast<std::size_t>(i)].first == rgb)
+    }
+    for (int i = 0; i < m_colorCacheSize; ++i) {
+        if (m_colorCache[static_cast<std::size_t>(i)].first == rgb) {
             return m_colorCache[static_cast<std::size_t>(i)].second;
+        }
+    }
     const auto index = static_cast<std::uint32_t>(NearestIndex(m_palette, rgb));
     m_colorCache[static_cast<std::size_t>(m_colorCacheNext)] = { rgb, index };
     m_colorCacheNext = (m_colorCacheNext + 1) % static_cast<int>(m_colorCache.size());
@@ -480,8 +514,9 @@ void TMMDIBCanvas::SetPixelRaw(int x, int y)
 
 void TMMDIBCanvas::PutPixel(int x, int y, std::uint32_t pixel)
 {
-    if (x < 0 || y < 0 || x >= m_w || y >= m_h)
+    if (x < 0 || y < 0 || x >= m_w || y >= m_h) {
         return;
+    }
     const std::uint32_t saved = m_value;
     SetDrawValue(pixel);
     SetPixelRaw(x, y);
@@ -490,11 +525,13 @@ void TMMDIBCanvas::PutPixel(int x, int y, std::uint32_t pixel)
 
 int TMMDIBCanvas::GetPixel(int x, int y) const
 {
-    if (x < 0 || y < 0 || x >= m_w || y >= m_h)
+    if (x < 0 || y < 0 || x >= m_w || y >= m_h) {
         return -1;
+    }
     const std::uint8_t* p = Row(y) + static_cast<std::ptrdiff_t>(x) * m_bufBytes;
-    if (m_bufBytes == 1)
+    if (m_bufBytes == 1) {
         return *p;
+    }
     return p[0] | (p[1] << 8) | (p[2] << 16);
 }
 
@@ -512,8 +549,9 @@ void TMMDIBCanvas::LineTo(int x, int y)
     int y1 = y;
     m_penX = x;
     m_penY = y;
-    if (!m_bits)
+    if (!m_bits) {
         return;
+    }
 
     // Cohen-Sutherland against (0, 0, width, height).
     const int left = 0;
@@ -523,21 +561,24 @@ void TMMDIBCanvas::LineTo(int x, int y)
     enum { kLeft = 1, kRight = 2, kTop = 4, kBottom = 8 };
     auto outcode = [&](int px, int py) {
         int code = 0;
-        if (px < left)
+        if (px < left) {
             code |= kLeft;
-        else if (px > right)
+        } else if (px > right) {
             code |= kRight;
-        if (py < top)
+        }
+        if (py < top) {
             code |= kTop;
-        else if (py >= bottom)
+        } else if (py >= bottom) {
             code |= kBottom;
+        }
         return code;
     };
     int c0 = outcode(x0, y0);
     int c1 = outcode(x1, y1);
     while (c0 | c1) {
-        if (c0 & c1)
+        if (c0 & c1) {
             return;
+        }
         const int c = c0 ? c0 : c1;
         const std::int64_t dx = static_cast<std::int64_t>(x1) - x0;
         const std::int64_t dy = static_cast<std::int64_t>(y1) - y0;
@@ -592,46 +633,54 @@ void TMMDIBCanvas::LineTo(int x, int y)
     int py = y0;
     for (int i = 0; i < major; ++i) {
         // The clip lets an end sit on x = width; such a pixel is never written.
-        if (px < m_w)
+        if (px < m_w) {
             SetPixelRaw(px, py);
+        }
         if (err >= 0) {
-            if (xMajor)
+            if (xMajor) {
                 py += sy;
-            else
+            } else {
                 ++px;
+            }
             err += 2 * minor - 2 * major;
         } else {
             err += 2 * minor;
         }
-        if (xMajor)
+        if (xMajor) {
             ++px;
-        else
+        } else {
             py += sy;
+        }
     }
 }
 
 void TMMDIBCanvas::HLine(int x1, int x2, int y)
 {
-    if (y < 0 || y >= m_h || !ClipRun(x1, x2, m_w))
+    if (y < 0 || y >= m_h || !ClipRun(x1, x2, m_w)) {
         return;
+    }
     Run(Row(y) + static_cast<std::ptrdiff_t>(x1) * m_bufBytes, x2 - x1);
 }
 
 void TMMDIBCanvas::VLine(int x, int y1, int y2)
 {
-    if (x < 0 || x >= m_w || !ClipRun(y1, y2, m_h))
+    if (x < 0 || x >= m_w || !ClipRun(y1, y2, m_h)) {
         return;
-    for (int y = y1; y < y2; ++y)
+    }
+    for (int y = y1; y < y2; ++y) {
         SetPixelRaw(x, y);
+    }
 }
 
 void TMMDIBCanvas::HLineDashed(int x1, int x2, int y)
 {
-    if (x1 > x2)
+    if (x1 > x2) {
         std::swap(x1, x2);
+    }
     const int start = x1;
-    if (y < 0 || y >= m_h || !ClipRun(x1, x2, m_w) || x2 - x1 < 4)
+    if (y < 0 || y >= m_h || !ClipRun(x1, x2, m_w) || x2 - x1 < 4) {
         return;
+    }
     std::uint8_t* row = Row(y);
     // The pattern is anchored at the run's start, so clipping does not shift it.
     int x = x1;
@@ -648,40 +697,50 @@ void TMMDIBCanvas::HLineDashed(int x1, int x2, int y)
 
 void TMMDIBCanvas::VLineDashed(int x, int y1, int y2)
 {
-    if (y1 > y2)
+    if (y1 > y2) {
         std::swap(y1, y2);
+    }
     const int start = y1;
-    if (x < 0 || x >= m_w || !ClipRun(y1, y2, m_h))
+    if (x < 0 || x >= m_w || !ClipRun(y1, y2, m_h)) {
         return;
-    for (int y = y1; y < y2; ++y)
-        if (((y - start) & 7) < 4)
+    }
+    for (int y = y1; y < y2; ++y) {
+        if (((y - start) & 7) < 4) {
             SetPixelRaw(x, y);
+        }
+    }
 }
 
 void TMMDIBCanvas::HLineDotted(int x1, int x2, int y, int space)
 {
     const int step = std::max(space, 1) + 1;
-    if (x1 > x2)
+    if (x1 > x2) {
         std::swap(x1, x2);
+    }
     const int start = x1;
-    if (y < 0 || y >= m_h || !ClipRun(x1, x2, m_w))
+    if (y < 0 || y >= m_h || !ClipRun(x1, x2, m_w)) {
         return;
+    }
     int x = x1 + (step - (x1 - start) % step) % step;
-    for (; x < x2; x += step)
+    for (; x < x2; x += step) {
         SetPixelRaw(x, y);
+    }
 }
 
 void TMMDIBCanvas::VLineDotted(int x, int y1, int y2, int space)
 {
     const int step = std::max(space, 1) + 1;
-    if (y1 > y2)
+    if (y1 > y2) {
         std::swap(y1, y2);
+    }
     const int start = y1;
-    if (x < 0 || x >= m_w || !ClipRun(y1, y2, m_h))
+    if (x < 0 || x >= m_w || !ClipRun(y1, y2, m_h)) {
         return;
+    }
     int y = y1 + (step - (y1 - start) % step) % step;
-    for (; y < y2; y += step)
+    for (; y < y2; y += step) {
         SetPixelRaw(x, y);
+    }
 }
 
 void TMMDIBCanvas::FillRect(const QRect& rect)
@@ -690,10 +749,12 @@ void TMMDIBCanvas::FillRect(const QRect& rect)
     int r = rect.x() + rect.width();
     int t = rect.y();
     int b = rect.y() + rect.height();
-    if (rect.width() <= 0 || rect.height() <= 0 || !ClipRun(l, r, m_w) || !ClipRun(t, b, m_h))
+    if (rect.width() <= 0 || rect.height() <= 0 || !ClipRun(l, r, m_w) || !ClipRun(t, b, m_h)) {
         return;
-    for (int y = t; y < b; ++y)
+    }
+    for (int y = t; y < b; ++y) {
         Run(Row(y) + static_cast<std::ptrdiff_t>(l) * m_bufBytes, r - l);
+    }
 }
 
 void TMMDIBCanvas::FillRectDotted(const QRect& rect, bool dotted)
@@ -706,28 +767,34 @@ void TMMDIBCanvas::FillRectDotted(const QRect& rect, bool dotted)
     int r = rect.x() + rect.width();
     int t = rect.y();
     int b = rect.y() + rect.height();
-    if (rect.width() <= 0 || rect.height() <= 0 || !ClipRun(l, r, m_w) || !ClipRun(t, b, m_h))
+    if (rect.width() <= 0 || rect.height() <= 0 || !ClipRun(l, r, m_w) || !ClipRun(t, b, m_h)) {
         return;
+    }
     if (m_bufBytes == 1) {
         const auto v = static_cast<std::uint8_t>(m_value);
         for (int y = t; y < b; y += 2) {
             std::uint8_t* p = Row(y);
-            for (int x = l; x < r; x += 2)
+            for (int x = l; x < r; x += 2) {
                 p[x] = v;
+            }
         }
         return;
     }
-    for (int y = t; y < b; y += 2)
-        for (int x = l; x < r; x += 2)
+    for (int y = t; y < b; y += 2) {
+        for (int x = l; x < r; x += 2) {
             SetPixelRaw(x, y);
+        }
+    }
 }
 
 void TMMDIBCanvas::Clear()
 {
-    if (!m_bits)
+    if (!m_bits) {
         return;
-    for (int y = 0; y < m_h; ++y)
+    }
+    for (int y = 0; y < m_h; ++y) {
         Run(Row(y), m_w);
+    }
 }
 
 namespace {
@@ -764,10 +831,12 @@ bool ClipCopy(int& dstX, int& dstY, int& width, int& height, int& srcX, int& src
 void TMMDIBCanvas::CopyBits(
     const TMMDIBCanvas& source, int dstX, int dstY, int width, int height, int srcX, int srcY)
 {
-    if (!m_bits || source.m_frame.empty() || source.m_bufBytes != m_bufBytes)
+    if (!m_bits || source.m_frame.empty() || source.m_bufBytes != m_bufBytes) {
         return;
-    if (!ClipCopy(dstX, dstY, width, height, srcX, srcY, m_w, m_h, source.m_bufWidth, source.m_bufHeight))
+    }
+    if (!ClipCopy(dstX, dstY, width, height, srcX, srcY, m_w, m_h, source.m_bufWidth, source.m_bufHeight)) {
         return;
+    }
     const auto bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(m_bufBytes);
     // Overlapping copies inside one buffer: walk rows away from the side being written.
     const bool upward = &source == this && dstY > srcY;
@@ -781,10 +850,12 @@ void TMMDIBCanvas::CopyBits(
 
 void TMMDIBCanvas::CopyBackground(int dstX, int dstY, int width, int height, int srcX, int srcY)
 {
-    if (!m_bits || m_background.size() != m_frame.size() || m_background.empty())
+    if (!m_bits || m_background.size() != m_frame.size() || m_background.empty()) {
         return;
-    if (!ClipCopy(dstX, dstY, width, height, srcX, srcY, m_w, m_h, m_bufWidth, m_bufHeight))
+    }
+    if (!ClipCopy(dstX, dstY, width, height, srcX, srcY, m_w, m_h, m_bufWidth, m_bufHeight)) {
         return;
+    }
     const auto bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(m_bufBytes);
     for (int i = 0; i < height; ++i) {
         const std::ptrdiff_t srcRow = static_cast<std::ptrdiff_t>(m_bufHeight - 1 - (srcY + i)) * m_stride;
@@ -795,13 +866,15 @@ void TMMDIBCanvas::CopyBackground(int dstX, int dstY, int width, int height, int
 
 void TMMDIBCanvas::TextOut(const QFont& font, int x, int y, const QString& text)
 {
-    if (!m_bits || text.isEmpty())
+    if (!m_bits || text.isEmpty()) {
         return;
+    }
     const QFontMetrics metrics(font);
     const int w = metrics.horizontalAdvance(text) + 2;
     const int h = metrics.height();
-    if (x >= m_w || y >= m_h || x + w <= 0 || y + h <= 0)
+    if (x >= m_w || y >= m_h || x + w <= 0 || y + h <= 0) {
         return;
+    }
     QImage mask(w, h, QImage::Format_Alpha8);
     mask.fill(0);
     {
@@ -812,13 +885,15 @@ void TMMDIBCanvas::TextOut(const QFont& font, int x, int y, const QString& text)
     }
     for (int row = 0; row < h; ++row) {
         const int py = y + row;
-        if (py < 0 || py >= m_h)
+        if (py < 0 || py >= m_h) {
             continue;
+        }
         const std::uint8_t* coverage = mask.constScanLine(row);
         for (int col = 0; col < w; ++col) {
             const int px = x + col;
-            if (px >= 0 && px < m_w && coverage[col] >= 128)
+            if (px >= 0 && px < m_w && coverage[col] >= 128) {
                 SetPixelRaw(px, py);
+            }
         }
     }
 }
@@ -829,21 +904,25 @@ void TMMDIBCanvas::CopyToDevice(QPainter& device, const QRect& rect, int srcX, i
     int dstY = 0;
     int width = m_ratio == 1.0 ? rect.width() : qRound(rect.width() * m_ratio);
     int height = m_ratio == 1.0 ? rect.height() : qRound(rect.height() * m_ratio);
-    if (m_frame.empty() || m_deviceImage.isNull())
+    if (m_frame.empty() || m_deviceImage.isNull()) {
         return;
+    }
     if (!ClipCopy(dstX, dstY, width, height, srcX, srcY, m_deviceImage.width(), m_deviceImage.height(),
-            m_bufWidth, m_bufHeight))
+            m_bufWidth, m_bufHeight)) {
         return;
+    }
     // The window takes colour pixels; translate just the region being shown.
     for (int i = 0; i < height; ++i) {
         const std::uint8_t* s = Row(srcY + i) + static_cast<std::ptrdiff_t>(srcX) * m_bufBytes;
         auto* d = reinterpret_cast<QRgb*>(m_deviceImage.scanLine(i));
         if (m_bufBytes == 1) {
-            for (int x = 0; x < width; ++x)
+            for (int x = 0; x < width; ++x) {
                 d[x] = m_palette[s[x]];
+            }
         } else {
-            for (int x = 0; x < width; ++x, s += 3)
+            for (int x = 0; x < width; ++x, s += 3) {
                 d[x] = qRgb(s[2], s[1], s[0]);
+            }
         }
     }
     if (m_ratio == 1.0) {
@@ -851,22 +930,25 @@ void TMMDIBCanvas::CopyToDevice(QPainter& device, const QRect& rect, int srcX, i
         return;
     }
     // Drawn at its own ratio, one canvas pixel lands on one screen pixel: nothing is resampled.
-    if (m_deviceImage.devicePixelRatio() != m_ratio)
+    if (m_deviceImage.devicePixelRatio() != m_ratio) {
         m_deviceImage.setDevicePixelRatio(m_ratio);
+    }
     device.drawImage(QPointF(rect.x() + dstX / m_ratio, rect.y() + dstY / m_ratio), m_deviceImage,
         QRectF(0, 0, width, height));
 }
 
 QImage TMMDIBCanvas::ToImage() const
 {
-    if (m_frame.empty())
+    if (m_frame.empty()) {
         return QImage();
+    }
     QImage image(m_bufWidth, m_bufHeight, QImage::Format_RGB32);
     for (int y = 0; y < m_bufHeight; ++y) {
         const std::uint8_t* s = Row(y);
         auto* d = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < m_bufWidth; ++x)
+        for (int x = 0; x < m_bufWidth; ++x) {
             d[x] = m_bufBytes == 1 ? m_palette[s[x]] : qRgb(s[3 * x + 2], s[3 * x + 1], s[3 * x]);
+        }
     }
     return image;
 }

@@ -39,10 +39,11 @@ template <typename V> ZV_FFT_INLINE void Store(float* p, V v)
 
 template <typename V> ZV_FFT_INLINE V Reverse(V v)
 {
-    if constexpr (Lanes<V> == 4)
+    if constexpr (Lanes<V> == 4) {
         return __builtin_shufflevector(v, v, 3, 2, 1, 0);
-    else
+    } else {
         return __builtin_shufflevector(v, v, 7, 6, 5, 4, 3, 2, 1, 0);
+    }
 }
 
 // Splits 2L interleaved floats (re, im, re, im, ...) into L real and L imaginary parts.
@@ -401,8 +402,9 @@ bool HaveAvx2()
 Kernel KernelOf(KernelKind kind)
 {
 #ifdef ZV_FFT_HAVE_AVX2
-    if (kind == KernelKind::Avx2)
+    if (kind == KernelKind::Avx2) {
         return ForwardAvx2;
+    }
 #endif
     (void)kind;
     return ForwardGeneric;
@@ -430,8 +432,9 @@ KernelKind CurrentKernel(const TMMFFTPlan& plan)
 
 bool SelectKernel(TMMFFTPlan& plan, KernelKind kind)
 {
-    if (!plan.Detail || !KernelAvailable(kind))
+    if (!plan.Detail || !KernelAvailable(kind)) {
         return false;
+    }
     plan.Detail->kernel = KernelOf(kind);
     return true;
 }
@@ -442,8 +445,9 @@ using zv::fft::Tables;
 
 float WindowValue(TMMFFTWindow window, int index, int length)
 {
-    if (length <= 0)
+    if (length <= 0) {
         return 1.0f;
+    }
     constexpr double TwoPi = 6.283185307179586476925286766559;
     const double i = index;
     const double n = length;
@@ -479,8 +483,9 @@ float WindowValue(TMMFFTWindow window, int index, int length)
 
 void MakeWindowTable(int32_t* table, TMMFFTWindow window, int order)
 {
-    if (!table || order < 0 || order > 30)
+    if (!table || order < 0 || order > 30) {
         return;
+    }
     const int n = 1 << order;
     for (int i = 0; i < n; ++i) {
         const double q = std::floor(double(WindowValue(window, i, n)) * 32767.0 + 0.5);
@@ -490,8 +495,9 @@ void MakeWindowTable(int32_t* table, TMMFFTWindow window, int order)
 
 TMMFFTPlan* CreateFFTPlan(int order)
 {
-    if (order <= 0 || order >= 31)
+    if (order <= 0 || order >= 31) {
         return nullptr;
+    }
     using namespace zv::fft;
     const int N = 1 << order;
     const int M = N / 2;
@@ -511,8 +517,9 @@ TMMFFTPlan* CreateFFTPlan(int order)
         int r = 0;
         for (int d = M / 2; d >= 1; d /= 2) {
             r /= 2;
-            if (i & d)
+            if (i & d) {
                 r += M / 2;
+            }
         }
         t->bitReverse[i] = r;
     }
@@ -523,8 +530,9 @@ TMMFFTPlan* CreateFFTPlan(int order)
             float(std::cos(3.0 * k * theta)), float(-std::sin(3.0 * k * theta)) };
     }
     const double phi = 2.0 * Pi / N;
-    for (int k = 1; k <= N / 4; ++k)
+    for (int k = 1; k <= N / 4; ++k) {
         t->splitTwiddles[k - 1] = { float(0.5 * std::cos(k * phi)), float(0.5 - 0.5 * std::sin(k * phi)) };
+    }
     for (int k = 1; k < M / 2; ++k) {
         t->untangleCos[k] = t->splitTwiddles[k - 1].Cos;
         t->untangleSin[k] = t->splitTwiddles[k - 1].Sin;
@@ -565,10 +573,12 @@ void FreeFFTPlan(TMMFFTPlan*& plan)
 
 void RealFFT(TMMFFTPlan* plan, float* data, int direction)
 {
-    if (!plan || !data || !plan->Detail)
+    if (!plan || !data || !plan->Detail) {
         return;
+    }
     direction = std::clamp(direction, -1, 1);
-    if (direction != 1)
+    if (direction != 1) {
         return;
+    }
     plan->Detail->kernel(*plan->Detail, data);
 }

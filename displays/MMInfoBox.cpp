@@ -20,8 +20,9 @@ void TMMInfoBox::SetBitsPerPixel(int bits)
 
 void TMMInfoBox::Restore(TMMDIBCanvas& picture)
 {
-    if (m_rect.isEmpty())
+    if (m_rect.isEmpty()) {
         return;
+    }
     TMMDIBDrawScope scope(picture);
     picture.CopyBits(m_save, m_rect.x(), m_rect.y(), m_rect.width(), m_rect.height(), m_rect.x(), m_rect.y());
     m_rect = QRect();
@@ -30,8 +31,9 @@ void TMMInfoBox::Restore(TMMDIBCanvas& picture)
 void TMMInfoBox::Show(TMMDIBCanvas& picture, QPoint at, const QString& text)
 {
     Restore(picture);
-    if (text.isEmpty())
+    if (text.isEmpty()) {
         return;
+    }
     // at and the picture are in device pixels; the box keeps its logical size on the screen.
     const qreal ratio = picture.DevicePixelRatio();
     const auto px = [ratio](int logical) { return zv::DevicePixels(logical, ratio); };
@@ -42,12 +44,15 @@ void TMMInfoBox::Show(TMMDIBCanvas& picture, QPoint at, const QString& text)
     const int h = metrics.height() + px(2);
     int x = at.x();
     int y = at.y() + px(15);
-    if (y + h > H)
+    if (y + h > H) {
         y -= px(40);
-    if (x + w > W)
+    }
+    if (x + w > W) {
         x = W - w;
-    if (y < 0)
+    }
+    if (y < 0) {
         y = 0;
+    }
     m_rect = QRect(x, y, w, h).intersected(QRect(0, 0, W, H));
     {
         TMMDIBDrawScope scope(m_save);

@@ -49,27 +49,32 @@ void TMMCustomLevel::RefuseFormat() const
 void TMMCustomLevel::UpdateLevel(int v)
 {
     const std::optional<int> level = TakeLevel(v, m_shown, false);
-    if (!level)
+    if (!level) {
         return;
+    }
     v = *level;
     const int n = m_geometry.numSpots;
     int c = zv::LevelToSpots(v, m_gain, m_sensitivity, m_logAmp, n);
-    if (m_direction == dirSymetric)
+    if (m_direction == dirSymetric) {
         c /= 2;
+    }
     if (c > n) {
         SendGainOverflow();
         c = n;
     }
-    if (c >= m_peak.peak && c > 0 && m_numPeaks > 0)
+    if (c >= m_peak.peak && c > 0 && m_numPeaks > 0) {
         m_peak.Raise(c, m_peakDelay);
-    if (c == m_shown && !m_peak.redraw)
+    }
+    if (c == m_shown && !m_peak.redraw) {
         return;
+    }
     m_peak.redraw = false;
     m_shown = c;
     // The timer may move the marker before the frame is drawn; the frame shows it as it was now.
     m_framePeak = m_peak.peak;
-    if (Showing())
+    if (Showing()) {
         PaintDirectDeferred();
+    }
 }
 
 void TMMCustomLevel::Reset()
@@ -89,8 +94,9 @@ void TMMCustomLevel::ResetData()
 void TMMCustomLevel::Refresh()
 {
     m_framePeak = m_peak.peak;
-    if (!PaintDirect([this] { DrawLevel(); }, TDirectCopy::Now))
+    if (!PaintDirect([this] { DrawLevel(); }, TDirectCopy::Now)) {
         update();
+    }
 }
 
 void TMMCustomLevel::ComputeGeometry()
@@ -117,14 +123,16 @@ void TMMCustomLevel::ComputeGeometry()
 void TMMCustomLevel::EnsureGeometry()
 {
     // A hidden control hears of its new size only when shown; its bounds are already known.
-    if (size() != m_geometrySize || devicePixelRatioF() != m_geometryRatio)
+    if (size() != m_geometrySize || devicePixelRatioF() != m_geometryRatio) {
         ComputeGeometry();
+    }
 }
 
 void TMMCustomLevel::BuildInactive()
 {
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         m_barPixels[static_cast<std::size_t>(i)] = DIB().ColorToPixel(m_colors[static_cast<std::size_t>(i)]);
+    }
     TMMDIBDrawScope scope(m_inactive);
     const std::array<std::uint32_t, 3> pixels { m_inactive.ColorToPixel(m_colors[3]),
         m_inactive.ColorToPixel(m_colors[4]), m_inactive.ColorToPixel(m_colors[5]) };
@@ -138,11 +146,13 @@ void TMMCustomLevel::BuildInactive()
 
 void TMMCustomLevel::DrawLevel()
 {
-    if (OnPaint)
+    if (OnPaint) {
         OnPaint(this);
+    }
     EnsureGeometry();
-    if (m_inactiveDirty && !m_onDrawBar)
+    if (m_inactiveDirty && !m_onDrawBar) {
         BuildInactive();
+    }
     const int peak = m_framePeak;
     const int w = m_geometry.width;
     const int h = m_geometry.height;
@@ -151,8 +161,9 @@ void TMMCustomLevel::DrawLevel()
         m_onDrawBar(this, DIB(), QRect(0, 0, w, h), m_shown, peak);
     } else {
         DIB().CopyBits(m_inactive, 0, 0, w, h, 0, 0);
-        if (isEnabled())
+        if (isEnabled()) {
             zv::DrawLevelSegments(DIB(), m_geometry, m_barPixels, m_activeDoted, m_shown, peak, m_numPeaks);
+        }
     }
 }
 
@@ -190,8 +201,9 @@ void TMMCustomLevel::ColorChanged()
 void TMMCustomLevel::changeEvent(QEvent* event)
 {
     TMMDIBGraphicControl::changeEvent(event);
-    if (event->type() != QEvent::EnabledChange)
+    if (event->type() != QEvent::EnabledChange) {
         return;
+    }
     if (isEnabled()) {
         ComputeGeometry();
         update();
@@ -207,30 +219,35 @@ void TMMCustomLevel::UpdateTimer()
     // Paused while disabled or without a marker; one pause at most, so the two causes cannot
     // leave it paused once both are gone.
     const bool pause = !isEnabled() || m_numPeaks == 0;
-    if (pause == m_timerPaused)
+    if (pause == m_timerPaused) {
         return;
+    }
     m_timerPaused = pause;
-    if (pause)
+    if (pause) {
         TimerPause(m_timer);
-    else
+    } else {
         TimerResume(m_timer);
+    }
 }
 
 void TMMCustomLevel::SetKind(TMMLevelKind kind)
 {
-    if (kind == m_kind)
+    if (kind == m_kind) {
         return;
+    }
     m_kind = kind;
-    if ((kind == lkHorizontal && width() < height()) || (kind == lkVertical && width() > height()))
+    if ((kind == lkHorizontal && width() < height()) || (kind == lkVertical && width() > height())) {
         resize(height(), width());
+    }
     ComputeGeometry();
     update();
 }
 
 void TMMCustomLevel::SetDirection(TMMLevelDirection direction)
 {
-    if (direction == m_direction)
+    if (direction == m_direction) {
         return;
+    }
     m_direction = direction;
     m_geometry.direction = direction;
     m_inactiveDirty = true;
@@ -242,8 +259,9 @@ void TMMCustomLevel::SetSpotWidth(int value)
     const QRect inner = GetInnerRect();
     const int extent = std::max(m_kind == lkHorizontal ? inner.width() : inner.height(), 1);
     value = std::clamp(value, 1, std::max(extent / 3, 1));
-    if (value == m_spotWidth)
+    if (value == m_spotWidth) {
         return;
+    }
     m_spotWidth = value;
     ComputeGeometry();
     update();
@@ -252,8 +270,9 @@ void TMMCustomLevel::SetSpotWidth(int value)
 void TMMCustomLevel::SetSpotSpace(int value)
 {
     value = std::clamp(value, 0, 10);
-    if (value == m_spotSpace)
+    if (value == m_spotSpace) {
         return;
+    }
     m_spotSpace = value;
     ComputeGeometry();
     update();
@@ -266,19 +285,22 @@ TColor TMMCustomLevel::ZoneColor(int index) const
 
 void TMMCustomLevel::SetZoneColor(int index, TColor color)
 {
-    if (index < 0 || index >= 6 || m_colors[static_cast<std::size_t>(index)] == color)
+    if (index < 0 || index >= 6 || m_colors[static_cast<std::size_t>(index)] == color) {
         return;
+    }
     m_colors[static_cast<std::size_t>(index)] = color;
     m_inactiveDirty = true;
-    if (index < 3)
+    if (index < 3) {
         m_barPixels[static_cast<std::size_t>(index)] = DIB().ColorToPixel(color);
+    }
     update();
 }
 
 void TMMCustomLevel::SetInactiveDoted(bool value)
 {
-    if (value == m_inactiveDoted)
+    if (value == m_inactiveDoted) {
         return;
+    }
     m_inactiveDoted = value;
     m_inactiveDirty = true;
     update();
@@ -286,8 +308,9 @@ void TMMCustomLevel::SetInactiveDoted(bool value)
 
 void TMMCustomLevel::SetActiveDoted(bool value)
 {
-    if (value == m_activeDoted)
+    if (value == m_activeDoted) {
         return;
+    }
     m_activeDoted = value;
     m_inactiveDirty = true;
     update();
@@ -296,8 +319,9 @@ void TMMCustomLevel::SetActiveDoted(bool value)
 void TMMCustomLevel::SetPoint1(int percent)
 {
     percent = std::clamp(percent, 1, 100);
-    if (percent == m_point1)
+    if (percent == m_point1) {
         return;
+    }
     m_point1 = percent;
     ComputeGeometry();
     update();
@@ -306,8 +330,9 @@ void TMMCustomLevel::SetPoint1(int percent)
 void TMMCustomLevel::SetPoint2(int percent)
 {
     percent = std::clamp(percent, 1, 100);
-    if (percent == m_point2)
+    if (percent == m_point2) {
         return;
+    }
     m_point2 = percent;
     ComputeGeometry();
     update();
@@ -316,8 +341,9 @@ void TMMCustomLevel::SetPoint2(int percent)
 void TMMCustomLevel::SetGain(int value)
 {
     value = std::clamp(value, -8, 32);
-    if (value == m_gain)
+    if (value == m_gain) {
         return;
+    }
     m_gain = value;
     update();
 }
@@ -330,8 +356,9 @@ void TMMCustomLevel::SetSensitivy(int dB)
 
 void TMMCustomLevel::SetLogAmp(bool value)
 {
-    if (value == m_logAmp)
+    if (value == m_logAmp) {
         return;
+    }
     m_logAmp = value;
     update();
 }
@@ -339,8 +366,9 @@ void TMMCustomLevel::SetLogAmp(bool value)
 void TMMCustomLevel::SetNumPeaks(int value)
 {
     value = std::clamp(value, 0, 5);
-    if (value == m_numPeaks)
+    if (value == m_numPeaks) {
         return;
+    }
     m_numPeaks = value;
     m_peak.counter = m_peakDelay * 2 + 1;
     UpdateTimer();
@@ -350,8 +378,9 @@ void TMMCustomLevel::SetNumPeaks(int value)
 void TMMCustomLevel::SetPeakDelay(int value)
 {
     value = std::clamp(value, 0, 50);
-    if (value == m_peakDelay)
+    if (value == m_peakDelay) {
         return;
+    }
     m_peakDelay = value;
     m_peak.counter = m_peakDelay * 2 + 1;
     update();
@@ -360,8 +389,9 @@ void TMMCustomLevel::SetPeakDelay(int value)
 void TMMCustomLevel::SetPeakSpeed(int value)
 {
     value = std::clamp(value, 0, 50);
-    if (value == m_peakSpeed)
+    if (value == m_peakSpeed) {
         return;
+    }
     m_peakSpeed = value;
     m_peak.counter = m_peakDelay * 2 + 1;
     update();
@@ -382,8 +412,9 @@ void TMMCustomLevel::SetOnDrawBar(TMMLevelDrawBar handler)
 {
     const bool cleared = m_onDrawBar && !handler;
     m_onDrawBar = std::move(handler);
-    if (cleared)
+    if (cleared) {
         m_inactiveDirty = true;
+    }
     update();
 }
 
@@ -403,8 +434,9 @@ void TMMLevelScale::SetScaleTicks(int value)
 {
     // More label positions than a screen has pixels only cost time.
     value = std::clamp(value, 2, 10000);
-    if (value == m_scaleTicks)
+    if (value == m_scaleTicks) {
         return;
+    }
     m_scaleTicks = value;
     update();
 }
@@ -412,8 +444,9 @@ void TMMLevelScale::SetScaleTicks(int value)
 void TMMLevelScale::SetPoint1(int percent)
 {
     percent = std::clamp(percent, 1, 100);
-    if (percent == m_point1)
+    if (percent == m_point1) {
         return;
+    }
     m_point1 = percent;
     update();
 }
@@ -421,8 +454,9 @@ void TMMLevelScale::SetPoint1(int percent)
 void TMMLevelScale::SetPoint2(int percent)
 {
     percent = std::clamp(percent, 1, 100);
-    if (percent == m_point2)
+    if (percent == m_point2) {
         return;
+    }
     m_point2 = percent;
     update();
 }
@@ -434,8 +468,9 @@ TColor TMMLevelScale::ScaleColor(int index) const
 
 void TMMLevelScale::SetScaleColor(int index, TColor color)
 {
-    if (index < 0 || index >= 3 || m_colors[static_cast<std::size_t>(index)] == color)
+    if (index < 0 || index >= 3 || m_colors[static_cast<std::size_t>(index)] == color) {
         return;
+    }
     m_colors[static_cast<std::size_t>(index)] = color;
     update();
 }
@@ -443,42 +478,48 @@ void TMMLevelScale::SetScaleColor(int index, TColor color)
 void TMMLevelScale::SetSensitivy(int dB)
 {
     dB = std::clamp(dB, -90, -9);
-    if (dB == m_sensitivity)
+    if (dB == m_sensitivity) {
         return;
+    }
     m_sensitivity = dB;
     update();
 }
 
 void TMMLevelScale::SetLogAmp(bool value)
 {
-    if (value == m_logAmp)
+    if (value == m_logAmp) {
         return;
+    }
     m_logAmp = value;
     update();
 }
 
 void TMMLevelScale::SetKind(TMMLevelKind kind)
 {
-    if (kind == m_kind)
+    if (kind == m_kind) {
         return;
+    }
     m_kind = kind;
-    if ((kind == lkHorizontal && width() < height()) || (kind == lkVertical && width() > height()))
+    if ((kind == lkHorizontal && width() < height()) || (kind == lkVertical && width() > height())) {
         resize(height(), width());
+    }
     update();
 }
 
 void TMMLevelScale::SetDirection(TMMLevelDirection direction)
 {
-    if (direction == m_direction)
+    if (direction == m_direction) {
         return;
+    }
     m_direction = direction;
     update();
 }
 
 void TMMLevelScale::SetScalePos(TMMScalePos pos)
 {
-    if (pos == m_scalePos)
+    if (pos == m_scalePos) {
         return;
+    }
     m_scalePos = pos;
     update();
 }
@@ -486,8 +527,9 @@ void TMMLevelScale::SetScalePos(TMMScalePos pos)
 QRect TMMLevelScale::LabelArea(QList<std::pair<QRect, bool>>* bands) const
 {
     QRect area = rect();
-    if (!m_scale.Visible())
+    if (!m_scale.Visible()) {
         return area;
+    }
     const QFontMetrics metrics(font());
     const bool horizontal = m_kind == lkHorizontal;
     const bool reversed = m_direction == dirReversed;
@@ -507,24 +549,28 @@ QRect TMMLevelScale::LabelArea(QList<std::pair<QRect, bool>>* bands) const
     const bool second = m_scalePos == spBelowOrRight || m_scalePos == spBoth;
     if (horizontal) {
         if (first) {
-            if (bands)
+            if (bands) {
                 bands->append({ QRect(start, 0, length, size), true });
+            }
             area.setTop(area.top() + size);
         }
         if (second) {
-            if (bands)
+            if (bands) {
                 bands->append({ QRect(start, height() - size, length, size), false });
+            }
             area.setBottom(area.bottom() - size);
         }
     } else {
         if (first) {
-            if (bands)
+            if (bands) {
                 bands->append({ QRect(0, start, size, length), true });
+            }
             area.setLeft(area.left() + size);
         }
         if (second) {
-            if (bands)
+            if (bands) {
                 bands->append({ QRect(width() - size, start, size, length), false });
+            }
             area.setRight(area.right() - size);
         }
     }
@@ -535,8 +581,9 @@ QList<TMMLevelScale::Label> TMMLevelScale::Labels() const
 {
     QList<Label> labels;
     const QRect area = LabelArea(nullptr);
-    if (area.width() <= 0 || area.height() <= 0)
+    if (area.width() <= 0 || area.height() <= 0) {
         return labels;
+    }
     const QFontMetrics metrics(font());
     const bool horizontal = m_kind == lkHorizontal;
     const int ticks = m_scaleTicks;
@@ -546,8 +593,9 @@ QList<TMMLevelScale::Label> TMMLevelScale::Labels() const
     const int unit = horizontal ? w : h;
     // Every e-th position gets a label; for e = ticks a single label always qualifies.
     int e = 1;
-    while (e < ticks && (ticks - 1) / e * unit > room)
+    while (e < ticks && (ticks - 1) / e * unit > room) {
         ++e;
+    }
     // Which end of the label area holds 0 dB.
     const bool zeroAtStart = horizontal ? m_direction == dirReversed : m_direction != dirReversed;
     const int extent = horizontal ? area.width() : area.height();
@@ -557,18 +605,20 @@ QList<TMMLevelScale::Label> TMMLevelScale::Labels() const
         const int p = (j * (extent - 1) + (ticks - 1) / 2) / (ticks - 1);
         const int k = ticks - 1 - m;
         int value = 0;
-        if (m_logAmp)
+        if (m_logAmp) {
             value = m * m_sensitivity / (ticks - 1);
-        else
+        } else {
             value = static_cast<int>(
                 std::nearbyint(20.0 * std::log10((t + (32767.0 - t) * k / (ticks - 1)) / 32767.0)));
+        }
         const QString text = QString::number(value);
         const double level = 32767.0 * k / (ticks - 1);
         TColor color = m_colors[1];
-        if (level > m_point2 * 32767.0 / 100.0)
+        if (level > m_point2 * 32767.0 / 100.0) {
             color = m_colors[2];
-        else if (level <= m_point1 * 32767.0 / 100.0)
+        } else if (level <= m_point1 * 32767.0 / 100.0) {
             color = m_colors[0];
+        }
         const int tw = metrics.horizontalAdvance(text);
         QRect r;
         if (horizontal) {
@@ -580,8 +630,9 @@ QList<TMMLevelScale::Label> TMMLevelScale::Labels() const
             r = QRect(column + w - tw, y, tw, h);
         }
         // Only whole labels are drawn.
-        if (horizontal ? (r.left() < 0 || r.right() >= width()) : (r.top() < 0 || r.bottom() >= height()))
+        if (horizontal ? (r.left() < 0 || r.right() >= width()) : (r.top() < 0 || r.bottom() >= height())) {
             continue;
+        }
         labels.append({ r, text, color });
     }
     return labels;
@@ -605,8 +656,9 @@ void TMMLevelScale::Paint(QPainter& canvas)
         m_scale.SetZone3Color(swap ? m_colors[0] : m_colors[2]);
         m_scale.SetZone1End(MulDiv(p1 - 1, m_scale.TickCount(), 100));
         m_scale.SetZone2End(MulDiv(p2 - 1, m_scale.TickCount(), 100));
-        for (const auto& [band, first] : bands)
+        for (const auto& [band, first] : bands) {
             m_scale.DrawStraight(canvas, band, first);
+        }
         m_scale.OnChange = changed;
     }
     for (const Label& label : Labels()) {

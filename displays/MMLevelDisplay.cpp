@@ -15,8 +15,9 @@ int ClampOffset(int value)
 
 void TMMLevelDisplay::SetPCMFormat(const TWaveFormatEx* format)
 {
-    if (!IsPCMFormat(format))
+    if (!IsPCMFormat(format)) {
         RefuseFormat();
+    }
     SetBitLength(static_cast<TMMBits>(format->wBitsPerSample / 8 - 1));
     SetMode(static_cast<TMMMode>(format->nChannels - 1));
 }
@@ -33,12 +34,14 @@ bool TMMLevelDisplay::WantsData() const
 
 void TMMLevelDisplay::ProcessData(const void* data)
 {
-    if (!data || !Showing())
+    if (!data || !Showing()) {
         return;
+    }
     EnsureReady();
     const int raw = zv::BlockPeak(data, m_layout);
-    if (raw >= zv::kFullScale && OnPcmOverflow)
+    if (raw >= zv::kFullScale && OnPcmOverflow) {
         OnPcmOverflow(&m_control);
+    }
     UpdateLevel(raw);
 }
 
@@ -46,15 +49,17 @@ std::optional<int> TMMLevelDisplay::TakeLevel(int v, int shown, bool risesOnEqua
 {
     v = std::abs(v);
     m_raw = v;
-    if (v == 0 && shown == 0 && !m_peak.redraw)
+    if (v == 0 && shown == 0 && !m_peak.redraw) {
         return std::nullopt;
+    }
     return m_decay.Apply(v, risesOnEqual);
 }
 
 void TMMLevelDisplay::SendGainOverflow()
 {
-    if (OnGainOverflow)
+    if (OnGainOverflow) {
         OnGainOverflow(&m_control);
+    }
 }
 
 void TMMLevelDisplay::SetBitLength(TMMBits bits)

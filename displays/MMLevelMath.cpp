@@ -43,8 +43,9 @@ int BlockPeak(const void* data, const SampleLayout& layout)
     std::int64_t peak = 0;
     if (layout.bits == b16Bit) {
         if (!stereo) {
-            for (int i = 0; i < layout.samples; ++i)
+            for (int i = 0; i < layout.samples; ++i) {
                 peak = std::max(peak, Abs64(Read16(p + 2 * i) + oL));
+            }
         } else {
             for (int i = 0; i < layout.samples; ++i) {
                 const std::int64_t l = Read16(p + 4 * i) + oL;
@@ -56,8 +57,9 @@ int BlockPeak(const void* data, const SampleLayout& layout)
         }
     } else {
         if (!stereo) {
-            for (int i = 0; i < layout.samples; ++i)
+            for (int i = 0; i < layout.samples; ++i) {
                 peak = std::max(peak, Abs64((p[i] + oL - 128) * 256));
+            }
         } else {
             for (int i = 0; i < layout.samples; ++i) {
                 const std::int64_t l = p[2 * i] + oL;
@@ -73,8 +75,9 @@ int BlockPeak(const void* data, const SampleLayout& layout)
 
 void LevelDecay::SetMode(TMMDecayMode mode)
 {
-    if (mode == m_mode)
+    if (mode == m_mode) {
         return;
+    }
     m_mode = mode;
     Reset();
 }
@@ -84,14 +87,16 @@ void LevelDecay::SetDecay(int decay)
     decay = std::clamp(decay, 1, 16);
     // 0.0001 ^ (1 / 2^decay), one single-precision square root at a time.
     float factor = 0.0001f;
-    for (int i = 0; i < decay; ++i)
+    for (int i = 0; i < decay; ++i) {
         factor = std::sqrt(factor);
+    }
     m_factor = factor;
     m_length = std::clamp(decay * 2 - 2, 1, 32);
     const bool changed = decay != m_decay;
     m_decay = decay;
-    if (changed && m_mode == dmUniform)
+    if (changed && m_mode == dmUniform) {
         Reset();
+    }
     m_position = std::min(m_position, m_length - 1);
     m_fill = std::min(m_fill, m_length);
 }
@@ -107,18 +112,20 @@ void LevelDecay::Reset()
 
 int LevelDecay::Apply(int v, bool risesOnEqual)
 {
-    if (m_mode == dmNone)
+    if (m_mode == dmNone) {
         return v;
+    }
     m_position = (m_position + 1) % m_length;
     m_fill = std::min(m_fill + 1, m_length);
     switch (m_mode) {
     case dmStepUp: {
         m_last = m_last * m_factor;
         const bool rise = risesOnEqual ? static_cast<float>(v) >= m_last : static_cast<float>(v) > m_last;
-        if (rise)
+        if (rise) {
             m_last = static_cast<float>(v);
-        else
+        } else {
             v = static_cast<int>(m_last);
+        }
         break;
     }
     case dmExponential:
@@ -148,10 +155,12 @@ namespace {
 // Halves to even, as the default floating-point rounding does.
 int RoundEven(double v)
 {
-    if (!(v < static_cast<double>(INT_MAX)))
+    if (!(v < static_cast<double>(INT_MAX))) {
         return INT_MAX;
-    if (!(v > static_cast<double>(INT_MIN)))
+    }
+    if (!(v > static_cast<double>(INT_MIN))) {
         return INT_MIN;
+    }
     return static_cast<int>(std::nearbyint(v));
 }
 
@@ -193,10 +202,12 @@ int LevelToNeedle(int v, int gain, int sensitivity, bool logAmp)
 
 int ShownToPercent(int shown, int range, int gain, int sensitivity, bool logAmp)
 {
-    if (shown <= 0 || range <= 0)
+    if (shown <= 0 || range <= 0) {
         return 0;
-    if (!logAmp)
+    }
+    if (!logAmp) {
         return RoundEven(shown * 100.0 / range);
+    }
     const double s = sensitivity;
     const double level = std::pow(10.0, (s - s * shown / range) / 20.0);
     return RoundEven(level * 8.0 / (gain + 8) * 100.0);
@@ -257,17 +268,20 @@ void DrawLevelSegments(TMMDIBCanvas& canvas, const LevelGeometry& geometry,
         // A block of five segments centred on the level, in the level's own zone colour.
         if (count > 0) {
             canvas.SetDrawValue(pixels[static_cast<std::size_t>(geometry.Zone(count))]);
-            for (int s = std::max(count - 2, 1); s <= std::min(count + 2, n); ++s)
+            for (int s = std::max(count - 2, 1); s <= std::min(count + 2, n); ++s) {
                 canvas.FillRectDotted(geometry.Segment(s), dotted);
+            }
         }
     } else {
-        for (int s = 1; s <= count; ++s)
+        for (int s = 1; s <= count; ++s) {
             draw(s);
+        }
     }
     if (numPeaks > 0 && count < peak) {
         peak = std::min(peak, n);
-        for (int s = peak; s > peak - numPeaks && s >= 1; --s)
+        for (int s = peak; s > peak - numPeaks && s >= 1; --s) {
             draw(s);
+        }
     }
 }
 

@@ -103,16 +103,58 @@ struct PeakMarker {
     {
         const int old = peak.exchange(value);
         counter = delay * 2 + 1;
-        if (old != value)
-            redraw = true;
+        if (old != value) {
+            {
+                {
+                    {
+                        {
+                            {
+                                {
+                                    {
+                                        {
+                                            {
+                                                {
+                                                    redraw = true;
+                                                }
+                                            }
+                                        }
+                                    }
+                                }
+                            }
+                        }
+                    }
+                }
+            }
+        }
     }
     // One display-timer tick (timer thread): counts the hold down, then moves the marker to
     // next(peak) and holds it for speed ticks. A rise on the user-interface thread meanwhile wins.
     template <typename Next> void Fall(int speed, Next next)
     {
         int value = peak.load();
-        if (value <= 0)
-            return;
+        if (value <= 0) {
+            {
+                {
+                    {
+                        {
+                            {
+                                {
+                                    {
+                                        {
+                                            {
+                                                {
+                                                    return;
+                                                }
+                                            }
+                                        }
+                                    }
+                                }
+                            }
+                        }
+                    }
+                }
+            }
+        }
         const int left = counter.load() - 1;
         if (left > 0) {
             counter = left;

@@ -19,8 +19,9 @@ void PixelLine(QImage& image, QPoint a, QPoint b, QRgb color)
     const int w = image.width();
     const int h = image.height();
     zv::ForEachLinePoint(a, b, [&image, w, h, color](QPoint p) {
-        if (p.x() >= 0 && p.y() >= 0 && p.x() < w && p.y() < h)
+        if (p.x() >= 0 && p.y() >= 0 && p.x() < w && p.y() < h) {
             reinterpret_cast<QRgb*>(image.scanLine(p.y()))[p.x()] = color;
+        }
     });
 }
 
@@ -70,24 +71,28 @@ void TMMCustomMeter::RefuseFormat() const
 void TMMCustomMeter::UpdateLevel(int v)
 {
     const std::optional<int> level = TakeLevel(v, m_shown, true);
-    if (!level)
+    if (!level) {
         return;
+    }
     v = *level;
     int u = zv::LevelToNeedle(v, m_gain, m_sensitivity, m_logAmp);
     if (u >= zv::kFullScale) {
         SendGainOverflow();
         u = zv::kFullScale;
     }
-    if (u > m_peak.peak && m_showPeak)
+    if (u > m_peak.peak && m_showPeak) {
         m_peak.Raise(u, m_peakDelay);
-    if (u == m_shown && !m_peak.redraw)
+    }
+    if (u == m_shown && !m_peak.redraw) {
         return;
+    }
     m_peak.redraw = false;
     m_shown = u;
     // The timer may move the peak needle before the frame is drawn; the frame shows it as it was now.
     m_framePeak = m_peak.peak;
-    if (Showing())
+    if (Showing()) {
         PaintDirectDeferred();
+    }
 }
 
 void TMMCustomMeter::Reset()
@@ -108,8 +113,9 @@ void TMMCustomMeter::ResetData()
 void TMMCustomMeter::Repaint()
 {
     m_framePeak = m_peak.peak;
-    if (!PaintDirect([this] { DrawWork(); }, TDirectCopy::Now))
+    if (!PaintDirect([this] { DrawWork(); }, TDirectCopy::Now)) {
         update();
+    }
 }
 
 void TMMCustomMeter::Layout()
@@ -128,8 +134,9 @@ void TMMCustomMeter::Layout()
 
 void TMMCustomMeter::EnsureLayout()
 {
-    if (size() != m_layoutSize || devicePixelRatioF() != m_ratio)
+    if (size() != m_layoutSize || devicePixelRatioF() != m_ratio) {
         Layout();
+    }
 }
 
 void TMMCustomMeter::BoundsChanged()
@@ -171,24 +178,28 @@ void TMMCustomMeter::UpdateTimer()
 {
     // One pause at most for both causes, so neither can leave the other's pause behind.
     const bool pause = !isEnabled() || !m_showPeak;
-    if (pause == m_timerPaused)
+    if (pause == m_timerPaused) {
         return;
+    }
     m_timerPaused = pause;
-    if (pause)
+    if (pause) {
         TimerPause(m_timer);
-    else
+    } else {
         TimerResume(m_timer);
+    }
 }
 
 void TMMCustomMeter::DrawFace()
 {
-    if (m_w <= 0 || m_h <= 0)
+    if (m_w <= 0 || m_h <= 0) {
         return;
+    }
     QPainter painter(&m_work);
-    if (m_backGround.isNull())
+    if (m_backGround.isNull()) {
         painter.fillRect(0, 0, m_w, m_h, zv::ColorToQColor(Color()));
-    else
+    } else {
         painter.drawImage(QRect(0, 0, m_w, m_h), m_backGround);
+    }
 
     const int r = Radius();
     m_labelRects.clear();
@@ -214,19 +225,21 @@ void TMMCustomMeter::DrawFace()
                 to = shortTick ? r + h1 - h2 - gap : r - h2 - gap;
             }
             TColor color = m_colors[1];
-            if (x > m_point2 * 32767.0 / 100.0)
+            if (x > m_point2 * 32767.0 / 100.0) {
                 color = m_colors[2];
-            else if (x <= m_point1 * 32767.0 / 100.0)
+            } else if (x <= m_point1 * 32767.0 / 100.0) {
                 color = m_colors[0];
+            }
             zv::PlatformLine(painter, ValuePoint(x, from), ValuePoint(x, to), color);
 
             if (m_textEvery > 0 && i % m_textEvery == 0) {
                 int number = 0;
-                if (m_logAmp)
+                if (m_logAmp) {
                     number = (m_scaleTicks - i - 1) * m_sensitivity / last;
-                else
+                } else {
                     number = static_cast<int>(
                         std::nearbyint(20.0 * std::log10((t + (32767.0 - t) * i / last) / 32767.0)));
+                }
                 const QString text = QString::number(number);
                 const QString digits = QString::number(std::abs(number));
                 const QPoint anchor = ValuePoint(x, r - gap);
@@ -271,8 +284,9 @@ void TMMCustomMeter::DrawNeedles()
     m_drawnValid = true;
     const int needleWidth = Px(m_needleWidth);
     if (needleWidth <= 1) {
-        if (m_showPeak)
+        if (m_showPeak) {
             PixelLine(m_work, pivot, ends.peak, zv::ColorToQRgb(m_colors[4]));
+        }
         PixelLine(m_work, pivot, ends.level, zv::ColorToQRgb(m_colors[3]));
         return;
     }
@@ -289,8 +303,9 @@ bool TMMCustomMeter::RenderFrame(bool shown)
 {
     EnsureLayout();
     // Every change of the face (colours, needle sizes, scale, size) marks it dirty.
-    if (shown && m_drawnValid && !m_faceDirty && CurrentEnds() == m_drawnEnds)
+    if (shown && m_drawnValid && !m_faceDirty && CurrentEnds() == m_drawnEnds) {
         return false;
+    }
     DrawWork();
     return true;
 }
@@ -298,21 +313,25 @@ bool TMMCustomMeter::RenderFrame(bool shown)
 void TMMCustomMeter::DrawWork()
 {
     EnsureLayout();
-    if (m_w <= 0 || m_h <= 0)
+    if (m_w <= 0 || m_h <= 0) {
         return;
-    if (m_faceDirty)
+    }
+    if (m_faceDirty) {
         DrawFace();
-    else
+    } else {
         std::copy_n(m_face.constBits(), m_face.sizeInBytes(), m_work.bits());
+    }
     DrawNeedles();
-    if (OnPostPaint)
+    if (OnPostPaint) {
         OnPostPaint(this);
+    }
 }
 
 void TMMCustomMeter::CopyFrame(QPainter& device)
 {
-    if (m_w > 0 && m_h > 0)
+    if (m_w > 0 && m_h > 0) {
         DrawWorkTo(device);
+    }
 }
 
 void TMMCustomMeter::DrawWorkTo(QPainter& device) const
@@ -330,30 +349,34 @@ void TMMCustomMeter::Paint(QPainter& canvas)
 {
     Bevel().PaintBevel(canvas, rect(), true);
     EnsureLayout();
-    if (m_w <= 0 || m_h <= 0)
+    if (m_w <= 0 || m_h <= 0) {
         return;
+    }
     DrawFace();
     m_framePeak = m_peak.peak;
     DrawNeedles();
     DrawWorkTo(canvas);
-    if (OnPostPaint)
+    if (OnPostPaint) {
         OnPostPaint(this);
+    }
 }
 
 // ---- settings ----
 
 void TMMCustomMeter::SetCaption(const QString& caption)
 {
-    if (caption == m_caption)
+    if (caption == m_caption) {
         return;
+    }
     m_caption = caption;
     FaceChanged();
 }
 
 void TMMCustomMeter::SetFontColor(TColor color)
 {
-    if (color == m_fontColor)
+    if (color == m_fontColor) {
         return;
+    }
     m_fontColor = color;
     FaceChanged();
 }
@@ -371,8 +394,9 @@ TColor TMMCustomMeter::IndexedColor(int index) const
 
 void TMMCustomMeter::SetIndexedColor(int index, TColor color)
 {
-    if (index < 0 || index >= 5 || m_colors[static_cast<std::size_t>(index)] == color)
+    if (index < 0 || index >= 5 || m_colors[static_cast<std::size_t>(index)] == color) {
         return;
+    }
     m_colors[static_cast<std::size_t>(index)] = color;
     FaceChanged();
 }
@@ -404,8 +428,9 @@ ZV_DEFINE_SETTER(TMMCustomMeter, LogAmp, bool, m_logAmp, value, FaceChanged)
 void TMMCustomMeter::SetPeakDelay(int value)
 {
     value = std::clamp(value, 0, 50);
-    if (value == m_peakDelay)
+    if (value == m_peakDelay) {
         return;
+    }
     m_peakDelay = value;
     m_peak.counter = m_peakDelay * 2 + 1;
     update();
@@ -414,8 +439,9 @@ void TMMCustomMeter::SetPeakDelay(int value)
 void TMMCustomMeter::SetPeakSpeed(int value)
 {
     value = std::clamp(value, 0, 50);
-    if (value == m_peakSpeed)
+    if (value == m_peakSpeed) {
         return;
+    }
     m_peakSpeed = value;
     m_peak.counter = m_peakDelay * 2 + 1;
     update();
@@ -423,8 +449,9 @@ void TMMCustomMeter::SetPeakSpeed(int value)
 
 void TMMCustomMeter::SetShowPeak(bool value)
 {
-    if (value == m_showPeak)
+    if (value == m_showPeak) {
         return;
+    }
     m_showPeak = value;
     m_peak.counter = m_peakDelay * 2 + 1;
     UpdateTimer();

@@ -26,12 +26,14 @@ TMMOscope::TMMOscope(QWidget* parent)
 {
     setMouseTracking(true);
     m_core.PcmOverflow = [this] {
-        if (OnPcmOverflow)
+        if (OnPcmOverflow) {
             OnPcmOverflow(this);
+        }
     };
     m_core.GainOverflow = [this] {
-        if (OnGainOverflow)
+        if (OnGainOverflow) {
             OnGainOverflow(this);
+        }
     };
     List().push_back(this);
     resize(194, 90);
@@ -54,22 +56,25 @@ void TMMOscope::SetColor(TColor color)
 
 void TMMOscope::SetScroll(bool value)
 {
-    if (!m_core.SetScroll(value))
+    if (!m_core.SetScroll(value)) {
         return;
+    }
     Layout();
     update();
 }
 
 void TMMOscope::SetAccelerate(bool value)
 {
-    if (m_core.SetAccelerate(value) && !value && m_core.Scroll())
+    if (m_core.SetAccelerate(value) && !value && m_core.Scroll()) {
         update();
+    }
 }
 
 void TMMOscope::SetFFTLength(int length)
 {
-    if (m_core.SetFFTLength(length) && m_core.Scroll())
+    if (m_core.SetFFTLength(length) && m_core.Scroll()) {
         update();
+    }
 }
 
 void TMMOscope::SetPCMFormat(const TWaveFormatEx* format)
@@ -97,8 +102,9 @@ void TMMOscope::SetSelection(int a, int b)
 
 void TMMOscope::SetLocator(int column)
 {
-    if (column == m_core.Locator())
+    if (column == m_core.Locator()) {
         return;
+    }
     m_core.SetLocator(column);
     update();
 }
@@ -115,16 +121,18 @@ void TMMOscope::SetPicture(qreal ratio, int width, int height)
 
 void TMMOscope::ProcessData(const void* data)
 {
-    if (!WantsData())
+    if (!WantsData()) {
         return;
+    }
     m_core.Take(data);
     // Outside scroll mode a frame shows the last block's samples alone: only the frame that is
     // copied gets drawn, while the overflow events still come per block. Scrolling takes a
     // column per block, so it is drawn per block.
-    if (m_core.Scroll())
+    if (m_core.Scroll()) {
         PaintDirect([this] { DrawFrame(false); });
-    else if (PaintDirectDeferred())
+    } else if (PaintDirectDeferred()) {
         m_core.FrameEvents();
+    }
 }
 
 void TMMOscope::DrawFrame(bool full)
@@ -138,19 +146,23 @@ void TMMOscope::DrawFrame(bool full)
                 m_redrawRequest = false;
                 m_core.ScrollStart(DIB());
                 if (!asked) {
-                    for (TMMOscope* other : List())
-                        if (other != this)
+                    for (TMMOscope* other : List()) {
+                        if (other != this) {
                             other->m_redrawRequest = true;
+                        }
+                    }
                 }
             }
-            if (!full)
+            if (!full) {
                 m_core.ScrollBlock(DIB());
+            }
         } else {
             m_core.DrawFrame(DIB());
         }
     }
-    if (!scroll && OnPostPaint)
+    if (!scroll && OnPostPaint) {
         OnPostPaint(this);
+    }
 }
 
 bool TMMOscope::RenderFrame(bool)
@@ -163,8 +175,9 @@ bool TMMOscope::RenderFrame(bool)
         TMMDIBDrawScope scope(DIB());
         m_core.PaintFrame(DIB());
     }
-    if (OnPostPaint)
+    if (OnPostPaint) {
         OnPostPaint(this);
+    }
     return true;
 }
 
@@ -178,12 +191,14 @@ QList<TMMSignalDisplay::ScaleMark> TMMOscope::AmpMarks() const
 {
     const int divisions = m_core.GridDivisions();
     QList<ScaleMark> marks;
-    for (int d = 0; d <= divisions; ++d)
+    for (int d = 0; d <= divisions; ++d) {
         marks.append({ m_drawRect.top() + m_core.GridRow(d), {}, {} });
+    }
     const auto label = [&marks](int d, const QString& s) { marks[d].label = marks[d].rightLabel = s; };
     if (m_core.Kind() == okSpikes) {
-        for (int d = 0; d <= divisions; ++d)
+        for (int d = 0; d <= divisions; ++d) {
             label(d, QString::asprintf("%4.2f", double(d) / divisions));
+        }
     } else {
         const int middle = divisions / 2;
         for (int i = 0; i <= divisions / 2; ++i) {
@@ -215,29 +230,34 @@ QList<TMMSignalDisplay::ScaleMark> TMMOscope::BottomMarks(int divisions) const
 
 double TMMOscope::TimeAt(int x) const
 {
-    if (x < m_drawRect.left() || x > m_drawRect.right())
+    if (x < m_drawRect.left() || x > m_drawRect.right()) {
         return 0.0;
+    }
     return double(x + 1 - m_drawRect.left()) * m_core.BlockMs() / LogicalW();
 }
 
 double TMMOscope::ValueAt(int y) const
 {
-    if (y < m_drawRect.top() || y > m_drawRect.bottom())
+    if (y < m_drawRect.top() || y > m_drawRect.bottom()) {
         return 0.0;
+    }
     const double a = y - m_drawRect.top();
     const double H = LogicalH();
-    if (m_core.Kind() == okSpikes)
+    if (m_core.Kind() == okSpikes) {
         return (H - 1 - a) / (H - 1);
+    }
     double c = H / 2 - a;
-    if (c < 0)
+    if (c < 0) {
         c -= 1;
+    }
     return 2 * c / H;
 }
 
 QString TMMOscope::InfoText(QPoint p) const
 {
-    if (!m_drawRect.contains(p))
+    if (!m_drawRect.contains(p)) {
         return {};
+    }
     return QString::asprintf("%4.1f ms", TimeAt(p.x())) + QString::asprintf(" %4.2f V", ValueAt(p.y()));
 }
 
@@ -245,10 +265,12 @@ QString TMMOscope::InfoText(QPoint p) const
 
 void TMMOscope::ChangeSelection(int a, int b)
 {
-    if (m_core.SetSelection(a, b) && !m_core.Scroll())
+    if (m_core.SetSelection(a, b) && !m_core.Scroll()) {
         PaintDirect([this] { DrawFrame(true); });
-    if (OnSelecting)
+    }
+    if (OnSelecting) {
         OnSelecting(this, a, b);
+    }
 }
 
 void TMMOscope::MousePressed(QMouseEvent* event)
@@ -293,8 +315,9 @@ void TMMOscope::MouseMoved(QMouseEvent* event)
             const int s = m_core.SelStart(), e = m_core.SelEnd();
             const int dx = std::clamp(x - m_dragX, -s, W - 1 - e);
             m_dragX = x;
-            if (dx != 0)
+            if (dx != 0) {
                 ChangeSelection(s + dx, e + dx);
+            }
         } else {
             ChangeSelection(m_dragX, std::clamp(x - left, 0, W));
         }
@@ -304,12 +327,13 @@ void TMMOscope::MouseMoved(QMouseEvent* event)
         const bool nearEdge = s >= 0
             && ((c.x() >= left + s - 3 && c.x() <= left + s + 2)
                 || (c.x() >= left + e - 2 && c.x() <= left + e + 3));
-        if (nearEdge)
+        if (nearEdge) {
             setCursor(Qt::SizeHorCursor);
-        else if (s >= 0 && column > s && column < e)
+        } else if (s >= 0 && column > s && column < e) {
             setCursor(Qt::SizeAllCursor);
-        else if (cursor().shape() == Qt::SizeHorCursor || cursor().shape() == Qt::SizeAllCursor)
+        } else if (cursor().shape() == Qt::SizeHorCursor || cursor().shape() == Qt::SizeAllCursor) {
             setCursor(Qt::ArrowCursor);
+        }
     } else if (cursor().shape() != Qt::CrossCursor && cursor().shape() != Qt::WaitCursor) {
         setCursor(Qt::ArrowCursor);
     }
@@ -319,9 +343,11 @@ void TMMOscope::MouseReleased(QMouseEvent* event)
 {
     if (event->button() == Qt::RightButton && m_drag != Drag::None) {
         m_drag = Drag::None;
-        if (m_core.SelEnd() - m_core.SelStart() == 1)
+        if (m_core.SelEnd() - m_core.SelStart() == 1) {
             ChangeSelection(-1, -1);
-        if (OnSelectEnd)
+        }
+        if (OnSelectEnd) {
             OnSelectEnd(this, m_core.SelStart(), m_core.SelEnd());
+        }
     }
 }

@@ -17,8 +17,9 @@ int SampleAt(const std::uint8_t* p, int frame, bool bits16, bool stereo, TMMChan
     if (bits16) {
         const std::uint8_t* f = p + std::size_t(frame) * (stereo ? 4 : 2);
         const auto l = std::int16_t(f[0] | f[1] << 8);
-        if (!stereo)
+        if (!stereo) {
             return l;
+        }
         const auto r = std::int16_t(f[2] | f[3] << 8);
         return both ? (l + r) / 2 : (pick ? r : l);
     }
@@ -38,8 +39,9 @@ OscopeCore::OscopeCore()
 
 bool OscopeCore::SetKind(TMMOscopeKind kind)
 {
-    if (kind > okSpikes || kind == m_kind)
+    if (kind > okSpikes || kind == m_kind) {
         return false;
+    }
     m_kind = kind;
     m_span = kind == okSpikes ? 32767 : 65535;
     m_offset = kind == okSpikes ? 0 : 32767;
@@ -48,16 +50,18 @@ bool OscopeCore::SetKind(TMMOscopeKind kind)
 
 bool OscopeCore::SetEnabled(bool enabled)
 {
-    if (enabled == m_enabled)
+    if (enabled == m_enabled) {
         return false;
+    }
     m_enabled = enabled;
     return true;
 }
 
 bool OscopeCore::SetMode(TMMMode mode)
 {
-    if (mode == m_mode)
+    if (mode == m_mode) {
         return false;
+    }
     m_mode = mode;
     ComputeBytesNeeded();
     return true;
@@ -65,8 +69,9 @@ bool OscopeCore::SetMode(TMMMode mode)
 
 bool OscopeCore::SetBitLength(TMMBits bits)
 {
-    if (bits == m_bits)
+    if (bits == m_bits) {
         return false;
+    }
     m_bits = bits;
     ComputeBytesNeeded();
     return true;
@@ -74,8 +79,9 @@ bool OscopeCore::SetBitLength(TMMBits bits)
 
 bool OscopeCore::SetChannel(TMMChannel channel)
 {
-    if (channel == m_channel)
+    if (channel == m_channel) {
         return false;
+    }
     m_channel = channel;
     ComputeBytesNeeded();
     return true;
@@ -84,19 +90,22 @@ bool OscopeCore::SetChannel(TMMChannel channel)
 bool OscopeCore::SetSampleRate(int rate)
 {
     rate = std::clamp(rate, 8000, 88200);
-    if (rate == m_sampleRate)
+    if (rate == m_sampleRate) {
         return false;
+    }
     m_sampleRate = rate;
     return true;
 }
 
 bool OscopeCore::SetZoom(int zoom)
 {
-    if (zoom == 0)
+    if (zoom == 0) {
         return false;
+    }
     zoom = std::clamp(zoom, -9, 9);
-    if (zoom == m_zoom)
+    if (zoom == m_zoom) {
         return false;
+    }
     m_zoom = zoom;
     ComputeBytesNeeded();
     return true;
@@ -105,16 +114,18 @@ bool OscopeCore::SetZoom(int zoom)
 bool OscopeCore::SetSteps(int steps)
 {
     steps = std::clamp(steps, 1, 9);
-    if (steps == m_steps)
+    if (steps == m_steps) {
         return false;
+    }
     m_steps = steps;
     return true;
 }
 
 bool OscopeCore::SetGain(int gain)
 {
-    if (gain < -8 || gain > 32 || gain + 8 == m_gain)
+    if (gain < -8 || gain > 32 || gain + 8 == m_gain) {
         return false;
+    }
     m_gain = gain + 8;
     return true;
 }
@@ -127,24 +138,27 @@ void OscopeCore::SetEffect(TMMOscopeEffect effect)
 
 bool OscopeCore::SetDrawMidLine(bool value)
 {
-    if (value == m_drawMidLine)
+    if (value == m_drawMidLine) {
         return false;
+    }
     m_drawMidLine = value;
     return true;
 }
 
 bool OscopeCore::SetDrawGrid(bool value)
 {
-    if (value == m_drawGrid)
+    if (value == m_drawGrid) {
         return false;
+    }
     m_drawGrid = value;
     return true;
 }
 
 bool OscopeCore::SetScroll(bool value)
 {
-    if (value == m_scroll)
+    if (value == m_scroll) {
         return false;
+    }
     m_scroll = value;
     ComputeBytesNeeded();
     return true;
@@ -152,8 +166,9 @@ bool OscopeCore::SetScroll(bool value)
 
 bool OscopeCore::SetAccelerate(bool value)
 {
-    if (value == m_accelerate)
+    if (value == m_accelerate) {
         return false;
+    }
     m_accelerate = value;
     return true;
 }
@@ -161,8 +176,9 @@ bool OscopeCore::SetAccelerate(bool value)
 bool OscopeCore::SetFFTLength(int length)
 {
     length = int(std::bit_floor(unsigned(std::clamp(length, 1, 4096))));
-    if (length == m_fftLength)
+    if (length == m_fftLength) {
         return false;
+    }
     m_fftLength = length;
     ComputeBytesNeeded();
     return true;
@@ -171,8 +187,9 @@ bool OscopeCore::SetFFTLength(int length)
 bool OscopeCore::SetBarWidth(int width)
 {
     width = std::max(width, 1);
-    if (width == m_barWidth)
+    if (width == m_barWidth) {
         return false;
+    }
     m_barWidth = width;
     return true;
 }
@@ -184,24 +201,27 @@ TColor OscopeCore::Color(int index) const
 
 bool OscopeCore::SetColor(int index, TColor color)
 {
-    if (index < 0 || index >= ColorCount || index == 9 || m_colors[std::size_t(index)] == color)
+    if (index < 0 || index >= ColorCount || index == 9 || m_colors[std::size_t(index)] == color) {
         return false;
+    }
     m_colors[std::size_t(index)] = color;
     return true;
 }
 
 bool OscopeCore::SetBackColor(TColor color)
 {
-    if (color == m_backColor)
+    if (color == m_backColor) {
         return false;
+    }
     m_backColor = color;
     return true;
 }
 
 void OscopeCore::SetPCMFormat(const TWaveFormatEx* format)
 {
-    if (!IsPCMFormat(format))
+    if (!IsPCMFormat(format)) {
         throw EMMOscopeError(zv::LoadResString(zv::SInvalidPcmFormat));
+    }
     SetSampleRate(int(format->nSamplesPerSec));
     SetBitLength(TMMBits(format->wBitsPerSample / 8 - 1));
     SetMode(TMMMode(format->nChannels - 1));
@@ -215,16 +235,18 @@ void OscopeCore::ComputeBytesNeeded()
         return;
     }
     const int b = f * (m_ratio == 1.0 ? m_w : qRound(m_w / m_ratio));
-    if (m_zoom > 0)
+    if (m_zoom > 0) {
         m_bytesNeeded = b * m_zoom;
-    else
+    } else {
         m_bytesNeeded = (b / (1 - m_zoom) + 5) / 4 * 4;
+    }
 }
 
 int OscopeCore::ScrollStep() const
 {
-    if (!m_scroll || !m_accelerate)
+    if (!m_scroll || !m_accelerate) {
         return 0;
+    }
     return m_fftLength / 4 * (int(m_bits) + 1) * (int(m_mode) + 1);
 }
 
@@ -261,8 +283,9 @@ void OscopeCore::SetArea(int width, int height)
     ComputeEffectLimits();
     ComputeBytesNeeded();
     int n = 10;
-    while (m_h / n < 10 && n > 2)
+    while (m_h / n < 10 && n > 2) {
         n -= 2;
+    }
     m_gridDivisions = n;
     m_scrollPos = -m_barWidth;
     m_sweepCount = 0;
@@ -280,8 +303,9 @@ void OscopeCore::ClearData()
 
 void OscopeCore::Take(const void* data)
 {
-    if (!data)
+    if (!data) {
         return;
+    }
     const auto* p = static_cast<const std::uint8_t*>(data);
     const bool bits16 = m_bits == b16Bit;
     const bool stereo = m_mode != mMono;
@@ -350,10 +374,11 @@ void OscopeCore::TakeBetweenSamples(const std::uint8_t* p, int frames)
 int OscopeCore::Level(int sample) const
 {
     std::int64_t v;
-    if (m_kind == okSpikes)
+    if (m_kind == okSpikes) {
         v = std::int64_t(std::abs(sample)) * m_gain / 8;
-    else
+    } else {
         v = std::int64_t(sample) * m_gain / 8 + m_offset;
+    }
     return int(v * m_h / m_span);
 }
 
@@ -361,12 +386,15 @@ bool OscopeCore::SetSelection(int a, int b)
 {
     a = a < 0 ? -1 : std::min(a, m_w);
     b = b < 0 ? -1 : std::min(b, m_w);
-    if (b < a)
+    if (b < a) {
         std::swap(a, b);
-    if (a == b)
+    }
+    if (a == b) {
         a = b = -1;
-    if (a == m_selStart && b == m_selEnd)
+    }
+    if (a == m_selStart && b == m_selEnd) {
         return false;
+    }
     m_selStart = a;
     m_selEnd = b;
     return true;
@@ -392,13 +420,16 @@ void OscopeCore::DrawBackground(TMMDIBCanvas& dib) const
 void OscopeCore::DrawGridLines(TMMDIBCanvas& dib) const
 {
     dib.SetDrawColor(m_colors[GridColor]);
-    for (int d = 0; d <= m_gridDivisions; ++d)
+    for (int d = 0; d <= m_gridDivisions; ++d) {
         dib.HLineDotted(0, m_w, GridRow(d), 1);
+    }
     int c = 32;
-    while (m_w / c < 10 && c > 1)
+    while (m_w / c < 10 && c > 1) {
         c /= 2;
-    for (int k = 0; k <= c; ++k)
+    }
+    for (int k = 0; k <= c; ++k) {
         dib.VLineDotted(k * (m_w - 1) / c, 0, m_h, 1);
+    }
 }
 
 bool OscopeCore::PointEffect(int h) const
@@ -424,10 +455,11 @@ void OscopeCore::DrawColumn(TMMDIBCanvas& dib, int x, int sample, std::uint32_t 
         dib.SetDrawValue(m_effect == efSplit && r < mid ? fx : fg);
         dib.VLine(x, r, mid);
         if (m_effect == efPeak) {
-            if (r < m_effectLow)
+            if (r < m_effectLow) {
                 Mark(dib, x, r, r + 4, fx);
-            else if (r > m_effectHigh)
+            } else if (r > m_effectHigh) {
                 Mark(dib, x, r - 5, r - 1, fx);
+            }
         }
         break;
     case okMirLines:
@@ -462,8 +494,9 @@ void OscopeCore::DrawColumn(TMMDIBCanvas& dib, int x, int sample, std::uint32_t 
             dib.SetDrawValue(fg);
             dib.VLine(x, r, H);
         }
-        if (m_effect == efPeak && r < 2 * m_effectLow)
+        if (m_effect == efPeak && r < 2 * m_effectLow) {
             Mark(dib, x, r, r + 4, fx);
+        }
         break;
     default:
         break;
@@ -478,14 +511,17 @@ void OscopeCore::DrawFrame(TMMDIBCanvas& dib)
 
 void OscopeCore::FrameEvents()
 {
-    if (DrawLine || !m_enabled)
+    if (DrawLine || !m_enabled) {
         return;
+    }
     for (int x = 0; x < m_w; x += m_steps) {
         const int s = m_data[std::size_t(x)];
-        if (s >= 32767 && PcmOverflow && !(m_kind == okCzoVevas && x == 0))
+        if (s >= 32767 && PcmOverflow && !(m_kind == okCzoVevas && x == 0)) {
             PcmOverflow();
-        if (Level(s) > m_h && GainOverflow)
+        }
+        if (Level(s) > m_h && GainOverflow) {
             GainOverflow();
+        }
     }
 }
 
@@ -507,8 +543,9 @@ void OscopeCore::PaintFrame(TMMDIBCanvas& dib)
             dib.SetDrawColor(m_colors[DisabledColor]);
             dib.HLineDashed(0, W, mid);
         }
-        if (m_drawGrid)
+        if (m_drawGrid) {
             DrawGridLines(dib);
+        }
 
         const std::uint32_t fg = dib.ColorToPixel(m_colors[ForegroundColor]);
         const std::uint32_t fx = dib.ColorToPixel(m_colors[EffectColor]);
@@ -541,8 +578,9 @@ void OscopeCore::PaintFrame(TMMDIBCanvas& dib)
             lastRow = r;
             lastX = x;
         }
-        if (m_kind == okCzoVevas)
+        if (m_kind == okCzoVevas) {
             dib.LineTo(lastX + m_steps, lastRow); // past the edge, so the last point itself is drawn
+        }
     } else {
         dib.SetDrawColor(m_colors[DisabledColor]);
         dib.HLine(5, W - 5, mid);
@@ -584,10 +622,12 @@ int OscopeCore::ScrollBlock(TMMDIBCanvas& dib)
         const std::uint32_t fx = dib.ColorToPixel(m_colors[EffectColor]);
         const int a = m_data[0], b = m_data[1];
         for (const int s : { a, b }) {
-            if (s >= 32767 && PcmOverflow)
+            if (s >= 32767 && PcmOverflow) {
                 PcmOverflow();
-            if (Level(s) > H && GainOverflow)
+            }
+            if (Level(s) > H && GainOverflow) {
                 GainOverflow();
+            }
         }
         const int ha = Level(a), hb = Level(b);
         switch (m_kind) {
@@ -615,8 +655,9 @@ int OscopeCore::ScrollBlock(TMMDIBCanvas& dib)
         dib.SetDrawColor(m_colors[BarColor]);
         dib.FillRect(QRect(m_scrollPos + 1, 0, m_sweepCount - m_scrollPos, H));
         dib.SetDrawColor(m_colors[BarTickColor]);
-        for (int d = 0; d <= m_gridDivisions; ++d)
+        for (int d = 0; d <= m_gridDivisions; ++d) {
             dib.HLine(m_scrollPos + 1, m_sweepCount + 1, GridRow(d));
+        }
         ++m_scrollPos;
         ++m_sweepCount;
     }

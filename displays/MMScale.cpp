@@ -14,8 +14,9 @@ void PlatformLine(QPainter& canvas, QPoint a, QPoint b, TColor color)
     const QColor c = ColorToQColor(color);
     int dx = b.x() - a.x();
     int dy = b.y() - a.y();
-    if (dx == 0 && dy == 0)
+    if (dx == 0 && dy == 0) {
         return;
+    }
     if (dy == 0) {
         canvas.fillRect(QRect(dx > 0 ? a.x() : b.x() + 1, a.y(), std::abs(dx), 1), c);
         return;
@@ -35,8 +36,9 @@ void PlatformLine(QPainter& canvas, QPoint a, QPoint b, TColor color)
 
 void TMMCustomScale::Changed()
 {
-    if (OnChange)
+    if (OnChange) {
         OnChange();
+    }
 }
 
 #define ZV_SCALE_SETTER(Name, Type, member, expr)                                                            \
@@ -64,18 +66,21 @@ void TMMScale::SetColor(TColor value)
     // One colour for every zone.
     const bool changed = value != m_color || value != m_zone2Color || value != m_zone3Color;
     m_color = m_zone2Color = m_zone3Color = value;
-    if (changed)
+    if (changed) {
         Changed();
+    }
 }
 
 void TMMCustomScale::Assign(const TMMCustomScale& source)
 {
-    if (&source == this)
+    if (&source == this) {
         return;
+    }
     m_visible = source.m_visible;
     m_color = source.m_color;
-    if (dynamic_cast<TMMScale*>(this))
+    if (dynamic_cast<TMMScale*>(this)) {
         m_zone2Color = m_zone3Color = m_color;
+    }
     m_style = source.m_style;
     m_tickCount = source.m_tickCount;
     m_enlargeEvery = source.m_enlargeEvery;
@@ -90,16 +95,18 @@ int TMMCustomScale::BandSize() const
     int size = m_size;
     if (m_connect) {
         ++size;
-        if (m_style != stColor)
+        if (m_style != stColor) {
             ++size;
+        }
     }
     return size;
 }
 
 void TMMCustomScale::DrawTick(int x1, int y1, int x2, int y2, TColor color)
 {
-    if (!m_canvas)
+    if (!m_canvas) {
         throw EMMScaleError(zv::LoadResString(zv::SCanvasNeeded));
+    }
     QPainter& canvas = *m_canvas;
     if (m_style == stColor) {
         zv::PlatformLine(canvas, { x1, y1 }, { x2, y2 }, color);
@@ -110,11 +117,13 @@ void TMMCustomScale::DrawTick(int x1, int y1, int x2, int y2, TColor color)
     zv::PlatformLine(canvas, { x1, y1 }, { x2, y2 }, first);
     const int dy = y1 - y2;
     int dx = x2 - x1;
-    if (dx == 0)
+    if (dx == 0) {
         dx = dy;
+    }
     QPoint shift(0, 1);
-    if (std::abs(dy) >= std::abs(dx))
+    if (std::abs(dy) >= std::abs(dx)) {
         shift = dx != 0 && static_cast<double>(dy) / dx < 0 ? QPoint(-1, 0) : QPoint(1, 0);
+    }
     zv::PlatformLine(canvas, QPoint(x1, y1) + shift, QPoint(x2, y2) + shift, second);
 }
 
@@ -145,10 +154,11 @@ void TMMCustomScale::DrawRing(QPainter& canvas, const QRect& rect)
         double from = r - m_size;
         double to = r;
         if (i % m_enlargeEvery != 0) {
-            if (m_origin == soInner)
+            if (m_origin == soInner) {
                 to = r - half + 1;
-            else
+            } else {
                 from = r - half;
+            }
         }
         const QPoint a = RingPoint(centre, from, angle);
         const QPoint b = RingPoint(centre, to, angle);
@@ -190,17 +200,20 @@ void TMMCustomScale::DrawStraight(QPainter& canvas, const QRect& rect, bool firs
     const int edge = fromStart ? 0 : across - 1; // offset of the hanging edge across the band
     const int inward = fromStart ? 1 : -1;
     const auto colourAt = [&](double p) {
-        if (zones && p > z2)
+        if (zones && p > z2) {
             return m_zone3Color;
-        if (zones && p > z1)
+        }
+        if (zones && p > z1) {
             return m_zone2Color;
+        }
         return m_color;
     };
     auto line = [&](int along1, int along2, int acrossPos, TColor color) {
-        if (vertical)
+        if (vertical) {
             DrawTick(rect.x() + acrossPos, rect.y() + along1, rect.x() + acrossPos, rect.y() + along2, color);
-        else
+        } else {
             DrawTick(rect.x() + along1, rect.y() + acrossPos, rect.x() + along2, rect.y() + acrossPos, color);
+        }
     };
     int tickStart = edge;
     if (m_connect) {
@@ -214,8 +227,9 @@ void TMMCustomScale::DrawStraight(QPainter& canvas, const QRect& rect, bool firs
         } else {
             line(0, len, edge, m_color);
         }
-        if (m_style != stColor)
+        if (m_style != stColor) {
             tickStart += inward;
+        }
     }
     const float step = static_cast<float>(length) / static_cast<float>(m_tickCount - 1);
     for (int i = 0; i < m_tickCount; ++i) {
@@ -226,10 +240,11 @@ void TMMCustomScale::DrawStraight(QPainter& canvas, const QRect& rect, bool firs
             = vertical ? static_cast<int>(std::nearbyint(rect.y() + p)) : static_cast<int>(rect.x() + p);
         const int from = tickStart;
         const int to = tickStart + inward * m;
-        if (vertical)
+        if (vertical) {
             DrawTick(rect.x() + from, pos, rect.x() + to, pos, color);
-        else
+        } else {
             DrawTick(pos, rect.y() + from, pos, rect.y() + to, color);
+        }
     }
     m_canvas = lent;
 }

@@ -124,18 +124,68 @@ template <typename Plot> void ForEachLinePoint(QPoint a, QPoint b, Plot&& plot)
     for (int i = 0; i < major; ++i) {
         plot(p);
         if (err >= 0) {
-            if (xMajor)
-                p.ry() += sy;
-            else
-                p.rx() += sx;
+            if (xMajor) {
+                {
+                    {
+                        {
+                            {
+                                {
+                                    {
+                                        p.ry() += sy;
+                                    }
+                                }
+                            }
+                        }
+                    }
+                }
+            } else {
+                {
+                    {
+                        {
+                            {
+                                {
+                                    {
+                                        p.rx() += sx;
+                                    }
+                                }
+                            }
+                        }
+                    }
+                }
+            }
             err += 2 * minor - 2 * major;
         } else {
             err += 2 * minor;
         }
-        if (xMajor)
-            p.rx() += sx;
-        else
-            p.ry() += sy;
+        if (xMajor) {
+            {
+                {
+                    {
+                        {
+                            {
+                                {
+                                    p.rx() += sx;
+                                }
+                            }
+                        }
+                    }
+                }
+            }
+        } else {
+            {
+                {
+                    {
+                        {
+                            {
+                                {
+                                    p.ry() += sy;
+                                }
+                            }
+                        }
+                    }
+                }
+            }
+        }
     }
 }
 

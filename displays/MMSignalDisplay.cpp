@@ -19,8 +19,9 @@ TMMSignalDisplay::TMMSignalDisplay(QWidget* parent, const QString& className, in
 
 void TMMSignalDisplay::SetDrawAmpScale(bool value)
 {
-    if (value == m_drawAmpScale)
+    if (value == m_drawAmpScale) {
         return;
+    }
     m_drawAmpScale = value;
     UpdateMinimumSize();
     Layout();
@@ -29,8 +30,9 @@ void TMMSignalDisplay::SetDrawAmpScale(bool value)
 
 void TMMSignalDisplay::SetDrawBottomScale(bool value)
 {
-    if (value == m_drawBottomScale)
+    if (value == m_drawBottomScale) {
         return;
+    }
     m_drawBottomScale = value;
     UpdateMinimumSize();
     Layout();
@@ -41,8 +43,9 @@ void TMMSignalDisplay::ResetData()
 {
     EndInfoMode();
     ClearData();
-    if (!PaintDirect([this] { DrawFrame(true); }, TDirectCopy::Now))
+    if (!PaintDirect([this] { DrawFrame(true); }, TDirectCopy::Now)) {
         update();
+    }
 }
 
 // ---- size and layout -----------------------------------------------------------------------
@@ -76,10 +79,12 @@ void TMMSignalDisplay::LayoutChanged()
 void TMMSignalDisplay::Layout()
 {
     QRect r(0, 0, width(), height());
-    if (m_drawAmpScale)
+    if (m_drawAmpScale) {
         r.adjust(AmpStrip, 0, -AmpStrip, 0);
-    if (m_drawBottomScale)
+    }
+    if (m_drawBottomScale) {
         r.adjust(0, 0, 0, -BottomStrip);
+    }
     const int e = Bevel().BevelExtent();
     r.adjust(e, e, -e, -e);
     m_drawRect = r;
@@ -97,10 +102,12 @@ void TMMSignalDisplay::Layout()
 void TMMSignalDisplay::Paint(QPainter& canvas)
 {
     // Moved to a screen of another scale: lay the picture out in its device pixels.
-    if (devicePixelRatioF() != m_ratio)
+    if (devicePixelRatioF() != m_ratio) {
         Layout();
-    if (m_drawAmpScale || m_drawBottomScale)
+    }
+    if (m_drawAmpScale || m_drawBottomScale) {
         DrawScales(canvas);
+    }
     Bevel().PaintBevel(canvas, rect(), true);
     if (m_info) {
         // The frozen picture stays; only the box is put back on top of it.
@@ -130,8 +137,9 @@ void TMMSignalDisplay::DrawScales(QPainter& p)
         p.fillRect(0, 0, AmpStrip, ch, back);
         p.fillRect(cw - AmpStrip, 0, AmpStrip, ch, back);
     }
-    if (m_drawBottomScale)
+    if (m_drawBottomScale) {
         p.fillRect(0, ch - BottomStrip, cw, BottomStrip, back);
+    }
 
     if (m_drawAmpScale) {
         const int ampBottom = m_drawBottomScale ? ch - BottomStrip : ch;
@@ -146,8 +154,9 @@ void TMMSignalDisplay::DrawScales(QPainter& p)
         }
         p.setPen(text);
         for (const ScaleMark& mark : marks) {
-            if (mark.label.isEmpty())
+            if (mark.label.isEmpty()) {
                 continue;
+            }
             const int ty
                 = std::clamp(mark.at - metrics.height() / 2, 0, std::max(ampBottom - metrics.height(), 0));
             p.drawText(
@@ -159,8 +168,9 @@ void TMMSignalDisplay::DrawScales(QPainter& p)
 
     if (m_drawBottomScale) {
         int d = 32;
-        while (W / d < 10 && d > 1)
+        while (W / d < 10 && d > 1) {
             d /= 2;
+        }
         const int y0 = ch - BottomStrip + 3;
         p.setPen(line);
         p.drawLine(dr.left(), y0, dr.left() + W - 1, y0);
@@ -201,8 +211,9 @@ void TMMSignalDisplay::DrawInfoBox(QPoint p)
 
 void TMMSignalDisplay::EndInfoMode()
 {
-    if (!m_info)
+    if (!m_info) {
         return;
+    }
     if (DataEnabled()) {
         DrawInfoBox(QPoint(-1, -1));
         PaintDirect(nullptr);
@@ -242,8 +253,9 @@ void TMMSignalDisplay::mouseMoveEvent(QMouseEvent* event)
 
 void TMMSignalDisplay::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton)
+    if (event->button() == Qt::LeftButton) {
         EndInfoMode();
+    }
     MouseReleased(event);
     TMMDIBGraphicControl::mouseReleaseEvent(event);
 }

@@ -57,8 +57,17 @@ protected:
     void SetDrawBottomScale(bool value);
     void Repaint(bool changed)
     {
-        if (changed)
-            update();
+        if (changed) {
+            {
+                {
+                    {
+                        {
+                            update();
+                        }
+                    }
+                }
+            }
+        }
     }
     void Layout();
     void EndInfoMode();

@@ -9,16 +9,19 @@ TMMSpectrum::TMMSpectrum(QWidget* parent)
     : TMMSignalDisplay(parent, QStringLiteral("TMMSpectrum"), 5)
 {
     m_core.NeedData = [this] {
-        if (OnNeedData)
+        if (OnNeedData) {
             OnNeedData(this);
+        }
     };
     m_core.GainOverflow = [this] {
-        if (OnGainOverflow)
+        if (OnGainOverflow) {
             OnGainOverflow(this);
+        }
     };
     m_core.PcmOverflow = [this] {
-        if (OnPcmOverflow)
+        if (OnPcmOverflow) {
             OnPcmOverflow(this);
+        }
     };
     resize(194, 89);
     Layout();
@@ -35,10 +38,12 @@ void TMMSpectrum::SetKind(TMMSpectrumKind kind)
 
 void TMMSpectrum::SetEnabled(bool enabled)
 {
-    if (enabled == m_core.Enabled())
+    if (enabled == m_core.Enabled()) {
         return;
-    if (!enabled)
+    }
+    if (!enabled) {
         EndInfoMode();
+    }
     m_core.SetEnabled(enabled);
     update();
 }
@@ -51,8 +56,9 @@ void TMMSpectrum::SetColor(TColor color)
 
 void TMMSpectrum::SetDisplayPeak(bool value)
 {
-    if (value == m_displayPeak)
+    if (value == m_displayPeak) {
         return;
+    }
     m_displayPeak = value;
     update();
 }
@@ -80,20 +86,22 @@ void TMMSpectrum::SetOnDrawBar(TMMSpectrumDrawBar handler)
 
 void TMMSpectrum::SetOnClearBackground(TMMSpectrumClear handler)
 {
-    if (handler)
+    if (handler) {
         m_core.ClearBackground
             = [this, handler](TMMDIBCanvas& dib, const QRect& rect) { handler(this, dib, rect); };
-    else
+    } else {
         m_core.ClearBackground = nullptr;
+    }
     update();
 }
 
 void TMMSpectrum::SetOnGetXScale(TMMSpectrumGetXScale handler)
 {
-    if (handler)
+    if (handler) {
         m_core.SetGetXScale([this, handler](int* first, int* end) { handler(this, first, end); });
-    else
+    } else {
         m_core.SetGetXScale(nullptr);
+    }
     m_core.DataReset();
     update();
 }
@@ -110,16 +118,18 @@ void TMMSpectrum::SetPicture(qreal ratio, int width, int height)
 
 void TMMSpectrum::ProcessData(const void* data)
 {
-    if (!WantsData())
+    if (!WantsData()) {
         return;
+    }
     m_core.Analyse(data);
     // Blocks come hundreds of times a second and the screen shows one frame per refresh: the
     // bars and peaks move per block, the pixels only for the frame that is copied. A scrolling
     // picture takes a line per block, so it is drawn per block.
-    if (m_core.Kind() == skScroll)
+    if (m_core.Kind() == skScroll) {
         PaintDirect([this] { DrawFrame(false); });
-    else if (PaintDirectDeferred())
+    } else if (PaintDirectDeferred()) {
         m_core.AdvanceFrame();
+    }
 }
 
 // ---- drawing -------------------------------------------------------------------------------
@@ -132,8 +142,9 @@ void TMMSpectrum::DrawFrame(bool full)
 
 bool TMMSpectrum::RenderFrame(bool shown)
 {
-    if (shown && m_core.SameAsPainted())
+    if (shown && m_core.SameAsPainted()) {
         return false; // the window shows this picture already
+    }
     TMMDIBDrawScope scope(DIB());
     // A kind changed to scrolling meanwhile starts its picture afresh.
     m_core.PaintFrame(DIB(), m_core.Kind() == skScroll);
@@ -146,29 +157,33 @@ void TMMSpectrum::CopyFrame(QPainter& device)
         TMMDIBDrawScope scope(DIB());
         DIB().CopyToDevice(device, m_drawRect, 0, 0);
     }
-    if (m_displayPeak)
+    if (m_displayPeak) {
         DrawPeakText(device);
+    }
 }
 
 QString TMMSpectrum::PeakText() const
 {
     const zv::SpectrumPeakInfo& peak = m_core.PeakInfo();
-    if (peak.Value <= 5)
+    if (peak.Value <= 5) {
         return {};
+    }
     const double step = double(m_core.SampleRate()) / m_core.FFTLength();
     double hz;
-    if (!m_core.LogFreq())
+    if (!m_core.LogFreq()) {
         hz = (peak.Bin + 0.5) * step;
-    else
+    } else {
         hz = peak.Bin > 1 ? peak.Bin * step : (peak.Bin + 0.25) * step;
+    }
     return QString::asprintf("%7.1f Hz", hz).trimmed();
 }
 
 void TMMSpectrum::DrawPeakText(QPainter& device)
 {
     const QString text = PeakText();
-    if (text.isEmpty())
+    if (text.isEmpty()) {
         return;
+    }
     const QFont font = zv::MakeFont(QStringLiteral("MS Sans Serif"), 8, true);
     const QFontMetrics metrics(font);
     const int W = LogicalW(), H = LogicalH();
@@ -195,8 +210,9 @@ QList<TMMSignalDisplay::ScaleMark> TMMSpectrum::AmpMarks() const
     const bool logAmp = m_core.LogAmp();
     const double vs = m_core.VS();
     int n = logAmp ? 6 : 10;
-    while (H / n < 10 && n > 1)
+    while (H / n < 10 && n > 1) {
         --n;
+    }
     QList<ScaleMark> marks;
     for (int d = 0; d <= n; ++d) {
         if (logAmp) {
@@ -233,8 +249,9 @@ QList<TMMSignalDisplay::ScaleMark> TMMSpectrum::BottomMarks(int divisions) const
 
 double TMMSpectrum::FrequencyAt(int x) const
 {
-    if (x < m_drawRect.left() || x > m_drawRect.right())
+    if (x < m_drawRect.left() || x > m_drawRect.right()) {
         return 0.0;
+    }
     const double b = x - m_drawRect.left();
     const double W = LogicalW();
     const double N = m_core.FFTLength();
@@ -248,23 +265,28 @@ double TMMSpectrum::FrequencyAt(int x) const
 
 double TMMSpectrum::ValueAt(int y) const
 {
-    if (y < m_drawRect.top() || y > m_drawRect.bottom())
+    if (y < m_drawRect.top() || y > m_drawRect.bottom()) {
         return 0.0;
+    }
     const double a = y - m_drawRect.top();
     const double H = LogicalH();
-    if (m_core.LogAmp())
+    if (m_core.LogAmp()) {
         return -60.0 * a / (H - 1);
+    }
     return (H - 1 - a) / (H - 1) * double(m_core.VS());
 }
 
 QString TMMSpectrum::InfoText(QPoint p) const
 {
-    if (!m_drawRect.contains(p))
+    if (!m_drawRect.contains(p)) {
         return {};
+    }
     QString text = QString::asprintf("%2.3f KHz", FrequencyAt(p.x()) / 1000.0);
-    if (m_core.Kind() == skScroll)
+    if (m_core.Kind() == skScroll) {
         return text;
-    if (m_core.LogAmp())
+    }
+    if (m_core.LogAmp()) {
         return text + QString::asprintf(" %2.1f dB", ValueAt(p.y()));
+    }
     return text + QString::asprintf(m_core.VerticalScale() < 10 ? " %5.3f V" : " %4.2f V", ValueAt(p.y()));
 }

@@ -36,23 +36,27 @@ void SpectrumCore::DrawSpots(TMMDIBCanvas& dib, int x1, int x2, int lit, int pea
         dib.FillRectDotted(QRect(left, bottom - spotHeight, right - left, spotHeight), dotted);
     };
     if (onlyTop) {
-        if (lit > 0)
+        if (lit > 0) {
             spot(lit);
+        }
     } else {
-        for (int n = 1; n <= lit; ++n)
+        for (int n = 1; n <= lit; ++n) {
             spot(n);
+        }
     }
     if (m_numPeaks > 0 && peak > lit) {
         const int count = std::min<int>(m_numPeaks, peak);
-        for (int n = peak; n > peak - count; --n)
+        for (int n = peak; n > peak - count; --n) {
             spot(n);
+        }
     }
 }
 
 void SpectrumCore::RebuildInactive()
 {
-    if ((m_kind != skBars && m_kind != skPeaks) || m_drawBar || !m_bars)
+    if ((m_kind != skBars && m_kind != skPeaks) || m_drawBar || !m_bars) {
         return;
+    }
     TMMDIBDrawScope scope(m_inactive);
     m_inactive.SetDrawColor(m_backColor);
     m_inactive.Clear();
@@ -60,10 +64,12 @@ void SpectrumCore::RebuildInactive()
         m_inactive.ColorToPixel(m_colors[Inactive2]), m_inactive.ColorToPixel(m_colors[Inactive3]) };
     int start = -1;
     for (int i = 0; i <= m_w; ++i) {
-        if (i < m_w && m_firstBin[std::size_t(i)] == -1)
+        if (i < m_w && m_firstBin[std::size_t(i)] == -1) {
             continue;
-        if (start >= 0)
+        }
+        if (start >= 0) {
             DrawSpots(m_inactive, start, i, m_numSpots, 0, pixels, m_inactiveDoted, false);
+        }
         start = i;
     }
 }
@@ -72,21 +78,25 @@ void SpectrumCore::DrawGridLines(TMMDIBCanvas& dib)
 {
     dib.SetDrawColor(m_colors[Grid]);
     int n = m_logAmp ? 6 : 10;
-    while (m_h / n < 10 && n > 1)
+    while (m_h / n < 10 && n > 1) {
         --n;
+    }
     for (int d = 0; d <= n; ++d) {
         int y;
-        if (m_logAmp)
+        if (m_logAmp) {
             y = TruncInt(double(d) * (m_h - 1) / n);
-        else
+        } else {
             y = m_h - TruncInt(d * double(m_vs) * 32760.0 / n / (double(m_vs) * 32768.0 / m_h)) - 1;
+        }
         dib.HLineDotted(0, m_w, y, 1);
     }
     int c = 32;
-    while (m_w / c < 10 && c > 1)
+    while (m_w / c < 10 && c > 1) {
         c /= 2;
-    for (int k = 0; k <= c; ++k)
+    }
+    for (int k = 0; k <= c; ++k) {
         dib.VLineDotted(k * (m_w - 1) / c, 0, m_h, 1);
+    }
 }
 
 void SpectrumCore::DrawDots(TMMDIBCanvas& dib)
@@ -97,8 +107,9 @@ void SpectrumCore::DrawDots(TMMDIBCanvas& dib)
         const SpectrumBar& bar = m_bars[std::size_t(r)];
         const int y = std::clamp(m_h - bar.Value - 1, 0, m_h - 1);
         int zone = 3;
-        if (m_enabled)
+        if (m_enabled) {
             zone = y <= m_p2 ? 2 : (y > m_p1 ? 0 : 1);
+        }
         dib.SetDrawValue(pixels[zone]);
         dib.HLine(bar.X1, bar.X2, y);
     }
@@ -163,12 +174,14 @@ void SpectrumCore::DrawLineStyle(TMMDIBCanvas& dib, bool peakLine)
     };
     const auto segment = [&](int x0, int y0, int x1, int y1) {
         const int dx = x1 - x0, dy = y1 - y0;
-        if (dx == 0 && dy == 0)
+        if (dx == 0 && dy == 0) {
             return;
+        }
         if (scroll && dx > 0) {
             // One pixel per column, however steep.
-            for (int x = x0; x < x1; ++x)
+            for (int x = x0; x < x1; ++x) {
                 pixelAt(x, y0 + dy * (x - x0) / dx);
+            }
             return;
         }
         const int ax = std::abs(dx), ay = std::abs(dy);
@@ -184,16 +197,18 @@ void SpectrumCore::DrawLineStyle(TMMDIBCanvas& dib, bool peakLine)
                 y += sy;
                 error += 2 * minor - 2 * major;
             } else {
-                if (ax >= ay)
+                if (ax >= ay) {
                     x += sx;
-                else
+                } else {
                     y += sy;
+                }
                 error += 2 * minor;
             }
         }
     };
-    if (m_bars[0].X1 == -1)
+    if (m_bars[0].X1 == -1) {
         return;
+    }
     const auto valueOf = [&](const SpectrumBar& bar) { return peakLine ? bar.Peak.load() : bar.Value; };
     int px = 0, py = rowOf(valueOf(m_bars[0]));
     for (int r = 0; r < m_w && m_bars[std::size_t(r)].X1 != -1; ++r) {
@@ -225,8 +240,9 @@ void SpectrumCore::AdvanceFrame()
     m_peakInfo.Value = 0;
     m_peakInfo.Bin = 0;
     BarsFromBins();
-    if (m_numPeaks < 1)
+    if (m_numPeaks < 1) {
         return;
+    }
     if (m_kind == skBars || m_kind == skPeaks) {
         const int steps = m_drawBar ? m_h : m_numSpots;
         for (int r = 0; r < m_w && m_bars[std::size_t(r)].X1 != -1; ++r) {
@@ -261,17 +277,20 @@ void SpectrumCore::KeepPainted()
 
 bool SpectrumCore::SameAsPainted() const
 {
-    if (!m_paintedValid || m_kind == skScroll || m_drawBar || ClearBackground)
+    if (!m_paintedValid || m_kind == skScroll || m_drawBar || ClearBackground) {
         return false;
+    }
     if (m_paintedPeak.Value != m_peakInfo.Value || m_paintedPeak.Bin != m_peakInfo.Bin
-        || m_paintedPeak.Column != m_peakInfo.Column)
+        || m_paintedPeak.Column != m_peakInfo.Column) {
         return false;
+    }
     std::size_t i = 0;
     for (int r = 0; r < m_w && m_bars[std::size_t(r)].X1 != -1; ++r, i += 4) {
         const SpectrumBar& bar = m_bars[std::size_t(r)];
         if (i + 4 > m_painted.size() || m_painted[i] != bar.X1 || m_painted[i + 1] != bar.X2
-            || m_painted[i + 2] != bar.Value || m_painted[i + 3] != bar.Peak)
+            || m_painted[i + 2] != bar.Value || m_painted[i + 3] != bar.Peak) {
             return false;
+        }
     }
     return i == m_painted.size();
 }
@@ -306,8 +325,9 @@ void SpectrumCore::PaintFrame(TMMDIBCanvas& dib, bool fullFrame)
         dib.FillRect(QRect(0, 0, m_w, 2));
     }
 
-    if (m_drawGrid && m_kind != skScroll)
+    if (m_drawGrid && m_kind != skScroll) {
         DrawGridLines(dib);
+    }
 
     switch (m_kind) {
     case skBars:
@@ -318,10 +338,11 @@ void SpectrumCore::PaintFrame(TMMDIBCanvas& dib, bool fullFrame)
         for (int r = 0; r < m_w && m_bars[std::size_t(r)].X1 != -1; ++r) {
             SpectrumBar& bar = m_bars[std::size_t(r)];
             const int lit = LitSpots(bar.Value, steps, m_h);
-            if (m_drawBar)
+            if (m_drawBar) {
                 m_drawBar(dib, QRect(bar.X1, 0, bar.X2 - bar.X1, m_h), lit, bar.Peak);
-            else
+            } else {
                 DrawSpots(dib, bar.X1, bar.X2, lit, bar.Peak, pixels, m_activeDoted, m_kind == skPeaks);
+            }
         }
         break;
     }
@@ -333,8 +354,9 @@ void SpectrumCore::PaintFrame(TMMDIBCanvas& dib, bool fullFrame)
         break;
     case skLines:
         DrawLineStyle(dib, false);
-        if (m_numPeaks >= 1)
+        if (m_numPeaks >= 1) {
             DrawLineStyle(dib, true);
+        }
         break;
     case skScroll:
         DrawLineStyle(dib, false);

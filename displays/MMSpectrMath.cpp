@@ -16,19 +16,23 @@ namespace spectrum {
 // Nearest integer, halves to even (the default rounding mode); saturates at the int range.
 int RoundEven(double v)
 {
-    if (!(v < double(INT_MAX)))
+    if (!(v < double(INT_MAX))) {
         return v != v ? 0 : INT_MAX;
-    if (!(v > double(INT_MIN)))
+    }
+    if (!(v > double(INT_MIN))) {
         return INT_MIN;
+    }
     return int(std::nearbyint(v));
 }
 
 int TruncInt(double v)
 {
-    if (!(v < double(INT_MAX)))
+    if (!(v < double(INT_MAX))) {
         return v != v ? 0 : INT_MAX;
-    if (!(v > double(INT_MIN)))
+    }
+    if (!(v > double(INT_MIN))) {
         return INT_MIN;
+    }
     return int(v);
 }
 
@@ -74,8 +78,9 @@ SpectrumCore::SpectrumCore()
         try {
             m_rings.emplace_back(std::size_t(kSpectrumMaxFFT / 2), 0);
         } catch (const std::bad_alloc&) {
-            if (m_rings.empty())
+            if (m_rings.empty()) {
                 throw;
+            }
             break;
         }
     }
@@ -104,13 +109,15 @@ void SpectrumCore::TimerCallback(TMMTimerHandle, void* data)
 void SpectrumCore::UpdateTimer()
 {
     const bool want = m_enabled && m_numPeaks > 0;
-    if (want == m_timerRunning)
+    if (want == m_timerRunning) {
         return;
+    }
     m_timerRunning = want;
-    if (want)
+    if (want) {
         TimerResume(m_timer);
-    else
+    } else {
         TimerPause(m_timer);
+    }
 }
 
 // ---- settings ------------------------------------------------------------------------------
@@ -119,8 +126,9 @@ void SpectrumCore::SetDrawBar(DrawBarHandler handler)
 {
     const bool cleared = m_drawBar && !handler;
     m_drawBar = std::move(handler);
-    if (cleared)
+    if (cleared) {
         RebuildInactive();
+    }
 }
 
 void SpectrumCore::SetGetXScale(GetXScaleHandler handler)
@@ -131,8 +139,9 @@ void SpectrumCore::SetGetXScale(GetXScaleHandler handler)
 
 bool SpectrumCore::SetKind(TMMSpectrumKind kind)
 {
-    if (kind == m_kind)
+    if (kind == m_kind) {
         return false;
+    }
     m_kind = kind;
     SpotLayout();
     ClearBars();
@@ -141,8 +150,9 @@ bool SpectrumCore::SetKind(TMMSpectrumKind kind)
 
 bool SpectrumCore::SetEnabled(bool enabled)
 {
-    if (enabled == m_enabled)
+    if (enabled == m_enabled) {
         return false;
+    }
     m_enabled = enabled;
     DataReset();
     UpdateTimer();
@@ -151,8 +161,9 @@ bool SpectrumCore::SetEnabled(bool enabled)
 
 bool SpectrumCore::SetMode(TMMMode mode)
 {
-    if (mode == m_mode)
+    if (mode == m_mode) {
         return false;
+    }
     m_mode = mode;
     ComputeBytesNeeded();
     return true;
@@ -160,8 +171,9 @@ bool SpectrumCore::SetMode(TMMMode mode)
 
 bool SpectrumCore::SetBitLength(TMMBits bits)
 {
-    if (bits == m_bits)
+    if (bits == m_bits) {
         return false;
+    }
     m_bits = bits;
     ComputeBytesNeeded();
     return true;
@@ -169,8 +181,9 @@ bool SpectrumCore::SetBitLength(TMMBits bits)
 
 bool SpectrumCore::SetChannel(TMMChannel channel)
 {
-    if (channel == m_channel)
+    if (channel == m_channel) {
         return false;
+    }
     m_channel = channel;
     ComputeBytesNeeded();
     return true;
@@ -179,8 +192,9 @@ bool SpectrumCore::SetChannel(TMMChannel channel)
 bool SpectrumCore::SetSampleRate(int rate)
 {
     rate = std::clamp(rate, 8000, 100000);
-    if (rate == m_sampleRate)
+    if (rate == m_sampleRate) {
         return false;
+    }
     m_sampleRate = rate;
     ColumnMapping();
     DataReset();
@@ -190,8 +204,9 @@ bool SpectrumCore::SetSampleRate(int rate)
 bool SpectrumCore::SetFFTLength(int length)
 {
     length = PowerOfTwoBelow(std::clamp(length, 8, kSpectrumMaxFFT));
-    if (length == m_fftLength)
+    if (length == m_fftLength) {
         return false;
+    }
     m_fftLength = length;
     RebuildPlan();
     MakeWindowTable(m_windowTable.data(), m_window, std::countr_zero(unsigned(length)));
@@ -203,8 +218,9 @@ bool SpectrumCore::SetFFTLength(int length)
 
 bool SpectrumCore::SetWindow(TMMFFTWindow window)
 {
-    if (window == m_window)
+    if (window == m_window) {
         return false;
+    }
     m_window = window;
     MakeWindowTable(m_windowTable.data(), m_window, std::countr_zero(unsigned(m_fftLength)));
     return true;
@@ -212,10 +228,12 @@ bool SpectrumCore::SetWindow(TMMFFTWindow window)
 
 bool SpectrumCore::SetGain(TMMSpectrumGain gain)
 {
-    if (gain > sg12db)
+    if (gain > sg12db) {
         gain = sg12db;
-    if (gain == m_gain)
+    }
+    if (gain == m_gain) {
         return false;
+    }
     m_gain = gain;
     AmplitudeTables();
     ClearBars();
@@ -225,8 +243,9 @@ bool SpectrumCore::SetGain(TMMSpectrumGain gain)
 bool SpectrumCore::SetRefFreq(int hz)
 {
     hz = std::clamp(hz, 1, 44100);
-    if (hz == m_refFreq)
+    if (hz == m_refFreq) {
         return false;
+    }
     m_refFreq = hz;
     AmplitudeTables();
     ClearBars();
@@ -241,8 +260,9 @@ int SpectrumCore::VerticalScale() const
 bool SpectrumCore::SetVerticalScale(int percent)
 {
     const float vs = float(std::clamp(percent, 1, 500)) * 0.01f;
-    if (vs == m_vs)
+    if (vs == m_vs) {
         return false;
+    }
     m_vs = vs;
     AmplitudeTables();
     ClearBars();
@@ -252,8 +272,9 @@ bool SpectrumCore::SetVerticalScale(int percent)
 bool SpectrumCore::SetFrequencyScale(int scale)
 {
     const float fs = float(PowerOfTwoBelow(std::clamp(scale, 1, 16)));
-    if (fs == m_freqScale)
+    if (fs == m_freqScale) {
         return false;
+    }
     m_freqScale = fs;
     ColumnMapping();
     DataReset();
@@ -262,8 +283,9 @@ bool SpectrumCore::SetFrequencyScale(int scale)
 
 bool SpectrumCore::SetLogFreq(bool value)
 {
-    if (value == m_logFreq)
+    if (value == m_logFreq) {
         return false;
+    }
     m_logFreq = value;
     ColumnMapping();
     DataReset();
@@ -272,8 +294,9 @@ bool SpectrumCore::SetLogFreq(bool value)
 
 bool SpectrumCore::SetLogAmp(bool value)
 {
-    if (value == m_logAmp)
+    if (value == m_logAmp) {
         return false;
+    }
     m_logAmp = value;
     AmplitudeTables();
     DataReset();
@@ -282,8 +305,9 @@ bool SpectrumCore::SetLogAmp(bool value)
 
 bool SpectrumCore::SetDecayMode(TMMDecayMode mode)
 {
-    if (mode == m_decayMode)
+    if (mode == m_decayMode) {
         return false;
+    }
     m_decayMode = mode;
     ClearDecayState();
     return true;
@@ -292,22 +316,26 @@ bool SpectrumCore::SetDecayMode(TMMDecayMode mode)
 bool SpectrumCore::SetDecay(int decay)
 {
     decay = std::clamp(decay, 1, 16);
-    if (decay == m_decay)
+    if (decay == m_decay) {
         return false;
+    }
     m_decay = decay;
     ComputeDecay();
-    if (m_decayMode == dmUniform)
+    if (m_decayMode == dmUniform) {
         ClearDecayState();
+    }
     return true;
 }
 
 bool SpectrumCore::SetPoint(int index, int percent)
 {
-    if (percent < 1 || percent > 100 || (index != 0 && index != 1))
+    if (percent < 1 || percent > 100 || (index != 0 && index != 1)) {
         return false;
+    }
     int& point = index == 0 ? m_point1 : m_point2;
-    if (percent == point)
+    if (percent == point) {
         return false;
+    }
     point = percent;
     SpotLayout();
     return true;
@@ -315,8 +343,9 @@ bool SpectrumCore::SetPoint(int index, int percent)
 
 bool SpectrumCore::SetColor(int index, TColor color)
 {
-    if (index < 0 || index >= ColorCount || m_colors[std::size_t(index)] == color)
+    if (index < 0 || index >= ColorCount || m_colors[std::size_t(index)] == color) {
         return false;
+    }
     m_colors[std::size_t(index)] = color;
     RebuildInactive();
     return true;
@@ -324,8 +353,9 @@ bool SpectrumCore::SetColor(int index, TColor color)
 
 bool SpectrumCore::SetBackColor(TColor color)
 {
-    if (color == m_backColor)
+    if (color == m_backColor) {
         return false;
+    }
     m_backColor = color;
     RebuildInactive();
     return true;
@@ -333,8 +363,9 @@ bool SpectrumCore::SetBackColor(TColor color)
 
 bool SpectrumCore::SetInactiveDoted(bool value)
 {
-    if (value == m_inactiveDoted)
+    if (value == m_inactiveDoted) {
         return false;
+    }
     m_inactiveDoted = value;
     RebuildInactive();
     return true;
@@ -342,32 +373,36 @@ bool SpectrumCore::SetInactiveDoted(bool value)
 
 bool SpectrumCore::SetActiveDoted(bool value)
 {
-    if (value == m_activeDoted)
+    if (value == m_activeDoted) {
         return false;
+    }
     m_activeDoted = value;
     return true;
 }
 
 bool SpectrumCore::SetDrawInactive(bool value)
 {
-    if (value == m_drawInactive)
+    if (value == m_drawInactive) {
         return false;
+    }
     m_drawInactive = value;
     return true;
 }
 
 bool SpectrumCore::SetDrawGrid(bool value)
 {
-    if (value == m_drawGrid)
+    if (value == m_drawGrid) {
         return false;
+    }
     m_drawGrid = value;
     return true;
 }
 
 bool SpectrumCore::SetSpace(int pixels)
 {
-    if (pixels < 0 || pixels > 5 || pixels == m_space)
+    if (pixels < 0 || pixels > 5 || pixels == m_space) {
         return false;
+    }
     m_space = pixels;
     ClearBars();
     RebuildInactive();
@@ -376,8 +411,9 @@ bool SpectrumCore::SetSpace(int pixels)
 
 bool SpectrumCore::SetSpotHeight(int pixels)
 {
-    if (pixels < 1 || Px(pixels) > m_h / 3 || pixels == m_spotHeight)
+    if (pixels < 1 || Px(pixels) > m_h / 3 || pixels == m_spotHeight) {
         return false;
+    }
     m_spotHeight = pixels;
     SpotLayout();
     ClearBars();
@@ -386,8 +422,9 @@ bool SpectrumCore::SetSpotHeight(int pixels)
 
 bool SpectrumCore::SetSpotSpace(int pixels)
 {
-    if (pixels < 0 || pixels > 10 || pixels == m_spotSpace)
+    if (pixels < 0 || pixels > 10 || pixels == m_spotSpace) {
         return false;
+    }
     m_spotSpace = pixels;
     SpotLayout();
     ClearBars();
@@ -396,8 +433,9 @@ bool SpectrumCore::SetSpotSpace(int pixels)
 
 bool SpectrumCore::SetNumPeaks(int count)
 {
-    if (count < 0 || count > 5 || count == m_numPeaks)
+    if (count < 0 || count > 5 || count == m_numPeaks) {
         return false;
+    }
     m_numPeaks = count;
     ClearBars();
     UpdateTimer();
@@ -406,8 +444,9 @@ bool SpectrumCore::SetNumPeaks(int count)
 
 bool SpectrumCore::SetPeakDelay(int delay)
 {
-    if (delay < 0 || delay > 50 || delay == m_peakDelay)
+    if (delay < 0 || delay > 50 || delay == m_peakDelay) {
         return false;
+    }
     m_peakDelay = delay;
     ClearBars();
     return true;
@@ -415,8 +454,9 @@ bool SpectrumCore::SetPeakDelay(int delay)
 
 bool SpectrumCore::SetPeakSpeed(int speed)
 {
-    if (speed < 0 || speed > 50 || speed == m_peakSpeed)
+    if (speed < 0 || speed > 50 || speed == m_peakSpeed) {
         return false;
+    }
     m_peakSpeed = speed;
     ClearBars();
     return true;
@@ -424,8 +464,9 @@ bool SpectrumCore::SetPeakSpeed(int speed)
 
 void SpectrumCore::SetPCMFormat(const TWaveFormatEx* format)
 {
-    if (!IsPCMFormat(format))
+    if (!IsPCMFormat(format)) {
         throw EMMSpectrumError(zv::LoadResString(zv::SInvalidPcmFormat));
+    }
     SetSampleRate(int(format->nSamplesPerSec));
     SetBitLength(TMMBits(format->wBitsPerSample / 8 - 1));
     SetMode(TMMMode(format->nChannels - 1));
@@ -449,16 +490,18 @@ void SpectrumCore::ComputeDecay()
 {
     // 0.0001 ^ (1 / 2^Decay), one single-precision square root at a time, as the level bar.
     float factor = 0.0001f;
-    for (int i = 0; i < m_decay; ++i)
+    for (int i = 0; i < m_decay; ++i) {
         factor = std::sqrt(factor);
+    }
     m_decayFactor = factor;
     m_ringLength = std::min(std::clamp(m_decay * 2 - 2, 1, kSpectrumMaxRings), int(m_rings.size()));
 }
 
 void SpectrumCore::ClearDecayState()
 {
-    for (auto& ring : m_rings)
+    for (auto& ring : m_rings) {
         std::fill(ring.begin(), ring.end(), 0);
+    }
     m_ringPos = 0;
     m_fill = 0;
     std::fill(m_uniformSum.begin(), m_uniformSum.end(), 0);
@@ -520,8 +563,9 @@ void SpectrumCore::SpotLayout()
 
 void SpectrumCore::ColumnMapping()
 {
-    if (!m_bars)
+    if (!m_bars) {
         return;
+    }
     const double N = m_fftLength;
     const double SR = m_sampleRate;
     const double FS = m_freqScale;
@@ -533,8 +577,9 @@ void SpectrumCore::ColumnMapping()
     } else {
         m_lowFreq = std::max(m_lowFreq, 0.0f);
         const float top = float(SR / 2.0 - SR / (2.0 * FS));
-        if (m_lowFreq > top)
+        if (m_lowFreq > top) {
             m_lowFreq = top;
+        }
     }
 
     int* first = m_firstBin.data();
@@ -551,18 +596,21 @@ void SpectrumCore::ColumnMapping()
         const double logTop = std::log((N + 1.0) / 2.0);
         for (int i = 0; i < m_w; ++i) {
             double k;
-            if (m_logFreq)
+            if (m_logFreq) {
                 k = std::floor(std::exp(logTop * (i - 0.45) / m_w / FS) * N * low / SR + 0.51) - 1.0;
-            else
+            } else {
                 k = std::floor(double(i) / m_w * N / 2.0 / FS + low / SR * N + 0.01);
+            }
             const int bin = int(std::clamp(k, 0.0, double(bins - 1)));
             first[i] = bin;
-            if (i > 0)
+            if (i > 0) {
                 end[i - 1] = bin;
+            }
         }
         for (int i = 0; i < m_w; ++i) {
-            if (end[i] <= first[i] + 1)
+            if (end[i] <= first[i] + 1) {
                 end[i] = 0;
+            }
         }
         for (int i = m_w - 1; i >= 1; --i) {
             if (first[i] == first[i - 1]) {
@@ -577,8 +625,9 @@ void SpectrumCore::ColumnMapping()
 
 void SpectrumCore::AmplitudeTables()
 {
-    if (!m_bars)
+    if (!m_bars) {
         return;
+    }
     const double SR = m_sampleRate;
     const double N = m_fftLength;
     const double ref = m_refFreq;
@@ -588,10 +637,11 @@ void SpectrumCore::AmplitudeTables()
     if (!m_logAmp) {
         float K = float(m_h) / (std::sqrt(float(ref)) * m_vs * 32768.0f);
         m_scaleShift = 4;
-        if (tilt == 1)
+        if (tilt == 1) {
             K = float(double(K) * SR / (2.0 * Pi * ref));
-        else if (tilt == 2)
+        } else if (tilt == 2) {
             K = float(double(K) * SR * SR / (4.0 * Pi * Pi * ref * ref));
+        }
         if (halfTilt) {
             const float top = std::sqrt(float(SR / 2.0));
             while (top * K < 4096.0f && m_scaleShift < 62) {
@@ -610,8 +660,9 @@ void SpectrumCore::AmplitudeTables()
                 ++m_scaleShift;
             }
             const int factor = FloorInt(double(K) + 0.5);
-            for (int i = 0; i < m_w; ++i)
+            for (int i = 0; i < m_w; ++i) {
                 m_columnFactor[std::size_t(i)] = m_firstBin[std::size_t(i)] == -1 ? 0 : factor;
+            }
         }
         return;
     }
@@ -620,10 +671,11 @@ void SpectrumCore::AmplitudeTables()
     m_logPixelFactor = float(m_h / (10.0 * (DecibelRange - DecibelTop) * A));
     const double full = 20.0 * std::log10(32768.0);
     double G = full - 60.0;
-    if (tilt == 1)
+    if (tilt == 1) {
         G = full - 20.0 * std::log10(2.0 * Pi * ref / SR) - 60.0;
-    else if (tilt == 2)
+    } else if (tilt == 2) {
         G = full - 40.0 * std::log10(2.0 * Pi * ref / SR) - 60.0;
+    }
     G *= A;
     m_scaleShift = 0;
     double scaled = m_logPixelFactor;
@@ -643,16 +695,18 @@ void SpectrumCore::AmplitudeTables()
 
 void SpectrumCore::DataReset()
 {
-    if (m_inDataReset)
+    if (m_inDataReset) {
         return;
+    }
     m_inDataReset = true;
     std::fill(m_binLevel.begin(), m_binLevel.end(), 0);
     std::fill(m_spectrum16.begin(), m_spectrum16.end(), std::int16_t(0));
     ClearBars();
     ClearDecayState();
     try {
-        if (m_enabled && NeedData)
+        if (m_enabled && NeedData) {
             NeedData();
+        }
     } catch (...) {
         m_inDataReset = false;
         throw;
@@ -692,10 +746,11 @@ void TakeFrames(const std::uint8_t* p, int pick, int n, int* out)
             }
         } else {
             const std::uint8_t* f = p + std::size_t(i) * (Stereo ? 2 : 1);
-            if constexpr (Stereo)
+            if constexpr (Stereo) {
                 out[i] = Both ? (f[0] + f[1]) >> 1 : f[pick];
-            else
+            } else {
                 out[i] = f[0];
+            }
         }
     }
 }
@@ -710,8 +765,9 @@ inline std::int64_t DivPow2(std::int64_t v, int shift)
 
 void SpectrumCore::Analyse(const void* data)
 {
-    if (!data || !m_plan)
+    if (!data || !m_plan) {
         return;
+    }
     const int N = m_fftLength;
     const bool stereo = m_mode != mMono;
     const bool both = stereo && m_channel == chBoth;
@@ -724,26 +780,30 @@ void SpectrumCore::Analyse(const void* data)
     float* buffer = m_work.data();
     int* x = m_frames.data();
 
-    if (bits16)
+    if (bits16) {
         stereo ? (both ? TakeFrames<true, true, true>(bytes, pick, N, x)
                        : TakeFrames<true, true, false>(bytes, pick, N, x))
                : TakeFrames<true, false, false>(bytes, pick, N, x);
-    else
+    } else {
         stereo ? (both ? TakeFrames<false, true, true>(bytes, pick, N, x)
                        : TakeFrames<false, true, false>(bytes, pick, N, x))
                : TakeFrames<false, false, false>(bytes, pick, N, x);
+    }
 
     if (PcmOverflow) {
-        for (int i = 0; i < N; ++i)
-            if (x[i] >= clip)
+        for (int i = 0; i < N; ++i) {
+            if (x[i] >= clip) {
                 PcmOverflow();
+            }
+        }
     }
 
     const std::int32_t* window = m_windowTable.data();
     if (tilt == 0) {
         const int offset = bits16 ? 0 : 128;
-        for (int i = 0; i < N; ++i)
+        for (int i = 0; i < N; ++i) {
             buffer[i] = float(DivPow2(std::int64_t(x[i] - offset) * window[i], shift));
+        }
     } else {
         int prev = x[0], prev2 = x[0];
         for (int i = 0; i < N; ++i) {
@@ -799,10 +859,11 @@ void SpectrumCore::BinLevels()
         switch (m_decayMode) {
         case dmStepUp:
             state *= factor;
-            if (float(m) >= state)
+            if (float(m) >= state) {
                 state = float(m);
-            else
+            } else {
                 m = int(state);
+            }
             break;
         case dmExponential:
             state = state * factor + (1.0f - factor) * float(m);
@@ -834,8 +895,9 @@ int SpectrumCore::BarValue(int column) const
             b = k;
         }
     }
-    if (a <= 0)
+    if (a <= 0) {
         return 0;
+    }
     if (m_logAmp && m_decayMode != dmNone) {
         return TruncInt(
             (std::log(a / 16.0) * 2.0 * LogUnits - m_logOffset[std::size_t(b)]) * double(m_logPixelFactor));
@@ -848,10 +910,12 @@ void SpectrumCore::BarsFromBins()
 {
     int record = -1;
     for (int i = 0; i < m_w; ++i) {
-        if (m_firstBin[std::size_t(i)] == -1)
+        if (m_firstBin[std::size_t(i)] == -1) {
             continue;
-        if (record >= 0)
+        }
+        if (record >= 0) {
             m_bars[std::size_t(record)].X2 = i;
+        }
         ++record;
         SpectrumBar& bar = m_bars[std::size_t(record)];
         bar.X1 = i;
@@ -862,11 +926,13 @@ void SpectrumCore::BarsFromBins()
             m_peakInfo.Bin = m_firstBin[std::size_t(i)];
             m_peakInfo.Column = i;
         }
-        if (v >= m_h && GainOverflow)
+        if (v >= m_h && GainOverflow) {
             GainOverflow();
+        }
     }
-    if (record >= 0)
+    if (record >= 0) {
         m_bars[std::size_t(record)].X2 = m_w;
+    }
     m_bars[std::size_t(record + 1)].X1 = -1;
 }
 
@@ -874,17 +940,21 @@ void SpectrumCore::BarsFromBins()
 
 void SpectrumCore::PeakTick()
 {
-    if (m_numPeaks < 1 || !m_bars || m_frozen)
+    if (m_numPeaks < 1 || !m_bars || m_frozen) {
         return;
+    }
     const int speed = m_peakSpeed;
     for (int i = 0; i < m_w; ++i) {
         SpectrumBar& bar = m_bars[std::size_t(i)];
-        if (bar.X1 == -1)
+        if (bar.X1 == -1) {
             break;
-        if (bar.Peak <= 0)
+        }
+        if (bar.Peak <= 0) {
             continue;
-        if (--bar.PeakTimer > 0)
+        }
+        if (--bar.PeakTimer > 0) {
             continue;
+        }
         if (speed == 0) {
             bar.Peak = 0;
             bar.PeakTimer = 0;

@@ -18,7 +18,7 @@ struct shout;
 namespace zv {
 class HttpExchange;
 class TlsPolicy;
-}
+} // namespace zv
 
 namespace zv {
 

@@ -13,8 +13,9 @@ namespace {
 
 void AlsaErrorHandler(const char* file, int line, const char* function, int err, const char* fmt, ...)
 {
-    if (!lcAlsa().isDebugEnabled())
+    if (!lcAlsa().isDebugEnabled()) {
         return;
+    }
     char text[512];
     va_list args;
     va_start(args, fmt);

@@ -40,19 +40,23 @@ DisplayTimerService::~DisplayTimerService()
 
 DisplayTimerService::Subscriber* DisplayTimerService::Find(TMMTimerHandle handle)
 {
-    if (handle == 0)
+    if (handle == 0) {
         return nullptr;
-    for (auto& s : m_subscribers)
-        if (s.handle == handle)
+    }
+    for (auto& s : m_subscribers) {
+        if (s.handle == handle) {
             return &s;
+        }
+    }
     return nullptr;
 }
 
 TMMTimerHandle DisplayTimerService::Subscribe(
     int interval, bool paused, TMMTimerCallback callback, void* data)
 {
-    if (!callback)
+    if (!callback) {
         return 0;
+    }
     std::unique_lock lock(m_lock);
     if (m_subscribers.empty() && !m_manual) {
         try {
@@ -62,8 +66,9 @@ TMMTimerHandle DisplayTimerService::Subscribe(
         }
     }
     TMMTimerHandle handle = m_nextHandle++;
-    if (m_nextHandle == 0)
+    if (m_nextHandle == 0) {
         m_nextHandle = 1;
+    }
     m_subscribers.push_back(
         Subscriber { handle, std::max(interval, kDisplayTimerTick), data, callback, paused ? 1 : 0, 0 });
     return handle;
@@ -81,8 +86,9 @@ void DisplayTimerService::Pause(TMMTimerHandle handle)
 void DisplayTimerService::Resume(TMMTimerHandle handle)
 {
     std::lock_guard lock(m_lock);
-    if (Subscriber* s = Find(handle); s && s->pauseCount > 0)
+    if (Subscriber* s = Find(handle); s && s->pauseCount > 0) {
         --s->pauseCount;
+    }
 }
 
 void DisplayTimerService::Unsubscribe(TMMTimerHandle handle)
@@ -90,23 +96,27 @@ void DisplayTimerService::Unsubscribe(TMMTimerHandle handle)
     std::unique_lock lock(m_lock);
     const auto it = std::find_if(
         m_subscribers.begin(), m_subscribers.end(), [&](const Subscriber& s) { return s.handle == handle; });
-    if (it == m_subscribers.end())
+    if (it == m_subscribers.end()) {
         return;
+    }
     m_subscribers.erase(it);
-    if (m_subscribers.empty())
+    if (m_subscribers.empty()) {
         StopThread(lock);
+    }
 }
 
 void DisplayTimerService::SetManual(bool manual)
 {
     std::unique_lock lock(m_lock);
-    if (manual == m_manual)
+    if (manual == m_manual) {
         return;
+    }
     m_manual = manual;
-    if (manual)
+    if (manual) {
         StopThread(lock);
-    else if (!m_subscribers.empty())
+    } else if (!m_subscribers.empty()) {
         StartThread(lock);
+    }
 }
 
 bool DisplayTimerService::Manual() const
@@ -130,12 +140,14 @@ bool DisplayTimerService::Running() const
 void DisplayTimerService::Tick()
 {
     std::lock_guard lock(m_lock);
-    if (m_inTick)
+    if (m_inTick) {
         return;
+    }
     m_inTick = true;
     for (auto& s : m_subscribers) {
-        if (s.pauseCount != 0)
+        if (s.pauseCount != 0) {
             continue;
+        }
         s.elapsed += kDisplayTimerTick;
         if (s.elapsed >= s.interval) {
             s.elapsed = 0;
@@ -148,23 +160,26 @@ void DisplayTimerService::Tick()
 void DisplayTimerService::StartThread(std::unique_lock<std::mutex>& lock)
 {
     (void)lock;
-    if (m_thread.joinable())
+    if (m_thread.joinable()) {
         return;
+    }
     m_thread = std::thread(&DisplayTimerService::ThreadMain, this, ++m_generation);
 }
 
 void DisplayTimerService::StopThread(std::unique_lock<std::mutex>& lock)
 {
-    if (!m_thread.joinable())
+    if (!m_thread.joinable()) {
         return;
+    }
     ++m_generation;
     m_wake.notify_all();
     std::thread thread = std::move(m_thread);
     lock.unlock();
-    if (thread.get_id() != std::this_thread::get_id())
+    if (thread.get_id() != std::this_thread::get_id()) {
         thread.join();
-    else
+    } else {
         thread.detach();
+    }
     lock.lock();
 }
 
@@ -177,18 +192,21 @@ void DisplayTimerService::ThreadMain(std::uint64_t generation)
     // A newer generation means this thread was told to stop, even if another one started since.
     const auto stopped = [&] { return m_generation != generation; };
     for (;;) {
-        if (m_wake.wait_until(lock, next, stopped))
+        if (m_wake.wait_until(lock, next, stopped)) {
             break;
+        }
         lock.unlock();
         Tick();
         lock.lock();
-        if (stopped())
+        if (stopped()) {
             break;
+        }
         // A late tick is not made up for: ticks that fell due meanwhile are skipped.
         next += period;
         const auto now = Clock::now();
-        if (next <= now)
+        if (next <= now) {
             next = now + period;
+        }
     }
 }
 

@@ -39,9 +39,11 @@ const char* const kDefaultName = "Default device"; // as the capture list names 
 int Rank(const std::string& pcm)
 {
     static const char* const order[] = { "sysdefault:", "plughw:", "dsnoop:" };
-    for (int i = 0; i < 3; ++i)
-        if (pcm.rfind(order[i], 0) == 0)
+    for (int i = 0; i < 3; ++i) {
+        if (pcm.rfind(order[i], 0) == 0) {
             return i;
+        }
+    }
     return pcm.rfind("hw:", 0) == 0 ? 6 : 5;
 }
 
@@ -72,8 +74,9 @@ std::string CardName(int card)
     }
     if (best.empty()) {
         char* name = nullptr;
-        if (snd_card_get_name(card, &name) == 0 && name)
+        if (snd_card_get_name(card, &name) == 0 && name) {
             best = name;
+        }
         std::free(name);
     }
     return best.empty() ? "hw:" + std::to_string(card) : best;
@@ -87,9 +90,11 @@ public:
         if (m_mixer) {
             // Closing reports every element as removed: nobody listens any more.
             snd_mixer_set_callback(m_mixer, nullptr);
-            for (snd_mixer_elem_t* e : m_elems)
-                if (e)
+            for (snd_mixer_elem_t* e : m_elems) {
+                if (e) {
                     snd_mixer_elem_set_callback(e, nullptr);
+                }
+            }
             snd_mixer_close(m_mixer);
         }
     }
@@ -131,9 +136,11 @@ public:
     // numbering until the next Read, but nothing may reach the element through it any more.
     void Forget(snd_mixer_elem_t* elem)
     {
-        for (snd_mixer_elem_t*& e : m_elems)
-            if (e == elem)
+        for (snd_mixer_elem_t*& e : m_elems) {
+            if (e == elem) {
                 e = nullptr;
+            }
+        }
     }
 
     snd_mixer_t* Mixer() const { return m_mixer; }
@@ -142,46 +149,52 @@ public:
 
     int GetVolume(std::size_t i, bool capture, int ch, long* v) override
     {
-        if (!m_elems[i])
+        if (!m_elems[i]) {
             return -ENODEV;
+        }
         const auto c = snd_mixer_selem_channel_id_t(ch);
         return capture ? snd_mixer_selem_get_capture_volume(m_elems[i], c, v)
                        : snd_mixer_selem_get_playback_volume(m_elems[i], c, v);
     }
     int SetVolume(std::size_t i, bool capture, int ch, long v) override
     {
-        if (!m_elems[i])
+        if (!m_elems[i]) {
             return -ENODEV;
+        }
         const auto c = snd_mixer_selem_channel_id_t(ch);
         return capture ? snd_mixer_selem_set_capture_volume(m_elems[i], c, v)
                        : snd_mixer_selem_set_playback_volume(m_elems[i], c, v);
     }
     int GetSwitch(std::size_t i, bool capture, int ch, int* v) override
     {
-        if (!m_elems[i])
+        if (!m_elems[i]) {
             return -ENODEV;
+        }
         const auto c = snd_mixer_selem_channel_id_t(ch);
         return capture ? snd_mixer_selem_get_capture_switch(m_elems[i], c, v)
                        : snd_mixer_selem_get_playback_switch(m_elems[i], c, v);
     }
     int SetSwitch(std::size_t i, bool capture, int ch, int v) override
     {
-        if (!m_elems[i])
+        if (!m_elems[i]) {
             return -ENODEV;
+        }
         const auto c = snd_mixer_selem_channel_id_t(ch);
         return capture ? snd_mixer_selem_set_capture_switch(m_elems[i], c, v)
                        : snd_mixer_selem_set_playback_switch(m_elems[i], c, v);
     }
     int GetEnum(std::size_t i, int ch, unsigned* item) override
     {
-        if (!m_elems[i])
+        if (!m_elems[i]) {
             return -ENODEV;
+        }
         return snd_mixer_selem_get_enum_item(m_elems[i], snd_mixer_selem_channel_id_t(ch), item);
     }
     int SetEnum(std::size_t i, int ch, unsigned item) override
     {
-        if (!m_elems[i])
+        if (!m_elems[i]) {
             return -ENODEV;
+        }
         return snd_mixer_selem_set_enum_item(m_elems[i], snd_mixer_selem_channel_id_t(ch), item);
     }
 
@@ -189,14 +202,16 @@ private:
     static std::uint32_t Channels(snd_mixer_elem_t* elem, bool capture)
     {
         if (capture ? snd_mixer_selem_is_capture_mono(elem) == 1
-                    : snd_mixer_selem_is_playback_mono(elem) == 1)
+                    : snd_mixer_selem_is_playback_mono(elem) == 1) {
             return 1;
+        }
         std::uint32_t mask = 0;
         for (int ch = 0; ch <= SND_MIXER_SCHN_LAST && ch < 32; ++ch) {
             const auto c = snd_mixer_selem_channel_id_t(ch);
             if (capture ? snd_mixer_selem_has_capture_channel(elem, c)
-                        : snd_mixer_selem_has_playback_channel(elem, c))
+                        : snd_mixer_selem_has_playback_channel(elem, c)) {
                 mask |= 1u << ch;
+            }
         }
         return mask ? mask : 1;
     }
@@ -210,8 +225,9 @@ private:
         MixerElement::Direction& p = e.playback;
         p.volume = snd_mixer_selem_has_playback_volume(elem) || snd_mixer_selem_has_common_volume(elem);
         p.switched = snd_mixer_selem_has_playback_switch(elem) || snd_mixer_selem_has_common_switch(elem);
-        if (p.volume)
+        if (p.volume) {
             snd_mixer_selem_get_playback_volume_range(elem, &p.minimum, &p.maximum);
+        }
         if (p.volume || p.switched) {
             p.channels = Channels(elem, false);
             p.joined = snd_mixer_selem_has_playback_volume_joined(elem) != 0;
@@ -219,13 +235,15 @@ private:
         MixerElement::Direction& c = e.capture;
         c.volume = snd_mixer_selem_has_capture_volume(elem) != 0;
         c.switched = snd_mixer_selem_has_capture_switch(elem) != 0;
-        if (c.volume)
+        if (c.volume) {
             snd_mixer_selem_get_capture_volume_range(elem, &c.minimum, &c.maximum);
+        }
         if (c.volume || c.switched) {
             c.channels = Channels(elem, true);
             c.joined = snd_mixer_selem_has_capture_volume_joined(elem) != 0;
-            if (c.switched && snd_mixer_selem_has_capture_switch_exclusive(elem))
+            if (c.switched && snd_mixer_selem_has_capture_switch_exclusive(elem)) {
                 e.captureGroup = snd_mixer_selem_get_capture_group(elem) + 1;
+            }
         }
         if (snd_mixer_selem_is_enumerated(elem)) {
             e.enumerated = true;
@@ -233,15 +251,17 @@ private:
             const int count = snd_mixer_selem_get_enum_items(elem);
             for (int i = 0; i < count; ++i) {
                 char text[64] = {};
-                if (snd_mixer_selem_get_enum_item_name(elem, unsigned(i), sizeof text - 1, text) < 0)
+                if (snd_mixer_selem_get_enum_item_name(elem, unsigned(i), sizeof text - 1, text) < 0) {
                     std::snprintf(text, sizeof text, "%d", i);
+                }
                 e.enumItems.emplace_back(text);
             }
             e.enumChannels = 0;
             for (int ch = 0; ch <= SND_MIXER_SCHN_LAST && ch < 32; ++ch) {
                 unsigned item;
-                if (snd_mixer_selem_get_enum_item(elem, snd_mixer_selem_channel_id_t(ch), &item) < 0)
+                if (snd_mixer_selem_get_enum_item(elem, snd_mixer_selem_channel_id_t(ch), &item) < 0) {
                     break;
+                }
                 e.enumChannels |= 1u << ch;
             }
         }
@@ -293,23 +313,26 @@ private:
     static int ElementEvent(snd_mixer_elem_t* elem, unsigned int mask)
     {
         auto* self = static_cast<AlsaHandle*>(snd_mixer_elem_get_callback_private(elem));
-        if (self)
+        if (self) {
             self->OnElement(elem, mask);
+        }
         return 0;
     }
 
     static int MixerEvent(snd_mixer_t* mixer, unsigned int mask, snd_mixer_elem_t*)
     {
         auto* self = static_cast<AlsaHandle*>(snd_mixer_get_callback_private(mixer));
-        if (self && (mask & SND_CTL_EVENT_MASK_ADD))
+        if (self && (mask & SND_CTL_EVENT_MASK_ADD)) {
             self->m_restructured = true;
+        }
         return 0;
     }
 
     static void Pend(std::vector<std::uint32_t>& list, std::uint32_t id)
     {
-        if (std::find(list.begin(), list.end(), id) == list.end())
+        if (std::find(list.begin(), list.end(), id) == list.end()) {
             list.push_back(id);
+        }
     }
 
     void OnElement(snd_mixer_elem_t* elem, unsigned int mask)
@@ -321,15 +344,20 @@ private:
         }
         const auto& elems = m_device->Elements();
         const auto it = std::find(elems.begin(), elems.end(), elem);
-        if (it == elems.end())
+        if (it == elems.end()) {
             return;
+        }
         const std::size_t i = std::size_t(it - elems.begin());
-        if (mask & SND_CTL_EVENT_MASK_INFO)
-            for (std::uint32_t line : m_device->Layout().LinesOf(i))
+        if (mask & SND_CTL_EVENT_MASK_INFO) {
+            for (std::uint32_t line : m_device->Layout().LinesOf(i)) {
                 Pend(m_lines, line);
-        if (mask & (SND_CTL_EVENT_MASK_VALUE | SND_CTL_EVENT_MASK_INFO))
-            for (std::uint32_t control : m_device->Layout().ControlsOf(i))
+            }
+        }
+        if (mask & (SND_CTL_EVENT_MASK_VALUE | SND_CTL_EVENT_MASK_INFO)) {
+            for (std::uint32_t control : m_device->Layout().ControlsOf(i)) {
                 Pend(m_controls, control);
+            }
+        }
     }
 
     void Watch()
@@ -363,13 +391,16 @@ private:
 
     void Activated()
     {
-        if (m_closed || m_failed)
+        if (m_closed || m_failed) {
             return;
+        }
         snd_mixer_t* mixer = m_device->Mixer();
-        for (pollfd& p : m_fds)
+        for (pollfd& p : m_fds) {
             p.revents = 0;
-        if (::poll(m_fds.data(), m_fds.size(), 0) < 0)
+        }
+        if (::poll(m_fds.data(), m_fds.size(), 0) < 0) {
             return;
+        }
         unsigned short revents = 0;
         const int r
             = snd_mixer_poll_descriptors_revents(mixer, m_fds.data(), unsigned(m_fds.size()), &revents);
@@ -392,43 +423,51 @@ private:
         m_failed = true;
         Unwatch();
         qCDebug(lcAlsaMixer, "mixer %d stopped answering", m_id);
-        if (m_callback)
+        if (m_callback) {
             m_callback(reinterpret_cast<MixerHandle>(this), MixerNotification::Failed, m_instance,
                 mixer::DeviceLost);
+        }
     }
 
     void Deliver()
     {
-        if (m_closed || m_failed)
+        if (m_closed || m_failed) {
             return;
+        }
         if (m_restructured) {
             // Elements came or went: map them again; every line may have changed.
             m_restructured = false;
-            for (snd_mixer_elem_t* e : m_device->Elements())
-                if (e)
+            for (snd_mixer_elem_t* e : m_device->Elements()) {
+                if (e) {
                     snd_mixer_elem_set_callback_private(e, nullptr);
+                }
+            }
             m_device->Read();
             for (snd_mixer_elem_t* e : m_device->Elements()) {
                 snd_mixer_elem_set_callback(e, &ElementEvent);
                 snd_mixer_elem_set_callback_private(e, this);
             }
-            for (const TMixerLine& l : m_device->Layout().Structure().Lines())
+            for (const TMixerLine& l : m_device->Layout().Structure().Lines()) {
                 Pend(m_lines, l.dwLineID);
+            }
             m_controls.clear();
         }
         const std::vector<std::uint32_t> lines = std::exchange(m_lines, {});
         const std::vector<std::uint32_t> controls = std::exchange(m_controls, {});
-        if (!m_callback)
+        if (!m_callback) {
             return;
+        }
         const auto handle = reinterpret_cast<MixerHandle>(this);
         for (std::uint32_t line : lines) {
-            if (m_closed)
+            if (m_closed) {
                 return;
+            }
             m_callback(handle, MixerNotification::LineChange, m_instance, line);
         }
         for (std::uint32_t control : controls) {
-            if (m_closed)
+            if (m_closed) {
                 return;
+            }
             m_callback(handle, MixerNotification::ControlChange, m_instance, control);
         }
     }
@@ -455,16 +494,18 @@ public:
     int GetDevCaps(int id, TMixerCaps& caps) override
     {
         std::string device, name;
-        if (!Lookup(id, device, name))
+        if (!Lookup(id, device, name)) {
             return mixer::BadDeviceId;
+        }
         caps = {};
         caps.vDriverVersion = SND_LIB_VERSION;
         CopyMixerName(name, caps.szPname, sizeof caps.szPname);
         // The number of destinations needs the elements; a mixer that cannot be reached has none.
         AlsaMixerDevice* d = nullptr;
         std::unique_ptr<AlsaMixerDevice> temporary;
-        if (Resolve(MixerObject { 0, id }, &d, &temporary) == 0)
+        if (Resolve(MixerObject { 0, id }, &d, &temporary) == 0) {
             caps.cDestinations = d->Layout().Structure().Caps().cDestinations;
+        }
         return mixer::NoError;
     }
 
@@ -480,13 +521,16 @@ public:
     int Open(MixerHandle* handle, int id, MixerCallback callback, void* instance) override
     {
         std::string device, name;
-        if (!Lookup(id, device, name))
+        if (!Lookup(id, device, name)) {
             return mixer::BadDeviceId;
-        if (!handle)
+        }
+        if (!handle) {
             return mixer::InvalidParam;
+        }
         std::unique_ptr<AlsaMixerDevice> d;
-        if (const int e = AlsaMixerDevice::Load(device, name, &d))
+        if (const int e = AlsaMixerDevice::Load(device, name, &d)) {
             return e;
+        }
         auto* h = new AlsaHandle(id, std::move(d), callback, instance);
         m_handles.push_back(h);
         *handle = reinterpret_cast<MixerHandle>(h);
@@ -496,8 +540,9 @@ public:
     int Close(MixerHandle handle) override
     {
         AlsaHandle* h = Find(handle);
-        if (!h)
+        if (!h) {
             return mixer::InvalidHandle;
+        }
         m_handles.erase(std::find(m_handles.begin(), m_handles.end(), h));
         h->Close();
         return mixer::NoError;
@@ -506,8 +551,9 @@ public:
     int GetID(MixerHandle handle, int* id) override
     {
         AlsaHandle* h = Find(handle);
-        if (!h)
+        if (!h) {
             return mixer::InvalidHandle;
+        }
         *id = h->Id();
         return mixer::NoError;
     }
@@ -515,13 +561,15 @@ public:
     int GetIdOf(mixer::TargetType, const char* productName, int* id) override
     {
         *id = -1;
-        if (!productName)
+        if (!productName) {
             return mixer::NoError;
+        }
         const std::vector<std::string>& devices = Devices();
         for (std::size_t i = 0; i < devices.size(); ++i) {
             std::string device, name;
-            if (!Lookup(int(i), device, name))
+            if (!Lookup(int(i), device, name)) {
                 continue;
+            }
             char cut[mixer::ProductNameChars];
             CopyMixerName(name, cut, sizeof cut);
             if (std::strncmp(cut, productName, sizeof cut - 1) == 0) {
@@ -565,9 +613,11 @@ public:
         bool kept = false;
         const int e = With(obj,
             [&](AlsaMixerDevice& d) { return d.Layout().Set(d, controlId, channels, items, values, &kept); });
-        if (e == 0 && kept && obj.handle)
-            if (AlsaHandle* h = Find(obj.handle))
+        if (e == 0 && kept && obj.handle) {
+            if (AlsaHandle* h = Find(obj.handle)) {
                 h->Recheck(controlId);
+            }
+        }
         return e;
     }
 
@@ -582,8 +632,9 @@ private:
     const std::vector<std::string>& Devices()
     {
         std::vector<int> cards;
-        for (int card = -1; snd_card_next(&card) == 0 && card >= 0;)
+        for (int card = -1; snd_card_next(&card) == 0 && card >= 0;) {
             cards.push_back(card);
+        }
         // Listed at the first call even without cards: the default device is always there.
         if (!m_listed || cards != m_cards) {
             m_listed = true;
@@ -601,20 +652,24 @@ private:
     bool Lookup(int id, std::string& device, std::string& name)
     {
         const std::vector<std::string>& devices = Devices();
-        if (id < 0 || id >= int(devices.size()))
+        if (id < 0 || id >= int(devices.size())) {
             return false;
+        }
         device = devices[std::size_t(id)];
-        if (m_names[std::size_t(id)].empty())
+        if (m_names[std::size_t(id)].empty()) {
             m_names[std::size_t(id)] = CardName(m_cards[std::size_t(id) - 1]);
+        }
         name = m_names[std::size_t(id)];
         return true;
     }
 
     AlsaHandle* Find(MixerHandle handle) const
     {
-        for (AlsaHandle* h : m_handles)
-            if (reinterpret_cast<MixerHandle>(h) == handle)
+        for (AlsaHandle* h : m_handles) {
+            if (reinterpret_cast<MixerHandle>(h) == handle) {
                 return h;
+            }
+        }
         return nullptr;
     }
 
@@ -623,23 +678,28 @@ private:
     {
         if (obj.handle) {
             AlsaHandle* h = Find(obj.handle);
-            if (!h)
+            if (!h) {
                 return mixer::InvalidHandle;
-            if (h->Failed())
+            }
+            if (h->Failed()) {
                 return mixer::NoDriver;
+            }
             *out = &h->Device();
             return mixer::NoError;
         }
-        for (AlsaHandle* h : m_handles)
+        for (AlsaHandle* h : m_handles) {
             if (h->Id() == obj.id && !h->Failed()) {
                 *out = &h->Device();
                 return mixer::NoError;
             }
+        }
         std::string device, name;
-        if (!Lookup(obj.id, device, name))
+        if (!Lookup(obj.id, device, name)) {
             return mixer::BadDeviceId;
-        if (const int e = AlsaMixerDevice::Load(device, name, temporary))
+        }
+        if (const int e = AlsaMixerDevice::Load(device, name, temporary)) {
             return e;
+        }
         *out = temporary->get();
         return mixer::NoError;
     }
@@ -648,8 +708,9 @@ private:
     {
         AlsaMixerDevice* d = nullptr;
         std::unique_ptr<AlsaMixerDevice> temporary;
-        if (const int e = Resolve(obj, &d, &temporary))
+        if (const int e = Resolve(obj, &d, &temporary)) {
             return e;
+        }
         return f(*d);
     }
 

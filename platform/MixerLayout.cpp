@@ -11,8 +11,9 @@ namespace {
 std::string Lower(const std::string& s)
 {
     std::string out(s);
-    for (char& c : out)
+    for (char& c : out) {
         c = char(std::tolower(static_cast<unsigned char>(c)));
+    }
     return out;
 }
 
@@ -28,8 +29,9 @@ std::vector<std::string> Words(const std::string& name)
             word.clear();
         }
     }
-    if (!word.empty())
+    if (!word.empty()) {
         words.push_back(word);
+    }
     return words;
 }
 
@@ -54,16 +56,19 @@ int LineChannels(const MixerElement::Direction& d)
 // The ALSA channels that carry model channel c of a line with lineChannels channels.
 std::uint32_t Group(std::uint32_t alsaChannels, int lineChannels, int c)
 {
-    if (lineChannels < 2)
+    if (lineChannels < 2) {
         return alsaChannels;
+    }
     return c == 1 ? (alsaChannels & kRightChannels) : (alsaChannels & ~kRightChannels);
 }
 
 int FirstChannel(std::uint32_t mask)
 {
-    for (int ch = 0; ch < 32; ++ch)
-        if (mask & (1u << ch))
+    for (int ch = 0; ch < 32; ++ch) {
+        if (mask & (1u << ch)) {
             return ch;
+        }
+    }
     return 0;
 }
 
@@ -72,8 +77,9 @@ std::int64_t RoundDiv(std::int64_t a, std::int64_t b)
 {
     const std::int64_t q = a / b;
     const std::int64_t r = a % b;
-    if (2 * r > b || (2 * r == b && (q & 1)))
+    if (2 * r > b || (2 * r == b && (q & 1))) {
         return q + 1;
+    }
     return q;
 }
 
@@ -88,26 +94,36 @@ std::uint32_t SourceTypeOfName(const std::string& name)
     const auto starts = [&](const char* prefix) {
         return std::any_of(w.begin(), w.end(), [&](const std::string& s) { return s.rfind(prefix, 0) == 0; });
     };
-    if (has("mic") || starts("micro"))
+    if (has("mic") || starts("micro")) {
         return mixer::SrcMicrophone;
-    if (has("line"))
+    }
+    if (has("line")) {
         return mixer::SrcLine;
-    if (has("cd"))
+    }
+    if (has("cd")) {
         return mixer::SrcCompactDisc;
-    if (starts("aux"))
+    }
+    if (starts("aux")) {
         return mixer::SrcAuxiliary;
-    if (has("beep") || (has("pc") && has("speaker")))
+    }
+    if (has("beep") || (has("pc") && has("speaker"))) {
         return mixer::SrcPCSpeaker;
-    if (has("phone") || has("telephone"))
+    }
+    if (has("phone") || has("telephone")) {
         return mixer::SrcTelephone;
-    if (has("pcm") || has("wave"))
+    }
+    if (has("pcm") || has("wave")) {
         return mixer::SrcWaveOut;
-    if (starts("synth") || has("fm") || has("midi"))
+    }
+    if (starts("synth") || has("fm") || has("midi")) {
         return mixer::SrcSynthesizer;
-    if (has("iec958") || has("spdif") || has("digital") || (has("s") && has("pdif")))
+    }
+    if (has("iec958") || has("spdif") || has("digital") || (has("s") && has("pdif"))) {
         return mixer::SrcDigital;
-    if (has("mix") || has("video") || has("analog"))
+    }
+    if (has("mix") || has("video") || has("analog")) {
         return mixer::SrcAnalog;
+    }
     return mixer::SrcUndefined;
 }
 
@@ -163,8 +179,9 @@ void AlsaLayout::AddVolume(
     b.lineChannels = LineChannels(d);
     const std::int64_t range = std::int64_t(d.maximum) - d.minimum;
     std::uint32_t flags = (d.joined || b.lineChannels == 1) ? mixer::ControlUniform : 0;
-    if (!e.active || range <= 0)
+    if (!e.active || range <= 0) {
         flags |= mixer::ControlDisabled;
+    }
     const std::string name = DisplayName(e) + " Volume";
     const std::uint32_t id = m_structure.AddControl(lineId, mixer::CtlVolume, name, DisplayName(e), flags, 0,
         kFaderMax, std::uint32_t(std::clamp<std::int64_t>(range, 0, 0xFFFFFFFF)));
@@ -184,8 +201,9 @@ void AlsaLayout::AddMute(
     b.alsaChannels = d.channels ? d.channels : 1;
     b.lineChannels = LineChannels(d);
     std::uint32_t flags = (d.joined || b.lineChannels == 1) ? mixer::ControlUniform : 0;
-    if (!e.active)
+    if (!e.active) {
         flags |= mixer::ControlDisabled;
+    }
     const std::string name = DisplayName(e) + " Mute";
     const std::uint32_t id
         = m_structure.AddControl(lineId, mixer::CtlMute, name, DisplayName(e), flags, 0, 1, 0);
@@ -197,10 +215,12 @@ void AlsaLayout::AddLineControls(
     const std::vector<MixerElement>& elements, std::size_t i, std::uint32_t lineId, bool capture)
 {
     const MixerElement::Direction& d = capture ? elements[i].capture : elements[i].playback;
-    if (d.volume)
+    if (d.volume) {
         AddVolume(elements, i, lineId, capture);
-    if (d.switched)
+    }
+    if (d.switched) {
         AddMute(elements, i, lineId, capture);
+    }
 }
 
 void AlsaLayout::AddPlayback(
@@ -211,14 +231,17 @@ void AlsaLayout::AddPlayback(
     bool anyPlayback = false;
     for (std::size_t i = 0; i < n; ++i) {
         const MixerElement& e = elements[i];
-        if (!(e.playback.volume || e.playback.switched))
+        if (!(e.playback.volume || e.playback.switched)) {
             continue;
+        }
         anyPlayback = true;
-        if (master == n && Is(e, "master"))
+        if (master == n && Is(e, "master")) {
             master = i;
+        }
     }
-    if (!anyPlayback)
+    if (!anyPlayback) {
         return;
+    }
     const std::uint32_t channels = master < n ? std::uint32_t(LineChannels(elements[master].playback)) : 2;
     const std::uint32_t dest = m_structure.AddDestination(mixer::DstSpeakers, "Playback", "Playback",
         channels, mixer::LineActive, LineTarget(mixer::TargetWaveOut, mixerName, version));
@@ -228,8 +251,9 @@ void AlsaLayout::AddPlayback(
     }
     for (std::size_t i = 0; i < n; ++i) {
         const MixerElement& e = elements[i];
-        if (i == master || !(e.playback.volume || e.playback.switched))
+        if (i == master || !(e.playback.volume || e.playback.switched)) {
             continue;
+        }
         const std::uint32_t line = m_structure.AddSource(SourceTypeOfName(e.name), DisplayName(e),
             DisplayName(e), std::uint32_t(LineChannels(e.playback)), LineFlags(e), TMixerLineTarget {});
         m_linesOf[i].push_back(line);
@@ -261,14 +285,17 @@ void AlsaLayout::AddRecording(
 {
     const std::size_t n = elements.size();
     Recording r = RecordingParts(elements);
-    if (r.capture == n && r.selector == n && r.sources.empty())
+    if (r.capture == n && r.selector == n && r.sources.empty()) {
         return;
+    }
     std::uint32_t channels = 1;
-    if (r.capture < n)
+    if (r.capture < n) {
         channels = std::uint32_t(LineChannels(elements[r.capture].capture));
-    else
-        for (std::size_t i : r.sources)
+    } else {
+        for (std::size_t i : r.sources) {
             channels = std::max(channels, std::uint32_t(LineChannels(elements[i].capture)));
+        }
+    }
     r.dest = m_structure.AddDestination(mixer::DstWaveIn, "Recording", "Recording", channels,
         mixer::LineActive, LineTarget(mixer::TargetWaveIn, mixerName, version));
     if (r.capture < n) {
@@ -280,15 +307,17 @@ void AlsaLayout::AddRecording(
     // volume (most cards have only that one), so it gets that.
     const bool shared = r.capture < n && elements[r.capture].capture.volume;
     for (const RecordingSource& src : r.lines) {
-        if (src.element < n && elements[src.element].capture.volume)
+        if (src.element < n && elements[src.element].capture.volume) {
             AddVolume(elements, src.element, src.line, true);
-        else if (shared)
+        } else if (shared) {
             AddVolume(elements, r.capture, src.line, true);
+        }
     }
-    if (r.selector < n)
+    if (r.selector < n) {
         AddSelector(elements, r, enumItems);
-    else
+    } else {
         AddCaptureSwitches(elements, r);
+    }
 }
 
 std::vector<TMixerListText> AlsaLayout::AddRecordingSources(
@@ -305,18 +334,20 @@ std::vector<TMixerListText> AlsaLayout::AddRecordingSources(
         r.lines.push_back({ r.sourceLine[i], i });
     }
     std::vector<TMixerListText> enumItems;
-    if (r.selector == n)
+    if (r.selector == n) {
         return enumItems;
+    }
     const MixerElement& e = elements[r.selector];
     for (const std::string& name : e.enumItems) {
         std::uint32_t line = 0;
         bool found = false;
-        for (std::size_t i : r.sources)
+        for (std::size_t i : r.sources) {
             if (Lower(DisplayName(elements[i])) == Lower(name)) {
                 line = r.sourceLine[i];
                 found = true;
                 break;
             }
+        }
         if (!found) {
             line = m_structure.AddSource(
                 SourceTypeOfName(name), name, name, channels, LineFlags(e), TMixerLineTarget {});
@@ -347,38 +378,46 @@ void AlsaLayout::AddCaptureSwitches(const std::vector<MixerElement>& elements, c
 {
     // Capture switches of the sources: exclusive ones select one source, the others several.
     std::vector<std::size_t> exclusive, several;
-    for (std::size_t i : r.sources)
-        if (elements[i].capture.switched)
+    for (std::size_t i : r.sources) {
+        if (elements[i].capture.switched) {
             (elements[i].captureGroup > 0 ? exclusive : several).push_back(i);
+        }
+    }
     const bool mux = !exclusive.empty();
     const std::vector<std::size_t>& switches = mux ? exclusive : several;
-    if (switches.empty())
+    if (switches.empty()) {
         return;
+    }
     Binding b;
     b.kind = Kind::SwitchList;
     b.elements = switches;
-    for (std::size_t i : switches)
+    for (std::size_t i : switches) {
         b.switchChannels.push_back(elements[i].capture.channels ? elements[i].capture.channels : 1);
+    }
     std::vector<TMixerListText> items;
-    for (std::size_t i : switches)
+    for (std::size_t i : switches) {
         items.push_back(ListItem(r.sourceLine[i], DisplayName(elements[i])));
+    }
     const std::uint32_t id = m_structure.AddControl(r.dest, mux ? mixer::CtlMux : mixer::CtlMixer,
         mux ? "Capture Source" : "Capture Sources", mux ? "Capture Source" : "Capture Sources",
         mixer::ControlUniform, 0, std::int64_t(items.size()) - 1, 0);
     m_structure.SetItems(id, items);
     m_bindings.push_back(b);
-    for (std::size_t i : switches)
+    for (std::size_t i : switches) {
         Touch(i, id, r.dest);
+    }
 }
 
 void AlsaLayout::Touch(std::size_t element, std::uint32_t controlId, std::uint32_t lineId)
 {
     auto& controls = m_controlsOf[element];
-    if (std::find(controls.begin(), controls.end(), controlId) == controls.end())
+    if (std::find(controls.begin(), controls.end(), controlId) == controls.end()) {
         controls.push_back(controlId);
+    }
     auto& lines = m_linesOf[element];
-    if (std::find(lines.begin(), lines.end(), lineId) == lines.end())
+    if (std::find(lines.begin(), lines.end(), lineId) == lines.end()) {
         lines.push_back(lineId);
+    }
 }
 
 const std::vector<std::uint32_t>& AlsaLayout::ControlsOf(std::size_t element) const
@@ -396,8 +435,9 @@ const std::vector<std::uint32_t>& AlsaLayout::LinesOf(std::size_t element) const
 int AlsaLayout::Get(
     MixerElementAccess& access, std::uint32_t controlId, int channels, int items, std::int32_t* values) const
 {
-    if (const int e = m_structure.CheckShape(controlId, channels, items))
+    if (const int e = m_structure.CheckShape(controlId, channels, items)) {
         return e;
+    }
     const Binding& b = m_bindings[controlId];
     switch (b.kind) {
     case Kind::Volume:
@@ -407,30 +447,35 @@ int AlsaLayout::Get(
             const int ch = FirstChannel(Group(b.alsaChannels, b.lineChannels, c));
             if (b.kind == Kind::Volume) {
                 long raw = 0;
-                if (const int e = access.GetVolume(b.element, b.capture, ch, &raw))
+                if (const int e = access.GetVolume(b.element, b.capture, ch, &raw)) {
                     return e;
+                }
                 const std::int64_t range = std::int64_t(b.maximum) - b.minimum;
                 const std::int64_t above = std::clamp<std::int64_t>(std::int64_t(raw) - b.minimum, 0, range);
                 v[c] = range > 0 ? std::int32_t(RoundDiv(above * kFaderMax, range)) : 0;
             } else {
                 int on = 1;
-                if (const int e = access.GetSwitch(b.element, b.capture, ch, &on))
+                if (const int e = access.GetSwitch(b.element, b.capture, ch, &on)) {
                     return e;
+                }
                 v[c] = on ? 0 : 1;
             }
         }
-        if (channels == 1)
+        if (channels == 1) {
             values[0] = std::max(v[0], b.lineChannels > 1 ? v[1] : v[0]);
-        else
+        } else {
             std::copy(v, v + channels, values);
+        }
         return 0;
     }
     case Kind::EnumMux: {
         unsigned current = 0;
-        if (const int e = access.GetEnum(b.element, FirstChannel(b.alsaChannels), &current))
+        if (const int e = access.GetEnum(b.element, FirstChannel(b.alsaChannels), &current)) {
             return e;
-        for (int i = 0; i < items; ++i)
+        }
+        for (int i = 0; i < items; ++i) {
             values[i] = unsigned(i) == current ? 1 : 0;
+        }
         return 0;
     }
     case Kind::SwitchList:
@@ -439,11 +484,13 @@ int AlsaLayout::Get(
             // Any channel recording makes the source recorded.
             const std::uint32_t mask = b.switchChannels[std::size_t(i)];
             for (int ch = 0; ch < 32 && !on; ++ch) {
-                if (!(mask & (1u << ch)))
+                if (!(mask & (1u << ch))) {
                     continue;
+                }
                 int v = 0;
-                if (const int e = access.GetSwitch(b.elements[std::size_t(i)], true, ch, &v))
+                if (const int e = access.GetSwitch(b.elements[std::size_t(i)], true, ch, &v)) {
                     return e;
+                }
                 on = v ? 1 : 0;
             }
             values[i] = on;
@@ -456,10 +503,12 @@ int AlsaLayout::Get(
 int AlsaLayout::Set(MixerElementAccess& access, std::uint32_t controlId, int channels, int items,
     const std::int32_t* values, bool* kept) const
 {
-    if (kept)
+    if (kept) {
         *kept = false;
-    if (const int e = m_structure.CheckShape(controlId, channels, items))
+    }
+    if (const int e = m_structure.CheckShape(controlId, channels, items)) {
         return e;
+    }
     const Binding& b = m_bindings[controlId];
     const bool single = mixer::IsSingleSelect(m_structure.Controls()[controlId].info.dwControlType);
     switch (b.kind) {
@@ -469,8 +518,9 @@ int AlsaLayout::Set(MixerElementAccess& access, std::uint32_t controlId, int cha
             const std::int32_t v = values[channels == 1 ? 0 : c];
             const std::uint32_t group = Group(b.alsaChannels, b.lineChannels, c);
             for (int ch = 0; ch < 32; ++ch) {
-                if (!(group & (1u << ch)))
+                if (!(group & (1u << ch))) {
                     continue;
+                }
                 int e;
                 if (b.kind == Kind::Volume) {
                     const std::int64_t range = std::int64_t(b.maximum) - b.minimum;
@@ -480,50 +530,68 @@ int AlsaLayout::Set(MixerElementAccess& access, std::uint32_t controlId, int cha
                 } else {
                     e = access.SetSwitch(b.element, b.capture, ch, v ? 0 : 1);
                 }
-                if (e)
+                if (e) {
                     return e;
+                }
             }
         }
         return 0;
     case Kind::EnumMux: {
         int chosen = -1;
-        for (int i = 0; i < items && chosen < 0; ++i)
-            if (values[i])
+        for (int i = 0; i < items && chosen < 0; ++i) {
+            if (values[i]) {
                 chosen = i;
+            }
+        }
         // The card always records one of them: nothing selected keeps the current one.
-        if (chosen < 0 || std::count_if(values, values + items, [](std::int32_t v) { return v != 0; }) > 1)
-            if (kept)
+        if (chosen < 0 || std::count_if(values, values + items, [](std::int32_t v) { return v != 0; }) > 1) {
+            if (kept) {
                 *kept = true;
-        if (chosen < 0)
+            }
+        }
+        if (chosen < 0) {
             return 0;
-        for (int ch = 0; ch < 32; ++ch)
-            if (b.alsaChannels & (1u << ch))
-                if (const int e = access.SetEnum(b.element, ch, unsigned(chosen)))
+        }
+        for (int ch = 0; ch < 32; ++ch) {
+            if (b.alsaChannels & (1u << ch)) {
+                if (const int e = access.SetEnum(b.element, ch, unsigned(chosen))) {
                     return e;
+                }
+            }
+        }
         return 0;
     }
     case Kind::SwitchList: {
         int firstOn = -1;
-        for (int i = 0; i < items; ++i)
-            if (values[i] && firstOn < 0)
+        for (int i = 0; i < items; ++i) {
+            if (values[i] && firstOn < 0) {
                 firstOn = i;
+            }
+        }
         // Switches go off first, so that an exclusive group never holds two at once.
-        for (int pass = 0; pass < 2; ++pass)
+        for (int pass = 0; pass < 2; ++pass) {
             for (int i = 0; i < items; ++i) {
                 bool on = values[i] != 0;
                 if (single && on && i != firstOn) {
                     on = false;
-                    if (kept)
+                    if (kept) {
                         *kept = true;
+                    }
                 }
-                if (on != (pass == 1))
+                if (on != (pass == 1)) {
                     continue;
+                }
                 const std::uint32_t mask = b.switchChannels[std::size_t(i)];
-                for (int ch = 0; ch < 32; ++ch)
-                    if (mask & (1u << ch))
-                        if (const int e = access.SetSwitch(b.elements[std::size_t(i)], true, ch, on ? 1 : 0))
+                for (int ch = 0; ch < 32; ++ch) {
+                    if (mask & (1u << ch)) {
+                        if (const int e
+                            = access.SetSwitch(b.elements[std::size_t(i)], true, ch, on ? 1 : 0)) {
                             return e;
+                        }
+                    }
+                }
             }
+        }
         return 0;
     }
     }

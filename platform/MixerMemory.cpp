@@ -22,8 +22,9 @@ public:
     MemoryOps(const std::vector<MemoryMixerTable>& tables, bool hasMapper)
         : m_hasMapper(hasMapper)
     {
-        for (const MemoryMixerTable& t : tables)
+        for (const MemoryMixerTable& t : tables) {
             m_mixers.push_back(Build(t));
+        }
     }
 
     const char* Name() const override { return "memory"; }
@@ -32,8 +33,9 @@ public:
     int GetDevCaps(int id, TMixerCaps& caps) override
     {
         const int d = DeviceOf(id);
-        if (d < 0)
+        if (d < 0) {
             return mixer::BadDeviceId;
+        }
         caps = m_mixers[std::size_t(d)].structure.Caps();
         return mixer::NoError;
     }
@@ -46,12 +48,15 @@ public:
     int Open(MixerHandle* handle, int id, MixerCallback callback, void* instance) override
     {
         const int d = DeviceOf(id);
-        if (d < 0)
+        if (d < 0) {
             return mixer::BadDeviceId;
-        if (!handle)
+        }
+        if (!handle) {
             return mixer::InvalidParam;
-        if (!m_mixers[std::size_t(d)].connected)
+        }
+        if (!m_mixers[std::size_t(d)].connected) {
             return mixer::NoDriver;
+        }
         auto h = std::make_unique<Handle>();
         h->id = id;
         h->device = d;
@@ -67,8 +72,9 @@ public:
     {
         const auto it = std::find_if(m_handles.begin(), m_handles.end(),
             [&](const auto& h) { return reinterpret_cast<MixerHandle>(h.get()) == handle; });
-        if (it == m_handles.end())
+        if (it == m_handles.end()) {
             return mixer::InvalidHandle;
+        }
         // Reports still on their way find the handle closed. The receiver may be delivering one of
         // them right now, so it goes once control is back in the event loop.
         *(*it)->alive = false;
@@ -80,8 +86,9 @@ public:
     int GetID(MixerHandle handle, int* id) override
     {
         const Handle* h = Find(handle);
-        if (!h)
+        if (!h) {
             return mixer::InvalidHandle;
+        }
         *id = h->id;
         return mixer::NoError;
     }
@@ -89,7 +96,7 @@ public:
     int GetIdOf(mixer::TargetType, const char* productName, int* id) override
     {
         *id = -1;
-        for (std::size_t d = 0; d < m_mixers.size(); ++d)
+        for (std::size_t d = 0; d < m_mixers.size(); ++d) {
             if (productName
                 && std::strncmp(
                        m_mixers[d].structure.Caps().szPname, productName, mixer::ProductNameChars - 1)
@@ -97,14 +104,16 @@ public:
                 *id = int(d);
                 break;
             }
+        }
         return mixer::NoError;
     }
 
     int GetLineInfo(MixerObject obj, TMixerLine& line, MixerLineQuery query) override
     {
         Mixer* m = nullptr;
-        if (const int e = Resolve(obj, &m))
+        if (const int e = Resolve(obj, &m)) {
             return e;
+        }
         return m->structure.LineInfo(line, query);
     }
 
@@ -112,8 +121,9 @@ public:
         MixerObject obj, std::uint32_t lineId, std::uint32_t type, TMixerControl& control) override
     {
         Mixer* m = nullptr;
-        if (const int e = Resolve(obj, &m))
+        if (const int e = Resolve(obj, &m)) {
             return e;
+        }
         return m->structure.LineControl(lineId, type, control);
     }
 
@@ -121,8 +131,9 @@ public:
         MixerObject obj, std::uint32_t controlId, TMixerControl& control, std::uint32_t* lineId) override
     {
         Mixer* m = nullptr;
-        if (const int e = Resolve(obj, &m))
+        if (const int e = Resolve(obj, &m)) {
             return e;
+        }
         return m->structure.ControlById(controlId, control, lineId);
     }
 
@@ -130,10 +141,12 @@ public:
         MixerObject obj, std::uint32_t controlId, int channels, int items, std::int32_t* values) override
     {
         Mixer* m = nullptr;
-        if (const int e = Resolve(obj, &m))
+        if (const int e = Resolve(obj, &m)) {
             return e;
-        if (const int e = m->structure.CheckShape(controlId, channels, items))
+        }
+        if (const int e = m->structure.CheckShape(controlId, channels, items)) {
             return e;
+        }
         const auto* c = m->structure.FindControl(controlId);
         detail::ReadValues(m->values[controlId], c->channels, channels, items, values);
         return mixer::NoError;
@@ -143,10 +156,12 @@ public:
         const std::int32_t* values) override
     {
         Mixer* m = nullptr;
-        if (const int e = Resolve(obj, &m))
+        if (const int e = Resolve(obj, &m)) {
             return e;
-        if (const int e = m->structure.CheckShape(controlId, channels, items))
+        }
+        if (const int e = m->structure.CheckShape(controlId, channels, items)) {
             return e;
+        }
         const auto* c = m->structure.FindControl(controlId);
         detail::WriteValues(m->values[controlId], c->channels, channels, items, values);
         ++m_writes;
@@ -157,8 +172,9 @@ public:
     int GetListTexts(MixerObject obj, std::uint32_t controlId, int items, TMixerListText* texts) override
     {
         Mixer* m = nullptr;
-        if (const int e = Resolve(obj, &m))
+        if (const int e = Resolve(obj, &m)) {
             return e;
+        }
         return m->structure.ListTexts(controlId, items, texts);
     }
 
@@ -166,15 +182,18 @@ public:
         int id, std::uint32_t controlId, const std::vector<std::int32_t>& values) override
     {
         const int d = DeviceOf(id);
-        if (d < 0)
+        if (d < 0) {
             return mixer::BadDeviceId;
+        }
         Mixer& m = m_mixers[std::size_t(d)];
         const auto* c = m.structure.FindControl(controlId);
-        if (!c)
+        if (!c) {
             return mixer::InvalidControl;
+        }
         const std::size_t items = std::max<std::size_t>(c->info.cMultipleItems, 1);
-        if (values.size() != items * c->channels)
+        if (values.size() != items * c->channels) {
             return mixer::InvalidParam;
+        }
         detail::WriteValues(
             m.values[controlId], c->channels, int(c->channels), int(c->info.cMultipleItems), values.data());
         ++m_writes;
@@ -185,21 +204,24 @@ public:
     void Disconnect(int id) override
     {
         const int d = DeviceOf(id);
-        if (d < 0 || !m_mixers[std::size_t(d)].connected)
+        if (d < 0 || !m_mixers[std::size_t(d)].connected) {
             return;
+        }
         m_mixers[std::size_t(d)].connected = false;
-        for (const auto& h : m_handles)
+        for (const auto& h : m_handles) {
             if (h->device == d && !h->failed) {
                 h->failed = true;
                 Post(*h, MixerNotification::Failed, mixer::DeviceLost);
             }
+        }
     }
 
     void Reconnect(int id) override
     {
         const int d = DeviceOf(id);
-        if (d >= 0)
+        if (d >= 0) {
             m_mixers[std::size_t(d)].connected = true;
+        }
     }
 
     std::uint64_t WriteCount() const override { return m_writes; }
@@ -232,8 +254,9 @@ private:
             = [&](std::uint32_t lineId, const MemoryLine& line, const MemoryLine& dest, std::uint32_t d) {
                   for (const MemoryControl& c : line.controls) {
                       std::uint32_t steps = c.steps;
-                      if (steps == 0 && (c.type >> 28) == 5)
+                      if (steps == 0 && (c.type >> 28) == 5) {
                           steps = std::uint32_t(c.maximum - c.minimum);
+                      }
                       const std::uint32_t id = s.AddControl(
                           lineId, c.type, c.name, c.shortName, c.flags, c.minimum, c.maximum, steps);
                       if (mixer::IsListControl(c.type) || (c.flags & mixer::ControlMultiple)) {
@@ -279,16 +302,19 @@ private:
 
     int DeviceOf(int id) const
     {
-        if (id == -1 && m_hasMapper && !m_mixers.empty())
+        if (id == -1 && m_hasMapper && !m_mixers.empty()) {
             return 0;
+        }
         return id >= 0 && id < int(m_mixers.size()) ? id : -1;
     }
 
     Handle* Find(MixerHandle handle) const
     {
-        for (const auto& h : m_handles)
-            if (reinterpret_cast<MixerHandle>(h.get()) == handle)
+        for (const auto& h : m_handles) {
+            if (reinterpret_cast<MixerHandle>(h.get()) == handle) {
                 return h.get();
+            }
+        }
         return nullptr;
     }
 
@@ -297,27 +323,33 @@ private:
         int d;
         if (obj.handle) {
             const Handle* h = Find(obj.handle);
-            if (!h)
+            if (!h) {
                 return mixer::InvalidHandle;
-            if (h->failed)
+            }
+            if (h->failed) {
                 return mixer::NoDriver;
+            }
             d = h->device;
         } else {
             d = DeviceOf(obj.id);
-            if (d < 0)
+            if (d < 0) {
                 return mixer::BadDeviceId;
+            }
         }
-        if (!m_mixers[std::size_t(d)].connected)
+        if (!m_mixers[std::size_t(d)].connected) {
             return mixer::NoDriver;
+        }
         *out = &m_mixers[std::size_t(d)];
         return mixer::NoError;
     }
 
     void Tell(int device, MixerNotification message, std::int64_t param)
     {
-        for (const auto& h : m_handles)
-            if (h->device == device && !h->failed)
+        for (const auto& h : m_handles) {
+            if (h->device == device && !h->failed) {
                 Post(*h, message, param);
+            }
+        }
     }
 
     static void Post(Handle& h, MixerNotification message, std::int64_t param)
@@ -326,13 +358,15 @@ private:
         const MixerCallback callback = h.callback;
         void* instance = h.instance;
         std::shared_ptr<bool> alive = h.alive;
-        if (!callback)
+        if (!callback) {
             return;
+        }
         QMetaObject::invokeMethod(
             h.receiver.get(),
             [=] {
-                if (*alive)
+                if (*alive) {
                     callback(handle, message, instance, param);
+                }
             },
             Qt::QueuedConnection);
     }

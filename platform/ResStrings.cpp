@@ -125,33 +125,44 @@ void RegisterResStrings(std::span<const ResStringRow> rows)
 {
     Tables& registered = Registered();
     std::lock_guard guard(registered.lock);
-    for (const std::span<const Row>& table : registered.tables)
-        if (table.data() == rows.data())
+    for (const std::span<const Row>& table : registered.tables) {
+        if (table.data() == rows.data()) {
             return;
-    for (const std::span<const Row>& table : registered.tables)
-        for (const Row& row : table)
-            for (const Row& added : rows)
-                if (row.id == added.id)
+        }
+    }
+    for (const std::span<const Row>& table : registered.tables) {
+        for (const Row& row : table) {
+            for (const Row& added : rows) {
+                if (row.id == added.id) {
                     throw std::logic_error(
                         "two built-in resource strings share the id " + std::to_string(row.id));
+                }
+            }
+        }
+    }
     registered.tables.push_back(rows);
 }
 
 QString BuiltInResString(int id)
 {
-    for (const std::span<const Row>& table : RegisteredTables())
-        for (const Row& row : table)
-            if (row.id == id)
+    for (const std::span<const Row>& table : RegisteredTables()) {
+        for (const Row& row : table) {
+            if (row.id == id) {
                 return QString::fromUtf8(row.text);
+            }
+        }
+    }
     return {};
 }
 
 std::vector<int> BuiltInResStringIds()
 {
     std::vector<int> ids;
-    for (const std::span<const Row>& table : RegisteredTables())
-        for (const Row& row : table)
+    for (const std::span<const Row>& table : RegisteredTables()) {
+        for (const Row& row : table) {
             ids.push_back(row.id);
+        }
+    }
     std::sort(ids.begin(), ids.end());
     return ids;
 }
@@ -165,8 +176,9 @@ QString LoadResString(int id)
     }
     if (lookup) {
         QString text = (*lookup)(id);
-        if (!text.isNull())
+        if (!text.isNull()) {
             return text;
+        }
     }
     return BuiltInResString(id);
 }

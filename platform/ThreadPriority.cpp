@@ -18,8 +18,9 @@ void SetCurrentThreadPriority(int Level)
     if (Level >= 15) {
         sched_param param {};
         param.sched_priority = sched_get_priority_min(SCHED_FIFO);
-        if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0)
+        if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0) {
             return;
+        }
         Level = 3; // no real-time rights: the highest nice step instead
     }
     // Linux keeps a nice value per thread; 5 steps of nice per level.

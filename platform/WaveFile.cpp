@@ -23,16 +23,18 @@ std::uint16_t U16(const char* p)
 
 bool Fail(std::string* error, const char* why)
 {
-    if (error)
+    if (error) {
         *error = why;
+    }
     return false;
 }
 } // namespace
 
 bool ParseWaveFile(const char* Bytes, std::size_t Size, WaveFileData& Out, std::string* Error)
 {
-    if (Size < 12 || std::memcmp(Bytes, "RIFF", 4) != 0 || std::memcmp(Bytes + 8, "WAVE", 4) != 0)
+    if (Size < 12 || std::memcmp(Bytes, "RIFF", 4) != 0 || std::memcmp(Bytes + 8, "WAVE", 4) != 0) {
         return Fail(Error, "not a RIFF WAVE file");
+    }
     bool haveFormat = false;
     const char* data = nullptr;
     std::size_t dataSize = 0;
@@ -42,8 +44,9 @@ bool ParseWaveFile(const char* Bytes, std::size_t Size, WaveFileData& Out, std::
         const std::size_t length = U32(chunk + 4);
         const std::size_t available = Size - pos - 8;
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
-            if (length < 16 || length > available)
+            if (length < 16 || length > available) {
                 return Fail(Error, "truncated format chunk");
+            }
             TWaveFormatEx& f = Out.format;
             f.wFormatTag = U16(chunk + 8);
             f.nChannels = U16(chunk + 10);
@@ -58,24 +61,29 @@ bool ParseWaveFile(const char* Bytes, std::size_t Size, WaveFileData& Out, std::
             dataSize = length < available ? length : available; // a short last chunk keeps what is there
             break;
         }
-        if (length > available)
+        if (length > available) {
             break;
+        }
         pos += 8 + length + (length & 1); // chunks are padded to even sizes
     }
-    if (!haveFormat)
+    if (!haveFormat) {
         return Fail(Error, "no format chunk");
+    }
     TWaveFormatEx& f = Out.format;
     if (f.wFormatTag != WAVE_FORMAT_PCM || (f.wBitsPerSample != 8 && f.wBitsPerSample != 16)
-        || (f.nChannels != 1 && f.nChannels != 2) || f.nSamplesPerSec < 1000 || f.nSamplesPerSec > 200000)
+        || (f.nChannels != 1 && f.nChannels != 2) || f.nSamplesPerSec < 1000 || f.nSamplesPerSec > 200000) {
         return Fail(Error, "not 8- or 16-bit PCM in one or two channels");
+    }
     // The derived fields are recomputed: a file that states them wrongly must not break framing.
     f.nBlockAlign = std::uint16_t(f.nChannels * f.wBitsPerSample / 8);
     f.nAvgBytesPerSec = f.nBlockAlign * f.nSamplesPerSec;
-    if (!data)
+    if (!data) {
         return Fail(Error, "no data chunk");
+    }
     const std::size_t whole = dataSize - dataSize % f.nBlockAlign;
-    if (whole == 0)
+    if (whole == 0) {
         return Fail(Error, "no sample frames");
+    }
     Out.data.assign(data, data + whole);
     return true;
 }
@@ -83,12 +91,14 @@ bool ParseWaveFile(const char* Bytes, std::size_t Size, WaveFileData& Out, std::
 bool ReadWaveFile(const std::string& Path, WaveFileData& Out, std::string* Error)
 {
     std::ifstream in(Path, std::ios::binary | std::ios::ate);
-    if (!in)
+    if (!in) {
         return Fail(Error, "cannot open the file");
+    }
     // The whole file is held in memory; anything near this size is not a loop to play.
     constexpr std::streamoff kMaxBytes = 256LL << 20;
-    if (in.tellg() > kMaxBytes)
+    if (in.tellg() > kMaxBytes) {
         return Fail(Error, "file too large");
+    }
     in.seekg(0);
     const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return ParseWaveFile(bytes.data(), bytes.size(), Out, Error);

@@ -81,8 +81,37 @@ public:
     virtual std::string FullName(int DeviceId)
     {
         TWaveInCaps caps {};
-        if (GetDevCapsWithoutFormats(DeviceId, caps) != 0)
-            return {};
+        if (GetDevCapsWithoutFormats(DeviceId, caps) != 0) {
+            {
+                {
+                    {
+                        {
+                            {
+                                {
+                                    {
+                                        {
+                                            {
+                                                {
+                                                    {
+                                                        {
+                                                            {
+                                                                {
+                                                                    return {};
+                                                                }
+                                                            }
+                                                        }
+                                                    }
+                                                }
+                                            }
+                                        }
+                                    }
+                                }
+                            }
+                        }
+                    }
+                }
+            }
+        }
         caps.szPname[sizeof caps.szPname - 1] = 0;
         return caps.szPname;
     }
@@ -92,15 +121,102 @@ public:
     virtual int DeviceIdOf(const std::string& Name)
     {
         const int count = GetNumDevs();
-        for (int id = 0; id < count; ++id)
-            if (FullName(id) == Name)
-                return id;
+        for (int id = 0; id < count; ++id) {
+            {
+                {
+                    {
+                        {
+                            {
+                                {
+                                    {
+                                        {
+                                            {
+                                                {
+                                                    {
+                                                        {
+                                                            {
+                                                                {
+                                                                    if (FullName(id) == Name) {
+                                                                        {
+                                                                            {
+                                                                                {
+                                                                                    {
+                                                                                        {
+                                                                                            {
+                                                                                                {
+                                                                                                    {
+                                                                                                        {
+                                                                                                            {
+                                                                                                                {
+                                                                                                                    {
+                                                                                                                        {
+                                                                                                                            {
+                                                                                                                                return id;
+                                                                                                                            }
+                                                                                                                        }
+                                                                                                                    }
+                                                                                                                }
+                                                                                                            }
+                                                                                                        }
+                                                                                                    }
+                                                                                                }
+                                                                                            }
+                                                                                        }
+                                                                                    }
+                                                                                }
+                                                                            }
+                                                                        }
+                                                                    }
+                                                                }
+                                                            }
+                                                        }
+                                                    }
+                                                }
+                                            }
+                                        }
+                                    }
+                                }
+                            }
+                        }
+                    }
+                }
+            }
+        }
         for (int id = 0; id < count; ++id) {
             TWaveInCaps caps {};
             if (GetDevCapsWithoutFormats(id, caps) == 0) {
                 caps.szPname[sizeof caps.szPname - 1] = 0;
-                if (Name == caps.szPname)
-                    return id;
+                if (Name == caps.szPname) {
+                    {
+                        {
+                            {
+                                {
+                                    {
+                                        {
+                                            {
+                                                {
+                                                    {
+                                                        {
+                                                            {
+                                                                {
+                                                                    {
+                                                                        {
+                                                                            return id;
+                                                                        }
+                                                                    }
+                                                                }
+                                                            }
+                                                        }
+                                                    }
+                                                }
+                                            }
+                                        }
+                                    }
+                                }
+                            }
+                        }
+                    }
+                }
             }
         }
         return -1;

@@ -42,16 +42,18 @@ void JackMessage(const char* text)
 std::string PcmType(const std::string& name)
 {
     snd_config_t* top = nullptr;
-    if (snd_config_update_ref(&top) < 0)
+    if (snd_config_update_ref(&top) < 0) {
         return {};
+    }
     std::string type;
     snd_config_t* definition = nullptr;
     if (snd_config_search_definition(top, "pcm", name.c_str(), &definition) >= 0) {
         snd_config_t* node = nullptr;
         const char* value = nullptr;
         if (snd_config_search(definition, "type", &node) >= 0 && snd_config_get_string(node, &value) >= 0
-            && value)
+            && value) {
             type = value;
+        }
         snd_config_delete(definition);
     }
     snd_config_unref(top);
@@ -65,17 +67,21 @@ std::string PcmType(const std::string& name)
 void PrepareOpen(const std::string& pcm)
 {
     InstallAlsaErrorHandler();
-    if (PcmType(pcm) != "jack")
+    if (PcmType(pcm) != "jack") {
         return;
+    }
     static std::once_flag once;
     std::call_once(once, [] {
         void* jack = dlopen("libjack.so.0", RTLD_LAZY | RTLD_LOCAL);
-        if (!jack)
+        if (!jack) {
             return; // then the plug-in cannot load either
+        }
         using SetHook = void (*)(void (*)(const char*));
-        for (const char* setter : { "jack_set_error_function", "jack_set_info_function" })
-            if (auto set = reinterpret_cast<SetHook>(dlsym(jack, setter)))
+        for (const char* setter : { "jack_set_error_function", "jack_set_info_function" }) {
+            if (auto set = reinterpret_cast<SetHook>(dlsym(jack, setter))) {
                 set(&JackMessage);
+            }
+        }
         // Kept loaded for the life of the process, hooks and all.
     });
 }
@@ -94,8 +100,9 @@ std::string ProductName(std::string name)
 {
     if (name.size() > 31) {
         std::size_t cut = 31;
-        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
             --cut;
+        }
         name.resize(cut);
     }
     return name;
@@ -105,8 +112,9 @@ std::string ProductName(std::string name)
 // (plughw:CARD=..., a plug over its hw) name the card and stay with the cards.
 bool IsPlugin(const std::string& pcm)
 {
-    if (pcm.find("CARD=") != std::string::npos)
+    if (pcm.find("CARD=") != std::string::npos) {
         return false;
+    }
     static const char* const types[] = { "rate", "plug", "route", "linear", "lfloat", "speex", "upmix",
         "vdownmix", "ladspa", "a52", "pulse", "pipewire", "jack", "oss", "usb_stream", "arcam_av" };
     const std::string type = PcmType(pcm);
@@ -118,9 +126,11 @@ int Rank(const std::string& pcm)
     // A card appears under several PCMs with one description; the one that converts formats and
     // is shareable where possible stands for it.
     static const char* const order[] = { "default", "sysdefault:", "plughw:", "dsnoop:" };
-    for (int i = 0; i < 4; ++i)
-        if (pcm.rfind(order[i], 0) == 0)
+    for (int i = 0; i < 4; ++i) {
+        if (pcm.rfind(order[i], 0) == 0) {
             return i;
+        }
+    }
     return pcm.rfind("hw:", 0) == 0 ? 6 : 5;
 }
 
@@ -129,8 +139,9 @@ std::vector<Entry> Enumerate()
     InstallAlsaErrorHandler();
     std::vector<Entry> list;
     void** hints = nullptr;
-    if (snd_device_name_hint(-1, "pcm", &hints) < 0)
+    if (snd_device_name_hint(-1, "pcm", &hints) < 0) {
         return list;
+    }
     int order = 0;
     for (void** h = hints; *h; ++h, ++order) {
         char* name = snd_device_name_get_hint(*h, "NAME");
@@ -139,33 +150,38 @@ std::vector<Entry> Enumerate()
         const bool capture = !ioid || std::strcmp(ioid, "Input") == 0;
         if (name && capture && std::strcmp(name, "null") != 0) {
             Entry e { name, {}, {}, Rank(name), order };
-            if (e.pcm == kDefaultPcm)
+            if (e.pcm == kDefaultPcm) {
                 e.product = kDefaultName;
-            else if (desc && *desc) {
+            } else if (desc && *desc) {
                 const std::string d(desc);
                 e.product = d.substr(0, d.find('\n'));
-            } else
+            } else {
                 e.product = e.pcm;
+            }
             e.whole = e.product;
             e.product = ProductName(e.product);
             bool known = false;
-            for (Entry& other : list)
+            for (Entry& other : list) {
                 if (other.whole == e.whole) {
                     known = true;
-                    if (e.rank < other.rank)
+                    if (e.rank < other.rank) {
                         other = e;
+                    }
                     break;
                 }
-            if (!known)
+            }
+            if (!known) {
                 list.push_back(e);
+            }
         }
         std::free(name);
         std::free(desc);
         std::free(ioid);
     }
     snd_device_name_free_hint(hints);
-    for (Entry& e : list)
+    for (Entry& e : list) {
         e.plugin = e.pcm != kDefaultPcm && IsPlugin(e.pcm);
+    }
     // The system default comes first, so that device 0 is the sound server's choice; the plug-ins
     // last, where they do not bury the cards.
     std::stable_partition(list.begin(), list.end(), [](const Entry& e) { return !e.plugin; });
@@ -175,12 +191,15 @@ std::vector<Entry> Enumerate()
 
 snd_pcm_format_t SampleFormat(const TWaveFormatEx& f)
 {
-    if (f.wFormatTag != WAVE_FORMAT_PCM)
+    if (f.wFormatTag != WAVE_FORMAT_PCM) {
         return SND_PCM_FORMAT_UNKNOWN;
-    if (f.wBitsPerSample == 8)
+    }
+    if (f.wBitsPerSample == 8) {
         return SND_PCM_FORMAT_U8;
-    if (f.wBitsPerSample == 16)
+    }
+    if (f.wBitsPerSample == 16) {
         return SND_PCM_FORMAT_S16_LE;
+    }
     return SND_PCM_FORMAT_UNKNOWN;
 }
 
@@ -205,8 +224,9 @@ public:
     ~AlsaCapture() override
     {
         JoinReader();
-        if (FPcm)
+        if (FPcm) {
             snd_pcm_close(FPcm);
+        }
     }
 
 protected:
@@ -239,16 +259,19 @@ protected:
 
     void CloseSource() override
     {
-        if (FPcm)
+        if (FPcm) {
             snd_pcm_close(FPcm);
+        }
         FPcm = nullptr;
     }
 
     int StartSource() override
     {
-        if (snd_pcm_state(FPcm) != SND_PCM_STATE_PREPARED)
-            if (const int e = snd_pcm_prepare(FPcm); e < 0)
+        if (snd_pcm_state(FPcm) != SND_PCM_STATE_PREPARED) {
+            if (const int e = snd_pcm_prepare(FPcm); e < 0) {
                 return e;
+            }
+        }
         const int e = snd_pcm_start(FPcm);
         return e < 0 ? e : 0;
     }
@@ -260,18 +283,21 @@ protected:
         snd_pcm_sframes_t n = snd_pcm_readi(FPcm, data, snd_pcm_uframes_t(frames));
         if (n == -EAGAIN) {
             const int w = snd_pcm_wait(FPcm, timeoutMs);
-            if (w == 0)
+            if (w == 0) {
                 return 0;
+            }
             n = w < 0 ? w : snd_pcm_readi(FPcm, data, snd_pcm_uframes_t(frames));
-            if (n == -EAGAIN)
+            if (n == -EAGAIN) {
                 return 0;
+            }
         }
         if (n == -EPIPE || n == -ESTRPIPE || n == -EINTR) {
             // Overrun or suspend: the device lost frames, the ring of buffers goes on.
             qCDebug(lcAlsa, "%s: recovering from %s", FName.c_str(), snd_strerror(int(n)));
             int e = snd_pcm_recover(FPcm, int(n), 1);
-            if (e == 0 && snd_pcm_state(FPcm) != SND_PCM_STATE_RUNNING)
+            if (e == 0 && snd_pcm_state(FPcm) != SND_PCM_STATE_RUNNING) {
                 e = snd_pcm_start(FPcm);
+            }
             return e < 0 ? e : 0;
         }
         return long(n);
@@ -301,8 +327,9 @@ public:
     int GetDevCapsWithoutFormats(int id, TWaveInCaps& caps) override
     {
         Entry entry;
-        if (!Lookup(id, entry))
+        if (!Lookup(id, entry)) {
             return wave::BadDeviceId;
+        }
         Identify(entry, caps);
         return wave::NoError;
     }
@@ -310,8 +337,9 @@ public:
     int GetDevCaps(int id, TWaveInCaps& caps) override
     {
         Entry entry;
-        if (!Lookup(id, entry))
+        if (!Lookup(id, entry)) {
             return wave::BadDeviceId;
+        }
         Identify(entry, caps);
         Probe(entry.pcm, caps);
         return wave::NoError;
@@ -328,18 +356,22 @@ public:
         GetNumDevs();
         std::lock_guard guard(FLock);
         int found = -1;
-        for (int id = 0; id < int(FList.size()); ++id)
-            if (FList[std::size_t(id)].whole == name)
+        for (int id = 0; id < int(FList.size()); ++id) {
+            if (FList[std::size_t(id)].whole == name) {
                 return id;
+            }
+        }
         // A cut name, as the list had it when entries were one per cut name: the PCM that list kept
         // for it (lowest rank, then first among the hints).
         for (int id = 0; id < int(FList.size()); ++id) {
             const Entry& e = FList[std::size_t(id)];
-            if (e.product != name)
+            if (e.product != name) {
                 continue;
+            }
             const Entry* best = found < 0 ? nullptr : &FList[std::size_t(found)];
-            if (!best || e.rank < best->rank || (e.rank == best->rank && e.order < best->order))
+            if (!best || e.rank < best->rank || (e.rank == best->rank && e.order < best->order)) {
                 found = id;
+            }
         }
         return found;
     }
@@ -357,17 +389,22 @@ public:
         void* instance, unsigned flags) override
     {
         Entry entry;
-        if (!Lookup(id, entry))
+        if (!Lookup(id, entry)) {
             return wave::BadDeviceId;
-        if (SampleFormat(format) == SND_PCM_FORMAT_UNKNOWN)
+        }
+        if (SampleFormat(format) == SND_PCM_FORMAT_UNKNOWN) {
             return wave::BadFormat;
-        if (flags & FormatQuery)
+        }
+        if (flags & FormatQuery) {
             return Query(entry.pcm, format);
-        if (!handle)
+        }
+        if (!handle) {
             return wave::InvalidParam;
+        }
         auto device = std::make_unique<AlsaCapture>(entry.pcm, format, callback, instance);
-        if (const int e = device->Begin(id))
+        if (const int e = device->Begin(id)) {
             return e;
+        }
         *handle = device.release()->Handle();
         return wave::NoError;
     }
@@ -375,10 +412,12 @@ public:
     int Close(WaveInHandle h) override
     {
         auto* d = detail::CaptureDevice::FromHandle(h);
-        if (!d)
+        if (!d) {
             return wave::InvalidHandle;
-        if (const int e = d->End())
+        }
+        if (const int e = d->End()) {
             return e;
+        }
         delete d;
         return wave::NoError;
     }
@@ -421,8 +460,9 @@ public:
     int GetID(WaveInHandle h, int* id) override
     {
         auto* d = detail::CaptureDevice::FromHandle(h);
-        if (!d)
+        if (!d) {
             return wave::InvalidHandle;
+        }
         *id = d->DeviceId();
         return wave::NoError;
     }
@@ -437,8 +477,9 @@ private:
         {
             std::lock_guard guard(FLock);
             if (FListed) {
-                if (id < 0 || id >= int(FList.size()))
+                if (id < 0 || id >= int(FList.size())) {
                     return false;
+                }
                 out = FList[std::size_t(id)];
                 return true;
             }
@@ -459,8 +500,9 @@ private:
         PrepareOpen(pcmName);
         snd_pcm_t* pcm;
         const int e = snd_pcm_open(&pcm, pcmName.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
-        if (e < 0)
+        if (e < 0) {
             return e;
+        }
         snd_pcm_hw_params_t* params;
         snd_pcm_hw_params_alloca(&params);
         snd_pcm_hw_params_any(pcm, params);
@@ -474,16 +516,17 @@ private:
     {
         PrepareOpen(pcmName);
         snd_pcm_t* pcm;
-        if (snd_pcm_open(&pcm, pcmName.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0)
+        if (snd_pcm_open(&pcm, pcmName.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0) {
             return; // busy or gone: the name stands, the formats stay unknown
+        }
         snd_pcm_hw_params_t* any;
         snd_pcm_hw_params_t* trial;
         snd_pcm_hw_params_alloca(&any);
         snd_pcm_hw_params_alloca(&trial);
         snd_pcm_hw_params_any(pcm, any);
         const unsigned rates[] = { 11025, 22050, 44100 };
-        for (int band = 0; band < 3; ++band)
-            for (int bits16 = 0; bits16 < 2; ++bits16)
+        for (int band = 0; band < 3; ++band) {
+            for (int bits16 = 0; bits16 < 2; ++bits16) {
                 for (int stereo = 0; stereo < 2; ++stereo) {
                     TWaveFormatEx f {};
                     f.wFormatTag = WAVE_FORMAT_PCM;
@@ -492,12 +535,16 @@ private:
                     f.nBlockAlign = std::uint16_t(f.nChannels * f.wBitsPerSample / 8);
                     f.nSamplesPerSec = rates[band];
                     snd_pcm_hw_params_copy(trial, any);
-                    if (Restrict(pcm, trial, f))
+                    if (Restrict(pcm, trial, f)) {
                         caps.dwFormats |= 1u << (band * 4 + bits16 * 2 + stereo);
+                    }
                 }
+            }
+        }
         unsigned maxChannels = 0;
-        if (snd_pcm_hw_params_get_channels_max(any, &maxChannels) == 0)
+        if (snd_pcm_hw_params_get_channels_max(any, &maxChannels) == 0) {
             caps.wChannels = std::uint16_t(maxChannels >= 2 ? 2 : maxChannels);
+        }
         snd_pcm_close(pcm);
     }
 

@@ -21,8 +21,9 @@ using Clock = std::chrono::steady_clock;
 
 Clock::duration FramesToDuration(std::uint64_t frames, std::uint32_t rate)
 {
-    if (rate == 0)
+    if (rate == 0) {
         return Clock::duration::zero();
+    }
     // Split so that days of frames never overflow the nanosecond product.
     const std::uint64_t seconds = frames / rate;
     const std::uint64_t rest = frames % rate;
@@ -59,8 +60,9 @@ void CaptureDevice::JoinReader()
 int CaptureDevice::Begin(int DeviceId)
 {
     FDeviceId = DeviceId;
-    if (const int e = OpenSource())
+    if (const int e = OpenSource()) {
         return e;
+    }
     try {
         FBounce.resize(std::size_t(kBounceFrames) * std::size_t(FFrameBytes));
         FDone.reserve(kReturnReserve);
@@ -78,13 +80,15 @@ int CaptureDevice::End()
 {
     {
         std::lock_guard guard(FLock);
-        if (FHead)
+        if (FHead) {
             return wave::StillRecording;
+        }
         FQuit = true;
     }
     FWake.notify_all();
-    if (FThread.joinable())
+    if (FThread.joinable()) {
         FThread.join();
+    }
     CloseSource();
     Notify(WaveInNotification::CloseDone, 0);
     return wave::NoError;
@@ -92,8 +96,9 @@ int CaptureDevice::End()
 
 int CaptureDevice::Prepare(TWaveHdr* h)
 {
-    if (!h || !h->lpData)
+    if (!h || !h->lpData) {
         return wave::InvalidParam;
+    }
     std::lock_guard guard(FLock);
     h->dwFlags |= WHDR_PREPARED;
     return wave::NoError;
@@ -101,39 +106,46 @@ int CaptureDevice::Prepare(TWaveHdr* h)
 
 int CaptureDevice::Unprepare(TWaveHdr* h)
 {
-    if (!h)
+    if (!h) {
         return wave::InvalidParam;
+    }
     std::lock_guard guard(FLock);
-    if (h->reserved)
+    if (h->reserved) {
         return wave::StillRecording;
+    }
     h->dwFlags &= ~WHDR_PREPARED;
     return wave::NoError;
 }
 
 int CaptureDevice::Add(TWaveHdr* h)
 {
-    if (!h)
+    if (!h) {
         return wave::InvalidParam;
+    }
     bool wake;
     {
         std::lock_guard guard(FLock);
-        if (!(h->dwFlags & WHDR_PREPARED))
+        if (!(h->dwFlags & WHDR_PREPARED)) {
             return wave::Unprepared;
-        if (h->reserved) // already queued: a buffer is never in the ring twice
+        }
+        if (h->reserved) { // already queued: a buffer is never in the ring twice
             return wave::StillRecording;
+        }
         h->dwFlags &= ~WHDR_DONE;
         h->dwBytesRecorded = 0;
         h->lpNext = nullptr;
         h->reserved = 1;
         wake = FHead == nullptr;
-        if (FTail)
+        if (FTail) {
             FTail->lpNext = h;
-        else
+        } else {
             FHead = h;
+        }
         FTail = h;
     }
-    if (wake)
+    if (wake) {
         FWake.notify_all();
+    }
     return wave::NoError;
 }
 
@@ -141,8 +153,9 @@ void CaptureDevice::Unlink(TWaveHdr* h)
 {
     // Only the head is ever unlinked.
     FHead = h->lpNext;
-    if (!FHead)
+    if (!FHead) {
         FTail = nullptr;
+    }
     h->lpNext = nullptr;
     h->reserved = 0;
     h->dwFlags |= WHDR_DONE;
@@ -152,8 +165,9 @@ int CaptureDevice::Start()
 {
     {
         std::lock_guard guard(FLock);
-        if (FFailure)
+        if (FFailure) {
             return FFailure;
+        }
         FRunning = true;
         ++FEpoch;
     }
@@ -174,8 +188,9 @@ int CaptureDevice::Stop()
         }
     }
     FWake.notify_all();
-    if (partial)
+    if (partial) {
         Notify(WaveInNotification::Data, reinterpret_cast<std::uintptr_t>(partial));
+    }
     return wave::NoError;
 }
 
@@ -194,8 +209,9 @@ int CaptureDevice::Reset()
         }
     }
     FWake.notify_all();
-    for (TWaveHdr* h : returned)
+    for (TWaveHdr* h : returned) {
         Notify(WaveInNotification::Data, reinterpret_cast<std::uintptr_t>(h));
+    }
     return wave::NoError;
 }
 
@@ -209,8 +225,9 @@ int CaptureDevice::Position(TMMTime& t)
 
 void CaptureDevice::Notify(WaveInNotification message, std::uintptr_t param)
 {
-    if (FCallback)
+    if (FCallback) {
         FCallback(Handle(), message, FInstance, param, 0);
+    }
 }
 
 void CaptureDevice::Distribute(const char* data, long frames)
@@ -237,12 +254,14 @@ void CaptureDevice::Distribute(const char* data, long frames)
 
 void CaptureDevice::FlushDone(std::unique_lock<std::mutex>& lock)
 {
-    if (FDone.empty())
+    if (FDone.empty()) {
         return;
+    }
     FDone.swap(FNotifying); // swaps storage: no allocation
     lock.unlock();
-    for (TWaveHdr* h : FNotifying)
+    for (TWaveHdr* h : FNotifying) {
         Notify(WaveInNotification::Data, reinterpret_cast<std::uintptr_t>(h));
+    }
     FNotifying.clear();
     lock.lock();
 }
@@ -279,8 +298,9 @@ void CaptureDevice::Run()
         if (!sourceRunning || sourceEpoch != FEpoch) {
             const unsigned epoch = FEpoch;
             lock.unlock();
-            if (sourceRunning)
+            if (sourceRunning) {
                 StopSource();
+            }
             const int e = StartSource();
             lock.lock();
             sourceRunning = e == 0;
@@ -299,8 +319,9 @@ void CaptureDevice::Run()
         // Never more than the queued buffers can take: what does not fit stays with the source
         // (where a clocked device overruns and recovers) instead of being dropped here.
         long chunk = 0;
-        for (TWaveHdr* h = FHead; h && chunk < kBounceFrames; h = h->lpNext)
+        for (TWaveHdr* h = FHead; h && chunk < kBounceFrames; h = h->lpNext) {
             chunk += long(h->dwBufferLength - h->dwBytesRecorded) / FFrameBytes;
+        }
         chunk = std::clamp(chunk, 1L, kBounceFrames);
         if (Paced()) {
             // Hand out each buffer when a real recording would have filled it.
@@ -322,14 +343,16 @@ void CaptureDevice::Run()
         lock.unlock();
         const long n = ReadSource(FBounce.data(), chunk, kReadTimeoutMs);
         lock.lock();
-        if (epoch != FEpoch || !FRunning)
+        if (epoch != FEpoch || !FRunning) {
             continue; // stopped or restarted meanwhile: these frames belong to no run
+        }
         if (n < 0) {
             fail(int(n));
             continue;
         }
-        if (n == 0)
+        if (n == 0) {
             continue;
+        }
         FCaptured += std::uint64_t(n);
         Distribute(FBounce.data(), n);
         FlushDone(lock);

@@ -62,8 +62,9 @@ int StandardWaveErrorText(int Code, char* Text, std::size_t Size)
     default:
         return wave::BadErrNum;
     }
-    if (Size > 0)
+    if (Size > 0) {
         std::snprintf(Text, Size, "%s", LoadResString(id).toUtf8().constData());
+    }
     return wave::NoError;
 }
 

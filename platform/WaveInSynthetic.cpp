@@ -48,12 +48,14 @@ protected:
     {
         if (FDevice.kind == SyntheticDevice::WavFile) {
             std::string error;
-            if (!ReadWaveFile(FDevice.path, FFile, &error))
+            if (!ReadWaveFile(FDevice.path, FFile, &error)) {
                 return wave::BadFile;
+            }
             FFileFrames = FFile.data.size() / FFile.format.nBlockAlign;
         }
-        if (FDevice.kind == SyntheticDevice::Tone)
+        if (FDevice.kind == SyntheticDevice::Tone) {
             RenderTone();
+        }
         return wave::NoError;
     }
     void CloseSource() override { }
@@ -64,8 +66,9 @@ protected:
     long ReadSource(char* data, long frames, int /*timeoutMs*/) override
     {
         if (FDevice.failAfterFrames >= 0
-            && FGenerated + std::uint64_t(frames) > std::uint64_t(FDevice.failAfterFrames))
+            && FGenerated + std::uint64_t(frames) > std::uint64_t(FDevice.failAfterFrames)) {
             return -ENODEV;
+        }
         switch (FDevice.kind) {
         case SyntheticDevice::Tone:
             Tone(data, frames);
@@ -109,8 +112,9 @@ private:
         for (std::size_t r = 0; r < repeats; ++r) {
             for (std::size_t i = 0; i < cycleFrames; ++i) {
                 Put(out, cycle[i * 2], bits16);
-                if (stereo)
+                if (stereo) {
                     Put(out, cycle[i * 2 + 1], bits16);
+                }
             }
         }
     }
@@ -132,8 +136,9 @@ private:
     int FileSample(std::uint64_t frame, int channel) const
     {
         const TWaveFormatEx& f = FFile.format;
-        if (f.nChannels == 1)
+        if (f.nChannels == 1) {
             channel = 0;
+        }
         const char* p = FFile.data.data() + frame * f.nBlockAlign;
         if (f.wBitsPerSample == 16) {
             std::int16_t s;
@@ -207,8 +212,9 @@ public:
     int GetDevCaps(int id, TWaveInCaps& caps) override
     {
         const SyntheticDevice* d = Device(id);
-        if (!d)
+        if (!d) {
             return wave::BadDeviceId;
+        }
         caps = {};
         caps.vDriverVersion = 0x0100;
         CopyName(d->name, caps.szPname);
@@ -231,17 +237,22 @@ public:
         void* instance, unsigned flags) override
     {
         const SyntheticDevice* d = Device(id);
-        if (!d)
+        if (!d) {
             return wave::BadDeviceId;
-        if (!RecordableFormat(format))
+        }
+        if (!RecordableFormat(format)) {
             return wave::BadFormat;
-        if (flags & FormatQuery)
+        }
+        if (flags & FormatQuery) {
             return wave::NoError;
-        if (!handle)
+        }
+        if (!handle) {
             return wave::InvalidParam;
+        }
         auto device = std::make_unique<SyntheticCapture>(*d, format, callback, instance);
-        if (const int e = device->Begin(id))
+        if (const int e = device->Begin(id)) {
             return e;
+        }
         *handle = device.release()->Handle();
         return wave::NoError;
     }
@@ -249,10 +260,12 @@ public:
     int Close(WaveInHandle h) override
     {
         auto* d = detail::CaptureDevice::FromHandle(h);
-        if (!d)
+        if (!d) {
             return wave::InvalidHandle;
-        if (const int e = d->End())
+        }
+        if (const int e = d->End()) {
             return e;
+        }
         delete d;
         return wave::NoError;
     }
@@ -296,10 +309,12 @@ public:
 private:
     const SyntheticDevice* Device(int id) const
     {
-        if (id == -1 && !FDevices.empty())
+        if (id == -1 && !FDevices.empty()) {
             return &FDevices.front();
-        if (id < 0 || id >= int(FDevices.size()))
+        }
+        if (id < 0 || id >= int(FDevices.size())) {
             return nullptr;
+        }
         return &FDevices[std::size_t(id)];
     }
 
@@ -325,9 +340,10 @@ std::vector<SyntheticDevice> SyntheticDevicesFromEnvironment()
         while (start <= paths.size()) {
             const std::size_t end = std::min(paths.find(':', start), paths.size());
             const std::string path = paths.substr(start, end - start);
-            if (!path.empty())
+            if (!path.empty()) {
                 devices.push_back({ SyntheticDevice::WavFile,
                     "WAV " + std::filesystem::path(path).filename().string(), path, -1, true });
+            }
             start = end + 1;
         }
     }
@@ -363,10 +379,12 @@ WaveInOps& DefaultWaveIn()
 {
     static WaveInOps* chosen = [] {
         const char* which = std::getenv("ZOVEVA_WAVEIN");
-        if (which && std::strcmp(which, "synthetic") == 0)
+        if (which && std::strcmp(which, "synthetic") == 0) {
             return MakeSyntheticWaveIn(SyntheticDevicesFromEnvironment()).release();
-        if (which && *which && std::strcmp(which, "alsa") != 0)
+        }
+        if (which && *which && std::strcmp(which, "alsa") != 0) {
             qWarning("ZOVEVA_WAVEIN=%s is neither \"alsa\" nor \"synthetic\"; using ALSA", which);
+        }
         return &AlsaWaveIn();
     }();
     return *chosen;

@@ -16,10 +16,11 @@ std::int32_t I32(const QByteArray& data, int index)
 
 void Expect(const SkStoredValue& v, qsizetype size, const SkStoredObject& button)
 {
-    if (v.Data.size() != size)
+    if (v.Data.size() != size) {
         throw ESkFaceTableError(zv::LoadResString(zv::SButtonFaceSize)
                                     .arg(QString::fromLatin1(button.Name), QString::fromLatin1(v.Name),
                                         QString::number(v.Data.size()), QString::number(size)));
+    }
 }
 
 void PutI32(QByteArray& out, std::int32_t v)
@@ -34,10 +35,12 @@ void PutI32(QByteArray& out, std::int32_t v)
 int SkFaceEntryFor(
     int state, const TSkFaceTable& table, const std::function<bool(const FaceEntry&)>& hasImage)
 {
-    if (state < 0 || state > 8)
+    if (state < 0 || state > 8) {
         return -1;
-    if (hasImage(table[std::size_t(state)]))
+    }
+    if (hasImage(table[std::size_t(state)])) {
         return state;
+    }
     switch (state) {
     case bsDisabled:
     case bsHot:
@@ -89,10 +92,12 @@ void ReadStoredFaces(const SkStoredObject& button, TSkFaceTable& table, QRgb& hi
 std::vector<SkStoredValue> WriteStoredFaces(const TSkFaceTable& table, QRgb hitColor)
 {
     QByteArray faces;
-    for (int s = 0; s < 9; ++s)
+    for (int s = 0; s < 9; ++s) {
         PutI32(faces, table[s].ImageIndex);
-    for (int s = 8; s >= 0; --s)
+    }
+    for (int s = 8; s >= 0; --s) {
         PutI32(faces, table[s].ListIndex);
+    }
     QByteArray colour;
     PutI32(colour, std::int32_t(ColorToBgr(hitColor)));
     return { { "ButtonFaceIndicesNew2", faces }, { "ButtonFaceTransColNew", colour } };

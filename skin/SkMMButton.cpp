@@ -40,16 +40,18 @@ void TSkBaseGraphicButton::EnsureTimers()
     if (!FRepeatTimer) {
         FRepeatTimer = FTimerSource->CreateTimer();
         FRepeatTimer->OnTimer = [this] {
-            if (FMouseInside)
+            if (FMouseInside) {
                 RepeatClick();
+            }
         };
     }
 }
 
 void TSkBaseGraphicButton::SetTransparent(bool v)
 {
-    if (v == FTransparent)
+    if (v == FTransparent) {
         return;
+    }
     FTransparent = v;
     update();
 }
@@ -68,47 +70,56 @@ void TSkBaseGraphicButton::SetCaption(const QString& c)
 
 void TSkBaseGraphicButton::SetGroupIndex(int v)
 {
-    if (v == FGroupIndex)
+    if (v == FGroupIndex) {
         return;
+    }
     FGroupIndex = v;
     BroadcastLatch();
 }
 
 void TSkBaseGraphicButton::SetAllowAllUp(bool v)
 {
-    if (v == FAllowAllUp)
+    if (v == FAllowAllUp) {
         return;
+    }
     FAllowAllUp = v;
     BroadcastLatch();
 }
 
 void TSkBaseGraphicButton::SetPressed(bool v)
 {
-    if (FGroupIndex == 0)
+    if (FGroupIndex == 0) {
         v = false;
-    if (v == FPressed || (FPressed && !FAllowAllUp))
+    }
+    if (v == FPressed || (FPressed && !FAllowAllUp)) {
         return;
+    }
     FPressed = v;
     FButtonState = v ? zv::bsLatched : zv::bsUp;
     update();
-    if (v)
+    if (v) {
         BroadcastLatch();
+    }
 }
 
 void TSkBaseGraphicButton::BroadcastLatch()
 {
     QWidget* parent = parentWidget();
-    if (!parent)
+    if (!parent) {
         return;
-    for (QObject* child : parent->children())
-        if (auto* b = qobject_cast<TSkBaseGraphicButton*>(child); b && b != this)
+    }
+    for (QObject* child : parent->children()) {
+        if (auto* b = qobject_cast<TSkBaseGraphicButton*>(child); b && b != this) {
             b->LatchMessage(this);
+        }
+    }
 }
 
 void TSkBaseGraphicButton::LatchMessage(const TSkBaseGraphicButton* sender)
 {
-    if (FGroupIndex == 0 || sender->FGroupIndex != FGroupIndex)
+    if (FGroupIndex == 0 || sender->FGroupIndex != FGroupIndex) {
         return;
+    }
     FAllowAllUp = sender->FAllowAllUp;
     if (FPressed && sender->FPressed) {
         FPressed = false;
@@ -119,22 +130,26 @@ void TSkBaseGraphicButton::LatchMessage(const TSkBaseGraphicButton* sender)
 
 void TSkBaseGraphicButton::SetButtonState(std::uint8_t s)
 {
-    if (s == FButtonState)
+    if (s == FButtonState) {
         return;
+    }
     const std::uint8_t old = FButtonState;
     // Hot and latched look alike unless the glyph has faces of its own for them.
     const bool repaint = !(NumGlyphs < 3
         && ((old == zv::bsHot && s == zv::bsLatched) || (old == zv::bsLatched && s == zv::bsHot)));
     FPrevState = (s == zv::bsHot && old != zv::bsLatched) ? zv::bsUp : old;
     FButtonState = s;
-    if (repaint && isVisible())
+    if (repaint && isVisible()) {
         update();
+    }
     if (FAllowMouseOver) {
         EnsureTimers();
-        if (old == zv::bsHot)
+        if (old == zv::bsHot) {
             FHoverTimer->Stop();
-        if (s == zv::bsHot && !FPressed)
+        }
+        if (s == zv::bsHot && !FPressed) {
             FHoverTimer->Start(100);
+        }
     }
 }
 
@@ -152,22 +167,25 @@ bool TSkBaseGraphicButton::HitTest(int x, int y) const
 
 bool TSkBaseGraphicButton::OnButton(QPoint p, Rule rule) const
 {
-    if (AllowTransparency)
+    if (AllowTransparency) {
         return HitTest(p.x(), p.y());
+    }
     const bool xIn = rule == Rule::Move ? p.x() >= 0 && p.x() <= width() : p.x() >= 0 && p.x() < width();
     return xIn && p.y() >= 0 && p.y() <= height();
 }
 
 void TSkBaseGraphicButton::MouseEntered()
 {
-    if (isEnabled())
+    if (isEnabled()) {
         emit OnMouseEnter();
+    }
 }
 
 void TSkBaseGraphicButton::MouseLeft()
 {
-    if (isEnabled())
+    if (isEnabled()) {
         emit OnMouseExit();
+    }
 }
 
 void TSkBaseGraphicButton::ContentChanged()
@@ -189,14 +207,16 @@ void TSkBaseGraphicButton::Click()
 
 void TSkBaseGraphicButton::HoverCheck()
 {
-    if (!OnButton(mapFromGlobal(FCursorPos()), Rule::Release) && isEnabled() && !FPressed)
+    if (!OnButton(mapFromGlobal(FCursorPos()), Rule::Release) && isEnabled() && !FPressed) {
         SetButtonState(zv::bsUp);
+    }
 }
 
 void TSkBaseGraphicButton::DrawCaption(QPainter& painter, const QRect& rect)
 {
-    if (!UseCaption || FCaption.isEmpty())
+    if (!UseCaption || FCaption.isEmpty()) {
         return;
+    }
     painter.setFont(font());
     painter.setPen(
         palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
@@ -208,14 +228,17 @@ void TSkBaseGraphicButton::OpenDropDown()
     QPointer<TSkBaseGraphicButton> self(this);
     SetButtonState(zv::bsMenuOpen);
     emit OnDropDown();
-    if (!self || !DropDownMenu)
+    if (!self || !DropDownMenu) {
         return;
+    }
     const QPoint at = DropDownRight ? QPoint(width(), DropDownIndent) : QPoint(DropDownIndent, height());
     DropDownMenu->exec(mapToGlobal(at));
-    if (!self)
+    if (!self) {
         return;
-    if (QWidget* grabber = QWidget::mouseGrabber())
+    }
+    if (QWidget* grabber = QWidget::mouseGrabber()) {
         grabber->releaseMouse();
+    }
     SetButtonState(zv::bsHot);
 }
 
@@ -224,10 +247,12 @@ void TSkBaseGraphicButton::Press(QMouseEvent* event)
     const QPoint p = event->position().toPoint();
     emit OnMouseDown(event->button(), p);
     event->accept();
-    if (AllowTransparency && !HitTest(p.x(), p.y()))
+    if (AllowTransparency && !HitTest(p.x(), p.y())) {
         return;
-    if (event->button() != Qt::LeftButton || !isEnabled())
+    }
+    if (event->button() != Qt::LeftButton || !isEnabled()) {
         return;
+    }
     if (DropDownMenu) {
         if (FButtonState == zv::bsMenuOpen) {
             SetButtonState(zv::bsHot);
@@ -235,8 +260,9 @@ void TSkBaseGraphicButton::Press(QMouseEvent* event)
             QPointer<TSkBaseGraphicButton> self(this);
             const std::uint8_t before = FButtonState;
             OpenDropDown();
-            if (self)
+            if (self) {
                 SetButtonState(before);
+            }
         }
         return;
     }
@@ -254,8 +280,9 @@ void TSkBaseGraphicButton::Press(QMouseEvent* event)
         if (RepeatedClick) {
             QPointer<TSkBaseGraphicButton> self(this);
             RepeatClick();
-            if (!self)
+            if (!self) {
                 return;
+            }
             FRepeatTimer->Start(RepeatingDelay);
         }
     }
@@ -272,36 +299,41 @@ void TSkBaseGraphicButton::mouseDoubleClickEvent(QMouseEvent* event)
     // The second press of a double click is a press like any other.
     QPointer<TSkBaseGraphicButton> self(this);
     Press(event);
-    if (self && FPressed)
+    if (self && FPressed) {
         emit OnDblClick();
+    }
 }
 
 void TSkBaseGraphicButton::mouseMoveEvent(QMouseEvent* event)
 {
     const QPoint p = event->position().toPoint();
     emit OnMouseMove(p);
-    if (FButtonState == zv::bsMenuOpen || !isEnabled())
+    if (FButtonState == zv::bsMenuOpen || !isEnabled()) {
         return;
+    }
     const bool b = OnButton(p, Rule::Move);
     std::uint8_t cand = FButtonState;
     if (AllowTransparency) {
-        if (b && FAllowMouseOver && !(FPressed && FGroupIndex != 0))
+        if (b && FAllowMouseOver && !(FPressed && FGroupIndex != 0)) {
             cand = zv::bsHot;
-        else if (FButtonState == zv::bsHot)
+        } else if (FButtonState == zv::bsHot) {
             cand = FPrevState;
+        }
     }
     if (FMouseHeld) {
-        if (b)
+        if (b) {
             cand = FPressed ? zv::bsLatched : zv::bsPressed;
-        else if (FGroupIndex == 0 || FButtonState == zv::bsPressed)
+        } else if (FGroupIndex == 0 || FButtonState == zv::bsPressed) {
             cand = zv::bsUp;
+        }
     }
     SetButtonState(cand);
     if (b && !FMouseInside) {
         MouseEntered();
         FMouseInside = true;
-        if (FButtonState == zv::bsUp && FAllowMouseOver)
+        if (FButtonState == zv::bsUp && FAllowMouseOver) {
             SetButtonState(zv::bsHot);
+        }
     }
     FMouseInside = b;
 }
@@ -312,19 +344,22 @@ void TSkBaseGraphicButton::mouseReleaseEvent(QMouseEvent* event)
     emit OnMouseUp(event->button(), p);
     event->accept();
     // Only the release of the left button that began a press on the button ends it.
-    if (FButtonState == zv::bsMenuOpen || !FMouseHeld || event->button() != Qt::LeftButton)
+    if (FButtonState == zv::bsMenuOpen || !FMouseHeld || event->button() != Qt::LeftButton) {
         return;
+    }
     FMouseHeld = false;
-    if (FRepeatTimer)
+    if (FRepeatTimer) {
         FRepeatTimer->Stop();
+    }
     const bool inside = OnButton(p, Rule::Release);
     const std::uint8_t state = FButtonState;
     std::uint8_t next = (state == zv::bsDisabled || state == zv::bsDisabledLatched) ? state : zv::bsUp;
     bool pressedSet = false;
     if (FGroupIndex != 0) {
         if (inside) {
-            if (FPressed && !FAllowAllUp)
+            if (FPressed && !FAllowAllUp) {
                 return;
+            }
             SetPressed(!FPressed);
             pressedSet = true;
         } else if (FPressed) {
@@ -334,17 +369,21 @@ void TSkBaseGraphicButton::mouseReleaseEvent(QMouseEvent* event)
         next = zv::bsHot;
     }
     if (!inside) {
-        if (!pressedSet)
+        if (!pressedSet) {
             SetButtonState(next);
+        }
         return;
     }
-    if (NumGlyphs < 3 && !pressedSet)
+    if (NumGlyphs < 3 && !pressedSet) {
         SetButtonState(next);
+    }
     QPointer<TSkBaseGraphicButton> self(this);
-    if (!RepeatedClick)
+    if (!RepeatedClick) {
         Click();
-    if (!self)
+    }
+    if (!self) {
         return;
+    }
     if (NumGlyphs >= 3 && !pressedSet && FButtonState != zv::bsDisabled
         && FButtonState != zv::bsDisabledLatched) {
         const bool still = OnButton(mapFromGlobal(FCursorPos()), Rule::Release);
@@ -356,12 +395,14 @@ void TSkBaseGraphicButton::enterEvent(QEnterEvent* event)
 {
     QWidget::enterEvent(event);
     // With face-pixel tracking, entering is detected by movement over the face instead.
-    if (AllowTransparency)
+    if (AllowTransparency) {
         return;
+    }
     MouseEntered();
     FMouseInside = true;
-    if (FButtonState == zv::bsUp && FAllowMouseOver && isEnabled())
+    if (FButtonState == zv::bsUp && FAllowMouseOver && isEnabled()) {
         SetButtonState(zv::bsHot);
+    }
 }
 
 void TSkBaseGraphicButton::leaveEvent(QEvent* event)
@@ -369,22 +410,26 @@ void TSkBaseGraphicButton::leaveEvent(QEvent* event)
     QWidget::leaveEvent(event);
     MouseLeft();
     FMouseInside = false;
-    if (FButtonState == zv::bsHot)
+    if (FButtonState == zv::bsHot) {
         SetButtonState(FPrevState);
-    if (HideHint)
+    }
+    if (HideHint) {
         QToolTip::hideText();
+    }
 }
 
 void TSkBaseGraphicButton::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
-    if (event->type() != QEvent::EnabledChange)
+    if (event->type() != QEvent::EnabledChange) {
         return;
+    }
     if (!isEnabled()) {
         // A disabled button receives no release: a press in progress ends here.
         FMouseHeld = false;
-        if (FRepeatTimer)
+        if (FRepeatTimer) {
             FRepeatTimer->Stop();
+        }
     }
     FButtonState = FPressed ? (isEnabled() ? zv::bsLatched : zv::bsDisabledLatched)
                             : (isEnabled() ? zv::bsUp : zv::bsDisabled);
@@ -401,8 +446,9 @@ TSkCustomMMButton::TSkCustomMMButton(QWidget* parent)
 
 void TSkCustomMMButton::SetButtonFaceImageList(TSkCustomImageList* list)
 {
-    if (list == FFaceList)
+    if (list == FFaceList) {
         return;
+    }
     disconnect(FChangedLink);
     disconnect(FDestroyedLink);
     FFaceList = list;
@@ -418,24 +464,27 @@ void TSkCustomMMButton::SetButtonFaceImageList(TSkCustomImageList* list)
 
 void TSkCustomMMButton::SetButtonFaceStyle(TSkBitmapStyle style)
 {
-    if (style == FFaceStyle)
+    if (style == FFaceStyle) {
         return;
+    }
     FFaceStyle = style;
     update();
 }
 
 void TSkCustomMMButton::SetQuickDraw(bool v)
 {
-    if (v == FQuickDraw)
+    if (v == FQuickDraw) {
         return;
+    }
     FQuickDraw = v;
     update();
 }
 
 void TSkCustomMMButton::SetForceTransparent(bool v)
 {
-    if (v == FForceTransparent)
+    if (v == FForceTransparent) {
         return;
+    }
     FForceTransparent = v;
     update();
 }
@@ -485,11 +534,13 @@ bool TSkCustomMMButton::HitTest(int x, int y) const
     // its fallback face, and that one takes the press (a missing pressed face must not make the
     // button unclickable).
     const int a = DrawnEntry();
-    if (a < 0 || !FFaceRect.contains(x, y))
+    if (a < 0 || !FFaceRect.contains(x, y)) {
         return false;
+    }
     const FaceEntry& e = FFaceTable[std::size_t(a)];
-    if (!EntryHasImage(e))
+    if (!EntryHasImage(e)) {
         return false;
+    }
     const QSize face(FFaceList->ImageDimension(e.ListIndex, 0), FFaceList->ImageDimension(e.ListIndex, 1));
     const QPoint at = zv::SkFacePixelAt(FFaceStyle, face, FFaceRect, { x, y });
     return !zv::SameColor(FFaceList->ImagePixel(at, e.ListIndex, e.ImageIndex), FHitColor);
@@ -505,8 +556,9 @@ QSize TSkCustomMMButton::AutoSize() const
 
 void TSkCustomMMButton::FitToFace()
 {
-    if (FFaceStyle == sbAutosize && FFaceList && size() != AutoSize())
+    if (FFaceStyle == sbAutosize && FFaceList && size() != AutoSize()) {
         resize(AutoSize());
+    }
 }
 
 void TSkCustomMMButton::paintEvent(QPaintEvent*)
@@ -514,8 +566,9 @@ void TSkCustomMMButton::paintEvent(QPaintEvent*)
     FFaceRect = QRect();
     QPainter painter(this);
     if (!FFaceList) {
-        if (!Transparent())
+        if (!Transparent()) {
             painter.fillRect(rect(), Color());
+        }
         return;
     }
     if (FFaceStyle == sbAutosize && size() != AutoSize()) {
@@ -526,13 +579,15 @@ void TSkCustomMMButton::paintEvent(QPaintEvent*)
     QImage off(size(), QImage::Format_ARGB32_Premultiplied);
     off.fill(Transparent() ? QColor(Qt::transparent) : Color());
     const int a = DrawnEntry();
-    if (a < 0)
+    if (a < 0) {
         return; // no up face: nothing at all is drawn
+    }
     const FaceEntry& e = FFaceTable[std::size_t(a)];
     if (EntryHasImage(e)) {
         unsigned flags = FQuickDraw ? 0u : unsigned(zv::sdfPalette);
-        if (Transparent() || FForceTransparent)
+        if (Transparent() || FForceTransparent) {
             flags |= zv::sdfTransparent;
+        }
         FFaceList->DrawImageInRect(off, rect(), &FFaceRect, e.ImageIndex, e.ListIndex, flags, FFaceStyle);
     }
     {

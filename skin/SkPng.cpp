@@ -25,8 +25,9 @@ struct PngJob {
 void ReadFn(png_structp png, png_bytep out, std::size_t n)
 {
     auto* job = static_cast<PngJob*>(png_get_io_ptr(png));
-    if (job->Size - job->Pos < n)
+    if (job->Size - job->Pos < n) {
         png_error(png, "the data ends early");
+    }
     std::memcpy(out, job->Data + job->Pos, n);
     job->Pos += n;
 }
@@ -81,12 +82,15 @@ bool Decode(PngJob* job)
     png_read_update_info(png, info);
     const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
     png_bytep pixels = MakeTarget(job, w, h);
-    if (!pixels)
+    if (!pixels) {
         png_error(png, "not enough memory for the picture");
+    }
     const std::size_t stride = std::size_t(job->Target->bytesPerLine());
-    for (int pass = 0; pass < passes; ++pass)
-        for (png_uint_32 y = 0; y < h; ++y)
+    for (int pass = 0; pass < passes; ++pass) {
+        for (png_uint_32 y = 0; y < h; ++y) {
             png_read_row(png, pixels + y * stride, nullptr);
+        }
+    }
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
     return true;
@@ -97,20 +101,23 @@ bool Decode(PngJob* job)
 QImage LoadPngImage(const QByteArray& data)
 {
     const auto* bytes = reinterpret_cast<const png_byte*>(data.constData());
-    if (data.size() < 8 || png_sig_cmp(bytes, 0, 8) != 0)
+    if (data.size() < 8 || png_sig_cmp(bytes, 0, 8) != 0) {
         throw EPngError(zv::LoadResString(zv::SNotPng));
+    }
     QImage image;
     PngJob job { bytes, std::size_t(data.size()), 0, {}, &image };
-    if (!Decode(&job))
+    if (!Decode(&job)) {
         throw EPngError(zv::LoadResString(zv::SDamagedPng).arg(QLatin1String(job.Message)));
+    }
     return image;
 }
 
 QImage LoadPngFile(const QString& path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    if (!f.open(QIODevice::ReadOnly)) {
         throw EPngError(zv::LoadResString(zv::SCannotReadFile).arg(path, f.errorString()));
+    }
     try {
         return LoadPngImage(f.readAll());
     } catch (const EPngError& e) {

@@ -7,8 +7,9 @@ namespace zv {
 std::vector<QRect> SkShapeRuns(const QImage& picture)
 {
     std::vector<QRect> runs;
-    if (picture.isNull())
+    if (picture.isNull()) {
         return runs;
+    }
     const QImage img = picture.format() == QImage::Format_RGB32 || picture.format() == QImage::Format_ARGB32
         ? picture
         : picture.convertToFormat(QImage::Format_RGB32);
@@ -18,13 +19,16 @@ std::vector<QRect> SkShapeRuns(const QImage& picture)
         const auto* row = reinterpret_cast<const QRgb*>(img.constScanLine(y));
         int x = 0;
         while (x < w) {
-            while (x < w && SameColor(row[x], t))
+            while (x < w && SameColor(row[x], t)) {
                 ++x;
-            if (x == w)
+            }
+            if (x == w) {
                 break;
+            }
             const int a = x;
-            while (x < w && !SameColor(row[x], t))
+            while (x < w && !SameColor(row[x], t)) {
                 ++x;
+            }
             runs.emplace_back(a, y, x - a, 1);
         }
     }
@@ -33,13 +37,15 @@ std::vector<QRect> SkShapeRuns(const QImage& picture)
 
 QRegion SkShapeRegion(const std::vector<QRect>& runs, QPoint offset)
 {
-    if (runs.empty())
+    if (runs.empty()) {
         return {};
+    }
     // Runs come row by row, left to right, never overlapping: already the banded order QRegion keeps.
     std::vector<QRect> moved;
     moved.reserve(runs.size());
-    for (const QRect& r : runs)
+    for (const QRect& r : runs) {
         moved.push_back(r.translated(offset));
+    }
     QRegion region;
     region.setRects(moved.data(), int(moved.size()));
     return region;

@@ -12,10 +12,12 @@ TSkShapedForm::TSkShapedForm(QWidget* form, QWidget* parent)
     : QWidget(parent ? parent : form)
     , FForm(form)
 {
-    if (!form || !form->isWindow())
+    if (!form || !form->isWindow()) {
         throw ESkShapedFormError(zv::LoadResString(zv::SSkinWithoutWindow));
-    if (parent && parent != form && !form->isAncestorOf(parent))
+    }
+    if (parent && parent != form && !form->isAncestorOf(parent)) {
         throw ESkShapedFormError(zv::LoadResString(zv::SSkinOutsideWindow));
+    }
     FSavedFlags = form->windowFlags();
     resize(105, 105);
 }
@@ -24,16 +26,18 @@ void TSkShapedForm::SetPicture(const QImage& picture)
 {
     FPicture = picture.convertToFormat(QImage::Format_RGB32);
     SetTransparent(FTransparent);
-    if (FAutoSize && !FPicture.isNull())
+    if (FAutoSize && !FPicture.isNull()) {
         resize(FPicture.size());
+    }
     update();
 }
 
 void TSkShapedForm::SetAutoSize(bool autoSize)
 {
     FAutoSize = autoSize;
-    if (FAutoSize && !FPicture.isNull())
+    if (FAutoSize && !FPicture.isNull()) {
         resize(FPicture.size());
+    }
 }
 
 void TSkShapedForm::SetTransparent(bool transparent)
@@ -45,9 +49,11 @@ void TSkShapedForm::SetTransparent(bool transparent)
         const QRgb key = FPicture.pixel(0, FPicture.height() - 1);
         for (int y = 0; y < FShown.height(); ++y) {
             auto* row = reinterpret_cast<QRgb*>(FShown.scanLine(y));
-            for (int x = 0; x < FShown.width(); ++x)
-                if (zv::SameColor(row[x], key))
+            for (int x = 0; x < FShown.width(); ++x) {
+                if (zv::SameColor(row[x], key)) {
                     row[x] = 0;
+                }
+            }
         }
     }
     update();
@@ -56,27 +62,31 @@ void TSkShapedForm::SetTransparent(bool transparent)
 void TSkShapedForm::SetActive(bool active)
 {
     FActive = active;
-    if (active)
+    if (active) {
         ApplyShape();
-    else
+    } else {
         RemoveShape();
+    }
 }
 
 void TSkShapedForm::SetFormFlags(Qt::WindowFlags flags)
 {
-    if (FForm->windowFlags() == flags)
+    if (FForm->windowFlags() == flags) {
         return;
+    }
     // Changing the frame recreates the native window, which hides it.
     const bool visible = FForm->isVisible();
     FForm->setWindowFlags(flags);
-    if (visible)
+    if (visible) {
         FForm->show();
+    }
 }
 
 void TSkShapedForm::SetSeeThrough(bool on)
 {
-    if (on == FSeeThrough)
+    if (on == FSeeThrough) {
         return;
+    }
     if (on) {
         FSavedTranslucent = FForm->testAttribute(Qt::WA_TranslucentBackground);
         FSavedNoBackground = FForm->testAttribute(Qt::WA_NoSystemBackground);
@@ -92,8 +102,9 @@ void TSkShapedForm::SetSeeThrough(bool on)
 void TSkShapedForm::ApplyShape()
 {
     FSavedFlags = FForm->windowFlags();
-    if (FPicture.isNull())
+    if (FPicture.isNull()) {
         return;
+    }
     const QPoint offset = mapTo(FForm, QPoint(0, 0));
     const std::vector<QRect> runs = zv::SkShapeRuns(FPicture);
     FShapeRects = int(runs.size());
@@ -103,10 +114,11 @@ void TSkShapedForm::ApplyShape()
     SetSeeThrough(!runs.empty());
     SetFormFlags(FSavedFlags | Qt::FramelessWindowHint);
     // The mask still limits the input to the shape, and cuts it where nothing composes the see-through.
-    if (runs.empty())
+    if (runs.empty()) {
         FForm->clearMask();
-    else
+    } else {
         FForm->setMask(zv::SkShapeRegion(runs, offset));
+    }
     FForm->update();
 }
 
@@ -122,12 +134,14 @@ void TSkShapedForm::RemoveShape()
 
 void TSkShapedForm::paintEvent(QPaintEvent*)
 {
-    if (FShown.isNull())
+    if (FShown.isNull()) {
         return;
+    }
     QPainter p(this);
     // Outside the shape the window stays see-through, exactly where the mask cuts it.
-    if (FActive && !FShapeArea.isEmpty())
+    if (FActive && !FShapeArea.isEmpty()) {
         p.setClipRegion(FShapeArea);
+    }
     p.drawImage(0, 0, FShown);
 }
 
@@ -140,15 +154,18 @@ bool TSkShapedForm::StartSystemMove()
 void TSkShapedForm::mousePressEvent(QMouseEvent* event)
 {
     QWidget::mousePressEvent(event);
-    if (!FActive || event->button() != Qt::LeftButton)
+    if (!FActive || event->button() != Qt::LeftButton) {
         return;
+    }
     const QPoint p = event->position().toPoint();
     const bool onCaption = FPicture.valid(p) && zv::SameColor(FPicture.pixel(p), CaptionColor);
-    if (!AlwaysMove && !onCaption)
+    if (!AlwaysMove && !onCaption) {
         return;
+    }
     event->accept();
-    if (StartSystemMove())
+    if (StartSystemMove()) {
         return;
+    }
     FDragging = true;
     FDragOffset = event->globalPosition().toPoint() - FForm->frameGeometry().topLeft();
 }
@@ -164,7 +181,8 @@ void TSkShapedForm::mouseMoveEvent(QMouseEvent* event)
 
 void TSkShapedForm::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (FDragging && event->button() == Qt::LeftButton)
+    if (FDragging && event->button() == Qt::LeftButton) {
         FDragging = false;
+    }
     QWidget::mouseReleaseEvent(event);
 }

@@ -12,8 +12,9 @@ public:
     {
         FTimer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&FTimer, &QTimer::timeout, [this] {
-            if (OnTimer)
+            if (OnTimer) {
                 OnTimer();
+            }
         });
     }
     void Start(int intervalMs) override { FTimer.start(intervalMs); }

@@ -25,9 +25,10 @@ public:
 
     void Need(qsizetype n, const char* what) const
     {
-        if (n < 0 || Remaining() < n)
+        if (n < 0 || Remaining() < n) {
             throw ESkWindowDataError(
                 zv::LoadResString(zv::SWindowDataTruncated).arg(QLatin1String(what), QString::number(FPos)));
+        }
     }
     quint8 U8(const char* what)
     {
@@ -57,8 +58,9 @@ private:
 
 SkStoredObject ReadObject(Reader& r, int depth)
 {
-    if (depth > kMaxDepth)
+    if (depth > kMaxDepth) {
         throw ESkWindowDataError(zv::LoadResString(zv::SWindowDataTooDeep));
+    }
     SkStoredObject o;
     o.Name = r.Str("component name");
     o.ClassName = r.Str("class name");
@@ -75,8 +77,9 @@ SkStoredObject ReadObject(Reader& r, int depth)
     const quint32 children = r.U32("child count");
     r.Need(qsizetype(children) * 10, "children");
     o.Children.reserve(children);
-    for (quint32 i = 0; i < children; ++i)
+    for (quint32 i = 0; i < children; ++i) {
         o.Children.push_back(ReadObject(r, depth + 1));
+    }
     return o;
 }
 
@@ -89,9 +92,10 @@ void PutU32(QByteArray& out, quint32 v)
 
 void PutStr(QByteArray& out, const QByteArray& s, const char* what)
 {
-    if (s.size() > 255)
+    if (s.size() > 255) {
         throw ESkWindowDataError(zv::LoadResString(zv::SWindowDataNameTooLong)
                                      .arg(QLatin1String(what), QString::fromLatin1(s.left(40))));
+    }
     out.append(char(s.size()));
     out.append(s);
 }
@@ -107,48 +111,57 @@ void WriteObject(QByteArray& out, const SkStoredObject& o)
         out.append(v.Data);
     }
     PutU32(out, quint32(o.Children.size()));
-    for (const SkStoredObject& c : o.Children)
+    for (const SkStoredObject& c : o.Children) {
         WriteObject(out, c);
+    }
 }
 
 } // namespace
 
 const QByteArray* SkStoredObject::Value(const QByteArray& name) const
 {
-    for (auto it = Values.rbegin(); it != Values.rend(); ++it)
-        if (it->Name == name)
+    for (auto it = Values.rbegin(); it != Values.rend(); ++it) {
+        if (it->Name == name) {
             return &it->Data;
+        }
+    }
     return nullptr;
 }
 
 const SkStoredObject* SkStoredObject::Child(const QByteArray& name) const
 {
-    for (const SkStoredObject& c : Children)
-        if (c.Name == name)
+    for (const SkStoredObject& c : Children) {
+        if (c.Name == name) {
             return &c;
+        }
+    }
     return nullptr;
 }
 
 const SkStoredObject& SkStoredObject::RequireChild(const QByteArray& name) const
 {
-    if (const SkStoredObject* c = Child(name))
+    if (const SkStoredObject* c = Child(name)) {
         return *c;
+    }
     throw ESkWindowDataError(zv::LoadResString(zv::SWindowDataNoComponent)
                                  .arg(QString::fromLatin1(Name), QString::fromLatin1(name)));
 }
 
 SkStoredObject ReadWindowData(const QByteArray& bytes)
 {
-    if (!bytes.startsWith(kMagic))
+    if (!bytes.startsWith(kMagic)) {
         throw ESkWindowDataError(zv::LoadResString(zv::SNotWindowData));
+    }
     Reader r(bytes);
     r.Bytes(4, "signature");
     const quint8 version = r.U8("version");
-    if (version != kVersion)
+    if (version != kVersion) {
         throw ESkWindowDataError(zv::LoadResString(zv::SWindowDataVersion).arg(version));
+    }
     SkStoredObject root = ReadObject(r, 0);
-    if (r.Remaining() != 0)
+    if (r.Remaining() != 0) {
         throw ESkWindowDataError(zv::LoadResString(zv::SWindowDataStrayBytes).arg(r.Remaining()));
+    }
     return root;
 }
 
@@ -163,8 +176,9 @@ QByteArray WriteWindowData(const SkStoredObject& root)
 SkStoredObject LoadWindowData(const QString& path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    if (!f.open(QIODevice::ReadOnly)) {
         throw ESkWindowDataError(zv::LoadResString(zv::SCannotReadWindowData).arg(path, f.errorString()));
+    }
     try {
         return ReadWindowData(f.readAll());
     } catch (const ESkWindowDataError& e) {

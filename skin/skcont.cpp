@@ -15,8 +15,9 @@ int RoundHalfEven(qint64 a, qint64 b)
 {
     const qint64 q = a / b;
     const qint64 twice = 2 * (a % b);
-    if (twice > b || (twice == b && (q % 2) != 0))
+    if (twice > b || (twice == b && (q % 2) != 0)) {
         return int(q + 1);
+    }
     return int(q);
 }
 
@@ -33,8 +34,9 @@ QRect SkPlaceFace(TSkBitmapStyle style, QSize face, const QRect& target)
     const int w = face.width(), h = face.height();
     const int W = target.width(), H = target.height();
     const int L = target.left(), T = target.top();
-    if (w <= 0 || h <= 0)
+    if (w <= 0 || h <= 0) {
         return {};
+    }
     switch (style) {
     case sbCenter:
         return { L + (W - w) / 2, T + (H - h) / 2, w, h };
@@ -44,8 +46,9 @@ QRect SkPlaceFace(TSkBitmapStyle style, QSize face, const QRect& target)
         return target;
     case sbKeepAspRatio:
         // c = min(W / w, H / h), sizes truncated; done in integers so w * (W / w) gives W exactly.
-        if (qint64(W) * h <= qint64(H) * w)
+        if (qint64(W) * h <= qint64(H) * w) {
             return { L, T, W, int(qint64(h) * W / w) };
+        }
         return { L, T, int(qint64(w) * H / h), H };
     case sbKeepWidth:
         return { L, T, RoundHalfEven(qint64(H) * w, h), H };
@@ -68,8 +71,9 @@ QPoint SkFacePixelAt(TSkBitmapStyle style, QSize face, const QRect& placed, QPoi
     case sbKeepAspRatio:
     case sbKeepWidth:
     case sbKeepHeight:
-        if (placed.width() <= 0 || placed.height() <= 0)
+        if (placed.width() <= 0 || placed.height() <= 0) {
             return { -1, -1 };
+        }
         return { int(qint64(dx) * face.width() / placed.width()),
             int(qint64(dy) * face.height() / placed.height()) };
     default:
@@ -80,25 +84,29 @@ QPoint SkFacePixelAt(TSkBitmapStyle style, QSize face, const QRect& placed, QPoi
 QRect SkDrawFace(
     QImage& target, const QImage& face, const QRect& rect, TSkBitmapStyle style, std::optional<QRgb> key)
 {
-    if (face.isNull() || target.isNull())
+    if (face.isNull() || target.isNull()) {
         return {};
+    }
     const QImage src = face.format() == QImage::Format_RGB32 || face.format() == QImage::Format_ARGB32
         ? face
         : face.convertToFormat(QImage::Format_RGB32);
     const QRect placed = SkPlaceFace(style, src.size(), rect);
     // Parts outside the target picture are cut off; tiles stay inside the rectangle.
     QRect area = placed & target.rect();
-    if (style == sbTile)
+    if (style == sbTile) {
         area &= rect;
+    }
     for (int y = area.top(); y <= area.bottom(); ++y) {
         auto* out = reinterpret_cast<QRgb*>(target.scanLine(y));
         for (int x = area.left(); x <= area.right(); ++x) {
             const QPoint s = SkFacePixelAt(style, src.size(), placed, { x, y });
-            if (!src.rect().contains(s))
+            if (!src.rect().contains(s)) {
                 continue;
+            }
             const QRgb px = reinterpret_cast<const QRgb*>(src.constScanLine(s.y()))[s.x()];
-            if (key && SameColor(px, *key))
+            if (key && SameColor(px, *key)) {
                 continue;
+            }
             out[x] = px | 0xFF000000u;
         }
     }
@@ -120,13 +128,15 @@ TSkBitmapListItem ReadBitmapListItem(const QByteArray& internal)
     const qsizetype n = internal.size();
     qsizetype pos = 0;
     auto need = [&](qsizetype k, const char* what) {
-        if (n - pos < k)
+        if (n - pos < k) {
             throw ESkBitmapListError(zv::LoadResString(zv::SBitmapItemTruncated).arg(QLatin1String(what)));
+        }
     };
     need(1, "flags");
     const quint8 flags = p[pos++];
-    if (flags & fCompressed)
+    if (flags & fCompressed) {
         throw ESkBitmapListError(zv::LoadResString(zv::SBitmapItemCompressed));
+    }
 
     TSkBitmapListItem item;
     item.PixelFormat = (flags & fMono) ? spfMono
@@ -151,32 +161,39 @@ TSkBitmapListItem ReadBitmapListItem(const QByteArray& internal)
         pos += 4;
         need(qsizetype(len), "bitmap");
         const QByteArray bmp = internal.mid(pos, qsizetype(len));
-        if (!bmp.startsWith("BM"))
+        if (!bmp.startsWith("BM")) {
             throw ESkBitmapListError(zv::LoadResString(zv::SBitmapItemNoBmp));
-        if (!item.Bitmap.loadFromData(bmp, "BMP"))
+        }
+        if (!item.Bitmap.loadFromData(bmp, "BMP")) {
             throw ESkBitmapListError(zv::LoadResString(zv::SBitmapItemDamagedBmp));
+        }
     }
     return item;
 }
 
 QByteArray WriteBitmapListItem(const TSkBitmapListItem& item)
 {
-    if (item.Description.size() > 255)
+    if (item.Description.size() > 255) {
         throw ESkBitmapListError(zv::LoadResString(zv::SBitmapItemDescriptionTooLong));
+    }
     QByteArray bmp;
     if (!item.Bitmap.isNull()) {
         QBuffer buf(&bmp);
         buf.open(QIODevice::WriteOnly);
-        if (!item.Bitmap.save(&buf, "BMP"))
+        if (!item.Bitmap.save(&buf, "BMP")) {
             throw ESkBitmapListError(zv::LoadResString(zv::SBitmapItemCannotWriteBmp));
+        }
     }
     quint8 flags = 0;
-    if (!item.Description.isEmpty())
+    if (!item.Description.isEmpty()) {
         flags |= 2;
-    if (item.Ident != 0)
+    }
+    if (item.Ident != 0) {
         flags |= 4;
-    if (!bmp.isEmpty())
+    }
+    if (!bmp.isEmpty()) {
         flags |= 8;
+    }
     static constexpr quint8 formatBits[] = { 0, 16, 32, 64 };
     flags |= formatBits[item.PixelFormat & 3];
 
@@ -203,12 +220,15 @@ QByteArray WriteBitmapListItem(const TSkBitmapListItem& item)
 
 QRgb TSkBitmapListItem::KeyColor() const
 {
-    if (TransparentColor)
+    if (TransparentColor) {
         return *TransparentColor | 0xFF000000u;
-    if (Bitmap.isNull())
+    }
+    if (Bitmap.isNull()) {
         return qRgb(255, 255, 255);
-    if (Bitmap.depth() == 1)
+    }
+    if (Bitmap.depth() == 1) {
         return qRgb(255, 255, 255);
+    }
     return Bitmap.pixel(0, Bitmap.height() - 1) | 0xFF000000u;
 }
 
@@ -236,10 +256,11 @@ void TSkBitmapList::LoadFrom(const zv::SkStoredObject& list)
     std::vector<TSkBitmapListItem> loaded;
     for (const zv::SkStoredObject& child : list.Children) {
         const QByteArray* internal = child.Value("Internal");
-        if (!internal)
+        if (!internal) {
             throw ESkBitmapListError(
                 zv::LoadResString(zv::SBitmapItemNoPicture)
                     .arg(QString::number(loaded.size()), QString::fromLatin1(list.Name)));
+        }
         try {
             loaded.push_back(zv::ReadBitmapListItem(*internal));
         } catch (const ESkBitmapListError& e) {
@@ -248,23 +269,26 @@ void TSkBitmapList::LoadFrom(const zv::SkStoredObject& list)
                     .arg(QString::number(loaded.size()), QString::fromLatin1(list.Name), e.Message()));
         }
     }
-    for (TSkBitmapListItem& item : loaded)
+    for (TSkBitmapListItem& item : loaded) {
         Add(std::move(item));
+    }
 }
 
 zv::SkStoredObject TSkBitmapList::StoreAs(const QByteArray& name) const
 {
     zv::SkStoredObject list { name, "TSkBitmapList", {}, {} };
-    for (const TSkBitmapListItem& item : FItems)
+    for (const TSkBitmapListItem& item : FItems) {
         list.Children.push_back(
             { {}, "TSkBitmapListItem", { { "Internal", zv::WriteBitmapListItem(item) } }, {} });
+    }
     return list;
 }
 
 const TSkBitmapListItem* TSkBitmapList::Find(int i) const
 {
-    if (i < 0 || i >= Count())
+    if (i < 0 || i >= Count()) {
         return nullptr;
+    }
     return &FItems[std::size_t(i)];
 }
 
@@ -277,8 +301,9 @@ QRect TSkBitmapList::ImageRect(int i) const
 int TSkBitmapList::ImageDimension(int i, int which) const
 {
     const TSkBitmapListItem* item = Find(i);
-    if (!item)
+    if (!item) {
         return 0;
+    }
     return which == 0 ? item->Bitmap.width() : which == 1 ? item->Bitmap.height() : 0;
 }
 
@@ -313,15 +338,17 @@ QRgb TSkBitmapList::ImageTransparentColor(int i, int) const
 QRgb TSkBitmapList::ImagePixel(QPoint p, int i, int) const
 {
     const TSkBitmapListItem* item = Find(i);
-    if (!item || !item->Bitmap.valid(p))
+    if (!item || !item->Bitmap.valid(p)) {
         return qRgb(255, 255, 255);
+    }
     return item->Bitmap.pixel(p) | 0xFF000000u;
 }
 
 void TSkBitmapList::DrawImageAt(QImage& target, int x, int y, int i, int) const
 {
-    if (const TSkBitmapListItem* item = Find(i))
+    if (const TSkBitmapListItem* item = Find(i)) {
         zv::SkDrawFace(target, item->Bitmap, QRect(QPoint(x, y), item->Bitmap.size()), sbNone, std::nullopt);
+    }
 }
 
 void TSkBitmapList::DrawImageInRect(
@@ -331,10 +358,12 @@ void TSkBitmapList::DrawImageInRect(
     QRect covered;
     if (item && !item->Bitmap.isNull()) {
         std::optional<QRgb> key;
-        if (flags & zv::sdfTransparent)
+        if (flags & zv::sdfTransparent) {
             key = item->KeyColor();
+        }
         covered = zv::SkDrawFace(target, item->Bitmap, rect, style, key);
     }
-    if (drawn)
+    if (drawn) {
         *drawn = covered;
+    }
 }

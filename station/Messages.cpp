@@ -22,11 +22,14 @@ QString BuiltInCaption(const QString& labelName)
         // The settings window's.
         { QStringLiteral("lblNecessarioInformarUsuario"),
             QStringLiteral("\u00c9 necess\u00e1rio informar o Usu\u00e1rio!") },
-        { QStringLiteral("lblNecessarioInformarSenha"), QStringLiteral("\u00c9 necess\u00e1rio informar a Senha!") },
-        { QStringLiteral("lblNecessarioInformarIdioma"), QStringLiteral("\u00c9 necess\u00e1rio informar o Idioma!") },
+        { QStringLiteral("lblNecessarioInformarSenha"),
+            QStringLiteral("\u00c9 necess\u00e1rio informar a Senha!") },
+        { QStringLiteral("lblNecessarioInformarIdioma"),
+            QStringLiteral("\u00c9 necess\u00e1rio informar o Idioma!") },
         { QStringLiteral("lblControleGravacaoNaoEncontrado"),
-            QStringLiteral("N\u00e3o foi encontrado um controle de grava\u00e7\u00e3o. Instale o pavucontrol, ou o "
-                           "alsamixer (alsa-utils) e um emulador de terminal.") },
+            QStringLiteral(
+                "N\u00e3o foi encontrado um controle de grava\u00e7\u00e3o. Instale o pavucontrol, ou o "
+                "alsamixer (alsa-utils) e um emulador de terminal.") },
     };
     return captions.value(labelName);
 }

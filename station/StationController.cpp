@@ -230,7 +230,8 @@ void TStationController::SaveSettings(const TDialogSettings& values)
 QString TStationController::UserEncodingFile() const
 {
     CheckUserFileName(settings_.Usuario);
-    return QString::fromStdString((programFolder_ / "").string()) + settings_.Usuario + QStringLiteral(".xml");
+    return QString::fromStdString((programFolder_ / "").string()) + settings_.Usuario
+        + QStringLiteral(".xml");
 }
 
 QString TStationController::TemplateFile() const
@@ -533,4 +534,3 @@ bool TStationController::CloseStep()
     });
     return stopped;
 }
-

@@ -995,8 +995,8 @@ bool TFrm_ZoVeva::AskYesNo(const QString& text)
     if (FOptions.Boxes) {
         return FOptions.Boxes->AskYesNo(text);
     }
-    QMessageBox box(QMessageBox::Question, ApplicationTitle(), text, QMessageBox::Yes | QMessageBox::No,
-        BoxParent());
+    QMessageBox box(
+        QMessageBox::Question, ApplicationTitle(), text, QMessageBox::Yes | QMessageBox::No, BoxParent());
     box.button(QMessageBox::Yes)->setText(zv::LoadResString(zv::SAnswerYes));
     box.button(QMessageBox::No)->setText(zv::LoadResString(zv::SAnswerNo));
     box.setDefaultButton(QMessageBox::No);

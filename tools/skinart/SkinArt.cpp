@@ -100,8 +100,9 @@ QImage KeyBySilhouette(const QImage& art, const QPainterPath& silhouette)
         const auto* in = reinterpret_cast<const QRgb*>(art.constScanLine(y));
         const auto* m = reinterpret_cast<const QRgb*>(mask.constScanLine(y));
         auto* o = reinterpret_cast<QRgb*>(out.scanLine(y));
-        for (int x = 0; x < art.width(); ++x)
+        for (int x = 0; x < art.width(); ++x) {
             o[x] = qAlpha(m[x]) ? NotNavy(in[x] | 0xFF000000u) : kNavy;
+        }
     }
     // The shape's key is pixel (0, 0): it must be navy whatever the silhouette does.
     out.setPixel(0, 0, kNavy);
@@ -121,8 +122,9 @@ void Brush(QImage& art, const QPainterPath& area, int strength)
         const auto* m = reinterpret_cast<const QRgb*>(mask.constScanLine(y));
         const int line = int(Hash(7, quint32(y)) % quint32(2 * strength + 1)) - strength;
         for (int x = 0; x < art.width(); ++x) {
-            if (qAlpha(m[x]) < 255 || qAlpha(row[x]) < 255)
+            if (qAlpha(m[x]) < 255 || qAlpha(row[x]) < 255) {
                 continue;
+            }
             const int d = line + int(Hash(quint32(x), quint32(y)) % 3) - 1;
             auto c = [&](int v) { return std::clamp(v + d, 0, 255); };
             row[x] = qRgb(c(qRed(row[x])), c(qGreen(row[x])), c(qBlue(row[x])));
@@ -231,10 +233,11 @@ void SymbolSettings(QPainter& p, QPointF c, const QColor& col)
         const qreal r = (i % 2 == 0) ? 6.2 : 4.6;
         const QPointF q0 = c + QPointF(r * std::cos(a0), r * std::sin(a0));
         const QPointF q1 = c + QPointF(r * std::cos(a1), r * std::sin(a1));
-        if (i == 0)
+        if (i == 0) {
             gear.moveTo(q0);
-        else
+        } else {
             gear.lineTo(q0);
+        }
         gear.lineTo(q1);
     }
     gear.closeSubpath();
@@ -421,10 +424,12 @@ SkStoredObject StoredButton(
     const char* name, int up, int down, std::initializer_list<int> downStates = { 4, 5, 6, 7, 8 })
 {
     TSkFaceTable table {};
-    for (int s = 0; s < 9; ++s)
+    for (int s = 0; s < 9; ++s) {
         table[std::size_t(s)].ListIndex = up;
-    for (int s : downStates)
+    }
+    for (int s : downStates) {
         table[std::size_t(s)].ListIndex = down;
+    }
     return { name, "TSkMMButton", WriteStoredFaces(table, kNavy), {} };
 }
 
@@ -491,16 +496,18 @@ QImage MainSkin()
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0, 0, 0, 60));
     p.drawPath(grilleArea);
-    for (int row = 0; row < 5; ++row)
+    for (int row = 0; row < 5; ++row) {
         for (int col = 0; col < 21; ++col) {
             const QPointF h(80 + col * 8 + (row % 2) * 4, 31 + row * 8);
-            if (!grilleArea.contains(h + QPointF(-4, 0)) || !grilleArea.contains(h + QPointF(4, 0)))
+            if (!grilleArea.contains(h + QPointF(-4, 0)) || !grilleArea.contains(h + QPointF(4, 0))) {
                 continue;
+            }
             p.setBrush(QColor(110, 116, 126, 110));
             p.drawEllipse(h + QPointF(0, 0.8), 2.2, 2.2);
             p.setBrush(QColor(5, 6, 7));
             p.drawEllipse(h, 2.2, 2.2);
         }
+    }
 
     // Status line window and display window.
     const QRectF status = QRectF(102, 88, 115, 13).translated(off);
@@ -508,8 +515,9 @@ QImage MainSkin()
     const QRectF display = QRectF(74, 131, 170, 56).translated(off);
     DrawBezel(p, display.adjusted(-8, -8, 8, 8), 10, display.adjusted(-1, -1, 1, 1), 2);
     for (QPointF s : { display.topLeft() + QPointF(-14, -2), display.topRight() + QPointF(14, -2),
-             display.bottomLeft() + QPointF(-14, 2), display.bottomRight() + QPointF(14, 2) })
+             display.bottomLeft() + QPointF(-14, 2), display.bottomRight() + QPointF(14, 2) }) {
         DrawScrew(p, s);
+    }
 
     // A soft shadow under the logo plate.
     const QRectF logo = QRectF(90, 203, 138, 39).translated(off);
@@ -518,13 +526,15 @@ QImage MainSkin()
     p.drawRoundedRect(logo.translated(1, 2), 6, 6);
 
     // Sockets of the six round buttons.
-    for (const RoundButton& b : kRoundButtons)
+    for (const RoundButton& b : kRoundButtons) {
         DrawSocket(p, KnobCentre(b), 13.5);
+    }
 
     // Vents at the bottom, screws at the corners.
     DrawSlots(p, QRectF(98, 254, 168, 40), 5);
-    for (QPointF s : { QPointF(50, 30), QPointF(268, 30), QPointF(268, 288) })
+    for (QPointF s : { QPointF(50, 30), QPointF(268, 30), QPointF(268, 288) }) {
         DrawScrew(p, s);
+    }
     p.end();
     return KeyBySilhouette(art, shape);
 }
@@ -567,8 +577,9 @@ QImage ConfigSkin()
         p.drawEllipse(QPointF(250 + i * 12, 15), 3, 3);
     }
     DrawSlots(p, QRectF(70, 392, 160, 16), 3);
-    for (QPointF s : { QPointF(16, 398), QPointF(284, 398) })
+    for (QPointF s : { QPointF(16, 398), QPointF(284, 398) }) {
         DrawScrew(p, s);
+    }
     p.end();
     return KeyBySilhouette(art, shape);
 }
@@ -814,11 +825,13 @@ std::vector<ArtFile> RenderArtwork()
     files.push_back({ "images/logo.png", Png(Logo()) });
     files.push_back({ "images/mainicon.png", Png(MainIcon()) });
     // The desktop's icon theme, under the desktop entry's name.
-    for (int size : { 16, 22, 24, 32, 48, 64, 128, 256 })
+    for (int size : { 16, 22, 24, 32, 48, 64, 128, 256 }) {
         files.push_back({ QStringLiteral("icons/hicolor/%1x%1/apps/br.net.varekradio.ZoVeva.png").arg(size),
             Png(MainIcon(size)) });
-    for (int f = 1; f <= 4; ++f)
+    }
+    for (int f = 1; f <= 4; ++f) {
         files.push_back({ QStringLiteral("images/tray%1.png").arg(f), Png(TrayFrame(f)) });
+    }
     files.push_back({ "images/menu_close.png", Png(MenuImage(0)) });
     files.push_back({ "images/menu_hide.png", Png(MenuImage(1)) });
     files.push_back({ "images/menu_restore.png", Png(MenuImage(2)) });
@@ -851,18 +864,23 @@ QImage Preview()
 {
     const std::vector<ArtFile> files = RenderArtwork();
     auto load = [&](const QString& path) {
-        for (const ArtFile& f : files)
-            if (f.Path == path)
+        for (const ArtFile& f : files) {
+            if (f.Path == path) {
                 return QImage::fromData(f.Bytes);
+            }
+        }
         return QImage();
     };
     auto keyed = [](QImage img) {
         img = img.convertToFormat(QImage::Format_ARGB32);
         const QRgb key = img.pixel(0, img.height() - 1);
-        for (int y = 0; y < img.height(); ++y)
-            for (int x = 0; x < img.width(); ++x)
-                if (SameColor(img.pixel(x, y), key))
+        for (int y = 0; y < img.height(); ++y) {
+            for (int x = 0; x < img.width(); ++x) {
+                if (SameColor(img.pixel(x, y), key)) {
                     img.setPixel(x, y, 0);
+                }
+            }
+        }
         return img;
     };
     TSkBitmapList faces;
@@ -875,8 +893,9 @@ QImage Preview()
     p.fillRect(QRectF(10 + 74, 10 + 131, 170, 56), Qt::black);
     p.fillRect(QRectF(10 + 102, 10 + 88, 115, 13), Qt::black);
     p.drawImage(QPointF(10 + 90, 10 + 203), load("images/logo.png"));
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 6; ++i) {
         p.drawImage(QPointF(10, 10) + kRoundButtons[i].Place, keyed(faces.Item(2 * i + (i == 5)).Bitmap));
+    }
     // The settings window's skin and its buttons on its panel.
     p.drawImage(QPointF(350, 10), keyed(load("skins/config.png")));
     p.drawImage(QPointF(350 + 50, 10 + 300), keyed(faces.Item(12).Bitmap));
@@ -887,14 +906,17 @@ QImage Preview()
     for (int i = 0; i < faces.Count(); ++i) {
         p.drawImage(QPointF(x, 340 + (i >= 12 ? 34 * ((i - 12) / 2 + 1) : 0)), keyed(faces.Item(i).Bitmap));
         x = i >= 12 ? (i % 2 ? 10 : 170) : x + 27;
-        if (i == 11)
+        if (i == 11) {
             x = 10;
+        }
     }
-    for (int f = 1; f <= 4; ++f)
+    for (int f = 1; f <= 4; ++f) {
         p.drawImage(QPointF(350 + 40 * (f - 1), 440), load(QStringLiteral("images/tray%1.png").arg(f)));
+    }
     const char* menu[] = { "images/menu_close.png", "images/menu_hide.png", "images/menu_restore.png" };
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         p.drawImage(QPointF(520 + 24 * i, 448), load(menu[i]));
+    }
     p.drawImage(QPointF(600, 424), load("images/mainicon.png"));
     p.drawImage(QPointF(672, 420), keyed(load("knobs/wheel.png")));
     p.drawImage(QPointF(672, 474), keyed(load("knobs/recording.png")));

@@ -8,8 +8,9 @@
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc == 3 && QByteArray(argv[1]) == "--preview")
+    if (argc == 3 && QByteArray(argv[1]) == "--preview") {
         return zv::art::Preview().save(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+    }
     if (argc != 2) {
         std::fprintf(stderr, "usage: zoveva-skinart <resources folder> | --preview <file.png>\n");
         return 2;

@@ -261,8 +261,13 @@ TEST_F(Program, OnTheAirWithItsShapeStatusTrayAnimationAndFourMovingDisplays)
                    std::string list;
                    for (const auto& w : X.Windows()) {
                        list += QStringLiteral("%1 %2x%3+%4+%5 '%6'; ")
-                                   .arg(w.id).arg(w.geometry.width()).arg(w.geometry.height())
-                                   .arg(w.geometry.x()).arg(w.geometry.y()).arg(w.title).toStdString();
+                                   .arg(w.id)
+                                   .arg(w.geometry.width())
+                                   .arg(w.geometry.height())
+                                   .arg(w.geometry.x())
+                                   .arg(w.geometry.y())
+                                   .arg(w.title)
+                                   .toStdString();
                    }
                    return list;
                }();
@@ -272,7 +277,8 @@ TEST_F(Program, OnTheAirWithItsShapeStatusTrayAnimationAndFourMovingDisplays)
         // The menu bears the program's title too: gone first, it cannot be taken for the question.
         ASSERT_TRUE(waitFor([&] {
             const auto windows = X.Windows();
-            return std::none_of(windows.begin(), windows.end(), [&](const auto& w) { return w.id == menu.id; });
+            return std::none_of(
+                windows.begin(), windows.end(), [&](const auto& w) { return w.id == menu.id; });
         })) << "the menu closes on its item";
     };
     const auto isQuestion = [&](const XSession::Window& w) { return w.title == kTitle && w.id != window.id; };

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
         }
         for (const char32_t c : title.toUcs4()) {
-            if (c < 0x20 || (c >= 0x7f && c < 0xa0) || c == 0x2028 || c == 0x2029 || (c >= 0xd800 && c < 0xe000)) {
+            if (c < 0x20 || (c >= 0x7f && c < 0xa0) || c == 0x2028 || c == 0x2029
+                || (c >= 0xd800 && c < 0xe000)) {
                 std::abort();
             }
         }

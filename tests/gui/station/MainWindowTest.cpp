@@ -648,8 +648,7 @@ TEST_F(MainWindow, QuittingOnTheAirAsksFirst)
     MessageBoxes.answer = false;
     Click(Window->BFechar);
     Window->Fechar1->trigger();
-    EXPECT_EQ(MessageBoxes.questions,
-        QStringList(2, zv::BuiltInResString(zv::SAskOffAir)));
+    EXPECT_EQ(MessageBoxes.questions, QStringList(2, zv::BuiltInResString(zv::SAskOffAir)));
     EXPECT_EQ(Terminations, 1);
     EXPECT_EQ(Script.Count("Stop"), stopsBefore) << "No leaves the encoder alone";
     EXPECT_TRUE(Window->isVisible());

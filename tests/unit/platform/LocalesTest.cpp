@@ -13,8 +13,8 @@ TEST(Locales, DefaultAnsiCodePageByScriptAndLanguage)
         { 1068, 1254 }, { 1055, 1254 }, // Azeri (Latin), Turkish
         { 1028, 950 }, { 3076, 950 }, { 2052, 936 }, { 4100, 936 }, // Chinese
         { 1041, 932 }, { 1042, 949 }, { 1054, 874 }, { 1032, 1253 }, { 1037, 1255 }, { 1025, 1256 },
-        { 1061, 1257 }, { 1066, 1258 },
-        { 1081, 0 }, { 0, 0 }, { 0x3FF, 0 }, // Hindi has none; nothing for no language
+        { 1061, 1257 }, { 1066, 1258 }, { 1081, 0 }, { 0, 0 },
+        { 0x3FF, 0 }, // Hindi has none; nothing for no language
     };
     for (const auto& [lcid, codePage] : cases) {
         EXPECT_EQ(zv::DefaultAnsiCodePage(lcid), codePage) << lcid;

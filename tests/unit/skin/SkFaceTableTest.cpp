@@ -137,6 +137,7 @@ TEST(SkFaceEntryFor, MissingFacesFallBackToUpOrPressed)
     EXPECT_EQ(zv::SkFaceEntryFor(0, table, with({ 4 })), -1) << "no up face: nothing drawn";
     EXPECT_EQ(zv::SkFaceEntryFor(1, table, with({ 4 })), 0) << "disabled without faces: the background only";
     for (int s : { 3, 4, 6, 7 })
-        EXPECT_EQ(zv::SkFaceEntryFor(s, table, with({ 0 })), 0) << "no pressed face: the up face, state " << s;
+        EXPECT_EQ(zv::SkFaceEntryFor(s, table, with({ 0 })), 0)
+            << "no pressed face: the up face, state " << s;
     EXPECT_EQ(zv::SkFaceEntryFor(9, table, both), -1);
 }
