@@ -47,7 +47,7 @@ std::optional<Request> DecodeRequest(const QByteArray& line)
         return std::nullopt;
     }
     request.Body = *decoded;
-    for (const QJsonValue& header : headers.toArray()) {
+    for (const auto& header : headers.toArray()) {
         const QJsonArray pair = header.toArray();
         if (pair.size() != 2 || !pair[0].isString() || !pair[1].isString()) {
             return std::nullopt;

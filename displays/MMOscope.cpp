@@ -86,9 +86,8 @@ void TMMOscope::SetPCMFormat(const TWaveFormatEx* format)
 void TMMOscope::SetOnDrawLine(TMMOscopeDrawLine handler)
 {
     if (handler) {
-        m_core.DrawLine = [this, handler](TMMDIBCanvas& dib, const QRect& rect, const std::int16_t* samples) {
-            handler(this, dib, rect, samples);
-        };
+        m_core.DrawLine = [this, handler = std::move(handler)](TMMDIBCanvas& dib, const QRect& rect,
+                              const std::int16_t* samples) { handler(this, dib, rect, samples); };
     } else {
         m_core.DrawLine = nullptr;
     }

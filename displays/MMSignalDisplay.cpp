@@ -180,8 +180,8 @@ void TMMSignalDisplay::DrawScales(QPainter& p)
             p.setPen(text);
             p.save();
             // Turned by 90 degrees, reading upwards, ending just below the tick.
-            p.translate(mark.at + (metrics.ascent() - metrics.descent()) / 2,
-                y0 + 5 + metrics.horizontalAdvance(mark.label));
+            const int lift = (metrics.ascent() - metrics.descent()) / 2; // whole pixels, as drawn so far
+            p.translate(mark.at + lift, y0 + 5 + metrics.horizontalAdvance(mark.label));
             p.rotate(-90);
             p.drawText(0, 0, mark.label);
             p.restore();

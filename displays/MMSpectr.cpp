@@ -75,9 +75,8 @@ void TMMSpectrum::SetBitsPerPixel(int bits)
 void TMMSpectrum::SetOnDrawBar(TMMSpectrumDrawBar handler)
 {
     if (handler) {
-        m_core.SetDrawBar([this, handler](TMMDIBCanvas& dib, const QRect& rect, int spots, int peak) {
-            handler(this, dib, rect, spots, peak);
-        });
+        m_core.SetDrawBar([this, handler = std::move(handler)](TMMDIBCanvas& dib, const QRect& rect,
+                              int spots, int peak) { handler(this, dib, rect, spots, peak); });
     } else {
         m_core.SetDrawBar(nullptr);
     }
@@ -87,8 +86,8 @@ void TMMSpectrum::SetOnDrawBar(TMMSpectrumDrawBar handler)
 void TMMSpectrum::SetOnClearBackground(TMMSpectrumClear handler)
 {
     if (handler) {
-        m_core.ClearBackground
-            = [this, handler](TMMDIBCanvas& dib, const QRect& rect) { handler(this, dib, rect); };
+        m_core.ClearBackground = [this, handler = std::move(handler)](
+                                     TMMDIBCanvas& dib, const QRect& rect) { handler(this, dib, rect); };
     } else {
         m_core.ClearBackground = nullptr;
     }
@@ -98,7 +97,8 @@ void TMMSpectrum::SetOnClearBackground(TMMSpectrumClear handler)
 void TMMSpectrum::SetOnGetXScale(TMMSpectrumGetXScale handler)
 {
     if (handler) {
-        m_core.SetGetXScale([this, handler](int* first, int* end) { handler(this, first, end); });
+        m_core.SetGetXScale(
+            [this, handler = std::move(handler)](int* first, int* end) { handler(this, first, end); });
     } else {
         m_core.SetGetXScale(nullptr);
     }

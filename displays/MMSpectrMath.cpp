@@ -819,7 +819,7 @@ void SpectrumCore::Analyse(const void* data)
 
     // Scaled by 2/N (N/2 is a power of two, so the division is exact) and kept in 16 bits; a
     // component beyond that range saturates rather than wrapping to the other sign.
-    const float half = float(N / 2);
+    const float half = float(N) / 2;
     for (int i = 0; i < N; ++i) {
         const float v = std::trunc(buffer[i] / half);
         m_spectrum16[std::size_t(i)] = std::int16_t(std::clamp(v, -32768.0f, 32767.0f));

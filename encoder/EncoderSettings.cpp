@@ -190,7 +190,7 @@ bool BitrateFitsSampleRate(int kbps, int sampleRate)
 // A file named by an attribute: any path, as long as it is one.
 QString ParseFileName(const QDomElement& element, const QString& name, const QString& origin)
 {
-    const QString value = element.attribute(name).trimmed();
+    QString value = element.attribute(name).trimmed();
     if (HasControlCharacters(value) || value.size() > 4096) {
         Fail(origin, QStringLiteral("Broadcast/@%1 is not a usable file name").arg(name));
     }

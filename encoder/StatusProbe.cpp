@@ -60,7 +60,7 @@ StatusReading ReadListenerCounts(QByteArrayView json, const QString& mount)
     // One source is an object, several an array.
     const QJsonValue sources = stats.toObject().value(QStringLiteral("source"));
     const QJsonArray list = sources.isArray() ? sources.toArray() : QJsonArray { sources };
-    for (const QJsonValue& entry : list) {
+    for (const auto& entry : list) {
         const QJsonObject source = entry.toObject();
         if (UrlPath(source.value(QStringLiteral("listenurl")).toString()) != mount) {
             continue;

@@ -123,7 +123,7 @@ QString TlsPolicy::VerifyPem(const char* pem) const
         sk_X509_push(chain, certificate);
     }
     ERR_clear_error();
-    const QString reason = Verify(chain);
+    QString reason = Verify(chain);
     sk_X509_pop_free(chain, X509_free);
     BIO_free(input);
     return reason;

@@ -316,7 +316,8 @@ public:
 };
 
 // hasMapper: device id -1 is the first mixer.
-std::unique_ptr<MemoryMixerOps> MakeMemoryMixer(std::vector<MemoryMixerTable> Mixers, bool HasMapper = false);
+std::unique_ptr<MemoryMixerOps> MakeMemoryMixer(
+    const std::vector<MemoryMixerTable>& Mixers, bool HasMapper = false);
 
 // The mixer of a synthetic capture device: speakers with line input, microphone and CD, and the
 // recording with the same three sources, its source selector (line input chosen) and volumes, the

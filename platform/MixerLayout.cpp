@@ -395,6 +395,7 @@ void AlsaLayout::AddCaptureSwitches(const std::vector<MixerElement>& elements, c
         b.switchChannels.push_back(elements[i].capture.channels ? elements[i].capture.channels : 1);
     }
     std::vector<TMixerListText> items;
+    items.reserve(switches.size());
     for (std::size_t i : switches) {
         items.push_back(ListItem(r.sourceLine[i], DisplayName(elements[i])));
     }

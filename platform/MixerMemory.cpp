@@ -409,7 +409,7 @@ MemoryLine Source(std::uint32_t type, const std::string& name, std::vector<Memor
 
 } // namespace
 
-std::unique_ptr<MemoryMixerOps> MakeMemoryMixer(std::vector<MemoryMixerTable> mixers, bool hasMapper)
+std::unique_ptr<MemoryMixerOps> MakeMemoryMixer(const std::vector<MemoryMixerTable>& mixers, bool hasMapper)
 {
     return std::make_unique<MemoryOps>(std::move(mixers), hasMapper);
 }

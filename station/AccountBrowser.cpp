@@ -194,7 +194,7 @@ private:
         // The program folder holds the program or a link to it (the package's launcher links the
         // installed program there); the helper lies beside the program file itself.
         const QString name = QString::fromLatin1(zv::account::HelperExecutableName);
-        const QString inFolder = QString::fromStdString((zv::ProgramFolder() / name.toStdString()).string());
+        QString inFolder = QString::fromStdString((zv::ProgramFolder() / name.toStdString()).string());
         if (QFileInfo(inFolder).isExecutable()) {
             return inFolder;
         }

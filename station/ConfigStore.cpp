@@ -92,8 +92,8 @@ QByteArray ScramblePassword(const QByteArray& text)
     return out;
 }
 
-TConfigStore::TConfigStore(std::filesystem::path programFolder)
-    : path_(std::move(programFolder) / "cfg.ini")
+TConfigStore::TConfigStore(const std::filesystem::path& programFolder)
+    : path_(programFolder / "cfg.ini")
 {
 }
 

@@ -58,7 +58,7 @@ void CheckDialogFields(const TDialogSettings& values);
 
 class TConfigStore {
 public:
-    explicit TConfigStore(std::filesystem::path programFolder);
+    explicit TConfigStore(const std::filesystem::path& programFolder);
 
     std::filesystem::path Path() const { return path_; }
 

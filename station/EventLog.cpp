@@ -38,10 +38,11 @@ QString PlainBlanks(QString text)
 
 } // namespace
 
-TEventLog::TEventLog(std::filesystem::path programFolder, std::function<QDateTime()> now, QLocale locale)
-    : path_(std::move(programFolder) / "ZoVeva.log")
+TEventLog::TEventLog(
+    const std::filesystem::path& programFolder, std::function<QDateTime()> now, const QLocale& locale)
+    : path_(programFolder / "ZoVeva.log")
     , now_(std::move(now))
-    , locale_(std::move(locale))
+    , locale_(locale)
 {
 }
 

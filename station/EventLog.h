@@ -13,8 +13,8 @@ class TEventLog {
 public:
     // now gives the entry's local date and time (the current time when empty); locale gives the date
     // and time formats (the system's when not given).
-    explicit TEventLog(std::filesystem::path programFolder, std::function<QDateTime()> now = {},
-        QLocale locale = QLocale::system());
+    explicit TEventLog(const std::filesystem::path& programFolder, std::function<QDateTime()> now = {},
+        const QLocale& locale = QLocale::system());
 
     std::filesystem::path Path() const { return path_; }
 

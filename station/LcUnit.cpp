@@ -374,6 +374,7 @@ TProps TProps::Collect(const QObject& window)
         classes.insert(classes.begin(), c);
     }
     std::vector<std::optional<QByteArray>> resources;
+    resources.reserve(classes.size());
     for (const QMetaObject* c : classes) {
         resources.push_back(lcf.Resource(QString::fromLatin1(c->className()).toUpper()));
     }
