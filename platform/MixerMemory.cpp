@@ -411,7 +411,7 @@ MemoryLine Source(std::uint32_t type, const std::string& name, std::vector<Memor
 
 std::unique_ptr<MemoryMixerOps> MakeMemoryMixer(const std::vector<MemoryMixerTable>& mixers, bool hasMapper)
 {
-    return std::make_unique<MemoryOps>(std::move(mixers), hasMapper);
+    return std::make_unique<MemoryOps>(mixers, hasMapper);
 }
 
 MemoryMixerTable SyntheticMixerTable(const std::string& productName)
@@ -471,7 +471,7 @@ MixerOps& DefaultMixer()
                     caps.szPname, sizeof caps.szPname, "%s", d.name.c_str()); // as the capture lists it
                 tables.push_back(SyntheticMixerTable(caps.szPname));
             }
-            return static_cast<MixerOps*>(MakeMemoryMixer(std::move(tables), true).release());
+            return static_cast<MixerOps*>(MakeMemoryMixer(tables, true).release());
         }
         return &AlsaMixer();
     }();

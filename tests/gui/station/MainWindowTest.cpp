@@ -74,7 +74,7 @@ protected:
         for (const auto& device : zv::SyntheticDevicesFromEnvironment()) {
             tables.push_back(zv::SyntheticMixerTable(device.name));
         }
-        Mixers = zv::MakeMemoryMixer(std::move(tables));
+        Mixers = zv::MakeMemoryMixer(tables);
     }
 
     void TearDown() override
