@@ -435,11 +435,9 @@ void StationLogger::WritePending()
     }
     goodSize_ += static_cast<std::int64_t>(pending_.size());
     pending_.clear();
-    if (faultReported_) {
-        EncoderLog(QStringLiteral("recording resumed: %1").arg(QDir(settings_.folder).filePath(path_)));
-        faultReported_ = false;
-        state_ = static_cast<int>(State::Recording);
-    }
+    // A full disk may take a few bytes again once a cut-back frame freed its block: the return is
+    // told at the next space check, so a disk that is still full is one fault, not a flapping pair.
+    wroteSinceFault_ = faultReported_;
 }
 
 void StationLogger::NoteTitleInFile(const QString& title, WallClock::time_point time)
@@ -474,6 +472,7 @@ void StationLogger::Fault(const QString& what, int error)
                        .arg(options_.checkEvery.count() / 1000.0));
         faultReported_ = true;
     }
+    wroteSinceFault_ = false;
     faulted_ = true;
     state_ = static_cast<int>(State::Fault);
 }
@@ -505,7 +504,14 @@ void StationLogger::CheckSpace()
             QStringLiteral("recording resumed: %1 MB free in %2").arg(MegaBytes(free), settings_.folder));
         paused_ = false;
     }
-    // A fault is tried again here; it stays reported until a write succeeds.
+    // Room enough for more than the frames that just went through, and a write that did: back.
+    constexpr std::int64_t kResumeRoom = 1024 * 1024;
+    if (faultReported_ && wroteSinceFault_ && free >= settings_.minFreeBytes + kResumeRoom) {
+        EncoderLog(QStringLiteral("recording resumed: %1").arg(QDir(settings_.folder).filePath(path_)));
+        faultReported_ = false;
+        wroteSinceFault_ = false;
+    }
+    // A fault is tried again here; it stays reported until a write succeeds with room to spare.
     faulted_ = false;
     state_ = static_cast<int>(faultReported_ ? State::Fault : State::Recording);
 }

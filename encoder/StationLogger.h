@@ -108,7 +108,8 @@ private:
     QString title_; // on the air now
     bool paused_ = false;
     bool faulted_ = false; // not writing until the next check
-    bool faultReported_ = false; // logged, until a write succeeds again
+    bool faultReported_ = false; // logged, until a write succeeds again and the disk has room
+    bool wroteSinceFault_ = false; // a write went through after the fault was logged
     bool dropping_ = false;
     std::uint64_t droppedSeen_ = 0;
     std::chrono::steady_clock::time_point lastDrop_ {};
