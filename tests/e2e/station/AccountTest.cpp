@@ -9,6 +9,7 @@
 #include "StreamCheck.h"
 #include "XSession.h"
 #include "station/ConfigStore.h"
+#include "tests/support/Wait.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,17 +38,11 @@ const QString kTitle = QStringLiteral("Varek R\u00e1dio Zoveva");
 const QSize kMainSize(327, 318);
 const QSize kSettingsSize(300, 414);
 
+// The shared bounded wait, polling every 100 ms as these checks read files and the window system.
 bool WaitFor(double seconds, const std::function<bool()>& done)
 {
-    const auto deadline
-        = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int>(seconds * 1000));
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        QThread::msleep(100);
-    }
-    return true;
+    return zv::test::WaitUntil(
+        done, std::chrono::milliseconds(static_cast<int>(seconds * 1000)), std::chrono::milliseconds(100));
 }
 
 QByteArray ReadBytes(const QString& path)
